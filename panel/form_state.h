@@ -1,0 +1,29 @@
+// The main window's form state: field texts, change marks, option selections and MCTL bits.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace panel {
+
+constexpr int kFieldCount = 8;        // Text1 .. Text8
+constexpr int kMarkedFieldCount = 7;  // Text1 .. Text7 carry a Changed mark
+constexpr int kOptionGroupCount = 4;  // Option1 .. Option4
+
+struct FormState {
+    // Index 1..8 is TextN; index 0 is unused.
+    std::array<std::string, kFieldCount + 1> text{"",  "0", "0", "1",           "0",
+                                                  "0", "0", "0", "filename.bmp"};
+    // Index 1..7 is the Changed mark of TextN.
+    std::array<bool, kMarkedFieldCount + 1> changed{};
+    // Index 1..4 is the selected item (0 or 1) of OptionN.
+    std::array<int, kOptionGroupCount + 1> selected{0, 1, 1, 1, 1};
+    // gama, mir and nsr are variants that start empty (counting as 0); bkl is a plain integer.
+    std::optional<std::int16_t> gama, mir, nsr;
+    std::int16_t bkl = 0;
+    std::int16_t mctl_act = 0;
+};
+
+}  // namespace panel

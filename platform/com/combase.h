@@ -1,0 +1,29 @@
+// Object creation from the class registry: in-process servers loaded with dlopen.
+#pragma once
+
+#include <string>
+
+#include "platform/com/unknwn.h"
+
+constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
+constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
+constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
+constexpr DWORD CLSCTX_ALL = 0x17;
+
+COM_EXPORT HRESULT CoInitialize(void* reserved);
+COM_EXPORT void CoUninitialize();
+
+// CLSID\{...}\InprocServer32 -> dlopen -> DllGetClassObject. REGDB_E_CLASSNOTREG for an unknown
+// class; CO_E_DLLNOTFOUND / CO_E_ERRORINDLL when the library will not load or lacks the export
+// (CoLastErrorText() then holds its path and the loader's message).
+COM_EXPORT HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID riid,
+                                    void** ppv);
+COM_EXPORT HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
+                                    void** ppv);
+// Unloads every loaded server whose DllCanUnloadNow answers S_OK.
+COM_EXPORT void CoFreeUnusedLibraries();
+COM_EXPORT HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);
+COM_EXPORT HRESULT CLSIDFromProgIDA(const char* progId, CLSID* clsid);
+
+// Not of the platform: the text of the last failure of the functions above in this thread.
+COM_EXPORT std::string CoLastErrorText();

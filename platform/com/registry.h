@@ -1,0 +1,67 @@
+// The class registry (HKEY_CLASSES_ROOT) under the platform's function names. The tree lives in
+// one REGEDIT4 text file: $OLE_REGISTRY, else
+// ${XDG_DATA_HOME:-$HOME/.local/share}/lensbay/registry.reg. Every change is written whole to a
+// temporary file and renamed into place under an exclusive lock.
+#pragma once
+
+#include <string>
+
+#include "platform/com/wtypes.h"
+
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+using LSTATUS = LONG;
+using REGSAM = DWORD;
+
+// Predefined root; only HKEY_CLASSES_ROOT is backed by the file.
+#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u)))
+
+constexpr LSTATUS ERROR_SUCCESS = 0;
+constexpr LSTATUS ERROR_FILE_NOT_FOUND = 2;
+constexpr LSTATUS ERROR_ACCESS_DENIED = 5;
+constexpr LSTATUS ERROR_INVALID_HANDLE = 6;
+constexpr LSTATUS ERROR_OUTOFMEMORY = 14;
+constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
+constexpr LSTATUS ERROR_MORE_DATA = 234;
+constexpr LSTATUS ERROR_NO_MORE_ITEMS = 259;
+constexpr LSTATUS ERROR_BADDB = 1009;
+constexpr LSTATUS ERROR_REGISTRY_IO_FAILED = 1016;
+
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+
+constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WRITE = 0x20006;
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// Strings are UTF-8 (the platform's "A" flavour). A REG_SZ value's data includes its NUL.
+COM_EXPORT LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* klass,
+                                   DWORD options, REGSAM sam, void* security, PHKEY result,
+                                   DWORD* disposition);
+COM_EXPORT LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM sam,
+                                 PHKEY result);
+COM_EXPORT LSTATUS RegCloseKey(HKEY key);
+COM_EXPORT LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
+                                  const BYTE* data, DWORD size);
+COM_EXPORT LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type,
+                                    BYTE* data, DWORD* size);
+COM_EXPORT LSTATUS RegDeleteValueA(HKEY key, const char* valueName);
+COM_EXPORT LSTATUS RegDeleteKeyA(HKEY key, const char* subKey);
+COM_EXPORT LSTATUS RegDeleteTreeA(HKEY key, const char* subKey);
+COM_EXPORT LSTATUS RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize,
+                                 DWORD* reserved, char* klass, DWORD* klassSize, void* lastWrite);
+// Writes a default (unnamed) REG_SZ value of key\subKey, creating the key.
+COM_EXPORT LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const char* data,
+                                DWORD size);
+
+// Not of the platform: the path of the registry file in use, and the last error's full text
+// (for instance "registry.reg:12: expected a key or a value") for messages to the user.
+COM_EXPORT std::string RegistryFilePath();
+COM_EXPORT std::string RegistryLastError();

@@ -1,0 +1,66 @@
+// Module resources: compiled into a shared object and readable from its file as data, without
+// loading it (the way the platform reads a library's resources). Types and ids as on the platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/com/wtypes.h"
+
+enum class ResourceType : std::uint16_t {
+    Bitmap = 2,       // bytes: a complete .bmp file (file header included), for QImage and friends
+    Icon = 14,        // bytes: a complete .ico file with all images of the icon group
+    Dialog = 5,       // bytes: the serialised DialogTemplate (see ParseDialogTemplate)
+    String = 6,       // bytes: UTF-8 text of one string id
+    Version = 16,     // bytes: the serialised VersionInfo (see ParseVersionInfo)
+    TypeLib = 0x7FFF  // bytes: our binary type-library format
+};
+
+struct ResourceEntry {
+    ResourceType type;
+    std::uint16_t id;
+    std::uint16_t language;  // 0x0409
+    std::string bytes;
+};
+
+// All resources of the module file at `path`. False with a message (path and reason) when the
+// file cannot be read or holds no resource section, or the section is malformed.
+COM_EXPORT bool ReadModuleResources(const std::string& path, std::vector<ResourceEntry>* out,
+                                    std::string* error);
+// One resource of the module file; false when absent (error says why).
+COM_EXPORT bool FindModuleResource(const std::string& path, ResourceType type, std::uint16_t id,
+                                   std::string* bytes, std::string* error);
+
+// A dialog template in dialog units, as the resource stores it.
+struct DialogItem {
+    enum class Kind : std::uint8_t { Static, Button, Icon };
+    Kind kind;
+    std::int16_t id;      // -1 for "no identifier"
+    std::uint32_t style;  // WS_* | SS_* | BS_* bits as on the platform
+    std::int16_t x, y, cx, cy;
+    std::string text;  // caption; for an icon, the icon resource id in decimal
+};
+struct DialogTemplate {
+    std::uint32_t style;  // WS_POPUP 0x80000000, WS_CHILD 0x40000000, WS_CAPTION 0x00C00000,
+                          // WS_SYSMENU 0x00080000, DS_MODALFRAME 0x80, DS_SETFONT 0x40
+    std::int16_t x, y, cx, cy;
+    std::string caption;
+    std::string fontName;
+    std::uint16_t pointSize;
+    std::vector<DialogItem> items;
+};
+COM_EXPORT std::string SerializeDialogTemplate(const DialogTemplate& dialog);
+COM_EXPORT bool ParseDialogTemplate(const std::string& bytes, DialogTemplate* out);
+
+struct VersionInfo {
+    std::uint16_t fileVersion[4];  // 1.0.2.0
+    std::uint16_t productVersion[4];
+    std::uint32_t fileOS;                                      // VOS__WINDOWS32 = 0x4
+    std::uint32_t fileType;                                    // VFT_DLL = 0x2
+    std::uint16_t language;                                    // 0x0409
+    std::uint16_t codePage;                                    // 1200 (0x04B0)
+    std::vector<std::pair<std::string, std::string>> strings;  // in table order
+};
+COM_EXPORT std::string SerializeVersionInfo(const VersionInfo& info);
+COM_EXPORT bool ParseVersionInfo(const std::string& bytes, VersionInfo* out);

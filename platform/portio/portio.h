@@ -1,0 +1,54 @@
+// The process-wide port I/O service. Each call is exactly one port cycle, in program order,
+// with no buffering, retry or delay. The backend is chosen once, from PORTIO:
+//   unset or "sim"          the simulated SX540 board at base 0x378
+//   "direct"                x86 port instructions after ioperm
+//   "ppdev:/dev/parportN"   the Linux parallel-port driver
+// PORTIO_TRACE=FILE (or "-" for standard output) records every cycle, one line each.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#define PORTIO_EXPORT __attribute__((visibility("default")))
+
+namespace sim {
+class Board;
+}
+
+namespace portio {
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual std::uint8_t In8(std::uint16_t port) = 0;
+    virtual std::uint16_t In16(std::uint16_t port) = 0;
+    virtual void Out8(std::uint16_t port, std::uint8_t value) = 0;
+    virtual void Out16(std::uint16_t port, std::uint16_t value) = 0;
+    // The simulated board behind this backend, if any.
+    virtual sim::Board* Board() { return nullptr; }
+};
+
+// Chooses and opens the backend from the environment, once. Returns false with a message that
+// names the backend, the device and the reason when it cannot be opened; then no port cycle is
+// ever executed. Later calls return the first outcome.
+PORTIO_EXPORT bool Initialize(std::string* error);
+
+// The port cycles. They initialise the service on first use; when that fails the message is
+// written to standard error and the process exits with status 3 (no port instruction is run).
+PORTIO_EXPORT std::uint8_t In8(std::uint16_t port);
+PORTIO_EXPORT std::uint16_t In16(std::uint16_t port);
+PORTIO_EXPORT void Out8(std::uint16_t port, std::uint8_t value);
+PORTIO_EXPORT void Out16(std::uint16_t port, std::uint16_t value);
+
+// The simulated board when the sim backend is in use, else null.
+PORTIO_EXPORT sim::Board* SimulatedBoard();
+
+// For tests and tools: replace the backend (and the trace target: "" none, "-" stdout, or a path).
+PORTIO_EXPORT void InstallBackendForTesting(std::unique_ptr<Backend> backend,
+                                            const std::string& trace = "");
+// Writes a line to standard output in order with the trace lines (for front ends that print
+// their own lines on standard output while tracing there).
+PORTIO_EXPORT void WriteStdoutLine(const std::string& line);
+
+}  // namespace portio
