@@ -1,6 +1,7 @@
 // Modal message boxes (OK only, no icon) and what watches them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -23,5 +24,12 @@ UI_EXPORT void NotifyMessageBoxAcknowledged(const std::string& title, const std:
 // Test hook: when set, ShowMessageBox calls it instead of showing a window (then notifies).
 UI_EXPORT void SetMessageBoxHandlerForTesting(
     std::function<void(const std::string& title, const std::string& text)> handler);
+// The handler set above, or an empty function.
+UI_EXPORT std::function<void(const std::string& title, const std::string& text)>
+MessageBoxHandlerForTesting();
+
+// Reads the switch setting a register-selection prompt names, "A[3:0]=dddd" with four binary
+// digits (A3 first), into *a (0..15). False, *a untouched, when the text names none.
+UI_EXPORT bool ParseRegisterSelection(const std::string& text, std::uint8_t* a);
 
 }  // namespace ui

@@ -1,0 +1,28 @@
+// The switch setting named in a register-selection prompt ("Please select EXCTL register
+// A[3:0]=0010"). Shared by the front ends that let the simulated board follow the prompts.
+#include <string_view>
+
+#include "platform/ui/message_box.h"
+
+namespace ui {
+
+bool ParseRegisterSelection(const std::string& text, std::uint8_t* a) {
+    constexpr std::string_view kMarker = "A[3:0]=";
+    const std::string_view view(text);
+    const auto at = view.find(kMarker);
+    if (at == std::string_view::npos || a == nullptr) return false;
+    const std::string_view digits = view.substr(at + kMarker.size());
+    if (digits.size() < 4) return false;
+    std::uint8_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const char c = digits[i];
+        if (c != '0' && c != '1') return false;
+        value = static_cast<std::uint8_t>((value << 1) | (c - '0'));
+    }
+    // "=00101" names no four-bit setting.
+    if (digits.size() > 4 && digits[4] >= '0' && digits[4] <= '9') return false;
+    *a = value;
+    return true;
+}
+
+}  // namespace ui
