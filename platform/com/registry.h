@@ -27,6 +27,7 @@ constexpr LSTATUS ERROR_MORE_DATA = 234;
 constexpr LSTATUS ERROR_NO_MORE_ITEMS = 259;
 constexpr LSTATUS ERROR_BADDB = 1009;
 constexpr LSTATUS ERROR_REGISTRY_IO_FAILED = 1016;
+constexpr LSTATUS ERROR_KEY_DELETED = 1018;
 
 constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;
@@ -55,13 +56,29 @@ COM_EXPORT LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* rese
 COM_EXPORT LSTATUS RegDeleteValueA(HKEY key, const char* valueName);
 COM_EXPORT LSTATUS RegDeleteKeyA(HKEY key, const char* subKey);
 COM_EXPORT LSTATUS RegDeleteTreeA(HKEY key, const char* subKey);
+// Subkeys in case-insensitive sorted order. *nameSize: the buffer's size in, the name's length
+// (without NUL) out; ERROR_MORE_DATA sets it to the size needed with the NUL. klass gets an
+// empty string; lastWrite is not written.
 COM_EXPORT LSTATUS RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize,
                                  DWORD* reserved, char* klass, DWORD* klassSize, void* lastWrite);
+// Values in case-insensitive sorted order, the default (empty name) first. Sizes as for
+// RegEnumKeyExA (name) and RegQueryValueExA (data).
+COM_EXPORT LSTATUS RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize,
+                                 DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize);
 // Writes a default (unnamed) REG_SZ value of key\subKey, creating the key.
 COM_EXPORT LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const char* data,
                                 DWORD size);
 
 // Not of the platform: the path of the registry file in use, and the last error's full text
 // (for instance "registry.reg:12: expected a key or a value") for messages to the user.
+// Both follow $OLE_REGISTRY as it is at the time of the call; the error text is per thread.
+// Every call holding a handle to a key deleted meanwhile fails with ERROR_KEY_DELETED; a file
+// that does not parse makes every call fail with ERROR_BADDB until it is repaired.
 COM_EXPORT std::string RegistryFilePath();
 COM_EXPORT std::string RegistryLastError();
+
+// Not of the platform, for tests: called before each step of writing the file ("open-temp",
+// "write", "fsync", "rename"); a non-zero answer makes that step fail with that errno value.
+// A hook may also end the process there to simulate a crash. Null removes the hook.
+using RegistryWriteHook = int (*)(const char* step);
+COM_EXPORT void SetRegistryWriteHookForTesting(RegistryWriteHook hook);

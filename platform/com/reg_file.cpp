@@ -1,0 +1,343 @@
+#include "platform/com/reg_file.h"
+
+#include <cstdio>
+
+namespace reg {
+namespace {
+
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = FoldCase(c);
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// A REG_SZ value is written as a quoted string when its text can be read back unchanged:
+// exactly one NUL, at the end, and no line break inside.
+bool IsPlainString(const Value& v) {
+    if (v.type != REG_SZ || v.data.empty() || v.data.back() != '\0') return false;
+    for (std::size_t i = 0; i + 1 < v.data.size(); ++i) {
+        char c = v.data[i];
+        if (c == '\0' || c == '\n' || c == '\r') return false;
+    }
+    return true;
+}
+
+void AppendQuoted(std::string* out, std::string_view text) {
+    out->push_back('"');
+    for (char c : text) {
+        if (c == '\\' || c == '"') out->push_back('\\');
+        out->push_back(c);
+    }
+    out->push_back('"');
+}
+
+void AppendValue(std::string* out, const std::string& name, const Value& v) {
+    if (name.empty())
+        out->push_back('@');
+    else
+        AppendQuoted(out, name);
+    out->push_back('=');
+    char buf[32];
+    if (IsPlainString(v)) {
+        AppendQuoted(out, std::string_view(v.data).substr(0, v.data.size() - 1));
+    } else if (v.type == REG_DWORD && v.data.size() == 4) {
+        auto b = [&](int i) {
+            return static_cast<unsigned>(static_cast<unsigned char>(v.data[i]));
+        };
+        std::snprintf(buf, sizeof buf, "dword:%08x", b(0) | b(1) << 8 | b(2) << 16 | b(3) << 24);
+        out->append(buf);
+    } else {
+        if (v.type == REG_BINARY) {
+            out->append("hex:");
+        } else {
+            std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
+            out->append(buf);
+        }
+        for (std::size_t i = 0; i < v.data.size(); ++i) {
+            std::snprintf(buf, sizeof buf, i ? ",%02x" : "%02x",
+                          static_cast<unsigned>(static_cast<unsigned char>(v.data[i])));
+            out->append(buf);
+        }
+    }
+    out->push_back('\n');
+}
+
+void AppendKey(std::string* out, const std::string& path, const Key& key, bool isRoot) {
+    // The root gets a section only when it holds values of its own.
+    if (!isRoot || !key.values.empty()) {
+        out->append("[").append(path).append("]\n");
+        for (const auto& [name, value] : key.values) AppendValue(out, name, value);
+        out->push_back('\n');
+    }
+    for (const auto& [name, sub] : key.subkeys) AppendKey(out, path + "\\" + name, sub, false);
+}
+
+class Parser {
+public:
+    Parser(std::string_view text, Key* root) : text_(text), root_(root) {}
+
+    bool Run(std::string* error) {
+        *root_ = Key{};
+        if (text_.empty()) return true;  // an empty file is an empty registry
+        if (text_.substr(0, 3) == "\xEF\xBB\xBF") text_.remove_prefix(3);
+        std::string_view line;
+        if (!NextLine(&line) || TrimBlanks(line) != "REGEDIT4")
+            return Fail(error, "expected \"REGEDIT4\" on the first line");
+        while (NextLine(&line)) {
+            std::string_view t = TrimBlanks(line);
+            if (t.empty() || t.front() == ';') continue;
+            bool ok = false;
+            if (t.front() == '[')
+                ok = ParseSection(t);
+            else if (t.front() == '@' || t.front() == '"')
+                ok = ParseValue(t);
+            else
+                why_ = "expected a key or a value";
+            if (!ok) return Fail(error, why_);
+        }
+        return true;
+    }
+
+private:
+    bool Fail(std::string* error, const std::string& why) {
+        if (error) *error = std::to_string(lineNo_) + ": " + why;
+        return false;
+    }
+
+    bool NextLine(std::string_view* line) {
+        if (pos_ >= text_.size()) return false;
+        std::size_t end = text_.find('\n', pos_);
+        if (end == std::string_view::npos) end = text_.size();
+        *line = text_.substr(pos_, end - pos_);
+        if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+        pos_ = end + 1;
+        ++lineNo_;
+        return true;
+    }
+
+    bool ParseSection(std::string_view t) {
+        if (t.size() < 2 || t.back() != ']') return Err("missing \"]\" after the key name");
+        std::string_view path = t.substr(1, t.size() - 2);
+        if (!path.empty() && path.front() == '-') return Err("key deletions are not supported");
+        std::size_t sep = path.find('\\');
+        std::string_view rootName = path.substr(0, sep);
+        if (!NoCaseEqual(rootName, kRootName))
+            return Err("only keys under HKEY_CLASSES_ROOT are supported");
+        std::vector<std::string> names;
+        if (sep != std::string_view::npos) {
+            std::string_view rest = path.substr(sep + 1);
+            if (rest.empty() || rest.back() == '\\' || !SplitKeyPath(rest, &names))
+                return Err("bad key name");
+        }
+        Key* key = root_;
+        for (const auto& n : names) {
+            auto it = key->subkeys.find(n);
+            if (it == key->subkeys.end()) it = key->subkeys.emplace(n, Key{}).first;
+            key = &it->second;
+        }
+        current_ = key;
+        return true;
+    }
+
+    // Reads a quoted string at s[*i] (which is the opening quote).
+    bool ParseQuoted(std::string_view s, std::size_t* i, std::string* out) {
+        ++*i;
+        for (; *i < s.size(); ++*i) {
+            char c = s[*i];
+            if (c == '"') {
+                ++*i;
+                return true;
+            }
+            if (c == '\\') {
+                if (++*i >= s.size()) break;
+                c = s[*i];
+                if (c != '\\' && c != '"') return Err("bad escape in a string");
+            }
+            out->push_back(c);
+        }
+        return Err("missing closing quote");
+    }
+
+    bool ParseValue(std::string_view t) {
+        if (!current_) return Err("value outside of a key");
+        std::string name;
+        std::size_t i = 0;
+        if (t[0] == '@') {
+            i = 1;
+        } else if (!ParseQuoted(t, &i, &name)) {
+            return false;
+        }
+        if (!IsStorableValueName(name)) return Err("bad value name");
+        while (i < t.size() && IsBlank(t[i])) ++i;
+        if (i >= t.size() || t[i] != '=') return Err("expected \"=\" after the value name");
+        std::string_view data = TrimBlanks(t.substr(i + 1));
+        Value v;
+        if (!data.empty() && data.front() == '"') {
+            std::size_t j = 0;
+            if (!ParseQuoted(data, &j, &v.data)) return false;
+            if (j != data.size()) return Err("unexpected text after the string");
+            v.type = REG_SZ;
+            v.data.push_back('\0');
+        } else if (data.substr(0, 6) == "dword:") {
+            std::string_view digits = data.substr(6);
+            if (digits.empty() || digits.size() > 8) return Err("bad dword value");
+            std::uint32_t n = 0;
+            for (char c : digits) {
+                int d = HexDigit(c);
+                if (d < 0) return Err("bad dword value");
+                n = n << 4 | static_cast<std::uint32_t>(d);
+            }
+            v.type = REG_DWORD;
+            for (int k = 0; k < 4; ++k) v.data.push_back(static_cast<char>((n >> (8 * k)) & 0xFF));
+        } else if (data.substr(0, 3) == "hex") {
+            if (!ParseHex(data.substr(3), &v)) return false;
+        } else if (data == "-") {
+            return Err("value deletions are not supported");
+        } else {
+            return Err("bad value data");
+        }
+        // A name given twice in one key: the later one wins, as on import.
+        auto it = current_->values.find(name);
+        if (it != current_->values.end())
+            it->second = std::move(v);
+        else
+            current_->values.emplace(std::move(name), std::move(v));
+        return true;
+    }
+
+    // After "hex": ":" for REG_BINARY or "(type):"; then bytes "01,02", a trailing "\" carrying
+    // the list on to the next line.
+    bool ParseHex(std::string_view s, Value* v) {
+        v->type = REG_BINARY;
+        if (!s.empty() && s.front() == '(') {
+            std::size_t close = s.find(')');
+            if (close == std::string_view::npos || close == 1 || close > 9)
+                return Err("bad value type");
+            std::uint32_t type = 0;
+            for (char c : s.substr(1, close - 1)) {
+                int d = HexDigit(c);
+                if (d < 0) return Err("bad value type");
+                type = type << 4 | static_cast<std::uint32_t>(d);
+            }
+            v->type = type;
+            s.remove_prefix(close + 1);
+        }
+        if (s.empty() || s.front() != ':') return Err("expected \":\" after \"hex\"");
+        s = TrimBlanks(s.substr(1));
+        bool expectByte = true;
+        while (true) {
+            while (!s.empty()) {
+                if (expectByte) {
+                    if (s.size() < 2 || HexDigit(s[0]) < 0 || HexDigit(s[1]) < 0)
+                        return Err("bad hex byte");
+                    v->data.push_back(static_cast<char>(HexDigit(s[0]) << 4 | HexDigit(s[1])));
+                    s = TrimBlanks(s.substr(2));
+                    expectByte = false;
+                } else if (s.front() == ',') {
+                    s = TrimBlanks(s.substr(1));
+                    expectByte = true;
+                } else if (s == "\\") {
+                    break;
+                } else {
+                    return Err("bad hex list");
+                }
+            }
+            if (s != "\\") break;
+            if (!expectByte) return Err("expected \",\" before the line continuation");
+            std::string_view next;
+            if (!NextLine(&next)) return Err("hex list ends after a line continuation");
+            s = TrimBlanks(next);
+        }
+        if (expectByte && !v->data.empty()) return Err("hex list ends with \",\"");
+        return true;
+    }
+
+    bool Err(const char* why) {
+        why_ = why;
+        return false;
+    }
+
+    std::string_view text_;
+    Key* root_;
+    Key* current_ = nullptr;
+    std::size_t pos_ = 0;
+    int lineNo_ = 0;
+    std::string why_;
+};
+
+}  // namespace
+
+bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
+    std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        auto x = static_cast<unsigned char>(FoldCase(a[i]));
+        auto y = static_cast<unsigned char>(FoldCase(b[i]));
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
+bool NoCaseEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    return true;
+}
+
+bool operator==(const Key& a, const Key& b) {
+    if (a.values.size() != b.values.size() || a.subkeys.size() != b.subkeys.size()) return false;
+    for (auto i = a.values.begin(), j = b.values.begin(); i != a.values.end(); ++i, ++j)
+        if (i->first != j->first || !(i->second == j->second)) return false;
+    for (auto i = a.subkeys.begin(), j = b.subkeys.begin(); i != a.subkeys.end(); ++i, ++j)
+        if (i->first != j->first || !(i->second == j->second)) return false;
+    return true;
+}
+
+bool ParseRegistryText(std::string_view text, Key* root, std::string* error) {
+    return Parser(text, root).Run(error);
+}
+
+std::string WriteRegistryText(const Key& root) {
+    std::string out = "REGEDIT4\n\n";
+    AppendKey(&out, std::string(kRootName), root, true);
+    return out;
+}
+
+bool SplitKeyPath(std::string_view path, std::vector<std::string>* names) {
+    names->clear();
+    if (path.empty()) return true;
+    if (path.back() == '\\') path.remove_suffix(1);
+    std::size_t start = 0;
+    while (true) {
+        std::size_t sep = path.find('\\', start);
+        std::string_view name =
+            path.substr(start, sep == std::string_view::npos ? sep : sep - start);
+        if (name.empty()) return false;
+        for (char c : name)
+            if (IsControl(c)) return false;
+        names->emplace_back(name);
+        if (sep == std::string_view::npos) return true;
+        start = sep + 1;
+    }
+}
+
+bool IsStorableValueName(std::string_view name) {
+    for (char c : name)
+        if (IsControl(c)) return false;
+    return true;
+}
+
+}  // namespace reg

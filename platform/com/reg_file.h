@@ -1,0 +1,55 @@
+// The in-memory form of the HKEY_CLASSES_ROOT tree and its REGEDIT4 text: parsing and writing.
+// Pure functions, no file or lock handling (that is registry.cpp's job).
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/com/registry.h"
+
+namespace reg {
+
+// Key and value names compare case-insensitively (ASCII letters), as the platform does.
+struct NoCaseLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+COM_EXPORT bool NoCaseEqual(std::string_view a, std::string_view b);
+
+struct Value {
+    DWORD type = 0;
+    std::string data;  // raw bytes; a REG_SZ value's data includes its NUL
+    bool operator==(const Value&) const = default;
+};
+
+// A key: its values (the default value has the empty name) and its subkeys, both keyed by the
+// name as first spelled.
+struct Key {
+    std::map<std::string, Value, NoCaseLess> values;
+    std::map<std::string, Key, NoCaseLess> subkeys;
+};
+// Exact equality, names' spelling included.
+COM_EXPORT bool operator==(const Key& a, const Key& b);
+
+// The name of the one root the file holds.
+inline constexpr std::string_view kRootName = "HKEY_CLASSES_ROOT";
+
+// Parses REGEDIT4 text (LF or CRLF lines) into *root. On failure returns false, leaves *root
+// unspecified and sets *error to "LINE: reason" (line numbers from 1).
+COM_EXPORT bool ParseRegistryText(std::string_view text, Key* root, std::string* error);
+
+// The REGEDIT4 text of a tree: header, then one section per key (every key, so every parent is
+// present) in case-insensitive sorted tree order, a blank line after each section.
+COM_EXPORT std::string WriteRegistryText(const Key& root);
+
+// Splits "A\B\C" into its names. False for an empty name between separators, a leading
+// separator, or a name holding a control character (the file could not keep it). A single
+// trailing separator is tolerated. An empty path is the key itself (no names).
+COM_EXPORT bool SplitKeyPath(std::string_view path, std::vector<std::string>* names);
+
+// Whether a value name can be kept in the file (no control characters).
+COM_EXPORT bool IsStorableValueName(std::string_view name);
+
+}  // namespace reg
