@@ -22,6 +22,8 @@ COM_EXPORT HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD conte
                                     void** ppv);
 // Unloads every loaded server whose DllCanUnloadNow answers S_OK.
 COM_EXPORT void CoFreeUnusedLibraries();
+// PROGID\CLSID; CO_E_CLASSSTRING when absent or malformed, REGDB_E_READREGDB when the registry
+// cannot be read.
 COM_EXPORT HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);
 COM_EXPORT HRESULT CLSIDFromProgIDA(const char* progId, CLSID* clsid);
 

@@ -1,0 +1,186 @@
+// Object creation: the class registry names a shared object, which is opened once with dlopen
+// and asked for its class objects through its DllGetClassObject export.
+#include <dlfcn.h>
+
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "platform/com/combase.h"
+#include "platform/com/registry.h"
+
+namespace {
+
+using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFn = HRESULT (*)();
+
+struct Library {
+    void* handle = nullptr;
+    GetClassObjectFn getClassObject = nullptr;
+    CanUnloadNowFn canUnloadNow = nullptr;  // may be absent: such a library stays loaded
+};
+
+struct Loader {
+    // Recursive: a server's exports and its static destructors may come back into these
+    // functions on the same thread.
+    std::recursive_mutex mu;
+    std::map<std::string, Library> libraries;  // by the path the registry gave
+};
+
+Loader& L() {
+    static Loader* loader = new Loader;  // servers stay loaded until the process ends
+    return *loader;
+}
+
+thread_local std::string t_lastError;
+
+HRESULT Fail(HRESULT hr, std::string text) {
+    t_lastError = std::move(text);
+    return hr;
+}
+
+// The default value of HKEY_CLASSES_ROOT\keyPath as text, without its NUL.
+LSTATUS ReadDefaultValue(const std::string& keyPath, std::string* text) {
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, &key);
+    if (status != ERROR_SUCCESS) return status;
+    DWORD type = 0, size = 0;
+    status = RegQueryValueExA(key, nullptr, nullptr, &type, nullptr, &size);
+    if (status == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ)
+        status = ERROR_FILE_NOT_FOUND;
+    std::string data(size, '\0');
+    // The value may grow between the two calls (another process); ask again until it fits.
+    while (status == ERROR_SUCCESS) {
+        status = RegQueryValueExA(key, nullptr, nullptr, &type,
+                                  reinterpret_cast<BYTE*>(data.data()), &size);
+        if (status != ERROR_MORE_DATA) break;
+        data.resize(size);
+        status = ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return status;
+    data.resize(size);
+    while (!data.empty() && data.back() == '\0') data.pop_back();
+    *text = std::move(data);
+    return ERROR_SUCCESS;
+}
+
+HRESULT OpenServer(const std::string& path, Library** out) {
+    Loader& l = L();
+    auto it = l.libraries.find(path);
+    if (it != l.libraries.end()) {
+        *out = &it->second;
+        return S_OK;
+    }
+    dlerror();
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* why = dlerror();
+        return Fail(CO_E_DLLNOTFOUND,
+                    "cannot load " + path + ": " + (why ? why : "unknown loader error"));
+    }
+    dlerror();
+    auto get = reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+    if (!get) {
+        const char* why = dlerror();
+        std::string text = path + " has no DllGetClassObject: " + (why ? why : "null symbol");
+        dlclose(handle);
+        return Fail(CO_E_ERRORINDLL, text);
+    }
+    Library lib;
+    lib.handle = handle;
+    lib.getClassObject = get;
+    lib.canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
+    *out = &l.libraries.emplace(path, lib).first->second;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT CoInitialize(void*) { return S_OK; }
+
+void CoUninitialize() {}
+
+std::string CoLastErrorText() { return t_lastError; }
+
+HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void** ppv) {
+    if (!ppv) return Fail(E_INVALIDARG, "no place for the class object");
+    *ppv = nullptr;
+    std::string clsidText = GuidToString(clsid);
+    if (!(context & CLSCTX_INPROC_SERVER))
+        return Fail(REGDB_E_CLASSNOTREG, "only in-process servers can be created");
+    std::string path;
+    LSTATUS status = ReadDefaultValue("CLSID\\" + clsidText + "\\InprocServer32", &path);
+    if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && path.empty()))
+        return Fail(REGDB_E_CLASSNOTREG,
+                    "class " + clsidText + " is not registered as an in-process server");
+    if (status != ERROR_SUCCESS) return Fail(REGDB_E_READREGDB, RegistryLastError());
+
+    Loader& l = L();
+    std::lock_guard lock(l.mu);
+    Library* lib = nullptr;
+    HRESULT hr = OpenServer(path, &lib);
+    if (FAILED(hr)) return hr;
+    hr = lib->getClassObject(clsid, riid, ppv);
+    if (FAILED(hr)) {
+        *ppv = nullptr;
+        return Fail(hr,
+                    path + " has no class object " + clsidText + " (" + HresultToString(hr) + ")");
+    }
+    return hr;
+}
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv) {
+    if (!ppv) return Fail(E_INVALIDARG, "no place for the object");
+    *ppv = nullptr;
+    if (outer) return Fail(CLASS_E_NOAGGREGATION, "aggregation is not supported");
+    IClassFactory* factory = nullptr;
+    HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory,
+                                  reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) return hr;
+    hr = factory->CreateInstance(nullptr, riid, ppv);
+    factory->Release();
+    if (FAILED(hr)) {
+        *ppv = nullptr;
+        return Fail(hr, "the class factory of " + GuidToString(clsid) + " failed (" +
+                            HresultToString(hr) + ")");
+    }
+    return hr;
+}
+
+void CoFreeUnusedLibraries() {
+    Loader& l = L();
+    std::lock_guard lock(l.mu);
+    std::vector<std::string> paths;
+    for (const auto& entry : l.libraries) paths.push_back(entry.first);
+    for (const auto& path : paths) {
+        // Looked up again: a server's answer may have loaded or unloaded others meanwhile.
+        auto it = l.libraries.find(path);
+        if (it == l.libraries.end() || !it->second.canUnloadNow) continue;
+        if (it->second.canUnloadNow() != S_OK) continue;
+        void* handle = it->second.handle;
+        l.libraries.erase(it);
+        dlclose(handle);
+    }
+}
+
+HRESULT CLSIDFromProgIDA(const char* progId, CLSID* clsid) {
+    if (!progId || !clsid) return Fail(E_INVALIDARG, "no ProgID or no place for the CLSID");
+    *clsid = GUID_NULL;
+    std::string name = progId;
+    if (name.empty()) return Fail(CO_E_CLASSSTRING, "empty ProgID");
+    std::string text;
+    LSTATUS status = ReadDefaultValue(name + "\\CLSID", &text);
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_INVALID_PARAMETER)
+        return Fail(CO_E_CLASSSTRING, "the ProgID \"" + name + "\" is not registered");
+    if (status != ERROR_SUCCESS) return Fail(REGDB_E_READREGDB, RegistryLastError());
+    if (!GuidFromString(text, clsid))
+        return Fail(CO_E_CLASSSTRING,
+                    "the ProgID \"" + name + "\" names no class identity (\"" + text + "\")");
+    return S_OK;
+}
+
+HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
+    if (!progId) return Fail(E_INVALIDARG, "no ProgID");
+    return CLSIDFromProgIDA(OleToUtf8(progId).c_str(), clsid);
+}
