@@ -3,6 +3,27 @@
 // the register selected by the A[3:0] switches. With VPORT (1000) selected and the data lines set
 // as inputs (control bit 5), a rising edge of control bit 3 starts a frame and each pulse of
 // control bit 0 presents the next bit-reversed pixel byte.
+//
+// The chip's registers as this board models them (chip values, after the bit reversal):
+//   FCTL   bit 0 is the reset request: latching 1 and then 0 (the panel's default-setting pulse)
+//          puts every register back to its default and turns AGC on.
+//   EXCTL  exposure, bits 6..0 (0..127); any write turns AGC off.
+//   GCTL   gain, bits 2..0: 0 dB .. 18 dB in equal steps; used only while AGC is off.
+//   FRCTL  frame-rate divider minus one: the scene clock advances by (value + 1) per frame.
+//   MCTL   bit 7 gamma 0.45 (else 1.0), bit 6 mirror, bit 5 indoor (else outdoor: mains flicker
+//          bands roll through the picture), bit 4 backlight compensation (lifts dark areas).
+//   HWCTL  horizontal window: start block in bits 7..4, end block in bits 3..0 (24 columns each).
+//   VWCTL  vertical window: start block in bits 7..4, end block in bits 3..0 (18 rows each).
+// Defaults: FCTL 0, EXCTL 0x40, GCTL 0, FRCTL 0, MCTL 0, HWCTL 0, VWCTL 0 (the full window), AGC
+// on.
+//
+// The video stream of a frame: the window's rows, first row first, where sensor row 0 is the
+// BOTTOM row of the picture (the panel stores the first row read as the bottom row of its
+// bitmap, so the picture comes out upright) and column 0 the left one. When the end block lies
+// after the start block a row is exactly the window's columns; otherwise the window runs to the
+// right edge and each row ends with one line-end byte (pixel value 0). Rows likewise run to the
+// top edge when the vertical end block does not lie after the start block. After the last row
+// every further pulse presents the blanking value 0 until the next frame starts.
 #pragma once
 
 #include <array>
@@ -19,6 +40,17 @@ constexpr std::uint16_t kStatusPort = 0x379;
 constexpr std::uint16_t kControlPort = 0x37A;
 constexpr std::uint16_t kEcrPort = 0x77A;
 
+// The status register's fixed value (no status line is wired to the chip).
+constexpr std::uint8_t kStatusValue = 0x7F;
+// Sensor size, and the blocks the capture window is given in.
+constexpr int kSensorWidth = 384;
+constexpr int kSensorHeight = 288;
+constexpr int kBlockColumns = 24;
+constexpr int kBlockRows = 18;
+// Pixel value of the line-end byte and of the blanking after the last row.
+constexpr std::uint8_t kLineEndValue = 0x00;
+constexpr std::uint8_t kBlankingValue = 0x00;
+
 // Register addresses on A[3:0].
 enum Register : std::uint8_t {
     FCTL = 0x1,
@@ -31,10 +63,32 @@ enum Register : std::uint8_t {
     VPORT = 0x8,
 };
 
+// Bit i of the result is bit 7 - i of b: the order the chip's bytes travel on the data lines.
+constexpr std::uint8_t ReverseBits(std::uint8_t b) {
+    b = static_cast<std::uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<std::uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    b = static_cast<std::uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+    return b;
+}
+
+// The window of the video stream as the HWCTL and VWCTL chip values give it.
+struct StreamWindow {
+    int first_column = 0;
+    int width = 0;          // pixels per row
+    bool line_end = false;  // one extra byte after each row
+    int first_row = 0;      // sensor row, 0 = bottom of the picture
+    int height = 0;         // rows
+    int BytesPerRow() const { return width + (line_end ? 1 : 0); }
+    int Bytes() const { return BytesPerRow() * height; }
+};
+SIM_EXPORT StreamWindow WindowOf(std::uint8_t hwctl, std::uint8_t vwctl);
+
 class SIM_EXPORT Board {
 public:
     Board();
     ~Board();
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
 
     // Port side. Ports other than the four of the board float: reads 0xFF, writes ignored.
     std::uint8_t Read(std::uint16_t port);
@@ -47,27 +101,54 @@ public:
     bool FollowsPrompts() const { return follow_; }
     void SetFollowsPrompts(bool on) { follow_ = on; }
 
-    // The register values latched so far (as the chip holds them, not as on the wires).
+    // The register values latched so far (as the chip holds them, not as on the wires). The
+    // default-setting pulse puts the chip's defaults into EXCTL..VWCTL.
     const std::array<std::optional<std::uint8_t>, 16>& Latched() const { return latched_; }
     std::uint8_t Control() const { return control_; }
+    std::uint8_t Ecr() const { return ecr_; }
+
+    // The value the chip works with: the latched value, else the register's default.
+    std::uint8_t RegisterValue(Register r) const;
+    static std::uint8_t DefaultValue(Register r);
+    // Automatic exposure and gain: on at power-up and after the default-setting pulse, off after
+    // any EXCTL write.
+    bool Agc() const { return agc_; }
+
+    // Frames started so far, and the scene clock of the last one started (the clock advances by
+    // the frame-rate divider at every frame start).
+    std::uint64_t FramesStarted() const { return frames_; }
+    std::uint64_t SceneTime() const { return scene_time_; }
 
     // Called after every change that a board window would show (latch, switches).
     void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
 
 private:
     struct Frame;
+    void OnControlRise(std::uint8_t rising);
     void Latch();
+    void ResetChip();
     void StartFrame();
-    std::uint8_t NextPixel();
+    void Changed();
 
     std::uint8_t switches_ = VPORT;
     bool follow_ = true;
     std::uint8_t data_ = 0;     // what the PC last wrote to the data register
     std::uint8_t control_ = 0;  // last control byte
     std::uint8_t ecr_ = 0;
+    bool agc_ = true;
+    bool reset_requested_ = false;  // FCTL bit 0 as last latched
     std::array<std::optional<std::uint8_t>, 16> latched_{};
     std::function<void()> listener_;
+
+    // The frame being delivered: stream_[pos_] is on the data lines (already bit-reversed);
+    // stream_[length_] is the blanking byte that follows the last row.
     Frame* frame_ = nullptr;
+    const std::uint8_t* stream_ = nullptr;
+    std::uint32_t pos_ = 0;
+    std::uint32_t length_ = 0;
+    std::uint64_t frames_ = 0;
+    std::uint64_t scene_time_ = 0;
+    std::uint64_t next_time_ = 0;
 };
 
 }  // namespace sim

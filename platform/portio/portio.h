@@ -3,7 +3,10 @@
 //   unset or "sim"          the simulated SX540 board at base 0x378
 //   "direct"                x86 port instructions after ioperm
 //   "ppdev:/dev/parportN"   the Linux parallel-port driver
-// PORTIO_TRACE=FILE (or "-" for standard output) records every cycle, one line each.
+// PORTIO_TRACE=FILE (or "-" for standard output) records every cycle, one line each, flushed as
+// it is written: "out8 0x037a 0x08", "in8 0x0378 0x5a", "out16 0x0378 0x1234", "in16 0x0378
+// 0xffff". PORTIO_EXCLUSIVE=1 asks the parallel-port driver for exclusive access (PPEXCL) before
+// claiming.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +50,9 @@ PORTIO_EXPORT sim::Board* SimulatedBoard();
 // For tests and tools: replace the backend (and the trace target: "" none, "-" stdout, or a path).
 PORTIO_EXPORT void InstallBackendForTesting(std::unique_ptr<Backend> backend,
                                             const std::string& trace = "");
+// For tests: forget the backend and the trace, so that the next Initialize (or port cycle)
+// reads PORTIO and PORTIO_TRACE again.
+PORTIO_EXPORT void ResetForTesting();
 // Writes a line to standard output in order with the trace lines (for front ends that print
 // their own lines on standard output while tracing there).
 PORTIO_EXPORT void WriteStdoutLine(const std::string& line);

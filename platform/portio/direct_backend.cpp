@@ -1,0 +1,125 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/portio/backends.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <sys/io.h>
+#define PORTIO_HAS_PORT_INSTRUCTIONS 1
+#endif
+
+namespace portio {
+
+namespace {
+
+// The ports the board is wired to: data, status and control at the base, and the ECR.
+struct Grant {
+    unsigned long from;
+    unsigned long count;
+};
+constexpr Grant kGrants[] = {{0x378, 3}, {0x77A, 1}};
+
+std::string Hex4(unsigned port) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04x", port & 0xFFFF);
+    return text;
+}
+
+std::string RefusalText(const Grant& g, int err) {
+    char call[40];
+    std::snprintf(call, sizeof call, "ioperm(0x%lx, %lu)", g.from, g.count);
+    const std::string prefix = std::string("PORTIO=direct: ") + call;
+    switch (err) {
+        case EPERM:
+            return prefix +
+                   " was refused: port access needs root or CAP_SYS_RAWIO, or the kernel is "
+                   "locked down (" +
+                   std::strerror(err) + ")";
+        case ENOSYS:
+            return prefix +
+                   " is not available: the kernel has no port permissions at all; use "
+                   "PORTIO=ppdev:/dev/parport0";
+        default:
+            return prefix + " failed: " + std::strerror(err);
+    }
+}
+
+class DirectBackend final : public Backend {
+public:
+    explicit DirectBackend(const DirectSyscalls& sys) : sys_(sys) {}
+
+    std::uint8_t In8(std::uint16_t port) override {
+        if (!Granted(port, 1)) Refuse("in8", port, 1);
+        return sys_.inb(port);
+    }
+    std::uint16_t In16(std::uint16_t port) override {
+        if (!Granted(port, 2)) Refuse("in16", port, 2);
+        return sys_.inw(port);
+    }
+    void Out8(std::uint16_t port, std::uint8_t value) override {
+        if (!Granted(port, 1)) Refuse("out8", port, 1);
+        sys_.outb(value, port);
+    }
+    void Out16(std::uint16_t port, std::uint16_t value) override {
+        if (!Granted(port, 2)) Refuse("out16", port, 2);
+        sys_.outw(value, port);
+    }
+
+private:
+    // A cycle is allowed only when every byte it touches was granted: the processor checks each
+    // one, and a refused instruction kills the process with SIGSEGV.
+    static bool Granted(std::uint16_t port, unsigned width) {
+        for (const Grant& g : kGrants) {
+            if (port >= g.from && port + width <= g.from + g.count) return true;
+        }
+        return false;
+    }
+
+    [[noreturn, gnu::cold]] static void Refuse(const char* op, std::uint16_t port, unsigned width) {
+        std::string where = "port " + Hex4(port);
+        if (width > 1) where += "-" + Hex4(port + width - 1);
+        Fatal(std::string("PORTIO=direct: refusing ") + op + " at " + where +
+              ": only ports 0x0378-0x037a and 0x077a were granted");
+    }
+
+    DirectSyscalls sys_;
+};
+
+#ifdef PORTIO_HAS_PORT_INSTRUCTIONS
+int RealIoperm(unsigned long from, unsigned long num, int turn_on) {
+    return ::ioperm(from, num, turn_on);
+}
+std::uint8_t RealInb(std::uint16_t port) { return ::inb(port); }
+std::uint16_t RealInw(std::uint16_t port) { return ::inw(port); }
+void RealOutb(std::uint8_t value, std::uint16_t port) { ::outb(value, port); }
+void RealOutw(std::uint16_t value, std::uint16_t port) { ::outw(value, port); }
+constexpr DirectSyscalls kRealDirect = {RealIoperm, RealInb, RealInw, RealOutb, RealOutw};
+#endif
+
+}  // namespace
+
+const DirectSyscalls* RealDirectSyscalls() {
+#ifdef PORTIO_HAS_PORT_INSTRUCTIONS
+    return &kRealDirect;
+#else
+    return nullptr;
+#endif
+}
+
+std::unique_ptr<Backend> OpenDirect(const DirectSyscalls& sys, std::string* error) {
+    for (std::size_t i = 0; i < sizeof kGrants / sizeof kGrants[0]; ++i) {
+        const Grant& g = kGrants[i];
+        errno = 0;
+        if (sys.ioperm(g.from, g.count, 1) != 0) {
+            const int err = errno;
+            // Give back what was granted before; a failure there changes nothing for us.
+            for (std::size_t j = 0; j < i; ++j) sys.ioperm(kGrants[j].from, kGrants[j].count, 0);
+            *error = RefusalText(g, err);
+            return nullptr;
+        }
+    }
+    return std::make_unique<DirectBackend>(sys);
+}
+
+}  // namespace portio

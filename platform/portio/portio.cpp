@@ -1,0 +1,252 @@
+#include "platform/portio/portio.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "platform/portio/backends.h"
+
+namespace portio {
+
+namespace {
+
+// The hot path reads only these two pointers: the backend (null until the service is opened)
+// and the trace stream (null when not tracing).
+std::atomic<Backend*> g_backend{nullptr};
+std::atomic<std::FILE*> g_trace{nullptr};
+
+// What the lines float to once the process is shutting down (accesses from late destructors).
+class FloatingBackend final : public Backend {
+public:
+    std::uint8_t In8(std::uint16_t) override { return 0xFF; }
+    std::uint16_t In16(std::uint16_t) override { return 0xFFFF; }
+    void Out8(std::uint16_t, std::uint8_t) override {}
+    void Out16(std::uint16_t, std::uint16_t) override {}
+};
+
+struct Service {
+    std::mutex mutex;
+    bool decided = false;
+    bool ok = false;
+    std::string error;
+    std::unique_ptr<Backend> backend;
+    std::FILE* trace_file = nullptr;  // owned; stdout is never closed here
+    std::string trace_name;
+
+    void CloseTrace() {
+        g_trace.store(nullptr, std::memory_order_relaxed);
+        if (trace_file != nullptr && trace_file != stdout) std::fclose(trace_file);
+        trace_file = nullptr;
+    }
+    void Drop() {
+        g_backend.store(nullptr, std::memory_order_release);
+        CloseTrace();
+        backend.reset();
+    }
+    // At exit the backend is released (the parallel port is handed back to the driver) and
+    // any access that still comes sees floating lines.
+    ~Service() {
+        static FloatingBackend* floating = new FloatingBackend;
+        g_backend.store(floating, std::memory_order_release);
+        CloseTrace();
+        backend.reset();
+    }
+};
+
+Service& TheService() {
+    static Service service;
+    return service;
+}
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+// Opens the trace target: "" none, "-" standard output, anything else a file (truncated).
+bool OpenTrace(Service& s, const std::string& target, std::string* error) {
+    s.CloseTrace();
+    s.trace_name = target;
+    if (target.empty()) return true;
+    if (target == "-") {
+        s.trace_file = stdout;
+    } else {
+        s.trace_file = std::fopen(target.c_str(), "w");
+        if (s.trace_file == nullptr) {
+            *error = "PORTIO_TRACE: cannot open '" + target + "' for writing: " + ErrnoText(errno);
+            return false;
+        }
+    }
+    g_trace.store(s.trace_file, std::memory_order_relaxed);
+    return true;
+}
+
+std::unique_ptr<Backend> OpenFromEnvironment(std::string* error) {
+    const char* env = std::getenv("PORTIO");
+    const std::string choice = env != nullptr ? env : "";
+    if (choice.empty() || choice == "sim") return OpenSim();
+    if (choice == "direct") {
+        const DirectSyscalls* sys = RealDirectSyscalls();
+        if (sys == nullptr) {
+            *error =
+                "PORTIO=direct: this processor has no I/O port instructions (x86 only); use "
+                "PORTIO=ppdev:/dev/parport0 or PORTIO=sim";
+            return nullptr;
+        }
+        return OpenDirect(*sys, error);
+    }
+    const std::string ppdev = "ppdev:";
+    if (choice.rfind(ppdev, 0) == 0 && choice.size() > ppdev.size()) {
+        const char* exclusive = std::getenv("PORTIO_EXCLUSIVE");
+        const bool exclusive_on = exclusive != nullptr && std::string(exclusive) == "1";
+        return OpenPpdev(choice.substr(ppdev.size()), exclusive_on, RealPpdevSyscalls(), error);
+    }
+    *error = "PORTIO='" + choice +
+             "' is not a port backend; accepted: PORTIO=sim (the default when unset), "
+             "PORTIO=direct or PORTIO=ppdev:/dev/parportN";
+    return nullptr;
+}
+
+bool Open(Service& s, std::string* error) {
+    std::unique_ptr<Backend> backend = OpenFromEnvironment(error);
+    if (!backend) return false;
+    const char* trace = std::getenv("PORTIO_TRACE");
+    if (!OpenTrace(s, trace != nullptr ? trace : "", error)) return false;  // backend released
+    s.backend = std::move(backend);
+    g_backend.store(s.backend.get(), std::memory_order_release);
+    return true;
+}
+
+[[gnu::noinline, gnu::cold]] Backend* OpenOrExit() {
+    std::string error;
+    if (!Initialize(&error)) Fatal(error);
+    return g_backend.load(std::memory_order_acquire);
+}
+
+inline Backend* Current() {
+    Backend* b = g_backend.load(std::memory_order_acquire);
+    if (__builtin_expect(b != nullptr, 1)) return b;
+    return OpenOrExit();
+}
+
+char Hex(unsigned digit) { return "0123456789abcdef"[digit & 0xF]; }
+
+// One trace line, written and flushed whole so that it lands complete and in order with the
+// other lines on the same stream, even if the process ends right after.
+[[gnu::noinline]] void TraceCycle(std::FILE* f, const char* op, std::uint16_t port, unsigned value,
+                                  int digits) {
+    char line[32];
+    std::size_t n = 0;
+    for (const char* c = op; *c != '\0'; ++c) line[n++] = *c;
+    line[n++] = ' ';
+    line[n++] = '0';
+    line[n++] = 'x';
+    for (int shift = 12; shift >= 0; shift -= 4) line[n++] = Hex(port >> shift);
+    line[n++] = ' ';
+    line[n++] = '0';
+    line[n++] = 'x';
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) line[n++] = Hex(value >> shift);
+    line[n++] = '\n';
+    if (std::fwrite(line, 1, n, f) != n || std::fflush(f) != 0) {
+        // A trace with holes would mislead: say so once and stop tracing.
+        const int err = errno;
+        if (g_trace.exchange(nullptr, std::memory_order_relaxed) != nullptr) {
+            std::fprintf(stderr, "PORTIO_TRACE: writing the trace failed (%s); tracing stopped\n",
+                         std::strerror(err));
+        }
+    }
+}
+
+inline void Trace(const char* op, std::uint16_t port, unsigned value, int digits) {
+    std::FILE* f = g_trace.load(std::memory_order_relaxed);
+    if (__builtin_expect(f != nullptr, 0)) TraceCycle(f, op, port, value, digits);
+}
+
+}  // namespace
+
+bool Initialize(std::string* error) {
+    Service& s = TheService();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.decided) {
+        s.decided = true;
+        s.ok = Open(s, &s.error);
+    }
+    if (!s.ok && error != nullptr) *error = s.error;
+    return s.ok;
+}
+
+std::uint8_t In8(std::uint16_t port) {
+    const std::uint8_t value = Current()->In8(port);
+    Trace("in8", port, value, 2);
+    return value;
+}
+
+std::uint16_t In16(std::uint16_t port) {
+    const std::uint16_t value = Current()->In16(port);
+    Trace("in16", port, value, 4);
+    return value;
+}
+
+void Out8(std::uint16_t port, std::uint8_t value) {
+    Current()->Out8(port, value);
+    Trace("out8", port, value, 2);
+}
+
+void Out16(std::uint16_t port, std::uint16_t value) {
+    Current()->Out16(port, value);
+    Trace("out16", port, value, 4);
+}
+
+sim::Board* SimulatedBoard() {
+    if (!Initialize(nullptr)) return nullptr;
+    return g_backend.load(std::memory_order_acquire)->Board();
+}
+
+void InstallBackendForTesting(std::unique_ptr<Backend> backend, const std::string& trace) {
+    Service& s = TheService();
+    std::string error;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.Drop();
+        s.decided = true;
+        s.ok = OpenTrace(s, trace, &error);
+        s.error = error;
+        if (s.ok) {
+            s.backend = std::move(backend);
+            g_backend.store(s.backend.get(), std::memory_order_release);
+        }
+    }
+    if (!s.ok) Fatal(error);
+}
+
+void ResetForTesting() {
+    Service& s = TheService();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.Drop();
+    s.decided = false;
+    s.ok = false;
+    s.error.clear();
+}
+
+void WriteStdoutLine(const std::string& line) {
+    // Same stream and same flushing as a trace on standard output, so the two keep their order.
+    flockfile(stdout);
+    const bool ok = std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
+                    std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
+    funlockfile(stdout);
+    if (!ok) {
+        static std::atomic<bool> reported{false};
+        if (!reported.exchange(true)) {
+            std::fprintf(stderr, "standard output: write failed: %s\n", std::strerror(errno));
+        }
+    }
+}
+
+void Fatal(const std::string& message) {
+    std::fflush(nullptr);
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::exit(3);
+}
+
+}  // namespace portio

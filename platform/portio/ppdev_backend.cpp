@@ -1,0 +1,185 @@
+#include <fcntl.h>
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/portio/backends.h"
+
+namespace portio {
+
+namespace {
+
+constexpr std::uint16_t kData = 0x378;
+constexpr std::uint16_t kStatus = 0x379;
+constexpr std::uint16_t kControl = 0x37A;
+constexpr std::uint16_t kEcr = 0x77A;
+
+constexpr std::uint8_t kControlLines = 0x0F;  // strobe, autofeed, init, select-in
+constexpr std::uint8_t kIrqEnable = 0x10;
+constexpr std::uint8_t kDirection = 0x20;    // 1 = data lines are inputs
+constexpr std::uint8_t kEcrByteMode = 0x20;  // mode field 001
+
+std::string Hex(unsigned value, int digits) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%0*x", digits, value);
+    return text;
+}
+
+class PpdevBackend final : public Backend {
+public:
+    PpdevBackend(std::string device, int fd, const PpdevSyscalls& sys)
+        : device_(std::move(device)), fd_(fd), sys_(sys) {}
+
+    // Hands the port back to the driver; nothing useful can be done about a failure here.
+    ~PpdevBackend() override {
+        sys_.ioctl(fd_, PPRELEASE, nullptr);
+        sys_.close(fd_);
+    }
+
+    std::uint8_t In8(std::uint16_t port) override {
+        unsigned char value = 0;
+        switch (port) {
+            case kData:
+                Ioctl(PPRDATA, &value, "PPRDATA");
+                return value;
+            case kStatus:
+                Ioctl(PPRSTATUS, &value, "PPRSTATUS");
+                return value;
+            case kControl:
+                // The driver returns only the four control lines; the direction and interrupt
+                // bits read back as last written and the unused top bits as 1.
+                Ioctl(PPRCONTROL, &value, "PPRCONTROL");
+                return static_cast<std::uint8_t>((value & kControlLines) |
+                                                 (control_ & (kIrqEnable | kDirection)) | 0xC0);
+            case kEcr:
+                return ecr_;
+            default:
+                Refuse("in8", port);
+        }
+    }
+
+    void Out8(std::uint16_t port, std::uint8_t value) override {
+        switch (port) {
+            case kData: {
+                unsigned char byte = value;
+                Ioctl(PPWDATA, &byte, "PPWDATA");
+                return;
+            }
+            case kStatus:
+                return;  // the status register ignores writes
+            case kControl:
+                WriteControl(value);
+                return;
+            case kEcr:
+                if ((value & 0xE0) != kEcrByteMode) {
+                    Fatal(Prefix() + "refusing to write " + Hex(value, 2) +
+                          " to the ECR (0x077a): mode " + ModeBits(value) +
+                          " would change the port's mode under the driver; only byte mode "
+                          "(bits 7..5 = 001, e.g. 0x20) is allowed");
+                }
+                ecr_ = value;
+                return;
+            default:
+                Refuse("out8", port);
+        }
+    }
+
+    std::uint16_t In16(std::uint16_t port) override { RefuseWord("in16", port); }
+    void Out16(std::uint16_t port, std::uint16_t) override { RefuseWord("out16", port); }
+
+private:
+    void WriteControl(std::uint8_t value) {
+        unsigned char lines = value & kControlLines;
+        Ioctl(PPWCONTROL, &lines, "PPWCONTROL");
+        // The driver turns the data lines around only through PPDATADIR; tell it on a change.
+        if (!direction_known_ || ((value ^ control_) & kDirection) != 0) {
+            int reverse = (value & kDirection) ? 1 : 0;
+            Ioctl(PPDATADIR, &reverse, "PPDATADIR");
+            direction_known_ = true;
+        }
+        control_ = value;
+    }
+
+    void Ioctl(unsigned long request, void* arg, const char* name) {
+        if (sys_.ioctl(fd_, request, arg) != 0) {
+            Fatal(Prefix() + name + " failed: " + std::strerror(errno));
+        }
+    }
+
+    std::string Prefix() const { return "PORTIO=ppdev:" + device_ + ": "; }
+
+    static std::string ModeBits(std::uint8_t value) {
+        std::string bits;
+        for (int b = 7; b >= 5; --b) bits += (value >> b & 1) ? '1' : '0';
+        return bits;
+    }
+
+    [[noreturn, gnu::cold]] void Refuse(const char* op, std::uint16_t port) const {
+        Fatal(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
+              ": the port presents only 0x0378 (data), 0x0379 (status), 0x037a (control) and "
+              "0x077a (ECR)");
+    }
+    [[noreturn, gnu::cold]] void RefuseWord(const char* op, std::uint16_t port) const {
+        Fatal(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
+              ": the parallel-port driver has no 16-bit cycle");
+    }
+
+    std::string device_;
+    int fd_;
+    PpdevSyscalls sys_;
+    std::uint8_t control_ = 0;
+    bool direction_known_ = false;
+    std::uint8_t ecr_ = kEcrByteMode;
+};
+
+int RealOpen(const char* path, int flags) { return ::open(path, flags | O_CLOEXEC); }
+int RealIoctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
+int RealClose(int fd) { return ::close(fd); }
+constexpr PpdevSyscalls kRealPpdev = {RealOpen, RealIoctl, RealClose};
+
+}  // namespace
+
+const PpdevSyscalls& RealPpdevSyscalls() { return kRealPpdev; }
+
+std::unique_ptr<Backend> OpenPpdev(const std::string& device, bool exclusive,
+                                   const PpdevSyscalls& sys, std::string* error) {
+    const std::string prefix = "PORTIO=ppdev:" + device + ": ";
+    const int fd = sys.open(device.c_str(), O_RDWR);
+    if (fd < 0) {
+        *error = prefix + "cannot open " + device + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    auto fail = [&](const std::string& text, bool claimed) -> std::unique_ptr<Backend> {
+        *error = prefix + text;
+        if (claimed) sys.ioctl(fd, PPRELEASE, nullptr);
+        sys.close(fd);
+        return nullptr;
+    };
+    if (exclusive && sys.ioctl(fd, PPEXCL, nullptr) != 0) {
+        return fail(
+            "cannot get exclusive access (PPEXCL) to " + device + ": " + std::strerror(errno),
+            false);
+    }
+    if (sys.ioctl(fd, PPCLAIM, nullptr) != 0) {
+        return fail("cannot claim " + device + " (PPCLAIM): " + std::strerror(errno), false);
+    }
+    unsigned int modes = 0;
+    if (sys.ioctl(fd, PPGETMODES, &modes) != 0) {
+        return fail("cannot read the modes of " + device + " (PPGETMODES): " + std::strerror(errno),
+                    true);
+    }
+    if ((modes & PARPORT_MODE_TRISTATE) == 0) {
+        return fail(device +
+                        " cannot tri-state its data lines (no PARPORT_MODE_TRISTATE), so the "
+                        "camera's pixel bytes cannot be read through it",
+                    true);
+    }
+    return std::make_unique<PpdevBackend>(device, fd, sys);
+}
+
+}  // namespace portio

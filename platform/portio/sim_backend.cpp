@@ -1,0 +1,31 @@
+#include "platform/portio/backends.h"
+#include "sim/board.h"
+
+namespace portio {
+
+namespace {
+
+class SimBackend final : public Backend {
+public:
+    std::uint8_t In8(std::uint16_t port) override { return board_.Read(port); }
+    std::uint16_t In16(std::uint16_t port) override {
+        const std::uint8_t low = board_.Read(port);
+        const std::uint8_t high = board_.Read(static_cast<std::uint16_t>(port + 1));
+        return static_cast<std::uint16_t>(low | high << 8);
+    }
+    void Out8(std::uint16_t port, std::uint8_t value) override { board_.Write(port, value); }
+    void Out16(std::uint16_t port, std::uint16_t value) override {
+        board_.Write(port, static_cast<std::uint8_t>(value));
+        board_.Write(static_cast<std::uint16_t>(port + 1), static_cast<std::uint8_t>(value >> 8));
+    }
+    sim::Board* Board() override { return &board_; }
+
+private:
+    sim::Board board_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> OpenSim() { return std::make_unique<SimBackend>(); }
+
+}  // namespace portio

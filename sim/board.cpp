@@ -1,0 +1,160 @@
+#include "sim/board.h"
+
+#include <vector>
+
+#include "sim/scene.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::uint8_t kStrobe = 0x01;      // control bit 0: register strobe / pixel handshake
+constexpr std::uint8_t kFrameStart = 0x08;  // control bit 3: a rising edge starts a frame
+constexpr std::uint8_t kDataInput = 0x20;   // control bit 5: the PC's data lines are inputs
+constexpr int kBlocks = 16;
+
+constexpr std::array<std::uint8_t, 256> MakeReverseTable() {
+    std::array<std::uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i) table[i] = ReverseBits(static_cast<std::uint8_t>(i));
+    return table;
+}
+constexpr std::array<std::uint8_t, 256> kReversed = MakeReverseTable();
+
+}  // namespace
+
+StreamWindow WindowOf(std::uint8_t hwctl, std::uint8_t vwctl) {
+    StreamWindow w;
+    const int hs = hwctl >> 4, he = hwctl & 0x0F;
+    const int vs = vwctl >> 4, ve = vwctl & 0x0F;
+    w.first_column = hs * kBlockColumns;
+    w.line_end = he <= hs;
+    w.width = (w.line_end ? kBlocks - hs : he - hs) * kBlockColumns;
+    w.first_row = vs * kBlockRows;
+    w.height = (ve > vs ? ve - vs : kBlocks - vs) * kBlockRows;
+    return w;
+}
+
+struct Board::Frame {
+    std::vector<std::uint8_t> image =
+        std::vector<std::uint8_t>(static_cast<std::size_t>(kSensorWidth) * kSensorHeight);
+    // The largest stream: full width with line-end bytes, all rows, then the blanking byte.
+    std::vector<std::uint8_t> stream = std::vector<std::uint8_t>(
+        static_cast<std::size_t>(kSensorWidth + 1) * kSensorHeight + 1, kReversed[kBlankingValue]);
+};
+
+Board::Board() : frame_(new Frame) {}
+
+Board::~Board() { delete frame_; }
+
+std::uint8_t Board::Read(std::uint16_t port) {
+    switch (port) {
+        case kDataPort:
+            // While the PC drives the lines it reads back its own byte; as inputs they show the
+            // video port's byte, or float high when the chip is not driving them.
+            if (!(control_ & kDataInput)) return data_;
+            if (switches_ == VPORT && stream_ != nullptr) return stream_[pos_];
+            return 0xFF;
+        case kStatusPort:
+            return kStatusValue;
+        case kControlPort:
+            return control_;
+        case kEcrPort:
+            return ecr_;
+        default:
+            return 0xFF;
+    }
+}
+
+void Board::Write(std::uint16_t port, std::uint8_t value) {
+    switch (port) {
+        case kDataPort:
+            data_ = value;
+            return;
+        case kControlPort: {
+            const std::uint8_t rising = value & ~control_;
+            control_ = value;
+            if (rising & (kStrobe | kFrameStart)) OnControlRise(rising);
+            return;
+        }
+        case kEcrPort:
+            ecr_ = value;
+            return;
+        default:
+            return;
+    }
+}
+
+void Board::OnControlRise(std::uint8_t rising) {
+    if (!(control_ & kDataInput)) {
+        // The PC drives the data lines: bit 0 is the register strobe.
+        if (rising & kStrobe) Latch();
+        return;
+    }
+    if (switches_ != VPORT) return;
+    if (rising & kFrameStart) {
+        // A frame start presents the first byte; a pulse in the same write does not advance it.
+        StartFrame();
+        return;
+    }
+    if (stream_ != nullptr && pos_ < length_) ++pos_;
+}
+
+void Board::SetSwitches(std::uint8_t a) {
+    switches_ = a & 0x0F;
+    Changed();
+}
+
+std::uint8_t Board::DefaultValue(Register r) { return r == EXCTL ? 0x40 : 0x00; }
+
+std::uint8_t Board::RegisterValue(Register r) const {
+    const auto& v = latched_[r & 0x0F];
+    return v ? *v : DefaultValue(r);
+}
+
+void Board::Latch() {
+    const std::uint8_t address = switches_;
+    if (address < FCTL || address > VWCTL) return;  // VPORT and unused addresses latch nothing
+    const std::uint8_t value = kReversed[data_];
+    latched_[address] = value;
+    if (address == EXCTL) agc_ = false;
+    if (address == FCTL) {
+        // Releasing the reset request (bit 0 from 1 to 0) resets the chip.
+        const bool request = value & 0x01;
+        if (reset_requested_ && !request) ResetChip();
+        reset_requested_ = request;
+    }
+    Changed();
+}
+
+void Board::ResetChip() {
+    for (Register r : {EXCTL, GCTL, FRCTL, MCTL, HWCTL, VWCTL}) latched_[r] = DefaultValue(r);
+    agc_ = true;
+}
+
+void Board::StartFrame() {
+    const SceneSettings settings = SettingsOf(*this);
+    scene_time_ = next_time_;
+    next_time_ += static_cast<std::uint64_t>(settings.divider) + 1;
+    ++frames_;
+    RenderScene(settings, scene_time_, frame_->image.data());
+
+    const StreamWindow w = WindowOf(RegisterValue(HWCTL), RegisterValue(VWCTL));
+    std::uint8_t* out = frame_->stream.data();
+    for (int row = w.first_row; row < w.first_row + w.height; ++row) {
+        const std::uint8_t* in = &frame_->image[static_cast<std::size_t>(row) * kSensorWidth];
+        for (int column = w.first_column; column < w.first_column + w.width; ++column) {
+            *out++ = kReversed[in[column]];
+        }
+        if (w.line_end) *out++ = kReversed[kLineEndValue];
+    }
+    *out = kReversed[kBlankingValue];
+    length_ = static_cast<std::uint32_t>(w.Bytes());
+    stream_ = frame_->stream.data();
+    pos_ = 0;
+}
+
+void Board::Changed() {
+    if (listener_) listener_();
+}
+
+}  // namespace sim
