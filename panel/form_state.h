@@ -26,4 +26,15 @@ struct FormState {
     std::int16_t mctl_act = 0;
 };
 
+// A mouse click in TextN (1..8): the field empties and is marked changed; Text5 also marks Text4
+// and Text7 also marks Text6, because Set Register decides on a window register by its start
+// field's mark. Text8 has no click handling. Other numbers are ignored.
+void ClickField(FormState& state, int n);
+// Item `item` (0 or 1) of OptionN (1..4) became selected, by the user or by Default Setting: the
+// group's bit becomes its mask for item 0 and 0 for item 1, and mctl_act becomes 1, whether or
+// not the bit changed. Other numbers are ignored.
+void SelectOption(FormState& state, int group, int item);
+// The MCTL value: gama + mir + nsr + bkl (empty bits count as 0).
+int MctlValue(const FormState& state);
+
 }  // namespace panel

@@ -1,0 +1,114 @@
+#include "panel/camera_link.h"
+
+#include <cstdio>
+
+namespace panel {
+
+CameraLink::CameraLink(IDispatch* pinbus1, IDispatch* pinbus2, UserInterface& ui)
+    : pinbus1_(pinbus1), pinbus2_(pinbus2), ui_(ui) {
+    VariantInit(&arg_);
+    VariantInit(&result_);
+    put_params_ = DISPPARAMS{&arg_, &named_put_, 1, 1};
+    get_params_ = DISPPARAMS{nullptr, nullptr, 0, 0};
+}
+
+HRESULT CameraLink::Put(IDispatch* object, DISPID dispid, LONG value) {
+    if (!object) return Failed(E_POINTER, object, dispid, true, value);
+    arg_.vt = VT_I4;
+    arg_.lVal = value;
+    const HRESULT hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
+                                      &put_params_, nullptr, nullptr, nullptr);
+    if (FAILED(hr)) return Failed(hr, object, dispid, true, value);
+    return S_OK;
+}
+
+HRESULT CameraLink::Write(std::uint16_t port, std::uint8_t v) {
+    HRESULT hr = Put(pinbus1_, kDispidAddress, port);
+    if (SUCCEEDED(hr)) hr = Put(pinbus1_, kDispidBits, 8);
+    if (SUCCEEDED(hr)) hr = Put(pinbus1_, kDispidValue, v);
+    return hr;
+}
+
+HRESULT CameraLink::ReadData(std::uint8_t* v) {
+    if (!pinbus2_) return Failed(E_POINTER, pinbus2_, kDispidValue, false, 0);
+    HRESULT hr = pinbus2_->Invoke(kDispidValue, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
+                                  &get_params_, &result_, nullptr, nullptr);
+    if (FAILED(hr)) return Failed(hr, pinbus2_, kDispidValue, false, 0);
+    if (result_.vt != VT_I4) {
+        // Pinbus answers VT_I4; anything else is brought to it the way automation would.
+        hr = VariantChangeType(&result_, &result_, 0, VT_I4);
+        if (FAILED(hr)) {
+            VariantClear(&result_);
+            return Failed(hr, pinbus2_, kDispidValue, false, 0);
+        }
+    }
+    *v = static_cast<std::uint8_t>(result_.lVal & 0xFF);
+    result_.vt = VT_EMPTY;
+    return S_OK;
+}
+
+void CameraLink::PromptSelect(const std::string& text, const std::string& title) {
+    ui_.MessageBox(title, text);
+}
+
+HRESULT CameraLink::SetupPortMode() {
+    HRESULT hr = WriteEcr(0x20);
+    if (SUCCEEDED(hr)) hr = WriteControl(0x20);
+    if (SUCCEEDED(hr)) hr = WriteControl(0x27);
+    if (FAILED(hr)) return hr;
+    PromptSelect(kStartupPrompt, kNoticeTitle);
+    return S_OK;
+}
+
+HRESULT CameraLink::WriteRegister(const std::string& prompt, std::uint8_t byte) {
+    HRESULT hr = WriteControl(0x08);
+    if (FAILED(hr)) return hr;
+    PromptSelect(prompt, kPanelTitle);
+    hr = WriteData(ReverseBits(byte));
+    if (SUCCEEDED(hr)) hr = WriteControl(0x09);
+    if (SUCCEEDED(hr)) hr = WriteControl(0x08);
+    return hr;
+}
+
+HRESULT CameraLink::ReturnToVideoPort() {
+    PromptSelect(kVideoPortPrompt, kPanelTitle);
+    return WriteControl(0x22);
+}
+
+HRESULT CameraLink::BeginFrameRead() {
+    HRESULT hr = WriteControl(0x27);
+    if (SUCCEEDED(hr)) hr = WriteControl(0x2F);
+    // The address is still the control register's: only Value is sent.
+    if (SUCCEEDED(hr)) hr = PutValue1(0x2B);
+    if (SUCCEEDED(hr)) hr = Put(pinbus1_, kDispidAddress, kControlPort);
+    if (SUCCEEDED(hr)) hr = Put(pinbus2_, kDispidAddress, kDataPort);
+    return hr;
+}
+
+HRESULT CameraLink::Failed(HRESULT hr, IDispatch* object, DISPID dispid, bool put, LONG value) {
+    failure_hr_ = hr;
+    failure_on_pinbus1_ = object == pinbus1_;
+    failure_put_ = put;
+    failure_dispid_ = dispid;
+    failure_value_ = value;
+    return hr;
+}
+
+std::string CameraLink::LastFailure() const {
+    const char* name = failure_dispid_ == kDispidAddress ? "Address"
+                       : failure_dispid_ == kDispidBits  ? "Bits"
+                                                         : "Value";
+    const char* object = failure_on_pinbus1_ ? "Pinbus1" : "Pinbus2";
+    char text[128];
+    if (failure_put_) {
+        std::snprintf(text, sizeof text, "%s = 0x%X on %s: %s", name,
+                      static_cast<unsigned>(failure_value_), object,
+                      HresultToString(failure_hr_).c_str());
+    } else {
+        std::snprintf(text, sizeof text, "reading %s of %s: %s", name, object,
+                      HresultToString(failure_hr_).c_str());
+    }
+    return text;
+}
+
+}  // namespace panel

@@ -1,0 +1,105 @@
+// The parallel-port link to the SX540 evaluation board: every port access goes through the two
+// Pinbus port objects by automation (property puts and gets by DISPID), never to the port itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "panel/user_interface.h"
+#include "platform/com/oleauto.h"
+
+namespace panel {
+
+constexpr std::uint16_t kDataPort = 0x378;
+constexpr std::uint16_t kControlPort = 0x37A;
+constexpr std::uint16_t kEcrPort = 0x77A;
+
+// Pinbus's dispatch interface.
+constexpr DISPID kDispidAddress = 1;
+constexpr DISPID kDispidBits = 2;
+constexpr DISPID kDispidValue = 3;
+
+inline constexpr char kPanelTitle[] = "SX540 Control Panel";
+inline constexpr char kNoticeTitle[] = "Operation Notice";
+inline constexpr char kStartupPrompt[] = "Please select VPORT register A[3:0]=1000";
+inline constexpr char kVideoPortPrompt[] = "Please VPORT register A[3:0]=1000";
+
+// Bit i of the result is bit 7 - i of b: register bytes leave, and pixel bytes arrive, in this
+// order on the data lines.
+constexpr std::uint8_t ReverseBits(std::uint8_t b) {
+    b = static_cast<std::uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<std::uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    b = static_cast<std::uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+    return b;
+}
+
+// The link operations. Each returns S_OK, or the failure of the port object's Invoke (which
+// Pinbus does not report with the values used here); LastFailure() then says which access
+// failed. Prompts cannot fail.
+class CameraLink {
+public:
+    // pinbus1 performs every write, pinbus2 every read. Neither is held: the owner keeps them
+    // alive for the link's life.
+    CameraLink(IDispatch* pinbus1, IDispatch* pinbus2, UserInterface& ui);
+    CameraLink(const CameraLink&) = delete;
+    CameraLink& operator=(const CameraLink&) = delete;
+
+    // Pinbus1: Address = the register's port, Bits = 8, Value = v.
+    HRESULT WriteControl(std::uint8_t v) { return Write(kControlPort, v); }
+    HRESULT WriteData(std::uint8_t v) { return Write(kDataPort, v); }
+    HRESULT WriteEcr(std::uint8_t v) { return Write(kEcrPort, v); }
+    // A get of Value on Pinbus2 (aimed at the data register by BeginFrameRead).
+    HRESULT ReadData(std::uint8_t* v);
+    // The modal register-selection prompt; the answer is not used.
+    void PromptSelect(const std::string& text, const std::string& title);
+
+    // ECR <- 0x20, control <- 0x20, control <- 0x27, then the "Operation Notice" prompt.
+    HRESULT SetupPortMode();
+    // control <- 0x08, the prompt, data <- ReverseBits(byte), control <- 0x09, control <- 0x08.
+    HRESULT WriteRegister(const std::string& prompt, std::uint8_t byte);
+    // The video-port prompt, then control <- 0x22.
+    HRESULT ReturnToVideoPort();
+    // control <- 0x27, control <- 0x2F, Value of Pinbus1 = 0x2B, Address of Pinbus1 = 0x37A,
+    // Address of Pinbus2 = 0x378.
+    HRESULT BeginFrameRead();
+    // One byte of a frame: read the data register, store it bit-reversed in *store, then the
+    // handshake pulse (Value of Pinbus1 = 0x2A, then 0x2B). Re-sends Value only.
+    HRESULT ReadPixelByte(std::uint8_t* store) {
+        std::uint8_t v;
+        HRESULT hr = ReadData(&v);
+        if (FAILED(hr)) return hr;
+        *store = ReverseBits(v);
+        hr = PutValue1(0x2A);
+        if (FAILED(hr)) return hr;
+        return PutValue1(0x2B);
+    }
+    // control <- 0x27.
+    HRESULT EndFrameRead() { return WriteControl(0x27); }
+
+    // Which access failed last, e.g. "Value = 0x2A on Pinbus1: 0x80020005".
+    std::string LastFailure() const;
+
+private:
+    HRESULT Write(std::uint16_t port, std::uint8_t v);
+    HRESULT Put(IDispatch* object, DISPID dispid, LONG value);
+    HRESULT PutValue1(LONG value) { return Put(pinbus1_, kDispidValue, value); }
+    HRESULT Failed(HRESULT hr, IDispatch* object, DISPID dispid, bool put, LONG value);
+
+    IDispatch* pinbus1_;
+    IDispatch* pinbus2_;
+    UserInterface& ui_;
+    // Reused for every access so that the frame loop allocates nothing.
+    VARIANT arg_;
+    DISPID named_put_ = DISPID_PROPERTYPUT;
+    DISPPARAMS put_params_;
+    DISPPARAMS get_params_;
+    VARIANT result_;
+    // The last failure, kept as parts so that nothing is formatted on the fast path.
+    HRESULT failure_hr_ = S_OK;
+    bool failure_on_pinbus1_ = true;
+    bool failure_put_ = true;
+    DISPID failure_dispid_ = 0;
+    LONG failure_value_ = 0;
+};
+
+}  // namespace panel

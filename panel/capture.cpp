@@ -1,0 +1,175 @@
+#include "panel/capture.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "panel/field_numbers.h"
+#include "panel/monitor.h"
+#include "panel/registers.h"
+
+namespace panel {
+namespace {
+
+std::string Quote(const std::string& text) {
+    return "\"" + (text.size() > 40 ? text.substr(0, 40) + "..." : text) + "\"";
+}
+
+// The main window's pointer shows the hourglass for the scope's life.
+class WaitCursor {
+public:
+    explicit WaitCursor(UserInterface& ui) : ui_(ui) { ui_.SetWaitCursor(true); }
+    ~WaitCursor() { Restore(); }
+    void Restore() {
+        if (waiting_) ui_.SetWaitCursor(false);
+        waiting_ = false;
+    }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    UserInterface& ui_;
+    bool waiting_ = true;
+};
+
+// One direction of the window: the span from start to end block, or, when that is below 1,
+// from the start block to the sensor's edge.
+bool Span(int start_field, const std::string& start_text, const std::string& end_text, double start,
+          double end, int block, const char* direction, const char* size_name, const char* units,
+          std::int32_t* size, bool* fallback, std::string* error) {
+    *fallback = false;
+    LONG value = 0;
+    if (FAILED(RealToInteger((end - start) * block, &value))) {
+        *error = std::string(direction) + " window (Text" + std::to_string(start_field) + " " +
+                 Quote(start_text) + ", Text" + std::to_string(start_field + 1) + " " +
+                 Quote(end_text) + "): the frame " + size_name + " is out of range.";
+        return false;
+    }
+    if (value < 1) {
+        *fallback = true;
+        const HRESULT hr = RealToInteger((kBlocks - start) * block, &value);
+        if (FAILED(hr)) {
+            *error = FieldErrorText(start_field, start_text, hr);
+            return false;
+        }
+        if (value < 1) {
+            *error = FieldDescription(start_field) + " (Text" + std::to_string(start_field) +
+                     "): " + Quote(start_text) + " leaves no " + units +
+                     " to capture; with the end block not after it, it must be below 16.";
+            return false;
+        }
+    }
+    *size = value;
+    return true;
+}
+
+}  // namespace
+
+bool ComputeFrameGeometry(const std::string& t4, const std::string& t5, const std::string& t6,
+                          const std::string& t7, FrameGeometry* out, std::string* error) {
+    const std::string* texts[] = {&t4, &t5, &t6, &t7};
+    double t[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        const HRESULT hr = TextToReal(*texts[i], &t[i]);
+        if (FAILED(hr)) {
+            *error = FieldErrorText(4 + i, *texts[i], hr);
+            return false;
+        }
+    }
+    FrameGeometry g;
+    bool vertical_fallback = false;
+    if (!Span(4, t4, t5, t[0], t[1], kBlockColumns, "Horizontal", "width", "columns", &g.FrameWidth,
+              &g.RowSkip, error) ||
+        !Span(6, t6, t7, t[2], t[3], kBlockRows, "Vertical", "height", "rows", &g.FrameHeight,
+              &vertical_fallback, error)) {
+        return false;
+    }
+    g.ByteCount = (static_cast<std::int64_t>(g.FrameWidth) + 1) * g.FrameHeight;
+    if (g.ByteCount > kMaxByteCount) {
+        *error =
+            "The capture window (Text4 to Text7) is too large: " + std::to_string(g.FrameWidth) +
+            " x " + std::to_string(g.FrameHeight) + " pixels would read " +
+            std::to_string(g.ByteCount) + " bytes (at most " + std::to_string(kMaxByteCount) + ").";
+        return false;
+    }
+    *out = g;
+    return true;
+}
+
+bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
+    FrameGeometry g;
+    std::string error;
+    if (!ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7], &g,
+                              &error)) {
+        ui.MessageBox(kLensbayTitle, error);
+        return false;
+    }
+    const BitmapLayout layout = LayoutFor(g);
+    std::vector<std::uint8_t> raw, bitmap;
+    try {
+        raw.assign(static_cast<std::size_t>(g.ByteCount) + 1, 0);
+        bitmap.assign(layout.file_size, 0);
+    } catch (const std::bad_alloc&) {
+        ui.MessageBox(kLensbayTitle, "Not enough memory for the frame.");
+        return false;
+    }
+
+    WaitCursor cursor(ui);
+    auto port_failed = [&] {
+        ReportPortFailure(link, ui, kLensbayTitle);
+        return false;
+    };
+    if (FAILED(link.BeginFrameRead())) return port_failed();
+    std::uint8_t* store = raw.data();
+    for (std::int64_t i = 0; i < g.ByteCount; ++i) {
+        if (FAILED(link.ReadPixelByte(store + i))) return port_failed();
+    }
+
+    // A file error ends the capture here: no 0x27, the cursor back, the monitor not reopened.
+    auto file_failed = [&](const FileResult& r, const char* cannot_open, const char* what) {
+        if (r.step == FileResult::kWrite) {
+            ui.MessageBox(kLensbayTitle,
+                          std::string("Can't write ") + what + ": " + r.ErrorText() + ".");
+        } else {
+            ui.MessageBox(kLensbayTitle, cannot_open);
+        }
+        return false;
+    };
+    FileResult r = WriteWholeFile(kRawFile, raw.data(), raw.size());
+    if (!r.ok()) return file_failed(r, "Can't create the .raw file.", "the .raw file");
+
+    std::size_t got = 0;
+    r = ReadFileStart(kTemplateFile, bitmap.data(), bitmap.size(), &got);
+    if (!r.ok() && r.step != FileResult::kMissing) {
+        return file_failed(r, "Can't create the header file.", "the header file");
+    }
+    if (got < kBitmapHeaderSize) {
+        // Missing or too short to be a header: the built-in grey template stands in.
+        std::fill(bitmap.begin(), bitmap.begin() + static_cast<std::ptrdiff_t>(got), 0);
+        std::copy(kDefaultBitmapHeader.begin(), kDefaultBitmapHeader.end(), bitmap.begin());
+    }
+    FillPixelArea(g, layout, raw.data(), bitmap.data());
+    PutLe32(bitmap.data() + kFileSizeOffset, static_cast<std::uint32_t>(layout.file_size));
+    PutLe32(bitmap.data() + kImageSizeOffset, static_cast<std::uint32_t>(layout.pixel_area));
+    r = WriteWholeFile(kBitmapFile, bitmap.data(), bitmap.size());
+    if (!r.ok()) return file_failed(r, "Can't create the bmp file.", "the bmp file");
+    // The bitmap's width and height, through a second opening as the header template leaves them.
+    r = WriteFields(kBitmapFile, {{kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth)},
+                                  {kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight)}});
+    if (!r.ok()) {
+        if (r.step == FileResult::kOpen) r.step = FileResult::kWrite;
+        return file_failed(r, "Can't create the bmp file.", "the bmp file");
+    }
+    std::vector<std::uint8_t>().swap(raw);
+    std::vector<std::uint8_t>().swap(bitmap);
+
+    if (FAILED(link.EndFrameRead())) return port_failed();
+    cursor.Restore();
+    MonitorWindow& monitor = ui.Monitor();
+    monitor.Close();
+    LoadMonitor(monitor, ui);
+    monitor.Show();
+    return true;
+}
+
+}  // namespace panel

@@ -1,0 +1,196 @@
+#include "panel/console/console_front_end.h"
+
+#include <istream>
+#include <vector>
+
+#include "panel/image_files.h"
+#include "panel/panel.h"
+#include "platform/portio/portio.h"
+#include "platform/ui/message_box.h"
+#include "sim/board.h"
+
+namespace panel::console {
+
+const char kConsoleHelp[] =
+    R"(Console front end (lensbay --console)
+  Commands, one per line on standard input:
+    click TextN             a mouse click in the field (empties it and marks it changed)
+    text TextN VALUE        the field's text becomes VALUE (as typed after Tab: no mark)
+    enter TextN VALUE       click, then text
+    option OptionN 0|1      select item 0 or 1 of the option group (N = 1..4)
+    press NAME              press Command1 (Set Register), Capture, SaveAs or Command2
+                            (Default Setting)
+    show                    print the form state (see below)
+    switches BBBB           set the simulated board's A[3:0] switches, A3 first (e.g. 0010)
+    follow on|off           whether the simulated board's switches follow the prompts
+    quit                    close the main window (the end of input does the same)
+  VALUE is the rest of the line after one space; it may hold spaces and may be empty. Fields
+  are Text1 to Text8. Blank lines and lines starting with # are ignored.
+  Events, one per line on standard output, fields separated by one tab:
+    box TITLE TEXT                                  a message box (acknowledged at once, or
+                                                    after Enter when input is a terminal)
+    monitor WIDTH_TWIPS HEIGHT_TWIPS picture|nopicture   the monitor window was loaded
+    error TEXT                                      a command that was not understood
+    show TextN TEXT changed=True|False              (Text1 .. Text7)
+    show Text8 TEXT
+    show OptionN ITEM                               the selected item, 0 or 1
+    show gama|mir|nsr VALUE                         decimal, or "empty" before any selection
+    show bkl VALUE / show mctl_act VALUE            decimal
+  In event fields a backslash, tab, newline or CR is written as \\, \t, \n or \r.
+  With PORTIO_TRACE=- the port trace lines appear among the events in their true order.
+)";
+
+namespace {
+
+class ConsoleMonitor : public MonitorWindow {
+public:
+    explicit ConsoleMonitor(const std::function<void(const std::string&)>& write) : write_(write) {}
+    void Close() override {}
+    void SetHeightTwips(int twips) override { height_ = twips; }
+    void SetWidthTwips(int twips) override { width_ = twips; }
+    bool LoadPicture(const std::string& path) override {
+        std::vector<std::uint8_t> bytes;
+        picture_ = ReadWholeFile(path, &bytes).ok() && IsLoadableBitmap(bytes.data(), bytes.size());
+        return picture_;
+    }
+    void Show() override {
+        write_("monitor\t" + std::to_string(width_) + "\t" + std::to_string(height_) + "\t" +
+               (picture_ ? "picture" : "nopicture"));
+    }
+
+private:
+    const std::function<void(const std::string&)>& write_;
+    int width_ = 0, height_ = 0;
+    bool picture_ = false;
+};
+
+class ConsoleUserInterface : public UserInterface {
+public:
+    ConsoleUserInterface(const ConsoleOptions& options,
+                         const std::function<void(const std::string&)>& write)
+        : options_(options), write_(write), monitor_(write) {}
+    void MessageBox(const std::string& title, const std::string& text) override {
+        write_("box\t" + EscapeField(title) + "\t" + EscapeField(text));
+        if (options_.interactive && options_.in) {
+            // Enter (or the end of input) is the OK button.
+            std::string line;
+            std::getline(*options_.in, line);
+        }
+        ui::NotifyMessageBoxAcknowledged(title, text);
+    }
+    void SetWaitCursor(bool) override {}
+    MonitorWindow& Monitor() override { return monitor_; }
+
+private:
+    const ConsoleOptions& options_;
+    const std::function<void(const std::string&)>& write_;
+    ConsoleMonitor monitor_;
+};
+
+std::string BitText(const std::optional<std::int16_t>& bit) {
+    return bit ? std::to_string(*bit) : "empty";
+}
+
+void Show(const FormState& s, const std::function<void(const std::string&)>& write) {
+    for (int n = 1; n <= kFieldCount; ++n) {
+        std::string line = "show\tText" + std::to_string(n) + "\t" + EscapeField(s.text[n]);
+        if (n <= kMarkedFieldCount) line += s.changed[n] ? "\tchanged=True" : "\tchanged=False";
+        write(line);
+    }
+    for (int g = 1; g <= kOptionGroupCount; ++g) {
+        write("show\tOption" + std::to_string(g) + "\t" + std::to_string(s.selected[g]));
+    }
+    write("show\tgama\t" + BitText(s.gama));
+    write("show\tmir\t" + BitText(s.mir));
+    write("show\tnsr\t" + BitText(s.nsr));
+    write("show\tbkl\t" + std::to_string(s.bkl));
+    write("show\tmctl_act\t" + std::to_string(s.mctl_act));
+}
+
+// The simulated board's switches follow each acknowledged register-selection prompt, while its
+// follow setting is on.
+class SwitchFollower {
+public:
+    explicit SwitchFollower(sim::Board* board) {
+        if (!board) return;
+        handle_ = ui::AddMessageBoxObserver([board](const std::string&, const std::string& text) {
+            std::uint8_t a = 0;
+            if (board->FollowsPrompts() && ui::ParseRegisterSelection(text, &a)) {
+                board->SetSwitches(a);
+            }
+        });
+    }
+    ~SwitchFollower() {
+        if (handle_ >= 0) ui::RemoveMessageBoxObserver(handle_);
+    }
+    SwitchFollower(const SwitchFollower&) = delete;
+    SwitchFollower& operator=(const SwitchFollower&) = delete;
+
+private:
+    int handle_ = -1;
+};
+
+}  // namespace
+
+int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOptions& options) {
+    const std::function<void(const std::string&)> write =
+        options.write_line ? options.write_line
+                           : std::function<void(const std::string&)>(portio::WriteStdoutLine);
+    ConsoleUserInterface ui(options, write);
+    sim::Board* board = portio::SimulatedBoard();
+    SwitchFollower follower(board);
+    Panel panel(pinbus1, pinbus2, ui);
+    panel.FormLoad();
+    if (!options.in) return 0;
+
+    std::string line;
+    while (std::getline(*options.in, line)) {
+        Command cmd;
+        std::string error;
+        if (!ParseCommand(line, &cmd, &error)) {
+            write("error\t" + EscapeField(error));
+            continue;
+        }
+        switch (cmd.kind) {
+            case Command::kNone:
+                break;
+            case Command::kClick:
+                panel.TextClick(cmd.number);
+                break;
+            case Command::kText:
+                panel.SetText(cmd.number, cmd.value);
+                break;
+            case Command::kEnter:
+                panel.TextClick(cmd.number);
+                panel.SetText(cmd.number, cmd.value);
+                break;
+            case Command::kOption:
+                panel.OptionClick(cmd.number, cmd.item);
+                break;
+            case Command::kPress:
+                if (cmd.button == "Command1") panel.Command1Click();
+                if (cmd.button == "Capture") panel.CaptureClick();
+                if (cmd.button == "SaveAs") panel.SaveAsClick();
+                if (cmd.button == "Command2") panel.Command2Click();
+                break;
+            case Command::kShow:
+                Show(panel.State(), write);
+                break;
+            case Command::kQuit:
+                return 0;
+            case Command::kSwitches:
+            case Command::kFollow:
+                if (!board) {
+                    write("error\tno simulated board: the port backend is not sim");
+                } else if (cmd.kind == Command::kSwitches) {
+                    board->SetSwitches(static_cast<std::uint8_t>(cmd.item));
+                } else {
+                    board->SetFollowsPrompts(cmd.item == 1);
+                }
+                break;
+        }
+    }
+    return 0;
+}
+
+}  // namespace panel::console

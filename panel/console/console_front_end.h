@@ -1,0 +1,46 @@
+// The console front end of Lensbay: commands from an input stream, one per line; events on
+// standard output, one per line, fields separated by one tab.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+struct IDispatch;
+
+namespace panel::console {
+
+struct Command {
+    enum Kind { kNone, kClick, kText, kEnter, kOption, kPress, kShow, kQuit, kSwitches, kFollow };
+    Kind kind = kNone;
+    int number = 0;      // N of TextN or OptionN
+    int item = 0;        // option item 0/1; the A[3:0] bits of switches; follow 1 (on) or 0
+    std::string value;   // text and enter: the rest of the line after one space
+    std::string button;  // press: Command1, Capture, SaveAs or Command2
+};
+
+// Parses one input line (its newline removed; one trailing CR is dropped too). Blank lines and
+// lines starting with '#' give kNone. False with a message for a line that is not understood.
+bool ParseCommand(std::string_view line, Command* out, std::string* error);
+
+// An event field with backslash, tab, newline and CR written as \\, \t, \n and \r, so that every
+// event stays one line of tab-separated fields.
+std::string EscapeField(std::string_view text);
+
+// What `lensbay --help` prints about the console.
+extern const char kConsoleHelp[];
+
+struct ConsoleOptions {
+    std::istream* in = nullptr;  // commands, and Enter for boxes when interactive
+    bool interactive = false;    // boxes wait for a line (Enter) before they count as OK
+    // Where event lines go (without newline); portio::WriteStdoutLine when empty, so that they
+    // keep their order with the port trace on standard output.
+    std::function<void(const std::string&)> write_line;
+};
+
+// Runs the panel on the two port objects: the window's load (port set-up and the start-up
+// prompt), then the commands until `quit` or the end of input. Returns the exit status (0).
+int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOptions& options);
+
+}  // namespace panel::console

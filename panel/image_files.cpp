@@ -1,0 +1,216 @@
+#include "panel/image_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace panel {
+namespace {
+
+// Closes on every way out unless released; a close that fails after writing is reported by the
+// writer itself.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int Close() { return ::close(std::exchange(fd_, -1)); }
+
+private:
+    int fd_;
+};
+
+FileResult Failure(FileResult::Step step, int error) { return FileResult{step, error}; }
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, int* error) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *error = errno;
+            return false;
+        }
+        if (n == 0) {
+            *error = EIO;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int* error) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, at);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *error = errno;
+            return false;
+        }
+        if (n == 0) {
+            *error = EIO;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        at += n;
+    }
+    return true;
+}
+
+std::uint16_t GetLe16(const std::uint8_t* at) {
+    return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+}
+
+}  // namespace
+
+std::string FileResult::ErrorText() const { return std::strerror(error); }
+
+void PutLe32(std::uint8_t* at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint32_t GetLe32(const std::uint8_t* at) {
+    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
+}
+
+BitmapLayout LayoutFor(const FrameGeometry& g) {
+    BitmapLayout layout;
+    const auto width = static_cast<std::size_t>(g.FrameWidth);
+    const auto height = static_cast<std::size_t>(g.FrameHeight);
+    layout.row_bytes = (width + 3) / 4 * 4;
+    layout.pixel_area = layout.row_bytes * height;
+    layout.file_size = kBitmapHeaderSize + layout.pixel_area + height + 1;
+    return layout;
+}
+
+void FillPixelArea(const FrameGeometry& g, const BitmapLayout& layout, const std::uint8_t* raw,
+                   std::uint8_t* bitmap) {
+    const auto width = static_cast<std::size_t>(g.FrameWidth);
+    const std::size_t padding = layout.row_bytes - width;
+    std::uint8_t* target = bitmap + kBitmapHeaderSize;
+    const std::uint8_t* source = raw;
+    for (std::int32_t r = 0; r < g.FrameHeight; ++r) {
+        std::memcpy(target, source, width);
+        std::memset(target + width, 0, padding);
+        target += layout.row_bytes;
+        source += width + (g.RowSkip ? 1 : 0);
+    }
+}
+
+FileResult WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    // Truncated: no byte of an earlier, larger file may stay behind the new content.
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0) return Failure(FileResult::kOpen, errno);
+    int error = 0;
+    if (!WriteAll(fd.get(), data, size, &error)) return Failure(FileResult::kWrite, error);
+    if (fd.Close() != 0) return Failure(FileResult::kWrite, errno);
+    return {};
+}
+
+FileResult ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
+                         std::size_t* got) {
+    *got = 0;
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return Failure(errno == ENOENT ? FileResult::kMissing : FileResult::kOpen, errno);
+    }
+    while (*got < max) {
+        const ssize_t n = ::read(fd.get(), buffer + *got, max - *got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Failure(FileResult::kRead, errno);
+        }
+        if (n == 0) break;
+        *got += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+FileResult ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out) {
+    out->clear();
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return Failure(errno == ENOENT ? FileResult::kMissing : FileResult::kOpen, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+        out->reserve(static_cast<std::size_t>(st.st_size));
+    }
+    std::uint8_t chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Failure(FileResult::kRead, errno);
+        }
+        if (n == 0) break;
+        out->insert(out->end(), chunk, chunk + n);
+    }
+    return {};
+}
+
+FileResult WriteFields(const std::string& path, const std::vector<Le32Field>& fields) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.get() < 0) return Failure(FileResult::kOpen, errno);
+    for (const Le32Field& field : fields) {
+        std::uint8_t bytes[4];
+        PutLe32(bytes, field.value);
+        int error = 0;
+        if (!PWriteAll(fd.get(), bytes, 4, static_cast<off_t>(field.offset), &error)) {
+            return Failure(FileResult::kWrite, error);
+        }
+    }
+    if (fd.Close() != 0) return Failure(FileResult::kWrite, errno);
+    return {};
+}
+
+bool IsLoadableBitmap(const std::uint8_t* data, std::size_t size) {
+    if (size < 26 || data[0] != 'B' || data[1] != 'M') return false;
+    const std::uint64_t offset = GetLe32(data + 10);
+    const std::uint64_t header = GetLe32(data + 14);
+    std::int64_t width = 0, height = 0;
+    unsigned planes = 0, bpp = 0, entry = 4;
+    std::uint32_t compression = 0, colours = 0;
+    if (header == 12) {
+        width = GetLe16(data + 18);
+        height = static_cast<std::int16_t>(GetLe16(data + 20));
+        planes = GetLe16(data + 22);
+        bpp = GetLe16(data + 24);
+        entry = 3;
+    } else if (header >= 40 && header <= 124 && size >= 14 + 40) {
+        width = static_cast<std::int32_t>(GetLe32(data + 18));
+        height = static_cast<std::int32_t>(GetLe32(data + 22));
+        planes = GetLe16(data + 26);
+        bpp = GetLe16(data + 28);
+        compression = GetLe32(data + 30);
+        colours = GetLe32(data + 46);
+    } else {
+        return false;
+    }
+    if (width <= 0 || height == 0 || planes != 1) return false;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
+    if (compression != 0 && !(compression == 3 && (bpp == 16 || bpp == 32))) return false;
+    std::uint64_t palette = 0;
+    if (bpp <= 8) {
+        const std::uint64_t max_colours = 1u << bpp;
+        if (colours > max_colours) return false;
+        palette = (colours ? colours : max_colours) * entry;
+    }
+    if (14 + header + palette > offset || offset > size) return false;
+    const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
+    const std::uint64_t row_bytes = (static_cast<std::uint64_t>(width) * bpp + 31) / 32 * 4;
+    return row_bytes * rows <= size - offset;
+}
+
+}  // namespace panel

@@ -1,0 +1,141 @@
+#include "panel/registers.h"
+
+#include "panel/field_numbers.h"
+
+namespace panel {
+namespace {
+
+struct Sequence {
+    FormState& state;
+    CameraLink& link;
+    UserInterface& ui;
+    bool stopped = false;
+
+    // Once stopped (a field error or a port failure), nothing more goes to the port.
+    void Control(std::uint8_t v) {
+        if (!stopped) Check(link.WriteControl(v));
+    }
+    void Data(std::uint8_t v) {
+        if (!stopped) Check(link.WriteData(v));
+    }
+    void Check(HRESULT hr) {
+        if (stopped || SUCCEEDED(hr)) return;
+        ReportPortFailure(link, ui, kPanelTitle);
+        stopped = true;
+    }
+
+    // A field's text as an integer, or a box naming it.
+    bool Integer(int n, LONG* v) {
+        const HRESULT hr = TextToInteger(state.text[n], v);
+        return Converted(n, hr);
+    }
+    // (real value of the field) * factor + offset, rounded to a 32-bit integer.
+    bool Real(int n, double factor, double offset, LONG* v) {
+        double d = 0;
+        HRESULT hr = TextToReal(state.text[n], &d);
+        if (SUCCEEDED(hr)) hr = RealToInteger(d * factor + offset, v);
+        return Converted(n, hr);
+    }
+    bool Converted(int n, HRESULT hr) {
+        if (SUCCEEDED(hr)) return true;
+        ui.MessageBox(kPanelTitle, FieldErrorText(n, state.text[n], hr));
+        stopped = true;
+        return false;
+    }
+
+    // One register block: opening control write, the prompt, the value formed from the fields
+    // as they are after the prompt, the reversed byte on the data lines and the strobe. The
+    // closing 0x08 is the caller's.
+    template <typename Form>
+    void Block(std::uint8_t opening, const char* prompt, Form form) {
+        Control(opening);
+        if (stopped) return;
+        link.PromptSelect(prompt, kPanelTitle);
+        LONG value = 0;
+        if (!form(&value)) return;
+        Data(ReverseBits(static_cast<std::uint8_t>(value & 0xFF)));
+        Control(0x09);
+    }
+};
+
+}  // namespace
+
+void ReportPortFailure(const CameraLink& link, UserInterface& ui, const char* title) {
+    ui.MessageBox(title, "The port object failed: " + link.LastFailure() + ".");
+}
+
+bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui) {
+    Sequence s{state, link, ui};
+    if (state.changed[1]) {
+        s.Block(0x08, "Please select EXCTL register A[3:0]=0010",
+                [&](LONG* v) { return s.Integer(1, v); });
+    }
+    s.Control(0x08);
+    if (!s.stopped && state.changed[2]) {
+        s.Block(0x08, "Please select GCTL register A[3:0]=0011",
+                [&](LONG* v) { return s.Integer(2, v); });
+    }
+    s.Control(0x08);
+    if (!s.stopped && state.changed[3]) {
+        // FRCTL holds the divider minus one; its block alone opens with 0x00.
+        s.Block(0x00, "Please select FRCTL register A[3:0]=0100",
+                [&](LONG* v) { return s.Real(3, 1.0, -1.0, v); });
+    }
+    s.Control(0x08);
+    // A window register packs the start block (times 16) and the end block with a bitwise OR.
+    auto window = [&](int start, LONG* v) {
+        LONG high = 0, low = 0;
+        if (!s.Real(start, 16.0, 0.0, &high) || !s.Integer(start + 1, &low)) return false;
+        *v = high | low;
+        return true;
+    };
+    if (!s.stopped && state.changed[4]) {
+        s.Block(0x08, "Please select HWCTL register A[3:0]=0110",
+                [&](LONG* v) { return window(4, v); });
+    }
+    s.Control(0x08);
+    if (!s.stopped && state.changed[6]) {
+        s.Block(0x08, "Please select VWCTL register A[3:0]=0111",
+                [&](LONG* v) { return window(6, v); });
+    }
+    // No closing write after VWCTL: MCTL's opening write or the final 0x08 stands for it.
+    if (!s.stopped && state.mctl_act == 1) {
+        s.Block(0x08, "Please select MCTL register A[3:0]=0101", [&](LONG* v) {
+            *v = MctlValue(state);
+            return true;
+        });
+    }
+    s.Control(0x08);
+    s.Control(0x28);
+    if (s.stopped) return false;
+    link.PromptSelect(kVideoPortPrompt, kPanelTitle);
+    for (int n = 1; n <= kMarkedFieldCount; ++n) state.changed[n] = false;
+    state.mctl_act = 0;
+    s.Control(0x22);
+    return !s.stopped;
+}
+
+bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui) {
+    const FormState defaults;
+    for (int n = 1; n <= kFieldCount; ++n) state.text[n] = defaults.text[n];
+    for (int g = 1; g <= kOptionGroupCount; ++g) {
+        // Item 0 goes off quietly; item 1 coming on is a selection unless it already was.
+        if (state.selected[g] != 1) SelectOption(state, g, 1);
+    }
+    Sequence s{state, link, ui};
+    // Two strobes under one selection: the bytes go out as they stand, not reversed.
+    s.Control(0x08);
+    s.Data(0x80);
+    if (s.stopped) return false;
+    link.PromptSelect("Please select FCTL register A[3:0]=0001", kPanelTitle);
+    s.Control(0x09);
+    s.Control(0x00);
+    s.Data(0x00);
+    s.Control(0x09);
+    s.Control(0x08);
+    if (s.stopped) return false;
+    s.Check(link.ReturnToVideoPort());
+    return !s.stopped;
+}
+
+}  // namespace panel

@@ -1,0 +1,25 @@
+// Set Register (Command1) and Default Setting (Command2): the camera's control registers,
+// written one at a time after the user has selected each on the board's A[3:0] switches.
+#pragma once
+
+#include "panel/camera_link.h"
+#include "panel/form_state.h"
+#include "panel/user_interface.h"
+
+namespace panel {
+
+// Writes every register whose field is marked (EXCTL, GCTL, FRCTL, HWCTL, VWCTL) and MCTL when
+// an option was selected, in that order, then returns the board to the video port and clears
+// the marks and mctl_act. A field that does not convert stops the sequence after that
+// register's prompt, before its data write, with a box naming the field; the marks stay set.
+// Returns true when the sequence ran to its end.
+bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui);
+
+// Puts the fields and options back to their start-up values (marks untouched), pulses FCTL
+// (0x80, then 0x00 on the data lines, under one prompt) and returns to the video port.
+bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui);
+
+// The box shown when a port object refuses an access (Pinbus does not, with these values).
+void ReportPortFailure(const CameraLink& link, UserInterface& ui, const char* title);
+
+}  // namespace panel

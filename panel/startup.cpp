@@ -1,0 +1,110 @@
+#include "panel/startup.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string_view>
+
+#include "platform/com/combase.h"
+#include "platform/com/objidl.h"
+
+namespace panel {
+namespace {
+
+bool Set(const EnvLookup& getenv, const char* name) {
+    const char* value = getenv(name);
+    return value && *value;
+}
+
+HRESULT CreateOne(ComPtr<IDispatch>* out, std::string* what) {
+    ComPtr<IDispatch> object;
+    HRESULT hr = CoCreateInstance(CLSID_PinbusCtrl, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                  object.ReleaseAndGetVoidAddress());
+    if (FAILED(hr)) {
+        *what = "create";
+        return hr;
+    }
+    ComPtr<IPersistStreamInit> persist;
+    hr = object.As(IID_IPersistStreamInit, std::addressof(persist));
+    ComPtr<IStream> stream;
+    if (SUCCEEDED(hr)) {
+        hr = CreateStreamOnMemory(kPinbusStoredStream.data(),
+                                  static_cast<ULONG>(kPinbusStoredStream.size()), &stream);
+    }
+    if (SUCCEEDED(hr)) hr = persist->Load(stream.Get());
+    if (FAILED(hr)) {
+        *what = "load";
+        return hr;
+    }
+    *out = std::move(object);
+    return S_OK;
+}
+
+}  // namespace
+
+bool CreatePortObjects(PortObjects* out, const std::string& ocx_path, std::string* message) {
+    PortObjects objects;
+    ComPtr<IDispatch>* slots[] = {std::addressof(objects.pinbus1), std::addressof(objects.pinbus2)};
+    const char* names[] = {"Pinbus1", "Pinbus2"};
+    for (int i = 0; i < 2; ++i) {
+        std::string what;
+        const HRESULT hr = CreateOne(slots[i], &what);
+        if (SUCCEEDED(hr)) continue;
+        std::string detail = CoLastErrorText();
+        if (what == "create") {
+            *message = "cannot create the port object " + std::string(names[i]) +
+                       ": the Pinbus control " + GuidToString(CLSID_PinbusCtrl) +
+                       (hr == REGDB_E_CLASSNOTREG ? " is not registered"
+                                                  : " is registered but will not load") +
+                       " (" + HresultToString(hr) + ")";
+            if (!detail.empty()) *message += ": " + detail;
+            *message += "\nregister it with: regsvr " +
+                        (ocx_path.empty() ? std::string("/path/to/PINBUS.OCX") : ocx_path);
+        } else {
+            *message = "the port object " + std::string(names[i]) +
+                       " would not load its stored properties (" + HresultToString(hr) + ")";
+        }
+        return false;
+    }
+    *out = std::move(objects);
+    return true;
+}
+
+std::string PinbusBesideExecutable() {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "";
+    std::string dir(path, static_cast<std::size_t>(n));
+    const auto slash = dir.rfind('/');
+    if (slash == std::string::npos) return "";
+    std::string ocx = dir.substr(0, slash + 1) + "PINBUS.OCX";
+    struct stat st {};
+    if (::stat(ocx.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+    return ocx;
+}
+
+bool DisplayAvailable(const EnvLookup& getenv) {
+    const char* platform = getenv("QT_QPA_PLATFORM");
+    if (!platform || !*platform) return Set(getenv, "DISPLAY") || Set(getenv, "WAYLAND_DISPLAY");
+    // A list of platforms to try in turn, each "name[:options]".
+    std::string_view rest(platform);
+    while (!rest.empty()) {
+        const auto end = rest.find(';');
+        std::string_view entry = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        const std::string_view name = entry.substr(0, entry.find(':'));
+        if (name.empty()) continue;
+        if (name == "xcb") {
+            if (Set(getenv, "DISPLAY")) return true;
+        } else if (name.substr(0, 7) == "wayland") {
+            if (Set(getenv, "WAYLAND_DISPLAY")) return true;
+        } else {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace panel

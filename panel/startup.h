@@ -1,0 +1,44 @@
+// Start-up of Lensbay: the two port objects created by class identity from the class registry
+// and loaded from the main window's stored layout, and the choice of front end.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/com/oleauto.h"
+
+namespace panel {
+
+// Pinbus's class identity, {6B2F14D3-5C83-11D0-9E41-0040A7B3C250}.
+inline constexpr CLSID CLSID_PinbusCtrl = {
+    0x6B2F14D3, 0x5C83, 0x11D0, {0x9E, 0x41, 0x00, 0x40, 0xA7, 0xB3, 0xC2, 0x50}};
+
+// The persistent stream the main window's layout holds for each port object: version 1.0,
+// extent 1085 x 873 HIMETRIC, no stock properties, Address 0x378, Bits 8.
+inline constexpr std::array<std::uint8_t, 22> kPinbusStoredStream = {
+    0x00, 0x00, 0x01, 0x00, 0x3D, 0x04, 0x00, 0x00, 0x69, 0x03, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x78, 0x03, 0x00, 0x00, 0x08, 0x00};
+
+struct PortObjects {
+    ComPtr<IDispatch> pinbus1;  // every write
+    ComPtr<IDispatch> pinbus2;  // every read
+};
+
+// Creates Pinbus1 and Pinbus2 with CoCreateInstance and loads each with
+// IPersistStreamInit::Load from the stored stream. False with a message that says what failed
+// (the HRESULT and the loader's own text) and, when the class could not be created, how to
+// register it: "register it with: regsvr PATH" with `ocx_path` (or a placeholder when empty).
+bool CreatePortObjects(PortObjects* out, const std::string& ocx_path, std::string* message);
+
+// The path of PINBUS.OCX beside the running program, or "" when there is none.
+std::string PinbusBesideExecutable();
+
+// Whether the Qt front end can reach a display: QT_QPA_PLATFORM names a platform that needs none
+// (offscreen, vnc, eglfs, ...), or the X11/Wayland platform it names (or Qt's default when
+// unset) finds DISPLAY/WAYLAND_DISPLAY set.
+using EnvLookup = std::function<const char*(const char*)>;
+bool DisplayAvailable(const EnvLookup& getenv);
+
+}  // namespace panel
