@@ -1,0 +1,39 @@
+// Small helpers for tests that handle VARIANTs and BSTRs.
+#pragma once
+
+#include <string>
+
+#include "platform/com/oleauto.h"
+
+// A VARIANT that clears itself.
+struct Var : VARIANT {
+    Var() { VariantInit(this); }
+    Var(const Var&) = delete;
+    Var& operator=(const Var&) = delete;
+    ~Var() { VariantClear(this); }
+};
+
+inline BSTR MakeBstr(const std::string& utf8) {
+    const std::u16string text = Utf8ToOle(utf8);
+    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+inline std::string BstrText(BSTR text) {
+    return OleToUtf8(std::u16string(text ? text : u"", SysStringLen(text)));
+}
+
+// An object that only counts its references.
+struct CountedObject : IDispatch {
+    ULONG refs = 1;
+    STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+    STDMETHOD_(ULONG, Release)() override { return --refs; }
+    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)
+    (DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    virtual ~CountedObject() = default;
+};
