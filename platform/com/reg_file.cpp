@@ -5,7 +5,7 @@
 namespace reg {
 namespace {
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldCase(char c) { return NoCaseLess::Fold(c); }
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
@@ -239,7 +239,7 @@ private:
         s = TrimBlanks(s.substr(1));
         bool expectByte = true;
         while (true) {
-            while (!s.empty()) {
+            while (!s.empty() && s != "\\") {
                 if (expectByte) {
                     if (s.size() < 2 || HexDigit(s[0]) < 0 || HexDigit(s[1]) < 0)
                         return Err("bad hex byte");
@@ -249,8 +249,6 @@ private:
                 } else if (s.front() == ',') {
                     s = TrimBlanks(s.substr(1));
                     expectByte = true;
-                } else if (s == "\\") {
-                    break;
                 } else {
                     return Err("bad hex list");
                 }
@@ -279,16 +277,6 @@ private:
 };
 
 }  // namespace
-
-bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
-    std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        auto x = static_cast<unsigned char>(FoldCase(a[i]));
-        auto y = static_cast<unsigned char>(FoldCase(b[i]));
-        if (x != y) return x < y;
-    }
-    return a.size() < b.size();
-}
 
 bool NoCaseEqual(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

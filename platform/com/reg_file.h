@@ -14,7 +14,18 @@ namespace reg {
 // Key and value names compare case-insensitively (ASCII letters), as the platform does.
 struct NoCaseLess {
     using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const;
+    static char Fold(char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    bool operator()(std::string_view a, std::string_view b) const {
+        std::size_t n = a.size() < b.size() ? a.size() : b.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            auto x = static_cast<unsigned char>(Fold(a[i]));
+            auto y = static_cast<unsigned char>(Fold(b[i]));
+            if (x != y) return x < y;
+        }
+        return a.size() < b.size();
+    }
 };
 COM_EXPORT bool NoCaseEqual(std::string_view a, std::string_view b);
 

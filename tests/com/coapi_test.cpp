@@ -24,8 +24,7 @@ bool Loaded(const std::string& path) {
 
 void RegisterServer(REFCLSID clsid, const std::string& path) {
     std::string key = "CLSID\\" + GuidToString(clsid) + "\\InprocServer32";
-    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, path.c_str(), 0),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, path.c_str(), 0), ERROR_SUCCESS);
 }
 
 LONG GetNumber(IDispatch* d) {
@@ -85,9 +84,9 @@ TEST_F(ObjectCreation, UnregisteredOrRefusedClassesFailWithThePlatformCodes) {
     EXPECT_EQ(CoGetClassObject(unknown, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p),
               REGDB_E_CLASSNOTREG);
     EXPECT_NE(CoLastErrorText().find(GuidToString(unknown)), std::string::npos);
-    EXPECT_EQ(CoGetClassObject(kTestObjectClsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                               &p),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(
+        CoGetClassObject(kTestObjectClsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, &p),
+        REGDB_E_CLASSNOTREG);
     // Registered to the test server, which does not hold it: the server's answer.
     RegisterServer(kUnheldClsid, kServer);
     EXPECT_EQ(CoCreateInstance(kUnheldClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
@@ -96,18 +95,18 @@ TEST_F(ObjectCreation, UnregisteredOrRefusedClassesFailWithThePlatformCodes) {
     IUnknown* outer = reinterpret_cast<IUnknown*>(8);
     EXPECT_EQ(CoCreateInstance(kTestObjectClsid, outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
               CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(CoCreateInstance(kTestObjectClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               nullptr),
-              E_INVALIDARG);
+    EXPECT_EQ(
+        CoCreateInstance(kTestObjectClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
+        E_INVALIDARG);
 }
 
 TEST_F(ObjectCreation, LibrariesThatWillNotLoadAreNamedWithTheLoadersReason) {
     void* p = nullptr;
     const std::string missing = temp_.dir() + "/missing.so";
     RegisterServer(kTestObjectClsid, missing);
-    EXPECT_EQ(CoGetClassObject(kTestObjectClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                               &p),
-              CO_E_DLLNOTFOUND);
+    EXPECT_EQ(
+        CoGetClassObject(kTestObjectClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p),
+        CO_E_DLLNOTFOUND);
     EXPECT_NE(CoLastErrorText().find("cannot load " + missing + ": "), std::string::npos)
         << CoLastErrorText();
     EXPECT_NE(CoLastErrorText().find("No such file"), std::string::npos) << CoLastErrorText();
