@@ -8,9 +8,6 @@ namespace sim {
 
 namespace {
 
-constexpr std::uint8_t kStrobe = 0x01;      // control bit 0: register strobe / pixel handshake
-constexpr std::uint8_t kFrameStart = 0x08;  // control bit 3: a rising edge starts a frame
-constexpr std::uint8_t kDataInput = 0x20;   // control bit 5: the PC's data lines are inputs
 constexpr int kBlocks = 16;
 
 constexpr std::array<std::uint8_t, 256> MakeReverseTable() {
@@ -46,52 +43,14 @@ Board::Board() : frame_(new Frame) {}
 
 Board::~Board() { delete frame_; }
 
-std::uint8_t Board::Read(std::uint16_t port) {
-    switch (port) {
-        case kDataPort:
-            // While the PC drives the lines it reads back its own byte; as inputs they show the
-            // video port's byte, or float high when the chip is not driving them.
-            if (!(control_ & kDataInput)) return data_;
-            if (switches_ == VPORT && stream_ != nullptr) return stream_[pos_];
-            return 0xFF;
-        case kStatusPort:
-            return kStatusValue;
-        case kControlPort:
-            return control_;
-        case kEcrPort:
-            return ecr_;
-        default:
-            return 0xFF;
-    }
-}
-
-void Board::Write(std::uint16_t port, std::uint8_t value) {
-    switch (port) {
-        case kDataPort:
-            data_ = value;
-            return;
-        case kControlPort: {
-            const std::uint8_t rising = value & ~control_;
-            control_ = value;
-            if (rising & (kStrobe | kFrameStart)) OnControlRise(rising);
-            return;
-        }
-        case kEcrPort:
-            ecr_ = value;
-            return;
-        default:
-            return;
-    }
-}
-
 void Board::OnControlRise(std::uint8_t rising) {
-    if (!(control_ & kDataInput)) {
+    if (!(control_ & Board::kDataInput)) {
         // The PC drives the data lines: bit 0 is the register strobe.
-        if (rising & kStrobe) Latch();
+        if (rising & Board::kStrobe) Latch();
         return;
     }
     if (switches_ != VPORT) return;
-    if (rising & kFrameStart) {
+    if (rising & Board::kFrameStart) {
         // A frame start presents the first byte; a pulse in the same write does not advance it.
         StartFrame();
         return;

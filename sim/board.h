@@ -123,6 +123,10 @@ public:
     void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
 
 private:
+    static constexpr std::uint8_t kStrobe = 0x01;      // control bit 0: strobe / pixel handshake
+    static constexpr std::uint8_t kFrameStart = 0x08;  // control bit 3: rising starts a frame
+    static constexpr std::uint8_t kDataInput = 0x20;   // control bit 5: PC's data lines are inputs
+
     struct Frame;
     void OnControlRise(std::uint8_t rising);
     void Latch();
@@ -150,5 +154,51 @@ private:
     std::uint64_t scene_time_ = 0;
     std::uint64_t next_time_ = 0;
 };
+
+// Read and Write run for every port cycle of a frame, so they are inline; the rare events
+// (latch, frame start) are out of line.
+inline std::uint8_t Board::Read(std::uint16_t port) {
+    switch (port) {
+        case kDataPort:
+            // While the PC drives the lines it reads back its own byte; as inputs they show the
+            // video port's byte, or float high when the chip is not driving them.
+            if (!(control_ & kDataInput)) return data_;
+            if (switches_ == VPORT && stream_ != nullptr) return stream_[pos_];
+            return 0xFF;
+        case kStatusPort:
+            return kStatusValue;
+        case kControlPort:
+            return control_;
+        case kEcrPort:
+            return ecr_;
+        default:
+            return 0xFF;
+    }
+}
+
+inline void Board::Write(std::uint16_t port, std::uint8_t value) {
+    switch (port) {
+        case kDataPort:
+            data_ = value;
+            return;
+        case kControlPort: {
+            const std::uint8_t rising = value & ~control_;
+            control_ = value;
+            if (!(rising & (kStrobe | kFrameStart))) return;
+            // The pixel handshake, the hot path of a frame read: advance by one byte.
+            if ((rising & kFrameStart) == 0 && (value & kDataInput) && switches_ == VPORT) {
+                if (pos_ < length_) ++pos_;
+                return;
+            }
+            OnControlRise(rising);
+            return;
+        }
+        case kEcrPort:
+            ecr_ = value;
+            return;
+        default:
+            return;
+    }
+}
 
 }  // namespace sim
