@@ -106,14 +106,16 @@ HRESULT ParseText(BSTR text, numtext::Number* number) {
 // Round to nearest, halves to even, independent of the floating-point rounding mode.
 HRESULT RoundReal(double x, std::int64_t lo, std::int64_t hi, std::int64_t* out) {
     if (!(x >= static_cast<double>(lo) - 1.0 && x <= static_cast<double>(hi) + 1.0))
-        return DISP_E_OVERFLOW;  // NaN and infinities too
-    const double floor = std::floor(x);
-    const double fraction = x - floor;  // exact for every double in this range
-    double rounded = floor;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded += 1.0;
-    if (rounded < static_cast<double>(lo) || rounded > static_cast<double>(hi))
-        return DISP_E_OVERFLOW;
-    *out = static_cast<std::int64_t>(rounded);
+        return DISP_E_OVERFLOW;                                // NaN and infinities too
+    std::int64_t rounded = static_cast<std::int64_t>(x);       // toward zero
+    const double fraction = x - static_cast<double>(rounded);  // exact: both are this close
+    const bool odd = (rounded & 1) != 0;
+    if (fraction > 0.5 || (fraction == 0.5 && odd))
+        ++rounded;
+    else if (fraction < -0.5 || (fraction == -0.5 && odd))
+        --rounded;
+    if (rounded < lo || rounded > hi) return DISP_E_OVERFLOW;
+    *out = rounded;
     return S_OK;
 }
 
@@ -323,6 +325,22 @@ HRESULT Convert(const VARIANT& s, VARTYPE vt, VARIANT* result) {
     return S_OK;
 }
 
+// Values that own nothing: converting among them needs no clean-up and no allocation.
+bool IsPlainValue(VARTYPE vt) {
+    switch (vt) {
+        case VT_EMPTY:
+        case VT_BOOL:
+        case VT_UI1:
+        case VT_I2:
+        case VT_I4:
+        case VT_R4:
+        case VT_R8:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 void VariantInit(VARIANT* v) {
@@ -366,6 +384,13 @@ HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID /*lcid*/, US
     // Numbers always use '.' as their decimal point: the texts converted here are the program's
     // own, not the user's locale's.
     if (!dest || !src) return E_INVALIDARG;
+    if (IsPlainValue(src->vt) && IsPlainValue(vt) && IsPlainValue(dest->vt)) {
+        // The argument conversions of every dispatch call come this way.
+        VARIANT result;
+        if (HRESULT hr = Convert(*src, vt, &result); FAILED(hr)) return hr;
+        *dest = result;
+        return S_OK;
+    }
     if (!IsValidContent(src->vt) || !IsValidTarget(vt)) return DISP_E_BADVARTYPE;
     if (dest != src && !IsValidContent(dest->vt)) return DISP_E_BADVARTYPE;
     if (dest == src && src->vt == vt) return S_OK;
