@@ -1,0 +1,123 @@
+// COleControl: the base of an in-process control. It serves
+//   IDispatch            through the class's dispatch map (see dispatch.h),
+//   IPersistStreamInit   through the class's DoPropExchange (see propexchange.h),
+//   IOleControlEmbedding the host's view of type name, status, extent, verbs, pages and drawing.
+// A derived class provides its dispatch map, class identity, user type name and misc status,
+// and overrides DoPropExchange, OnDraw, GetPropPageIDs and GetVerbMap as it needs.
+#pragma once
+
+#include "platform/com/objidl.h"
+#include "platform/ctl/dispatch.h"
+#include "platform/ctl/embedding.h"
+#include "platform/ctl/picture.h"
+#include "platform/ctl/propexchange.h"
+
+class COleControl;
+
+// A verb the control adds to the standard set.
+struct AFX_OLEVERB {
+    LONG lVerb;
+    const char* lpszName;
+    DWORD grfAttribs;
+    BOOL (COleControl::*pfnHandler)();
+};
+
+class CTL_EXPORT COleControl : public CCmdTarget,
+                               public IDispatch,
+                               public IPersistStreamInit,
+                               public IOleControlEmbedding {
+public:
+    COleControl();
+    ~COleControl() override;
+
+    AFX_DECLARE_IUNKNOWN
+
+    // IDispatch
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                            LCID lcid, DISPID* rgDispId) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                     EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+    // IPersistStreamInit. Load reads exactly the exchanged size (a shorter stream or a read
+    // error fails and leaves the object as it was); Save writes it and leaves the stream just
+    // past it.
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* pClassID) override;
+    HRESULT STDMETHODCALLTYPE IsDirty() override;
+    HRESULT STDMETHODCALLTYPE Load(IStream* pStm) override;
+    HRESULT STDMETHODCALLTYPE Save(IStream* pStm, BOOL fClearDirty) override;
+    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* pCbSize) override;
+    HRESULT STDMETHODCALLTYPE InitNew() override;
+
+    // IOleControlEmbedding
+    HRESULT STDMETHODCALLTYPE GetUserType(BSTR* name) override;
+    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD aspect, DWORD* status) override;
+    HRESULT STDMETHODCALLTYPE SetExtent(DWORD aspect, const SIZEL* size) override;
+    HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, SIZEL* size) override;
+    HRESULT STDMETHODCALLTYPE GetVerbCount(ULONG* count) override;
+    HRESULT STDMETHODCALLTYPE GetVerb(ULONG index, LONG* verb, BSTR* name, DWORD* attribs) override;
+    HRESULT STDMETHODCALLTYPE DoVerb(LONG verb) override;
+    HRESULT STDMETHODCALLTYPE GetPages(ULONG capacity, CLSID* pages, ULONG* count) override;
+    HRESULT STDMETHODCALLTYPE Draw(LONG width, LONG height, DWORD* pixels) override;
+
+    IUnknown* GetControllingUnknown() override;
+    void* GetInterface(REFIID riid) override;
+
+    // The modified flag behind IsDirty.
+    void SetModifiedFlag(BOOL bModified = TRUE) { m_bModified = bModified != FALSE; }
+    BOOL IsModified() const { return m_bModified; }
+
+    // Exchange steps for DoPropExchange. ExchangeVersion remembers a loaded version; with
+    // bConvert a save writes the current version, else the loaded one.
+    BOOL ExchangeVersion(CPropExchange* pPX, DWORD dwVersionDefault, BOOL bConvert = TRUE);
+    // The extent in HIMETRIC. A reset keeps the extent the host has set.
+    BOOL ExchangeExtent(CPropExchange* pPX);
+    // The stock-property mask: none are used, a save writes 0 and a load reads it unchecked.
+    void ExchangeStockProps(CPropExchange* pPX);
+    DWORD GetLoadedVersion() const { return m_dwVersionLoaded; }
+
+    // The persistent state; the default exchanges the extent and the stock-property mask.
+    virtual void DoPropExchange(CPropExchange* pPX);
+    // Reset: the exchange in its default-setting direction.
+    virtual void OnResetState();
+    // Design-time picture; the default draws nothing.
+    virtual void OnDraw(CDC* pDC, const RECT& rcBounds, const RECT& rcInvalid);
+    // Opens the property frame on the pages of GetPropPageIDs. TRUE when it was shown.
+    BOOL OnProperties();
+
+protected:
+    // What a derived class declares.
+    virtual const AFX_DISPMAP& GetDispatchMap() const = 0;
+    virtual REFCLSID GetControlClassID() const = 0;
+    virtual std::uint16_t GetUserTypeNameID() const = 0;
+    virtual DWORD GetControlMiscStatus() const = 0;
+    // The property pages (none by default); the array outlives the object.
+    virtual const CLSID* GetPropPageIDs(ULONG* count);
+    // Verbs added to the standard set (none by default).
+    virtual const AFX_OLEVERB* GetVerbMap(ULONG* count);
+
+    // Registers the dispatch interfaces (the primary one is also answered by QueryInterface).
+    void InitializeIIDs(const IID* piidPrimary, const IID* piidEvents);
+    // The type library behind GetTypeInfo.
+    void InitializeTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor);
+    // The extent before a host sets one, from a size in pixels (96 per inch).
+    void SetInitialSize(int cxPixels, int cyPixels);
+
+    HINSTANCE GetInstanceHandle() const { return m_pModuleState->m_hCurrentInstanceHandle; }
+
+private:
+    HRESULT MeasureState(std::string* bytes);
+    BOOL DoStandardVerb(LONG verb);
+
+    bool m_bModified = false;
+    LONG m_cxExtent = 0;
+    LONG m_cyExtent = 0;
+    DWORD m_dwVersionLoaded = 0;
+    const IID* m_piidPrimary = nullptr;
+    const IID* m_piidEvents = nullptr;
+    GUID m_tlid = GUID_NULL;
+    WORD m_wVerMajor = 0;
+    WORD m_wVerMinor = 0;
+};

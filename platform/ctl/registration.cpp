@@ -1,0 +1,112 @@
+#include "platform/ctl/registration.h"
+
+#include "platform/com/registry.h"
+#include "platform/com/typelib.h"
+
+namespace {
+
+bool SetDefault(const std::string& key, const std::string& value) {
+    return RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(),
+                        static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool CreateKey(const std::string& key) {
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+bool SetNamedValue(const std::string& key, const char* name, const std::string& value) {
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+        return false;
+    LSTATUS status =
+        RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+// Deleting what is not there is no failure.
+bool DeleteTree(const std::string& key) {
+    LSTATUS status = RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool DeleteNamedValue(const std::string& key, const char* name) {
+    HKEY handle = nullptr;
+    LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_WRITE, &handle);
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (status != ERROR_SUCCESS) return false;
+    status = RegDeleteValueA(handle, name);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
+BOOL AfxOleRegisterControlClass(HINSTANCE instance, REFCLSID clsid, const char* progId,
+                                std::uint16_t idTypeName, std::uint16_t idBitmap, UINT nRegFlags,
+                                DWORD dwMiscStatus, REFGUID tlid, WORD wVerMajor, WORD wVerMinor) {
+    std::string path, typeName;
+    if (!progId || !*progId || !AfxGetModuleFileName(instance, &path) ||
+        !AfxLoadString(instance, idTypeName, &typeName))
+        return FALSE;
+    const std::string key = "CLSID\\" + GuidToString(clsid);
+    const std::string server = key + "\\InprocServer32";
+    bool ok = SetDefault(key, typeName) && SetDefault(server, path) &&
+              SetDefault(key + "\\ProgID", progId) && CreateKey(key + "\\Control") &&
+              SetDefault(key + "\\ToolboxBitmap32", path + ", " + std::to_string(idBitmap)) &&
+              SetDefault(key + "\\MiscStatus", "0") &&
+              SetDefault(key + "\\MiscStatus\\1", std::to_string(dwMiscStatus)) &&
+              SetDefault(key + "\\TypeLib", GuidToString(tlid)) &&
+              SetDefault(key + "\\Version",
+                         std::to_string(wVerMajor) + "." + std::to_string(wVerMinor)) &&
+              SetDefault(progId, typeName) &&
+              SetDefault(std::string(progId) + "\\CLSID", GuidToString(clsid));
+    if (!ok) return FALSE;
+    ok = (nRegFlags & afxRegApartmentThreading)
+             ? SetNamedValue(server, "ThreadingModel", "Apartment")
+             : DeleteNamedValue(server, "ThreadingModel");
+    ok = ok && ((nRegFlags & afxRegInsertable) ? CreateKey(key + "\\Insertable")
+                                               : DeleteTree(key + "\\Insertable"));
+    return ok ? TRUE : FALSE;
+}
+
+BOOL AfxOleRegisterPropertyPageClass(HINSTANCE instance, REFCLSID clsid, std::uint16_t idTypeName) {
+    std::string path, typeName;
+    if (!AfxGetModuleFileName(instance, &path) || !AfxLoadString(instance, idTypeName, &typeName))
+        return FALSE;
+    const std::string key = "CLSID\\" + GuidToString(clsid);
+    bool ok = SetDefault(key, typeName) && SetDefault(key + "\\InprocServer32", path) &&
+              DeleteNamedValue(key + "\\InprocServer32", "ThreadingModel");
+    return ok ? TRUE : FALSE;
+}
+
+BOOL AfxOleUnregisterClass(REFCLSID clsid, const char* progId) {
+    bool ok = DeleteTree("CLSID\\" + GuidToString(clsid));
+    if (progId && *progId) ok = DeleteTree(progId) && ok;
+    return ok ? TRUE : FALSE;
+}
+
+BOOL AfxOleRegisterTypeLib(HINSTANCE instance, REFGUID tlid) {
+    std::string path;
+    if (!AfxGetModuleFileName(instance, &path)) return FALSE;
+    std::u16string olePath = Utf8ToOle(path);
+    ComPtr<ITypeLib> lib;
+    if (FAILED(LoadTypeLib(olePath.c_str(), &lib))) return FALSE;
+    TLIBATTR* attr = nullptr;
+    if (FAILED(lib->GetLibAttr(&attr)) || !attr) return FALSE;
+    const bool same = attr->guid == tlid;
+    lib->ReleaseTLibAttr(attr);
+    if (!same) return FALSE;
+    return SUCCEEDED(RegisterTypeLib(lib.Get(), olePath.c_str(), nullptr)) ? TRUE : FALSE;
+}
+
+BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor, LCID lcid) {
+    return SUCCEEDED(UnRegisterTypeLib(tlid, wVerMajor, wVerMinor, lcid, SYS_WIN32)) ? TRUE : FALSE;
+}

@@ -1,0 +1,80 @@
+// The Pinbus library module: its module object, its two class factories and its four exports.
+#include "platform/ctl/factory.h"
+#include "platform/ctl/registration.h"
+#include "portctl/pinbus_ids.h"
+#include "portctl/port_access.h"
+#include "portctl/property_page.h"
+
+#define PINBUS_EXPORT extern "C" __attribute__((visibility("default")))
+
+AFX_DEFINE_STATIC_MODULE_STATE()
+
+namespace {
+
+class CPinbusApp : public COleControlModule {
+public:
+    CPinbusApp() : COleControlModule(AfxGetStaticModuleState()) {}
+};
+
+class CPinbusCtrlFactory : public COleObjectFactory {
+public:
+    CPinbusCtrlFactory()
+        : COleObjectFactory(AfxGetStaticModuleState(), CLSID_PinbusCtrl,
+                            &AfxCreateObject<CPinbusCtrl>, FALSE, kPinbusCtrlProgID) {}
+
+    BOOL UpdateRegistry(BOOL bRegister) override {
+        if (!bRegister) return AfxOleUnregisterClass(m_clsid, m_lpszProgID);
+        // Not insertable and no threading model: the objects stay in the host's main apartment.
+        return AfxOleRegisterControlClass(AfxGetInstanceHandle(), m_clsid, m_lpszProgID, IDS_PINBUS,
+                                          IDB_PINBUS, 0, _dwPinbusOleMisc, LIBID_PINBUSLib,
+                                          _wVerMajor, _wVerMinor);
+    }
+};
+
+class CPinbusPropPageFactory : public COleObjectFactory {
+public:
+    CPinbusPropPageFactory()
+        : COleObjectFactory(AfxGetStaticModuleState(), CLSID_PinbusPropPage,
+                            &AfxCreateObject<CPinbusPropPage>, FALSE, kPinbusPropPageProgID) {}
+
+    BOOL UpdateRegistry(BOOL bRegister) override {
+        // The page's ProgID is known to the factory but never written.
+        if (!bRegister) return AfxOleUnregisterClass(m_clsid, nullptr);
+        return AfxOleRegisterPropertyPageClass(AfxGetInstanceHandle(), m_clsid, IDS_PINBUS_PPG);
+    }
+};
+
+// Constructed in this order when the library is loaded, destroyed in reverse when it unloads.
+CPinbusApp theApp;
+AfxModuleStartup theAppStartup(theApp);
+CPinbusCtrlFactory theCtrlFactory;
+CPinbusPropPageFactory thePropPageFactory;
+
+}  // namespace
+
+PINBUS_EXPORT HRESULT DllCanUnloadNow() {
+    return AfxCallExport(AfxGetStaticModuleState(), [] { return AfxDllCanUnloadNow(); });
+}
+
+PINBUS_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+    return AfxCallExport(AfxGetStaticModuleState(),
+                         [&] { return AfxDllGetClassObject(rclsid, riid, ppv); });
+}
+
+PINBUS_EXPORT HRESULT DllRegisterServer() {
+    return AfxCallExport(AfxGetStaticModuleState(), []() -> HRESULT {
+        if (!AfxOleRegisterTypeLib(AfxGetInstanceHandle(), LIBID_PINBUSLib))
+            return SELFREG_E_TYPELIB;
+        if (!COleObjectFactory::UpdateRegistryAll(TRUE)) return SELFREG_E_CLASS;
+        return S_OK;
+    });
+}
+
+PINBUS_EXPORT HRESULT DllUnregisterServer() {
+    return AfxCallExport(AfxGetStaticModuleState(), []() -> HRESULT {
+        if (!AfxOleUnregisterTypeLib(LIBID_PINBUSLib, _wVerMajor, _wVerMinor))
+            return SELFREG_E_TYPELIB;
+        if (!COleObjectFactory::UpdateRegistryAll(FALSE)) return SELFREG_E_CLASS;
+        return S_OK;
+    });
+}

@@ -1,0 +1,91 @@
+#include "portctl/port_access.h"
+
+#include "platform/ctl/dialogs.h"
+#include "platform/portio/portio.h"
+#include "portctl/pinbus_ids.h"
+
+CPinbusCtrl::CPinbusCtrl() {
+    InitializeIIDs(&IID_DPinbus, &IID_DPinbusEvents);
+    InitializeTypeLib(LIBID_PINBUSLib, _wVerMajor, _wVerMinor);
+    SetInitialSize(24, 22);  // the toolbox picture's size
+}
+
+const AFX_DISPMAP& CPinbusCtrl::GetDispatchMap() const {
+    static constexpr AFX_DISPMAP_ENTRY entries[] = {
+        AfxDispProperty<&CPinbusCtrl::GetAddress, &CPinbusCtrl::SetAddress>(1, "Address"),
+        AfxDispProperty<&CPinbusCtrl::GetBits, &CPinbusCtrl::SetBits>(2, "Bits"),
+        AfxDispProperty<&CPinbusCtrl::GetValue, &CPinbusCtrl::SetValue>(3, "Value"),
+        AfxDispMethod<&CPinbusCtrl::AboutBox>(DISPID_ABOUTBOX, "AboutBox"),
+    };
+    static constexpr AFX_DISPMAP map = AfxMakeDispatchMap(entries);
+    return map;
+}
+
+REFCLSID CPinbusCtrl::GetControlClassID() const { return CLSID_PinbusCtrl; }
+std::uint16_t CPinbusCtrl::GetUserTypeNameID() const { return IDS_PINBUS; }
+DWORD CPinbusCtrl::GetControlMiscStatus() const { return _dwPinbusOleMisc; }
+
+const CLSID* CPinbusCtrl::GetPropPageIDs(ULONG* count) {
+    static constexpr CLSID pages[] = {CLSID_PinbusPropPage};
+    *count = 1;
+    return pages;
+}
+
+const AFX_OLEVERB* CPinbusCtrl::GetVerbMap(ULONG* count) {
+    static constexpr AFX_OLEVERB verbs[] = {
+        {OLEIVERB_PROPERTIES, "&Properties...",
+         OLEVERBATTRIB_ONCONTAINERMENU | OLEVERBATTRIB_NEVERDIRTIES, &COleControl::OnProperties},
+    };
+    *count = 1;
+    return verbs;
+}
+
+void CPinbusCtrl::DoPropExchange(CPropExchange* pPX) {
+    ExchangeVersion(pPX, MAKELONG(_wVerMinor, _wVerMajor));
+    COleControl::DoPropExchange(pPX);
+    // A loaded Bits is taken as stored; Value then uses 16-bit cycles unless it is 8.
+    PX_Long(pPX, "Address", m_address, 0x378);
+    PX_Short(pPX, "Bits", m_bits, 8);
+}
+
+void CPinbusCtrl::SetAddress(LONG address) {
+    m_address = address;
+    SetModifiedFlag();
+}
+
+void CPinbusCtrl::SetBits(SHORT bits) {
+    // Any other width is ignored without an error, as hosts expect.
+    if (bits != 8 && bits != 16) return;
+    m_bits = bits;
+    SetModifiedFlag();
+}
+
+LONG CPinbusCtrl::GetValue() {
+    if (m_bits == 8) return portio::In8(Port());
+    return portio::In16(Port());
+}
+
+void CPinbusCtrl::SetValue(LONG value) {
+    if (m_bits == 8)
+        portio::Out8(Port(), static_cast<std::uint8_t>(value & 0xFF));
+    else
+        portio::Out16(Port(), static_cast<std::uint16_t>(value & 0xFFFF));
+    SetModifiedFlag();
+}
+
+void CPinbusCtrl::AboutBox() {
+    // Whatever the dialog's outcome (even when it cannot be shown), the call just returns.
+    AfxDoModalDialog(GetInstanceHandle(), IDD_ABOUTBOX_PINBUS);
+}
+
+void CPinbusCtrl::OnDraw(CDC* pDC, const RECT& rcBounds, const RECT&) {
+    // The picture is loaded anew for every paint; nothing is kept between paints.
+    std::string bitmap;
+    CPictureHolder picture;
+    if (!AfxLoadResource(GetInstanceHandle(), ResourceType::Bitmap, IDB_PINBUS, &bitmap) ||
+        !picture.CreateFromBitmap(bitmap))
+        return;
+    RECT wBounds = rcBounds;
+    if (pDC->IsMetafile()) wBounds = RECT{0, 0, picture.GetWidth(), picture.GetHeight()};
+    picture.Render(pDC, rcBounds, wBounds);
+}

@@ -1,0 +1,36 @@
+// CPinbusCtrl: the port access control. A host sets the port (Address) and the access width
+// (Bits), then every read of Value is one port input and every write one port output.
+#pragma once
+
+#include "platform/ctl/olecontrol.h"
+
+class CPinbusCtrl : public COleControl {
+public:
+    CPinbusCtrl();
+
+    // Automation members of _DPinbus.
+    LONG GetAddress() const { return m_address; }
+    void SetAddress(LONG address);
+    SHORT GetBits() const { return m_bits; }
+    void SetBits(SHORT bits);
+    LONG GetValue();
+    void SetValue(LONG value);
+    void AboutBox();
+
+    void DoPropExchange(CPropExchange* pPX) override;
+    void OnDraw(CDC* pDC, const RECT& rcBounds, const RECT& rcInvalid) override;
+
+protected:
+    const AFX_DISPMAP& GetDispatchMap() const override;
+    REFCLSID GetControlClassID() const override;
+    std::uint16_t GetUserTypeNameID() const override;
+    DWORD GetControlMiscStatus() const override;
+    const CLSID* GetPropPageIDs(ULONG* count) override;
+    const AFX_OLEVERB* GetVerbMap(ULONG* count) override;
+
+private:
+    std::uint16_t Port() const { return static_cast<std::uint16_t>(m_address & 0xFFFF); }
+
+    LONG m_address = 0x378;  // only the low 16 bits address the port
+    SHORT m_bits = 8;        // 8: byte access; anything else: 16-bit access
+};

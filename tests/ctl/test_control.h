@@ -1,0 +1,172 @@
+// A control of every member kind the dispatch map offers, for the framework's tests.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "platform/com/objidl.h"
+#include "platform/ctl/olecontrol.h"
+
+// {A1B2C3D4-0001-4000-8000-00000000C0DE}
+inline constexpr CLSID CLSID_TestCtrl = {
+    0xA1B2C3D4, 0x0001, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xDE}};
+// {A1B2C3D4-0002-4000-8000-00000000C0DE}
+inline constexpr IID IID_DTestCtrl = {
+    0xA1B2C3D4, 0x0002, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xDE}};
+
+enum TestDispid : DISPID {
+    kLong = 1,
+    kShort,
+    kReal,
+    kText,
+    kReadOnly,
+    kWriteOnly,
+    kPing,
+    kCount,
+    kThrow,
+    kThrowBadAlloc,
+    kFlag,
+};
+
+class CTestCtrl : public COleControl {
+public:
+    CTestCtrl() { InitializeIIDs(&IID_DTestCtrl, nullptr); }
+
+    LONG GetLong() const { return m_long; }
+    void SetLong(LONG v) {
+        ++sets;
+        m_long = v;
+        SetModifiedFlag();
+    }
+    SHORT GetShort() const { return m_short; }
+    void SetShort(SHORT v) {
+        ++sets;
+        m_short = v;
+    }
+    DOUBLE GetReal() const { return m_real; }
+    void SetReal(DOUBLE v) {
+        ++sets;
+        m_real = v;
+    }
+    BSTR GetText() const { return SysAllocStringLen(m_text.data(), UINT(m_text.size())); }
+    void SetText(BSTR v) {
+        ++sets;
+        m_text.assign(v ? v : u"", v ? SysStringLen(v) : 0);
+    }
+    AfxBool GetFlag() const { return {m_flag}; }
+    void SetFlag(AfxBool v) {
+        ++sets;
+        m_flag = v.value;
+    }
+    LONG GetReadOnly() {
+        ++gets;
+        return 42;
+    }
+    void SetWriteOnly(LONG v) {
+        ++sets;
+        m_long = v;
+    }
+    void Ping() { ++pings; }
+    LONG Count() { return ++pings; }
+    void Throw() { throw std::runtime_error("handler failed"); }
+    void ThrowBadAlloc() { throw std::bad_alloc(); }
+
+    void DoPropExchange(CPropExchange* pPX) override {
+        ExchangeVersion(pPX, MAKELONG(3, 2));
+        COleControl::DoPropExchange(pPX);
+        PX_Long(pPX, "Long", m_long, 5);
+        PX_Short(pPX, "Short", m_short, 7);
+    }
+
+    int sets = 0;
+    int gets = 0;
+    int pings = 0;
+    LONG m_long = 5;
+    SHORT m_short = 7;
+    DOUBLE m_real = 0;
+    VARIANT_BOOL m_flag = VARIANT_FALSE;
+    std::u16string m_text;
+
+protected:
+    const AFX_DISPMAP& GetDispatchMap() const override {
+        static constexpr AFX_DISPMAP_ENTRY entries[] = {
+            AfxDispProperty<&CTestCtrl::GetLong, &CTestCtrl::SetLong>(kLong, "Long"),
+            AfxDispProperty<&CTestCtrl::GetShort, &CTestCtrl::SetShort>(kShort, "Short"),
+            AfxDispProperty<&CTestCtrl::GetReal, &CTestCtrl::SetReal>(kReal, "Real"),
+            AfxDispProperty<&CTestCtrl::GetText, &CTestCtrl::SetText>(kText, "Text"),
+            AfxDispPropertyGet<&CTestCtrl::GetReadOnly>(kReadOnly, "ReadOnly"),
+            AfxDispPropertyPut<&CTestCtrl::SetWriteOnly>(kWriteOnly, "WriteOnly"),
+            AfxDispMethod<&CTestCtrl::Ping>(kPing, "Ping"),
+            AfxDispMethod<&CTestCtrl::Count>(kCount, "Count"),
+            AfxDispMethod<&CTestCtrl::Throw>(kThrow, "Throw"),
+            AfxDispMethod<&CTestCtrl::ThrowBadAlloc>(kThrowBadAlloc, "ThrowBadAlloc"),
+            AfxDispProperty<&CTestCtrl::GetFlag, &CTestCtrl::SetFlag>(kFlag, "Flag"),
+        };
+        static constexpr AFX_DISPMAP map = AfxMakeDispatchMap(entries);
+        return map;
+    }
+    REFCLSID GetControlClassID() const override { return CLSID_TestCtrl; }
+    std::uint16_t GetUserTypeNameID() const override { return 1; }
+    DWORD GetControlMiscStatus() const override { return 0x20591; }
+};
+
+// A new test control held by one reference.
+inline CTestCtrl* NewTestCtrl() {
+    auto* c = new CTestCtrl();
+    c->AddRef();
+    return c;
+}
+
+// Variants for arguments.
+inline VARIANT VarI4(LONG v) {
+    VARIANT r;
+    VariantInit(&r);
+    r.vt = VT_I4;
+    r.lVal = v;
+    return r;
+}
+inline VARIANT VarI2(SHORT v) {
+    VARIANT r;
+    VariantInit(&r);
+    r.vt = VT_I2;
+    r.iVal = v;
+    return r;
+}
+inline VARIANT VarR8(DOUBLE v) {
+    VARIANT r;
+    VariantInit(&r);
+    r.vt = VT_R8;
+    r.dblVal = v;
+    return r;
+}
+
+// Owns a BSTR variant.
+struct BstrVar {
+    explicit BstrVar(const char16_t* text) {
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(text);
+    }
+    ~BstrVar() { VariantClear(&v); }
+    VARIANT v;
+};
+
+// Calls the way hosts do: a put passes the value as the named argument DISPID_PROPERTYPUT.
+inline HRESULT PutProp(IDispatch* d, DISPID id, VARIANT value, UINT* argErr = nullptr) {
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&value, &named, 1, 1};
+    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
+                     nullptr, argErr);
+}
+inline HRESULT GetProp(IDispatch* d, DISPID id, VARIANT* result,
+                       WORD flags = DISPATCH_PROPERTYGET) {
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    VariantInit(result);
+    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+}
+inline HRESULT CallMethod(IDispatch* d, DISPID id, VARIANT* result = nullptr) {
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    if (result) VariantInit(result);
+    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr,
+                     nullptr);
+}
