@@ -235,7 +235,8 @@ EXPORT HRESULT DllRegisterServer() {
     if (FAILED(hr = SetDefault(clsid, "Test Object"))) return hr;
     if (FAILED(hr = SetDefault(clsid + "\\InprocServer32", ModulePath()))) return hr;
     if (FAILED(hr = SetDefault(clsid + "\\ProgID", kTestObjectProgId))) return hr;
-    if (FAILED(hr = SetDefault(clsid + "\\MiscStatus", "132497"))) return hr;
+    if (FAILED(hr = SetDefault(clsid + "\\MiscStatus", "0"))) return hr;
+    if (FAILED(hr = SetDefault(clsid + "\\MiscStatus\\1", "132497"))) return hr;
     if (FAILED(hr = SetDefault(kTestObjectProgId, "Test Object"))) return hr;
     return SetDefault(std::string(kTestObjectProgId) + "\\CLSID", GuidToString(kTestObjectClsid));
 }

@@ -1,0 +1,270 @@
+// The tools as a user runs them: separate processes, a registry file of the test's own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/com/wtypes.h"
+#include "tests/com/temp_registry.h"
+#include "tests/com/test_server.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string kRegsvr = REGSVR_PATH;
+const std::string kOcxhost = OCXHOST_PATH;
+const std::string kServer = std::filesystem::canonical(TEST_SERVER_PATH).string();
+const std::string kNoExports = std::filesystem::canonical(TEST_NO_EXPORTS_PATH).string();
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Runs a program with `input` on its standard input; output and errors are captured in files
+// beside the registry, so no pipe can fill up.
+Outcome RunProgram(const TempRegistry& temp, const std::vector<std::string>& args,
+                   const std::string& input = {}) {
+    const std::string in = temp.dir() + "/stdin", out = temp.dir() + "/stdout",
+                      err = temp.dir() + "/stderr";
+    std::ofstream(in, std::ios::binary) << input;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    Outcome run;
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        ADD_FAILURE() << "cannot start " << args[0] << ": " << std::strerror(rc);
+        return run;
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) ADD_FAILURE() << "waitpid failed";
+    EXPECT_TRUE(WIFEXITED(status)) << args[0] << " died with status " << status;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = Slurp(out);
+    run.err = Slurp(err);
+    return run;
+}
+
+class Tools : public ::testing::Test {
+protected:
+    void TearDown() override { unsetenv("TEST_SERVER_REGISTER_RESULT"); }
+    Outcome Regsvr(const std::vector<std::string>& args) {
+        std::vector<std::string> all{kRegsvr};
+        all.insert(all.end(), args.begin(), args.end());
+        return RunProgram(temp_, all);
+    }
+    Outcome Ocxhost(const std::string& script) { return RunProgram(temp_, {kOcxhost}, script); }
+    TempRegistry temp_;
+};
+
+TEST_F(Tools, RegsvrRegistersTheFullPathAndUnregisters) {
+    // Given relative to the working directory, stored absolute.
+    std::string relative = std::filesystem::relative(kServer).string();
+    Outcome r = Regsvr({relative});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "DllRegisterServer in " + kServer + " succeeded (0x00000000)\n");
+    std::string file = temp_.Read();
+    EXPECT_NE(file.find("InprocServer32]\n@=\"" + kServer + "\"\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("[HKEY_CLASSES_ROOT\\LensbayTest.Object.1\\CLSID]"), std::string::npos);
+
+    r = Regsvr({"-u", kServer});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "DllUnregisterServer in " + kServer + " succeeded (0x00000000)\n");
+    EXPECT_EQ(temp_.Read(), "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\CLSID]\n\n");
+}
+
+TEST_F(Tools, RegsvrReportsFailuresWithTheirCodeAndExitsOne) {
+    setenv("TEST_SERVER_REGISTER_RESULT", "80040200", 1);
+    Outcome r = Regsvr({kServer});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "DllRegisterServer in " + kServer + " failed (0x80040200)\n");
+    setenv("TEST_SERVER_REGISTER_RESULT", "1", 1);  // S_FALSE is no success either
+    r = Regsvr({"-u", kServer});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "DllUnregisterServer in " + kServer + " failed (0x00000001)\n");
+    unsetenv("TEST_SERVER_REGISTER_RESULT");
+
+    // A damaged registry: the server's failure, and where the file went wrong.
+    const std::string damaged = "REGEDIT4\n\nnonsense\n";
+    temp_.Replace(damaged);
+    r = Regsvr({kServer});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "DllRegisterServer in " + kServer + " failed (0x80040201)\n");
+    EXPECT_NE(r.err.find(temp_.path() + ":3: expected a key or a value"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(temp_.Read(), damaged);
+}
+
+TEST_F(Tools, RegsvrNamesFilesThatWillNotLoad) {
+    Outcome r = Regsvr({temp_.dir() + "/missing.ocx"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err,
+              "regsvr: cannot load " + temp_.dir() + "/missing.ocx: No such file or directory\n");
+    const std::string text = temp_.dir() + "/text.ocx";
+    std::ofstream(text) << "not a library";
+    r = Regsvr({text});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("regsvr: cannot load " + text + ": "), std::string::npos) << r.err;
+    r = Regsvr({kNoExports});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("regsvr: " + kNoExports + " has no DllRegisterServer"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(temp_.path()));
+
+    EXPECT_EQ(Regsvr({}).exitCode, 1);
+    EXPECT_EQ(Regsvr({"-x", kServer}).exitCode, 1);
+    EXPECT_EQ(Regsvr({kServer, kServer}).exitCode, 1);
+    r = Regsvr({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("Usage: regsvr [-u] PATH"), std::string::npos);
+}
+
+TEST_F(Tools, OcxhostDrivesAnObjectLikeAHost) {
+    ASSERT_EQ(Regsvr({kServer}).exitCode, 0);
+    Outcome r = Ocxhost(
+        "get Number\n"
+        "create LensbayTest.Object.1\n"
+        "initnew\n"
+        "get Number\n"
+        "get 3\n"
+        "isdirty\n"
+        "put Number 5\n"
+        "put Small 40000 VT_I2\n"
+        "put Small 12.5 VT_I2\n"
+        "put 2 \"two  words\"\n"
+        "get text\n"
+        "put Text 7 VT_BSTR\n"
+        "get Text\n"
+        "put Number 1.5 VT_R8\n"
+        "put Number abc\n"
+        "isdirty\n"
+        "save\n"
+        "isdirty\n"
+        "load 01000000 0200\n"
+        "get Number\n"
+        "get Small\n"
+        "load 01 02\n"
+        "load xyz\n"
+        "call Reset\n"
+        "get Number\n"
+        "get Nothing\n"
+        "put 99 1\n"
+        "misc\n"
+        "# a comment\n"
+        "\n"
+        "initnew\n"
+        "save\n"
+        "release\n"
+        "release\n"
+        "create {5A1C0E37-2B44-4F0D-9C61-7E32A815D04C}\n"
+        "initnew\n"
+        "get Small\n"
+        "quit\n"
+        "get Small\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "error no object (use create first)\n"
+              "S_OK\n"
+              "S_OK\n"
+              "VT_I4 888\n"
+              "VT_I2 8\n"
+              "S_FALSE\n"
+              "S_OK\n"
+              "error 0x8002000a\n"
+              "S_OK\n"
+              "S_OK\n"
+              "VT_BSTR two  words\n"
+              "S_OK\n"
+              "VT_BSTR 7\n"
+              "S_OK\n"
+              "error 0x80020005\n"
+              "S_OK\n"
+              "02 00 00 00 0c 00\n"
+              "S_FALSE\n"
+              "S_OK\n"
+              "VT_I4 1\n"
+              "VT_I2 2\n"
+              "error 0x8003001e\n"
+              "error bad hex: xyz\n"
+              "S_OK\n"
+              "VT_I4 0\n"
+              "error 0x80020006\n"
+              "error 0x80020003\n"
+              "registry 132497 0x00020591\n"
+              "S_OK\n"
+              "78 03 00 00 08 00\n"
+              "S_OK\n"
+              "error no object (use create first)\n"
+              "S_OK\n"
+              "S_OK\n"
+              "VT_I2 8\n");
+}
+
+TEST_F(Tools, OcxhostExplainsFailedCreations) {
+    const std::string missing = temp_.dir() + "/gone.so";
+    std::string key = "CLSID\\" + GuidToString(kTestObjectClsid) + "\\InprocServer32";
+    temp_.Replace("REGEDIT4\n[HKEY_CLASSES_ROOT\\" + key + "]\n@=\"" + missing + "\"\n");
+    Outcome r = Ocxhost(
+        "create Unknown.Prog.1\n"
+        "create {00000000-0000-0000-0000-000000000001}\n"
+        "create {not-a-guid}\n"
+        "create " +
+        GuidToString(kTestObjectClsid) +
+        "\n"
+        "create\n"
+        "create a b\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out,
+              "error 0x800401f3: the ProgID \"Unknown.Prog.1\" is not registered\n"
+              "error 0x80040154: class {00000000-0000-0000-0000-000000000001} is not registered "
+              "as an in-process server\n"
+              "error bad class identity: {not-a-guid}\n"
+              "error 0x800401f8: cannot load " +
+                  missing + ": " + missing +
+                  ": cannot open shared object file: No such file or directory\n"
+                  "error create needs one PROGID or {CLSID}\n"
+                  "error create needs one PROGID or {CLSID}\n");
+}
+
+TEST_F(Tools, OcxhostSurvivesAnyInput) {
+    ASSERT_EQ(Regsvr({kServer}).exitCode, 0);
+    std::string junk = "create LensbayTest.Object.1\ninitnew\n";
+    junk += std::string(100000, 'x') + "\n";
+    junk += "put\nput Number\nget\nget a b\ncall\nload\nsave extra\nmisc x\n";
+    junk += "put Number \"\nput Number \"\" VT_I4\nput -2147483649 1\nget 2147483648\n";
+    junk += std::string("\0\x01\xff\xfe garbage\r\n", 14);
+    junk += "load 0\nload " + std::string(5000, 'f') + "\ncall 0\nrelease\nsave\nisdirty\n";
+    junk += "get Number";  // no final newline
+    Outcome r = Ocxhost(junk);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    int lines = 0;
+    for (char c : r.out) lines += c == '\n';
+    EXPECT_EQ(lines, 23) << r.out;  // one line for each command
+    EXPECT_EQ(Ocxhost("").out, "");
+    r = RunProgram(temp_, {kOcxhost, "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("create PROGID|{CLSID}"), std::string::npos);
+    EXPECT_EQ(RunProgram(temp_, {kOcxhost, "--bogus"}).exitCode, 1);
+}
+
+}  // namespace
