@@ -13,13 +13,22 @@
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/registry.h"
+#include "platform/ctl/embedding.h"
+
+#ifdef OCXHOST_WITH_UI
+#include <QWidget>
+
+#include "platform/ui/dialogs.h"
+#endif
 
 namespace {
 
 const char kHelp[] =
-    "Usage: ocxhost [--help]\n"
+    "Usage: ocxhost [--close-dialogs] [--help]\n"
     "A control test container: reads commands from standard input, one per line, and prints\n"
     "each result on standard output. The class registry is the file named by OLE_REGISTRY.\n"
+    "  --close-dialogs  print \"dialog TITLE\" for each dialog the object shows and close it\n"
+    "                   at once, for scripted runs\n"
     "\n"
     "  create PROGID|{CLSID}   create the object (not initialised: initnew or load follows)\n"
     "  initnew                 initialise as new (on a live object: reset it)\n"
@@ -31,7 +40,12 @@ const char kHelp[] =
     "                          write a property; without a type an integer goes as VT_I4 and\n"
     "                          anything else as VT_BSTR; \"quotes\" keep spaces\n"
     "  call NAME|DISPID        call a method without arguments\n"
-    "  misc                    the miscellaneous status bits from the registry\n"
+    "  misc                    the miscellaneous status bits, from the registry and from the\n"
+    "                          object\n"
+    "  verbs                   the object's verbs: VERB ATTRIBUTES NAME\n"
+    "  pages                   the class identities of the object's property pages\n"
+    "  properties              run the properties verb (the property frame)\n"
+    "  about                   call the object's AboutBox (DISPID -552)\n"
     "  release                 release the object\n"
     "  help                    this text\n"
     "  quit                    end (as does the end of input)\n"
@@ -228,6 +242,14 @@ public:
             Print(Call(rest));
         else if (command == "misc")
             Print(Misc(rest));
+        else if (command == "verbs")
+            Print(Verbs(rest));
+        else if (command == "pages")
+            Print(Pages(rest));
+        else if (command == "properties")
+            Print(Properties(rest));
+        else if (command == "about")
+            Print(About(rest));
         else
             Print("error unknown command: " + command);
         return true;
@@ -247,6 +269,7 @@ private:
     void Release() {
         dispatch_.Reset();
         persist_.Reset();
+        embedding_.Reset();
         object_.Reset();
         CoFreeUnusedLibraries();
     }
@@ -270,6 +293,7 @@ private:
         clsid_ = clsid;
         object_->QueryInterface(IID_IDispatch, dispatch_.ReleaseAndGetVoidAddress());
         object_->QueryInterface(IID_IPersistStreamInit, persist_.ReleaseAndGetVoidAddress());
+        object_->QueryInterface(IID_IOleControlEmbedding, embedding_.ReleaseAndGetVoidAddress());
         return "S_OK";
     }
 
@@ -429,10 +453,14 @@ private:
         return out;
     }
 
+    static std::string StatusLine(const char* source, DWORD value) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(value));
+        return std::string(source) + " " + std::to_string(value) + " " + hex;
+    }
+
     // CLSID\{...}\MiscStatus: the content aspect's own subkey "1", else the default value.
-    std::string Misc(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedObject(); !e.empty()) return e;
+    bool RegistryMiscStatus(DWORD* status) const {
         std::string base = "CLSID\\" + GuidToString(clsid_) + "\\MiscStatus";
         for (const std::string& path : {base + "\\1", base}) {
             HKEY key = nullptr;
@@ -445,32 +473,123 @@ private:
             RegCloseKey(key);
             LONG value = 0;
             if (st == ERROR_SUCCESS && type == REG_SZ && ParseInt32(Trim(text), &value)) {
-                char hex[16];
-                std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(value));
-                return "registry " + std::to_string(value) + " " + hex;
+                *status = static_cast<DWORD>(value);
+                return true;
             }
         }
-        return "error no MiscStatus registered for " + GuidToString(clsid_);
+        return false;
+    }
+
+    std::string Misc(const std::string& rest) {
+        if (auto e = NoArguments(rest); !e.empty()) return e;
+        if (auto e = NeedObject(); !e.empty()) return e;
+        std::string out;
+        DWORD status = 0;
+        if (RegistryMiscStatus(&status)) out = StatusLine("registry", status);
+        if (embedding_) {
+            HRESULT hr = embedding_->GetMiscStatus(DVASPECT_CONTENT, &status);
+            if (!out.empty()) out += "\n";
+            out += FAILED(hr) ? Error(hr) : StatusLine("object", status);
+        }
+        return out.empty() ? "error no MiscStatus for " + GuidToString(clsid_) : out;
+    }
+
+    std::string NeedEmbedding() const {
+        if (auto e = NeedObject(); !e.empty()) return e;
+        return embedding_ ? std::string()
+                          : Error(E_NOINTERFACE, "the object offers no control embedding");
+    }
+
+    std::string Verbs(const std::string& rest) {
+        if (auto e = NoArguments(rest); !e.empty()) return e;
+        if (auto e = NeedEmbedding(); !e.empty()) return e;
+        ULONG count = 0;
+        if (HRESULT hr = embedding_->GetVerbCount(&count); FAILED(hr)) return Error(hr);
+        std::string out;
+        for (ULONG i = 0; i < count; ++i) {
+            LONG verb = 0;
+            BSTR name = nullptr;
+            DWORD attribs = 0;
+            HRESULT hr = embedding_->GetVerb(i, &verb, &name, &attribs);
+            if (!out.empty()) out += "\n";
+            if (FAILED(hr)) {
+                out += Error(hr);
+                continue;
+            }
+            char head[48];
+            std::snprintf(head, sizeof head, "%ld 0x%08x ", static_cast<long>(verb),
+                          static_cast<unsigned>(attribs));
+            out += head + (name ? OleToUtf8(name) : std::string());
+            SysFreeString(name);
+        }
+        return out.empty() ? "no verbs" : out;
+    }
+
+    std::string Pages(const std::string& rest) {
+        if (auto e = NoArguments(rest); !e.empty()) return e;
+        if (auto e = NeedEmbedding(); !e.empty()) return e;
+        ULONG count = 0;
+        if (HRESULT hr = embedding_->GetPages(0, nullptr, &count); FAILED(hr)) return Error(hr);
+        std::vector<CLSID> pages(count);
+        if (HRESULT hr = embedding_->GetPages(count, pages.data(), &count); FAILED(hr))
+            return Error(hr);
+        std::string out;
+        for (ULONG i = 0; i < count && i < pages.size(); ++i)
+            out += (out.empty() ? "" : "\n") + GuidToString(pages[i]);
+        return out.empty() ? "no pages" : out;
+    }
+
+    std::string Properties(const std::string& rest) {
+        if (auto e = NoArguments(rest); !e.empty()) return e;
+        if (auto e = NeedEmbedding(); !e.empty()) return e;
+        HRESULT hr = embedding_->DoVerb(OLEIVERB_PROPERTIES);
+        if (FAILED(hr)) return Error(hr);
+        return hr == S_OK ? "S_OK" : "S_FALSE";
+    }
+
+    std::string About(const std::string& rest) {
+        if (auto e = NoArguments(rest); !e.empty()) return e;
+        if (auto e = NeedDispatch(); !e.empty()) return e;
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        std::string e = Invoke(DISPID_ABOUTBOX, DISPATCH_METHOD, &none, nullptr);
+        return e.empty() ? "S_OK" : e;
     }
 
     ComPtr<IUnknown> object_;
     ComPtr<IDispatch> dispatch_;
     ComPtr<IPersistStreamInit> persist_;
+    ComPtr<IOleControlEmbedding> embedding_;
     CLSID clsid_ = GUID_NULL;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    bool closeDialogs = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::cout << kHelp;
             return 0;
         }
+        if (arg == "--close-dialogs") {
+            closeDialogs = true;
+            continue;
+        }
         std::cerr << "ocxhost: unknown option " << arg << "\n" << kHelp;
         return 1;
     }
+#ifdef OCXHOST_WITH_UI
+    if (closeDialogs) {
+        ui::SetDialogShownHookForTesting([](void* widget) {
+            auto* w = static_cast<QWidget*>(widget);
+            std::cout << "dialog " << w->windowTitle().toStdString() << '\n' << std::flush;
+            w->close();
+        });
+    }
+#else
+    (void)closeDialogs;  // without the GUI layer no dialog is ever shown
+#endif
     CoInitialize(nullptr);
     {
         Host host;
