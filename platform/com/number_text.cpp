@@ -1,5 +1,6 @@
 #include "platform/com/number_text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
@@ -74,7 +75,7 @@ bool ParseDecimal(std::string_view t, Number* out) {
         if (i < t.size() && (t[i] == '+' || t[i] == '-')) expNegative = t[i++] == '-';
         const std::size_t expStart = i;
         while (i < t.size() && IsDigit(t[i])) {
-            if (exp10 < kExponentClamp) exp10 = exp10 * 10 + (t[i] - '0');
+            exp10 = std::min(exp10 * 10 + (t[i] - '0'), kExponentClamp);
             ++i;
         }
         if (i == expStart) return false;
