@@ -1,6 +1,6 @@
 // The process-wide port I/O service. Each call is exactly one port cycle, in program order,
 // with no buffering, retry or delay. The backend is chosen once, from PORTIO:
-//   unset or "sim"          the simulated SX540 board at base 0x378
+//   unset, empty or "sim"   the simulated SX540 board at base 0x378
 //   "direct"                x86 port instructions after ioperm
 //   "ppdev:/dev/parportN"   the Linux parallel-port driver
 // PORTIO_TRACE=FILE (or "-" for standard output) records every cycle, one line each, flushed as
@@ -44,7 +44,8 @@ PORTIO_EXPORT std::uint16_t In16(std::uint16_t port);
 PORTIO_EXPORT void Out8(std::uint16_t port, std::uint8_t value);
 PORTIO_EXPORT void Out16(std::uint16_t port, std::uint16_t value);
 
-// The simulated board when the sim backend is in use, else null.
+// The simulated board when the sim backend is in use, else null. Opens the service if it is not
+// open yet (without exiting when that fails).
 PORTIO_EXPORT sim::Board* SimulatedBoard();
 
 // For tests and tools: replace the backend (and the trace target: "" none, "-" stdout, or a path).

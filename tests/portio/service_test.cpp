@@ -164,10 +164,12 @@ TEST_F(PortService, DefaultBackendIsTheSimulatedBoard) {
     portio::Out8(0x378, 0x5A);
     EXPECT_EQ(portio::In16(0x378), 0x7F5A);
 
-    portio::ResetForTesting();
-    setenv("PORTIO", "sim", 1);
-    EXPECT_TRUE(portio::Initialize(&error)) << error;
-    EXPECT_NE(portio::SimulatedBoard(), nullptr);
+    for (const char* value : {"sim", ""}) {
+        portio::ResetForTesting();
+        setenv("PORTIO", value, 1);
+        EXPECT_TRUE(portio::Initialize(&error)) << error;
+        EXPECT_NE(portio::SimulatedBoard(), nullptr) << value;
+    }
 }
 
 TEST_F(PortService, UnknownBackendIsAClearError) {
