@@ -1,0 +1,159 @@
+// Test rig of the panel: port objects (a recording fake of Pinbus, or the real PINBUS.OCX when it
+// is built) over a recording port backend, a recording user interface and a temporary working
+// directory. Port cycles and user-interface events go to one log, in order, e.g.
+//   "control 08", "data 26", "ecr 20", "read data",
+//   "box SX540 Control Panel: Please select EXCTL register A[3:0]=0010", "cursor wait",
+//   "monitor height 4608".
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "panel/camera_link.h"
+#include "panel/user_interface.h"
+#include "platform/com/oleauto.h"
+#include "platform/portio/portio.h"
+
+namespace panel_test {
+
+using Log = std::vector<std::string>;
+
+// Reads the data register: the n-th read of a frame gets source(n).
+using ReadSource = std::function<std::uint8_t(std::uint64_t n)>;
+
+// A port backend that logs every cycle and answers reads from a source (or a sim board).
+class RecordingBackend : public portio::Backend {
+public:
+    RecordingBackend(Log* log, ReadSource source) : log_(log), source_(std::move(source)) {}
+    std::uint8_t In8(std::uint16_t port) override;
+    std::uint16_t In16(std::uint16_t port) override;
+    void Out8(std::uint16_t port, std::uint8_t value) override;
+    void Out16(std::uint16_t port, std::uint16_t value) override;
+    std::uint64_t reads() const { return reads_; }
+
+private:
+    Log* log_;
+    ReadSource source_;
+    std::uint64_t reads_ = 0;
+};
+
+// One automation call made on a fake port object.
+struct Invocation {
+    std::string object;  // "Pinbus1" or "Pinbus2"
+    DISPID dispid;
+    WORD flags;
+    bool named_put;  // one argument, named DISPID_PROPERTYPUT
+    LONG value;      // the argument of a put
+};
+
+// Pinbus as the panel sees it: Address, Bits and Value by DISPID, each Value access one port
+// cycle through the port I/O service. Records every Invoke; `fail_at` makes the n-th Invoke
+// (counting from 0 over both objects) fail with DISP_E_EXCEPTION.
+class FakePinbus final : public IDispatch {
+public:
+    FakePinbus(std::string name, std::vector<Invocation>* calls, long* fail_at)
+        : name_(std::move(name)), calls_(calls), fail_at_(fail_at) {}
+    virtual ~FakePinbus() = default;
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override;
+    HRESULT GetTypeInfoCount(UINT* count) override;
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override;
+
+private:
+    std::string name_;
+    std::vector<Invocation>* calls_;
+    long* fail_at_;
+    ULONG refs_ = 1;
+    LONG address_ = 0x378;
+    SHORT bits_ = 8;
+};
+
+class TestMonitor : public panel::MonitorWindow {
+public:
+    explicit TestMonitor(Log* log) : log_(log) {}
+    void Close() override { log_->push_back("monitor close"); }
+    void SetHeightTwips(int twips) override;
+    void SetWidthTwips(int twips) override;
+    bool LoadPicture(const std::string& path) override;
+    void Show() override { log_->push_back("monitor show"); }
+
+private:
+    Log* log_;
+};
+
+class TestUi : public panel::UserInterface {
+public:
+    explicit TestUi(Log* log) : log_(log), monitor_(log) {}
+    void MessageBox(const std::string& title, const std::string& text) override;
+    void SetWaitCursor(bool wait) override;
+    panel::MonitorWindow& Monitor() override { return monitor_; }
+    // Runs after a box has been logged, as if while the user reads it.
+    std::function<void(const std::string& title, const std::string& text)> on_box;
+
+private:
+    Log* log_;
+    TestMonitor monitor_;
+};
+
+enum class Objects { kFake, kPinbus };
+std::string ObjectsName(const testing::TestParamInfo<Objects>& info);
+
+// The real port object from build/bin/PINBUS.OCX (through its DllGetClassObject), loaded from
+// the main window's stored stream; null when the library is not built.
+IDispatch* CreateRealPinbus(std::string* why);
+
+// A fresh temporary directory as the working directory for the test's life.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+// The whole rig; tests derive from it (parameterised on the kind of port object).
+class PanelRig : public testing::TestWithParam<Objects> {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Replaces the data register's source (default: byte n of a frame reads ReverseBits(n % 251),
+    // so stored byte n is n % 251).
+    void SetReadSource(ReadSource source);
+    // Entries of the log that are not port cycles, in order.
+    Log Events() const;
+    // Only the port writes (no reads) of the log, in order.
+    Log Writes() const;
+    void ClearLog() {
+        log_.clear();
+        calls_.clear();
+    }
+
+    Log log_;
+    std::vector<Invocation> calls_;
+    long fail_at_ = -1;
+    TestUi ui_{&log_};
+    IDispatch* pinbus1_ = nullptr;
+    IDispatch* pinbus2_ = nullptr;
+    std::unique_ptr<TempDir> dir_;
+    ReadSource source_;
+};
+
+// Bytes of a file ("" and false when it cannot be read).
+bool ReadFile(const std::string& path, std::string* bytes);
+bool WriteFile(const std::string& path, const std::string& bytes);
+std::uint32_t Le32At(const std::string& bytes, std::size_t at);
+
+}  // namespace panel_test
