@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/com/wtypes.h"
@@ -24,13 +26,33 @@ struct ResourceEntry {
     std::string bytes;
 };
 
+// The ELF section of a shared object that holds its resource table.
+inline constexpr char kResourceSectionName[] = ".lbrsrc";
+
+// The resource table, as stored in the section (all integers little-endian):
+//   magic "LBRSRC01" (8 bytes), u32 entry count,
+//   per entry (16 bytes): u16 type, u16 id, u16 language, u16 reserved (0),
+//                         u32 offset of the bytes from the start of the table, u32 size,
+//   then the bytes of the entries. Every range lies inside the table and no (type, id, language)
+//   appears twice.
+COM_EXPORT std::string SerializeResourceTable(const std::vector<ResourceEntry>& entries);
+COM_EXPORT bool ParseResourceTable(std::string_view table, std::vector<ResourceEntry>* out,
+                                   std::string* error);
+// The resources of a module held in memory (the whole ELF64 file): finds the section through the
+// section headers and parses its table. Every offset and size is checked against the image.
+COM_EXPORT bool ReadResourcesFromImage(std::string_view image, std::vector<ResourceEntry>* out,
+                                       std::string* error);
+
 // All resources of the module file at `path`. False with a message (path and reason) when the
 // file cannot be read or holds no resource section, or the section is malformed.
 COM_EXPORT bool ReadModuleResources(const std::string& path, std::vector<ResourceEntry>* out,
                                     std::string* error);
-// One resource of the module file; false when absent (error says why).
+// One resource of the module file (any language); false when absent (error says why).
 COM_EXPORT bool FindModuleResource(const std::string& path, ResourceType type, std::uint16_t id,
                                    std::string* bytes, std::string* error);
+
+// "TYPELIB", "BITMAP", "ICON", "DIALOG", "STRING", "VERSION", or the number in decimal.
+COM_EXPORT std::string ResourceTypeName(ResourceType type);
 
 // A dialog template in dialog units, as the resource stores it.
 struct DialogItem {
@@ -50,6 +72,9 @@ struct DialogTemplate {
     std::uint16_t pointSize;
     std::vector<DialogItem> items;
 };
+// Layout (little-endian; a string is u16 byte count + UTF-8): u32 style, i16 x, y, cx, cy,
+// u16 pointSize, caption, fontName, u16 item count, per item: u8 kind, i16 id, u32 style,
+// i16 x, y, cx, cy, text. Parsing rejects truncated data, unknown kinds and trailing bytes.
 COM_EXPORT std::string SerializeDialogTemplate(const DialogTemplate& dialog);
 COM_EXPORT bool ParseDialogTemplate(const std::string& bytes, DialogTemplate* out);
 
@@ -62,5 +87,7 @@ struct VersionInfo {
     std::uint16_t codePage;                                    // 1200 (0x04B0)
     std::vector<std::pair<std::string, std::string>> strings;  // in table order
 };
+// Layout (little-endian; strings as above): u16 fileVersion[4], u16 productVersion[4], u32 fileOS,
+// u32 fileType, u16 language, u16 codePage, u16 string count, per string: key, value.
 COM_EXPORT std::string SerializeVersionInfo(const VersionInfo& info);
 COM_EXPORT bool ParseVersionInfo(const std::string& bytes, VersionInfo* out);

@@ -1,0 +1,69 @@
+// rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]
+// Compiles a resource script into the C++ source that places the module's resource table in its
+// resource section; --table also writes the bare table.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/com/rescomp/rescomp.h"
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]\n");
+    return 2;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "rescomp: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string script, output, table, symbol = "lensbay_module_resources";
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if ((arg == "-o" || arg == "--table" || arg == "--symbol") && i + 1 < argc) {
+            (arg == "-o" ? output : arg == "--table" ? table : symbol) = argv[++i];
+        } else if (arg == "--help" || arg == "-h") {
+            Usage();
+            return 0;
+        } else if (!arg.empty() && arg[0] != '-' && script.empty()) {
+            script = arg;
+        } else {
+            return Usage();
+        }
+    }
+    if (script.empty() || output.empty()) return Usage();
+
+    std::string text, error;
+    if (!rescomp::ReadTextFile(script, &text, &error)) {
+        std::fprintf(stderr, "rescomp: %s\n", error.c_str());
+        return 1;
+    }
+    const std::size_t slash = script.rfind('/');
+    const std::string baseDir = slash == std::string::npos ? "." : script.substr(0, slash);
+    std::vector<ResourceEntry> entries;
+    if (!rescomp::CompileResourceScript(text, script, baseDir, &entries, nullptr, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    const std::string bytes = SerializeResourceTable(entries);
+    if (bytes.empty()) {
+        std::fprintf(stderr, "rescomp: %s: the resources do not fit a table\n", script.c_str());
+        return 1;
+    }
+    if (!WriteFile(output, rescomp::GenerateSectionSource(bytes, symbol))) return 1;
+    if (!table.empty() && !WriteFile(table, bytes)) return 1;
+    return 0;
+}

@@ -1,0 +1,761 @@
+// The type-library description language: the subset that describes dispinterfaces and coclasses.
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+
+#include "platform/com/rescomp/rescomp.h"
+
+namespace rescomp {
+namespace {
+
+struct ParseError : std::runtime_error {
+    ParseError(int line, const std::string& what) : std::runtime_error(what), line(line) {}
+    int line;
+};
+
+enum class Tok { Ident, Number, String, Punct, Uuid, End };
+
+struct Token {
+    Tok kind;
+    std::string text;
+    int line;
+};
+
+bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::vector<Token> Lex(const std::string& s) {
+    std::vector<Token> out;
+    int line = 1;
+    std::size_t i = 0;
+    auto push = [&](Tok kind, std::string text) { out.push_back({kind, std::move(text), line}); };
+    while (i < s.size()) {
+        char c = s[i];
+        if (c == '\n') {
+            ++line;
+            ++i;
+        } else if (c == ' ' || c == '\t' || c == '\r') {
+            ++i;
+        } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '/') {
+            while (i < s.size() && s[i] != '\n') ++i;
+        } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
+            std::size_t end = s.find("*/", i + 2);
+            if (end == std::string::npos) throw ParseError(line, "unterminated comment");
+            for (std::size_t k = i; k < end; ++k)
+                if (s[k] == '\n') ++line;
+            i = end + 2;
+        } else if (IsIdentStart(c)) {
+            std::size_t start = i;
+            while (i < s.size() && IsIdentChar(s[i])) ++i;
+            push(Tok::Ident, s.substr(start, i - start));
+        } else if (IsDigit(c) || (c == '-' && i + 1 < s.size() && IsDigit(s[i + 1]))) {
+            std::size_t start = i++;
+            while (i < s.size() && (IsIdentChar(s[i]) || s[i] == '.')) ++i;
+            push(Tok::Number, s.substr(start, i - start));
+        } else if (c == '"') {
+            std::string text;
+            ++i;
+            for (;;) {
+                if (i >= s.size() || s[i] == '\n') throw ParseError(line, "unterminated string");
+                if (s[i] == '"') break;
+                if (s[i] == '\\' && i + 1 < s.size()) {
+                    char e = s[i + 1];
+                    if (e == 'n')
+                        text += '\n';
+                    else if (e == '"' || e == '\\')
+                        text += e;
+                    else
+                        throw ParseError(line, std::string("unknown escape \\") + e);
+                    i += 2;
+                } else {
+                    text += s[i++];
+                }
+            }
+            ++i;
+            push(Tok::String, std::move(text));
+        } else if (std::string_view("[](){};:,*=").find(c) != std::string_view::npos) {
+            push(Tok::Punct, std::string(1, c));
+            ++i;
+            // uuid(...) holds a bare GUID that is no token of the language: take it raw.
+            if (c == '(' && out.size() >= 2 && out[out.size() - 2].kind == Tok::Ident &&
+                out[out.size() - 2].text == "uuid") {
+                std::size_t end = s.find(')', i);
+                if (end == std::string::npos || s.find('\n', i) < end)
+                    throw ParseError(line, "unterminated uuid");
+                std::string raw = s.substr(i, end - i);
+                while (!raw.empty() && (raw.front() == ' ' || raw.front() == '\t'))
+                    raw.erase(raw.begin());
+                while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\t')) raw.pop_back();
+                push(Tok::Uuid, raw);
+                i = end;
+            }
+        } else {
+            throw ParseError(line, std::string("unexpected character '") + c + "'");
+        }
+    }
+    push(Tok::End, "");
+    return out;
+}
+
+// A bare GUID "6B2F14D0-5C83-11D0-9E41-0040A7B3C250".
+bool ParseBareGuid(const std::string& text, GUID* g) {
+    static constexpr int kGroups[] = {8, 4, 4, 4, 12};
+    std::size_t pos = 0;
+    std::string hex;
+    for (int gi = 0; gi < 5; ++gi) {
+        if (gi > 0) {
+            if (pos >= text.size() || text[pos] != '-') return false;
+            ++pos;
+        }
+        for (int k = 0; k < kGroups[gi]; ++k, ++pos) {
+            if (pos >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[pos])))
+                return false;
+            hex += text[pos];
+        }
+    }
+    if (pos != text.size()) return false;
+    auto val = [&](std::size_t at, std::size_t n) {
+        return std::strtoull(hex.substr(at, n).c_str(), nullptr, 16);
+    };
+    g->Data1 = static_cast<DWORD>(val(0, 8));
+    g->Data2 = static_cast<WORD>(val(8, 4));
+    g->Data3 = static_cast<WORD>(val(12, 4));
+    for (int k = 0; k < 8; ++k) g->Data4[k] = static_cast<BYTE>(val(16 + 2 * k, 2));
+    return true;
+}
+
+std::optional<long long> ParseInteger(const std::string& text) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && text[i] == '-') {
+        negative = true;
+        ++i;
+    }
+    int base = 10;
+    if (text.size() - i > 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == text.size() || text.size() - i > 16) return std::nullopt;
+    long long v = 0;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
+        v = v * base + d;
+        if (v > 0xFFFFFFFFLL) return std::nullopt;
+    }
+    return negative ? -v : v;
+}
+
+// Member ids the platform gives names to.
+const std::map<std::string, long long>& NamedIds() {
+    static const std::map<std::string, long long> kIds = {
+        {"DISPID_VALUE", 0},        {"DISPID_NEWENUM", -4},    {"DISPID_EVALUATE", -5},
+        {"DISPID_REFRESH", -550},   {"DISPID_DOCLICK", -551},  {"DISPID_ABOUTBOX", -552},
+        {"DISPID_CLICK", -600},     {"DISPID_DBLCLICK", -601}, {"DISPID_KEYDOWN", -602},
+        {"DISPID_KEYPRESS", -603},  {"DISPID_KEYUP", -604},    {"DISPID_MOUSEDOWN", -605},
+        {"DISPID_MOUSEMOVE", -606}, {"DISPID_MOUSEUP", -607},  {"DISPID_ERROREVENT", -608},
+    };
+    return kIds;
+}
+
+struct Attr {
+    std::string name;
+    std::vector<Token> args;
+    int line;
+};
+
+// A name used as a type before the library's types are all known.
+struct PendingRef {
+    std::string name;
+    int line;
+};
+
+class Parser {
+public:
+    explicit Parser(std::vector<Token> tokens) : t_(std::move(tokens)) {}
+
+    typelib::LibraryData Parse() {
+        std::vector<Attr> attrs = Attributes();
+        ExpectWord("library");
+        lib_.name = Ident("library name");
+        LibraryAttributes(attrs);
+        Expect("{");
+        while (!Accept("}")) {
+            if (AcceptWord("importlib")) {
+                Import();
+                continue;
+            }
+            std::vector<Attr> typeAttrs = Attributes();
+            const Token& kw = Peek();
+            if (AcceptWord("dispinterface")) {
+                Dispinterface(typeAttrs, kw.line);
+            } else if (AcceptWord("coclass")) {
+                Coclass(typeAttrs, kw.line);
+            } else {
+                throw ParseError(
+                    kw.line, "expected importlib, dispinterface or coclass, found " + Describe(kw));
+            }
+        }
+        Accept(";");
+        if (Peek().kind != Tok::End)
+            throw ParseError(Peek().line, "unexpected " + Describe(Peek()) + " after the library");
+        Resolve();
+        return std::move(lib_);
+    }
+
+private:
+    // ------------------------------------------------ tokens
+    const Token& Peek() const { return t_[pos_]; }
+    const Token& Next() {
+        const Token& tok = t_[pos_];
+        if (tok.kind != Tok::End) ++pos_;
+        return tok;
+    }
+    static std::string Describe(const Token& tok) {
+        switch (tok.kind) {
+            case Tok::End:
+                return "the end of the file";
+            case Tok::String:
+                return "a string";
+            default:
+                return "'" + tok.text + "'";
+        }
+    }
+    bool Accept(const char* punct) {
+        if (Peek().kind == Tok::Punct && Peek().text == punct) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+    void Expect(const char* punct) {
+        if (!Accept(punct))
+            throw ParseError(Peek().line,
+                             std::string("expected '") + punct + "', found " + Describe(Peek()));
+    }
+    bool AcceptWord(const char* word) {
+        if (Peek().kind == Tok::Ident && Peek().text == word) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+    void ExpectWord(const char* word) {
+        if (!AcceptWord(word))
+            throw ParseError(Peek().line,
+                             std::string("expected '") + word + "', found " + Describe(Peek()));
+    }
+    std::string Ident(const char* what) {
+        if (Peek().kind != Tok::Ident)
+            throw ParseError(Peek().line,
+                             std::string("expected ") + what + ", found " + Describe(Peek()));
+        return Next().text;
+    }
+
+    // ------------------------------------------------ attributes
+    std::vector<Attr> Attributes() {
+        std::vector<Attr> attrs;
+        if (!Accept("[")) return attrs;
+        do {
+            Attr a;
+            a.line = Peek().line;
+            a.name = Ident("an attribute");
+            if (Accept("(")) {
+                if (!Accept(")")) {
+                    do {
+                        if (Peek().kind == Tok::End || Peek().kind == Tok::Punct)
+                            throw ParseError(Peek().line, "expected an attribute argument, found " +
+                                                              Describe(Peek()));
+                        a.args.push_back(Next());
+                    } while (Accept(","));
+                    Expect(")");
+                }
+            }
+            for (const Attr& seen : attrs)
+                if (seen.name == a.name)
+                    throw ParseError(a.line, "attribute " + a.name + " given twice");
+            attrs.push_back(std::move(a));
+        } while (Accept(","));
+        Expect("]");
+        return attrs;
+    }
+
+    static const Token& OneArg(const Attr& a, Tok kind, const char* what) {
+        if (a.args.size() != 1 || a.args[0].kind != kind)
+            throw ParseError(a.line, a.name + " takes " + what);
+        return a.args[0];
+    }
+    static void NoArgs(const Attr& a) {
+        if (!a.args.empty()) throw ParseError(a.line, a.name + " takes no argument");
+    }
+    static long long Integer(const Attr& a, long long lo, long long hi) {
+        if (a.args.size() != 1) throw ParseError(a.line, a.name + " takes a number");
+        const Token& tok = a.args[0];
+        std::optional<long long> v;
+        if (tok.kind == Tok::Number) {
+            v = ParseInteger(tok.text);
+        } else if (tok.kind == Tok::Ident) {
+            auto it = NamedIds().find(tok.text);
+            if (it == NamedIds().end()) throw ParseError(a.line, "unknown constant " + tok.text);
+            v = it->second;
+        }
+        if (!v || *v < lo || *v > hi) throw ParseError(a.line, a.name + ": bad number");
+        return *v;
+    }
+    static GUID Uuid(const Attr& a) {
+        GUID g;
+        if (!ParseBareGuid(OneArg(a, Tok::Uuid, "a GUID").text, &g))
+            throw ParseError(a.line, "bad GUID in uuid()");
+        return g;
+    }
+    static void Version(const Attr& a, WORD* major, WORD* minor) {
+        const std::string& text = OneArg(a, Tok::Number, "major.minor").text;
+        std::size_t dot = text.find('.');
+        std::optional<long long> ma, mi;
+        if (dot != std::string::npos) {
+            ma = ParseInteger(text.substr(0, dot));
+            mi = ParseInteger(text.substr(dot + 1));
+        } else {
+            ma = ParseInteger(text);
+            mi = 0;
+        }
+        if (!ma || !mi || *ma < 0 || *ma > 0xFFFF || *mi < 0 || *mi > 0xFFFF)
+            throw ParseError(a.line, "bad version " + text);
+        *major = static_cast<WORD>(*ma);
+        *minor = static_cast<WORD>(*mi);
+    }
+
+    void LibraryAttributes(const std::vector<Attr>& attrs) {
+        bool haveUuid = false;
+        for (const Attr& a : attrs) {
+            if (a.name == "uuid") {
+                lib_.guid = Uuid(a);
+                haveUuid = true;
+            } else if (a.name == "version") {
+                Version(a, &lib_.major, &lib_.minor);
+            } else if (a.name == "lcid") {
+                lib_.lcid = static_cast<LCID>(Integer(a, 0, 0xFFFFFFFFLL));
+            } else if (a.name == "helpstring") {
+                lib_.doc = OneArg(a, Tok::String, "a string").text;
+            } else if (a.name == "helpfile") {
+                lib_.helpFile = OneArg(a, Tok::String, "a string").text;
+            } else if (a.name == "helpcontext") {
+                lib_.helpContext = static_cast<DWORD>(Integer(a, 0, 0xFFFFFFFFLL));
+            } else if (a.name == "control") {
+                NoArgs(a);
+                lib_.flags |= LIBFLAG_FCONTROL;
+            } else if (a.name == "hidden") {
+                NoArgs(a);
+                lib_.flags |= LIBFLAG_FHIDDEN;
+            } else if (a.name == "restricted") {
+                NoArgs(a);
+                lib_.flags |= LIBFLAG_FRESTRICTED;
+            } else {
+                throw ParseError(a.line, "attribute " + a.name + " does not apply to a library");
+            }
+        }
+        if (!haveUuid) throw ParseError(Peek().line, "the library has no uuid");
+    }
+
+    // Attributes shared by dispinterfaces and coclasses; false for one it does not know.
+    bool TypeAttribute(const Attr& a, typelib::TypeData* t, bool* haveUuid) {
+        if (a.name == "uuid") {
+            t->guid = Uuid(a);
+            *haveUuid = true;
+        } else if (a.name == "version") {
+            Version(a, &t->major, &t->minor);
+        } else if (a.name == "helpstring") {
+            t->doc = OneArg(a, Tok::String, "a string").text;
+        } else if (a.name == "helpcontext") {
+            t->helpContext = static_cast<DWORD>(Integer(a, 0, 0xFFFFFFFFLL));
+        } else if (a.name == "hidden") {
+            NoArgs(a);
+            t->flags |= TYPEFLAG_FHIDDEN;
+        } else if (a.name == "restricted") {
+            NoArgs(a);
+            t->flags |= TYPEFLAG_FRESTRICTED;
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // ------------------------------------------------ library items
+    void Import() {
+        const int line = Peek().line;
+        Expect("(");
+        if (Peek().kind != Tok::String) throw ParseError(line, "importlib takes a file name");
+        const std::string file = Next().text;
+        Expect(")");
+        Expect(";");
+        // The standard automation library is the one import a description of ours needs.
+        typelib::ImportData imp;
+        imp.name = file;
+        imp.guid = {0x00020430, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+        if (file == "stdole32.tlb") {
+            imp.major = 1;
+        } else if (file == "stdole2.tlb") {
+            imp.major = 2;
+        } else {
+            throw ParseError(line,
+                             "unknown library " + file + " (known: stdole32.tlb, stdole2.tlb)");
+        }
+        lib_.imports.push_back(imp);
+    }
+
+    typelib::TypeData& NewType(const std::string& name, int line) {
+        if (!typeNames_.emplace(name, lib_.types.size()).second)
+            throw ParseError(line, "type " + name + " defined twice");
+        typelib::TypeData& t = lib_.types.emplace_back();
+        t.name = name;
+        return t;
+    }
+
+    void Dispinterface(const std::vector<Attr>& attrs, int line) {
+        const std::string name = Ident("a dispinterface name");
+        const std::size_t index = lib_.types.size();
+        {
+            typelib::TypeData& t = NewType(name, line);
+            t.kind = TKIND_DISPATCH;
+            t.flags = TYPEFLAG_FDISPATCHABLE;  // reached through IDispatch by definition
+            bool haveUuid = false;
+            for (const Attr& a : attrs) {
+                if (TypeAttribute(a, &t, &haveUuid)) continue;
+                if (a.name == "nonextensible") {
+                    NoArgs(a);
+                    t.flags |= TYPEFLAG_FNONEXTENSIBLE;
+                    continue;
+                }
+                throw ParseError(a.line,
+                                 "attribute " + a.name + " does not apply to a dispinterface");
+            }
+            if (!haveUuid) throw ParseError(line, "dispinterface " + name + " has no uuid");
+        }
+        Expect("{");
+        ExpectWord("properties");
+        Expect(":");
+        std::map<std::string, unsigned> memberKinds;  // name -> invoke kinds taken
+        while (Peek().kind == Tok::Punct && Peek().text == "[") {
+            const int propLine = Peek().line;
+            std::vector<Attr> propAttrs = Attributes();
+            typelib::VarData v;
+            v.varkind = VAR_DISPATCH;
+            v.type = Type();
+            v.name = Ident("a property name");
+            Expect(";");
+            bool haveId = false;
+            for (const Attr& a : propAttrs) {
+                if (a.name == "id") {
+                    v.memid = static_cast<MEMBERID>(Integer(a, INT32_MIN, INT32_MAX));
+                    haveId = true;
+                } else if (a.name == "helpstring") {
+                    v.doc = OneArg(a, Tok::String, "a string").text;
+                } else if (a.name == "helpcontext") {
+                    v.helpContext = static_cast<DWORD>(Integer(a, 0, 0xFFFFFFFFLL));
+                } else if (WORD flag = VarFlag(a.name)) {
+                    NoArgs(a);
+                    v.flags |= flag;
+                } else {
+                    throw ParseError(a.line,
+                                     "attribute " + a.name + " does not apply to a property");
+                }
+            }
+            if (!haveId) throw ParseError(propLine, "property " + v.name + " has no id");
+            TakeName(&memberKinds, v.name, 0xF, propLine);
+            lib_.types[index].vars.push_back(std::move(v));
+        }
+        ExpectWord("methods");
+        Expect(":");
+        while (Peek().kind == Tok::Punct && Peek().text == "[") {
+            const int methodLine = Peek().line;
+            std::vector<Attr> methodAttrs = Attributes();
+            typelib::FuncData f;
+            f.funckind = FUNC_DISPATCH;
+            f.callconv = CC_STDCALL;
+            f.invkind = INVOKE_FUNC;
+            f.ret = Type();
+            f.name = Ident("a method name");
+            Parameters(&f);
+            Expect(";");
+            bool haveId = false;
+            for (const Attr& a : methodAttrs) {
+                if (a.name == "id") {
+                    f.memid = static_cast<MEMBERID>(Integer(a, INT32_MIN, INT32_MAX));
+                    haveId = true;
+                } else if (a.name == "helpstring") {
+                    f.doc = OneArg(a, Tok::String, "a string").text;
+                } else if (a.name == "helpcontext") {
+                    f.helpContext = static_cast<DWORD>(Integer(a, 0, 0xFFFFFFFFLL));
+                } else if (a.name == "propget" || a.name == "propput" || a.name == "propputref") {
+                    NoArgs(a);
+                    if (f.invkind != INVOKE_FUNC)
+                        throw ParseError(a.line, "a method has one property kind at most");
+                    f.invkind = a.name == "propget"   ? INVOKE_PROPERTYGET
+                                : a.name == "propput" ? INVOKE_PROPERTYPUT
+                                                      : INVOKE_PROPERTYPUTREF;
+                } else if (WORD flag = FuncFlag(a.name)) {
+                    NoArgs(a);
+                    f.flags |= flag;
+                } else {
+                    throw ParseError(a.line, "attribute " + a.name + " does not apply to a method");
+                }
+            }
+            if (!haveId) throw ParseError(methodLine, "method " + f.name + " has no id");
+            TakeName(&memberKinds, f.name, f.invkind, methodLine);
+            lib_.types[index].funcs.push_back(std::move(f));
+        }
+        Expect("}");
+        Accept(";");
+    }
+
+    // One name per member, except that a property's get and put methods share theirs.
+    static void TakeName(std::map<std::string, unsigned>* taken, const std::string& name,
+                         unsigned kinds, int line) {
+        unsigned& mask = (*taken)[name];
+        if (mask & kinds) throw ParseError(line, "member " + name + " declared twice");
+        mask |= kinds;
+    }
+
+    static WORD VarFlag(const std::string& name) {
+        if (name == "readonly") return VARFLAG_FREADONLY;
+        if (name == "source") return VARFLAG_FSOURCE;
+        if (name == "bindable") return VARFLAG_FBINDABLE;
+        if (name == "requestedit") return VARFLAG_FREQUESTEDIT;
+        if (name == "displaybind") return VARFLAG_FDISPLAYBIND;
+        if (name == "defaultbind") return VARFLAG_FDEFAULTBIND;
+        if (name == "hidden") return VARFLAG_FHIDDEN;
+        if (name == "restricted") return VARFLAG_FRESTRICTED;
+        if (name == "nonbrowsable") return VARFLAG_FNONBROWSABLE;
+        return 0;
+    }
+    static WORD FuncFlag(const std::string& name) {
+        if (name == "restricted") return FUNCFLAG_FRESTRICTED;
+        if (name == "source") return FUNCFLAG_FSOURCE;
+        if (name == "bindable") return FUNCFLAG_FBINDABLE;
+        if (name == "requestedit") return FUNCFLAG_FREQUESTEDIT;
+        if (name == "displaybind") return FUNCFLAG_FDISPLAYBIND;
+        if (name == "defaultbind") return FUNCFLAG_FDEFAULTBIND;
+        if (name == "hidden") return FUNCFLAG_FHIDDEN;
+        if (name == "nonbrowsable") return FUNCFLAG_FNONBROWSABLE;
+        return 0;
+    }
+
+    void Parameters(typelib::FuncData* f) {
+        Expect("(");
+        if (Accept(")")) return;
+        if (Peek().kind == Tok::Ident && Peek().text == "void" && t_[pos_ + 1].kind == Tok::Punct &&
+            t_[pos_ + 1].text == ")") {
+            pos_ += 2;
+            return;
+        }
+        std::set<std::string> names;
+        do {
+            const int line = Peek().line;
+            std::vector<Attr> attrs = Attributes();
+            typelib::ParamData p;
+            p.type = Type();
+            if (p.type.vt == VT_VOID) throw ParseError(line, "a parameter cannot be void");
+            p.name = Ident("a parameter name");
+            for (const Attr& a : attrs) {
+                NoArgs(a);
+                if (a.name == "in")
+                    p.flags |= PARAMFLAG_FIN;
+                else if (a.name == "out")
+                    p.flags |= PARAMFLAG_FOUT;
+                else if (a.name == "lcid")
+                    p.flags |= PARAMFLAG_FLCID;
+                else if (a.name == "retval")
+                    p.flags |= PARAMFLAG_FRETVAL;
+                else if (a.name == "optional")
+                    p.flags |= PARAMFLAG_FOPT;
+                else
+                    throw ParseError(a.line,
+                                     "attribute " + a.name + " does not apply to a parameter");
+            }
+            if (!names.insert(p.name).second)
+                throw ParseError(line, "parameter " + p.name + " declared twice");
+            f->params.push_back(std::move(p));
+        } while (Accept(","));
+        Expect(")");
+    }
+
+    typelib::TypeRef Type() {
+        const int line = Peek().line;
+        std::string name = Ident("a type");
+        typelib::TypeRef base;
+        bool interfacePointer = false;
+        static const std::map<std::string, VARTYPE> kBase = {
+            {"short", VT_I2},        {"long", VT_I4},           {"int", VT_INT},
+            {"float", VT_R4},        {"double", VT_R8},         {"BSTR", VT_BSTR},
+            {"boolean", VT_BOOL},    {"VARIANT_BOOL", VT_BOOL}, {"void", VT_VOID},
+            {"VARIANT", VT_VARIANT}, {"SCODE", VT_ERROR},       {"HRESULT", VT_HRESULT},
+            {"DATE", VT_DATE},       {"CURRENCY", VT_CY},       {"char", VT_I1},
+            {"BYTE", VT_UI1},        {"OLE_COLOR", VT_UI4}};
+        if (name == "unsigned") {
+            std::string next = Ident("a type after unsigned");
+            if (next == "char")
+                base.vt = VT_UI1;
+            else if (next == "short")
+                base.vt = VT_UI2;
+            else if (next == "long")
+                base.vt = VT_UI4;
+            else if (next == "int")
+                base.vt = VT_UINT;
+            else
+                throw ParseError(line, "unknown type unsigned " + next);
+        } else if (name == "IDispatch" || name == "IUnknown") {
+            base.vt = name == "IDispatch" ? VT_DISPATCH : VT_UNKNOWN;
+            interfacePointer = true;
+        } else if (auto it = kBase.find(name); it != kBase.end()) {
+            base.vt = it->second;
+        } else {
+            base.vt = VT_USERDEFINED;
+            pending_.push_back({name, line});
+        }
+        // An interface is only ever passed by pointer: its first '*' is part of the name.
+        if (interfacePointer) Expect("*");
+        typelib::TypeRef result = base;
+        int depth = 0;
+        while (Accept("*")) {
+            if (++depth > typelib::kMaxTypeDepth) throw ParseError(line, "too many '*'");
+            typelib::TypeRef ptr;
+            ptr.vt = VT_PTR;
+            ptr.pointee.push_back(std::move(result));
+            result = std::move(ptr);
+        }
+        return result;
+    }
+
+    void Coclass(const std::vector<Attr>& attrs, int line) {
+        const std::string name = Ident("a coclass name");
+        typelib::TypeData& t = NewType(name, line);
+        t.kind = TKIND_COCLASS;
+        t.flags = TYPEFLAG_FCANCREATE;  // unless said otherwise
+        bool haveUuid = false;
+        for (const Attr& a : attrs) {
+            if (TypeAttribute(a, &t, &haveUuid)) continue;
+            NoArgs(a);
+            if (a.name == "control")
+                t.flags |= TYPEFLAG_FCONTROL;
+            else if (a.name == "noncreatable")
+                t.flags &= ~TYPEFLAG_FCANCREATE;
+            else if (a.name == "licensed")
+                t.flags |= TYPEFLAG_FLICENSED;
+            else if (a.name == "appobject")
+                t.flags |= TYPEFLAG_FAPPOBJECT;
+            else if (a.name == "aggregatable")
+                t.flags |= TYPEFLAG_FAGGREGATABLE;
+            else
+                throw ParseError(a.line, "attribute " + a.name + " does not apply to a coclass");
+        }
+        if (!haveUuid) throw ParseError(line, "coclass " + name + " has no uuid");
+        const std::size_t index = lib_.types.size() - 1;
+        Expect("{");
+        while (!Accept("}")) {
+            const int implLine = Peek().line;
+            std::vector<Attr> implAttrs = Attributes();
+            if (!AcceptWord("dispinterface") && !AcceptWord("interface"))
+                throw ParseError(Peek().line,
+                                 "expected dispinterface or interface, found " + Describe(Peek()));
+            std::string implName = Ident("an interface name");
+            Expect(";");
+            typelib::ImplData impl;
+            for (const Attr& a : implAttrs) {
+                NoArgs(a);
+                if (a.name == "default")
+                    impl.flags |= IMPLTYPEFLAG_FDEFAULT;
+                else if (a.name == "source")
+                    impl.flags |= IMPLTYPEFLAG_FSOURCE;
+                else if (a.name == "restricted")
+                    impl.flags |= IMPLTYPEFLAG_FRESTRICTED;
+                else if (a.name == "defaultvtable")
+                    impl.flags |= IMPLTYPEFLAG_FDEFAULTVTABLE;
+                else
+                    throw ParseError(a.line, "attribute " + a.name +
+                                                 " does not apply to an interface of a coclass");
+            }
+            lib_.types[index].impls.push_back(impl);
+            implRefs_.push_back({index, lib_.types[index].impls.size() - 1, implName, implLine});
+        }
+        Accept(";");
+    }
+
+    // Names of types become indices once every type is known.
+    void Resolve() {
+        for (const ImplRef& r : implRefs_) {
+            auto it = typeNames_.find(r.name);
+            if (it == typeNames_.end()) throw ParseError(r.line, "unknown interface " + r.name);
+            const typelib::TypeData& target = lib_.types[it->second];
+            if (target.kind != TKIND_DISPATCH && target.kind != TKIND_INTERFACE)
+                throw ParseError(r.line, r.name + " is not an interface");
+            lib_.types[r.type].impls[r.impl].type = static_cast<std::uint32_t>(it->second);
+        }
+        // User-defined types are rare in a control's description, and only by name: walk every
+        // member's types in order and fill them from the pending list.
+        std::size_t next = 0;
+        for (typelib::TypeData& t : lib_.types) {
+            auto fill = [&](typelib::TypeRef& ref, auto&& self) -> void {
+                if (!ref.pointee.empty()) return self(ref.pointee[0], self);
+                if (ref.vt != VT_USERDEFINED) return;
+                const PendingRef& p = pending_[next++];
+                auto it = typeNames_.find(p.name);
+                if (it == typeNames_.end()) throw ParseError(p.line, "unknown type " + p.name);
+                ref.hreftype = static_cast<std::uint32_t>(it->second);
+            };
+            for (typelib::VarData& v : t.vars) fill(v.type, fill);
+            for (typelib::FuncData& f : t.funcs) {
+                fill(f.ret, fill);
+                for (typelib::ParamData& p : f.params) fill(p.type, fill);
+            }
+        }
+    }
+
+    struct ImplRef {
+        std::size_t type;
+        std::size_t impl;
+        std::string name;
+        int line;
+    };
+
+    std::vector<Token> t_;
+    std::size_t pos_ = 0;
+    typelib::LibraryData lib_;
+    std::map<std::string, std::size_t> typeNames_;
+    std::vector<ImplRef> implRefs_;
+    std::vector<PendingRef> pending_;  // in the order Resolve() meets them
+};
+
+}  // namespace
+
+bool ParseTypeLibraryDescription(const std::string& text, const std::string& file,
+                                 typelib::LibraryData* lib, std::string* error) {
+    try {
+        Parser parser(Lex(text));
+        typelib::LibraryData parsed = parser.Parse();
+        std::string why;
+        if (!typelib::ValidateTypeLibrary(parsed, &why)) {
+            *error = file + ": " + why;
+            return false;
+        }
+        *lib = std::move(parsed);
+        return true;
+    } catch (const ParseError& e) {
+        *error = file + ":" + std::to_string(e.line) + ": " + e.what();
+        return false;
+    }
+}
+
+}  // namespace rescomp

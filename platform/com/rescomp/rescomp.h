@@ -1,0 +1,77 @@
+// The resource compiler: turns a module's resource script (and the type-library description it
+// names) into the resource table that the module carries in its resource section.
+//
+// Resource script: tokens separated by white space; "..." strings with \" \\ \n escapes; '#' starts
+// a comment to the end of the line; numbers in decimal or 0x hex, with an optional '-';
+// styles are names or numbers joined by '|'.
+//
+//   language 0x0409                     language of the resources that follow (default 0x0409)
+//   string ID "TEXT"
+//   typelib ID "FILE.odl"               a type-library description, relative to the script
+//   bitmap ID WIDTH HEIGHT              16 colours: one row token per line, top row first, each
+//     ROW...                            pixel a hex digit (index into the standard 16-colour
+//   end                                 palette)
+//   icon ID                             an icon group; '.' marks a transparent pixel
+//     image WIDTH HEIGHT  ROW...  end
+//   end
+//   dialog ID X Y CX CY
+//     style STYLE
+//     caption "TEXT"
+//     font POINTS "FACE"
+//     static ID X Y CX CY STYLE "TEXT"
+//     button ID X Y CX CY STYLE "TEXT"
+//     icon ID X Y CX CY STYLE ICON-ID
+//   end
+//   version ID
+//     fileversion A B C D   productversion A B C D   fileos STYLE   filetype STYLE
+//     translation LANGUAGE CODEPAGE   value "KEY" "VALUE" ...
+//   end
+//
+// Type-library description: the object description language's subset for dispinterfaces and
+// coclasses: attribute lists in [ ], library, importlib("stdole32.tlb"), dispinterface with
+// properties: and methods:, coclass with its [default] / [source] interfaces.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/com/resources.h"
+#include "platform/com/typelib_format.h"
+
+namespace rescomp {
+
+// A picture of palette indices, row-major from the top; -1 is transparent (icons only).
+struct PixelArt {
+    int width = 0;
+    int height = 0;
+    std::vector<int> pixels;
+};
+
+// The standard 16-colour palette as 0xRRGGBB: black, maroon, green, olive, navy, purple, teal,
+// silver, grey, red, lime, yellow, blue, fuchsia, aqua, white.
+const std::array<std::uint32_t, 16>& StandardPalette();
+
+// A complete 4-bit .bmp file (file header, info header, palette, bottom-up rows).
+std::string BuildBitmapFile(const PixelArt& art);
+// A complete .ico file holding the images in order, each 4-bit with its transparency mask.
+std::string BuildIconFile(const std::vector<PixelArt>& images);
+
+// Parses a type-library description; `file` names it in messages ("pinbus.odl:12: ...").
+bool ParseTypeLibraryDescription(const std::string& text, const std::string& file,
+                                 typelib::LibraryData* lib, std::string* error);
+
+// Reads a file whole; false with "path: reason".
+bool ReadTextFile(const std::string& path, std::string* text, std::string* error);
+
+// Compiles a resource script. `file` names it in messages, `baseDir` is where the files it
+// names are looked up. On success the entries are in script order.
+bool CompileResourceScript(const std::string& text, const std::string& file,
+                           const std::string& baseDir, std::vector<ResourceEntry>* entries,
+                           std::vector<std::string>* dependencies, std::string* error);
+
+// The C++ source that places the table in the module's resource section.
+std::string GenerateSectionSource(const std::string& table, const std::string& symbol);
+
+}  // namespace rescomp

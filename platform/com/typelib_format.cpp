@@ -1,0 +1,411 @@
+// Reading and writing our binary type-library format (layout in typelib_format.h).
+#include "platform/com/typelib_format.h"
+
+#include <map>
+#include <set>
+
+#include "platform/com/le_bytes.h"
+
+namespace typelib {
+namespace {
+
+bool IsUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n;
+        std::uint32_t cp;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            n = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (s.size() - i <= n) return false;
+        for (std::size_t k = 1; k <= n; ++k) {
+            auto cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+std::string Where(const TypeData& t) { return "type " + (t.name.empty() ? "?" : t.name); }
+
+bool CheckName(const std::string& name, const std::string& what, std::string* error) {
+    if (name.empty()) {
+        *error = what + " has no name";
+        return false;
+    }
+    return true;
+}
+
+bool CheckText(const std::string& text, const std::string& what, std::string* error) {
+    if (!IsUtf8(text)) {
+        *error = what + ": text is not UTF-8";
+        return false;
+    }
+    return true;
+}
+
+bool CheckTypeRef(const TypeRef& t, std::size_t typeCount, int depth, const std::string& what,
+                  std::string* error) {
+    if (depth > kMaxTypeDepth) {
+        *error = what + ": type nested too deeply";
+        return false;
+    }
+    if (t.vt == VT_PTR || t.vt == 27 /* VT_SAFEARRAY */) {
+        if (t.pointee.size() != 1) {
+            *error = what + ": pointer without its type";
+            return false;
+        }
+        return CheckTypeRef(t.pointee[0], typeCount, depth + 1, what, error);
+    }
+    if (!t.pointee.empty()) {
+        *error = what + ": only pointers point at a type";
+        return false;
+    }
+    if (t.vt == VT_USERDEFINED && t.hreftype >= typeCount) {
+        *error = what + ": refers to a type outside the library";
+        return false;
+    }
+    if ((t.vt & 0xF000) != 0) {
+        *error = what + ": bad type";
+        return false;
+    }
+    return true;
+}
+
+void WriteTypeRef(lebytes::Writer& w, const TypeRef& t) {
+    w.U16(t.vt);
+    if (t.vt == VT_PTR || t.vt == 27) {
+        if (t.pointee.size() == 1)
+            WriteTypeRef(w, t.pointee[0]);
+        else
+            w.Fail();
+    } else if (t.vt == VT_USERDEFINED) {
+        w.U32(t.hreftype);
+    }
+}
+
+bool ReadTypeRef(lebytes::Reader& r, TypeRef* t, int depth) {
+    if (depth > kMaxTypeDepth) return false;
+    t->vt = r.U16();
+    if (t->vt == VT_PTR || t->vt == 27) {
+        t->pointee.resize(1);
+        return ReadTypeRef(r, &t->pointee[0], depth + 1);
+    }
+    if (t->vt == VT_USERDEFINED) t->hreftype = r.U32();
+    return r.ok();
+}
+
+}  // namespace
+
+bool ValidateTypeLibrary(const LibraryData& lib, std::string* error) {
+    std::string ignored;
+    if (!error) error = &ignored;
+    if (!CheckName(lib.name, "the library", error)) return false;
+    if (!CheckText(lib.name + lib.doc + lib.helpFile, "the library", error)) return false;
+    if (lib.syskind > SYS_WIN64) {
+        *error = "bad system kind";
+        return false;
+    }
+    for (const ImportData& imp : lib.imports) {
+        if (!CheckName(imp.name, "an imported library", error)) return false;
+        if (!CheckText(imp.name, "imported library", error)) return false;
+    }
+    const std::size_t n = lib.types.size();
+    std::set<std::string> guids;
+    for (const TypeData& t : lib.types) {
+        if (!CheckName(t.name, "a type", error)) return false;
+        const std::string where = Where(t);
+        if (!CheckText(t.name + t.doc, where, error)) return false;
+        if (t.kind < TKIND_ENUM || t.kind >= TKIND_MAX) {
+            *error = where + ": bad kind";
+            return false;
+        }
+        std::string key(reinterpret_cast<const char*>(&t.guid), sizeof(GUID));
+        if (t.guid != GUID_NULL && !guids.insert(key).second) {
+            *error = where + ": its GUID is taken by another type";
+            return false;
+        }
+        std::map<MEMBERID, unsigned> kinds;  // member id -> invoke kinds taken
+        for (const FuncData& f : t.funcs) {
+            const std::string what = where + " member " + f.name;
+            if (!CheckName(f.name, where + ": a function", error)) return false;
+            if (!CheckText(f.name + f.doc, what, error)) return false;
+            if ((f.invkind != INVOKE_FUNC && f.invkind != INVOKE_PROPERTYGET &&
+                 f.invkind != INVOKE_PROPERTYPUT && f.invkind != INVOKE_PROPERTYPUTREF) ||
+                f.funckind < FUNC_VIRTUAL || f.funckind > FUNC_DISPATCH ||
+                f.callconv < CC_FASTCALL || f.callconv >= CC_MAX) {
+                *error = what + ": bad kind";
+                return false;
+            }
+            unsigned& taken = kinds[f.memid];
+            if (taken & f.invkind) {
+                *error = what + ": member id " + std::to_string(f.memid) + " used twice";
+                return false;
+            }
+            taken |= f.invkind;
+            if (!CheckTypeRef(f.ret, n, 0, what, error)) return false;
+            if (f.params.size() > 0x7FFF) {
+                *error = what + ": too many parameters";
+                return false;
+            }
+            for (const ParamData& p : f.params) {
+                if (!CheckName(p.name, what + ": a parameter", error)) return false;
+                if (!CheckText(p.name, what, error)) return false;
+                if (!CheckTypeRef(p.type, n, 0, what, error)) return false;
+            }
+        }
+        for (const VarData& v : t.vars) {
+            const std::string what = where + " member " + v.name;
+            if (!CheckName(v.name, where + ": a variable", error)) return false;
+            if (!CheckText(v.name + v.doc, what, error)) return false;
+            if (v.varkind < VAR_PERINSTANCE || v.varkind > VAR_DISPATCH) {
+                *error = what + ": bad kind";
+                return false;
+            }
+            unsigned& taken = kinds[v.memid];
+            if (taken != 0) {
+                *error = what + ": member id " + std::to_string(v.memid) + " used twice";
+                return false;
+            }
+            taken = 0xF;  // a variable answers every kind of access
+            if (!CheckTypeRef(v.type, n, 0, what, error)) return false;
+        }
+        for (const ImplData& impl : t.impls) {
+            if (impl.type >= n) {
+                *error = where + ": implements a type outside the library";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool SerializeTypeLibrary(const LibraryData& lib, std::string* bytes, std::string* error) {
+    std::string ignored;
+    if (!error) error = &ignored;
+    if (!ValidateTypeLibrary(lib, error)) return false;
+    lebytes::Writer w;
+    w.Bytes(std::string_view(kTypeLibMagic, kTypeLibMagicSize));
+    w.U16(kFormatVersion);
+    w.Guid(lib.guid);
+    w.U16(lib.major);
+    w.U16(lib.minor);
+    w.U32(lib.lcid);
+    w.U16(static_cast<WORD>(lib.syskind));
+    w.U16(lib.flags);
+    w.Str(lib.name);
+    w.Str(lib.doc);
+    w.Str(lib.helpFile);
+    w.U32(lib.helpContext);
+    w.Count16(lib.imports.size());
+    for (const ImportData& imp : lib.imports) {
+        w.Str(imp.name);
+        w.Guid(imp.guid);
+        w.U16(imp.major);
+        w.U16(imp.minor);
+    }
+    w.Count16(lib.types.size());
+    for (const TypeData& t : lib.types) {
+        w.U8(static_cast<std::uint8_t>(t.kind));
+        w.U16(t.flags);
+        w.Guid(t.guid);
+        w.Str(t.name);
+        w.Str(t.doc);
+        w.U32(t.helpContext);
+        w.U16(t.major);
+        w.U16(t.minor);
+        w.Count16(t.funcs.size());
+        for (const FuncData& f : t.funcs) {
+            w.I32(f.memid);
+            w.U8(static_cast<std::uint8_t>(f.invkind));
+            w.U8(static_cast<std::uint8_t>(f.funckind));
+            w.U8(static_cast<std::uint8_t>(f.callconv));
+            w.U16(f.flags);
+            w.Str(f.name);
+            w.Str(f.doc);
+            w.U32(f.helpContext);
+            WriteTypeRef(w, f.ret);
+            w.Count16(f.params.size());
+            for (const ParamData& p : f.params) {
+                w.Str(p.name);
+                WriteTypeRef(w, p.type);
+                w.U16(p.flags);
+            }
+        }
+        w.Count16(t.vars.size());
+        for (const VarData& v : t.vars) {
+            w.I32(v.memid);
+            w.U8(static_cast<std::uint8_t>(v.varkind));
+            w.U16(v.flags);
+            w.Str(v.name);
+            w.Str(v.doc);
+            w.U32(v.helpContext);
+            WriteTypeRef(w, v.type);
+        }
+        w.Count16(t.impls.size());
+        for (const ImplData& impl : t.impls) {
+            w.U32(impl.type);
+            w.I32(impl.flags);
+        }
+    }
+    if (w.failed()) {
+        *error = "the library is too large for the format (a text or a list over 65535)";
+        return false;
+    }
+    *bytes = std::move(w.str());
+    return true;
+}
+
+bool ParseTypeLibrary(std::string_view bytes, LibraryData* out, std::string* error) {
+    std::string ignored;
+    if (!error) error = &ignored;
+    lebytes::Reader r(bytes);
+    if (r.Bytes(kTypeLibMagicSize) != std::string_view(kTypeLibMagic, kTypeLibMagicSize)) {
+        *error = "not a type library (bad signature)";
+        return false;
+    }
+    if (WORD version = r.U16(); version != kFormatVersion) {
+        *error = r.ok() ? "unsupported type library format " + std::to_string(version)
+                        : "type library truncated";
+        return false;
+    }
+    const std::string truncated = "type library truncated";
+    LibraryData lib;
+    lib.guid = r.Guid();
+    lib.major = r.U16();
+    lib.minor = r.U16();
+    lib.lcid = r.U32();
+    lib.syskind = static_cast<SYSKIND>(r.U16());
+    lib.flags = r.U16();
+    lib.name = r.Str();
+    lib.doc = r.Str();
+    lib.helpFile = r.Str();
+    lib.helpContext = r.U32();
+    WORD importCount = r.U16();
+    // Smallest encodings: an import 2+16+4 bytes, a type 1+2+16+2+2+4+4+6, a function
+    // 4+3+2+2+2+4+2+2, a parameter 2+2+2, a variable 4+1+2+2+2+4+2, an implemented type 8.
+    if (!r.CanHold(importCount, 22)) {
+        *error = truncated;
+        return false;
+    }
+    lib.imports.resize(importCount);
+    for (ImportData& imp : lib.imports) {
+        imp.name = r.Str();
+        imp.guid = r.Guid();
+        imp.major = r.U16();
+        imp.minor = r.U16();
+    }
+    WORD typeCount = r.U16();
+    if (!r.CanHold(typeCount, 37)) {
+        *error = truncated;
+        return false;
+    }
+    lib.types.resize(typeCount);
+    for (TypeData& t : lib.types) {
+        t.kind = static_cast<TYPEKIND>(r.U8());
+        t.flags = r.U16();
+        t.guid = r.Guid();
+        t.name = r.Str();
+        t.doc = r.Str();
+        t.helpContext = r.U32();
+        t.major = r.U16();
+        t.minor = r.U16();
+        WORD funcCount = r.U16();
+        if (!r.CanHold(funcCount, 21)) {
+            *error = truncated;
+            return false;
+        }
+        t.funcs.resize(funcCount);
+        for (FuncData& f : t.funcs) {
+            f.memid = r.I32();
+            f.invkind = static_cast<INVOKEKIND>(r.U8());
+            f.funckind = static_cast<FUNCKIND>(r.U8());
+            f.callconv = static_cast<CALLCONV>(r.U8());
+            f.flags = r.U16();
+            f.name = r.Str();
+            f.doc = r.Str();
+            f.helpContext = r.U32();
+            if (!ReadTypeRef(r, &f.ret, 0)) {
+                *error = r.ok() ? "type nested too deeply" : truncated;
+                return false;
+            }
+            WORD paramCount = r.U16();
+            if (!r.CanHold(paramCount, 6)) {
+                *error = truncated;
+                return false;
+            }
+            f.params.resize(paramCount);
+            for (ParamData& p : f.params) {
+                p.name = r.Str();
+                if (!ReadTypeRef(r, &p.type, 0)) {
+                    *error = r.ok() ? "type nested too deeply" : truncated;
+                    return false;
+                }
+                p.flags = r.U16();
+            }
+        }
+        WORD varCount = r.U16();
+        if (!r.CanHold(varCount, 17)) {
+            *error = truncated;
+            return false;
+        }
+        t.vars.resize(varCount);
+        for (VarData& v : t.vars) {
+            v.memid = r.I32();
+            v.varkind = static_cast<VARKIND>(r.U8());
+            v.flags = r.U16();
+            v.name = r.Str();
+            v.doc = r.Str();
+            v.helpContext = r.U32();
+            if (!ReadTypeRef(r, &v.type, 0)) {
+                *error = r.ok() ? "type nested too deeply" : truncated;
+                return false;
+            }
+        }
+        WORD implCount = r.U16();
+        if (!r.CanHold(implCount, 8)) {
+            *error = truncated;
+            return false;
+        }
+        t.impls.resize(implCount);
+        for (ImplData& impl : t.impls) {
+            impl.type = r.U32();
+            impl.flags = r.I32();
+        }
+        if (!r.ok()) {
+            *error = truncated;
+            return false;
+        }
+    }
+    if (!r.ok()) {
+        *error = truncated;
+        return false;
+    }
+    if (!r.AtEnd()) {
+        *error = "trailing bytes after the type library";
+        return false;
+    }
+    if (!ValidateTypeLibrary(lib, error)) return false;
+    *out = std::move(lib);
+    return true;
+}
+
+}  // namespace typelib
