@@ -2,12 +2,14 @@
 
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <algorithm>
 
 #include "panel/qt/app_icon.h"
 #include "platform/ui/dialog_units.h"
@@ -174,6 +176,7 @@ void MainWindow::Build() {
             connect(option, &QRadioButton::toggled, this, [this, g, item](bool on) {
                 if (on) Run([&] { panel_.OptionClick(g, item); });
             });
+            option->installEventFilter(this);
             options_[g][item] = option;
         }
     }
@@ -204,13 +207,13 @@ void MainWindow::Build() {
     }
 
     // The tab order as laid down for this window.
-    QWidget* const order[] = {
+    tabOrder_ = {
         fields_[1],     fields_[2],     fields_[3],     options_[1][0], options_[1][1],
         options_[2][0], options_[2][1], options_[3][0], options_[4][0], options_[4][1],
         buttons[0],     buttons[3],     options_[3][1], fields_[4],     fields_[5],
         fields_[6],     fields_[7],     buttons[1],     buttons[2],     fields_[8],
     };
-    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+    for (size_t i = 0; i + 1 < tabOrder_.size(); ++i) setTabOrder(tabOrder_[i], tabOrder_[i + 1]);
     fields_[1]->setFocus();
 }
 
@@ -238,7 +241,46 @@ void MainWindow::Refresh() {
     }
 }
 
+bool MainWindow::focusNextPrevChild(bool next) {
+    QWidget* focus = focusWidget();
+    const auto at = std::find(tabOrder_.begin(), tabOrder_.end(), focus);
+    if (at == tabOrder_.end()) return QWidget::focusNextPrevChild(next);
+    const auto count = static_cast<std::ptrdiff_t>(tabOrder_.size());
+    const std::ptrdiff_t from = at - tabOrder_.begin();
+    // Pass over stops that cannot take the focus now; at most once round.
+    for (std::ptrdiff_t step = 1; step < count; ++step) {
+        QWidget* candidate = tabOrder_[((from + (next ? step : -step)) % count + count) % count];
+        if (candidate->isEnabled() && candidate->isVisibleTo(this)) {
+            candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return true;
+}
+
+bool MainWindow::ArrowInGroup(QObject* watched, int key) {
+    if (key != Qt::Key_Left && key != Qt::Key_Up && key != Qt::Key_Right && key != Qt::Key_Down)
+        return false;
+    for (int g = 1; g <= kOptionGroupCount; ++g) {
+        for (int item = 0; item < 2; ++item) {
+            if (watched != options_[g][item]) continue;
+            // Two items: forwards and backwards (wrapping) both reach the other one.
+            QRadioButton* other = options_[g][1 - item];
+            other->setFocus(Qt::OtherFocusReason);
+            if (!other->isChecked()) other->setChecked(true);  // toggled runs the handler
+            return true;
+        }
+    }
+    return false;
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {
+            if (ArrowInGroup(watched, key->key())) return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         for (int n = 1; n <= kMarkedFieldCount; ++n) {

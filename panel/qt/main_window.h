@@ -28,9 +28,14 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Tab and Shift+Tab follow this window's own order through every stop, option items
+    // included (Qt would pass over the items of a group).
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void Build();
+    // An arrow key in an option group selects the group's other item, as a mouse click would.
+    bool ArrowInGroup(QObject* watched, int key);
     // Runs a handler, then shows its effects.
     template <typename Handler>
     void Run(Handler handler);
@@ -38,6 +43,7 @@ private:
     Panel& panel_;
     std::array<QLineEdit*, kFieldCount + 1> fields_{};
     std::array<std::array<QRadioButton*, 2>, kOptionGroupCount + 1> options_{};
+    std::array<QWidget*, 20> tabOrder_{};
 };
 
 }  // namespace panel::qt
