@@ -13,6 +13,8 @@
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/registry.h"
+#include "platform/com/resources.h"
+#include "platform/com/typelib.h"
 #include "platform/ctl/embedding.h"
 
 #ifdef OCXHOST_WITH_UI
@@ -40,6 +42,9 @@ const char kHelp[] =
     "                          write a property; without a type an integer goes as VT_I4 and\n"
     "                          anything else as VT_BSTR; \"quotes\" keep spaces\n"
     "  call NAME|DISPID        call a method without arguments\n"
+    "  members                 the object's members from its type information:\n"
+    "                          DISPID NAME KIND TYPE\n"
+    "  resources PATH          a module's resources (TYPE ID LANGUAGE SIZE) and version block\n"
     "  misc                    the miscellaneous status bits, from the registry and from the\n"
     "                          object\n"
     "  verbs                   the object's verbs: VERB ATTRIBUTES NAME\n"
@@ -242,6 +247,10 @@ public:
             Print(Call(rest));
         else if (command == "misc")
             Print(Misc(rest));
+        else if (command == "members")
+            Print(Members(rest));
+        else if (command == "resources")
+            Print(Resources(rest));
         else if (command == "verbs")
             Print(Verbs(rest));
         else if (command == "pages")
@@ -553,6 +562,109 @@ private:
         DISPPARAMS none{nullptr, nullptr, 0, 0};
         std::string e = Invoke(DISPID_ABOUTBOX, DISPATCH_METHOD, &none, nullptr);
         return e.empty() ? "S_OK" : e;
+    }
+
+    static std::string MemberName(ITypeInfo* info, MEMBERID id) {
+        BSTR name = nullptr;
+        if (FAILED(info->GetDocumentation(id, &name, nullptr, nullptr, nullptr)) || !name)
+            return "?";
+        std::string text = OleToUtf8(name);
+        SysFreeString(name);
+        return text;
+    }
+
+    std::string Members(const std::string& rest) {
+        if (auto e = NoArguments(rest); !e.empty()) return e;
+        if (auto e = NeedDispatch(); !e.empty()) return e;
+        ComPtr<ITypeInfo> info;
+        HRESULT hr = dispatch_->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
+        if (FAILED(hr) || !info) return Error(FAILED(hr) ? hr : E_UNEXPECTED);
+        TYPEATTR* attr = nullptr;
+        if (FAILED(hr = info->GetTypeAttr(&attr)) || !attr)
+            return Error(FAILED(hr) ? hr : E_UNEXPECTED);
+        std::string out;
+        auto line = [&](MEMBERID id, const std::string& kind, VARTYPE vt) {
+            if (!out.empty()) out += "\n";
+            out += std::to_string(id) + " " + MemberName(info.Get(), id) + " " + kind + " " +
+                   TypeName(vt);
+        };
+        for (UINT i = 0; i < attr->cVars; ++i) {
+            VARDESC* var = nullptr;
+            if (FAILED(hr = info->GetVarDesc(i, &var)) || !var) {
+                out += (out.empty() ? "" : "\n") + Error(hr);
+                continue;
+            }
+            line(var->memid, "property", var->elemdescVar.tdesc.vt);
+            info->ReleaseVarDesc(var);
+        }
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FUNCDESC* func = nullptr;
+            if (FAILED(hr = info->GetFuncDesc(i, &func)) || !func) {
+                out += (out.empty() ? "" : "\n") + Error(hr);
+                continue;
+            }
+            const char* kind = func->invkind == INVOKE_PROPERTYGET      ? "propget"
+                               : func->invkind == INVOKE_PROPERTYPUT    ? "propput"
+                               : func->invkind == INVOKE_PROPERTYPUTREF ? "propputref"
+                                                                        : "method";
+            line(func->memid, kind, func->elemdescFunc.tdesc.vt);
+            if (func->cParams > 0) out += " (" + std::to_string(func->cParams) + " parameters)";
+            info->ReleaseFuncDesc(func);
+        }
+        info->ReleaseTypeAttr(attr);
+        return out.empty() ? "no members" : out;
+    }
+
+    static const char* ResourceTypeName(ResourceType type) {
+        switch (type) {
+            case ResourceType::Bitmap:
+                return "BITMAP";
+            case ResourceType::Icon:
+                return "ICON";
+            case ResourceType::Dialog:
+                return "DIALOG";
+            case ResourceType::String:
+                return "STRING";
+            case ResourceType::Version:
+                return "VERSION";
+            case ResourceType::TypeLib:
+                return "TYPELIB";
+        }
+        return nullptr;
+    }
+
+    static std::string Resources(const std::string& path) {
+        if (path.empty()) return "error resources needs a PATH";
+        std::vector<ResourceEntry> entries;
+        std::string error;
+        if (!ReadModuleResources(path, &entries, &error)) return "error " + error;
+        std::string out;
+        char buf[96];
+        const std::string* version = nullptr;
+        for (const ResourceEntry& e : entries) {
+            const char* name = ResourceTypeName(e.type);
+            std::string type = name ? name : std::to_string(static_cast<unsigned>(e.type));
+            std::snprintf(buf, sizeof buf, " %u 0x%04x %zu", static_cast<unsigned>(e.id),
+                          static_cast<unsigned>(e.language), e.bytes.size());
+            out += (out.empty() ? "" : "\n") + type + buf;
+            if (e.type == ResourceType::Version && !version) version = &e.bytes;
+        }
+        if (!version) return out.empty() ? "no resources" : out;
+        VersionInfo info;
+        if (!ParseVersionInfo(*version, &info)) return out + "\nerror malformed version block";
+        auto quad = [](const std::uint16_t v[4]) {
+            return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) +
+                   "." + std::to_string(v[3]);
+        };
+        out += "\nfile version " + quad(info.fileVersion);
+        out += "\nproduct version " + quad(info.productVersion);
+        std::snprintf(buf, sizeof buf,
+                      "\nfile OS 0x%08x\nfile type 0x%08x\ntranslation 0x%04x 0x%04x",
+                      static_cast<unsigned>(info.fileOS), static_cast<unsigned>(info.fileType),
+                      static_cast<unsigned>(info.language), static_cast<unsigned>(info.codePage));
+        out += buf;
+        for (const auto& [key, value] : info.strings) out += "\n" + key + ": " + value;
+        return out;
     }
 
     ComPtr<IUnknown> object_;

@@ -186,6 +186,10 @@ TEST_F(Tools, OcxhostDrivesAnObjectLikeAHost) {
         "get Nothing\n"
         "put 99 1\n"
         "misc\n"
+        "members\n"
+        "resources " +
+        kServer +
+        "\n"
         "# a comment\n"
         "\n"
         "initnew\n"
@@ -227,13 +231,17 @@ TEST_F(Tools, OcxhostDrivesAnObjectLikeAHost) {
               "error 0x80020006\n"
               "error 0x80020003\n"
               "registry 132497 0x00020591\n"
-              "S_OK\n"
-              "78 03 00 00 08 00\n"
-              "S_OK\n"
-              "error no object (use create first)\n"
-              "S_OK\n"
-              "S_OK\n"
-              "VT_I2 8\n");
+              "error 0x8002000b\n"
+              "error " +
+                  kServer +
+                  ": no resource section (.lbrsrc)\n"
+                  "S_OK\n"
+                  "78 03 00 00 08 00\n"
+                  "S_OK\n"
+                  "error no object (use create first)\n"
+                  "S_OK\n"
+                  "S_OK\n"
+                  "VT_I2 8\n");
 }
 
 TEST_F(Tools, OcxhostExplainsFailedCreations) {
@@ -294,6 +302,7 @@ TEST_F(Tools, PinbusRegistersAndRunsInTheContainer) {
     const std::string form = "00 00 01 00 3d 04 00 00 69 03 00 00 00 00 00 00 78 03 00 00 08 00";
     r = RunProgram(temp_, {kOcxhost, "--close-dialogs"},
                    "create PINBUS.PinbusCtrl.1\n"
+                   "members\n"
                    "load " +
                        form +
                        "\n"
@@ -326,6 +335,10 @@ TEST_F(Tools, PinbusRegistersAndRunsInTheContainer) {
     out.erase(v, p - v + std::strlen("-7 0x00000003 &Properties...\n"));
     EXPECT_EQ(out,
               "S_OK\n"
+              "1 Address property VT_I4\n"
+              "2 Bits property VT_I2\n"
+              "3 Value property VT_I4\n"
+              "-552 AboutBox method VT_VOID\n"
               "S_OK\n"
               "VT_I4 888\n"
               "VT_I2 8\n"
@@ -349,6 +362,15 @@ TEST_F(Tools, PinbusRegistersAndRunsInTheContainer) {
                   "VT_I4 888\n"
                   "S_OK\n")
         << r.err;
+
+    // The module's resources, read from the file without loading it.
+    r = Ocxhost("resources " + kPinbus + "\n");
+    for (const char* line :
+         {"TYPELIB 1 0x0409 ", "BITMAP 1 0x0409 ", "ICON 1 0x0409 ", "DIALOG 1 0x0409 ",
+          "DIALOG 100 0x0409 ", "STRING 1 0x0409 ", "STRING 2 0x0409 ", "STRING 100 0x0409 ",
+          "VERSION 1 0x0409 ", "file version 1.0.2.0\n", "translation 0x0409 0x04b0\n",
+          "FileDescription: Pinbus OLE I/O Port Control\n", "OriginalFilename: PINBUS.OCX\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
 
     r = Regsvr({"-u", kPinbus});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
