@@ -1,0 +1,233 @@
+// The lensbay program as a process: options, start-up failures, the console on standard
+// input/output and the order of trace and event lines with PORTIO_TRACE=-.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <sstream>
+
+#include "panel/bitmap_template.h"
+#include "panel/startup.h"
+#include "tests/panel/support.h"
+
+extern char** environ;
+
+namespace panel_test {
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+const std::string kBin = LENSBAY_BIN_DIR;
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs the program with the environment changed as given ("" removes a variable), feeding
+// `input` to its standard input.
+Outcome RunProgram(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& env, const std::string& input) {
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const auto eq = entry.find('=');
+        if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const auto& [name, value] : env) {
+        if (value.empty()) {
+            vars.erase(name);
+        } else {
+            vars[name] = value;
+        }
+    }
+    std::vector<std::string> env_strings;
+    for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
+    std::vector<char*> envp, argv;
+    for (auto& s : env_strings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> arg_strings = args;
+    for (auto& s : arg_strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    int in[2], out[2], err[2];
+    Outcome o;
+    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return o;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    // Small inputs fit the pipe; the program reads them all before it ends.
+    if (::write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+        ADD_FAILURE() << "writing the input failed";
+    }
+    ::close(in[1]);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&o.out, &o.err};
+    int open_fds = 2;
+    while (open_fds > 0 && ::poll(fds, 2, 60000) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !fds[i].revents) continue;
+            char buffer[65536];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return o;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class ProgramTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (::access((kBin + "/lensbay").c_str(), X_OK) != 0) GTEST_SKIP() << "lensbay not built";
+        registry_ = dir_.path() + "/registry.reg";
+    }
+    // Registers PINBUS.OCX in this test's own registry file.
+    void Register() {
+        if (::access((kBin + "/regsvr").c_str(), X_OK) != 0 ||
+            ::access((kBin + "/PINBUS.OCX").c_str(), R_OK) != 0) {
+            GTEST_SKIP() << "regsvr or PINBUS.OCX not built";
+        }
+        const Outcome o =
+            RunProgram({kBin + "/regsvr", kBin + "/PINBUS.OCX"}, {{"OLE_REGISTRY", registry_}}, "");
+        ASSERT_EQ(o.status, 0) << o.out << o.err;
+    }
+    Outcome Lensbay(const std::vector<std::string>& args, const std::string& input,
+                    std::map<std::string, std::string> env = {}) {
+        std::vector<std::string> argv{kBin + "/lensbay"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        env.emplace("OLE_REGISTRY", registry_);
+        env.emplace("PORTIO", "sim");
+        return RunProgram(argv, env, input);
+    }
+    TempDir dir_;
+    std::string registry_;
+};
+
+TEST_F(ProgramTest, Options) {
+    Outcome o = Lensbay({"--help"}, "");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_THAT(o.out, HasSubstr("Usage: lensbay [--console] [--help] [--version]"));
+    EXPECT_THAT(o.out, HasSubstr("switches BBBB"));
+    EXPECT_THAT(o.out, HasSubstr("show TextN TEXT changed=True|False"));
+    o = Lensbay({"--version"}, "");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_THAT(o.out, HasSubstr("lensbay 1."));
+    o = Lensbay({"--frobnicate"}, "");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("unknown option '--frobnicate'"));
+}
+
+TEST_F(ProgramTest, UnregisteredPinbusIsSaidPlainlyAndNoPortIsTouched) {
+    const Outcome o = Lensbay({"--console"}, "show\n", {{"PORTIO_TRACE", "-"}});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "");
+    EXPECT_THAT(o.err, HasSubstr("is not registered (0x80040154)"));
+    EXPECT_THAT(o.err, HasSubstr("register it with: regsvr "));
+    if (::access((kBin + "/PINBUS.OCX").c_str(), R_OK) == 0) {
+        EXPECT_THAT(o.err, HasSubstr("regsvr " + kBin + "/PINBUS.OCX"));
+    }
+}
+
+TEST_F(ProgramTest, RefusedPortBackendIsSaidPlainly) {
+    const Outcome o = Lensbay({"--console"}, "", {{"PORTIO", "bogus"}, {"PORTIO_TRACE", "-"}});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_EQ(o.out, "");
+    EXPECT_THAT(o.err, HasSubstr("bogus"));
+}
+
+TEST_F(ProgramTest, TraceAndEventsInTheirTrueOrder) {
+    Register();
+    const Outcome o =
+        Lensbay({"--console"}, "enter Text1 100\npress Command1\nquit\n", {{"PORTIO_TRACE", "-"}});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(
+        Lines(o.out),
+        ElementsAre(
+            "out8 0x077a 0x20", "out8 0x037a 0x20", "out8 0x037a 0x27",
+            "box\tOperation Notice\tPlease select VPORT register A[3:0]=1000", "out8 0x037a 0x08",
+            "box\tSX540 Control Panel\tPlease select EXCTL register A[3:0]=0010",
+            "out8 0x0378 0x26", "out8 0x037a 0x09", "out8 0x037a 0x08", "out8 0x037a 0x08",
+            "out8 0x037a 0x08", "out8 0x037a 0x08", "out8 0x037a 0x08", "out8 0x037a 0x28",
+            "box\tSX540 Control Panel\tPlease VPORT register A[3:0]=1000", "out8 0x037a 0x22"));
+}
+
+TEST_F(ProgramTest, FullCaptureFromTheConsole) {
+    Register();
+    const Outcome o = Lensbay({"--console"}, "press Capture\nshow\n");
+    EXPECT_EQ(o.status, 0) << o.err;
+    const auto lines = Lines(o.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "monitor\t6144\t4608\tpicture");
+    std::string bmp;
+    ASSERT_TRUE(ReadFile("image.bmp", &bmp));
+    EXPECT_EQ(bmp.size(), 111959u);
+    // The shipped template holds exactly the built-in bytes.
+    std::string shipped;
+    if (ReadFile(kBin + "/bmphead1", &shipped)) {
+        EXPECT_EQ(shipped, std::string(panel::kDefaultBitmapHeader.begin(),
+                                       panel::kDefaultBitmapHeader.end()));
+    }
+}
+
+TEST_F(ProgramTest, WithoutADisplayTheConsoleRuns) {
+    Register();
+    const Outcome o =
+        Lensbay({}, "quit\n", {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_THAT(o.err, testing::AnyOf(HasSubstr("no display found; running the console front end"),
+                                      HasSubstr("built without the Qt front end")));
+    EXPECT_THAT(Lines(o.out),
+                ElementsAre("box\tOperation Notice\tPlease select VPORT register A[3:0]=1000"));
+}
+
+TEST(DisplayTest, PlatformAndDisplayVariables) {
+    auto with = [](std::map<std::string, std::string> env) {
+        return panel::DisplayAvailable([env](const char* name) -> const char* {
+            const auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        });
+    };
+    EXPECT_FALSE(with({}));
+    EXPECT_FALSE(with({{"DISPLAY", ""}}));
+    EXPECT_TRUE(with({{"DISPLAY", ":0"}}));
+    EXPECT_TRUE(with({{"WAYLAND_DISPLAY", "wayland-0"}}));
+    EXPECT_TRUE(with({{"QT_QPA_PLATFORM", "offscreen"}}));
+    EXPECT_FALSE(with({{"QT_QPA_PLATFORM", "xcb"}}));
+    EXPECT_FALSE(with({{"QT_QPA_PLATFORM", "xcb"}, {"WAYLAND_DISPLAY", "w"}}));
+    EXPECT_TRUE(with({{"QT_QPA_PLATFORM", "xcb:option"}, {"DISPLAY", ":1"}}));
+    EXPECT_FALSE(with({{"QT_QPA_PLATFORM", "wayland"}, {"DISPLAY", ":1"}}));
+    EXPECT_TRUE(with({{"QT_QPA_PLATFORM", "wayland;xcb"}, {"DISPLAY", ":1"}}));
+    EXPECT_TRUE(with({{"QT_QPA_PLATFORM", "wayland-egl"}, {"WAYLAND_DISPLAY", "w"}}));
+}
+
+}  // namespace
+}  // namespace panel_test
