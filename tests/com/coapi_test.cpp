@@ -8,6 +8,7 @@
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/registry.h"
+#include "tests/com/failing_stream.h"
 #include "tests/com/temp_registry.h"
 #include "tests/com/test_server.h"
 
@@ -196,6 +197,48 @@ TEST_F(ObjectCreation, ProgIdsLeadToTheirClass) {
     EXPECT_EQ(CLSIDFromProgIDA("Bad\\\\Name", &clsid), CO_E_CLASSSTRING);
     EXPECT_EQ(CLSIDFromProgIDA(nullptr, &clsid), E_INVALIDARG);
     EXPECT_EQ(CLSIDFromProgID(nullptr, &clsid), E_INVALIDARG);
+}
+
+// A host's Load on a stream that breaks off: a failure, and the object as it was.
+void ExpectLoadFailsCleanly(REFCLSID clsid, DISPID probe, const VARIANT& before) {
+    ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistStreamInit,
+                               persist.ReleaseAndGetVoidAddress()),
+              S_OK);
+    ASSERT_EQ(persist->InitNew(), S_OK);
+    for (HRESULT failure : {STG_E_READFAULT, E_FAIL, S_FALSE}) {
+        FailingReadStream stream(std::string(3, '\x7f'), failure);
+        EXPECT_TRUE(FAILED(persist->Load(&stream))) << HresultToString(failure);
+        EXPECT_EQ(stream.refs(), 1u);
+        EXPECT_EQ(persist->IsDirty(), S_FALSE);
+        ComPtr<IDispatch> d;
+        ASSERT_EQ(persist.As(IID_IDispatch, std::addressof(d)), S_OK);
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        VARIANT v;
+        VariantInit(&v);
+        EXPECT_EQ(d->Invoke(probe, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &v, nullptr, nullptr),
+                  S_OK);
+        EXPECT_EQ(v.vt, before.vt);
+        EXPECT_EQ(v.lVal & (v.vt == VT_I2 ? 0xFFFF : -1), before.lVal);
+    }
+}
+
+TEST_F(ObjectCreation, LoadFromAFailingStreamFailsCleanly) {
+    VARIANT number;
+    number.vt = VT_I4;
+    number.lVal = 888;
+    ExpectLoadFailsCleanly(kTestObjectClsid, 1, number);
+#ifdef PINBUS_PATH
+    const CLSID pinbus = {
+        0x6B2F14D3, 0x5C83, 0x11D0, {0x9E, 0x41, 0x00, 0x40, 0xA7, 0xB3, 0xC2, 0x50}};
+    RegisterServer(pinbus, PINBUS_PATH);
+    VARIANT bits;
+    bits.vt = VT_I2;
+    bits.lVal = 8;
+    ExpectLoadFailsCleanly(pinbus, 2, bits);
+    number.lVal = 0x378;
+    ExpectLoadFailsCleanly(pinbus, 1, number);
+#endif
 }
 
 }  // namespace
