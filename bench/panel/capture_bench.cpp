@@ -1,0 +1,185 @@
+// A full-frame capture through the panel's logic, the Pinbus objects' IDispatch and the
+// simulated board (110,880 reads and 221,760 handshake writes, both files written), and the peak
+// memory of `lensbay --console` doing one.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "panel/panel.h"
+#include "panel/startup.h"
+#include "platform/com/objidl.h"
+#include "platform/portio/portio.h"
+
+namespace {
+
+// The program's own folder (build/bin), where PINBUS.OCX, regsvr and lensbay are.
+std::string BinDir() {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    std::string dir(path, static_cast<std::size_t>(n));
+    return dir.substr(0, dir.rfind('/'));
+}
+
+class NullMonitor : public panel::MonitorWindow {
+public:
+    void Close() override {}
+    void SetHeightTwips(int) override {}
+    void SetWidthTwips(int) override {}
+    bool LoadPicture(const std::string&) override { return true; }
+    void Show() override {}
+};
+
+class NullUi : public panel::UserInterface {
+public:
+    void MessageBox(const std::string&, const std::string&) override {}
+    void SetWaitCursor(bool) override {}
+    panel::MonitorWindow& Monitor() override { return monitor_; }
+
+private:
+    NullMonitor monitor_;
+};
+
+IDispatch* CreatePinbus(std::string* why) {
+    static void* module = ::dlopen((BinDir() + "/PINBUS.OCX").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        *why = "cannot load PINBUS.OCX beside the benchmark";
+        return nullptr;
+    }
+    using GetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(::dlsym(module, "DllGetClassObject"));
+    ComPtr<IClassFactory> factory;
+    ComPtr<IDispatch> object;
+    ComPtr<IPersistStreamInit> persist;
+    ComPtr<IStream> stream;
+    if (!get ||
+        FAILED(
+            get(panel::CLSID_PinbusCtrl, IID_IClassFactory, factory.ReleaseAndGetVoidAddress())) ||
+        FAILED(
+            factory->CreateInstance(nullptr, IID_IDispatch, object.ReleaseAndGetVoidAddress())) ||
+        FAILED(object.As(IID_IPersistStreamInit, std::addressof(persist))) ||
+        FAILED(CreateStreamOnMemory(panel::kPinbusStoredStream.data(),
+                                    static_cast<ULONG>(panel::kPinbusStoredStream.size()),
+                                    &stream)) ||
+        FAILED(persist->Load(stream.Get()))) {
+        *why = "cannot create a Pinbus object";
+        return nullptr;
+    }
+    return object.Detach();
+}
+
+// A temporary working directory for the files (under $TMPDIR, else /tmp).
+class WorkDir {
+public:
+    WorkDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/lensbay-bench-XXXXXX";
+        if (::mkdtemp(pattern.data()) && ::getcwd(previous_, sizeof previous_) &&
+            ::chdir(pattern.c_str()) == 0) {
+            path_ = pattern;
+        }
+    }
+    ~WorkDir() {
+        if (path_.empty()) return;
+        if (::chdir(previous_) != 0) std::perror("chdir");
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    char previous_[PATH_MAX] = {};
+    std::string path_;
+};
+
+void BM_FullFrameCapture(benchmark::State& state) {
+    std::string error;
+    if (::setenv("PORTIO", "sim", 1) != 0 || !portio::Initialize(&error)) {
+        state.SkipWithError(("port backend: " + error).c_str());
+        return;
+    }
+    WorkDir dir;
+    ComPtr<IDispatch> pinbus1, pinbus2;
+    pinbus1.Attach(CreatePinbus(&error));
+    pinbus2.Attach(pinbus1 ? CreatePinbus(&error) : nullptr);
+    if (dir.path().empty() || !pinbus2) {
+        state.SkipWithError(dir.path().empty() ? "no working directory" : error.c_str());
+        return;
+    }
+    NullUi ui;
+    panel::Panel panel(pinbus1.Get(), pinbus2.Get(), ui);
+    panel.FormLoad();
+    for (auto _ : state) panel.CaptureClick();
+    std::error_code ec;
+    if (std::filesystem::file_size("image.bmp", ec) != 111959) {
+        state.SkipWithError("the capture did not write a full-frame image.bmp");
+    }
+    state.counters["bytes_per_frame"] = 110880;
+}
+BENCHMARK(BM_FullFrameCapture)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+
+// Runs `lensbay --console` for one full capture, with PINBUS.OCX registered in a registry file
+// of its own, and reports the peak resident set of that process.
+void BM_ConsoleCapturePeakMemory(benchmark::State& state) {
+    const std::string bin = BinDir();
+    WorkDir dir;
+    const std::string registry = dir.path() + "/registry.reg";
+    const std::string commands = dir.path() + "/commands";
+    std::FILE* f = dir.path().empty() ? nullptr : std::fopen(commands.c_str(), "w");
+    const bool written = f && std::fputs("press Capture\nquit\n", f) >= 0;
+    if (!f || std::fclose(f) != 0 || !written || ::setenv("OLE_REGISTRY", registry.c_str(), 1) ||
+        ::setenv("PORTIO", "sim", 1)) {
+        state.SkipWithError("cannot prepare the working directory");
+        return;
+    }
+    const std::string regsvr = "'" + bin + "/regsvr' '" + bin + "/PINBUS.OCX' >/dev/null";
+    if (std::system(regsvr.c_str()) != 0) {
+        state.SkipWithError("cannot register PINBUS.OCX (is everything built?)");
+        return;
+    }
+    long peak_kb = 0;
+    for (auto _ : state) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (!std::freopen(commands.c_str(), "r", stdin) ||
+                !std::freopen("/dev/null", "w", stdout)) {
+                _exit(126);
+            }
+            const std::string lensbay = bin + "/lensbay";
+            ::execl(lensbay.c_str(), lensbay.c_str(), "--console", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        rusage usage{};
+        if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
+            state.SkipWithError("lensbay --console did not run to its end");
+            return;
+        }
+        peak_kb = std::max(peak_kb, usage.ru_maxrss);
+    }
+    std::error_code ec;
+    if (std::filesystem::file_size("image.bmp", ec) != 111959) {
+        state.SkipWithError("lensbay did not write a full-frame image.bmp");
+    }
+    state.counters["max_rss_MB"] = static_cast<double>(peak_kb) / 1024.0;
+}
+BENCHMARK(BM_ConsoleCapturePeakMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
