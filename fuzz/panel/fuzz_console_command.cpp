@@ -1,0 +1,49 @@
+// The console's command parser on arbitrary lines: it never crashes, and what it accepts is
+// well-formed.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "panel/console/console_front_end.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string line(reinterpret_cast<const char*>(data), size);
+    panel::console::Command cmd;
+    std::string error;
+    if (panel::console::ParseCommand(line, &cmd, &error)) {
+        using C = panel::console::Command;
+        switch (cmd.kind) {
+            case C::kClick:
+            case C::kText:
+            case C::kEnter:
+                if (cmd.number < 1 || cmd.number > 8) std::abort();
+                break;
+            case C::kOption:
+                if (cmd.number < 1 || cmd.number > 4 || cmd.item < 0 || cmd.item > 1) std::abort();
+                break;
+            case C::kSwitches:
+                if (cmd.item < 0 || cmd.item > 15) std::abort();
+                break;
+            case C::kPress:
+                if (cmd.button != "Command1" && cmd.button != "Capture" && cmd.button != "SaveAs" &&
+                    cmd.button != "Command2") {
+                    std::abort();
+                }
+                break;
+            default:
+                break;
+        }
+        // A value is exactly the rest of the line after "text TextN ".
+        if ((cmd.kind == C::kText || cmd.kind == C::kEnter) &&
+            line.find(cmd.value) == std::string::npos) {
+            std::abort();
+        }
+    } else if (error.empty()) {
+        std::abort();
+    }
+    // An escaped field never holds a tab or a line break.
+    const std::string escaped = panel::console::EscapeField(line);
+    if (escaped.find_first_of("\t\n\r") != std::string::npos) std::abort();
+    return 0;
+}
