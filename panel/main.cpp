@@ -35,7 +35,10 @@ constexpr char kUsage[] =
 void ReportStartFailure(const std::string& message, bool window, int argc, char** argv) {
     std::fprintf(stderr, "lensbay: %s\n", message.c_str());
 #ifdef LENSBAY_HAVE_QT_FRONT_END
-    if (window) {
+    // A box nobody can see (offscreen platforms) would only hang the start.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const std::string name = platform ? platform : "";
+    if (window && name.rfind("offscreen", 0) != 0 && name.rfind("minimal", 0) != 0) {
         QApplication app(argc, argv);
         ui::ShowMessageBox("Lensbay", message);
     }

@@ -98,11 +98,12 @@ TEST(ConsoleParserTest, EventFieldsStayOnOneLine) {
 
 class ConsoleTest : public PanelRig {
 protected:
-    Log Run(const std::string& script) {
+    Log Run(const std::string& script, bool interactive = false) {
         std::istringstream in(script);
         Log out;
         panel::console::ConsoleOptions options;
         options.in = &in;
+        options.interactive = interactive;
         options.write_line = [&](const std::string& line) { out.push_back(line); };
         EXPECT_EQ(panel::console::RunConsoleFrontEnd(pinbus1_, pinbus2_, options), 0);
         return out;
@@ -171,6 +172,19 @@ TEST_P(ConsoleTest, AcknowledgedBoxesAreAnnounced) {
     ui::RemoveMessageBoxObserver(handle);
     EXPECT_THAT(seen,
                 ElementsAre("Operation Notice", "SX540 Control Panel", "SX540 Control Panel"));
+}
+
+TEST_P(ConsoleTest, AtATerminalEachBoxWaitsForALine) {
+    // The start-up prompt takes the first line, the two Default Setting prompts the next two.
+    const Log out = Run("show\npress Command2\nshow\nquit\nclick Text1\nshow\n", true);
+    EXPECT_THAT(
+        out, ElementsAre("box\tOperation Notice\tPlease select VPORT register A[3:0]=1000",
+                         "box\tSX540 Control Panel\tPlease select FCTL register A[3:0]=0001",
+                         "box\tSX540 Control Panel\tPlease VPORT register A[3:0]=1000",
+                         testing::StartsWith("show\tText1\t\tchanged=True"), testing::_, testing::_,
+                         testing::_, testing::_, testing::_, testing::_, testing::_, testing::_,
+                         testing::_, testing::_, testing::_, testing::_, testing::_, testing::_,
+                         testing::_, testing::_));
 }
 
 INSTANTIATE_TEST_SUITE_P(Objects, ConsoleTest, testing::Values(Objects::kFake), ObjectsName);
