@@ -11,10 +11,6 @@
 namespace panel {
 namespace {
 
-std::string Quote(const std::string& text) {
-    return "\"" + (text.size() > 40 ? text.substr(0, 40) + "..." : text) + "\"";
-}
-
 // The main window's pointer shows the hourglass for the scope's life.
 class WaitCursor {
 public:
@@ -41,8 +37,8 @@ bool Span(int start_field, const std::string& start_text, const std::string& end
     LONG value = 0;
     if (FAILED(RealToInteger((end - start) * block, &value))) {
         *error = std::string(direction) + " window (Text" + std::to_string(start_field) + " " +
-                 Quote(start_text) + ", Text" + std::to_string(start_field + 1) + " " +
-                 Quote(end_text) + "): the frame " + size_name + " is out of range.";
+                 QuoteFieldText(start_text) + ", Text" + std::to_string(start_field + 1) + " " +
+                 QuoteFieldText(end_text) + "): the frame " + size_name + " is out of range.";
         return false;
     }
     if (value < 1) {
@@ -54,7 +50,7 @@ bool Span(int start_field, const std::string& start_text, const std::string& end
         }
         if (value < 1) {
             *error = FieldDescription(start_field) + " (Text" + std::to_string(start_field) +
-                     "): " + Quote(start_text) + " leaves no " + units +
+                     "): " + QuoteFieldText(start_text) + " leaves no " + units +
                      " to capture; with the end block not after it, it must be below 16.";
             return false;
         }

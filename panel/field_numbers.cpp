@@ -17,16 +17,15 @@ HRESULT ConvertText(const std::string& text, VARTYPE vt, VARIANT* out) {
     return hr;
 }
 
-// The user's text as quoted in a message, cut short when it is long.
-std::string Quoted(const std::string& text) {
+}  // namespace
+
+std::string QuoteFieldText(const std::string& text) {
     constexpr std::size_t kMax = 40;
     if (text.size() <= kMax) return "\"" + text + "\"";
     std::size_t cut = kMax;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // UTF-8
     return "\"" + text.substr(0, cut) + "...\"";
 }
-
-}  // namespace
 
 HRESULT TextToInteger(const std::string& text, LONG* out) {
     VARIANT v;
@@ -75,9 +74,10 @@ std::string FieldDescription(int n) {
 std::string FieldErrorText(int n, const std::string& text, HRESULT hr) {
     const std::string field = FieldDescription(n) + " (Text" + std::to_string(n) + ")";
     if (text.empty()) return field + " is empty: type a number.";
-    if (hr == DISP_E_OVERFLOW) return field + ": " + Quoted(text) + " is out of range.";
-    if (hr == DISP_E_TYPEMISMATCH) return field + ": " + Quoted(text) + " is not a number.";
-    return field + ": " + Quoted(text) + " cannot be converted (" + HresultToString(hr) + ").";
+    if (hr == DISP_E_OVERFLOW) return field + ": " + QuoteFieldText(text) + " is out of range.";
+    if (hr == DISP_E_TYPEMISMATCH) return field + ": " + QuoteFieldText(text) + " is not a number.";
+    return field + ": " + QuoteFieldText(text) + " cannot be converted (" + HresultToString(hr) +
+           ").";
 }
 
 }  // namespace panel

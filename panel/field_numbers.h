@@ -18,6 +18,8 @@ HRESULT RealToInteger(double value, LONG* out);
 
 // What field TextN holds, for messages: "Exposure time", "Horizontal start block", ...
 std::string FieldDescription(int n);
+// The user's text in quotes for a message, cut short (at a character boundary) when long.
+std::string QuoteFieldText(const std::string& text);
 // A message naming the field and what is wrong with its text, e.g.
 // "Exposure time (Text1): \"abc\" is not a number."
 std::string FieldErrorText(int n, const std::string& text, HRESULT hr);

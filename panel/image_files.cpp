@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace panel {
@@ -145,17 +147,26 @@ FileResult ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
-        out->reserve(static_cast<std::size_t>(st.st_size));
+        try {
+            out->reserve(static_cast<std::size_t>(st.st_size));
+        } catch (const std::exception&) {
+            return Failure(FileResult::kRead, ENOMEM);
+        }
     }
     std::uint8_t chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return Failure(FileResult::kRead, errno);
+    try {
+        for (;;) {
+            const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return Failure(FileResult::kRead, errno);
+            }
+            if (n == 0) break;
+            out->insert(out->end(), chunk, chunk + n);
         }
-        if (n == 0) break;
-        out->insert(out->end(), chunk, chunk + n);
+    } catch (const std::bad_alloc&) {
+        out->clear();
+        return Failure(FileResult::kRead, ENOMEM);
     }
     return {};
 }

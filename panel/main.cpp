@@ -91,7 +91,12 @@ int main(int argc, char** argv) {
         ReportStartFailure(error, window, argc, argv);
         return 3;
     }
-    CoInitialize(nullptr);
+    const HRESULT init = CoInitialize(nullptr);
+    if (FAILED(init)) {
+        ReportStartFailure("COM initialisation failed (" + HresultToString(init) + ")", window,
+                           argc, argv);
+        return 2;
+    }
     int status = 2;
     {
         panel::PortObjects objects;
