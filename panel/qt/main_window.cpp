@@ -185,13 +185,13 @@ void MainWindow::Build() {
         const char* name;
         const char* caption;
         int top;
-        void (Panel::*handler)();
+        void (*handler)(Panel&);
     };
     static constexpr ButtonSpec kButtons[] = {
-        {"Command1", "&Set Register", 2160, &Panel::Command1Click},
-        {"Capture", "&Capture", 2760, &Panel::CaptureClick},
-        {"SaveAs", "Save &As", 3360, &Panel::SaveAsClick},
-        {"Command2", "&Default Setting", 4560, &Panel::Command2Click},
+        {"Command1", "&Set Register", 2160, [](Panel& p) { p.Command1Click(); }},
+        {"Capture", "&Capture", 2760, [](Panel& p) { p.CaptureClick(); }},
+        {"SaveAs", "Save &As", 3360, [](Panel& p) { p.SaveAsClick(); }},
+        {"Command2", "&Default Setting", 4560, [](Panel& p) { p.Command2Click(); }},
     };
     std::array<QPushButton*, 4> buttons{};
     for (int i = 0; i < 4; ++i) {
@@ -202,7 +202,7 @@ void MainWindow::Build() {
         button->setAutoDefault(false);
         const auto handler = spec.handler;
         connect(button, &QPushButton::clicked, this,
-                [this, handler] { Run([&] { (panel_.*handler)(); }); });
+                [this, handler] { Run([&] { handler(panel_); }); });
         buttons[i] = button;
     }
 
