@@ -136,6 +136,12 @@ TEST(ResourceScript, ErrorsNameTheLine) {
     }
 }
 
+TEST(ResourceScript, ControlCharactersAreErrorsNotEndlessWords) {
+    const std::string error = CompileError(std::string("string 1 \"x\"\n\0", 14));
+    EXPECT_NE(error.find("test.rsrc:2: unexpected control character 0"), std::string::npos)
+        << error;
+}
+
 TEST(ResourceScript, TypeLibraryErrorsNameTheDescriptionsLine) {
     tltest::TempDir dir;
     tltest::WriteBytes(dir.File("bad.odl"), "\n\nlibrary L {};");

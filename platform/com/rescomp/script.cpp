@@ -30,6 +30,13 @@ struct Token {
     int line;
 };
 
+// Words run up to white space, a comment, a '|' or a string; control characters end nothing and
+// start nothing, they are errors.
+bool IsWordChar(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > ' ' && u != 0x7F && c != '#' && c != '|' && c != '"';
+}
+
 std::vector<Token> Lex(const std::string& s) {
     std::vector<Token> out;
     int line = 1;
@@ -67,10 +74,13 @@ std::vector<Token> Lex(const std::string& s) {
             }
             ++i;
             out.push_back({Tok::String, std::move(text), line});
-        } else {
+        } else if (IsWordChar(c)) {
             std::size_t start = i;
-            while (i < s.size() && !std::strchr(" \t\r\n#|\"", s[i])) ++i;
+            while (i < s.size() && IsWordChar(s[i])) ++i;
             out.push_back({Tok::Word, s.substr(start, i - start), line});
+        } else {
+            throw ScriptError(line, "unexpected control character " +
+                                        std::to_string(static_cast<unsigned char>(c)));
         }
     }
     out.push_back({Tok::End, "", line});

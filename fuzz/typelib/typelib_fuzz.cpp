@@ -1,0 +1,70 @@
+// The type-library reader on arbitrary bytes: a library that parses is written back to the same
+// bytes, and every member reachable through ITypeLib and ITypeInfo can be asked for.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "platform/com/typelib.h"
+#include "platform/com/typelib_format.h"
+
+namespace {
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+void Walk(ITypeInfo* info) {
+    TYPEATTR* attr = nullptr;
+    Check(info->GetTypeAttr(&attr) == S_OK);
+    for (UINT i = 0; i < attr->cFuncs; ++i) {
+        FUNCDESC* f = nullptr;
+        Check(info->GetFuncDesc(i, &f) == S_OK);
+        BSTR names[4] = {};
+        UINT count = 0;
+        if (SUCCEEDED(info->GetNames(f->memid, names, 4, &count)))
+            for (UINT k = 0; k < count; ++k) SysFreeString(names[k]);
+        for (SHORT p = 0; p < f->cParams; ++p) {
+            const TYPEDESC* t = &f->lprgelemdescParam[p].tdesc;
+            while (t->vt == VT_PTR || t->vt == 27) t = t->lptdesc;
+        }
+        info->ReleaseFuncDesc(f);
+    }
+    for (UINT i = 0; i < attr->cVars; ++i) {
+        VARDESC* v = nullptr;
+        Check(info->GetVarDesc(i, &v) == S_OK);
+        BSTR name = nullptr, doc = nullptr;
+        Check(info->GetDocumentation(v->memid, &name, &doc, nullptr, nullptr) == S_OK);
+        SysFreeString(name);
+        SysFreeString(doc);
+        info->ReleaseVarDesc(v);
+    }
+    for (UINT i = 0; i < attr->cImplTypes; ++i) {
+        HREFTYPE ref = 0;
+        Check(info->GetRefTypeOfImplType(i, &ref) == S_OK);
+        ComPtr<ITypeInfo> target;
+        Check(info->GetRefTypeInfo(ref, &target) == S_OK);
+    }
+    info->ReleaseTypeAttr(attr);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    typelib::LibraryData parsed;
+    std::string error;
+    if (typelib::ParseTypeLibrary(input, &parsed, &error)) {
+        std::string again;
+        Check(typelib::SerializeTypeLibrary(parsed, &again, &error));
+        Check(again == input);
+    }
+    ComPtr<ITypeLib> lib;
+    if (SUCCEEDED(LoadTypeLibFromMemory(input, &lib))) {
+        for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+            ComPtr<ITypeInfo> info;
+            Check(lib->GetTypeInfo(i, &info) == S_OK);
+            Walk(info.Get());
+        }
+    }
+    return 0;
+}
