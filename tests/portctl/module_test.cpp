@@ -1,4 +1,6 @@
 // The library's exports: class objects, the unload answer, registration and unregistration.
+#include "platform/ctl/module.h"
+
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -144,6 +146,36 @@ TEST_F(ModuleTest, CanUnloadOnlyWhenNothingIsAlive) {
     EXPECT_EQ(lib->DllCanUnloadNow(), S_FALSE);
     object.Reset();
     EXPECT_EQ(lib->DllCanUnloadNow(), S_OK);
+}
+
+TEST_F(ModuleTest, ExportsRunInTheLibrarysModuleStateAndRestoreTheCallers) {
+    AFX_MODULE_STATE caller(nullptr);
+    AFX_MANAGE_STATE(&caller);
+    EXPECT_EQ(lib->DllCanUnloadNow(), S_OK);
+    EXPECT_EQ(AfxGetModuleState(), &caller);
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(lib->DllGetClassObject(CLSID_PinbusCtrl, IID_IClassFactory,
+                                     factory.ReleaseAndGetVoidAddress()),
+              S_OK);
+    EXPECT_EQ(AfxGetModuleState(), &caller);
+    void* p = nullptr;
+    EXPECT_EQ(lib->DllGetClassObject(IID_DPinbus, IID_IClassFactory, &p),
+              CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(AfxGetModuleState(), &caller);
+    // The object is counted by the library, not by whoever called.
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.ReleaseAndGetVoidAddress()),
+              S_OK);
+    EXPECT_EQ(AfxGetModuleState(), &caller);
+    EXPECT_EQ(caller.m_nObjectCount, 0);
+    factory.Reset();
+    EXPECT_EQ(lib->DllCanUnloadNow(), S_FALSE);
+    object.Reset();
+    {
+        TempRegistry registry;
+        EXPECT_EQ(lib->DllUnregisterServer(), SELFREG_E_TYPELIB);
+        EXPECT_EQ(AfxGetModuleState(), &caller);
+    }
 }
 
 class RegistrationTest : public PinbusTest {
