@@ -71,6 +71,9 @@ fail() {
   exit 1
 }
 
+# Every X client call is bounded: a --sync wait never ends if the server never answers.
+xdo() { timeout 10 xdotool "$@"; }
+
 step() { echo "[$((SECONDS - start))s] $*"; }
 
 # wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND every 0.1 s until it succeeds.
@@ -86,7 +89,7 @@ wait_for() {
 }
 
 # Window ids (decimal) of the visible top-level windows titled exactly TITLE.
-windows_titled() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
+windows_titled() { xdo search --onlyvisible --name "^$1\$" 2>/dev/null; }
 
 # A visible window titled TITLE other than the ones given: prints its id.
 new_window_titled() {
@@ -104,8 +107,8 @@ new_window_titled() {
 # gone: each prompt must be answered before the program goes on.
 answer_box() {
   local box="$1"
-  xdotool windowfocus --sync "$box" || fail "could not focus box $box"
-  xdotool key --clearmodifiers Return || fail "could not press Return"
+  xdo windowfocus --sync "$box" || fail "could not focus box $box"
+  xdo key --clearmodifiers Return || fail "could not press Return"
   wait_for 10 "box $box to close" box_gone "$box"
 }
 box_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
@@ -153,19 +156,20 @@ read -r mw mh < <(client_size "$main")
 [ "$mw x $mh" = "394 x 368" ] || fail "main window is $mw x $mh, expected 394 x 368 (5910 x 5520 twips)"
 step "main window $main: $mw x $mh"
 
-# Text1 lies at 2280,120 twips, 1455 x 375: its middle is pixel 200,20 of the window. A mouse
-# click empties it; then the exposure is typed.
-xdotool windowfocus --sync "$main" || fail "could not focus the main window"
-xdotool mousemove --window "$main" 200 20 click 1 || fail "could not click Text1"
+# Text1 lies at 2280,120 twips, 1455 x 375 (pixels 152,8 to 249,33). A mouse click empties it;
+# then the exposure is typed. The click is near its left edge, in front of the "0" it holds, so a
+# click that did not empty it would leave "1000" there.
+xdo windowfocus --sync "$main" || fail "could not focus the main window"
+xdo mousemove --window "$main" 157 20 click 1 || fail "could not click Text1"
 sleep 0.2
-xdotool type --delay 30 100 || fail "could not type"
+xdo type --delay 30 100 || fail "could not type"
 sleep 0.2
 if [ -n "$shots" ]; then
-  import -window "$main" "$shots/main-window.png" || fail "screenshot of the main window"
+  timeout 10 import -window "$main" "$shots/main-window.png" || fail "screenshot of the main window"
 fi
 
 # Set Register by its access key: the EXCTL prompt, then (once EXCTL is latched) the VPORT one.
-xdotool key --clearmodifiers alt+s || fail "could not press Alt+S"
+xdo key --clearmodifiers alt+s || fail "could not press Alt+S"
 exctl_prompt() { box="$(new_window_titled 'SX540 Control Panel' "$main")"; }
 wait_for 10 "the EXCTL prompt" exctl_prompt
 # Nothing is latched into EXCTL until the user confirms the switches are set.
@@ -179,9 +183,12 @@ wait_for 10 "the VPORT prompt" vport_prompt
 answer_box "$box"
 
 # Capture by its access key: a full frame, then the monitor window.
-xdotool windowfocus --sync "$main" || fail "could not focus the main window"
-xdotool key --clearmodifiers alt+c || fail "could not press Alt+C"
-monitor_up() { monitor="$(windows_titled 'SX540 Monitor' | head -n1)" && [ -n "$monitor" ]; }
+xdo windowfocus --sync "$main" || fail "could not focus the main window"
+xdo key --clearmodifiers alt+c || fail "could not press Alt+C"
+monitor_up() {
+  [ -z "$(windows_titled 'SX540 Camera Control Panel')" ] || fail "the monitor could not load image.bmp"
+  monitor="$(windows_titled 'SX540 Monitor' | head -n1)" && [ -n "$monitor" ]
+}
 wait_for 20 'the "SX540 Monitor" window' monitor_up
 step "monitor window $monitor"
 
@@ -206,7 +213,7 @@ step "monitor client area $cw x $ch"
 [ -z "$(windows_titled 'SX540 Camera Control Panel')" ] || fail "the monitor could not load image.bmp"
 if [ -n "$shots" ]; then
   sleep 0.3  # let the picture be painted
-  import -window "$monitor" "$shots/monitor-window.png" || fail "screenshot of the monitor"
+  timeout 10 import -window "$monitor" "$shots/monitor-window.png" || fail "screenshot of the monitor"
 fi
 
 # Close the program and make sure it and its server are gone.
