@@ -7,7 +7,8 @@
 # Usage: run_e2e.sh BIN_DIR
 #   BIN_DIR holds lensbay, regsvr, PINBUS.OCX and bmphead1.
 # Environment:
-#   E2E_SCREENSHOTS=DIR  also save DIR/main-window.png and DIR/monitor-window.png (needs import)
+#   E2E_SCREENSHOTS=DIR  also save main-window.png, monitor-window.png and board-window.png in
+#                        DIR (needs ImageMagick's import)
 #   E2E_KEEP=1           keep the temporary directory (its path is printed)
 # Exit status: 0 passed, 1 failed, 77 a tool is missing (skipped).
 set -uo pipefail
@@ -214,6 +215,9 @@ step "monitor client area $cw x $ch"
 if [ -n "$shots" ]; then
   sleep 0.3  # let the picture be painted
   timeout 10 import -window "$monitor" "$shots/monitor-window.png" || fail "screenshot of the monitor"
+  board="$(windows_titled 'SX540 Evaluation Board' | head -n1)"
+  [ -n "$board" ] || fail "no board window"
+  timeout 10 import -window "$board" "$shots/board-window.png" || fail "screenshot of the board"
 fi
 
 # Close the program and make sure it and its server are gone.
