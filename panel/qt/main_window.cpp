@@ -172,10 +172,11 @@ void MainWindow::Build() {
             option->setObjectName(QStringLiteral("Option%1_%2").arg(g).arg(item));
             option->setGeometry(Twips(item == 0 ? 240 : 1200, 240, widths[item], 195));
             option->setAccessibleDescription(labels[4 + g - 1]->text());
-            // A selection by mouse or arrow key checks the item: one call per selection.
-            connect(option, &QRadioButton::toggled, this, [this, g, item](bool on) {
-                if (on) Run([&] { panel_.OptionClick(g, item); });
-            });
+            // A click (mouse or Space) is a selection even on the item already selected: right
+            // after start-up, choosing "1.0" still sets mctl_act. Arrow keys select through
+            // ArrowInGroup.
+            connect(option, &QRadioButton::clicked, this,
+                    [this, g, item] { Run([&] { panel_.OptionClick(g, item); }); });
             option->installEventFilter(this);
             options_[g][item] = option;
         }
@@ -267,7 +268,10 @@ bool MainWindow::ArrowInGroup(QObject* watched, int key) {
             // Two items: forwards and backwards (wrapping) both reach the other one.
             QRadioButton* other = options_[g][1 - item];
             other->setFocus(Qt::OtherFocusReason);
-            if (!other->isChecked()) other->setChecked(true);  // toggled runs the handler
+            if (!other->isChecked()) {
+                other->setChecked(true);
+                Run([&] { panel_.OptionClick(g, 1 - item); });
+            }
             return true;
         }
     }

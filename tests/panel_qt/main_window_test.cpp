@@ -244,6 +244,33 @@ TEST_F(PanelWindowTest, OptionsAnswerMouseAndArrowKeys) {
     EXPECT_EQ(State().selected[2], 1);  // other groups untouched
 }
 
+TEST_F(PanelWindowTest, ClickOnTheItemAlreadySelectedIsStillASelection) {
+    // "1.0" is selected at start-up; choosing it is a selection all the same, so the next Set
+    // Register writes MCTL with bit 7 clear.
+    QTest::mouseClick(window_->Option(1, 1), Qt::LeftButton);
+    EXPECT_TRUE(window_->Option(1, 1)->isChecked());
+    EXPECT_EQ(State().gama, std::optional<std::int16_t>(0));
+    EXPECT_EQ(State().mctl_act, 1);
+    board_->SetFollowsPrompts(true);
+    boxes_.clear();
+    QTest::mouseClick(Find("Command1"), Qt::LeftButton);
+    EXPECT_EQ(boxes_, (std::vector<std::string>{
+                          "SX540 Control Panel|Please select MCTL register A[3:0]=0101",
+                          "SX540 Control Panel|Please VPORT register A[3:0]=1000"}));
+    EXPECT_EQ(board_->Latched()[sim::MCTL], std::optional<std::uint8_t>(0));
+    EXPECT_EQ(State().mctl_act, 0);
+    // Space on the focused item selects it the same way; a click that changes the item runs
+    // the handler once.
+    window_->Option(2, 1)->setFocus();
+    QTest::keyClick(window_->Option(2, 1), Qt::Key_Space);
+    EXPECT_EQ(State().mir, std::optional<std::int16_t>(0));
+    EXPECT_EQ(State().mctl_act, 1);
+    QTest::mouseClick(window_->Option(3, 0), Qt::LeftButton);
+    EXPECT_EQ(State().nsr, std::optional<std::int16_t>(0x20));
+    EXPECT_TRUE(window_->Option(3, 0)->isChecked());
+    EXPECT_FALSE(window_->Option(3, 1)->isChecked());
+}
+
 TEST_F(PanelWindowTest, SetRegisterWritesTheMarkedFieldAndClearsTheMarks) {
     QTest::mouseClick(Find("Text1"), Qt::LeftButton);
     QTest::keyClicks(Find("Text1"), "100");
@@ -255,6 +282,21 @@ TEST_F(PanelWindowTest, SetRegisterWritesTheMarkedFieldAndClearsTheMarks) {
     EXPECT_EQ(State().changed, (std::array<bool, 8>{}));
     EXPECT_EQ(board_->Latched()[sim::EXCTL], std::optional<std::uint8_t>(100));
     EXPECT_EQ(board_->Switches(), sim::VPORT);  // the switches followed the prompts
+}
+
+TEST_F(PanelWindowTest, EveryButtonHasItsAltAccessKey) {
+    const struct {
+        const char* name;
+        Qt::Key key;
+    } buttons[] = {{"Command1", Qt::Key_S},
+                   {"Capture", Qt::Key_C},
+                   {"SaveAs", Qt::Key_A},
+                   {"Command2", Qt::Key_D}};
+    for (const auto& expected : buttons) {
+        auto* button = Find<QPushButton>(expected.name);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->shortcut(), QKeySequence(Qt::ALT | expected.key)) << expected.name;
+    }
 }
 
 TEST_F(PanelWindowTest, AccessKeysRunTheButtons) {
