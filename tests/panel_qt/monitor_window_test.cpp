@@ -174,6 +174,32 @@ TEST_F(CaptureTest, UnreadablePictureGivesTheMessageAndAnEmptyWindowOfFrameSize)
     EXPECT_TRUE(monitor->isVisible());
     EXPECT_EQ(monitor->size(), QSize(410, 307));  // 384 x 288 from the size fields
     EXPECT_TRUE(monitor->Picture().isNull());
+    // The pointer was back at the default before the monitor was loaded.
+    EXPECT_EQ(waitCursorAtBox_.back(), false);
+}
+
+TEST_F(CaptureTest, HourglassDuringTheCaptureAndBackAfterAFileError) {
+    // Unusable fields stop the capture before the pointer changes.
+    Enter(6, "x");
+    boxes_.clear();
+    waitCursorAtBox_.clear();
+    QTest::mouseClick(Find("Capture"), Qt::LeftButton);
+    EXPECT_EQ(boxes_, std::vector<std::string>{
+                          "Lensbay|Vertical start block (Text6): \"x\" is not a number."});
+    EXPECT_EQ(waitCursorAtBox_, std::vector<bool>{false});
+
+    // A file that cannot be created: the box shows under the hourglass, then the pointer is
+    // back and no monitor opens.
+    Enter(6, "0");
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("image.bmp")));
+    boxes_.clear();
+    waitCursorAtBox_.clear();
+    QTest::mouseClick(Find("Capture"), Qt::LeftButton);
+    EXPECT_EQ(boxes_, std::vector<std::string>{"Lensbay|Can't create the bmp file."});
+    EXPECT_EQ(waitCursorAtBox_, std::vector<bool>{true});
+    EXPECT_FALSE(ui::WaitCursorShown());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(ui_.QtMonitor().Widget(), nullptr);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "panel/qt/main_window.h"
 #include "panel/qt/qt_front_end.h"
 #include "platform/portio/portio.h"
+#include "platform/ui/cursor.h"
 #include "platform/ui/message_box.h"
 #include "sim/board.h"
 #include "tests/panel_qt/fake_pinbus.h"
@@ -33,6 +34,7 @@ protected:
             [this](const std::string& title, const std::string& text) {
                 boxes_.push_back(title + "|" + text);
                 windowVisibleAtBox_.push_back(window_ != nullptr && window_->isVisible());
+                waitCursorAtBox_.push_back(ui::WaitCursorShown());
             });
         follower_ = std::make_unique<panel::qt::PromptFollower>(*board_);
         panel_ = std::make_unique<panel::Panel>(&pinbus1_, &pinbus2_, ui_);
@@ -65,6 +67,7 @@ protected:
     std::unique_ptr<panel::qt::MainWindow> window_;
     std::vector<std::string> boxes_;
     std::vector<bool> windowVisibleAtBox_;
+    std::vector<bool> waitCursorAtBox_;
 };
 
 }  // namespace testing_support
