@@ -212,6 +212,56 @@ TEST_P(CaptureTest, TemplateFromBmphead1) {
     EXPECT_EQ(File("bmphead1"), tmpl);  // only read
 }
 
+// "image.bmp" byte for byte: the template's header with the true sizes, the pixel rows taken
+// from the stream (one byte per stream row dropped with RowSkip), then the template's bytes at
+// the tail's offsets where it reaches them and zeros beyond.
+TEST_P(CaptureTest, BitmapIsByteExactForTemplatesOfEveryLength) {
+    struct Case {
+        const char* t4;
+        const char* t5;
+        const char* t6;
+        const char* t7;
+        std::size_t width, height;
+        bool row_skip;
+        std::size_t template_extra;  // template bytes beyond the 1078-byte header
+    } cases[] = {
+        {"2", "5", "1", "3", 72, 36, false, 0},              // exactly the header: zero tail
+        {"4", "2", "0", "1", 288, 18, true, 288 * 18 + 10},  // tail half template, half zeros
+        {"0", "1", "15", "0", 24, 18, false, 100000},        // template longer than the file
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.t4) + " " + c.t5 + " " + c.t6 + " " + c.t7);
+        TempDir dir;
+        std::string tmpl(panel::kDefaultBitmapHeader.begin(), panel::kDefaultBitmapHeader.end());
+        for (std::size_t i = 54; i < 1078; i += 4) tmpl[i] = static_cast<char>(255 - tmpl[i]);
+        for (std::size_t i = 0; i < c.template_extra; ++i) tmpl += static_cast<char>(0x40 + i % 61);
+        ASSERT_TRUE(WriteFile("bmphead1", tmpl));
+        Window(c.t4, c.t5, c.t6, c.t7);
+        panel_->CaptureClick();
+
+        const std::size_t stream_row = c.width + (c.row_skip ? 1 : 0);
+        const std::size_t byte_count = (c.width + 1) * c.height;
+        const std::string raw = File("image.raw");
+        ASSERT_EQ(raw.size(), byte_count + 1);
+        std::string expected = tmpl.substr(0, 1078);
+        panel::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 2,
+                       static_cast<std::uint32_t>(1078 + byte_count + 1));
+        panel::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 18,
+                       static_cast<std::uint32_t>(c.width));
+        panel::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 22,
+                       static_cast<std::uint32_t>(c.height));
+        panel::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 34,
+                       static_cast<std::uint32_t>(c.width * c.height));
+        for (std::size_t r = 0; r < c.height; ++r) expected += raw.substr(r * stream_row, c.width);
+        while (expected.size() < 1078 + byte_count + 1) {
+            expected += expected.size() < tmpl.size() ? tmpl[expected.size()] : '\0';
+        }
+        EXPECT_EQ(File("image.bmp"), expected);
+        EXPECT_EQ(File("bmphead1"), tmpl);
+        EXPECT_THAT(Events(), testing::Contains("monitor load image.bmp picture"));
+    }
+}
+
 TEST_P(CaptureTest, ShortTemplateGivesWayToTheBuiltInOne) {
     ASSERT_TRUE(WriteFile("bmphead1", "BM short"));
     Window("2", "5", "1", "3");

@@ -54,6 +54,14 @@ TEST_P(SaveAsTest, CopiesTheWholeFileWhateverTheWindowFieldsHoldNow) {
     EXPECT_EQ(copy, bmp);
     EXPECT_EQ(panel_->State().text[8], "filename.bmp");
 
+    // The name is used as typed, spaces included.
+    panel_->SetText(8, " spaced name .bmp");
+    panel_->SaveAsClick();
+    EXPECT_TRUE(log_.empty());
+    ASSERT_TRUE(ReadFile(" spaced name .bmp", &copy));
+    EXPECT_EQ(copy, bmp);
+    EXPECT_EQ(panel_->State().text[8], "filename.bmp");
+
     // Again without editing Text8: to "filename.bmp". A longer file there is cut to the copy.
     ASSERT_TRUE(WriteFile("filename.bmp", std::string(300000, 'x')));
     panel_->SaveAsClick();
