@@ -125,14 +125,16 @@ le32() { od -An -t d4 -j "$2" -N 4 --endian=little "$1" | tr -d ' '; }
 trace_has_latch() { grep -q '^out8 0x0378 0x26$' "$tmp/trace"; }
 
 # A private X server on a display number it picks itself, so parallel runs never collide.
-mkdir -p "$tmp/home" "$tmp/runtime" "$tmp/work" && chmod 700 "$tmp/runtime" || fail "cannot set up $tmp"
+mkdir -p "$tmp/home" "$tmp/runtime" "$tmp/work" || fail "cannot set up $tmp"
+chmod 700 "$tmp/runtime" || fail "cannot set up $tmp/runtime"
 exec 3>"$tmp/display"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 display_ready() { [ -s "$tmp/display" ] && grep -q '^[0-9]' "$tmp/display"; }
 wait_for 10 "Xvfb to start" display_ready
-export DISPLAY=":$(head -n1 "$tmp/display")"
+DISPLAY=":$(head -n1 "$tmp/display")"
+export DISPLAY
 step "Xvfb on $DISPLAY"
 
 # The program's whole world is in the temporary directory: class registry, home, working folder.
