@@ -1,5 +1,8 @@
 // lensbay: the SX540 camera control panel. The Qt window where a display is available, the
 // console front end with --console or without a display.
+#include <dlfcn.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +14,7 @@
 #include "panel/console/console_front_end.h"
 #include "panel/startup.h"
 #include "platform/com/combase.h"
+#include "platform/com/registry.h"
 #include "platform/portio/portio.h"
 
 #ifdef LENSBAY_HAVE_QT_FRONT_END
@@ -20,7 +24,78 @@
 #include "platform/ui/message_box.h"
 #endif
 
+#ifndef LENSBAY_PINBUS_DIR
+#define LENSBAY_PINBUS_DIR "../lib/lensbay"
+#endif
+
 namespace {
+
+// PINBUS.OCX as the start-up hint names it: beside the program in the build tree, in the
+// private library folder once installed ("" when neither has it).
+std::string FindPinbus() {
+    std::string beside = panel::PinbusBesideExecutable();
+    if (!beside.empty()) return beside;
+    char exe[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "";
+    std::string dir(exe, static_cast<std::size_t>(n));
+    dir.erase(dir.rfind('/') + 1);
+    char resolved[PATH_MAX];
+    const std::string candidate = dir + LENSBAY_PINBUS_DIR "/PINBUS.OCX";
+    struct stat st {};
+    if (!::realpath(candidate.c_str(), resolved) || ::stat(resolved, &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
+        return "";
+    }
+    return resolved;
+}
+
+// Whether the class registry can be read at all: a file that does not parse or cannot be read
+// is said as such, with the way out, not as a class that will not load. "" when usable (a
+// missing file is an empty registry).
+std::string RegistryProblem() {
+    HKEY key = nullptr;
+    const LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) RegCloseKey(key);
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return "";
+    std::string why = RegistryLastError();
+    if (why.empty()) why = "error " + std::to_string(status);
+    return "cannot read the class registry " + RegistryFilePath() + ": " + why +
+           "\nrepair or remove that file, or set OLE_REGISTRY to another one";
+}
+
+#ifdef LENSBAY_HAVE_QT_FRONT_END
+// Qt's X11 platform ends the process when it cannot reach the X server, so a stale DISPLAY (a
+// closed session, a login without forwarding) is checked first, through the same client library
+// the platform loads. "" when the window may go ahead, else why it cannot.
+std::string XServerProblem() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const std::string name = platform ? platform : "";
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    // Lists of platforms fall back by themselves; Wayland sessions are Qt's own business.
+    if (name.empty() ? (wayland && *wayland) : name.substr(0, name.find(':')) != "xcb") return "";
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return "DISPLAY is not set";
+    void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb) return "";  // no X client library: Qt says what it finds
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    const auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    const auto has_error = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    std::string problem;
+    if (connect && has_error && disconnect) {
+        // A failed connect still returns an object that reports the error and must be freed.
+        void* connection = connect(display, nullptr);
+        if (!connection || has_error(connection) != 0)
+            problem = "cannot connect to the X display '" + std::string(display) + "'";
+        if (connection) disconnect(connection);
+    }
+    ::dlclose(xcb);
+    return problem;
+}
+#endif
 
 constexpr char kUsage[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
@@ -73,8 +148,20 @@ int main(int argc, char** argv) {
     bool window = !console;
 #ifdef LENSBAY_HAVE_QT_FRONT_END
     if (window && !panel::DisplayAvailable(std::getenv)) {
-        std::fprintf(stderr, "lensbay: no display found; running the console front end\n");
+        std::fprintf(stderr,
+                     "lensbay: no display found; running the console front end "
+                     "(set DISPLAY or WAYLAND_DISPLAY for the window)\n");
         window = false;
+    }
+    if (window) {
+        const std::string problem = XServerProblem();
+        if (!problem.empty()) {
+            std::fprintf(stderr,
+                         "lensbay: %s; running the console front end (check DISPLAY and "
+                         "that the X server runs)\n",
+                         problem.c_str());
+            window = false;
+        }
     }
 #else
     if (window) {
@@ -97,10 +184,15 @@ int main(int argc, char** argv) {
                            argc, argv);
         return 2;
     }
+    if (const std::string problem = RegistryProblem(); !problem.empty()) {
+        ReportStartFailure(problem, window, argc, argv);
+        CoUninitialize();
+        return 2;
+    }
     int status = 2;
     {
         panel::PortObjects objects;
-        if (!panel::CreatePortObjects(&objects, panel::PinbusBesideExecutable(), &error)) {
+        if (!panel::CreatePortObjects(&objects, FindPinbus(), &error)) {
             ReportStartFailure(error, window, argc, argv);
         } else if (window) {
 #ifdef LENSBAY_HAVE_QT_FRONT_END

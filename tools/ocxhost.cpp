@@ -17,6 +17,10 @@
 #include "platform/com/typelib.h"
 #include "platform/ctl/embedding.h"
 
+#ifndef LENSBAY_VERSION
+#define LENSBAY_VERSION "unknown"
+#endif
+
 #ifdef OCXHOST_WITH_UI
 #include <QWidget>
 
@@ -26,7 +30,7 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: ocxhost [--close-dialogs] [--help]\n"
+    "Usage: ocxhost [--close-dialogs] [--help] [--version]\n"
     "A control test container: reads commands from standard input, one per line, and prints\n"
     "each result on standard output. The class registry is the file named by OLE_REGISTRY.\n"
     "  --close-dialogs  print \"dialog TITLE\" for each dialog the object shows and close it\n"
@@ -674,6 +678,20 @@ private:
     CLSID clsid_ = GUID_NULL;
 };
 
+// Whether the class registry can be read at all: a file that does not parse or cannot be read
+// is said as such, with the way out, not as a class that will not load. "" when usable (a
+// missing file is an empty registry).
+std::string RegistryProblem() {
+    HKEY key = nullptr;
+    const LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) RegCloseKey(key);
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return "";
+    std::string why = RegistryLastError();
+    if (why.empty()) why = "error " + std::to_string(status);
+    return "cannot read the class registry " + RegistryFilePath() + ": " + why +
+           "\nrepair or remove that file, or set OLE_REGISTRY to another one";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -682,6 +700,10 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::cout << kHelp;
+            return 0;
+        }
+        if (arg == "--version") {
+            std::cout << "ocxhost " << LENSBAY_VERSION << '\n';
             return 0;
         }
         if (arg == "--close-dialogs") {
@@ -702,7 +724,15 @@ int main(int argc, char** argv) {
 #else
     (void)closeDialogs;  // without the GUI layer no dialog is ever shown
 #endif
-    CoInitialize(nullptr);
+    // Every object comes from the class registry: a broken one ends the session before it starts.
+    if (const std::string problem = RegistryProblem(); !problem.empty()) {
+        std::cerr << "ocxhost: " << problem << '\n';
+        return 1;
+    }
+    if (const HRESULT hr = CoInitialize(nullptr); FAILED(hr)) {
+        std::cerr << "ocxhost: COM initialisation failed (" << HresultToString(hr) << ")\n";
+        return 1;
+    }
     {
         Host host;
         std::string line;

@@ -12,16 +12,34 @@
 #include "platform/com/registry.h"
 #include "platform/com/wtypes.h"
 
+#ifndef LENSBAY_VERSION
+#define LENSBAY_VERSION "unknown"
+#endif
+
 namespace {
 
 void Usage(std::FILE* out) {
     std::fputs(
-        "Usage: regsvr [-u] PATH\n"
+        "Usage: regsvr [-u] PATH | --help | --version\n"
         "Loads the in-process server PATH and calls its DllRegisterServer (with -u:\n"
         "DllUnregisterServer). The class registry is the file named by OLE_REGISTRY, else\n"
         "${XDG_DATA_HOME:-$HOME/.local/share}/lensbay/registry.reg.\n"
         "Exit status: 0 when the server answers S_OK, 1 otherwise.\n",
         out);
+}
+
+// Whether the class registry can be read at all: a file that does not parse or cannot be read
+// is said as such, with the way out, not as a class that will not load. "" when usable (a
+// missing file is an empty registry).
+std::string RegistryProblem() {
+    HKEY key = nullptr;
+    const LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) RegCloseKey(key);
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return "";
+    std::string why = RegistryLastError();
+    if (why.empty()) why = "error " + std::to_string(status);
+    return "cannot read the class registry " + RegistryFilePath() + ": " + why +
+           "\nrepair or remove that file, or set OLE_REGISTRY to another one";
 }
 
 }  // namespace
@@ -33,6 +51,10 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             Usage(stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("regsvr %s\n", LENSBAY_VERSION);
             return 0;
         }
         if (arg == "-u" || arg == "/u") {
@@ -80,8 +102,15 @@ int main(int argc, char** argv) {
     HRESULT hr = fn();
     std::printf("%s in %s %s (%s)\n", entry, resolved, hr == S_OK ? "succeeded" : "failed",
                 HresultToString(hr).c_str());
-    if (FAILED(hr) && !RegistryLastError().empty())
-        std::fprintf(stderr, "regsvr: last registry error: %s\n", RegistryLastError().c_str());
+    if (FAILED(hr)) {
+        // A registry that cannot be read is the user's to repair; say which file and how.
+        const std::string last = RegistryLastError();
+        if (const std::string problem = RegistryProblem(); !problem.empty()) {
+            std::fprintf(stderr, "regsvr: %s\n", problem.c_str());
+        } else if (!last.empty()) {
+            std::fprintf(stderr, "regsvr: last registry error: %s\n", last.c_str());
+        }
+    }
     std::fflush(stdout);
     return hr == S_OK ? 0 : 1;
 }

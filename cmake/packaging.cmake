@@ -1,0 +1,93 @@
+# Installation layout and the Debian package.
+#
+#   bin/                          lensbay, regsvr, ocxhost
+#   lib/lensbay/                  PINBUS.OCX and the shared libraries of the platform layers
+#   share/lensbay/bmphead1        the default bitmap header template
+#   share/applications/           lensbay.desktop
+#   share/icons/hicolor/NxN/apps/ lensbay.png, rendered from the icon the windows draw
+#
+# The targets themselves carry their install rules; this file adds what only the installed
+# layout needs (run paths, the private library folder the program looks in, the version the
+# tools print), the desktop files and the CPack settings.
+include_guard(GLOBAL)
+
+set(LENSBAY_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/../packaging)
+set(LENSBAY_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/lensbay)
+
+# Where the programs find PINBUS.OCX and the libraries, relative to their own folder.
+file(RELATIVE_PATH lensbay_bin_to_libs ${CMAKE_INSTALL_FULL_BINDIR}
+     ${CMAKE_INSTALL_FULL_LIBDIR}/lensbay)
+
+set(lensbay_programs lensbay regsvr ocxhost)
+set(lensbay_private_libraries com ctl portio sim ui_core ui pinbus)
+
+foreach(program IN LISTS lensbay_programs)
+  if(TARGET ${program})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${lensbay_bin_to_libs}")
+    target_compile_definitions(${program} PRIVATE LENSBAY_VERSION="${PROJECT_VERSION}")
+  endif()
+endforeach()
+foreach(library IN LISTS lensbay_private_libraries)
+  if(TARGET ${library})
+    set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  endif()
+endforeach()
+if(TARGET lensbay)
+  # An installed lensbay names the installed PINBUS.OCX in its "register it with" hint.
+  target_compile_definitions(lensbay PRIVATE LENSBAY_PINBUS_DIR="${lensbay_bin_to_libs}")
+endif()
+
+# Desktop entry and icon. The icon is drawn by the Qt front end, so only a GUI build has one.
+if(LENSBAY_GUI AND TARGET panel_qt)
+  add_executable(render_icon ${LENSBAY_PACKAGING_DIR}/render_icon.cpp
+                             ${PROJECT_SOURCE_DIR}/panel/qt/app_icon.cpp)
+  target_include_directories(render_icon PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(render_icon PRIVATE Qt6::Gui)
+  set_target_properties(render_icon PROPERTIES RUNTIME_OUTPUT_DIRECTORY
+                                               ${CMAKE_BINARY_DIR}/packaging)
+  lensbay_warnings(render_icon)
+  set(icon_outputs)
+  foreach(size 16 32 48)
+    set(icon ${CMAKE_BINARY_DIR}/packaging/icons/${size}x${size}/lensbay.png)
+    add_custom_command(OUTPUT ${icon}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging/icons/${size}x${size}
+      COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:render_icon>
+              ${size} ${icon}
+      DEPENDS render_icon
+      COMMENT "Rendering the ${size}x${size} Lensbay icon"
+      VERBATIM)
+    list(APPEND icon_outputs ${icon})
+    install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+  add_custom_target(lensbay_icons ALL DEPENDS ${icon_outputs})
+  install(FILES ${LENSBAY_PACKAGING_DIR}/lensbay.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+endif()
+
+# The Debian package: cpack -G DEB in the build folder.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME lensbay)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Lensbay project")
+set(CPACK_PACKAGE_CONTACT "Lensbay project <lensbay@example.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control panel for the SX540 camera chip on its evaluation board")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Lensbay project <lensbay@example.invalid>")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "control panel for the SX540 camera chip on its evaluation board
+ Lensbay programs the registers of an SX540 CMOS camera chip on an evaluation
+ board wired to the PC parallel port, captures frames from the chip's video
+ port into image.raw and image.bmp and shows them in a monitor window. It does
+ every port cycle through PINBUS.OCX, an in-process port-access control reached
+ through its own class registry (register it once with
+ regsvr /usr/${LENSBAY_PRIVATE_LIBDIR}/PINBUS.OCX). Without hardware it runs
+ against a simulated board; real ports are reached through ppdev or, as root,
+ directly. Also contains regsvr and the control test container ocxhost.")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps runs in the staging folder; the private libraries are resolved there.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "usr/${LENSBAY_PRIVATE_LIBDIR}")
+include(CPack)

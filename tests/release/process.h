@@ -1,0 +1,50 @@
+// Runs a built program as a child process the way a user's shell would: its own environment,
+// working directory and standard input, optionally as the unprivileged user "nobody". The child
+// is killed after a time limit, so that a hang shows as a failure rather than a stuck suite.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace release_test {
+
+struct Command {
+    Command(std::vector<std::string> args_, std::map<std::string, std::string> env_ = {},
+            std::string input_ = "")
+        : args(std::move(args_)), env(std::move(env_)), input(std::move(input_)) {}
+    std::vector<std::string> args;           // args[0] is the program's path
+    std::map<std::string, std::string> env;  // changes; an empty value removes the variable
+    std::string input;                       // standard input, then end of file
+    std::string cwd;                         // "" keeps the test's own
+    bool as_nobody = false;                  // drop to uid/gid 65534 before exec
+    int timeout_seconds = 60;
+};
+
+struct Outcome {
+    bool started = false;  // false: fork/exec or the privilege drop failed (see `err`)
+    bool timed_out = false;
+    int status = -1;  // exit status, or 128 + signal
+    std::string out, err;
+};
+
+Outcome RunProcess(const Command& run);
+
+// A fresh directory under $TMPDIR (or /tmp), removed with its contents on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+bool ReadWholeFile(const std::string& path, std::string* out);
+bool WriteWholeFile(const std::string& path, const std::string& data);
+
+}  // namespace release_test
