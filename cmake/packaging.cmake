@@ -77,16 +77,17 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Lensbay project <lensbay@example.invalid>")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "control panel for the SX540 camera chip on its evaluation board
- Lensbay programs the registers of an SX540 CMOS camera chip on an evaluation
- board wired to the PC parallel port, captures frames from the chip's video
- port into image.raw and image.bmp and shows them in a monitor window. It does
- every port cycle through PINBUS.OCX, an in-process port-access control reached
- through its own class registry (register it once with
- regsvr /usr/${LENSBAY_PRIVATE_LIBDIR}/PINBUS.OCX). Without hardware it runs
- against a simulated board; real ports are reached through ppdev or, as root,
- directly. Also contains regsvr and the control test container ocxhost.")
+# The first line of the package's description is the summary above; CPack indents these lines.
+set(CPACK_PACKAGE_DESCRIPTION
+    "Lensbay programs the registers of an SX540 CMOS camera chip on an evaluation
+board wired to the PC parallel port, captures frames from the chip's video
+port into image.raw and image.bmp and shows them in a monitor window. It does
+every port cycle through PINBUS.OCX, an in-process port-access control reached
+through its own class registry: register it once with
+regsvr /usr/${LENSBAY_PRIVATE_LIBDIR}/PINBUS.OCX
+Without hardware it runs against a simulated board; real ports are reached
+through ppdev or, as root, directly. Also contains regsvr and the control test
+container ocxhost.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # dpkg-shlibdeps runs in the staging folder; the private libraries are resolved there.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "usr/${LENSBAY_PRIVATE_LIBDIR}")

@@ -51,8 +51,8 @@ installed=""
 cleanup() {
   if [ -n "$installed" ]; then
     echo "-- removing the package"
-    $sudo apt-get remove -y lensbay >"$work/remove.log" 2>&1 ||
-      echo "package-test: apt-get remove -y lensbay failed, see $work/remove.log" >&2
+    $sudo apt-get remove -y --purge lensbay >"$work/remove.log" 2>&1 ||
+      echo "package-test: apt-get remove -y --purge lensbay failed, see $work/remove.log" >&2
   fi
   rm -rf "$work"
 }
