@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/com/combase.h"
 #include "platform/com/objidl.h"
@@ -240,5 +243,36 @@ TEST_F(ObjectCreation, LoadFromAFailingStreamFailsCleanly) {
     ExpectLoadFailsCleanly(pinbus, 1, number);
 #endif
 }
+
+#ifdef PINBUS_PATH
+// Unloading the control library leaves the platform libraries it pulled in (and their
+// process-wide state: port service, caches, message-box hooks) loaded, and it loads again.
+TEST_F(ObjectCreation, ControlLibraryUnloadsAndComesBackWhileThePlatformStays) {
+    const CLSID pinbus = {
+        0x6B2F14D3, 0x5C83, 0x11D0, {0x9E, 0x41, 0x00, 0x40, 0xA7, 0xB3, 0xC2, 0x50}};
+    RegisterServer(pinbus, PINBUS_PATH);
+    auto create = [&](ComPtr<IDispatch>* d) {
+        ASSERT_EQ(CoCreateInstance(pinbus, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                   d->ReleaseAndGetVoidAddress()),
+                  S_OK);
+        ComPtr<IPersistStreamInit> persist;
+        ASSERT_EQ(d->As(IID_IPersistStreamInit, std::addressof(persist)), S_OK);
+        ASSERT_EQ(persist->InitNew(), S_OK);
+        EXPECT_EQ(GetNumber(d->Get()), 0x378);  // Address
+    };
+    ComPtr<IDispatch> d;
+    create(std::addressof(d));
+    std::vector<std::string> platform;
+    for (const char* name : {"libctl.so", "libportio.so", "libui_core.so", "libui.so"})
+        if (Loaded(name)) platform.push_back(name);
+    EXPECT_GE(platform.size(), 2u);
+    d.Reset();
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(Loaded(PINBUS_PATH));
+    for (const std::string& name : platform) EXPECT_TRUE(Loaded(name)) << name;
+    create(std::addressof(d));
+    EXPECT_TRUE(Loaded(PINBUS_PATH));
+}
+#endif
 
 }  // namespace
