@@ -117,14 +117,14 @@ void MainWindow::Build() {
 
     std::array<QLabel*, 16> labels{};
     for (int i = 0; i < 15; ++i) {
-        const LabelSpec& spec = kLabels[i];
-        auto* label = new QLabel(QString::fromLatin1(spec.caption), this);
+        const LabelSpec& place = kLabels[i];
+        auto* label = new QLabel(QString::fromLatin1(place.caption), this);
         label->setObjectName(QStringLiteral("Label%1").arg(i + 1));
         label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setGeometry(Twips(spec.left, spec.top, spec.width, spec.height));
-        switch (spec.face) {
+        label->setGeometry(Twips(place.left, place.top, place.width, place.height));
+        switch (place.face) {
             case Face::Default:
                 break;
             case Face::Heading:
@@ -144,13 +144,13 @@ void MainWindow::Build() {
     }
 
     for (int n = 1; n <= kFieldCount; ++n) {
-        const FieldSpec& spec = kFields[n - 1];
+        const FieldSpec& place = kFields[n - 1];
         auto* field = new QLineEdit(this);
         field->setObjectName(QStringLiteral("Text%1").arg(n));
-        field->setGeometry(Twips(spec.left, spec.top, spec.width, spec.height));
-        if (spec.label != 0) {
-            field->setAccessibleName(labels[spec.label]->text().simplified());
-            field->setAccessibleDescription(labels[spec.hint]->text().simplified());
+        field->setGeometry(Twips(place.left, place.top, place.width, place.height));
+        if (place.label != 0) {
+            field->setAccessibleName(labels[place.label]->text().simplified());
+            field->setAccessibleDescription(labels[place.hint]->text().simplified());
         }
         // Typing (after moving in with Tab or a click) changes the text but marks nothing.
         connect(field, &QLineEdit::textEdited, this,
@@ -161,12 +161,12 @@ void MainWindow::Build() {
     }
 
     for (int g = 1; g <= kOptionGroupCount; ++g) {
-        const GroupSpec& spec = kGroups[g - 1];
+        const GroupSpec& place = kGroups[g - 1];
         auto* box = new QGroupBox(this);
         box->setObjectName(QStringLiteral("Frame%1").arg(g));
-        box->setGeometry(Twips(2160, spec.top, 2295, 495));
-        const char* captions[2] = {spec.item0, spec.item1};
-        const int widths[2] = {spec.width0, spec.width1};
+        box->setGeometry(Twips(2160, place.top, 2295, 495));
+        const char* captions[2] = {place.item0, place.item1};
+        const int widths[2] = {place.width0, place.width1};
         for (int item = 0; item < 2; ++item) {
             auto* option = new QRadioButton(QString::fromLatin1(captions[item]), box);
             option->setObjectName(QStringLiteral("Option%1_%2").arg(g).arg(item));
@@ -196,12 +196,12 @@ void MainWindow::Build() {
     };
     std::array<QPushButton*, 4> buttons{};
     for (int i = 0; i < 4; ++i) {
-        const ButtonSpec& spec = kButtons[i];
-        auto* button = new QPushButton(QString::fromLatin1(spec.caption), this);
-        button->setObjectName(QString::fromLatin1(spec.name));
-        button->setGeometry(Twips(4680, spec.top, 1215, 495));
+        const ButtonSpec& place = kButtons[i];
+        auto* button = new QPushButton(QString::fromLatin1(place.caption), this);
+        button->setObjectName(QString::fromLatin1(place.name));
+        button->setGeometry(Twips(4680, place.top, 1215, 495));
         button->setAutoDefault(false);
-        const auto handler = spec.handler;
+        const auto handler = place.handler;
         connect(button, &QPushButton::clicked, this,
                 [this, handler] { Run([&] { handler(panel_); }); });
         buttons[i] = button;
