@@ -50,20 +50,6 @@ std::string FindPinbus() {
     return resolved;
 }
 
-// Whether the class registry can be read at all: a file that does not parse or cannot be read
-// is said as such, with the way out, not as a class that will not load. "" when usable (a
-// missing file is an empty registry).
-std::string RegistryProblem() {
-    HKEY key = nullptr;
-    const LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
-    if (status == ERROR_SUCCESS) RegCloseKey(key);
-    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return "";
-    std::string why = RegistryLastError();
-    if (why.empty()) why = "error " + std::to_string(status);
-    return "cannot read the class registry " + RegistryFilePath() + ": " + why +
-           "\nrepair or remove that file, or set OLE_REGISTRY to another one";
-}
-
 #ifdef LENSBAY_HAVE_QT_FRONT_END
 // Qt's X11 platform ends the process when it cannot reach the X server, so a stale DISPLAY (a
 // closed session, a login without forwarding) is checked first, through the same client library

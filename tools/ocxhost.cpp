@@ -619,24 +619,6 @@ private:
         return out.empty() ? "no members" : out;
     }
 
-    static const char* ResourceTypeName(ResourceType type) {
-        switch (type) {
-            case ResourceType::Bitmap:
-                return "BITMAP";
-            case ResourceType::Icon:
-                return "ICON";
-            case ResourceType::Dialog:
-                return "DIALOG";
-            case ResourceType::String:
-                return "STRING";
-            case ResourceType::Version:
-                return "VERSION";
-            case ResourceType::TypeLib:
-                return "TYPELIB";
-        }
-        return nullptr;
-    }
-
     static std::string Resources(const std::string& path) {
         if (path.empty()) return "error resources needs a PATH";
         std::vector<ResourceEntry> entries;
@@ -646,8 +628,7 @@ private:
         char buf[96];
         const std::string* version = nullptr;
         for (const ResourceEntry& e : entries) {
-            const char* name = ResourceTypeName(e.type);
-            std::string type = name ? name : std::to_string(static_cast<unsigned>(e.type));
+            const std::string type = ResourceTypeName(e.type);
             std::snprintf(buf, sizeof buf, " %u 0x%04x %zu", static_cast<unsigned>(e.id),
                           static_cast<unsigned>(e.language), e.bytes.size());
             out += (out.empty() ? "" : "\n") + type + buf;
@@ -677,20 +658,6 @@ private:
     ComPtr<IOleControlEmbedding> embedding_;
     CLSID clsid_ = GUID_NULL;
 };
-
-// Whether the class registry can be read at all: a file that does not parse or cannot be read
-// is said as such, with the way out, not as a class that will not load. "" when usable (a
-// missing file is an empty registry).
-std::string RegistryProblem() {
-    HKEY key = nullptr;
-    const LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
-    if (status == ERROR_SUCCESS) RegCloseKey(key);
-    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return "";
-    std::string why = RegistryLastError();
-    if (why.empty()) why = "error " + std::to_string(status);
-    return "cannot read the class registry " + RegistryFilePath() + ": " + why +
-           "\nrepair or remove that file, or set OLE_REGISTRY to another one";
-}
 
 }  // namespace
 

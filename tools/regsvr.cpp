@@ -28,20 +28,6 @@ void Usage(std::FILE* out) {
         out);
 }
 
-// Whether the class registry can be read at all: a file that does not parse or cannot be read
-// is said as such, with the way out, not as a class that will not load. "" when usable (a
-// missing file is an empty registry).
-std::string RegistryProblem() {
-    HKEY key = nullptr;
-    const LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
-    if (status == ERROR_SUCCESS) RegCloseKey(key);
-    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return "";
-    std::string why = RegistryLastError();
-    if (why.empty()) why = "error " + std::to_string(status);
-    return "cannot read the class registry " + RegistryFilePath() + ": " + why +
-           "\nrepair or remove that file, or set OLE_REGISTRY to another one";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

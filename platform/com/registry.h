@@ -82,3 +82,8 @@ COM_EXPORT std::string RegistryLastError();
 // A hook may also end the process there to simulate a crash. Null removes the hook.
 using RegistryWriteHook = int (*)(const char* step);
 COM_EXPORT void SetRegistryWriteHookForTesting(RegistryWriteHook hook);
+
+// Not of the platform: "" when the class registry can be read (a missing file is an empty
+// registry); else what is wrong with it and the way out, for a program's start-up message. A
+// file that does not parse or cannot be read is said as such, not as a class that will not load.
+COM_EXPORT std::string RegistryProblem();
