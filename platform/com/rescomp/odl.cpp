@@ -57,25 +57,8 @@ std::vector<Token> Lex(const std::string& s) {
             while (i < s.size() && (IsIdentChar(s[i]) || s[i] == '.')) ++i;
             push(Tok::Number, s.substr(start, i - start));
         } else if (c == '"') {
-            std::string text;
-            ++i;
-            for (;;) {
-                if (i >= s.size() || s[i] == '\n') throw ParseError(line, "unterminated string");
-                if (s[i] == '"') break;
-                if (s[i] == '\\' && i + 1 < s.size()) {
-                    char e = s[i + 1];
-                    if (e == 'n')
-                        text += '\n';
-                    else if (e == '"' || e == '\\')
-                        text += e;
-                    else
-                        throw ParseError(line, std::string("unknown escape \\") + e);
-                    i += 2;
-                } else {
-                    text += s[i++];
-                }
-            }
-            ++i;
+            std::string text, problem;
+            if (!ReadQuotedString(s, &i, &text, &problem)) throw ParseError(line, problem);
             push(Tok::String, std::move(text));
         } else if (std::string_view("[](){};:,*=").find(c) != std::string_view::npos) {
             push(Tok::Punct, std::string(1, c));

@@ -74,4 +74,9 @@ bool CompileResourceScript(const std::string& text, const std::string& file,
 // The C++ source that places the table in the module's resource section.
 std::string GenerateSectionSource(const std::string& table, const std::string& symbol);
 
+// Reads the "..." literal that starts at s[*i] (escapes \n, \" and \\; no line breaks) and
+// moves *i past its closing quote. False with *error set when it is unterminated or holds an
+// unknown escape. Both description languages quote the same way.
+bool ReadQuotedString(const std::string& s, std::size_t* i, std::string* text, std::string* error);
+
 }  // namespace rescomp

@@ -54,25 +54,8 @@ std::vector<Token> Lex(const std::string& s) {
             out.push_back({Tok::Pipe, "|", line});
             ++i;
         } else if (c == '"') {
-            std::string text;
-            ++i;
-            for (;;) {
-                if (i >= s.size() || s[i] == '\n') throw ScriptError(line, "unterminated string");
-                if (s[i] == '"') break;
-                if (s[i] == '\\' && i + 1 < s.size()) {
-                    char e = s[i + 1];
-                    if (e == 'n')
-                        text += '\n';
-                    else if (e == '"' || e == '\\')
-                        text += e;
-                    else
-                        throw ScriptError(line, std::string("unknown escape \\") + e);
-                    i += 2;
-                } else {
-                    text += s[i++];
-                }
-            }
-            ++i;
+            std::string text, problem;
+            if (!ReadQuotedString(s, &i, &text, &problem)) throw ScriptError(line, problem);
             out.push_back({Tok::String, std::move(text), line});
         } else if (IsWordChar(c)) {
             std::size_t start = i;
