@@ -197,6 +197,15 @@ LSTATUS KeyDeleted(const Names& names) {
     return Fail(ERROR_KEY_DELETED, "the key " + JoinNames(names) + " has been deleted");
 }
 
+// The key an open handle names, in the tree as it is now (ERROR_KEY_DELETED when another
+// writer removed it meanwhile).
+LSTATUS OpenedKey(State& s, reg::Key& root, HKEY key, Names* names, reg::Key** out) {
+    LSTATUS status = HandleNames(s, key, names);
+    if (status != ERROR_SUCCESS) return status;
+    *out = Find(root, *names);
+    return *out ? ERROR_SUCCESS : KeyDeleted(*names);
+}
+
 LSTATUS NotFound(const Names& names) {
     return Fail(ERROR_FILE_NOT_FOUND, "no key " + JoinNames(names));
 }
@@ -460,10 +469,9 @@ LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const
     reg::Value value{type, std::string(reinterpret_cast<const char*>(data), data ? size : 0)};
     return Transaction([&](State& s, reg::Key& root, bool* changed) {
         Names names;
-        LSTATUS st = HandleNames(s, key, &names);
+        reg::Key* k = nullptr;
+        LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
-        reg::Key* k = Find(root, names);
-        if (!k) return KeyDeleted(names);
         auto it = k->values.find(name);
         if (it == k->values.end()) {
             k->values.emplace(name, value);
@@ -482,10 +490,9 @@ LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD
     if (data && !size) return Fail(ERROR_INVALID_PARAMETER, "a data buffer without its size");
     return ReadOp([&](State& s, reg::Key& root) {
         Names names;
-        LSTATUS st = HandleNames(s, key, &names);
+        reg::Key* k = nullptr;
+        LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
-        reg::Key* k = Find(root, names);
-        if (!k) return KeyDeleted(names);
         auto it = k->values.find(valueName ? valueName : "");
         if (it == k->values.end())
             return Fail(ERROR_FILE_NOT_FOUND, "no value \"" +
@@ -500,10 +507,9 @@ LSTATUS RegDeleteValueA(HKEY key, const char* valueName) {
     std::string name = valueName ? valueName : "";
     return Transaction([&](State& s, reg::Key& root, bool* changed) {
         Names names;
-        LSTATUS st = HandleNames(s, key, &names);
+        reg::Key* k = nullptr;
+        LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
-        reg::Key* k = Find(root, names);
-        if (!k) return KeyDeleted(names);
         if (!k->values.erase(name))
             return Fail(ERROR_FILE_NOT_FOUND, "no value \"" + name + "\" in " + JoinNames(names));
         *changed = true;
@@ -560,10 +566,9 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*
     if (reserved) return Fail(ERROR_INVALID_PARAMETER, "reserved must be null");
     return ReadOp([&](State& s, reg::Key& root) {
         Names names;
-        LSTATUS st = HandleNames(s, key, &names);
+        reg::Key* k = nullptr;
+        LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
-        reg::Key* k = Find(root, names);
-        if (!k) return KeyDeleted(names);
         if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
         auto it = std::next(k->subkeys.begin(), index);
         st = CopyName(it->first, name, nameSize);
@@ -580,10 +585,9 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSi
     if (data && !dataSize) return Fail(ERROR_INVALID_PARAMETER, "a data buffer without its size");
     return ReadOp([&](State& s, reg::Key& root) {
         Names names;
-        LSTATUS st = HandleNames(s, key, &names);
+        reg::Key* k = nullptr;
+        LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
-        reg::Key* k = Find(root, names);
-        if (!k) return KeyDeleted(names);
         if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
         auto it = std::next(k->values.begin(), index);
         st = CopyName(it->first, valueName, valueNameSize);
