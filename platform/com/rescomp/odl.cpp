@@ -111,37 +111,6 @@ bool ParseBareGuid(const std::string& text, GUID* g) {
     return true;
 }
 
-std::optional<long long> ParseInteger(const std::string& text) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && text[i] == '-') {
-        negative = true;
-        ++i;
-    }
-    int base = 10;
-    if (text.size() - i > 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i == text.size() || text.size() - i > 16) return std::nullopt;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        char c = text[i];
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return std::nullopt;
-        v = v * base + d;
-        if (v > 0xFFFFFFFFLL) return std::nullopt;
-    }
-    return negative ? -v : v;
-}
-
 // Member ids the platform gives names to.
 const std::map<std::string, long long>& NamedIds() {
     static const std::map<std::string, long long> kIds = {

@@ -34,6 +34,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,5 +79,8 @@ std::string GenerateSectionSource(const std::string& table, const std::string& s
 // moves *i past its closing quote. False with *error set when it is unterminated or holds an
 // unknown escape. Both description languages quote the same way.
 bool ReadQuotedString(const std::string& s, std::size_t* i, std::string* text, std::string* error);
+
+// A decimal or 0x-hexadecimal integer with an optional '-', at most 0xFFFFFFFF in magnitude.
+std::optional<long long> ParseInteger(const std::string& text);
 
 }  // namespace rescomp

@@ -106,37 +106,6 @@ const std::map<std::string, long long>& Symbols() {
     return kSymbols;
 }
 
-std::optional<long long> ParseNumber(const std::string& text) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && text[i] == '-') {
-        negative = true;
-        ++i;
-    }
-    int base = 10;
-    if (text.size() - i > 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i == text.size()) return std::nullopt;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        char c = text[i];
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return std::nullopt;
-        v = v * base + d;
-        if (v > 0xFFFFFFFFLL) return std::nullopt;
-    }
-    return negative ? -v : v;
-}
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -209,7 +178,7 @@ private:
     // A number or a named constant.
     long long Value(const char* what) {
         const Token& tok = Word(what);
-        if (auto v = ParseNumber(tok.text)) return *v;
+        if (auto v = ParseInteger(tok.text)) return *v;
         auto it = Symbols().find(tok.text);
         if (it == Symbols().end())
             throw ScriptError(tok.line,
