@@ -13,6 +13,7 @@
 #include "panel/bitmap_template.h"
 #include "panel/startup.h"
 #include "tests/panel/support.h"
+#include "tests/support/process.h"
 
 extern char** environ;
 
@@ -24,77 +25,13 @@ using testing::HasSubstr;
 
 const std::string kBin = LENSBAY_BIN_DIR;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+using test_support::Outcome;
 
 // Runs the program with the environment changed as given ("" removes a variable), feeding
 // `input` to its standard input.
 Outcome RunProgram(const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& env, const std::string& input) {
-    std::map<std::string, std::string> vars;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const auto eq = entry.find('=');
-        if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    for (const auto& [name, value] : env) {
-        if (value.empty()) {
-            vars.erase(name);
-        } else {
-            vars[name] = value;
-        }
-    }
-    std::vector<std::string> env_strings;
-    for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
-    std::vector<char*> envp, argv;
-    for (auto& s : env_strings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> arg_strings = args;
-    for (auto& s : arg_strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    int in[2], out[2], err[2];
-    Outcome o;
-    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return o;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        ::execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    // Small inputs fit the pipe; the program reads them all before it ends.
-    if (::write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
-        ADD_FAILURE() << "writing the input failed";
-    }
-    ::close(in[1]);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&o.out, &o.err};
-    int open_fds = 2;
-    while (open_fds > 0 && ::poll(fds, 2, 60000) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !fds[i].revents) continue;
-            char buffer[65536];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_fds;
-            }
-        }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return o;
+    return test_support::RunProcess(test_support::Command(args, env, input));
 }
 
 std::vector<std::string> Lines(const std::string& text) {

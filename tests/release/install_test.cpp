@@ -5,9 +5,10 @@
 #include <filesystem>
 #include <set>
 
-#include "tests/release/process.h"
+#include "tests/support/process.h"
 
 namespace release_test {
+using namespace test_support;
 namespace {
 
 namespace fs = std::filesystem;

@@ -1,9 +1,10 @@
 // --help and --version of every installed program, and what a wrong option gets.
 #include <gmock/gmock.h>
 
-#include "tests/release/process.h"
+#include "tests/support/process.h"
 
 namespace release_test {
+using namespace test_support;
 namespace {
 
 using testing::HasSubstr;

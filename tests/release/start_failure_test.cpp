@@ -9,9 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/release/process.h"
+#include "tests/support/process.h"
 
 namespace release_test {
+using namespace test_support;
 namespace {
 
 using testing::HasSubstr;

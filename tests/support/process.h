@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace release_test {
+namespace test_support {
 
 struct Command {
     Command(std::vector<std::string> args_, std::map<std::string, std::string> env_ = {},
@@ -47,4 +47,4 @@ private:
 bool ReadWholeFile(const std::string& path, std::string* out);
 bool WriteWholeFile(const std::string& path, const std::string& data);
 
-}  // namespace release_test
+}  // namespace test_support

@@ -1,4 +1,4 @@
-#include "tests/release/process.h"
+#include "tests/support/process.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -17,7 +17,7 @@
 
 extern char** environ;
 
-namespace release_test {
+namespace test_support {
 namespace {
 
 // Child side: nothing here may allocate or return; any failure ends the child with 126/127
@@ -166,4 +166,4 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
     return static_cast<bool>(out.flush());
 }
 
-}  // namespace release_test
+}  // namespace test_support
