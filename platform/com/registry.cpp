@@ -193,6 +193,20 @@ reg::Key* Find(reg::Key& root, const Names& names) {
     return key;
 }
 
+// The key at `names`, made with every missing key on the way (setting *changed when any was).
+reg::Key* CreatePath(reg::Key& root, const Names& names, bool* changed) {
+    reg::Key* key = &root;
+    for (const auto& n : names) {
+        auto it = key->subkeys.find(n);
+        if (it == key->subkeys.end()) {
+            it = key->subkeys.emplace(n, reg::Key{}).first;
+            *changed = true;
+        }
+        key = &it->second;
+    }
+    return key;
+}
+
 LSTATUS KeyDeleted(const Names& names) {
     return Fail(ERROR_KEY_DELETED, "the key " + JoinNames(names) + " has been deleted");
 }
@@ -420,15 +434,7 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSA
         LSTATUS st = HandleNames(s, key, &base);
         if (st != ERROR_SUCCESS) return st;
         if (!Find(root, base)) return KeyDeleted(base);
-        reg::Key* k = &root;
-        for (const auto& n : names) {
-            auto it = k->subkeys.find(n);
-            if (it == k->subkeys.end()) {
-                it = k->subkeys.emplace(n, reg::Key{}).first;
-                *changed = true;
-            }
-            k = &it->second;
-        }
+        CreatePath(root, names, changed);
         *result = NewHandle(s, names);
         if (disposition) *disposition = *changed ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
@@ -607,15 +613,7 @@ LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const char* data,
         if (st != ERROR_SUCCESS) return st;
         HandleNames(s, key, &base);
         if (!Find(root, base)) return KeyDeleted(base);
-        reg::Key* k = &root;
-        for (const auto& n : names) {
-            auto it = k->subkeys.find(n);
-            if (it == k->subkeys.end()) {
-                it = k->subkeys.emplace(n, reg::Key{}).first;
-                *changed = true;
-            }
-            k = &it->second;
-        }
+        reg::Key* k = CreatePath(root, names, changed);
         auto it = k->values.find("");
         if (it == k->values.end() || !(it->second == value)) {
             k->values[""] = value;
