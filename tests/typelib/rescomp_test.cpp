@@ -1,6 +1,6 @@
 // The resource compiler: scripts, type-library descriptions and pictures, and the errors that
 // point at the offending line.
-#include "platform/com/rescomp/rescomp.h"
+#include "generators/rescomp/rescomp.h"
 
 #include <gtest/gtest.h>
 
@@ -241,6 +241,69 @@ TEST(TypeLibraryDescription, ErrorsNameTheLine) {
         {head + "};\nextra", "t.odl:3: unexpected 'extra' after the library"},
         {head + "/* open", "unterminated comment"},
         {head + "@", "unexpected character '@'"},
+    };
+    for (const auto& c : cases) {
+        const std::string error = DescribeError(c.odl);
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.odl << "\n -> " << error;
+    }
+}
+
+// The identity header is what the module and its hosts compile against: every id must come out
+// exactly as described, and a property page must name a class without entering the type library.
+TEST(TypeLibraryDescription, IdentityHeaderNamesEveryIdOnce) {
+    const std::string odl = std::string(kLibraryHead) +
+                            "[uuid(00000000-0000-0000-0000-0000000000A1)] dispinterface _DThing {\n"
+                            "properties: [id(7)] long Level;\n"
+                            "methods: [id(8), propget] long Gain(); [id(8), propput] void "
+                            "Gain(long g); [id(DISPID_ABOUTBOX)] void AboutBox();\n};\n"
+                            "[uuid(00000000-0000-0000-0000-0000000000A2), progid(\"X.Thing.1\")] "
+                            "coclass Thing { [default] dispinterface _DThing; };\n"
+                            "[uuid(00000000-0000-0000-0000-0000000000A3), propertypage] "
+                            "coclass ThingPage { };\n};";
+    typelib::LibraryData lib;
+    rescomp::ModuleIdentity identity;
+    std::string error;
+    ASSERT_TRUE(rescomp::ParseTypeLibraryDescription(odl, "t.odl", &lib, &error, &identity))
+        << error;
+    ASSERT_EQ(lib.types.size(), 2u);  // the page is not described to hosts
+    ASSERT_EQ(identity.classes.size(), 2u);
+    EXPECT_EQ(identity.classes[1].name, "ThingPage");
+    EXPECT_EQ(identity.classes[1].progid, "");
+
+    const std::string h = rescomp::GenerateIdentityHeader(lib, identity, "t.odl");
+    for (const char* line : {
+             "inline constexpr IID IID_DThing = {0x00000000, 0x0000, 0x0000, {0x00, 0x00, 0x00, "
+             "0x00, 0x00, 0x00, 0x00, 0xA1}};\n",
+             "inline constexpr DISPID DISPID_DThing_Level = 7;\n",
+             "inline constexpr DISPID DISPID_DThing_Gain = 8;\n",
+             "inline constexpr DISPID DISPID_DThing_AboutBox = -552;\n",
+             "inline constexpr const char* PROGID_Thing = \"X.Thing.1\";\n",
+             "inline constexpr CLSID CLSID_ThingPage = {0x00000000, 0x0000, 0x0000, {0x00, 0x00, "
+             "0x00, 0x00, 0x00, 0x00, 0x00, 0xA3}};\n",
+         })
+        EXPECT_NE(h.find(line), std::string::npos) << line << "\n in:\n" << h;
+    EXPECT_EQ(h.find("DISPID_DThing_Gain"), h.rfind("DISPID_DThing_Gain"));
+    EXPECT_EQ(h.find("PROGID_ThingPage"), std::string::npos);
+}
+
+TEST(TypeLibraryDescription, IdentityErrors) {
+    const std::string head = kLibraryHead;
+    const struct {
+        std::string odl;
+        const char* message;
+    } cases[] = {
+        {head + "[propertypage] coclass P { };\n};", "t.odl:2: property page P has no uuid"},
+        {head + "[uuid(00000000-0000-0000-0000-000000000011), propertypage, control] coclass P "
+                "{ };\n};",
+         "attribute control does not apply to a property page"},
+        {head + "[uuid(00000000-0000-0000-0000-000000000011), propertypage] coclass P { interface "
+                "P; };\n};",
+         "expected '}'"},
+        {head + "[uuid(00000000-0000-0000-0000-000000000011), propertypage] coclass P { };\n"
+                "[uuid(00000000-0000-0000-0000-000000000012)] coclass P { };\n};",
+         "t.odl:3: type P defined twice"},
+        {head + "[uuid(00000000-0000-0000-0000-000000000011), progid(3)] coclass P { };\n};",
+         "progid takes a string"},
     };
     for (const auto& c : cases) {
         const std::string error = DescribeError(c.odl);

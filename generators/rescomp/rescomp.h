@@ -29,7 +29,10 @@
 //
 // Type-library description: the object description language's subset for dispinterfaces and
 // coclasses: attribute lists in [ ], library, importlib("stdole32.tlb"), dispinterface with
-// properties: and methods:, coclass with its [default] / [source] interfaces.
+// properties: and methods:, coclass with its [default] / [source] interfaces. Two attributes of
+// our own name what the type library does not carry: progid("...") on a coclass, and
+// [uuid(...), progid("..."), propertypage] coclass NAME { }; for a property page the module
+// serves (its identity only; it is left out of the type library).
 #pragma once
 
 #include <array>
@@ -59,9 +62,28 @@ std::string BuildBitmapFile(const PixelArt& art);
 // A complete .ico file holding the images in order, each 4-bit with its transparency mask.
 std::string BuildIconFile(const std::vector<PixelArt>& images);
 
+// A class the module serves, as the description names it: its coclasses and its property pages.
+struct ClassIdentity {
+    std::string name;
+    GUID clsid{};
+    std::string progid;  // "" when the description gives none
+};
+struct ModuleIdentity {
+    std::vector<ClassIdentity> classes;  // in description order
+};
+
 // Parses a type-library description; `file` names it in messages ("pinbus.odl:12: ...").
+// `identity`, when given, receives the classes the description names (with their ProgIDs).
 bool ParseTypeLibraryDescription(const std::string& text, const std::string& file,
-                                 typelib::LibraryData* lib, std::string* error);
+                                 typelib::LibraryData* lib, std::string* error,
+                                 ModuleIdentity* identity = nullptr);
+
+// The C++ header of a described library's identities, for the module and its hosts alike:
+// LIBID_<library>, VERMAJOR_/VERMINOR_<library>, IID_<interface> (leading '_' dropped),
+// DISPID_<interface>_<member> for each dispinterface member, CLSID_<class> and PROGID_<class>.
+// `source` names the description in the header's opening comment.
+std::string GenerateIdentityHeader(const typelib::LibraryData& lib, const ModuleIdentity& identity,
+                                   const std::string& source);
 
 // Reads a file whole; false with "path: reason".
 bool ReadTextFile(const std::string& path, std::string* text, std::string* error);

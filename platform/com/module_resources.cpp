@@ -1,23 +1,15 @@
-// Module resources: the resource table, its ELF section, and the dialog and version formats.
-#include "platform/com/resources.h"
-
+// Module file lookup: finds the resource section of a module's ELF64 file, read as data without
+// loading the module, and parses the resource table it holds.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <set>
-#include <tuple>
 
-#include "platform/com/le_bytes.h"
+#include "platform/com/resources.h"
 
 namespace {
-
-constexpr char kTableMagic[] = "LBRSRC01";
-constexpr std::size_t kMagicSize = 8;
-constexpr std::size_t kEntrySize = 16;
 
 // ---------------------------------------------------------------- ELF64 section lookup
 // Only the fields we need, read through a Source so that a file is never read whole: the module
@@ -209,75 +201,6 @@ bool ReadFromSource(Source& src, std::vector<ResourceEntry>* out, std::string* e
 
 }  // namespace
 
-// ---------------------------------------------------------------- resource table
-
-std::string SerializeResourceTable(const std::vector<ResourceEntry>& entries) {
-    lebytes::Writer w;
-    w.Bytes(std::string_view(kTableMagic, kMagicSize));
-    w.U32(static_cast<std::uint32_t>(entries.size()));
-    std::uint64_t offset = kMagicSize + 4 + kEntrySize * entries.size();
-    for (const ResourceEntry& e : entries) {
-        w.U16(static_cast<std::uint16_t>(e.type));
-        w.U16(e.id);
-        w.U16(e.language);
-        w.U16(0);
-        if (offset + e.bytes.size() > 0xFFFFFFFFu) return {};  // does not fit the 32-bit offsets
-        w.U32(static_cast<std::uint32_t>(offset));
-        w.U32(static_cast<std::uint32_t>(e.bytes.size()));
-        offset += e.bytes.size();
-    }
-    for (const ResourceEntry& e : entries) w.Bytes(e.bytes);
-    return std::move(w.str());
-}
-
-bool ParseResourceTable(std::string_view table, std::vector<ResourceEntry>* out,
-                        std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
-    lebytes::Reader r(table);
-    if (r.Bytes(kMagicSize) != std::string_view(kTableMagic, kMagicSize)) {
-        *error = "bad resource table signature";
-        return false;
-    }
-    std::uint32_t count = r.U32();
-    if (!r.ok() || !r.CanHold(count, kEntrySize)) {
-        *error = "resource table truncated";
-        return false;
-    }
-    std::vector<ResourceEntry> entries;
-    entries.reserve(count);
-    std::set<std::tuple<std::uint16_t, std::uint16_t, std::uint16_t>> seen;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint16_t type = r.U16();
-        std::uint16_t id = r.U16();
-        std::uint16_t language = r.U16();
-        std::uint16_t reserved = r.U16();
-        std::uint32_t offset = r.U32();
-        std::uint32_t size = r.U32();
-        if (!r.ok()) {
-            *error = "resource table truncated";
-            return false;
-        }
-        if (reserved != 0) {
-            *error = "bad resource entry " + std::to_string(i);
-            return false;
-        }
-        if (!RangeInside(offset, size, table.size())) {
-            *error = "resource " + std::to_string(i) + " lies outside the table";
-            return false;
-        }
-        if (!seen.insert({type, id, language}).second) {
-            *error = "resource " + ResourceTypeName(static_cast<ResourceType>(type)) + " " +
-                     std::to_string(id) + " appears twice";
-            return false;
-        }
-        entries.push_back({static_cast<ResourceType>(type), id, language,
-                           std::string(table.substr(offset, size))});
-    }
-    *out = std::move(entries);
-    return true;
-}
-
 bool ReadResourcesFromImage(std::string_view image, std::vector<ResourceEntry>* out,
                             std::string* error) {
     std::string ignored;
@@ -325,126 +248,4 @@ bool FindModuleResource(const std::string& path, ResourceType type, std::uint16_
     }
     *error = path + ": no resource " + ResourceTypeName(type) + " " + std::to_string(id);
     return false;
-}
-
-std::string ResourceTypeName(ResourceType type) {
-    switch (type) {
-        case ResourceType::Bitmap:
-            return "BITMAP";
-        case ResourceType::Icon:
-            return "ICON";
-        case ResourceType::Dialog:
-            return "DIALOG";
-        case ResourceType::String:
-            return "STRING";
-        case ResourceType::Version:
-            return "VERSION";
-        case ResourceType::TypeLib:
-            return "TYPELIB";
-    }
-    return std::to_string(static_cast<unsigned>(type));
-}
-
-// ---------------------------------------------------------------- dialog templates
-
-std::string SerializeDialogTemplate(const DialogTemplate& dialog) {
-    lebytes::Writer w;
-    w.U32(dialog.style);
-    w.I16(dialog.x);
-    w.I16(dialog.y);
-    w.I16(dialog.cx);
-    w.I16(dialog.cy);
-    w.U16(dialog.pointSize);
-    w.Str(dialog.caption);
-    w.Str(dialog.fontName);
-    w.Count16(dialog.items.size());
-    for (const DialogItem& item : dialog.items) {
-        w.U8(static_cast<std::uint8_t>(item.kind));
-        w.I16(item.id);
-        w.U32(item.style);
-        w.I16(item.x);
-        w.I16(item.y);
-        w.I16(item.cx);
-        w.I16(item.cy);
-        w.Str(item.text);
-    }
-    if (w.failed()) return {};
-    return std::move(w.str());
-}
-
-bool ParseDialogTemplate(const std::string& bytes, DialogTemplate* out) {
-    lebytes::Reader r(bytes);
-    DialogTemplate d;
-    d.style = r.U32();
-    d.x = r.I16();
-    d.y = r.I16();
-    d.cx = r.I16();
-    d.cy = r.I16();
-    d.pointSize = r.U16();
-    d.caption = r.Str();
-    d.fontName = r.Str();
-    std::uint16_t count = r.U16();
-    constexpr std::size_t kMinItemSize = 1 + 2 + 4 + 8 + 2;
-    if (!r.CanHold(count, kMinItemSize)) return false;
-    d.items.reserve(count);
-    for (std::uint16_t i = 0; i < count; ++i) {
-        DialogItem item;
-        std::uint8_t kind = r.U8();
-        if (kind > static_cast<std::uint8_t>(DialogItem::Kind::Icon)) return false;
-        item.kind = static_cast<DialogItem::Kind>(kind);
-        item.id = r.I16();
-        item.style = r.U32();
-        item.x = r.I16();
-        item.y = r.I16();
-        item.cx = r.I16();
-        item.cy = r.I16();
-        item.text = r.Str();
-        if (!r.ok()) return false;
-        d.items.push_back(std::move(item));
-    }
-    if (!r.AtEnd()) return false;
-    *out = std::move(d);
-    return true;
-}
-
-// ---------------------------------------------------------------- version block
-
-std::string SerializeVersionInfo(const VersionInfo& info) {
-    lebytes::Writer w;
-    for (std::uint16_t v : info.fileVersion) w.U16(v);
-    for (std::uint16_t v : info.productVersion) w.U16(v);
-    w.U32(info.fileOS);
-    w.U32(info.fileType);
-    w.U16(info.language);
-    w.U16(info.codePage);
-    w.Count16(info.strings.size());
-    for (const auto& [key, value] : info.strings) {
-        w.Str(key);
-        w.Str(value);
-    }
-    if (w.failed()) return {};
-    return std::move(w.str());
-}
-
-bool ParseVersionInfo(const std::string& bytes, VersionInfo* out) {
-    lebytes::Reader r(bytes);
-    VersionInfo v;
-    for (std::uint16_t& x : v.fileVersion) x = r.U16();
-    for (std::uint16_t& x : v.productVersion) x = r.U16();
-    v.fileOS = r.U32();
-    v.fileType = r.U32();
-    v.language = r.U16();
-    v.codePage = r.U16();
-    std::uint16_t count = r.U16();
-    if (!r.CanHold(count, 4)) return false;
-    v.strings.reserve(count);
-    for (std::uint16_t i = 0; i < count; ++i) {
-        std::string key = r.Str();
-        std::string value = r.Str();
-        if (!r.ok()) return false;
-        v.strings.emplace_back(std::move(key), std::move(value));
-    }
-    if (!r.AtEnd()) return false;
-    *out = std::move(v);
-    return true;
 }

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "platform/com/rescomp/rescomp.h"
+#include "generators/rescomp/rescomp.h"
 
 namespace rescomp {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/com/rescomp/rescomp.h"
+#include "generators/rescomp/rescomp.h"
 
 namespace rescomp {
 
