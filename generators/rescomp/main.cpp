@@ -52,30 +52,32 @@ int main(int argc, char** argv) {
     }
     if (script.empty() || output.empty()) return Usage();
 
-    std::string text, error;
-    if (!rescomp::ReadTextFile(script, &text, &error)) {
-        std::fprintf(stderr, "rescomp: %s\n", error.c_str());
+    const auto text = rescomp::ReadTextFile(script);
+    if (!text) {
+        std::fprintf(stderr, "rescomp: %s\n", text.message().c_str());
         return 1;
     }
     const std::size_t slash = script.rfind('/');
     if (identity) {
         if (!table.empty()) return Usage();
-        typelib::LibraryData lib;
-        rescomp::ModuleIdentity classes;
-        if (!rescomp::ParseTypeLibraryDescription(text, script, &lib, &error, &classes)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        const auto description = rescomp::ParseTypeLibraryDescription(*text, script);
+        if (!description) {
+            std::fprintf(stderr, "%s\n", description.message().c_str());
             return 1;
         }
         const std::string name = slash == std::string::npos ? script : script.substr(slash + 1);
-        return WriteFile(output, rescomp::GenerateIdentityHeader(lib, classes, name)) ? 0 : 1;
+        return WriteFile(output, rescomp::GenerateIdentityHeader(description->lib,
+                                                                 description->identity, name))
+                   ? 0
+                   : 1;
     }
     const std::string baseDir = slash == std::string::npos ? "." : script.substr(0, slash);
-    std::vector<ResourceEntry> entries;
-    if (!rescomp::CompileResourceScript(text, script, baseDir, &entries, nullptr, &error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    const auto compiled = rescomp::CompileResourceScript(*text, script, baseDir);
+    if (!compiled) {
+        std::fprintf(stderr, "%s\n", compiled.message().c_str());
         return 1;
     }
-    const std::string bytes = SerializeResourceTable(entries);
+    const std::string bytes = SerializeResourceTable(compiled->entries);
     if (bytes.empty()) {
         std::fprintf(stderr, "rescomp: %s: the resources do not fit a table\n", script.c_str());
         return 1;

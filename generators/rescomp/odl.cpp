@@ -57,9 +57,9 @@ std::vector<Token> Lex(const std::string& s) {
             while (i < s.size() && (IsIdentChar(s[i]) || s[i] == '.')) ++i;
             push(Tok::Number, s.substr(start, i - start));
         } else if (c == '"') {
-            std::string text, problem;
-            if (!ReadQuotedString(s, &i, &text, &problem)) throw ParseError(line, problem);
-            push(Tok::String, std::move(text));
+            auto text = ReadQuotedString(s, &i);
+            if (!text) throw ParseError(line, text.message());
+            push(Tok::String, std::move(*text));
         } else if (std::string_view("[](){};:,*=").find(c) != std::string_view::npos) {
             push(Tok::Punct, std::string(1, c));
             ++i;
@@ -735,23 +735,19 @@ private:
 
 }  // namespace
 
-bool ParseTypeLibraryDescription(const std::string& text, const std::string& file,
-                                 typelib::LibraryData* lib, std::string* error,
-                                 ModuleIdentity* identity) {
+// The parser reports its first error by throwing; nothing of that crosses this function.
+base::Result<Description> ParseTypeLibraryDescription(const std::string& text,
+                                                      const std::string& file) {
     try {
         Parser parser(Lex(text));
-        typelib::LibraryData parsed = parser.Parse();
-        if (identity) *identity = parser.Identity();
+        Description description{parser.Parse(), {}};
+        description.identity = parser.Identity();
         std::string why;
-        if (!typelib::ValidateTypeLibrary(parsed, &why)) {
-            *error = file + ": " + why;
-            return false;
-        }
-        *lib = std::move(parsed);
-        return true;
+        if (!typelib::ValidateTypeLibrary(description.lib, &why))
+            return base::Fail(file + ": " + why);
+        return description;
     } catch (const ParseError& e) {
-        *error = file + ":" + std::to_string(e.line) + ": " + e.what();
-        return false;
+        return base::Fail(file + ":" + std::to_string(e.line) + ": " + e.what());
     }
 }
 

@@ -10,47 +10,48 @@ namespace {
 
 std::vector<ResourceEntry> Compile(const std::string& script, std::string* error,
                                    const std::string& baseDir = ".") {
-    std::vector<ResourceEntry> entries;
-    if (!rescomp::CompileResourceScript(script, "test.rsrc", baseDir, &entries, nullptr, error))
-        entries.clear();
-    return entries;
+    auto compiled = rescomp::CompileResourceScript(script, "test.rsrc", baseDir);
+    if (!compiled) {
+        *error = compiled.message();
+        return {};
+    }
+    return std::move(compiled->entries);
 }
 
 std::string CompileError(const std::string& script, const std::string& baseDir = ".") {
-    std::string error;
-    std::vector<ResourceEntry> entries;
-    EXPECT_FALSE(
-        rescomp::CompileResourceScript(script, "test.rsrc", baseDir, &entries, nullptr, &error))
-        << script;
-    return error;
+    const auto compiled = rescomp::CompileResourceScript(script, "test.rsrc", baseDir);
+    EXPECT_FALSE(compiled) << script;
+    return compiled ? std::string() : compiled.message();
 }
 
 typelib::LibraryData Describe(const std::string& odl, std::string* error) {
-    typelib::LibraryData lib;
-    if (!rescomp::ParseTypeLibraryDescription(odl, "t.odl", &lib, error)) return {};
-    return lib;
+    auto description = rescomp::ParseTypeLibraryDescription(odl, "t.odl");
+    if (!description) {
+        *error = description.message();
+        return {};
+    }
+    return std::move(description->lib);
 }
 
 std::string DescribeError(const std::string& odl) {
-    typelib::LibraryData lib;
-    std::string error;
-    EXPECT_FALSE(rescomp::ParseTypeLibraryDescription(odl, "t.odl", &lib, &error)) << odl;
-    return error;
+    const auto description = rescomp::ParseTypeLibraryDescription(odl, "t.odl");
+    EXPECT_FALSE(description) << odl;
+    return description ? std::string() : description.message();
 }
 
 TEST(ResourceScript, TheCheckedInScriptIsWhatTheModuleCarries) {
     const std::string script = std::string(RESOURCE_SOURCE_DIR) + "/pinbus.rsrc";
-    std::string text, error;
-    ASSERT_TRUE(rescomp::ReadTextFile(script, &text, &error)) << error;
-    std::vector<ResourceEntry> compiled, carried;
-    std::vector<std::string> deps;
-    ASSERT_TRUE(
-        rescomp::CompileResourceScript(text, script, RESOURCE_SOURCE_DIR, &compiled, &deps, &error))
-        << error;
+    const auto text = rescomp::ReadTextFile(script);
+    ASSERT_TRUE(text) << text.message();
+    const auto compiled = rescomp::CompileResourceScript(*text, script, RESOURCE_SOURCE_DIR);
+    ASSERT_TRUE(compiled) << compiled.message();
+    const std::vector<std::string>& deps = compiled->dependencies;
     ASSERT_EQ(deps.size(), 1u);
     EXPECT_NE(deps[0].find("pinbus.odl"), std::string::npos);
+    std::vector<ResourceEntry> carried;
+    std::string error;
     ASSERT_TRUE(ReadModuleResources(TEST_MODULE_PATH, &carried, &error)) << error;
-    EXPECT_EQ(SerializeResourceTable(compiled), SerializeResourceTable(carried));
+    EXPECT_EQ(SerializeResourceTable(compiled->entries), SerializeResourceTable(carried));
 }
 
 TEST(ResourceScript, CompilesEveryKind) {
@@ -260,11 +261,10 @@ TEST(TypeLibraryDescription, IdentityHeaderNamesEveryIdOnce) {
                             "coclass Thing { [default] dispinterface _DThing; };\n"
                             "[uuid(00000000-0000-0000-0000-0000000000A3), propertypage] "
                             "coclass ThingPage { };\n};";
-    typelib::LibraryData lib;
-    rescomp::ModuleIdentity identity;
-    std::string error;
-    ASSERT_TRUE(rescomp::ParseTypeLibraryDescription(odl, "t.odl", &lib, &error, &identity))
-        << error;
+    const auto description = rescomp::ParseTypeLibraryDescription(odl, "t.odl");
+    ASSERT_TRUE(description) << description.message();
+    const typelib::LibraryData& lib = description->lib;
+    const rescomp::ModuleIdentity& identity = description->identity;
     ASSERT_EQ(lib.types.size(), 2u);  // the page is not described to hosts
     ASSERT_EQ(identity.classes.size(), 2u);
     EXPECT_EQ(identity.classes[1].name, "ThingPage");
