@@ -742,9 +742,8 @@ base::Result<Description> ParseTypeLibraryDescription(const std::string& text,
         Parser parser(Lex(text));
         Description description{parser.Parse(), {}};
         description.identity = parser.Identity();
-        std::string why;
-        if (!typelib::ValidateTypeLibrary(description.lib, &why))
-            return base::Fail(file + ": " + why);
+        if (const auto valid = typelib::ValidateTypeLibrary(description.lib); !valid)
+            return base::Fail(file + ": " + valid.message());
         return description;
     } catch (const ParseError& e) {
         return base::Fail(file + ":" + std::to_string(e.line) + ": " + e.what());

@@ -227,10 +227,9 @@ private:
         dependencies.push_back(path);
         auto description = ParseTypeLibraryDescription(*text, path);
         if (!description) throw ScriptError(line, description.message(), true);
-        std::string bytes, error;
-        if (!typelib::SerializeTypeLibrary(description->lib, &bytes, &error))
-            throw ScriptError(line, path + ": " + error, true);
-        Add(ResourceType::TypeLib, id, std::move(bytes), line);
+        auto bytes = typelib::SerializeTypeLibrary(description->lib);
+        if (!bytes) throw ScriptError(line, path + ": " + bytes.message(), true);
+        Add(ResourceType::TypeLib, id, std::move(*bytes), line);
     }
 
     // WIDTH HEIGHT, then HEIGHT rows of WIDTH pixels, then 'end'.

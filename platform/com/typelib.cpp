@@ -516,9 +516,9 @@ bool ReadBareLibrary(const std::string& path, bool* bare, std::string* bytes, st
 }
 
 HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeLib** pptlib) {
-    LibraryData data;
-    std::string error;
-    if (!typelib::ParseTypeLibrary(bytes, &data, &error)) {
+    auto parsed = typelib::ParseTypeLibrary(bytes);
+    if (!parsed) {
+        const std::string& error = parsed.message();
         const bool otherVersion =
             bytes.size() >= typelib::kTypeLibMagicSize + 2 &&
             bytes.compare(0, typelib::kTypeLibMagicSize, typelib::kTypeLibMagic) == 0 &&
@@ -526,7 +526,7 @@ HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeL
         return Fail(otherVersion ? TYPE_E_UNSUPFORMAT : TYPE_E_INVDATAREAD,
                     where.empty() ? error : where + ": " + error);
     }
-    *pptlib = new TypeLibImpl(std::move(data));
+    *pptlib = new TypeLibImpl(std::move(*parsed));
     return S_OK;
 }
 
