@@ -12,10 +12,10 @@
 #include "platform/base/result.h"
 #include "platform/com/com_holders.h"
 #include "platform/com/combase.h"
+#include "platform/com/module_resources.h"
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/registry.h"
-#include "platform/com/resources.h"
 #include "platform/com/typelib.h"
 #include "platform/com/variant_format.h"
 #include "platform/ctl/embedding.h"
@@ -483,9 +483,9 @@ private:
 
     Outcome Resources(const std::string& path) {
         if (path.empty()) return Refuse("resources needs a PATH");
-        std::vector<ResourceEntry> entries;
-        std::string error;
-        if (!ReadModuleResources(path, &entries, &error)) return Refuse(error);
+        const auto read = ReadModuleResources(path);
+        if (!read) return Refuse(read.message());
+        const std::vector<ResourceEntry>& entries = *read;
         std::string out;
         char buf[96];
         const std::string* version = nullptr;

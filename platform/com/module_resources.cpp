@@ -1,13 +1,13 @@
 // Module file lookup: finds the resource section of a module's ELF64 file, read as data without
 // loading the module, and parses the resource table it holds.
+#include "platform/com/module_resources.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-
-#include "platform/com/resources.h"
 
 namespace {
 
@@ -193,59 +193,42 @@ bool FindResourceSection(Source& src, std::string* section, std::string* error) 
     return src.Read(res.offset, static_cast<std::size_t>(res.size), section, error);
 }
 
-bool ReadFromSource(Source& src, std::vector<ResourceEntry>* out, std::string* error) {
-    std::string section;
-    if (!FindResourceSection(src, &section, error)) return false;
-    return ParseResourceTable(section, out, error);
+base::Result<std::vector<ResourceEntry>> ReadFromSource(Source& src) {
+    std::string section, error;
+    if (!FindResourceSection(src, &section, &error)) return base::Fail(std::move(error));
+    return ParseResourceTable(section);
 }
 
 }  // namespace
 
-bool ReadResourcesFromImage(std::string_view image, std::vector<ResourceEntry>* out,
-                            std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
+base::Result<std::vector<ResourceEntry>> ReadResourcesFromImage(std::string_view image) {
     MemorySource src(image);
-    return ReadFromSource(src, out, error);
+    return ReadFromSource(src);
 }
 
-bool ReadModuleResources(const std::string& path, std::vector<ResourceEntry>* out,
-                         std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
+base::Result<std::vector<ResourceEntry>> ReadModuleResources(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (fd < 0) return base::Fail(path + ": " + std::strerror(errno), errno);
     struct stat st;
-    bool ok = false;
-    std::string reason;
+    base::Result<std::vector<ResourceEntry>> read = base::Fail("");
     if (::fstat(fd, &st) != 0) {
-        reason = std::strerror(errno);
+        read = base::Fail(std::strerror(errno), errno);
     } else if (!S_ISREG(st.st_mode)) {
-        reason = "not a regular file";
+        read = base::Fail("not a regular file");
     } else {
         FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
-        ok = ReadFromSource(src, out, &reason);
+        read = ReadFromSource(src);
     }
     ::close(fd);
-    if (!ok) *error = path + ": " + reason;
-    return ok;
+    if (!read) return base::Fail(path + ": " + read.message(), read.error().code);
+    return read;
 }
 
-bool FindModuleResource(const std::string& path, ResourceType type, std::uint16_t id,
-                        std::string* bytes, std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
-    std::vector<ResourceEntry> entries;
-    if (!ReadModuleResources(path, &entries, error)) return false;
-    for (ResourceEntry& e : entries) {
-        if (e.type == type && e.id == id) {
-            if (bytes) *bytes = std::move(e.bytes);
-            return true;
-        }
-    }
-    *error = path + ": no resource " + ResourceTypeName(type) + " " + std::to_string(id);
-    return false;
+base::Result<std::string> FindModuleResource(const std::string& path, ResourceType type,
+                                             std::uint16_t id) {
+    auto entries = ReadModuleResources(path);
+    if (!entries) return entries.error();
+    for (ResourceEntry& e : *entries)
+        if (e.type == type && e.id == id) return std::move(e.bytes);
+    return base::Fail(path + ": no resource " + ResourceTypeName(type) + " " + std::to_string(id));
 }

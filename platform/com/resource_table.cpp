@@ -37,19 +37,14 @@ std::string SerializeResourceTable(const std::vector<ResourceEntry>& entries) {
     return std::move(w.str());
 }
 
-bool ParseResourceTable(std::string_view table, std::vector<ResourceEntry>* out,
-                        std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
+base::Result<std::vector<ResourceEntry>> ParseResourceTable(std::string_view table) {
     lebytes::Reader r(table);
     if (r.Bytes(kMagicSize) != std::string_view(kTableMagic, kMagicSize)) {
-        *error = "bad resource table signature";
-        return false;
+        return base::Fail("bad resource table signature");
     }
     std::uint32_t count = r.U32();
     if (!r.ok() || !r.CanHold(count, kEntrySize)) {
-        *error = "resource table truncated";
-        return false;
+        return base::Fail("resource table truncated");
     }
     std::vector<ResourceEntry> entries;
     entries.reserve(count);
@@ -62,27 +57,22 @@ bool ParseResourceTable(std::string_view table, std::vector<ResourceEntry>* out,
         std::uint32_t offset = r.U32();
         std::uint32_t size = r.U32();
         if (!r.ok()) {
-            *error = "resource table truncated";
-            return false;
+            return base::Fail("resource table truncated");
         }
         if (reserved != 0) {
-            *error = "bad resource entry " + std::to_string(i);
-            return false;
+            return base::Fail("bad resource entry " + std::to_string(i));
         }
         if (!RangeInside(offset, size, table.size())) {
-            *error = "resource " + std::to_string(i) + " lies outside the table";
-            return false;
+            return base::Fail("resource " + std::to_string(i) + " lies outside the table");
         }
         if (!seen.insert({type, id, language}).second) {
-            *error = "resource " + ResourceTypeName(static_cast<ResourceType>(type)) + " " +
-                     std::to_string(id) + " appears twice";
-            return false;
+            return base::Fail("resource " + ResourceTypeName(static_cast<ResourceType>(type)) +
+                              " " + std::to_string(id) + " appears twice");
         }
         entries.push_back({static_cast<ResourceType>(type), id, language,
                            std::string(table.substr(offset, size))});
     }
-    *out = std::move(entries);
-    return true;
+    return entries;
 }
 
 std::string ResourceTypeName(ResourceType type) {

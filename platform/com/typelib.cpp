@@ -11,7 +11,7 @@
 #include <deque>
 #include <memory>
 
-#include "platform/com/resources.h"
+#include "platform/com/module_resources.h"
 #include "platform/com/typelib_format.h"
 #include "platform/com/typelib_internal.h"
 
@@ -552,7 +552,10 @@ HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
     bool bare = false;
     std::string bytes, error;
     if (!ReadBareLibrary(path, &bare, &bytes, &error)) return Fail(TYPE_E_CANTLOADLIBRARY, error);
-    if (!bare && !FindModuleResource(path, ResourceType::TypeLib, 1, &bytes, &error))
-        return Fail(TYPE_E_CANTLOADLIBRARY, error);
+    if (!bare) {
+        auto found = FindModuleResource(path, ResourceType::TypeLib, 1);
+        if (!found) return Fail(TYPE_E_CANTLOADLIBRARY, found.message());
+        bytes = std::move(*found);
+    }
     return LoadFromBytes(bytes, path, pptlib);
 }

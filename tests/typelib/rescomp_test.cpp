@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/typelib/resource_results.h"
 #include "tests/typelib/test_util.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "platform/com/resources.h"
 #include "platform/com/typelib_format.h"
+#include "tests/typelib/resource_results.h"
 #include "tests/typelib/test_util.h"
 
 namespace {
