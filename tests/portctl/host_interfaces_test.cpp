@@ -178,7 +178,7 @@ TEST_F(HostInterfacesTest, ClassInformationFromTheRegisteredTypeLibrary) {
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ(attr->typekind, TKIND_COCLASS);
-    EXPECT_EQ(attr->guid, CLSID_PinbusCtrl);
+    EXPECT_EQ(attr->guid, CLSID_Pinbus);
     EXPECT_EQ(attr->cImplTypes, 2);
     info->ReleaseTypeAttr(attr);
     BSTR name = nullptr;
@@ -274,7 +274,7 @@ TEST_F(HostInterfacesTest, SaveWritesEveryPropertyInExchangeOrder) {
     EXPECT_EQ(GetI4(d.Get(), kAddress), 0x278);
     CLSID clsid{};
     ASSERT_EQ(Bag(d)->GetClassID(&clsid), S_OK);
-    EXPECT_EQ(clsid, CLSID_PinbusCtrl);
+    EXPECT_EQ(clsid, CLSID_Pinbus);
     EXPECT_EQ(Bag(d)->Save(nullptr, TRUE, TRUE), E_POINTER);
     EXPECT_EQ(Bag(d)->Load(nullptr, nullptr), E_POINTER);
 }
