@@ -35,10 +35,25 @@ bool CreatePortObjects(PortObjects* out, const std::string& ocx_path, std::strin
 // The path of PINBUS.OCX beside the running program, or "" when there is none.
 std::string PinbusBesideExecutable();
 
+// PINBUS.OCX as the start-up hint names it: beside the program (the build tree), else in
+// `private_dir` relative to the program's folder (the installed private library folder); ""
+// when neither has it.
+std::string FindPinbus(const std::string& private_dir);
+
 // Whether the Qt front end can reach a display: QT_QPA_PLATFORM names a platform that needs none
 // (offscreen, vnc, eglfs, ...), or the X11/Wayland platform it names (or Qt's default when
 // unset) finds DISPLAY/WAYLAND_DISPLAY set.
 using EnvLookup = std::function<const char*(const char*)>;
 bool DisplayAvailable(const EnvLookup& getenv);
+
+// What the window front end needs to know of the display, read once from QT_QPA_PLATFORM,
+// DISPLAY and WAYLAND_DISPLAY.
+struct DisplayPlan {
+    bool available = false;       // DisplayAvailable
+    bool check_x_server = false;  // the X11 platform is the one Qt will load: reach it first
+    bool boxes_visible = true;    // false on the offscreen and minimal platforms
+    std::string display;          // DISPLAY
+};
+DisplayPlan PlanDisplay(const EnvLookup& getenv);
 
 }  // namespace panel

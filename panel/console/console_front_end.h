@@ -9,6 +9,10 @@
 
 struct IDispatch;
 
+namespace portio {
+class BoardOperator;
+}
+
 namespace panel::console {
 
 struct Command {
@@ -37,6 +41,9 @@ struct ConsoleOptions {
     // Where event lines go (without newline); portio::WriteStdoutLine when empty, so that they
     // keep their order with the port trace on standard output.
     std::function<void(const std::string&)> write_line;
+    // The board's operator side for `switches` and `follow`, and whose switches follow the
+    // prompts; null when the port backend has none.
+    portio::BoardOperator* board = nullptr;
 };
 
 // Runs the panel on the two port objects: the window's load (port set-up and the start-up

@@ -1,4 +1,5 @@
-// The backends of the port I/O service, and the system calls they use, replaceable for tests.
+// The hardware backends of the port I/O service, and the system calls they use, replaceable for
+// tests. The simulated board's backend is in sim/sim_backend.h.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,6 @@
 #include "platform/portio/portio.h"
 
 namespace portio {
-
-// The simulated board at base 0x378. A word cycle reaches the board as two byte cycles, the low
-// byte at the port and the high byte at the port + 1, as the ISA bus splits it.
-PORTIO_EXPORT std::unique_ptr<Backend> OpenSim();
 
 // x86 port instructions. Permission is requested at open for exactly the ports the board uses
 // (0x378-0x37a and 0x77a); an access that is not wholly inside them runs no instruction: it is

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/portio/backends.h"
+#include "platform/portio/sim/sim_backend.h"
 
 namespace portio {
 
@@ -198,9 +199,9 @@ void Out16(std::uint16_t port, std::uint16_t value) {
     Trace("out16", port, value, 4);
 }
 
-sim::Board* SimulatedBoard() {
+BoardOperator* Operator() {
     if (!Initialize(nullptr)) return nullptr;
-    return g_backend.load(std::memory_order_acquire)->Board();
+    return g_backend.load(std::memory_order_acquire)->Operator();
 }
 
 void InstallBackendForTesting(std::unique_ptr<Backend> backend, const std::string& trace) {

@@ -15,11 +15,9 @@
 
 #define PORTIO_EXPORT __attribute__((visibility("default")))
 
-namespace sim {
-class Board;
-}
-
 namespace portio {
+
+class BoardOperator;
 
 class Backend {
 public:
@@ -28,8 +26,8 @@ public:
     virtual std::uint16_t In16(std::uint16_t port) = 0;
     virtual void Out8(std::uint16_t port, std::uint8_t value) = 0;
     virtual void Out16(std::uint16_t port, std::uint16_t value) = 0;
-    // The simulated board behind this backend, if any.
-    virtual sim::Board* Board() { return nullptr; }
+    // The operator's side of the board behind this backend (switches, window), if it has one.
+    virtual BoardOperator* Operator() { return nullptr; }
 };
 
 // Chooses and opens the backend from the environment, once. Returns false with a message that
@@ -44,9 +42,9 @@ PORTIO_EXPORT std::uint16_t In16(std::uint16_t port);
 PORTIO_EXPORT void Out8(std::uint16_t port, std::uint8_t value);
 PORTIO_EXPORT void Out16(std::uint16_t port, std::uint16_t value);
 
-// The simulated board when the sim backend is in use, else null. Opens the service if it is not
-// open yet (without exiting when that fails).
-PORTIO_EXPORT sim::Board* SimulatedBoard();
+// The operator's side of the board when the backend has one (the simulated board), else null.
+// Opens the service if it is not open yet (without exiting when that fails).
+PORTIO_EXPORT BoardOperator* Operator();
 
 // For tests and tools: replace the backend (and the trace target: "" none, "-" stdout, or a path).
 PORTIO_EXPORT void InstallBackendForTesting(std::unique_ptr<Backend> backend,

@@ -81,7 +81,7 @@ TEST_F(DirectBackend, RequestsExactlyTheBoardsPortsAndRunsTheInstructions) {
               (std::vector<std::string>{"outb 0x20 0x77a", "outb 0x27 0x37a", "outb 0x26 0x378",
                                         "inb 0x378", "inb 0x379", "inb 0x37a", "inb 0x77a",
                                         "inw 0x378", "outw 0x1234 0x379"}));
-    EXPECT_EQ(backend->Board(), nullptr);
+    EXPECT_EQ(backend->Operator(), nullptr);
 }
 
 TEST_F(DirectBackend, RefusalsAreToldApart) {
