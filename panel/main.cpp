@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -28,6 +29,13 @@ constexpr char kUsage[] =
     "  OLE_REGISTRY (the class registry file where PINBUS.OCX is registered).\n"
     "  Exit status: 0 after the window is closed, 1 for a bad option, 2 when the Pinbus port\n"
     "  objects cannot be created, 3 when the port backend cannot be opened.\n\n";
+
+// A port cycle that cannot be done ends the program: the panel must not go on with a board it
+// cannot reach.
+[[noreturn]] void ExitOnPortFault(const base::Error& fault) {
+    std::fprintf(stderr, "%s\n", fault.message.c_str());
+    std::exit(3);
+}
 
 // Says what stops the start, on standard error and, in the window front end, in a box.
 void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* window, int argc,
@@ -73,9 +81,9 @@ int main(int argc, char** argv) {
 
     // The port objects do every port access; this only makes sure the backend opens, so that a
     // refusal is said plainly before anything else happens. It executes no port cycle.
-    std::string error;
-    if (!portio::Initialize(&error)) {
-        ReportStartFailure(error, window.get(), argc, argv);
+    portio::SetFaultHandler(ExitOnPortFault);
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        ReportStartFailure(opened.message(), window.get(), argc, argv);
         return 3;
     }
     // The board's operator side (its switches and window) when the backend has one.
@@ -92,6 +100,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     int status = 2;
+    std::string error;
     {
         panel::PortObjects objects;
         if (!panel::CreatePortObjects(&objects, panel::FindPinbus(LENSBAY_PINBUS_DIR), &error)) {

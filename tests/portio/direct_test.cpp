@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/portio/backends.h"
+#include "tests/portio/support.h"
 
 namespace {
 
@@ -58,7 +59,11 @@ constexpr portio::DirectSyscalls kFake = {FakeIoperm, FakeInb, FakeInw, FakeOutb
 
 class DirectBackend : public ::testing::Test {
 protected:
-    void SetUp() override { fake = FakeKernel{}; }
+    void SetUp() override {
+        fake = FakeKernel{};
+        portio::SetFaultHandler(portio_test::ExitOnFault);
+    }
+    void TearDown() override { portio::SetFaultHandler(nullptr); }
 };
 
 TEST_F(DirectBackend, RequestsExactlyTheBoardsPortsAndRunsTheInstructions) {

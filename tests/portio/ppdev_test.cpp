@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/portio/backends.h"
+#include "tests/portio/support.h"
 
 namespace {
 
@@ -106,7 +107,11 @@ using Calls = std::vector<std::string>;
 
 class PpdevBackend : public ::testing::Test {
 protected:
-    void SetUp() override { fake = FakeDriver{}; }
+    void SetUp() override {
+        fake = FakeDriver{};
+        portio::SetFaultHandler(portio_test::ExitOnFault);
+    }
+    void TearDown() override { portio::SetFaultHandler(nullptr); }
     std::unique_ptr<portio::Backend> Open(bool exclusive = false) {
         std::string error;
         auto backend = portio::OpenPpdev("/dev/parport0", exclusive, kFake, &error);

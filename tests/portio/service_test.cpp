@@ -11,6 +11,7 @@
 #include "platform/portio/portio.h"
 #include "platform/portio/sim/board.h"
 #include "platform/portio/sim/sim_backend.h"
+#include "tests/portio/support.h"
 
 namespace {
 
@@ -62,8 +63,10 @@ protected:
         ASSERT_NE(mkdtemp(dir), nullptr);
         dir_ = dir;
         portio::ResetForTesting();
+        portio::SetFaultHandler(portio_test::ExitOnFault);
     }
     void TearDown() override {
+        portio::SetFaultHandler(nullptr);
         portio::ResetForTesting();
         for (auto& [name, value] : saved_) {
             if (value.second) {
