@@ -195,7 +195,9 @@ void ReportFault(const std::string& message) {
         handler(base::Error{message});
         return;
     }
-    std::fprintf(stderr, "%s\n", message.c_str());
+    // Without a handler the first fault is said; the lines simply float after that.
+    static std::atomic<bool> reported{false};
+    if (!reported.exchange(true)) std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 std::uint8_t In8(std::uint16_t port) {

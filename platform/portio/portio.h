@@ -40,7 +40,8 @@ PORTIO_EXPORT base::Result<> Initialize();
 // A port cycle that cannot be done: refused by the backend (a port it does not present, a mode
 // it must not set), a failing driver call, or any cycle when the service cannot be opened. The
 // cycle is not run (a read gives 0xFF, as floating lines do) and the fault goes to the handler
-// the program chose, which may end the program; without one it is written to standard error.
+// the program chose, which may end the program; without one the first fault is written to
+// standard error.
 using FaultHandler = void (*)(const base::Error& fault);
 PORTIO_EXPORT void SetFaultHandler(FaultHandler handler);
 // Hands a fault to the handler (for the backends).

@@ -142,6 +142,29 @@ TEST_F(DirectBackendDeathTest, AccessesOutsideTheGrantedPortsRunNoInstruction) {
     EXPECT_EXIT(backend->Out8(0x378, 1), ::testing::ExitedWithCode(99), "");
 }
 
+// A program whose fault handler returns keeps running: the refused cycle runs no instruction and
+// a refused read sees floating lines.
+std::vector<std::string> g_faults;
+void RecordFault(const base::Error& fault) { g_faults.push_back(fault.message); }
+
+TEST_F(DirectBackend, ARefusedCycleWithAReturningHandlerRunsNothingAndFloats) {
+    std::string error;
+    auto backend = portio::OpenDirect(kFake, &error);
+    ASSERT_TRUE(backend) << error;
+    fake.calls.clear();
+    g_faults.clear();
+    portio::SetFaultHandler(RecordFault);
+    fake.instruction_kills = true;  // an instruction would end the test
+    EXPECT_EQ(backend->In8(0x37B), 0xFF);
+    EXPECT_EQ(backend->In16(0x77A), 0xFFFF);
+    backend->Out8(0x80, 1);
+    backend->Out16(0x37A, 1);
+    EXPECT_TRUE(fake.calls.empty());
+    ASSERT_EQ(g_faults.size(), 4u);
+    EXPECT_NE(g_faults[0].find("refusing in8 at port 0x037b"), std::string::npos) << g_faults[0];
+    EXPECT_NE(g_faults[3].find("refusing out16 at port 0x037a-0x037b"), std::string::npos);
+}
+
 TEST(DirectSyscalls, PresentExactlyOnX86) {
 #if defined(__x86_64__) || defined(__i386__)
     EXPECT_NE(portio::RealDirectSyscalls(), nullptr);

@@ -227,6 +227,26 @@ TEST_F(PpdevBackend, EcrAcceptsByteModeOnly) {
     EXPECT_TRUE(fake.calls.empty());  // the ECR never reaches the driver
 }
 
+// With a handler that returns, a failing read floats, and a control write whose lines the driver
+// refused does not go on to turn the data lines around.
+std::vector<std::string> g_faults;
+void RecordFault(const base::Error& fault) { g_faults.push_back(fault.message); }
+
+TEST_F(PpdevBackend, AFailingCycleWithAReturningHandlerFloats) {
+    auto b = Open();
+    g_faults.clear();
+    portio::SetFaultHandler(RecordFault);
+    fake.ioctl_errno[PPRDATA] = EIO;
+    fake.ioctl_errno[PPWCONTROL] = EIO;
+    EXPECT_EQ(b->In8(0x378), 0xFF);
+    fake.calls.clear();
+    b->Out8(0x37A, 0x20);
+    EXPECT_EQ(fake.calls, Calls{"PPWCONTROL 0000"});
+    EXPECT_EQ(b->In16(0x378), 0xFFFF);
+    ASSERT_EQ(g_faults.size(), 3u);
+    EXPECT_EQ(g_faults[0], "PORTIO=ppdev:/dev/parport0: PPRDATA failed: Input/output error");
+}
+
 using PpdevBackendDeathTest = PpdevBackend;
 
 TEST_F(PpdevBackendDeathTest, RefusedAccessesExitWithStatus3) {
