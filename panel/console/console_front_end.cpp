@@ -124,12 +124,12 @@ int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOpti
 
     std::string line;
     while (std::getline(*options.in, line)) {
-        Command cmd;
-        std::string error;
-        if (!ParseCommand(line, &cmd, &error)) {
-            write("error\t" + EscapeField(error));
+        const base::Result<Command> parsed = ParseCommand(line);
+        if (!parsed) {
+            write("error\t" + EscapeField(parsed.message()));
             continue;
         }
+        const Command& cmd = *parsed;
         switch (cmd.kind) {
             case Command::kNone:
                 break;

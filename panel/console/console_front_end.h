@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/result.h"
+
 struct IDispatch;
 
 namespace portio {
@@ -25,8 +27,8 @@ struct Command {
 };
 
 // Parses one input line (its newline removed; one trailing CR is dropped too). Blank lines and
-// lines starting with '#' give kNone. False with a message for a line that is not understood.
-bool ParseCommand(std::string_view line, Command* out, std::string* error);
+// lines starting with '#' give kNone. An error with a message for a line that is not understood.
+base::Result<Command> ParseCommand(std::string_view line);
 
 // An event field with backslash, tab, newline and CR written as \\, \t, \n and \r, so that every
 // event stays one line of tab-separated fields.
