@@ -120,21 +120,23 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     }
 
     // A file error ends the capture here: no 0x27, the cursor back, the monitor not reopened.
-    auto file_failed = [&](const FileResult& r, const char* cannot_open, const char* what) {
-        if (r.step == FileResult::kWrite) {
+    auto file_failed = [&](const base::Result<>& r, const char* cannot_open, const char* what,
+                           bool opening_is_writing = false) {
+        const long step = r.error().code;
+        if (step == kFileWrite || (opening_is_writing && step == kFileOpen)) {
             ui.MessageBox(kLensbayTitle,
-                          std::string("Can't write ") + what + ": " + r.ErrorText() + ".");
+                          std::string("Can't write ") + what + ": " + r.message() + ".");
         } else {
             ui.MessageBox(kLensbayTitle, cannot_open);
         }
         return false;
     };
-    FileResult r = WriteWholeFile(kRawFile, raw.data(), raw.size());
+    base::Result<> r = WriteWholeFile(kRawFile, raw.data(), raw.size());
     if (!r.ok()) return file_failed(r, "Can't create the .raw file.", "the .raw file");
 
     std::size_t got = 0;
     r = ReadFileStart(kTemplateFile, bitmap.data(), bitmap.size(), &got);
-    if (!r.ok() && r.step != FileResult::kMissing) {
+    if (!r.ok() && r.error().code != kFileMissing) {
         return file_failed(r, "Can't create the header file.", "the header file");
     }
     if (got < kBitmapHeaderSize) {
@@ -150,10 +152,8 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     // The bitmap's width and height, through a second opening as the header template leaves them.
     r = WriteFields(kBitmapFile, {{kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth)},
                                   {kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight)}});
-    if (!r.ok()) {
-        if (r.step == FileResult::kOpen) r.step = FileResult::kWrite;
-        return file_failed(r, "Can't create the bmp file.", "the bmp file");
-    }
+    // The file was just written: failing to open it again is failing to write it.
+    if (!r.ok()) return file_failed(r, "Can't create the bmp file.", "the bmp file", true);
     std::vector<std::uint8_t>().swap(raw);
     std::vector<std::uint8_t>().swap(bitmap);
 

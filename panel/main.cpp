@@ -100,20 +100,21 @@ int main(int argc, char** argv) {
         return 2;
     }
     int status = 2;
-    std::string error;
     {
-        panel::PortObjects objects;
-        if (!panel::CreatePortObjects(&objects, panel::FindPinbus(LENSBAY_PINBUS_DIR), &error)) {
-            ReportStartFailure(error, window.get(), argc, argv);
+        base::Result<panel::PortObjects> created =
+            panel::CreatePortObjects(panel::FindPinbus(LENSBAY_PINBUS_DIR));
+        const panel::PortObjects* objects = created ? &*created : nullptr;
+        if (!objects) {
+            ReportStartFailure(created.message(), window.get(), argc, argv);
         } else if (window) {
-            status = window->Run(argc, argv, objects.pinbus1.Get(), objects.pinbus2.Get(), board);
+            status = window->Run(argc, argv, objects->pinbus1.Get(), objects->pinbus2.Get(), board);
         } else {
             panel::console::ConsoleOptions options;
             options.in = &std::cin;
             options.interactive = ::isatty(STDIN_FILENO) == 1;
             options.board = board;
-            status = panel::console::RunConsoleFrontEnd(objects.pinbus1.Get(),
-                                                        objects.pinbus2.Get(), options);
+            status = panel::console::RunConsoleFrontEnd(objects->pinbus1.Get(),
+                                                        objects->pinbus2.Get(), options);
         }
     }
     CoUninitialize();

@@ -62,7 +62,7 @@ HRESULT CreateOne(ComPtr<IDispatch>* out, std::string* what) {
 
 }  // namespace
 
-bool CreatePortObjects(PortObjects* out, const std::string& ocx_path, std::string* message) {
+base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
     PortObjects objects;
     ComPtr<IDispatch>* slots[] = {std::addressof(objects.pinbus1), std::addressof(objects.pinbus2)};
     const char* names[] = {"Pinbus1", "Pinbus2"};
@@ -71,23 +71,23 @@ bool CreatePortObjects(PortObjects* out, const std::string& ocx_path, std::strin
         const HRESULT hr = CreateOne(slots[i], &what);
         if (SUCCEEDED(hr)) continue;
         std::string detail = CoLastErrorText();
+        std::string message;
         if (what == "create") {
-            *message = "cannot create the port object " + std::string(names[i]) +
-                       ": the Pinbus control " + GuidToString(CLSID_PinbusCtrl) +
-                       (hr == REGDB_E_CLASSNOTREG ? " is not registered"
-                                                  : " is registered but will not load") +
-                       " (" + HresultToString(hr) + ")";
-            if (!detail.empty()) *message += ": " + detail;
-            *message += "\nregister it with: regsvr " +
-                        (ocx_path.empty() ? std::string("/path/to/PINBUS.OCX") : ocx_path);
+            message = "cannot create the port object " + std::string(names[i]) +
+                      ": the Pinbus control " + GuidToString(CLSID_PinbusCtrl) +
+                      (hr == REGDB_E_CLASSNOTREG ? " is not registered"
+                                                 : " is registered but will not load") +
+                      " (" + HresultToString(hr) + ")";
+            if (!detail.empty()) message += ": " + detail;
+            message += "\nregister it with: regsvr " +
+                       (ocx_path.empty() ? std::string("/path/to/PINBUS.OCX") : ocx_path);
         } else {
-            *message = "the port object " + std::string(names[i]) +
-                       " would not load its stored properties (" + HresultToString(hr) + ")";
+            message = "the port object " + std::string(names[i]) +
+                      " would not load its stored properties (" + HresultToString(hr) + ")";
         }
-        return false;
+        return base::Fail(std::move(message));
     }
-    *out = std::move(objects);
-    return true;
+    return objects;
 }
 
 std::string PinbusBesideExecutable() {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/base/result.h"
 #include "platform/com/oleauto.h"
 
 namespace panel {
@@ -27,10 +28,10 @@ struct PortObjects {
 };
 
 // Creates Pinbus1 and Pinbus2 with CoCreateInstance and loads each with
-// IPersistStreamInit::Load from the stored stream. False with a message that says what failed
+// IPersistStreamInit::Load from the stored stream. An error with a message that says what failed
 // (the HRESULT and the loader's own text) and, when the class could not be created, how to
 // register it: "register it with: regsvr PATH" with `ocx_path` (or a placeholder when empty).
-bool CreatePortObjects(PortObjects* out, const std::string& ocx_path, std::string* message);
+base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path);
 
 // The path of PINBUS.OCX beside the running program, or "" when there is none.
 std::string PinbusBesideExecutable();
