@@ -18,6 +18,7 @@
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
 #include "platform/com/variant_format.h"
+#include "platform/com/version_info.h"
 #include "platform/ctl/embedding.h"
 
 #ifndef LENSBAY_VERSION
