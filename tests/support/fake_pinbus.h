@@ -27,6 +27,7 @@ public:
     // On the heap, owned by its references (starts with one, deleted by the last Release):
     // records each Invoke in *calls; the Invoke whose index in *calls equals *fail_at fails.
     static FakePinbus* New(std::string name, std::vector<Invocation>* calls, long* fail_at);
+    virtual ~FakePinbus() = default;
 
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
     STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
@@ -43,8 +44,6 @@ public:
 private:
     FakePinbus(std::string name, std::vector<Invocation>* calls, long* fail_at)
         : name_(std::move(name)), calls_(calls), fail_at_(fail_at), refs_(1), owned_(true) {}
-    virtual ~FakePinbus() = default;
-
     std::string name_;
     std::vector<Invocation>* calls_ = nullptr;
     long* fail_at_ = nullptr;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/com/dialog_template.h"
+#include "platform/com/version_info.h"
 #include "tests/platform/com/resource_results.h"
 #include "tests/platform/com/resource_test_util.h"
 
