@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/com/reg_file.h"
+#include "tests/platform/com/reg_file_support.h"
 #include "tests/support/temp_registry.h"
 
 using test_support::TempRegistry;

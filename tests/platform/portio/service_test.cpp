@@ -10,7 +10,9 @@
 
 #include "platform/portio/backends.h"
 #include "platform/portio/portio.h"
-#include "sim/board.h"
+#include "platform/portio/sim/board.h"
+#include "platform/portio/sim/sim_backend.h"
+#include "tests/platform/portio/support.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -63,8 +65,10 @@ protected:
         ASSERT_FALSE(temp_->path().empty());
         dir_ = temp_->path();
         portio::ResetForTesting();
+        portio::SetFaultHandler(portio_test::ExitOnFault);
     }
     void TearDown() override {
+        portio::SetFaultHandler(nullptr);
         portio::ResetForTesting();
         for (auto& [name, value] : saved_) {
             if (value.second) {

@@ -1,11 +1,11 @@
-#include "sim/board.h"
+#include "platform/portio/sim/board.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "sim/scene.h"
-#include "tests/sim/panel_sequences.h"
+#include "platform/portio/sim/scene.h"
+#include "tests/platform/portio/sim/panel_sequences.h"
 
 namespace {
 

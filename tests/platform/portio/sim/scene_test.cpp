@@ -1,4 +1,4 @@
-#include "sim/scene.h"
+#include "platform/portio/sim/scene.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "tests/sim/panel_sequences.h"
+#include "tests/platform/portio/sim/panel_sequences.h"
 
 namespace {
 
