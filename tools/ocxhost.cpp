@@ -626,8 +626,8 @@ int main(int argc, char** argv) {
         std::exit(3);
     });
     // Every object comes from the class registry: a broken one ends the session before it starts.
-    if (const std::string problem = RegistryProblem(); !problem.empty()) {
-        std::cerr << "ocxhost: " << problem << '\n';
+    if (const base::Result<> registry = CheckClassRegistry(); !registry) {
+        std::cerr << "ocxhost: " << registry.message() << '\n';
         return 1;
     }
     if (const HRESULT hr = CoInitialize(nullptr); FAILED(hr)) {

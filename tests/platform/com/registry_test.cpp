@@ -482,4 +482,19 @@ TEST_F(Registry, DamagedFileFailsEveryCallAndIsNeverRewritten) {
     RegCloseKey(key);
 }
 
+// The start-up check of the programs: a missing file is an empty registry; a damaged one is said
+// with its place and the way out, and the check passes again once the file is repaired.
+TEST_F(Registry, StartUpCheckNamesADamagedFileAndTheWayOut) {
+    EXPECT_TRUE(CheckClassRegistry().ok());
+    temp_.Replace("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\L]\ngarbage here\n");
+    const base::Result<> damaged = CheckClassRegistry();
+    ASSERT_FALSE(damaged.ok());
+    EXPECT_EQ(damaged.message(),
+              "cannot read the class registry " + temp_.path() + ": " + temp_.path() +
+                  ":4: expected a key or a value\n" +
+                  "repair or remove that file, or set OLE_REGISTRY to another one");
+    temp_.Replace("REGEDIT4\n");
+    EXPECT_TRUE(CheckClassRegistry().ok());
+}
+
 }  // namespace
