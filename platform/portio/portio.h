@@ -30,6 +30,9 @@ public:
     virtual void Out16(std::uint16_t port, std::uint16_t value) = 0;
     // The simulated board behind this backend, if any.
     virtual sim::Board* Board() { return nullptr; }
+    // True when the backend writes the trace lines itself (TraceDeviceCycle), one for each cycle
+    // it causes on the port, instead of the service tracing each call.
+    virtual bool TracesOwnCycles() const { return false; }
 };
 
 // Chooses and opens the backend from the environment, once. Returns false with a message that
