@@ -152,8 +152,8 @@ int main(int argc, char** argv) {
         }
         ok = false;
         if (matched == 0) {
-            std::cout << name << ": the device never saw the first traced cycle "
-                      << Text(trace[0]) << "\n";
+            std::cout << name << ": the device never saw the first traced cycle " << Text(trace[0])
+                      << "\n";
             continue;
         }
         std::cout << name << ": the device saw the first " << matched << " of " << trace.size()
