@@ -24,8 +24,8 @@ int AfxDoModalDialog(HINSTANCE instance, std::uint16_t id) {
 
 bool AfxRunPropertyFrame(const std::string& objectName,
                          const std::vector<ui::PropertyPageView>& pages,
-                         const std::function<void()>& onApply) {
-    return ui::RunPropertyFrame(objectName, pages, onApply);
+                         const std::function<void()>& onApply, bool* shown) {
+    return ui::RunPropertyFrame(objectName, pages, onApply, shown);
 }
 
 bool AfxHaveDialogs() { return true; }
@@ -35,7 +35,8 @@ bool AfxHaveDialogs() { return true; }
 int AfxDoModalDialog(HINSTANCE, std::uint16_t) { return -1; }
 
 bool AfxRunPropertyFrame(const std::string&, const std::vector<ui::PropertyPageView>&,
-                         const std::function<void()>&) {
+                         const std::function<void()>&, bool* shown) {
+    if (shown != nullptr) *shown = false;
     return false;
 }
 
