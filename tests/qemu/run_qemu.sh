@@ -109,7 +109,7 @@ if [ ! -s "$kernel_dir/initrd.gz" ] || [ "$(cat "$kernel_dir/init" 2>/dev/null)"
     ko="$(find "$kernel_dir.new/pkg/lib/modules" -name "$m.ko*" | head -1)"
     [ -n "$ko" ] || { echo "FAIL: $deb has no module $m"; exit 1; }
     case "$ko" in
-      *.ko.xz) xz -dc "$ko" >"$kernel_dir.new/root/lib/modules/$m.ko" || exit 1 ;;
+      *.ko.xz) "$busybox" xzcat "$ko" >"$kernel_dir.new/root/lib/modules/$m.ko" || exit 1 ;;
       *.ko.zst) zstd -qdc "$ko" >"$kernel_dir.new/root/lib/modules/$m.ko" || exit 1 ;;
       *) cp "$ko" "$kernel_dir.new/root/lib/modules/$m.ko" || exit 1 ;;
     esac
