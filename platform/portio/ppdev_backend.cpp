@@ -47,23 +47,24 @@ public:
         unsigned char value = 0;
         switch (port) {
             case kData:
-                Ioctl(PPRDATA, &value, "PPRDATA");
+                if (!Ioctl(PPRDATA, &value, "PPRDATA")) return 0xFF;
                 TraceDeviceCycle("in8", kData, value);
                 return value;
             case kStatus:
-                Ioctl(PPRSTATUS, &value, "PPRSTATUS");
+                if (!Ioctl(PPRSTATUS, &value, "PPRSTATUS")) return 0xFF;
                 TraceDeviceCycle("in8", kStatus, value);
                 return value;
             case kControl:
                 // The driver returns only the four control lines; the direction and interrupt
                 // bits read back as last written and the unused top bits as 1.
-                Ioctl(PPRCONTROL, &value, "PPRCONTROL");
+                if (!Ioctl(PPRCONTROL, &value, "PPRCONTROL")) return 0xFF;
                 return static_cast<std::uint8_t>((value & kControlLines) |
                                                  (control_ & (kIrqEnable | kDirection)) | 0xC0);
             case kEcr:
                 return ecr_;
             default:
                 Refuse("in8", port);
+                return 0xFF;
         }
     }
 
@@ -71,8 +72,7 @@ public:
         switch (port) {
             case kData: {
                 unsigned char byte = value;
-                Ioctl(PPWDATA, &byte, "PPWDATA");
-                TraceDeviceCycle("out8", kData, value);
+                if (Ioctl(PPWDATA, &byte, "PPWDATA")) TraceDeviceCycle("out8", kData, value);
                 return;
             }
             case kStatus:
@@ -82,19 +82,24 @@ public:
                 return;
             case kEcr:
                 if ((value & 0xE0) != kEcrByteMode) {
-                    Fatal(Prefix() + "refusing to write " + Hex(value, 2) +
-                          " to the ECR (0x077a): mode " + ModeBits(value) +
-                          " would change the port's mode under the driver; only byte mode "
-                          "(bits 7..5 = 001, e.g. 0x20) is allowed");
+                    return ReportFault(
+                        Prefix() + "refusing to write " + Hex(value, 2) +
+                        " to the ECR (0x077a): mode " + ModeBits(value) +
+                        " would change the port's mode under the driver; only byte mode "
+                        "(bits 7..5 = 001, e.g. 0x20) is allowed");
                 }
                 ecr_ = value;
                 return;
             default:
                 Refuse("out8", port);
+                return;
         }
     }
 
-    std::uint16_t In16(std::uint16_t port) override { RefuseWord("in16", port); }
+    std::uint16_t In16(std::uint16_t port) override {
+        RefuseWord("in16", port);
+        return 0xFFFF;
+    }
     void Out16(std::uint16_t port, std::uint16_t) override { RefuseWord("out16", port); }
 
 private:
@@ -104,48 +109,50 @@ private:
         const std::uint8_t lines = value & kControlLines;
         const bool reverse = (value & kDirection) != 0;
         if (direction_known_ && reverse == reverse_) {
-            SetLines(lines);
+            if (!SetLines(lines)) return;
         } else if (reverse) {
             // Data lines are released first and driven last: the step between the two cycles never
             // drives them, so no strobe there can latch a byte in a state the program never set.
-            if (!direction_known_) ReadLines();
-            SetDirection(true);
-            SetLines(lines);
+            if (!direction_known_ && !ReadLines()) return;
+            if (!SetDirection(true) || !SetLines(lines)) return;
         } else {
-            SetLines(lines);
-            SetDirection(false);
+            if (!SetLines(lines) || !SetDirection(false)) return;
         }
         control_ = value;
     }
 
-    void SetLines(std::uint8_t lines) {
+    bool SetLines(std::uint8_t lines) {
         unsigned char arg = lines;
-        Ioctl(PPWCONTROL, &arg, "PPWCONTROL");
+        if (!Ioctl(PPWCONTROL, &arg, "PPWCONTROL")) return false;
         lines_ = lines;
         TraceDeviceCycle("out8", kControl, static_cast<std::uint8_t>(lines_ | Direction()));
+        return true;
     }
 
-    void SetDirection(bool reverse) {
+    bool SetDirection(bool reverse) {
         int arg = reverse ? 1 : 0;
-        Ioctl(PPDATADIR, &arg, "PPDATADIR");
+        if (!Ioctl(PPDATADIR, &arg, "PPDATADIR")) return false;
         reverse_ = reverse;
         direction_known_ = true;
         TraceDeviceCycle("out8", kControl, static_cast<std::uint8_t>(lines_ | Direction()));
+        return true;
     }
 
     // The lines as the driver left them when it was claimed (a read makes no cycle).
-    void ReadLines() {
+    bool ReadLines() {
         unsigned char value = 0;
-        Ioctl(PPRCONTROL, &value, "PPRCONTROL");
+        if (!Ioctl(PPRCONTROL, &value, "PPRCONTROL")) return false;
         lines_ = value & kControlLines;
+        return true;
     }
 
     std::uint8_t Direction() const { return reverse_ ? kDirection : 0; }
 
-    void Ioctl(unsigned long request, void* arg, const char* name) {
-        if (sys_.ioctl(fd_, request, arg) != 0) {
-            Fatal(Prefix() + name + " failed: " + std::strerror(errno));
-        }
+    // False, with the fault reported, when the driver refuses the call.
+    bool Ioctl(unsigned long request, void* arg, const char* name) {
+        if (sys_.ioctl(fd_, request, arg) == 0) return true;
+        ReportFault(Prefix() + name + " failed: " + std::strerror(errno));
+        return false;
     }
 
     std::string Prefix() const { return "PORTIO=ppdev:" + device_ + ": "; }
@@ -156,14 +163,14 @@ private:
         return bits;
     }
 
-    [[noreturn, gnu::cold]] void Refuse(const char* op, std::uint16_t port) const {
-        Fatal(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
-              ": the port presents only 0x0378 (data), 0x0379 (status), 0x037a (control) and "
-              "0x077a (ECR)");
+    [[gnu::cold]] void Refuse(const char* op, std::uint16_t port) const {
+        ReportFault(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
+                    ": the port presents only 0x0378 (data), 0x0379 (status), 0x037a (control) and "
+                    "0x077a (ECR)");
     }
-    [[noreturn, gnu::cold]] void RefuseWord(const char* op, std::uint16_t port) const {
-        Fatal(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
-              ": the parallel-port driver has no 16-bit cycle");
+    [[gnu::cold]] void RefuseWord(const char* op, std::uint16_t port) const {
+        ReportFault(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
+                    ": the parallel-port driver has no 16-bit cycle");
     }
 
     std::string device_;
@@ -185,19 +192,17 @@ constexpr PpdevSyscalls kRealPpdev = {RealOpen, RealIoctl, RealClose};
 
 const PpdevSyscalls& RealPpdevSyscalls() { return kRealPpdev; }
 
-std::unique_ptr<Backend> OpenPpdev(const std::string& device, bool exclusive,
-                                   const PpdevSyscalls& sys, std::string* error) {
+base::Result<std::unique_ptr<Backend>> OpenPpdev(const std::string& device, bool exclusive,
+                                                 const PpdevSyscalls& sys) {
     const std::string prefix = "PORTIO=ppdev:" + device + ": ";
     const int fd = sys.open(device.c_str(), O_RDWR);
     if (fd < 0) {
-        *error = prefix + "cannot open " + device + ": " + std::strerror(errno);
-        return nullptr;
+        return base::Fail(prefix + "cannot open " + device + ": " + std::strerror(errno));
     }
-    auto fail = [&](const std::string& text, bool claimed) -> std::unique_ptr<Backend> {
-        *error = prefix + text;
+    auto fail = [&](const std::string& text, bool claimed) -> base::Error {
         if (claimed) sys.ioctl(fd, PPRELEASE, nullptr);
         sys.close(fd);
-        return nullptr;
+        return base::Fail(prefix + text);
     };
     if (exclusive && sys.ioctl(fd, PPEXCL, nullptr) != 0) {
         return fail(
@@ -218,7 +223,7 @@ std::unique_ptr<Backend> OpenPpdev(const std::string& device, bool exclusive,
                         "camera's pixel bytes cannot be read through it",
                     true);
     }
-    return std::make_unique<PpdevBackend>(device, fd, sys);
+    return std::unique_ptr<Backend>(std::make_unique<PpdevBackend>(device, fd, sys));
 }
 
 }  // namespace portio

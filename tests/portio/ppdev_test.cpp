@@ -15,6 +15,7 @@
 
 #include "platform/portio/backends.h"
 #include "platform/portio/portio.h"
+#include "tests/portio/support.h"
 
 namespace {
 
@@ -111,7 +112,11 @@ using Calls = std::vector<std::string>;
 
 class PpdevBackend : public ::testing::Test {
 protected:
-    void SetUp() override { fake = FakeDriver{}; }
+    void SetUp() override {
+        fake = FakeDriver{};
+        portio::SetFaultHandler(portio_test::ExitOnFault);
+    }
+    void TearDown() override { portio::SetFaultHandler(nullptr); }
     std::unique_ptr<portio::Backend> Open(bool exclusive = false) {
         std::string error;
         auto backend = portio::OpenPpdev("/dev/parport0", exclusive, kFake, &error);
@@ -258,6 +263,26 @@ TEST_F(PpdevBackend, TraceShowsEachCycleAsThePortSeesIt) {
               "out8 0x0378 0x26\nin8 0x0378 0x5a\nin8 0x0379 0x78\n");
     std::remove(trace.c_str());
     rmdir(dir);
+}
+
+// With a handler that returns, a failing read floats, and a control write whose first call the
+// driver refused does not go on to the second.
+std::vector<std::string> g_faults;
+void RecordFault(const base::Error& fault) { g_faults.push_back(fault.message); }
+
+TEST_F(PpdevBackend, AFailingCycleWithAReturningHandlerFloats) {
+    auto b = Open();
+    g_faults.clear();
+    portio::SetFaultHandler(RecordFault);
+    fake.ioctl_errno[PPRDATA] = EIO;
+    fake.ioctl_errno[PPWCONTROL] = EIO;
+    EXPECT_EQ(b->In8(0x378), 0xFF);
+    fake.calls.clear();
+    b->Out8(0x37A, 0x08);  // to outputs: the lines go first
+    EXPECT_EQ(fake.calls, Calls{"PPWCONTROL 0x08"});
+    EXPECT_EQ(b->In16(0x378), 0xFFFF);
+    ASSERT_EQ(g_faults.size(), 3u);
+    EXPECT_EQ(g_faults[0], "PORTIO=ppdev:/dev/parport0: PPRDATA failed: Input/output error");
 }
 
 using PpdevBackendDeathTest = PpdevBackend;
