@@ -193,7 +193,18 @@ void SetFaultHandler(FaultHandler handler) {
     g_fault_handler.store(handler, std::memory_order_release);
 }
 
+namespace {
+thread_local FaultCapture* t_capture = nullptr;
+}  // namespace
+
+FaultCapture::FaultCapture() : outer_(t_capture) { t_capture = this; }
+FaultCapture::~FaultCapture() { t_capture = outer_; }
+
 void ReportFault(const std::string& message) {
+    if (FaultCapture* capture = t_capture) {
+        if (capture->fault_.empty()) capture->fault_ = message;
+        return;
+    }
     std::fflush(nullptr);  // what came before the fault stays before it
     if (FaultHandler handler = g_fault_handler.load(std::memory_order_acquire)) {
         handler(base::Error{message});

@@ -50,6 +50,23 @@ PORTIO_EXPORT void SetFaultHandler(FaultHandler handler);
 // Hands a fault to the handler (for the backends).
 PORTIO_EXPORT void ReportFault(const std::string& message);
 
+// While one is alive, the faults of this thread's cycles are kept here instead of going to the
+// handler, for a caller that reports them itself (an automation call that fails with them).
+class PORTIO_EXPORT FaultCapture {
+public:
+    FaultCapture();
+    ~FaultCapture();
+    FaultCapture(const FaultCapture&) = delete;
+    FaultCapture& operator=(const FaultCapture&) = delete;
+    // The first fault captured; empty when none.
+    const std::string& fault() const { return fault_; }
+
+private:
+    friend void ReportFault(const std::string& message);
+    FaultCapture* outer_;
+    std::string fault_;
+};
+
 // The port cycles. They initialise the service on first use; when that fails, each cycle is a
 // fault (see above) and no port instruction is run.
 PORTIO_EXPORT std::uint8_t In8(std::uint16_t port);
