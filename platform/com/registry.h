@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/base/result.h"
 #include "platform/com/wtypes.h"
 
 struct HKEY__;
@@ -87,3 +88,14 @@ COM_EXPORT void SetRegistryWriteHookForTesting(RegistryWriteHook hook);
 // registry); else what is wrong with it and the way out, for a program's start-up message. A
 // file that does not parse or cannot be read is said as such, not as a class that will not load.
 COM_EXPORT std::string RegistryProblem();
+
+// Not of the platform: one registration, one change of the file. Between RegistryBeginBatch and
+// RegistryCommitBatch every change any thread of the process makes is kept in memory (reads see
+// it) and the commit writes them all in one replacement of the file under the lock, replayed
+// onto the file as it is then, so that entries other processes wrote meanwhile stay. A process
+// that dies before the commit leaves the file as it was. Batches nest: only the outermost commit
+// writes, and an abandoned inner level makes it fail. RegistryAbandonBatch drops the changes.
+// A failed commit leaves the file as it was; its message is also RegistryLastError().
+COM_EXPORT void RegistryBeginBatch();
+COM_EXPORT base::Result<> RegistryCommitBatch();
+COM_EXPORT void RegistryAbandonBatch();
