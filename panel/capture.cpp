@@ -147,15 +147,12 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     FillPixelArea(g, layout, raw.data(), bitmap.data());
     PutLe32(bitmap.data() + kFileSizeOffset, static_cast<std::uint32_t>(layout.file_size));
     PutLe32(bitmap.data() + kImageSizeOffset, static_cast<std::uint32_t>(layout.pixel_area));
+    // The bitmap's width and height go in before the file is written, so that the file is whole
+    // from the moment it appears under its name.
+    PutLe32(bitmap.data() + kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth));
+    PutLe32(bitmap.data() + kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight));
     r = WriteWholeFile(kBitmapFile, bitmap.data(), bitmap.size());
     if (!r.ok()) return file_failed(r, "Can't create the bmp file.", "the bmp file");
-    // The bitmap's width and height, through a second opening as the header template leaves them.
-    r = WriteFields(kBitmapFile, {{kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth)},
-                                  {kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight)}});
-    if (!r.ok()) {
-        if (r.step == FileResult::kOpen) r.step = FileResult::kWrite;
-        return file_failed(r, "Can't create the bmp file.", "the bmp file");
-    }
     std::vector<std::uint8_t>().swap(raw);
     std::vector<std::uint8_t>().swap(bitmap);
 

@@ -53,8 +53,11 @@ struct FileResult {
     std::string ErrorText() const;  // strerror(error)
 };
 
-// Creates or truncates the file and writes all bytes; every write and the close are checked.
+// Replaces the file whole (a temporary file beside it, flushed and renamed over it; a symbolic
+// link's target is replaced): on any failure the previous file stays as it was. kOpen when the
+// name is not a regular file or no file can be made beside it, kWrite when writing fails.
 FileResult WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+// Reads never block and refuse anything but a regular file (kOpen, EINVAL).
 // Reads up to `max` bytes from the start of the file into buffer; *got is how many. kMissing when
 // the file does not exist.
 FileResult ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,

@@ -123,7 +123,13 @@ void RemoveOrphans(const std::string& dir, const std::string& name) {
     ::closedir(d);
 }
 
-int Hook(const AtomicWriteOptions& o, const char* step) { return o.hook ? o.hook(step) : 0; }
+std::atomic<int (*)(const char*)> g_testHook{nullptr};
+
+int Hook(const AtomicWriteOptions& o, const char* step) {
+    if (o.hook) return o.hook(step);
+    auto* hook = g_testHook.load();
+    return hook ? hook(step) : 0;
+}
 
 }  // namespace
 
@@ -173,7 +179,10 @@ Result<std::string> ReadRegularFile(const std::string& path, std::size_t max) {
     return text;
 }
 
+void SetAtomicWriteHookForTesting(int (*hook)(const char* step)) { g_testHook.store(hook); }
+
 Result<AtomicFile> AtomicFile::Create(const std::string& path, const AtomicWriteOptions& options) {
+    if (path.empty()) return Errno(ENOENT, "cannot write a file without a name");
     Result<std::string> resolved = ResolveSymlinks(path);
     if (!resolved) return resolved.error();
     AtomicFile file;

@@ -70,6 +70,10 @@ private:
     AtomicWriteOptions options_;
 };
 
+// For tests: a hook every replacement without one of its own calls, as AtomicWriteOptions::hook
+// (so that a full disk can be played without one). Null removes it.
+BASE_FILES_EXPORT void SetAtomicWriteHookForTesting(int (*hook)(const char* step));
+
 // Create, Write and Commit in one. The error message names the file and the reason.
 BASE_FILES_EXPORT Result<> AtomicWriteFile(const std::string& path, std::string_view bytes,
                                            const AtomicWriteOptions& options = {});
