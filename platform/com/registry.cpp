@@ -7,9 +7,10 @@
 // against a tree and answers a list of Changes, which ApplyChange replays onto any tree. Without
 // a batch, the list is replayed at once onto the freshly read file under the lock (Commit). In a
 // batch (RegistryBeginBatch), the changes go onto the batch's own copy of the tree, which the
-// batch's reads see, and are kept in order; RegistryCommitBatch re-reads the file under the lock,
-// replays them all and writes the file once. Whoever reads or writes the file goes through
-// Refresh (reads, cached by file identity) and Commit (writes); a faster read path belongs there.
+// batch's reads see, and are kept in order; the batch holds the file's lock from its first use,
+// and RegistryCommitBatch re-reads the file, replays them all and writes the file once. Whoever
+// reads or writes the file goes through Refresh (reads, cached by file identity) and Commit
+// (writes); a faster read path belongs there.
 #include "platform/com/registry.h"
 
 #include <dirent.h>
@@ -82,6 +83,8 @@ struct Batch {
     bool doomed = false;  // an inner level was abandoned: the outer commit fails
     bool loaded = false;  // `tree` holds the file as read at the first use plus `log`
     std::string path;     // the registry file when the batch opened
+    std::string target;   // the file itself (links followed), while the lock is held
+    int lockFd = -1;      // the file's lock, held from the first use to the end
     reg::Key tree;
     Changes log;
 };
@@ -282,9 +285,17 @@ LSTATUS NotFound(const Names& names) {
 }
 
 // The batch's tree, read from the file at the batch's first use.
+LSTATUS LockRegistry(const std::string& path, std::string* target, int* fd);
+
+// The batch holds the file's lock from its first use to its end, so that what it reads (to decide
+// what to change) is what its commit changes: registrations of other processes wait for it, and
+// none of them can slip in between. A registry that cannot be locked (a read-only directory) is
+// still read; the commit then fails as any write there does.
 LSTATUS LoadBatch(State& s) {
     if (s.batch.loaded) return ERROR_SUCCESS;
-    LSTATUS status = Refresh(s, s.batch.path, false);
+    if (LockRegistry(s.batch.path, &s.batch.target, &s.batch.lockFd) != ERROR_SUCCESS)
+        s.batch.lockFd = -1;
+    LSTATUS status = Refresh(s, s.batch.path, s.batch.lockFd >= 0);
     if (status != ERROR_SUCCESS) return status;
     s.batch.tree = s.tree;
     s.batch.loaded = true;
@@ -413,16 +424,13 @@ LSTATUS WritablePath(const std::string& path, std::string* resolved) {
     return ERROR_SUCCESS;
 }
 
-// The one writer of the file: under the lock beside the resolved file, re-reads it, lets `edit`
-// change a copy of the tree and writes the copy when `edit` changed anything.
-LSTATUS Commit(State& s, const std::string& path,
-               const std::function<LSTATUS(State&, reg::Key&, bool*)>& edit) {
-    std::string target;
-    LSTATUS status = WritablePath(path, &target);
+// Takes the exclusive lock beside the resolved file; *fd holds it until closed.
+LSTATUS LockRegistry(const std::string& path, std::string* target, int* fd) {
+    LSTATUS status = WritablePath(path, target);
     if (status != ERROR_SUCCESS) return status;
-    status = MakeDirectories(DirName(target));
+    status = MakeDirectories(DirName(*target));
     if (status != ERROR_SUCCESS) return status;
-    std::string lockPath = target + ".lock";
+    std::string lockPath = *target + ".lock";
     int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
     if (lockFd < 0) return FailErrno(errno, "cannot open the lock file " + lockPath);
     while (flock(lockFd, LOCK_EX) != 0) {
@@ -431,12 +439,32 @@ LSTATUS Commit(State& s, const std::string& path,
         close(lockFd);
         return FailErrno(err, "cannot lock " + lockPath);
     }
+    *fd = lockFd;
+    return ERROR_SUCCESS;
+}
+
+// The one writer of the file: under the lock beside the resolved file (taken here, or already
+// held by the open batch), re-reads it, lets `edit` change a copy of the tree and writes the copy
+// when `edit` changed anything.
+LSTATUS Commit(State& s, const std::string& path,
+               const std::function<LSTATUS(State&, reg::Key&, bool*)>& edit) {
+    std::string target;
+    int lockFd = -1;
+    if (s.batch.lockFd >= 0) {
+        target = s.batch.target;
+    } else {
+        LSTATUS status = LockRegistry(path, &target, &lockFd);
+        if (status != ERROR_SUCCESS) return status;
+    }
     // Closing the descriptor releases the lock on every way out.
     struct LockGuard {
         int fd;
-        ~LockGuard() { close(fd); }
+        ~LockGuard() {
+            if (fd >= 0) close(fd);
+        }
     } guard{lockFd};
 
+    LSTATUS status;
     status = Refresh(s, path, true);
     if (status != ERROR_SUCCESS) return status;
     reg::Key tree = s.tree;
@@ -734,6 +762,13 @@ LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const char* data,
     });
 }
 
+namespace {
+void EndBatch(State& s) {
+    if (s.batch.lockFd >= 0) close(s.batch.lockFd);
+    s.batch = Batch{};
+}
+}  // namespace
+
 void RegistryBeginBatch() {
     State& s = S();
     std::lock_guard lock(s.mu);
@@ -749,7 +784,7 @@ void RegistryAbandonBatch() {
     std::lock_guard lock(s.mu);
     if (s.batch.depth == 0) return;
     if (--s.batch.depth == 0)
-        s.batch = Batch{};
+        EndBatch(s);
     else
         s.batch.doomed = true;
 }
@@ -759,14 +794,19 @@ base::Result<> RegistryCommitBatch() {
     std::lock_guard lock(s.mu);
     if (s.batch.depth == 0) return base::Fail("no registry batch is open");
     if (--s.batch.depth > 0) return {};  // the outermost level writes
-    Batch batch = std::move(s.batch);
-    s.batch = Batch{};
-    if (batch.doomed) return base::Fail("the registry changes were abandoned; nothing written");
-    if (batch.log.empty()) return {};
-    LSTATUS status = Commit(s, batch.path, [&](State&, reg::Key& tree, bool* changed) {
-        for (const Change& c : batch.log) ApplyChange(tree, c, changed);
-        return ERROR_SUCCESS;
-    });
+    if (s.batch.doomed) {
+        EndBatch(s);
+        return base::Fail("the registry changes were abandoned; nothing written");
+    }
+    LSTATUS status = ERROR_SUCCESS;
+    if (!s.batch.log.empty()) {
+        const Changes log = std::move(s.batch.log);
+        status = Commit(s, s.batch.path, [&](State&, reg::Key& tree, bool* changed) {
+            for (const Change& c : log) ApplyChange(tree, c, changed);
+            return ERROR_SUCCESS;
+        });
+    }
+    EndBatch(s);
     if (status != ERROR_SUCCESS) return base::Fail(t_lastError, status);
     return {};
 }

@@ -91,9 +91,10 @@ COM_EXPORT std::string RegistryProblem();
 
 // Not of the platform: one registration, one change of the file. Between RegistryBeginBatch and
 // RegistryCommitBatch every change any thread of the process makes is kept in memory (reads see
-// it) and the commit writes them all in one replacement of the file under the lock, replayed
-// onto the file as it is then, so that entries other processes wrote meanwhile stay. A process
-// that dies before the commit leaves the file as it was. Batches nest: only the outermost commit
+// it) and the commit writes them all in one replacement of the file. From its first registry
+// call to its end the batch holds the file's lock, so batches of several processes run one after
+// the other and none loses another's entries. A process that dies before the commit leaves the
+// file as it was. Batches nest: only the outermost commit
 // writes, and an abandoned inner level makes it fail. RegistryAbandonBatch drops the changes.
 // A failed commit leaves the file as it was; its message is also RegistryLastError().
 COM_EXPORT void RegistryBeginBatch();
