@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -67,6 +68,12 @@ int main(int argc, char** argv) {
     char resolved[PATH_MAX];
     if (!realpath(path, resolved)) {
         std::fprintf(stderr, "regsvr: cannot load %s: %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    // The loader's own open would wait for ever on a FIFO.
+    struct stat st;
+    if (stat(resolved, &st) == 0 && !S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "regsvr: cannot load %s: not a regular file\n", resolved);
         return 1;
     }
     void* module = dlopen(resolved, RTLD_NOW | RTLD_LOCAL);

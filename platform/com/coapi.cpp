@@ -1,6 +1,7 @@
 // Object creation: the class registry names a shared object, which is opened once with dlopen
 // and asked for its class objects through its DllGetClassObject export.
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <mutex>
@@ -72,6 +73,10 @@ HRESULT OpenServer(const std::string& path, Library** out) {
         *out = &it->second;
         return S_OK;
     }
+    // The loader's own open would wait for ever on a FIFO registered as a server.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return Fail(CO_E_DLLNOTFOUND, "cannot load " + path + ": not a regular file");
     dlerror();
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

@@ -290,7 +290,7 @@ bool ReadModuleResources(const std::string& path, std::vector<ResourceEntry>* ou
                          std::string* error) {
     std::string ignored;
     if (!error) error = &ignored;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO never blocks
     if (fd < 0) {
         *error = path + ": " + std::strerror(errno);
         return false;

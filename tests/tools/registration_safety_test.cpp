@@ -165,6 +165,27 @@ TEST_F(RegistrationSafety, RegistryPathThatIsALinkOrNoFile) {
     ASSERT_EQ(lstat(temp_.path().c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
+
+TEST(RegsvrInput, ServerThatIsAFifoIsRefusedWithoutHanging) {
+    TempRegistry temp;
+    const std::string fifo = temp.dir() + "/SERVER.OCX";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string out = temp.dir() + "/out";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string program = kRegsvr, path = fifo;
+    char* argv[] = {program.data(), path.data(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const int status = Wait(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    std::ifstream in(out);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("not a regular file"), std::string::npos) << text.str();
+}
 #endif
 
 }  // namespace
