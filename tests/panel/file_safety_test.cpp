@@ -100,8 +100,9 @@ TEST_F(FileSafetyTest, HeaderTemplateThatIsNoFileIsRefusedWithoutHanging) {
     EXPECT_EQ(bmp[54 + 4 * 7], '\x5a');
 }
 
-// On a full disk a capture and a Save As fail with the reason and leave every earlier file whole
-// and no temporary file. Needs a mount namespace (root, or a user namespace): skipped otherwise.
+// On a full disk a capture, a Save As and an unregistration fail with the reason and leave every
+// earlier file whole and no temporary file. Needs a mount namespace (root, or a user namespace):
+// skipped otherwise.
 TEST_F(FileSafetyTest, FullDiskKeepsThePreviousFiles) {
     const std::string mnt = dir_.path() + "/mnt", good = dir_.path() + "/good",
                       after = dir_.path() + "/after";
@@ -121,8 +122,13 @@ TEST_F(FileSafetyTest, FullDiskKeepsThePreviousFiles) {
         "printf 'press Capture\\ntext Text8 keep.bmp\\npress SaveAs\\nquit\\n' > \"$DIR/in\"\n"
         "\"$LENSBAY\" --console < \"$DIR/in\" > \"$DIR/out1\"\n"
         "cp image.raw image.bmp keep.bmp \"$GOOD/\"\n"
+        "cp \"$OLE_REGISTRY\" registry.reg\n"
         "head -c 1048576 /dev/zero > filler 2>/dev/null || true\n"
         "\"$LENSBAY\" --console < \"$DIR/in\" > \"$DIR/out2\"\n"
+        "if OLE_REGISTRY=\"$MNT/registry.reg\" \"$REGSVR\" -u \"$OCX\" > \"$DIR/out3\" 2>&1; then\n"
+        "  exit 9\n"
+        "fi\n"
+        "cmp registry.reg \"$OLE_REGISTRY\"\n"
         "cp image.raw image.bmp keep.bmp \"$AFTER/\"\n"
         "ls -a > \"$DIR/listing\"\n";
     auto env = Env();
@@ -130,7 +136,9 @@ TEST_F(FileSafetyTest, FullDiskKeepsThePreviousFiles) {
                 {"DIR", dir_.path()},
                 {"GOOD", good},
                 {"AFTER", after},
-                {"LENSBAY", kBin + "/lensbay"}});
+                {"LENSBAY", kBin + "/lensbay"},
+                {"REGSVR", kBin + "/regsvr"},
+                {"OCX", kBin + "/PINBUS.OCX"}});
     test_support::Command run({unshare, "-m", "sh", "-c", script}, env);
     run.timeout_seconds = 60;
     const Outcome o = test_support::RunProcess(run);
@@ -148,6 +156,9 @@ TEST_F(FileSafetyTest, FullDiskKeepsThePreviousFiles) {
         EXPECT_TRUE(Read(after + "/" + name) == before);
     }
     EXPECT_THAT(Read(dir_.path() + "/listing"), testing::Not(HasSubstr(".tmp.")));
+    // An unregistration on the full disk fails with the reason; the registry stays as it was
+    // (the script compares it with its copy).
+    EXPECT_THAT(Read(dir_.path() + "/out3"), HasSubstr("No space left on device"));
 }
 
 // SIGTERM, SIGINT or SIGKILL at a random moment of a capture-and-save loop: each image file is
