@@ -469,9 +469,10 @@ LSTATUS Commit(State& s, const std::string& path,
     if (status != ERROR_SUCCESS) return status;
     reg::Key tree = s.tree;
     bool changed = false;
+    // Whatever a killed writer left behind goes on every locked pass, written or not.
+    RemoveStaleTemporaries(target);
     status = edit(s, tree, &changed);
     if (status != ERROR_SUCCESS || !changed) return status;
-    RemoveStaleTemporaries(target);
     FileId id;
     status = WriteFileAtomically(s, target, reg::WriteRegistryText(tree), &id);
     if (status != ERROR_SUCCESS) return status;

@@ -113,7 +113,10 @@ TEST_F(RegistrationSafety, KilledAtAnyMomentLeavesBeforeOrAfter) {
         const std::string now = temp_.Read();
         ASSERT_TRUE(states_.count(now)) << "a half-written registry:\n" << now;
     }
-    // The next registration clears whatever a killed one left behind.
+    // The next registration clears whatever a killed one left behind, even when it changes
+    // nothing (the server is registered already).
+    ASSERT_EQ(RunRegsvr(temp_, false), 0);
+    { std::ofstream(temp_.path() + ".tmp.1.abcdef") << "left by a killed writer"; }
     ASSERT_EQ(RunRegsvr(temp_, false), 0);
     EXPECT_EQ(temp_.Read(), registered_);
     std::vector<std::string> left;
