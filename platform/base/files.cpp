@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <utility>
 
@@ -125,6 +127,24 @@ void RemoveOrphans(const std::string& dir, const std::string& name) {
 
 std::atomic<int (*)(const char*)> g_testHook{nullptr};
 
+// Six letters or digits, different for every call.
+std::string RandomSuffix() {
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<unsigned long> counter{0};
+    unsigned char bytes[6];
+    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        unsigned long n =
+            counter.fetch_add(1) * 2654435761u ^ static_cast<unsigned long>(::time(nullptr));
+        for (unsigned char& b : bytes) {
+            b = static_cast<unsigned char>(n);
+            n = n >> 8 | n << 56;
+        }
+    }
+    std::string out;
+    for (unsigned char b : bytes) out += kChars[b % (sizeof kChars - 1)];
+    return out;
+}
+
 int Hook(const AtomicWriteOptions& o, const char* step) {
     if (o.hook) return o.hook(step);
     auto* hook = g_testHook.load();
@@ -198,16 +218,19 @@ Result<AtomicFile> AtomicFile::Create(const std::string& path, const AtomicWrite
     const std::string name = BaseName(file.target_);
     RemoveOrphans(dir, name);
     InstallTerminationCleanup();
-    file.temp_ = file.target_ + ".tmp." + std::to_string(::getpid()) + ".XXXXXX";
+    // The name is listed for the termination handler before the file exists, so that no moment
+    // of a signal can leave it behind; removing a name not made yet is harmless.
     int err = Hook(options, "open-temp");
-    if (err == 0) {
-        file.fd_ = ::mkostemp(file.temp_.data(), O_CLOEXEC);
-        if (file.fd_ < 0) err = errno;
+    for (int attempt = 0; err == 0; ++attempt) {
+        file.temp_ = file.target_ + ".tmp." + std::to_string(::getpid()) + "." + RandomSuffix();
+        file.slot_ = ClaimSlot(file.temp_);
+        file.fd_ = ::open(file.temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (file.fd_ >= 0) break;
+        err = errno;
+        ReleaseSlot(std::exchange(file.slot_, -1));
+        if (err == EEXIST && attempt < 100) err = 0;
     }
     if (err != 0) return Errno(err, "cannot create a temporary file beside " + file.target_);
-    // Listed for the termination handler at once (a signal in the few instructions between is
-    // the one case left to the next replacement's clean-up).
-    file.slot_ = ClaimSlot(file.temp_);
     const mode_t mode = exists ? (st.st_mode & 07777) : (options.new_file_mode & ~CurrentUmask());
     if (::fchmod(file.fd_, mode) != 0) {
         err = errno;
