@@ -11,6 +11,7 @@
 #include <iostream>
 #include <string>
 
+#include "panel/cli/subcommands.h"
 #include "panel/console/console_front_end.h"
 #include "panel/startup.h"
 #include "platform/com/combase.h"
@@ -85,6 +86,7 @@ std::string XServerProblem() {
 
 constexpr char kUsage[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
+    "       lensbay set KEY=VALUE... | reset | capture [...]   (each with --help)\n"
     "  The SX540 camera control panel. Opens the main window; with --console, or when no display\n"
     "  is found, runs the console front end on standard input and output instead.\n"
     "  Environment: PORTIO (sim, direct or ppdev:/dev/parportN), PORTIO_TRACE (FILE or -),\n"
@@ -113,6 +115,8 @@ void ReportStartFailure(const std::string& message, bool window, int argc, char*
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && panel::cli::IsSubcommand(argv[1]))
+        return panel::cli::RunSubcommand(argc, argv, FindPinbus());
     bool console = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
