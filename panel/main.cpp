@@ -21,6 +21,7 @@
 #ifdef LENSBAY_HAVE_QT_FRONT_END
 #include <QApplication>
 
+#include "panel/qt/platform_probe.h"
 #include "panel/qt/qt_front_end.h"
 #include "platform/ui/message_box.h"
 #endif
@@ -150,6 +151,13 @@ int main(int argc, char** argv) {
                          "lensbay: %s; running the console front end (check DISPLAY and "
                          "that the X server runs)\n",
                          problem.c_str());
+            window = false;
+        }
+    }
+    if (window) {
+        const std::string problem = panel::WaylandPlatformProblem();
+        if (!problem.empty()) {
+            std::fprintf(stderr, "lensbay: %s; running the console front end\n", problem.c_str());
             window = false;
         }
     }
