@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -60,12 +61,38 @@ struct State {
     bool bad = false;  // the file did not parse; badText says where
     std::string badText;
     reg::Key tree;
+    std::uint64_t generation = 0;  // counts the trees the cache has held
     RegistryWriteHook hook = nullptr;
+    // The view of the user's tree over the machine-wide one, for the generations it was made of.
+    reg::Key layered;
+    std::uint64_t layeredUser = 0, layeredMachine = 0;
+    bool layeredValid = false;
+    bool writing = false;  // inside a transaction on the user's tree
 };
 
 State& S() {
     static State* state = new State;  // never destroyed: handles may be closed during exit
     return *state;
+}
+
+// The cache of the machine-wide file (only its cache fields are used; S().mu guards it).
+State& Machine() {
+    static State* state = new State;
+    return *state;
+}
+
+// The machine-wide file when it lies beneath the user's, else "".
+std::string LayeredMachinePath() {
+    const char* env = std::getenv("OLE_REGISTRY");
+    if (env && *env) return "";
+    return MachineRegistryFilePath();
+}
+
+// Lays `above` over `below`: values of the same name and keys of the same name merge, the
+// upper's value winning.
+void Overlay(reg::Key& below, const reg::Key& above) {
+    for (const auto& [name, value] : above.values) below.values[name] = value;
+    for (const auto& [name, key] : above.subkeys) Overlay(below.subkeys[name], key);
 }
 
 LSTATUS Fail(LSTATUS status, std::string text) {
@@ -123,7 +150,11 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) return FailErrno(errno, "cannot open " + path);
-        // No file yet: an empty registry.
+        // No file yet: an empty registry (a new tree only when there was one before).
+        if (!s.cached || s.path != path || !(s.id == FileId{}) || s.bad ||
+            !s.tree.subkeys.empty() || !s.tree.values.empty()) {
+            ++s.generation;
+        }
         s.cached = true;
         s.racy = true;
         s.path = path;
@@ -151,6 +182,7 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         s.bad = !reg::ParseRegistryText(text, &tree, &error);
         s.badText = s.bad ? path + ":" + error : std::string();
         s.tree = s.bad ? reg::Key{} : std::move(tree);
+        ++s.generation;
         s.cached = true;
         s.path = path;
         s.id = id;
@@ -211,17 +243,47 @@ LSTATUS KeyDeleted(const Names& names) {
     return Fail(ERROR_KEY_DELETED, "the key " + JoinNames(names) + " has been deleted");
 }
 
+// In a change of the user's tree, a key seen only in the machine-wide registry beneath it is
+// made in the user's tree, so that values can be set under it.
+reg::Key* FindForWrite(State& s, reg::Key& root, const Names& names) {
+    reg::Key* key = Find(root, names);
+    if (!key && s.writing && s.layeredValid && Find(s.layered, names)) {
+        bool changed = false;
+        key = CreatePath(root, names, &changed);
+    }
+    return key;
+}
+
 // The key an open handle names, in the tree as it is now (ERROR_KEY_DELETED when another
 // writer removed it meanwhile).
 LSTATUS OpenedKey(State& s, reg::Key& root, HKEY key, Names* names, reg::Key** out) {
     LSTATUS status = HandleNames(s, key, names);
     if (status != ERROR_SUCCESS) return status;
-    *out = Find(root, *names);
+    *out = FindForWrite(s, root, *names);
     return *out ? ERROR_SUCCESS : KeyDeleted(*names);
 }
 
 LSTATUS NotFound(const Names& names) {
     return Fail(ERROR_FILE_NOT_FOUND, "no key " + JoinNames(names));
+}
+
+// Brings the view of the user's tree over the machine-wide one up to date (*layered false when
+// OLE_REGISTRY names the one file). The user's tree must be fresh.
+LSTATUS UpdateLayered(State& s, bool* layered) {
+    const std::string machinePath = LayeredMachinePath();
+    *layered = !machinePath.empty();
+    if (!*layered) return ERROR_SUCCESS;
+    State& m = Machine();
+    LSTATUS status = Refresh(m, machinePath, false);
+    if (status != ERROR_SUCCESS) return status;
+    if (!s.layeredValid || s.layeredUser != s.generation || s.layeredMachine != m.generation) {
+        s.layered = m.tree;
+        Overlay(s.layered, s.tree);
+        s.layeredUser = s.generation;
+        s.layeredMachine = m.generation;
+        s.layeredValid = true;
+    }
+    return ERROR_SUCCESS;
 }
 
 // A read: runs `fn` on the current tree with the state locked.
@@ -230,7 +292,10 @@ LSTATUS ReadOp(const std::function<LSTATUS(State&, reg::Key&)>& fn) {
     std::lock_guard lock(s.mu);
     LSTATUS status = Refresh(s, RegistryFilePath(), false);
     if (status != ERROR_SUCCESS) return status;
-    return fn(s, s.tree);
+    bool layered = false;
+    status = UpdateLayered(s, &layered);
+    if (status != ERROR_SUCCESS) return status;
+    return fn(s, layered ? s.layered : s.tree);
 }
 
 LSTATUS MakeDirectories(const std::string& dir) {
@@ -336,13 +401,19 @@ LSTATUS Transaction(const std::function<LSTATUS(State&, reg::Key&, bool*)>& fn) 
     if (status != ERROR_SUCCESS) return status;
     reg::Key tree = s.tree;
     bool changed = false;
+    bool layered = false;
+    status = UpdateLayered(s, &layered);
+    if (status != ERROR_SUCCESS) return status;
+    s.writing = layered;
     status = fn(s, tree, &changed);
+    s.writing = false;
     if (status != ERROR_SUCCESS || !changed) return status;
     RemoveStaleTemporaries(path);
     FileId id;
     status = WriteFileAtomically(s, path, reg::WriteRegistryText(tree), &id);
     if (status != ERROR_SUCCESS) return status;
     s.tree = std::move(tree);
+    ++s.generation;
     s.id = id;
     s.racy = true;
     return ERROR_SUCCESS;
@@ -403,6 +474,11 @@ std::string RegistryFilePath() {
     return base + "/lensbay/registry.reg";
 }
 
+std::string MachineRegistryFilePath() {
+    const char* env = std::getenv("OLE_MACHINE_REGISTRY");
+    return env && *env ? env : "/var/lib/lensbay/registry.reg";
+}
+
 std::string RegistryLastError() { return t_lastError; }
 
 void SetRegistryWriteHookForTesting(RegistryWriteHook hook) {
@@ -433,7 +509,7 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSA
         Names base;
         LSTATUS st = HandleNames(s, key, &base);
         if (st != ERROR_SUCCESS) return st;
-        if (!Find(root, base)) return KeyDeleted(base);
+        if (!FindForWrite(s, root, base)) return KeyDeleted(base);
         CreatePath(root, names, changed);
         *result = NewHandle(s, names);
         if (disposition) *disposition = *changed ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -612,7 +688,7 @@ LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const char* data,
         LSTATUS st = FullNames(s, key, subKey, &names);
         if (st != ERROR_SUCCESS) return st;
         HandleNames(s, key, &base);
-        if (!Find(root, base)) return KeyDeleted(base);
+        if (!FindForWrite(s, root, base)) return KeyDeleted(base);
         reg::Key* k = CreatePath(root, names, changed);
         auto it = k->values.find("");
         if (it == k->values.end() || !(it->second == value)) {
