@@ -24,7 +24,8 @@ bool IsFile(const std::string& path) {
 // Qt's Wayland platform plugin in the folders Qt looks in.
 bool WaylandPluginInstalled() {
     std::vector<std::string> dirs;
-    std::string_view extra = Env("QT_PLUGIN_PATH");
+    const std::string plugin_path = Env("QT_PLUGIN_PATH");
+    std::string_view extra = plugin_path;
     while (!extra.empty()) {
         const auto colon = extra.find(':');
         dirs.emplace_back(extra.substr(0, colon));
@@ -85,9 +86,8 @@ std::string WaylandPlatformProblem() {
     // The platforms Qt tries in turn: QT_QPA_PLATFORM's list, else Wayland first in a Wayland
     // session and X after it.
     std::vector<std::string> names;
-    std::string_view list = Env("QT_QPA_PLATFORM");
-    const std::string platforms(list);
-    list = platforms;
+    const std::string platforms = Env("QT_QPA_PLATFORM");
+    std::string_view list = platforms;
     while (!list.empty()) {
         const auto semicolon = list.find(';');
         const std::string_view entry = list.substr(0, semicolon);
