@@ -8,12 +8,12 @@
 #include <string>
 
 #include "platform/com/oleauto.h"
+#include "portctl/pinbus_identity.h"
 
 namespace panel {
 
-// Pinbus's class identity, {6B2F14D3-5C83-11D0-9E41-0040A7B3C250}.
-inline constexpr CLSID CLSID_PinbusCtrl = {
-    0x6B2F14D3, 0x5C83, 0x11D0, {0x9E, 0x41, 0x00, 0x40, 0xA7, 0xB3, 0xC2, 0x50}};
+// Pinbus's class identity, as its type-library description names it.
+inline constexpr CLSID CLSID_PinbusCtrl = CLSID_Pinbus;
 
 // The persistent stream the main window's layout holds for each port object: version 1.0,
 // extent 1085 x 873 HIMETRIC, no stock properties, Address 0x378, Bits 8.
