@@ -116,8 +116,11 @@ TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
     EXPECT_EQ(pgm.substr(14, 96), bmp.substr(1078 + 251 * 96, 96));
     EXPECT_EQ(File("cli/out.png").substr(1, 3), "PNG");
 
-    o = Lensbay("cli", {"capture", "--count", "3", "-o", "f-%02d.pgm"});
+    // Several frames: the window's load once, then Capture after Capture.
+    o = Lensbay("cli", {"capture", "--count", "3", "-o", "f-%02d.pgm"}, "", &cli);
     ASSERT_EQ(o.status, 0) << o.err;
+    Lensbay("console", {"--console"}, "press Capture\npress Capture\npress Capture\n", &console);
+    EXPECT_EQ(cli, console);
     EXPECT_THAT(o.err, HasSubstr("frame 3 of 3: f-03.pgm"));
     EXPECT_NE(File("cli/f-01.pgm"), File("cli/f-02.pgm"));  // the scene moves
 }
