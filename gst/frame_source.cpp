@@ -1,7 +1,10 @@
 #include "gst/frame_source.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "panel/camera_link.h"
@@ -9,9 +12,9 @@
 #include "panel/startup.h"
 #include "platform/com/combase.h"
 #include "platform/com/registry.h"
+#include "platform/portio/board_operator.h"
 #include "platform/portio/portio.h"
 #include "platform/ui/message_box.h"
-#include "sim/board.h"
 
 namespace lensbay_gst {
 namespace {
@@ -30,11 +33,7 @@ public:
 class PromptUi : public panel::UserInterface {
 public:
     void MessageBox(const std::string& title, const std::string& text) override {
-        if (sim::Board* board = portio::SimulatedBoard()) {
-            std::uint8_t a = 0;
-            if (board->FollowsPrompts() && ui::ParseRegisterSelection(text, &a))
-                board->SetSwitches(a);
-        }
+        if (portio::BoardOperator* board = portio::Operator()) board->PromptAcknowledged(text);
         ui::NotifyMessageBoxAcknowledged(title, text);
     }
     void SetWaitCursor(bool) override {}
@@ -43,6 +42,25 @@ public:
 private:
     NoMonitor monitor_;
 };
+
+// A port cycle the backend refuses is not run and goes to the process's fault handler; the
+// element's notes the first one, so that the frame it spoiled becomes an error message.
+std::mutex g_fault_mutex;
+std::string g_fault;
+std::atomic<bool> g_faulted{false};
+
+void RecordFault(const base::Error& fault) {
+    std::lock_guard lock(g_fault_mutex);
+    if (g_fault.empty()) g_fault = fault.message;
+    g_faulted.store(true, std::memory_order_release);
+}
+
+std::string TakeFault() {
+    if (!g_faulted.load(std::memory_order_acquire)) return "";
+    std::lock_guard lock(g_fault_mutex);
+    g_faulted.store(false, std::memory_order_relaxed);
+    return std::exchange(g_fault, std::string());
+}
 
 std::string BlockText(double v) {
     char text[64];
@@ -66,12 +84,9 @@ std::string NameProperties(std::string message) {
 }  // namespace
 
 base::Result<panel::FrameGeometry> GeometryOf(const Window& w) {
-    panel::FrameGeometry g;
-    std::string error;
-    if (!panel::ComputeFrameGeometry(BlockText(w.h_start), BlockText(w.h_end), BlockText(w.v_start),
-                                     BlockText(w.v_end), &g, &error)) {
-        return base::Fail(NameProperties(error));
-    }
+    auto g = panel::ComputeFrameGeometry(BlockText(w.h_start), BlockText(w.h_end),
+                                         BlockText(w.v_start), BlockText(w.v_end));
+    if (!g) return base::Fail(NameProperties(g.message()));
     return g;
 }
 
@@ -90,8 +105,10 @@ FrameSource::FrameSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 FrameSource::~FrameSource() = default;
 
 base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& pinbus_hint) {
-    std::string error;
-    if (!portio::Initialize(&error)) return base::Fail(error, kPortRefused);
+    if (base::Result<> opened = portio::Initialize(); !opened)
+        return base::Fail(opened.message(), kPortRefused);
+    portio::SetFaultHandler(RecordFault);
+    TakeFault();
     const HRESULT init = CoInitialize(nullptr);
     if (FAILED(init)) {
         return base::Fail("COM initialisation failed (" + HresultToString(init) + ")",
@@ -100,13 +117,15 @@ base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& 
     if (std::string problem = RegistryProblem(); !problem.empty())
         return base::Fail(problem, kNotRegistered);
     auto impl = std::make_unique<Impl>();
-    if (!panel::CreatePortObjects(&impl->objects, pinbus_hint, &error))
-        return base::Fail(error, kNotRegistered);
+    base::Result<panel::PortObjects> objects = panel::CreatePortObjects(pinbus_hint);
+    if (!objects) return base::Fail(objects.message(), kNotRegistered);
+    impl->objects = std::move(objects).value();
     impl->link = std::make_unique<panel::CameraLink>(impl->objects.pinbus1.Get(),
                                                      impl->objects.pinbus2.Get(), impl->ui);
     if (FAILED(impl->link->SetupPortMode())) {
         return base::Fail("the port object failed: " + impl->link->LastFailure(), kPortRefused);
     }
+    if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault, kPortRefused);
     return std::unique_ptr<FrameSource>(new FrameSource(std::move(impl)));
 }
 
@@ -133,6 +152,8 @@ base::Result<> FrameSource::ReadFrame(const panel::FrameGeometry& g, std::uint8_
         }
     }
     if (FAILED(link.EndFrameRead())) return failed();
+    // A cycle the port refused was not run: the frame is not the board's.
+    if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault);
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -19,6 +20,7 @@
 #include "platform/com/typelib.h"
 #include "platform/com/variant_format.h"
 #include "platform/ctl/embedding.h"
+#include "platform/portio/portio.h"
 
 #ifndef LENSBAY_VERSION
 #define LENSBAY_VERSION "unknown"
@@ -617,6 +619,11 @@ int main(int argc, char** argv) {
 #else
     (void)closeDialogs;  // without the GUI layer no dialog is ever shown
 #endif
+    // A port cycle a control cannot do (an unusable PORTIO, a refused port) ends the session.
+    portio::SetFaultHandler([](const base::Error& fault) {
+        std::fprintf(stderr, "%s\n", fault.message.c_str());
+        std::exit(3);
+    });
     // Every object comes from the class registry: a broken one ends the session before it starts.
     if (const std::string problem = RegistryProblem(); !problem.empty()) {
         std::cerr << "ocxhost: " << problem << '\n';

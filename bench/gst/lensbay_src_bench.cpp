@@ -106,12 +106,14 @@ Setting& TheSetting() {
 
 void BM_PanelCapture(benchmark::State& state) {
     std::string error = TheSetting().error;
-    panel::PortObjects objects;
-    if (error.empty() && !panel::CreatePortObjects(&objects, "", &error)) error = "no Pinbus";
-    if (!error.empty()) {
-        state.SkipWithError(error.c_str());
+    base::Result<panel::PortObjects> created =
+        error.empty() ? panel::CreatePortObjects("")
+                      : base::Result<panel::PortObjects>(base::Fail(error));
+    if (!created) {
+        state.SkipWithError(created.message().c_str());
         return;
     }
+    const panel::PortObjects& objects = *created;
     NullUi ui;
     panel::Panel panel(objects.pinbus1.Get(), objects.pinbus2.Get(), ui);
     panel.FormLoad();

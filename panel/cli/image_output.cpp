@@ -82,9 +82,9 @@ private:
 };
 
 base::Result<> WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    const FileResult r = WriteWholeFile(path, bytes.data(), bytes.size());
+    const base::Result<> r = WriteWholeFile(path, bytes.data(), bytes.size());
     if (r.ok()) return {};
-    return base::Fail("cannot write " + path + ": " + r.ErrorText());
+    return base::Fail("cannot write " + path + ": " + r.message());
 }
 
 base::Result<> WritePgm(const std::string& path, const Picture& p) {

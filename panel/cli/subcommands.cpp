@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -23,9 +25,9 @@
 #include "platform/base/result.h"
 #include "platform/com/combase.h"
 #include "platform/com/registry.h"
+#include "platform/portio/board_operator.h"
 #include "platform/portio/portio.h"
 #include "platform/ui/message_box.h"
-#include "sim/board.h"
 
 namespace panel::cli {
 namespace {
@@ -66,6 +68,13 @@ struct Arguments {
     int count = 1;
 };
 
+// A port cycle that cannot be done ends the program, as the window's does: the operation must
+// not go on with a board it cannot reach.
+[[noreturn]] void ExitOnPortFault(const base::Error& fault) {
+    std::fprintf(stderr, "%s\n", fault.message.c_str());
+    std::exit(kPortRefused);
+}
+
 base::Result<int> CountOf(const std::string& text) {
     char* end = nullptr;
     errno = 0;
@@ -87,10 +96,8 @@ base::Result<std::array<std::string, 4>> WindowOf(const std::string& text) {
             text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         start = comma + 1;
     }
-    FrameGeometry g;
-    std::string error;
-    if (!ComputeFrameGeometry(parts[0], parts[1], parts[2], parts[3], &g, &error))
-        return base::Fail("--window \"" + text + "\": " + error);
+    if (auto g = ComputeFrameGeometry(parts[0], parts[1], parts[2], parts[3]); !g)
+        return base::Fail("--window \"" + text + "\": " + g.message());
     return parts;
 }
 
@@ -167,12 +174,12 @@ base::Result<Arguments> Parse(int argc, char** argv) {
 // the operation and goes to standard error.
 class TerminalUi : public UserInterface {
 public:
-    explicit TerminalUi(bool yes) : yes_(yes) {}
+    TerminalUi(bool yes, portio::BoardOperator* board) : yes_(yes), board_(board) {}
     void MessageBox(const std::string& title, const std::string& text) override {
-        std::uint8_t a = 0;
-        if (ui::ParseRegisterSelection(text, &a)) {
-            sim::Board* board = portio::SimulatedBoard();
-            const bool follows = board && board->FollowsPrompts();
+        // The panel's register-selection prompts ("Please select EXCTL register A[3:0]=0010");
+        // every other box says why the operation failed.
+        if (text.rfind("Please ", 0) == 0) {
+            const bool follows = board_ && board_->FollowsPrompts();
             if (yes_ || follows) {
                 std::fprintf(stderr, "%s\n", text.c_str());
             } else {
@@ -205,30 +212,9 @@ private:
         void Show() override {}
     };
     bool yes_;
+    portio::BoardOperator* board_;
     bool failed_ = false;
     PictureCheck monitor_;
-};
-
-// The simulated board's switches follow each acknowledged prompt while its follow setting is on.
-class SwitchFollower {
-public:
-    SwitchFollower() {
-        sim::Board* board = portio::SimulatedBoard();
-        if (!board) return;
-        handle_ = ui::AddMessageBoxObserver([board](const std::string&, const std::string& text) {
-            std::uint8_t a = 0;
-            if (board->FollowsPrompts() && ui::ParseRegisterSelection(text, &a))
-                board->SetSwitches(a);
-        });
-    }
-    ~SwitchFollower() {
-        if (handle_ >= 0) ui::RemoveMessageBoxObserver(handle_);
-    }
-    SwitchFollower(const SwitchFollower&) = delete;
-    SwitchFollower& operator=(const SwitchFollower&) = delete;
-
-private:
-    int handle_ = -1;
 };
 
 // A private working directory for a capture with -o, so that the user's image.raw and image.bmp
@@ -253,13 +239,13 @@ public:
                               std::string(std::strerror(errno)));
         path_ = pattern;
         std::vector<std::uint8_t> header;
-        const FileResult r = ReadWholeFile(kTemplateFile, &header);
+        const base::Result<> r = ReadWholeFile(kTemplateFile, &header);
         if (r.ok()) {
-            const FileResult w =
+            const base::Result<> w =
                 WriteWholeFile(path_ + "/" + kTemplateFile, header.data(), header.size());
-            if (!w.ok()) return base::Fail("cannot copy bmphead1: " + w.ErrorText());
-        } else if (r.step != FileResult::kMissing) {
-            return base::Fail("cannot read bmphead1: " + r.ErrorText());
+            if (!w.ok()) return base::Fail("cannot copy bmphead1: " + w.message());
+        } else if (r.error().code != kFileMissing) {
+            return base::Fail("cannot read bmphead1: " + r.message());
         }
         if (::chdir(path_.c_str()) != 0)
             return base::Fail("cannot enter " + path_ + ": " + std::strerror(errno));
@@ -295,10 +281,10 @@ int Capture(const Arguments& a, FormState& state, CameraLink& link, TerminalUi& 
             const auto name =
                 a.count > 1 ? FrameName(*a.output, n) : base::Result<std::string>(*a.output);
             std::vector<std::uint8_t> bmp, raw;
-            const FileResult rb = ReadWholeFile(kBitmapFile, &bmp);
-            const FileResult rr = ReadWholeFile(kRawFile, &raw);
-            base::Result<> w = !rb.ok()   ? base::Fail("cannot read image.bmp: " + rb.ErrorText())
-                               : !rr.ok() ? base::Fail("cannot read image.raw: " + rr.ErrorText())
+            const base::Result<> rb = ReadWholeFile(kBitmapFile, &bmp);
+            const base::Result<> rr = ReadWholeFile(kRawFile, &raw);
+            base::Result<> w = !rb.ok()   ? base::Fail("cannot read image.bmp: " + rb.message())
+                               : !rr.ok() ? base::Fail("cannot read image.raw: " + rr.message())
                                           : WriteImage(dir.Outside(*name), *a.format, bmp, raw);
             if (!w) {
                 std::fprintf(stderr, "lensbay: %s\n", w.message().c_str());
@@ -336,11 +322,13 @@ int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint) {
         return kOk;
     }
 
-    std::string error;
-    if (!portio::Initialize(&error)) {
-        std::fprintf(stderr, "lensbay: %s\n", error.c_str());
+    portio::SetFaultHandler(ExitOnPortFault);
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        std::fprintf(stderr, "lensbay: %s\n", opened.message().c_str());
         return kPortRefused;
     }
+    // The board's operator side (the simulated board's switches) when the backend has one.
+    portio::BoardOperator* const board = portio::Operator();
     const HRESULT init = CoInitialize(nullptr);
     if (FAILED(init)) {
         std::fprintf(stderr, "lensbay: COM initialisation failed (%s)\n",
@@ -350,27 +338,26 @@ int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint) {
     int status = kNotRegistered;
     if (const std::string problem = RegistryProblem(); !problem.empty()) {
         std::fprintf(stderr, "lensbay: %s\n", problem.c_str());
+    } else if (base::Result<PortObjects> objects = CreatePortObjects(pinbus_hint); !objects) {
+        std::fprintf(stderr, "lensbay: %s\n", objects.message().c_str());
     } else {
-        PortObjects objects;
-        if (!CreatePortObjects(&objects, pinbus_hint, &error)) {
-            std::fprintf(stderr, "lensbay: %s\n", error.c_str());
+        TerminalUi ui(a.yes, board);
+        // The simulated board's switches follow each acknowledged prompt while they are set to.
+        const std::unique_ptr<portio::BoardOperator::PromptWatch> follower =
+            board ? board->WatchPrompts() : nullptr;
+        FormState state;
+        CameraLink link(objects->pinbus1.Get(), objects->pinbus2.Get(), ui);
+        // The window's load.
+        if (FAILED(link.SetupPortMode())) {
+            ReportPortFailure(link, ui, kNoticeTitle);
+            status = kFailed;
+        } else if (a.command == "set") {
+            ApplySettings(a.settings, state);
+            status = SetRegister(state, link, ui) && !ui.failed() ? kOk : kFailed;
+        } else if (a.command == "reset") {
+            status = DefaultSetting(state, link, ui) && !ui.failed() ? kOk : kFailed;
         } else {
-            TerminalUi ui(a.yes);
-            SwitchFollower follower;
-            FormState state;
-            CameraLink link(objects.pinbus1.Get(), objects.pinbus2.Get(), ui);
-            // The window's load.
-            if (FAILED(link.SetupPortMode())) {
-                ReportPortFailure(link, ui, kNoticeTitle);
-                status = kFailed;
-            } else if (a.command == "set") {
-                ApplySettings(a.settings, state);
-                status = SetRegister(state, link, ui) && !ui.failed() ? kOk : kFailed;
-            } else if (a.command == "reset") {
-                status = DefaultSetting(state, link, ui) && !ui.failed() ? kOk : kFailed;
-            } else {
-                status = Capture(a, state, link, ui);
-            }
+            status = Capture(a, state, link, ui);
         }
     }
     CoUninitialize();
