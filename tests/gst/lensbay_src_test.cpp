@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -255,6 +256,41 @@ TEST_F(LensbaySrcTest, ARefusedPortBackendIsAnErrorMessage) {
     portio::ResetForTesting();
     Build("");
     EXPECT_THAT(PlayAndError(), HasSubstr("/nonexistent/parport9"));
+}
+
+// A board that refuses a port cycle in the middle of the first frame, as a failing driver does.
+class RefusingBackend : public portio::Backend {
+public:
+    std::uint8_t In8(std::uint16_t) override {
+        if (++reads_ == 1000) portio::ReportFault("the test's port refused a read");
+        return 0xFF;
+    }
+    std::uint16_t In16(std::uint16_t) override { return 0xFFFF; }
+    void Out8(std::uint16_t, std::uint8_t) override {}
+    void Out16(std::uint16_t, std::uint16_t) override {}
+
+private:
+    int reads_ = 0;
+};
+
+TEST_F(LensbaySrcTest, ARefusedPortCycleIsAnErrorMessageNotAFrame) {
+    portio::InstallBackendForTesting(std::make_unique<RefusingBackend>());
+    Build("");
+    // The error comes with the first frame, before or after the pipeline has started.
+    std::string text = PlayAndError();
+    if (text.empty()) {
+        GstBus* bus = gst_element_get_bus(pipeline_);
+        GstMessage* msg = gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND, GST_MESSAGE_ERROR);
+        gst_object_unref(bus);
+        ASSERT_NE(msg, nullptr);
+        GError* error = nullptr;
+        gst_message_parse_error(msg, &error, nullptr);
+        text = error->message;
+        g_error_free(error);
+        gst_message_unref(msg);
+    }
+    EXPECT_THAT(text, HasSubstr("the test's port refused a read"));
+    EXPECT_EQ(gst_app_sink_try_pull_sample(GST_APP_SINK(sink_), 0), nullptr);
 }
 
 // The README's pipelines and the Python example, run as a user runs them. gst-launch-1.0 and
