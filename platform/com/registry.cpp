@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -100,13 +101,39 @@ struct State {
     bool bad = false;  // the file did not parse; badText says where
     std::string badText;
     reg::Key tree;
+    std::uint64_t generation = 0;  // counts the trees the cache has held
     RegistryWriteHook hook = nullptr;
     Batch batch;
+    // The view of the user's tree over the machine-wide one, for the generations it was made of.
+    reg::Key layered;
+    std::uint64_t layeredUser = 0, layeredMachine = 0;
+    bool layeredValid = false;
+    bool writing = false;  // inside a change of the user's tree
 };
 
 State& S() {
     static State* state = new State;  // never destroyed: handles may be closed during exit
     return *state;
+}
+
+// The cache of the machine-wide file (only its cache fields are used; S().mu guards it).
+State& Machine() {
+    static State* state = new State;
+    return *state;
+}
+
+// The machine-wide file when it lies beneath the user's, else "".
+std::string LayeredMachinePath() {
+    const char* env = std::getenv("OLE_REGISTRY");
+    if (env && *env) return "";
+    return MachineRegistryFilePath();
+}
+
+// Lays `above` over `below`: values of the same name and keys of the same name merge, the
+// upper's value winning.
+void Overlay(reg::Key& below, const reg::Key& above) {
+    for (const auto& [name, value] : above.values) below.values[name] = value;
+    for (const auto& [name, key] : above.subkeys) Overlay(below.subkeys[name], key);
 }
 
 LSTATUS Fail(LSTATUS status, std::string text) {
@@ -168,7 +195,11 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) return FailErrno(errno, "cannot open " + path);
-        // No file yet: an empty registry.
+        // No file yet: an empty registry (a new tree only when there was one before).
+        if (!s.cached || s.path != path || !(s.id == FileId{}) || s.bad ||
+            !s.tree.subkeys.empty() || !s.tree.values.empty()) {
+            ++s.generation;
+        }
         s.cached = true;
         s.racy = true;
         s.path = path;
@@ -201,6 +232,7 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         s.bad = !parsed.ok();
         s.badText = s.bad ? path + ":" + parsed.message() : std::string();
         s.tree = s.bad ? reg::Key{} : std::move(tree);
+        ++s.generation;
         s.cached = true;
         s.path = path;
         s.id = id;
@@ -271,12 +303,20 @@ LSTATUS KeyDeleted(const Names& names) {
     return Fail(ERROR_KEY_DELETED, "the key " + JoinNames(names) + " has been deleted");
 }
 
+// In a change of the user's tree, a key seen only in the machine-wide registry beneath it counts
+// as present: the change then makes it in the user's tree.
+const reg::Key* FindForWrite(const State& s, const reg::Key& root, const Names& names) {
+    const reg::Key* key = Find(root, names);
+    if (!key && s.writing && s.layeredValid) key = Find(s.layered, names);
+    return key;
+}
+
 // The key an open handle names, in the tree as it is now (ERROR_KEY_DELETED when another
 // writer removed it meanwhile).
 LSTATUS OpenedKey(State& s, const reg::Key& root, HKEY key, Names* names, const reg::Key** out) {
     LSTATUS status = HandleNames(s, key, names);
     if (status != ERROR_SUCCESS) return status;
-    *out = Find(const_cast<reg::Key&>(root), *names);
+    *out = FindForWrite(s, root, *names);
     return *out ? ERROR_SUCCESS : KeyDeleted(*names);
 }
 
@@ -302,7 +342,28 @@ LSTATUS LoadBatch(State& s) {
     return ERROR_SUCCESS;
 }
 
-// A read: runs `fn` on the current tree (the batch's, while one is open) with the state locked.
+// Brings the view of the user's tree over the machine-wide one up to date (*layered false when
+// OLE_REGISTRY names the one file). The user's tree must be fresh.
+LSTATUS UpdateLayered(State& s, bool* layered) {
+    const std::string machinePath = LayeredMachinePath();
+    *layered = !machinePath.empty();
+    if (!*layered) return ERROR_SUCCESS;
+    State& m = Machine();
+    LSTATUS status = Refresh(m, machinePath, false);
+    if (status != ERROR_SUCCESS) return status;
+    if (!s.layeredValid || s.layeredUser != s.generation || s.layeredMachine != m.generation) {
+        s.layered = m.tree;
+        Overlay(s.layered, s.tree);
+        s.layeredUser = s.generation;
+        s.layeredMachine = m.generation;
+        s.layeredValid = true;
+    }
+    return ERROR_SUCCESS;
+}
+
+// A read: runs `fn` on the current tree with the state locked. While a batch is open that is the
+// batch's tree (the user's file and the batch's pending changes, without the machine-wide file:
+// a registration reads back what it writes).
 LSTATUS ReadOp(const std::function<LSTATUS(State&, reg::Key&)>& fn) {
     State& s = S();
     std::lock_guard lock(s.mu);
@@ -313,7 +374,10 @@ LSTATUS ReadOp(const std::function<LSTATUS(State&, reg::Key&)>& fn) {
     }
     LSTATUS status = Refresh(s, RegistryFilePath(), false);
     if (status != ERROR_SUCCESS) return status;
-    return fn(s, s.tree);
+    bool layered = false;
+    status = UpdateLayered(s, &layered);
+    if (status != ERROR_SUCCESS) return status;
+    return fn(s, layered ? s.layered : s.tree);
 }
 
 LSTATUS MakeDirectories(const std::string& dir) {
@@ -471,12 +535,18 @@ LSTATUS Commit(State& s, const std::string& path,
     bool changed = false;
     // Whatever a killed writer left behind goes on every locked pass, written or not.
     RemoveStaleTemporaries(target);
+    bool layered = false;
+    status = UpdateLayered(s, &layered);
+    if (status != ERROR_SUCCESS) return status;
+    s.writing = layered;
     status = edit(s, tree, &changed);
+    s.writing = false;
     if (status != ERROR_SUCCESS || !changed) return status;
     FileId id;
     status = WriteFileAtomically(s, target, reg::WriteRegistryText(tree), &id);
     if (status != ERROR_SUCCESS) return status;
     s.tree = std::move(tree);
+    ++s.generation;
     s.id = id;
     s.racy = true;
     return ERROR_SUCCESS;
@@ -562,6 +632,11 @@ std::string RegistryFilePath() {
     return base + "/lensbay/registry.reg";
 }
 
+std::string MachineRegistryFilePath() {
+    const char* env = std::getenv("OLE_MACHINE_REGISTRY");
+    return env && *env ? env : "/var/lib/lensbay/registry.reg";
+}
+
 std::string RegistryLastError() { return t_lastError; }
 
 void SetRegistryWriteHookForTesting(RegistryWriteHook hook) {
@@ -592,7 +667,7 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSA
         Names base;
         LSTATUS st = HandleNames(s, key, &base);
         if (st != ERROR_SUCCESS) return st;
-        if (!Find(root, base)) return KeyDeleted(base);
+        if (!FindForWrite(s, root, base)) return KeyDeleted(base);
         const bool created = !Find(root, names);
         if (created) changes->push_back({Change::kCreateKey, names, {}, {}});
         *result = NewHandle(s, names);
@@ -757,7 +832,7 @@ LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const char* data,
         LSTATUS st = FullNames(s, key, subKey, &names);
         if (st != ERROR_SUCCESS) return st;
         HandleNames(s, key, &base);
-        if (!Find(root, base)) return KeyDeleted(base);
+        if (!FindForWrite(s, root, base)) return KeyDeleted(base);
         changes->push_back({Change::kSetValue, names, "", value});
         return ERROR_SUCCESS;
     });

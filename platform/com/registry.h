@@ -76,6 +76,11 @@ COM_EXPORT LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const 
 // Every call holding a handle to a key deleted meanwhile fails with ERROR_KEY_DELETED; a file
 // that does not parse makes every call fail with ERROR_BADDB until it is repaired.
 COM_EXPORT std::string RegistryFilePath();
+// Not of the platform: the machine-wide class registry, $OLE_MACHINE_REGISTRY or else
+// /var/lib/lensbay/registry.reg. Without OLE_REGISTRY, reads see it beneath the user's file (a
+// value or key of the user's wins, the rest falls through) while changes go to the user's file;
+// `regsvr --system` changes it by naming it in OLE_REGISTRY, which means that file alone.
+COM_EXPORT std::string MachineRegistryFilePath();
 COM_EXPORT std::string RegistryLastError();
 
 // Not of the platform, for tests: called before each step of writing the file ("open-temp",
