@@ -114,8 +114,8 @@ base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& 
         return base::Fail("COM initialisation failed (" + HresultToString(init) + ")",
                           kNotRegistered);
     }
-    if (std::string problem = RegistryProblem(); !problem.empty())
-        return base::Fail(problem, kNotRegistered);
+    if (const base::Result<> registry = CheckClassRegistry(); !registry)
+        return base::Fail(registry.message(), kNotRegistered);
     auto impl = std::make_unique<Impl>();
     base::Result<panel::PortObjects> objects = panel::CreatePortObjects(pinbus_hint);
     if (!objects) return base::Fail(objects.message(), kNotRegistered);

@@ -336,8 +336,8 @@ int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint) {
         return kNotRegistered;
     }
     int status = kNotRegistered;
-    if (const std::string problem = RegistryProblem(); !problem.empty()) {
-        std::fprintf(stderr, "lensbay: %s\n", problem.c_str());
+    if (const base::Result<> registry = CheckClassRegistry(); !registry) {
+        std::fprintf(stderr, "lensbay: %s\n", registry.message().c_str());
     } else if (base::Result<PortObjects> objects = CreatePortObjects(pinbus_hint); !objects) {
         std::fprintf(stderr, "lensbay: %s\n", objects.message().c_str());
     } else {

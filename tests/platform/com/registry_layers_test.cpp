@@ -119,11 +119,12 @@ TEST_F(RegistryLayers, ChangesGoToTheUsersFileEvenUnderAMachineKey) {
 TEST_F(RegistryLayers, OleRegistryMeansItsFileAloneAndABadMachineFileIsSaid) {
     ::setenv("OLE_REGISTRY", user_.c_str(), 1);
     EXPECT_EQ(Default("CLSID\\{B}\\InprocServer32"), "<status 2>");
-    EXPECT_EQ(RegistryProblem(), "");
+    EXPECT_TRUE(CheckClassRegistry().ok());
     ::unsetenv("OLE_REGISTRY");
     Write(machine_, "not a registry\n");
     EXPECT_EQ(Default("CLSID\\{A}\\InprocServer32"), "<status 1009>");
-    EXPECT_NE(RegistryProblem().find(machine_), std::string::npos) << RegistryProblem();
+    EXPECT_NE(CheckClassRegistry().message().find(machine_), std::string::npos)
+        << CheckClassRegistry().message();
     // A missing machine file is an empty one.
     std::filesystem::remove(machine_);
     EXPECT_EQ(Default("CLSID\\{A}\\InprocServer32"), "/user/a.so");
