@@ -17,6 +17,10 @@
 #include "platform/com/registry.h"
 #include "platform/portio/portio.h"
 
+#ifdef LENSBAY_HAVE_PNG
+#include "panel/png/qt_png_encoder.h"
+#endif
+
 #ifdef LENSBAY_HAVE_QT_FRONT_END
 #include <QApplication>
 
@@ -188,6 +192,10 @@ int main(int argc, char** argv) {
             panel::console::ConsoleOptions options;
             options.in = &std::cin;
             options.interactive = ::isatty(STDIN_FILENO) == 1;
+#ifdef LENSBAY_HAVE_PNG
+            panel::QtPngEncoder png;
+            options.png_encoder = &png;
+#endif
             status = panel::console::RunConsoleFrontEnd(objects.pinbus1.Get(),
                                                         objects.pinbus2.Get(), options);
         }

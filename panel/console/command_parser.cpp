@@ -123,6 +123,9 @@ bool ParseCommand(std::string_view line, Command* out, std::string* error) {
         out->item = state.word == "on" ? 1 : 0;
         return true;
     }
+    if (bool ok = false; ParseWorkbenchCommand(word, cmd.rest, cmd.has_rest, out, error, &ok)) {
+        return ok;
+    }
     return fail("unknown command \"" + word + "\"");
 }
 

@@ -9,16 +9,45 @@
 
 struct IDispatch;
 
+namespace panel {
+class Panel;
+class PngEncoder;
+}  // namespace panel
+
 namespace panel::console {
 
 struct Command {
-    enum Kind { kNone, kClick, kText, kEnter, kOption, kPress, kShow, kQuit, kSwitches, kFollow };
+    enum Kind {
+        kNone,
+        kClick,
+        kText,
+        kEnter,
+        kOption,
+        kPress,
+        kShow,
+        kQuit,
+        kSwitches,
+        kFollow,
+        // The workbench's commands (workbench_commands.cpp).
+        kInspect,
+        kProbe,
+        kLive,
+        kRegisters,
+        kSaveSettings,
+        kLoadSettings
+    };
     Kind kind = kNone;
-    int number = 0;      // N of TextN or OptionN
-    int item = 0;        // option item 0/1; the A[3:0] bits of switches; follow 1 (on) or 0
-    std::string value;   // text and enter: the rest of the line after one space
-    std::string button;  // press: Command1, Capture, SaveAs or Command2
+    long long x = 0, y = 0;  // probe X Y; live N in x
+    int number = 0;          // N of TextN or OptionN
+    int item = 0;            // option item 0/1; the A[3:0] bits of switches; follow 1 (on) or 0
+    std::string value;       // text and enter: the rest of the line after one space
+    std::string button;      // press: Command1, Capture, SaveAs or Command2
 };
+
+// Parses the workbench's commands (inspect, probe, live, registers, save-settings,
+// load-settings): false when `word` is none of them; else *ok says whether the line parsed.
+bool ParseWorkbenchCommand(const std::string& word, std::string_view rest, bool has_rest,
+                           Command* out, std::string* error, bool* ok);
 
 // Parses one input line (its newline removed; one trailing CR is dropped too). Blank lines and
 // lines starting with '#' give kNone. False with a message for a line that is not understood.
@@ -37,7 +66,13 @@ struct ConsoleOptions {
     // Where event lines go (without newline); portio::WriteStdoutLine when empty, so that they
     // keep their order with the port trace on standard output.
     std::function<void(const std::string&)> write_line;
+    // Save As to a ".png" name encodes with it (none: such a Save As says it cannot).
+    PngEncoder* png_encoder = nullptr;
 };
+
+// Runs one of the workbench's commands on the panel, writing its events.
+void RunWorkbenchCommand(const Command& cmd, Panel& panel,
+                         const std::function<void(const std::string&)>& write);
 
 // Runs the panel on the two port objects: the window's load (port set-up and the start-up
 // prompt), then the commands until `quit` or the end of input. Returns the exit status (0).
