@@ -89,8 +89,11 @@ std::string XServerProblem() {
 
 constexpr char kUsage[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
+    "       lensbay [--live] [--inspector]\n"
     "  The SX540 camera control panel. Opens the main window; with --console, or when no display\n"
     "  is found, runs the console front end on standard input and output instead.\n"
+    "  --live and --inspector open the live view and the inspector beside the main window\n"
+    "  (F5 and F6 there, or its context menu).\n"
     "  Environment: PORTIO (sim, direct or ppdev:/dev/parportN), PORTIO_TRACE (FILE or -),\n"
     "  OLE_REGISTRY (the class registry file where PINBUS.OCX is registered).\n"
     "  Exit status: 0 after the window is closed, 1 for a bad option, 2 when the Pinbus port\n"
@@ -122,6 +125,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--console") {
             console = true;
+        } else if (arg == "--live" || arg == "--inspector") {
+            // The window front end opens them; the console has `live` and `inspect`.
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(panel::console::kConsoleHelp, stdout);

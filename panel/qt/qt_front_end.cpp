@@ -5,8 +5,12 @@
 #include <memory>
 
 #include "panel/panel.h"
+#include "panel/png/qt_png_encoder.h"
 #include "panel/qt/board_window.h"
+#include "panel/qt/inspector_window.h"
+#include "panel/qt/live_window.h"
 #include "panel/qt/main_window.h"
+#include "panel/qt/workbench.h"
 #include "platform/portio/portio.h"
 #include "platform/ui/cursor.h"
 #include "platform/ui/message_box.h"
@@ -18,6 +22,10 @@ void QtUserInterface::MessageBox(const std::string& title, const std::string& te
 }
 
 void QtUserInterface::SetWaitCursor(bool wait) { ui::SetWaitCursor(wait); }
+
+void ConnectFormChanges(QtUserInterface& ui, MainWindow& window) {
+    ui.on_form_changed = [&window] { window.Refresh(); };
+}
 
 }  // namespace panel::qt
 
@@ -34,7 +42,17 @@ int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2)
 
     QtUserInterface ui;
     panel::Panel panel(pinbus1, pinbus2, ui);
+    panel::QtPngEncoder png;
+    panel.SetPngEncoder(&png);
     MainWindow window(panel);
+    ConnectFormChanges(ui, window);
+    Workbench workbench(window, panel, &png, [&window] { window.Refresh(); });
+    bool open_live = false, open_inspector = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        open_live = open_live || arg == "--live";
+        open_inspector = open_inspector || arg == "--inspector";
+    }
 
     // With the simulated board: its window, and its switches following the prompts from the
     // very first one.
@@ -54,5 +72,15 @@ int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2)
         window.activateWindow();
         window.raise();
     }
-    return QApplication::exec();
+    if (open_live) {
+        LiveWindow& live = workbench.OpenLive();
+        live.move(window.frameGeometry().bottomLeft() + QPoint(0, 8));
+    }
+    if (open_inspector) {
+        InspectorWindow& inspector = workbench.OpenInspector();
+        inspector.move(window.frameGeometry().topRight() + QPoint(8, 40));
+    }
+    const int status = QApplication::exec();
+    ui.on_form_changed = nullptr;
+    return status;
 }
