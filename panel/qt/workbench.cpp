@@ -79,7 +79,11 @@ InspectorWindow& Workbench::OpenInspector() {
 }
 
 RegistersWindow& Workbench::OpenRegisters() {
-    if (!registers_) registers_ = std::make_unique<RegistersWindow>(panel_.Registers());
+    if (!registers_) {
+        registers_ = std::make_unique<RegistersWindow>(panel_.Registers());
+        // Beside the main window, below where the board's window goes.
+        registers_->move(main_.frameGeometry().topRight() + QPoint(8, 320));
+    }
     registers_->show();
     registers_->raise();
     return *registers_;
