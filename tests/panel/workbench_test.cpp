@@ -151,19 +151,6 @@ TEST_P(WorkbenchTest, LiveFramesUseCapturesReadLoop) {
     EXPECT_EQ(picture.pixels, stored->pixels);
 }
 
-TEST_P(WorkbenchTest, PortFailureEndsALiveFrameWithAMessage) {
-    panel::FrameGeometry g;
-    std::string error;
-    ASSERT_TRUE(panel::ComputeFrameGeometry("2", "3", "0", "1", &g, &error));
-    panel::FrameReader reader(pinbus1_, pinbus2_);
-    panel::Picture picture;
-    if (GetParam() != Objects::kFake) GTEST_SKIP() << "only the fake fails on request";
-    fail_at_ = 20;
-    const base::Result<> r = reader.Read(g, &picture);
-    ASSERT_FALSE(r.ok());
-    EXPECT_THAT(r.message(), HasSubstr("The port object failed"));
-}
-
 TEST_P(WorkbenchTest, CaptureAndSaveAsWriteTheRecordBesideThePicture) {
     panel_->TextClick(2);
     panel_->SetText(2, "5");
@@ -309,6 +296,23 @@ TEST_P(WorkbenchTest, ConsoleSettingsFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Objects, WorkbenchTest, testing::Values(Objects::kFake, Objects::kPinbus),
                          ObjectsName);
+
+// Only the fake port object fails on request.
+using WorkbenchFakeTest = WorkbenchTest;
+
+TEST_P(WorkbenchFakeTest, PortFailureEndsALiveFrameWithAMessage) {
+    panel::FrameGeometry g;
+    std::string error;
+    ASSERT_TRUE(panel::ComputeFrameGeometry("2", "3", "0", "1", &g, &error));
+    panel::FrameReader reader(pinbus1_, pinbus2_);
+    panel::Picture picture;
+    fail_at_ = 20;
+    const base::Result<> r = reader.Read(g, &picture);
+    ASSERT_FALSE(r.ok());
+    EXPECT_THAT(r.message(), HasSubstr("The port object failed"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Objects, WorkbenchFakeTest, testing::Values(Objects::kFake), ObjectsName);
 
 TEST(SettingsFileTest, EveryFaultNamesFileAndLine) {
     auto error = [](const std::string& text) {
