@@ -19,11 +19,45 @@ bool EndsWithNoCase(const std::string& name, const char* suffix) {
     return true;
 }
 
+// The length of the well-formed UTF-8 sequence at text[i], or 0 when it is not one.
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t n = 0;
+    std::uint32_t min = 0, cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2, min = 0x80, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3, min = 0x800, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4, min = 0x10000, cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+// A JSON string; bytes that are not UTF-8 become U+FFFD, so that the file stays valid JSON.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (const char ch : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
         const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
+        if (c >= 0x80) {
+            const std::size_t n = Utf8Length(text, i);
+            if (n == 0) {
+                out += "\\ufffd";
+            } else {
+                out.append(text, i, n);
+                i += n - 1;
+            }
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += ch;
         } else if (c < 0x20 || c == 0x7F) {

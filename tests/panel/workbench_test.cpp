@@ -386,6 +386,10 @@ TEST(PictureFilesTest, NamesBesideThePicture) {
     EXPECT_THAT(json, HasSubstr("\"time\": \"1970-01-02T01:01:01Z\""));
     EXPECT_THAT(json, HasSubstr("\"backend\": \"ppdev:/dev/parport0\""));
     EXPECT_THAT(json, HasSubstr("\"row_skip\": false"));
+    // Bytes that are not UTF-8 cannot make the record invalid JSON.
+    state.text[5] = "\xC3\xA9 \xFF \xE2\x82 \xED\xA0\x80";
+    EXPECT_THAT(panel::PictureRecordJson(1, 1, state, false, {}, "sim", {}),
+                HasSubstr("\"h_end\": \"\xC3\xA9 \\ufffd \\ufffd\\ufffd \\ufffd\\ufffd\\ufffd\""));
 }
 
 }  // namespace
