@@ -87,6 +87,9 @@ display_ready() { [ -s "$tmp/display" ] && grep -q '^[0-9]' "$tmp/display"; }
 wait_for 10 "Xvfb to start" display_ready
 DISPLAY=":$(head -n1 "$tmp/display")"
 export DISPLAY
+# The program falls back to its console when it cannot reach the server: make sure it can.
+server_answers() { timeout 5 xwininfo -root >/dev/null 2>&1; }
+wait_for 10 "the X server on $DISPLAY to answer" server_answers
 step "Xvfb on $DISPLAY"
 
 # No port trace: a live view reads 110,880 bytes a frame, many frames a second.
