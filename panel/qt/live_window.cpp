@@ -56,10 +56,8 @@ LiveWindow::~LiveWindow() { Stop(); }
 
 bool LiveWindow::Start() {
     if (Running()) return true;
-    const FormState& s = panel_.State();
-    FrameGeometry g;
     std::string error;
-    if (!ComputeFrameGeometry(s.text[4], s.text[5], s.text[6], s.text[7], &g, &error)) {
+    if (!TakeGeometry(&error)) {
         problem_ = QString::fromStdString(error);
         UpdateStatus();
         return false;
@@ -74,7 +72,7 @@ bool LiveWindow::Start() {
     rate_count_ = 0;
     rate_ = 0;
     rate_since_ = std::chrono::steady_clock::now();
-    thread_ = std::thread([this, g] { Loop(g); });
+    thread_ = std::thread([this] { Loop(); });
     timer_->start();
     UpdateStatus();
     return true;
@@ -90,11 +88,25 @@ void LiveWindow::Stop() {
     UpdateStatus();
 }
 
-void LiveWindow::Loop(FrameGeometry g) {
+bool LiveWindow::TakeGeometry(std::string* error) {
+    const FormState& s = panel_.State();
+    FrameGeometry g;
+    if (!ComputeFrameGeometry(s.text[4], s.text[5], s.text[6], s.text[7], &g, error)) return false;
+    std::lock_guard lock(latest_mutex_);
+    geometry_ = g;
+    return true;
+}
+
+void LiveWindow::Loop() {
     FrameReader reader(panel_.Pinbus1(), panel_.Pinbus2());
     PortArbiter& port = panel_.Port();
     Picture picture;
     while (!stop_requested_) {
+        FrameGeometry g;
+        {
+            std::lock_guard lock(latest_mutex_);
+            g = geometry_;
+        }
         if (!port.BeginFrame(stop_requested_)) break;
         const base::Result<> r = reader.Read(g, &picture);
         // The frame counts before the port is let go, so that a handler taking the port next
@@ -137,6 +149,9 @@ void LiveWindow::ShowLatest() {
 QString LiveWindow::StatusText() const { return status_->text(); }
 
 void LiveWindow::UpdateStatus() {
+    // A field being typed in may hold no usable window for a moment: the last one stays.
+    std::string ignored;
+    if (Running()) TakeGeometry(&ignored);
     const auto now = std::chrono::steady_clock::now();
     const std::uint64_t count = produced_.load();
     const double seconds = std::chrono::duration<double>(now - rate_since_).count();

@@ -26,8 +26,9 @@ public:
     LiveWindow(Panel& panel, PngEncoder* encoder, QWidget* parent = nullptr);
     ~LiveWindow() override;
 
-    // Starts reading frames (the window from the fields as they are now); false with the
-    // reason shown in the window when the fields give no frame.
+    // Starts reading frames with the window of the fields; false with the reason shown in the
+    // window when the fields give no frame. While it runs, the fields are looked at again
+    // twice a second: a new usable window applies from the next frame on.
     bool Start();
     // Lets the frame being read finish (the port ends at control 0x27), then stops.
     void Stop();
@@ -47,7 +48,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void Loop(FrameGeometry g);
+    void Loop();
+    // The window of the fields as they are now, for the next frame; false when it is unusable.
+    bool TakeGeometry(std::string* error);
     void ShowLatest();
     void UpdateStatus();
     void SaveFrame();
@@ -66,8 +69,9 @@ private:
     std::atomic<bool> posted_{false};
     std::atomic<std::uint64_t> produced_{0};
     std::mutex latest_mutex_;
-    Picture latest_;       // guarded by latest_mutex_
-    std::string failure_;  // guarded by latest_mutex_
+    FrameGeometry geometry_;  // guarded by latest_mutex_
+    Picture latest_;          // guarded by latest_mutex_
+    std::string failure_;     // guarded by latest_mutex_
     Picture shown_;
     std::uint64_t rate_count_ = 0;
     std::chrono::steady_clock::time_point rate_since_;

@@ -4,8 +4,8 @@
 #include <gmock/gmock.h>
 
 #include <QAction>
-#include <QRadioButton>
 #include <QImage>
+#include <QRadioButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <chrono>
@@ -96,6 +96,15 @@ TEST_F(WorkbenchWindowTest, LiveViewPausesForHandlersAndStopsAtControl27) {
     // ... and it goes on afterwards.
     const std::uint64_t resumed = live.FramesRead();
     QTRY_VERIFY_WITH_TIMEOUT(live.FramesRead() > resumed + 1, 60000);
+    // New window fields apply to the frames that follow; an unusable one is passed over.
+    panel_->SetText(4, "2");
+    panel_->SetText(5, "5");
+    panel_->SetText(6, "");
+    QTRY_VERIFY_WITH_TIMEOUT(live.StatusText().contains(QStringLiteral("frames/s")), 60000);
+    EXPECT_EQ(live.Shown().width, 384);
+    panel_->SetText(6, "1");
+    panel_->SetText(7, "3");
+    QTRY_VERIFY_WITH_TIMEOUT(live.Shown().width == 72 && live.Shown().height == 36, 60000);
     live.Stop();
     EXPECT_FALSE(live.Running());
     EXPECT_EQ(board_->Control(), 0x27);
@@ -107,11 +116,11 @@ TEST_F(WorkbenchWindowTest, LiveViewPausesForHandlersAndStopsAtControl27) {
     ASSERT_TRUE(live.SaveFrameTo("frame.png").ok());
     QImage saved(QStringLiteral("frame.png"));
     ASSERT_EQ(saved.format(), QImage::Format_Grayscale8);
-    ASSERT_EQ(saved.size(), QSize(384, 288));
+    ASSERT_EQ(saved.size(), QSize(72, 36));
     const panel::Picture& shown = live.Shown();
     EXPECT_EQ(qGray(saved.pixel(0, 0)), shown.At(0, 0));
-    EXPECT_EQ(qGray(saved.pixel(383, 287)), shown.At(383, 287));
-    EXPECT_EQ(qGray(saved.pixel(100, 7)), shown.At(100, 7));
+    EXPECT_EQ(qGray(saved.pixel(71, 35)), shown.At(71, 35));
+    EXPECT_EQ(qGray(saved.pixel(50, 7)), shown.At(50, 7));
 
     std::vector<std::string> boxes;
     ui::SetMessageBoxHandlerForTesting(
