@@ -119,10 +119,11 @@ base::Result<Picture> DecodeBitmap(const std::uint8_t* data, std::size_t size) {
 
 base::Result<Picture> ReadBitmapPicture(const std::string& path) {
     std::vector<std::uint8_t> bytes;
-    const FileResult r = ReadWholeFile(path, &bytes);
-    if (r.step == FileResult::kMissing)
+    const base::Result<> r = ReadWholeFile(path, &bytes);
+    if (!r.ok() && r.error().code == kFileMissing) {
         return base::Fail("\"" + path + "\" does not exist", ENOENT);
-    if (!r.ok()) return base::Fail("can't read \"" + path + "\": " + r.ErrorText(), r.error);
+    }
+    if (!r.ok()) return base::Fail("can't read \"" + path + "\": " + r.message());
     base::Result<Picture> p = DecodeBitmap(bytes.data(), bytes.size());
     if (!p.ok()) return base::Fail("\"" + path + "\" is unusable: " + p.message());
     return p;

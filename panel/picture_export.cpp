@@ -24,13 +24,13 @@ bool WriteRecord(const std::string& path, const std::string& json, UserInterface
 
 bool WriteCaptureRecord(const FormState& state, const RegisterRecord& registers,
                         UserInterface& ui) {
-    FrameGeometry g;
-    std::string error;
-    if (!ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7], &g,
-                              &error)) {
-        ui.MessageBox(kLensbayTitle, error);
+    const base::Result<FrameGeometry> geometry =
+        ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7]);
+    if (!geometry.ok()) {
+        ui.MessageBox(kLensbayTitle, geometry.message());
         return false;
     }
+    const FrameGeometry& g = *geometry;
     return WriteRecord(kCaptureRecordFile,
                        PictureRecordJson(g.FrameWidth, g.FrameHeight, state, g.RowSkip, registers,
                                          PortBackendName(), RegisterRecord::Clock::now()),
@@ -78,11 +78,10 @@ bool SaveAsWithRecord(FormState& state, const RegisterRecord& registers, PngEnco
         width = p->width;
         height = p->height;
     }
-    FrameGeometry g;
-    std::string error;
-    if (ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7], &g,
-                             &error)) {
-        row_skip = g.RowSkip;
+    if (const base::Result<FrameGeometry> g =
+            ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7]);
+        g.ok()) {
+        row_skip = g->RowSkip;
     }
     return WriteRecord(RecordPathFor(target),
                        PictureRecordJson(width, height, state, row_skip, registers,

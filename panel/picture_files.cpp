@@ -123,11 +123,11 @@ base::Result<> WriteBytesFile(const std::string& path, const std::uint8_t* data,
     if (path.empty() || path.find('\0') != std::string::npos) {
         return base::Fail("Can't open \"" + path + "\".");
     }
-    const FileResult r = WriteWholeFile(path, data, size);
-    if (r.step == FileResult::kWrite) {
-        return base::Fail("Can't write \"" + path + "\": " + r.ErrorText() + ".", r.error);
+    const base::Result<> r = WriteWholeFile(path, data, size);
+    if (!r.ok() && r.error().code == kFileWrite) {
+        return base::Fail("Can't write \"" + path + "\": " + r.message() + ".", kFileWrite);
     }
-    if (!r.ok()) return base::Fail("Can't open \"" + path + "\": " + r.ErrorText() + ".", r.error);
+    if (!r.ok()) return base::Fail("Can't open \"" + path + "\": " + r.message() + ".", kFileOpen);
     return {};
 }
 

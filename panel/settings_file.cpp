@@ -154,9 +154,9 @@ void ApplySettings(const Settings& settings, FormState& state) {
 
 base::Result<Settings> LoadSettingsFile(const std::string& path) {
     std::vector<std::uint8_t> bytes;
-    const FileResult r = ReadWholeFile(path, &bytes);
-    if (r.step == FileResult::kMissing) return base::Fail(path + ": no such file", r.error);
-    if (!r.ok()) return base::Fail(path + ": can't read: " + r.ErrorText(), r.error);
+    const base::Result<> r = ReadWholeFile(path, &bytes);
+    if (!r.ok() && r.error().code == kFileMissing) return base::Fail(path + ": no such file");
+    if (!r.ok()) return base::Fail(path + ": can't read: " + r.message());
     if (bytes.size() > kMaxSettingsSize) {
         return base::Fail(path + ": too large for a settings file (" +
                           std::to_string(bytes.size()) + " bytes)");
@@ -170,9 +170,9 @@ base::Result<> SaveSettingsFile(const std::string& path, const FormState& state)
         return base::Fail("bad settings file name " + Quote(path));
     }
     const std::string text = FormatSettings(state);
-    const FileResult r =
+    const base::Result<> r =
         WriteWholeFile(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    if (!r.ok()) return base::Fail(path + ": can't write: " + r.ErrorText(), r.error);
+    if (!r.ok()) return base::Fail(path + ": can't write: " + r.message());
     return {};
 }
 

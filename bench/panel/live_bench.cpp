@@ -125,11 +125,15 @@ private:
 
 // Arg: the number of frames the live window reads.
 void BM_LiveWindowFullFrame(benchmark::State& state) {
-    std::string error;
-    if (::setenv("PORTIO", "sim", 1) != 0 || !portio::Initialize(&error)) {
-        state.SkipWithError(("port backend: " + error).c_str());
+    if (::setenv("PORTIO", "sim", 1) != 0) {
+        state.SkipWithError("cannot set PORTIO");
         return;
     }
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        state.SkipWithError(("port backend: " + opened.message()).c_str());
+        return;
+    }
+    std::string error;
     WorkDir dir;
     ComPtr<IDispatch> pinbus1, pinbus2;
     pinbus1.Attach(CreatePinbus(&error));

@@ -4,8 +4,11 @@
 
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/base/result.h"
 
 struct IDispatch;
 
@@ -13,6 +16,10 @@ namespace panel {
 class Panel;
 class PngEncoder;
 }  // namespace panel
+
+namespace portio {
+class BoardOperator;
+}
 
 namespace panel::console {
 
@@ -45,13 +52,13 @@ struct Command {
 };
 
 // Parses the workbench's commands (inspect, probe, live, registers, save-settings,
-// load-settings): false when `word` is none of them; else *ok says whether the line parsed.
-bool ParseWorkbenchCommand(const std::string& word, std::string_view rest, bool has_rest,
-                           Command* out, std::string* error, bool* ok);
+// load-settings): nullopt when `word` is none of them; else the command or what is wrong.
+std::optional<base::Result<Command>> ParseWorkbenchCommand(const std::string& word,
+                                                           std::string_view rest, bool has_rest);
 
 // Parses one input line (its newline removed; one trailing CR is dropped too). Blank lines and
-// lines starting with '#' give kNone. False with a message for a line that is not understood.
-bool ParseCommand(std::string_view line, Command* out, std::string* error);
+// lines starting with '#' give kNone. An error with a message for a line that is not understood.
+base::Result<Command> ParseCommand(std::string_view line);
 
 // An event field with backslash, tab, newline and CR written as \\, \t, \n and \r, so that every
 // event stays one line of tab-separated fields.
@@ -66,6 +73,9 @@ struct ConsoleOptions {
     // Where event lines go (without newline); portio::WriteStdoutLine when empty, so that they
     // keep their order with the port trace on standard output.
     std::function<void(const std::string&)> write_line;
+    // The board's operator side for `switches` and `follow`, and whose switches follow the
+    // prompts; null when the port backend has none.
+    portio::BoardOperator* board = nullptr;
     // Save As to a ".png" name encodes with it (none: such a Save As says it cannot).
     PngEncoder* png_encoder = nullptr;
 };

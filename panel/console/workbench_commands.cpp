@@ -25,17 +25,15 @@ bool ParseInteger(std::string_view text, long long* out) {
 
 }  // namespace
 
-bool ParseWorkbenchCommand(const std::string& word, std::string_view rest, bool has_rest,
-                           Command* out, std::string* error, bool* ok) {
-    auto fail = [&](const std::string& message) {
-        *error = message;
-        *ok = false;
-        return true;
+std::optional<base::Result<Command>> ParseWorkbenchCommand(const std::string& word,
+                                                           std::string_view rest, bool has_rest) {
+    Command out;
+    auto fail = [](const std::string& message) {
+        return std::optional<base::Result<Command>>(base::Fail(message));
     };
     auto done = [&](Command::Kind kind) {
-        out->kind = kind;
-        *ok = true;
-        return true;
+        out.kind = kind;
+        return std::optional<base::Result<Command>>(out);
     };
     if (word == "inspect" || word == "registers") {
         if (has_rest) return fail(word + " takes no argument");
@@ -44,8 +42,8 @@ bool ParseWorkbenchCommand(const std::string& word, std::string_view rest, bool 
     if (word == "probe") {
         const auto space = rest.find(' ');
         if (!has_rest || space == std::string_view::npos ||
-            !ParseInteger(rest.substr(0, space), &out->x) ||
-            !ParseInteger(rest.substr(space + 1), &out->y)) {
+            !ParseInteger(rest.substr(0, space), &out.x) ||
+            !ParseInteger(rest.substr(space + 1), &out.y)) {
             return fail(
                 "bad point; usage: probe X Y (whole numbers, x from the left, y from "
                 "the top)");
@@ -53,7 +51,7 @@ bool ParseWorkbenchCommand(const std::string& word, std::string_view rest, bool 
         return done(Command::kProbe);
     }
     if (word == "live") {
-        if (!has_rest || !ParseInteger(rest, &out->x) || out->x < 1 || out->x > kMaxLiveFrames) {
+        if (!has_rest || !ParseInteger(rest, &out.x) || out.x < 1 || out.x > kMaxLiveFrames) {
             return fail("bad frame count; usage: live N (N from 1 to " +
                         std::to_string(kMaxLiveFrames) + ")");
         }
@@ -61,10 +59,10 @@ bool ParseWorkbenchCommand(const std::string& word, std::string_view rest, bool 
     }
     if (word == "save-settings" || word == "load-settings") {
         if (!has_rest || rest.empty()) return fail("missing file name; usage: " + word + " FILE");
-        out->value = std::string(rest);
+        out.value = std::string(rest);
         return done(word == "save-settings" ? Command::kSaveSettings : Command::kLoadSettings);
     }
-    return false;
+    return std::nullopt;
 }
 
 void RunWorkbenchCommand(const Command& cmd, Panel& panel,
@@ -97,11 +95,10 @@ void RunWorkbenchCommand(const Command& cmd, Panel& panel,
         }
         case Command::kLive: {
             const FormState& st = panel.State();
-            FrameGeometry g;
-            std::string why;
-            if (!ComputeFrameGeometry(st.text[4], st.text[5], st.text[6], st.text[7], &g, &why)) {
-                return error(why);
-            }
+            const base::Result<FrameGeometry> geometry =
+                ComputeFrameGeometry(st.text[4], st.text[5], st.text[6], st.text[7]);
+            if (!geometry.ok()) return error(geometry.message());
+            const FrameGeometry& g = *geometry;
             FrameReader reader(panel.Pinbus1(), panel.Pinbus2());
             Picture picture;
             for (long long i = 1; i <= cmd.x; ++i) {

@@ -90,10 +90,14 @@ void LiveWindow::Stop() {
 
 bool LiveWindow::TakeGeometry(std::string* error) {
     const FormState& s = panel_.State();
-    FrameGeometry g;
-    if (!ComputeFrameGeometry(s.text[4], s.text[5], s.text[6], s.text[7], &g, error)) return false;
+    const base::Result<FrameGeometry> g =
+        ComputeFrameGeometry(s.text[4], s.text[5], s.text[6], s.text[7]);
+    if (!g.ok()) {
+        *error = g.message();
+        return false;
+    }
     std::lock_guard lock(latest_mutex_);
-    geometry_ = g;
+    geometry_ = *g;
     return true;
 }
 

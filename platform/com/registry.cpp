@@ -147,9 +147,9 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
             return status;
         }
         reg::Key tree;
-        std::string error;
-        s.bad = !reg::ParseRegistryText(text, &tree, &error);
-        s.badText = s.bad ? path + ":" + error : std::string();
+        const base::Result<> parsed = reg::ParseRegistryText(text, &tree);
+        s.bad = !parsed.ok();
+        s.badText = s.bad ? path + ":" + parsed.message() : std::string();
         s.tree = s.bad ? reg::Key{} : std::move(tree);
         s.cached = true;
         s.path = path;

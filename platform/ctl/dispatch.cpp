@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "platform/com/com_holders.h"
+
 namespace {
 
 // Names are ASCII in the maps; other characters compare exactly.
@@ -106,17 +108,12 @@ HRESULT Put(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry, const DISPPARAMS
         entry.pfnSet(target, arg);  // the common case: no conversion, nothing to free
         return S_OK;
     }
-    VARIANT converted;
-    VariantInit(&converted);
+    CComVariant converted;
     if (SUCCEEDED(hr)) hr = VariantChangeType(&converted, &arg, 0, entry.vt);
     if (FAILED(hr)) {
         if (puArgErr) *puArgErr = 0;
         return hr == DISP_E_OVERFLOW || hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
     }
-    struct Clear {
-        VARIANT* v;
-        ~Clear() { VariantClear(v); }
-    } clear{&converted};
     entry.pfnSet(target, converted);
     return S_OK;
 }
@@ -131,10 +128,8 @@ HRESULT Get(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry, const DISPPARAMS
         return S_OK;
     }
     // The caller wants no result; the get still runs (a port read is a port cycle).
-    VARIANT discarded;
-    VariantInit(&discarded);
+    CComVariant discarded;
     entry.pfnGet(target, &discarded);
-    VariantClear(&discarded);
     return S_OK;
 }
 

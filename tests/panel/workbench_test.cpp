@@ -131,9 +131,10 @@ TEST_P(WorkbenchTest, LiveFramesUseCapturesReadLoop) {
     EXPECT_EQ(capture.back(), "control 27");
 
     ClearLog();
-    panel::FrameGeometry g;
-    std::string error;
-    ASSERT_TRUE(panel::ComputeFrameGeometry("2", "3", "0", "1", &g, &error));
+    const base::Result<panel::FrameGeometry> geometry =
+        panel::ComputeFrameGeometry("2", "3", "0", "1");
+    ASSERT_TRUE(geometry.ok());
+    const panel::FrameGeometry& g = *geometry;
     panel::FrameReader reader(pinbus1_, pinbus2_);
     panel::Picture picture;
     for (int frame = 0; frame < 2; ++frame) {
@@ -301,9 +302,10 @@ INSTANTIATE_TEST_SUITE_P(Objects, WorkbenchTest, testing::Values(Objects::kFake,
 using WorkbenchFakeTest = WorkbenchTest;
 
 TEST_P(WorkbenchFakeTest, PortFailureEndsALiveFrameWithAMessage) {
-    panel::FrameGeometry g;
-    std::string error;
-    ASSERT_TRUE(panel::ComputeFrameGeometry("2", "3", "0", "1", &g, &error));
+    const base::Result<panel::FrameGeometry> geometry =
+        panel::ComputeFrameGeometry("2", "3", "0", "1");
+    ASSERT_TRUE(geometry.ok());
+    const panel::FrameGeometry& g = *geometry;
     panel::FrameReader reader(pinbus1_, pinbus2_);
     panel::Picture picture;
     fail_at_ = 20;
