@@ -69,7 +69,14 @@ int main(int argc, char** argv) {
             std::printf("lensbay %s\n", LENSBAY_VERSION);
             return 0;
         } else {
-            std::fprintf(stderr, "lensbay: unknown option '%s'\n%s", arg.c_str(), kUsage);
+            // Echoed safely: control characters escaped, a runaway argument cut.
+            const bool cut = arg.size() > panel::console::kEchoLimit;
+            const std::string shown = panel::console::EscapeField(
+                std::string_view(arg).substr(0, panel::console::kEchoLimit));
+            const std::string note =
+                cut ? "... (cut; " + std::to_string(arg.size()) + " bytes in all)" : "";
+            std::fprintf(stderr, "lensbay: unknown option '%s'%s\n%s", shown.c_str(), note.c_str(),
+                         kUsage);
             return 1;
         }
     }

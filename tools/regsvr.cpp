@@ -85,7 +85,14 @@ int main(int argc, char** argv) {
                      why ? why : "null symbol");
         return 1;
     }
+    // Whatever the server writes lands in the class registry in one change, or not at all.
+    RegistryBeginBatch();
     HRESULT hr = fn();
+    if (hr == S_OK) {
+        if (base::Result<> written = RegistryCommitBatch(); !written) hr = SELFREG_E_CLASS;
+    } else {
+        RegistryAbandonBatch();
+    }
     std::printf("%s in %s %s (%s)\n", entry, resolved, hr == S_OK ? "succeeded" : "failed",
                 HresultToString(hr).c_str());
     if (FAILED(hr)) {

@@ -49,6 +49,7 @@ const char kConsoleHelp[] =
     register NAME VALUE|default|unknown             registers, FCTL EXCTL GCTL FRCTL MCTL
                                                     HWCTL VWCTL
   In event fields a backslash, tab, newline or CR is written as \\, \t, \n or \r.
+  Other control characters are written as \xNN; quoted input is cut after 64 bytes.
   With PORTIO_TRACE=- the port trace lines appear among the events in their true order.
 )";
 

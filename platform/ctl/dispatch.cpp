@@ -158,6 +158,14 @@ HRESULT AfxDispatchInvoke(CCmdTarget* target, const AFX_DISPMAP& map, DISPID dis
         if (wFlags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))
             return Get(target, *entry, params, pVarResult);
         return DISP_E_MEMBERNOTFOUND;
+    } catch (const COleDispatchException& e) {
+        const HRESULT hr = Exception(pExcepInfo, e.Code());
+        if (pExcepInfo) {
+            const std::u16string text = Utf8ToOle(e.Description());
+            pExcepInfo->bstrDescription =
+                SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        }
+        return hr;
     } catch (const std::bad_alloc&) {
         return Exception(pExcepInfo, E_OUTOFMEMORY);
     } catch (...) {
