@@ -16,6 +16,10 @@
 #include "platform/com/registry.h"
 #include "platform/portio/portio.h"
 
+#ifdef LENSBAY_HAVE_PNG
+#include "panel/png/qt_png_encoder.h"
+#endif
+
 #ifndef LENSBAY_PINBUS_DIR
 #define LENSBAY_PINBUS_DIR "../lib/lensbay"
 #endif
@@ -24,9 +28,12 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
+    "       lensbay [--live] [--inspector]\n"
     "       lensbay set KEY=VALUE... | reset | capture [...]   (each with --help)\n"
     "  The SX540 camera control panel. Opens the main window; with --console, or when no display\n"
     "  is found, runs the console front end on standard input and output instead.\n"
+    "  --live and --inspector open the live view and the inspector beside the main window\n"
+    "  (F5 and F6 there, or its context menu).\n"
     "  Environment: PORTIO (sim, direct or ppdev:/dev/parportN), PORTIO_TRACE (FILE or -),\n"
     "  OLE_REGISTRY (the class registry file where PINBUS.OCX is registered).\n"
     "  Exit status: 0 after the window is closed, 1 for a bad option, 2 when the Pinbus port\n"
@@ -56,6 +63,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--console") {
             console = true;
+        } else if (arg == "--live" || arg == "--inspector") {
+            // The window front end opens them; the console has `live` and `inspect`.
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(panel::console::kConsoleHelp, stdout);
@@ -124,6 +133,10 @@ int main(int argc, char** argv) {
             options.in = &std::cin;
             options.interactive = ::isatty(STDIN_FILENO) == 1;
             options.board = board;
+#ifdef LENSBAY_HAVE_PNG
+            panel::QtPngEncoder png;
+            options.png_encoder = &png;
+#endif
             status = panel::console::RunConsoleFrontEnd(objects->pinbus1.Get(),
                                                         objects->pinbus2.Get(), options);
         }

@@ -2,6 +2,7 @@
 
 #include "panel/camera_link.h"
 #include "panel/capture.h"
+#include "panel/picture_export.h"
 #include "panel/registers.h"
 #include "panel/save_as.h"
 #include "platform/com/oleauto.h"
@@ -15,6 +16,9 @@ struct Panel::Impl {
     ComPtr<IDispatch> pinbus2;
     UserInterface& ui;
     CameraLink link;
+    RegisterRecord record;
+    PortArbiter port;
+    PngEncoder* encoder = nullptr;
 };
 
 Panel::Panel(IDispatch* pinbus1, IDispatch* pinbus2, UserInterface& ui)
@@ -36,12 +40,38 @@ void Panel::SetText(int n, const std::string& text) {
 
 void Panel::OptionClick(int group, int item) { SelectOption(state_, group, item); }
 
-void Panel::Command1Click() { SetRegister(state_, impl_->link, impl_->ui); }
+void Panel::Command1Click() {
+    PortArbiter::Exclusive hold(impl_->port);
+    SetRegister(state_, impl_->link, impl_->ui, &impl_->record);
+}
 
-void Panel::CaptureClick() { Capture(state_, impl_->link, impl_->ui); }
+void Panel::CaptureClick() {
+    PortArbiter::Exclusive hold(impl_->port);
+    if (Capture(state_, impl_->link, impl_->ui)) {
+        WriteCaptureRecord(state_, impl_->record, impl_->ui);
+    }
+}
 
-void Panel::SaveAsClick() { SaveAs(state_, impl_->ui); }
+void Panel::SaveAsClick() {
+    PortArbiter::Exclusive hold(impl_->port);
+    SaveAsWithRecord(state_, impl_->record, impl_->encoder, impl_->ui);
+}
 
-void Panel::Command2Click() { DefaultSetting(state_, impl_->link, impl_->ui); }
+void Panel::Command2Click() {
+    PortArbiter::Exclusive hold(impl_->port);
+    DefaultSetting(state_, impl_->link, impl_->ui, &impl_->record);
+}
+
+const RegisterRecord& Panel::Registers() const { return impl_->record; }
+
+PortArbiter& Panel::Port() { return impl_->port; }
+
+IDispatch* Panel::Pinbus1() const { return impl_->pinbus1.Get(); }
+
+IDispatch* Panel::Pinbus2() const { return impl_->pinbus2.Get(); }
+
+void Panel::SetPngEncoder(PngEncoder* encoder) { impl_->encoder = encoder; }
+
+void Panel::Apply(const Settings& settings) { ApplySettings(settings, state_); }
 
 }  // namespace panel

@@ -6,6 +6,10 @@
 #include <string>
 
 #include "panel/form_state.h"
+#include "panel/live_frames.h"
+#include "panel/picture_files.h"
+#include "panel/register_record.h"
+#include "panel/settings_file.h"
 #include "panel/user_interface.h"
 
 struct IDispatch;
@@ -37,6 +41,18 @@ public:
     void Command2Click();  // Default Setting
 
     const FormState& State() const { return state_; }
+
+    // What this session wrote to the chip's registers.
+    const RegisterRecord& Registers() const;
+    // The port's ownership: every button's handler holds it while it runs.
+    PortArbiter& Port();
+    // The port objects, for a FrameReader of the live view.
+    IDispatch* Pinbus1() const;
+    IDispatch* Pinbus2() const;
+    // Save As to a ".png" name uses it; not owned (null: such a Save As says it cannot).
+    void SetPngEncoder(PngEncoder* encoder);
+    // A loaded settings file, as clicks and typing in its fields and option selections.
+    void Apply(const Settings& settings);
 
 private:
     struct Impl;

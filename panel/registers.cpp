@@ -9,6 +9,7 @@ struct Sequence {
     FormState& state;
     CameraLink& link;
     UserInterface& ui;
+    RegisterRecord* record = nullptr;
     bool stopped = false;
 
     // Once stopped (a field error or a port failure), nothing more goes to the port.
@@ -47,7 +48,7 @@ struct Sequence {
     // as they are after the prompt, the reversed byte on the data lines and the strobe. The
     // closing 0x08 is the caller's.
     template <typename Form>
-    void Block(std::uint8_t opening, const char* prompt, Form form) {
+    void Block(ChipRegister reg, std::uint8_t opening, const char* prompt, Form form) {
         Control(opening);
         if (stopped) return;
         link.PromptSelect(prompt, kPanelTitle);
@@ -55,6 +56,7 @@ struct Sequence {
         if (!form(&value)) return;
         Data(ReverseBits(static_cast<std::uint8_t>(value & 0xFF)));
         Control(0x09);
+        if (!stopped && record) record->Written(reg, static_cast<std::uint8_t>(value & 0xFF));
     }
 };
 
@@ -64,21 +66,21 @@ void ReportPortFailure(const CameraLink& link, UserInterface& ui, const char* ti
     ui.MessageBox(title, "The port object failed: " + link.LastFailure() + ".");
 }
 
-bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui) {
-    Sequence s{state, link, ui};
+bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui, RegisterRecord* record) {
+    Sequence s{state, link, ui, record};
     if (state.changed[1]) {
-        s.Block(0x08, "Please select EXCTL register A[3:0]=0010",
+        s.Block(ChipRegister::kExctl, 0x08, "Please select EXCTL register A[3:0]=0010",
                 [&](LONG* v) { return s.Integer(1, v); });
     }
     s.Control(0x08);
     if (!s.stopped && state.changed[2]) {
-        s.Block(0x08, "Please select GCTL register A[3:0]=0011",
+        s.Block(ChipRegister::kGctl, 0x08, "Please select GCTL register A[3:0]=0011",
                 [&](LONG* v) { return s.Integer(2, v); });
     }
     s.Control(0x08);
     if (!s.stopped && state.changed[3]) {
         // FRCTL holds the divider minus one; its block alone opens with 0x00.
-        s.Block(0x00, "Please select FRCTL register A[3:0]=0100",
+        s.Block(ChipRegister::kFrctl, 0x00, "Please select FRCTL register A[3:0]=0100",
                 [&](LONG* v) { return s.Real(3, 1.0, -1.0, v); });
     }
     s.Control(0x08);
@@ -90,17 +92,17 @@ bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui) {
         return true;
     };
     if (!s.stopped && state.changed[4]) {
-        s.Block(0x08, "Please select HWCTL register A[3:0]=0110",
+        s.Block(ChipRegister::kHwctl, 0x08, "Please select HWCTL register A[3:0]=0110",
                 [&](LONG* v) { return window(4, v); });
     }
     s.Control(0x08);
     if (!s.stopped && state.changed[6]) {
-        s.Block(0x08, "Please select VWCTL register A[3:0]=0111",
+        s.Block(ChipRegister::kVwctl, 0x08, "Please select VWCTL register A[3:0]=0111",
                 [&](LONG* v) { return window(6, v); });
     }
     // No closing write after VWCTL: MCTL's opening write or the final 0x08 stands for it.
     if (!s.stopped && state.mctl_act == 1) {
-        s.Block(0x08, "Please select MCTL register A[3:0]=0101", [&](LONG* v) {
+        s.Block(ChipRegister::kMctl, 0x08, "Please select MCTL register A[3:0]=0101", [&](LONG* v) {
             *v = MctlValue(state);
             return true;
         });
@@ -115,14 +117,15 @@ bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui) {
     return !s.stopped;
 }
 
-bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui) {
+bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui, RegisterRecord* record) {
     const FormState defaults;
     for (int n = 1; n <= kFieldCount; ++n) state.text[n] = defaults.text[n];
     for (int g = 1; g <= kOptionGroupCount; ++g) {
         // Item 0 goes off quietly; item 1 coming on is a selection unless it already was.
         if (state.selected[g] != 1) SelectOption(state, g, 1);
     }
-    Sequence s{state, link, ui};
+    ui.FormChanged();
+    Sequence s{state, link, ui, record};
     // Two strobes under one selection: the bytes go out as they stand, not reversed.
     s.Control(0x08);
     s.Data(0x80);
@@ -132,6 +135,7 @@ bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui) {
     s.Control(0x00);
     s.Data(0x00);
     s.Control(0x09);
+    if (!s.stopped && record) record->Reset();
     s.Control(0x08);
     if (s.stopped) return false;
     s.Check(link.ReturnToVideoPort());

@@ -4,6 +4,7 @@
 
 #include "panel/camera_link.h"
 #include "panel/form_state.h"
+#include "panel/register_record.h"
 #include "panel/user_interface.h"
 
 namespace panel {
@@ -12,12 +13,16 @@ namespace panel {
 // an option was selected, in that order, then returns the board to the video port and clears
 // the marks and mctl_act. A field that does not convert stops the sequence after that
 // register's prompt, before its data write, with a box naming the field; the marks stay set.
-// Returns true when the sequence ran to its end.
-bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui);
+// Returns true when the sequence ran to its end. Each value whose strobe went out is noted in
+// `record` when one is given.
+bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui,
+                 RegisterRecord* record = nullptr);
 
 // Puts the fields and options back to their start-up values (marks untouched), pulses FCTL
-// (0x80, then 0x00 on the data lines, under one prompt) and returns to the video port.
-bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui);
+// (0x80, then 0x00 on the data lines, under one prompt) and returns to the video port. The
+// front end is told of the new fields before the prompt; `record`, when given, notes the reset.
+bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui,
+                    RegisterRecord* record = nullptr);
 
 // The box shown when a port object refuses an access (Pinbus does not, with these values).
 void ReportPortFailure(const CameraLink& link, UserInterface& ui, const char* title);

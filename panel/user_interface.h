@@ -30,6 +30,9 @@ public:
     // The main window's mouse pointer: the hourglass while true, the default otherwise.
     virtual void SetWaitCursor(bool wait) = 0;
     virtual MonitorWindow& Monitor() = 0;
+    // The form state changed outside a handler's end (Default Setting's reset, before its
+    // prompt): a window shows the fields and options now.
+    virtual void FormChanged() {}
 };
 
 }  // namespace panel

@@ -127,6 +127,7 @@ base::Result<Command> ParseCommand(std::string_view line) {
         out.item = state.word == "on" ? 1 : 0;
         return out;
     }
+    if (auto workbench = ParseWorkbenchCommand(word, cmd.rest, cmd.has_rest)) return *workbench;
     return fail("unknown command " + EchoInput(word));
 }
 

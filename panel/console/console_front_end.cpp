@@ -23,6 +23,12 @@ const char kConsoleHelp[] =
     show                    print the form state (see below)
     switches BBBB           set the simulated board's A[3:0] switches, A3 first (e.g. 0010)
     follow on|off           whether the simulated board's switches follow the prompts
+    inspect                 the statistics and histogram of the picture in image.bmp
+    probe X Y               the value of that picture at X (from the left), Y (from the top)
+    live N                  read N frames as the live view does (no files written)
+    registers               what this session wrote to each chip register
+    save-settings FILE      write the fields and options to a settings file
+    load-settings FILE      set the fields and options a settings file names
     quit                    close the main window (the end of input does the same)
   VALUE is the rest of the line after one space; it may hold spaces and may be empty. Fields
   are Text1 to Text8. Blank lines and lines starting with # are ignored.
@@ -36,6 +42,12 @@ const char kConsoleHelp[] =
     show OptionN ITEM                               the selected item, 0 or 1
     show gama|mir|nsr VALUE                         decimal, or "empty" before any selection
     show bkl VALUE / show mctl_act VALUE            decimal
+    stats W H MIN MAX MEAN STDDEV ZEROS SATURATED   inspect (MEAN, STDDEV with two decimals)
+    histogram COUNTS                                inspect: the 256 counts, space-separated
+    pixel X Y VALUE                                 probe
+    frame INDEX W H MIN MAX MEAN                    live, one per frame from 1
+    register NAME VALUE|default|unknown             registers, FCTL EXCTL GCTL FRCTL MCTL
+                                                    HWCTL VWCTL
   In event fields a backslash, tab, newline or CR is written as \\, \t, \n or \r.
   Other control characters are written as \xNN; quoted input is cut after 64 bytes.
   With PORTIO_TRACE=- the port trace lines appear among the events in their true order.
@@ -120,6 +132,7 @@ int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOpti
     const std::unique_ptr<portio::BoardOperator::PromptWatch> watch =
         board ? board->WatchPrompts() : nullptr;
     Panel panel(pinbus1, pinbus2, ui);
+    panel.SetPngEncoder(options.png_encoder);
     panel.FormLoad();
     if (!options.in) return 0;
 
@@ -167,6 +180,9 @@ int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOpti
                 } else {
                     board->SetFollowsPrompts(cmd.item == 1);
                 }
+                break;
+            default:
+                RunWorkbenchCommand(cmd, panel, write);
                 break;
         }
     }

@@ -4,12 +4,18 @@
 
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/base/result.h"
 
 struct IDispatch;
+
+namespace panel {
+class Panel;
+class PngEncoder;
+}  // namespace panel
 
 namespace portio {
 class BoardOperator;
@@ -18,13 +24,37 @@ class BoardOperator;
 namespace panel::console {
 
 struct Command {
-    enum Kind { kNone, kClick, kText, kEnter, kOption, kPress, kShow, kQuit, kSwitches, kFollow };
+    enum Kind {
+        kNone,
+        kClick,
+        kText,
+        kEnter,
+        kOption,
+        kPress,
+        kShow,
+        kQuit,
+        kSwitches,
+        kFollow,
+        // The workbench's commands (workbench_commands.cpp).
+        kInspect,
+        kProbe,
+        kLive,
+        kRegisters,
+        kSaveSettings,
+        kLoadSettings
+    };
     Kind kind = kNone;
-    int number = 0;      // N of TextN or OptionN
-    int item = 0;        // option item 0/1; the A[3:0] bits of switches; follow 1 (on) or 0
-    std::string value;   // text and enter: the rest of the line after one space
-    std::string button;  // press: Command1, Capture, SaveAs or Command2
+    long long x = 0, y = 0;  // probe X Y; live N in x
+    int number = 0;          // N of TextN or OptionN
+    int item = 0;            // option item 0/1; the A[3:0] bits of switches; follow 1 (on) or 0
+    std::string value;       // text and enter: the rest of the line after one space
+    std::string button;      // press: Command1, Capture, SaveAs or Command2
 };
+
+// Parses the workbench's commands (inspect, probe, live, registers, save-settings,
+// load-settings): nullopt when `word` is none of them; else the command or what is wrong.
+std::optional<base::Result<Command>> ParseWorkbenchCommand(const std::string& word,
+                                                           std::string_view rest, bool has_rest);
 
 // Parses one input line (its newline removed; one trailing CR is dropped too). Blank lines and
 // lines starting with '#' give kNone. An error with a message for a line that is not understood.
@@ -53,7 +83,13 @@ struct ConsoleOptions {
     // The board's operator side for `switches` and `follow`, and whose switches follow the
     // prompts; null when the port backend has none.
     portio::BoardOperator* board = nullptr;
+    // Save As to a ".png" name encodes with it (none: such a Save As says it cannot).
+    PngEncoder* png_encoder = nullptr;
 };
+
+// Runs one of the workbench's commands on the panel, writing its events.
+void RunWorkbenchCommand(const Command& cmd, Panel& panel,
+                         const std::function<void(const std::string&)>& write);
 
 // Runs the panel on the two port objects: the window's load (port set-up and the start-up
 // prompt), then the commands until `quit` or the end of input. Returns the exit status (0).

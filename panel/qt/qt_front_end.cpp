@@ -8,9 +8,13 @@
 #include <memory>
 
 #include "panel/panel.h"
+#include "panel/png/qt_png_encoder.h"
 #include "panel/qt/app_icon.h"
+#include "panel/qt/inspector_window.h"
+#include "panel/qt/live_window.h"
 #include "panel/qt/main_window.h"
 #include "panel/qt/platform_probe.h"
+#include "panel/qt/workbench.h"
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
 #include "platform/portio/board_operator.h"
@@ -24,6 +28,10 @@ void QtUserInterface::MessageBox(const std::string& title, const std::string& te
 }
 
 void QtUserInterface::SetWaitCursor(bool wait) { ui::SetWaitCursor(wait); }
+
+void ConnectFormChanges(QtUserInterface& ui, MainWindow& window) {
+    ui.on_form_changed = [&window] { window.Refresh(); };
+}
 
 namespace {
 
@@ -112,7 +120,17 @@ int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
 
     QtUserInterface ui;
     panel::Panel panel(pinbus1, pinbus2, ui);
+    panel::QtPngEncoder png;
+    panel.SetPngEncoder(&png);
     MainWindow window(panel);
+    ConnectFormChanges(ui, window);
+    Workbench workbench(window, panel, &png, [&window] { window.Refresh(); });
+    bool open_live = false, open_inspector = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        open_live = open_live || arg == "--live";
+        open_inspector = open_inspector || arg == "--inspector";
+    }
 
     // The board's switches follow the prompts from the very first one.
     std::unique_ptr<portio::BoardOperator::PromptWatch> watch;
@@ -127,5 +145,15 @@ int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
         window.activateWindow();
         window.raise();
     }
-    return QApplication::exec();
+    if (open_live) {
+        LiveWindow& live = workbench.OpenLive();
+        live.move(window.frameGeometry().bottomLeft() + QPoint(0, 8));
+    }
+    if (open_inspector) {
+        InspectorWindow& inspector = workbench.OpenInspector();
+        inspector.move(window.frameGeometry().topRight() + QPoint(8, 40));
+    }
+    const int status = QApplication::exec();
+    ui.on_form_changed = nullptr;
+    return status;
 }

@@ -2,6 +2,8 @@
 // and with the simulated board, the board's own window.
 #pragma once
 
+#include <functional>
+
 #include "panel/qt/monitor_window.h"
 #include "panel/user_interface.h"
 
@@ -20,10 +22,20 @@ public:
     void SetWaitCursor(bool wait) override;
     MonitorWindow& Monitor() override { return monitor_; }
     QtMonitorWindow& QtMonitor() { return monitor_; }
+    void FormChanged() override {
+        if (on_form_changed) on_form_changed();
+    }
+    // Shows the form state in the main window (set once the window exists).
+    std::function<void()> on_form_changed;
 
 private:
     QtMonitorWindow monitor_;
 };
+
+class MainWindow;
+// The window shows the form as soon as the panel says it changed (Default Setting's reset,
+// before its prompt).
+void ConnectFormChanges(QtUserInterface& ui, MainWindow& window);
 
 }  // namespace panel::qt
 
@@ -31,7 +43,8 @@ private:
 // "Operation Notice" prompt comes before the window appears), shows the main window and runs
 // the event loop until it is closed. With a board operator (null for none), the board's switches
 // follow the prompts from the very first one and its window opens beside the main window.
-// Returns the exit code.
+// With --live or --inspector among the arguments, the live view or the inspector opens
+// beside the main window. Returns the exit code.
 __attribute__((visibility("default"))) int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1,
                                                          IDispatch* pinbus2,
                                                          portio::BoardOperator* board);

@@ -1,0 +1,134 @@
+#include "panel/picture_files.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "panel/image_files.h"
+
+namespace panel {
+namespace {
+
+bool EndsWithNoCase(const std::string& name, const char* suffix) {
+    const std::string s(suffix);
+    if (name.size() < s.size()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char c = name[name.size() - s.size() + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != s[i]) return false;
+    }
+    return true;
+}
+
+// The length of the well-formed UTF-8 sequence at text[i], or 0 when it is not one.
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t n = 0;
+    std::uint32_t min = 0, cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2, min = 0x80, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3, min = 0x800, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4, min = 0x10000, cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+// A JSON string; bytes that are not UTF-8 become U+FFFD, so that the file stays valid JSON.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x80) {
+            const std::size_t n = Utf8Length(text, i);
+            if (n == 0) {
+                out += "\\ufffd";
+            } else {
+                out.append(text, i, n);
+                i += n - 1;
+            }
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+bool IsPngName(const std::string& name) { return EndsWithNoCase(name, ".png"); }
+
+std::string RecordPathFor(const std::string& picture_path) {
+    if (EndsWithNoCase(picture_path, ".bmp") || EndsWithNoCase(picture_path, ".png")) {
+        return picture_path.substr(0, picture_path.size() - 4) + ".json";
+    }
+    return picture_path + ".json";
+}
+
+std::string PortBackendName() {
+    const char* portio = std::getenv("PORTIO");
+    return portio && *portio ? portio : "sim";
+}
+
+std::string PictureRecordJson(int width, int height, const FormState& state, bool row_skip,
+                              const RegisterRecord& registers, const std::string& backend,
+                              RegisterRecord::Clock::time_point when) {
+    std::string out = "{\n";
+    out += "  \"width\": " + std::to_string(width) + ",\n";
+    out += "  \"height\": " + std::to_string(height) + ",\n";
+    out += "  \"window\": {\"h_start\": " + JsonString(state.text[4]) +
+           ", \"h_end\": " + JsonString(state.text[5]) +
+           ", \"v_start\": " + JsonString(state.text[6]) +
+           ", \"v_end\": " + JsonString(state.text[7]) + "},\n";
+    out += std::string("  \"row_skip\": ") + (row_skip ? "true" : "false") + ",\n";
+    out += "  \"registers\": {";
+    for (int i = 0; i < kChipRegisterCount; ++i) {
+        const auto r = static_cast<ChipRegister>(i);
+        const RegisterRecord::Entry& e = registers.Get(r);
+        out += i == 0 ? "\n" : ",\n";
+        out += std::string("    \"") + RegisterName(r) + "\": ";
+        if (e.state == RegisterRecord::Entry::kUnknown) {
+            out += "{\"value\": \"unknown\"}";
+        } else {
+            out += "{\"value\": " +
+                   (e.state == RegisterRecord::Entry::kValue ? std::to_string(e.value)
+                                                             : std::string("\"default\"")) +
+                   ", \"time\": " + JsonString(Iso8601(e.when)) + "}";
+        }
+    }
+    out += "\n  },\n";
+    out += "  \"backend\": " + JsonString(backend) + ",\n";
+    out += "  \"time\": " + JsonString(Iso8601(when)) + "\n}\n";
+    return out;
+}
+
+base::Result<> WriteBytesFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        return base::Fail("Can't open \"" + path + "\".");
+    }
+    const base::Result<> r = WriteWholeFile(path, data, size);
+    if (!r.ok() && r.error().code == kFileWrite) {
+        return base::Fail("Can't write \"" + path + "\": " + r.message() + ".", kFileWrite);
+    }
+    if (!r.ok()) return base::Fail("Can't open \"" + path + "\": " + r.message() + ".", kFileOpen);
+    return {};
+}
+
+}  // namespace panel
