@@ -82,8 +82,9 @@ int MainWithRatios(int argc, char** argv, std::initializer_list<Ratio> ratios) {
         }
         const double cpu = subjectCpu / baseCpu;
         const double real = subjectReal / baseReal;
-        std::printf("RATIO %s cpu=%.2f real=%.2f goal=%.2f %s\n", r.label, cpu, real, r.goal,
-                    cpu <= r.goal ? "met" : "MISSED");
+        std::printf("RATIO %s cpu=%.2f real=%.2f goal=%.2f(%s) %s\n", r.label, cpu, real, r.goal,
+                    r.judge == Ratio::kCpu ? "cpu" : "real",
+                    (r.judge == Ratio::kCpu ? cpu : real) <= r.goal ? "met" : "MISSED");
     }
     std::fflush(stdout);
     return 0;

@@ -136,18 +136,34 @@ private:
         std::string_view rootName = path.substr(0, sep);
         if (!NoCaseEqual(rootName, kRootName))
             return Err("only keys under HKEY_CLASSES_ROOT are supported");
-        std::vector<std::string> names;
-        if (sep != std::string_view::npos) {
-            std::string_view rest = path.substr(sep + 1);
-            if (rest.empty() || rest.back() == '\\' || !SplitKeyPath(rest, &names))
-                return Err("bad key name");
+        if (sep == std::string_view::npos) {
+            open_.clear();
+            current_ = root_;
+            return true;
         }
+        std::string_view rest = path.substr(sep + 1);
+        if (rest.empty() || rest.back() == '\\') return Err("bad key name");
+        // The keys of the section before are reused as far as the paths agree (a file in tree
+        // order repeats most of each path); below that each name is found or added, at the end
+        // of its parent when it sorts last (a file in tree order adds every key that way).
+        std::size_t depth = 0;
         Key* key = root_;
-        for (const auto& n : names) {
-            auto it = key->subkeys.find(n);
-            if (it == key->subkeys.end()) it = key->subkeys.emplace(n, Key{}).first;
-            key = &it->second;
+        while (!rest.empty()) {
+            sep = rest.find('\\');
+            std::string_view name = rest.substr(0, sep);
+            rest = sep == std::string_view::npos ? std::string_view() : rest.substr(sep + 1);
+            if (name.empty() || !IsStorableValueName(name)) return Err("bad key name");
+            if (depth < open_.size() && NoCaseEqual(*open_[depth].name, name)) {
+                key = open_[depth].key;
+            } else {
+                open_.resize(depth);
+                auto it = Child(key, name);
+                key = &it->second;
+                open_.push_back(Open{&it->first, key});
+            }
+            ++depth;
         }
+        open_.resize(depth);
         current_ = key;
         return true;
     }
@@ -263,6 +279,17 @@ private:
         return true;
     }
 
+    // The subkey `name` of `parent`, added when missing.
+    static std::map<std::string, Key, NoCaseLess>::iterator Child(Key* parent,
+                                                                  std::string_view name) {
+        auto& subkeys = parent->subkeys;
+        if (subkeys.empty() || NoCaseLess()(subkeys.rbegin()->first, name))
+            return subkeys.emplace_hint(subkeys.end(), name, Key{});
+        auto it = subkeys.lower_bound(name);
+        if (it != subkeys.end() && !NoCaseLess()(name, it->first)) return it;
+        return subkeys.emplace_hint(it, name, Key{});
+    }
+
     bool Err(const char* why) {
         why_ = why;
         return false;
@@ -271,6 +298,12 @@ private:
     std::string_view text_;
     Key* root_;
     Key* current_ = nullptr;
+    // The keys of the last section's path, from the root's child down.
+    struct Open {
+        const std::string* name;
+        Key* key;
+    };
+    std::vector<Open> open_;
     std::size_t pos_ = 0;
     int lineNo_ = 0;
     std::string why_;
