@@ -19,6 +19,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/com/reg_cache.h"
 #include "platform/com/reg_file.h"
 
 struct HKEY__ {
@@ -31,32 +32,12 @@ using Names = std::vector<std::string>;
 
 thread_local std::string t_lastError;
 
-struct FileId {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    timespec mtime{};
-    bool operator==(const FileId& o) const {
-        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-               mtime.tv_nsec == o.mtime.tv_nsec;
-    }
-};
-
-FileId IdOf(const struct stat& st) { return FileId{st.st_dev, st.st_ino, st.st_size, st.st_mtim}; }
-
-// A file modified within this many seconds of being read may change again without its identity
-// changing (coarse file-system clocks, inode numbers reused by the next rename), so it is read
-// again next time rather than trusted.
-constexpr time_t kRacySeconds = 2;
-
 struct State {
     std::mutex mu;
     std::set<HKEY__*> handles;
-    // The cached view of the file at `path`.
-    bool cached = false;
-    bool racy = false;
-    std::string path;
-    FileId id;
+    // The cached view of the file: what it was made from, and the tree (or why the file did
+    // not parse).
+    reg::FileMemory file;
     bool bad = false;  // the file did not parse; badText says where
     std::string badText;
     reg::Key tree;
@@ -117,17 +98,15 @@ LSTATUS ReadAll(int fd, const std::string& path, std::string* text) {
     }
 }
 
-// Brings the cache up to date with the file at `path`. `force` reads the file even when its
-// identity is unchanged (transactions do, under the lock).
+// Brings the cache up to date with the file at `path`. `force` reads the file even when it
+// seems unchanged (transactions do, under the lock); a text the tree was made from is not
+// parsed again.
 LSTATUS Refresh(State& s, const std::string& path, bool force) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) return FailErrno(errno, "cannot open " + path);
         // No file yet: an empty registry.
-        s.cached = true;
-        s.racy = true;
-        s.path = path;
-        s.id = FileId{};
+        s.file.Forget();
         s.bad = false;
         s.tree = reg::Key{};
         return ERROR_SUCCESS;
@@ -138,23 +117,22 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         close(fd);
         return FailErrno(err, "cannot examine " + path);
     }
-    FileId id = IdOf(st);
-    if (force || !s.cached || s.racy || s.path != path || !(s.id == id)) {
+    if (force || !s.file.Fresh(path, st)) {
         std::string text;
         LSTATUS status = ReadAll(fd, path, &text);
         if (status != ERROR_SUCCESS) {
             close(fd);
+            s.file.Forget();
             return status;
         }
-        reg::Key tree;
-        std::string error;
-        s.bad = !reg::ParseRegistryText(text, &tree, &error);
-        s.badText = s.bad ? path + ":" + error : std::string();
-        s.tree = s.bad ? reg::Key{} : std::move(tree);
-        s.cached = true;
-        s.path = path;
-        s.id = id;
-        s.racy = std::time(nullptr) - st.st_mtim.tv_sec < kRacySeconds;
+        if (!s.file.SameText(path, text)) {
+            reg::Key tree;
+            std::string error;
+            s.bad = !reg::ParseRegistryText(text, &tree, &error);
+            s.badText = s.bad ? path + ":" + error : std::string();
+            s.tree = s.bad ? reg::Key{} : std::move(tree);
+        }
+        s.file.Remember(path, st, std::move(text));
     }
     close(fd);
     if (s.bad) return Fail(ERROR_BADDB, s.badText);
@@ -263,7 +241,7 @@ void RemoveStaleTemporaries(const std::string& path) {
 
 // Writes `text` whole to a temporary file beside `path` and renames it into place.
 LSTATUS WriteFileAtomically(State& s, const std::string& path, const std::string& text,
-                            FileId* id) {
+                            struct stat* written) {
     std::string temp = path + ".tmp.XXXXXX";
     int err = Hook(s, "open-temp");
     int fd = err ? -1 : mkostemp(temp.data(), O_CLOEXEC);
@@ -306,7 +284,7 @@ LSTATUS WriteFileAtomically(State& s, const std::string& path, const std::string
         (void)fsync(dfd);
         close(dfd);
     }
-    *id = IdOf(st);
+    *written = st;
     return ERROR_SUCCESS;
 }
 
@@ -339,12 +317,12 @@ LSTATUS Transaction(const std::function<LSTATUS(State&, reg::Key&, bool*)>& fn) 
     status = fn(s, tree, &changed);
     if (status != ERROR_SUCCESS || !changed) return status;
     RemoveStaleTemporaries(path);
-    FileId id;
-    status = WriteFileAtomically(s, path, reg::WriteRegistryText(tree), &id);
+    struct stat written;
+    std::string text = reg::WriteRegistryText(tree);
+    status = WriteFileAtomically(s, path, text, &written);
     if (status != ERROR_SUCCESS) return status;
     s.tree = std::move(tree);
-    s.id = id;
-    s.racy = true;
+    s.file.Remember(path, written, std::move(text));
     return ERROR_SUCCESS;
 }
 
