@@ -71,7 +71,10 @@ public:
 };
 
 IDispatch* CreatePinbus(std::string* why) {
-    static void* module = ::dlopen((BinDir() + "/PINBUS.OCX").c_str(), RTLD_NOW | RTLD_LOCAL);
+    // LENSBAY_BENCH_PINBUS names another build's PINBUS.OCX (to compare two builds).
+    const char* other = std::getenv("LENSBAY_BENCH_PINBUS");
+    static void* module = ::dlopen(other && *other ? other : (BinDir() + "/PINBUS.OCX").c_str(),
+                                   RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         *why = "cannot load PINBUS.OCX beside the benchmark";
         return nullptr;

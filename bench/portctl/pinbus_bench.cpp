@@ -24,7 +24,9 @@ constexpr DISPID kAddress = 1, kValue = 3;
 // One control created through the library's class object, as a host creates it.
 IDispatch* Control() {
     static IDispatch* control = [] {
-        void* lib = dlopen(PINBUS_OCX_PATH, RTLD_NOW | RTLD_LOCAL);
+        // LENSBAY_BENCH_PINBUS names another build's PINBUS.OCX (to compare two builds).
+        const char* other = std::getenv("LENSBAY_BENCH_PINBUS");
+        void* lib = dlopen(other && *other ? other : PINBUS_OCX_PATH, RTLD_NOW | RTLD_LOCAL);
         if (!lib) {
             std::fprintf(stderr, "%s\n", dlerror());
             std::exit(1);
