@@ -84,17 +84,24 @@ std::string BaseName(const std::string& path) {
 int Hook(State& s, const char* step) { return s.hook ? s.hook(step) : 0; }
 
 // Reads the whole of an open file.
-LSTATUS ReadAll(int fd, const std::string& path, std::string* text) {
-    text->clear();
-    char buf[65536];
+LSTATUS ReadAll(int fd, const std::string& path, std::string* text, off_t sizeHint = 0) {
+    // Read straight into the string, sized for the whole file at once (it may still grow or
+    // shrink while read).
+    std::size_t used = 0;
+    text->resize(sizeHint > 0 ? static_cast<std::size_t>(sizeHint) + 1 : 65536);
     while (true) {
-        ssize_t n = read(fd, buf, sizeof buf);
+        if (used == text->size()) text->resize(text->size() * 2);
+        ssize_t n = read(fd, text->data() + used, text->size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;
+            text->clear();
             return FailErrno(errno, "cannot read " + path);
         }
-        if (n == 0) return ERROR_SUCCESS;
-        text->append(buf, static_cast<std::size_t>(n));
+        if (n == 0) {
+            text->resize(used);
+            return ERROR_SUCCESS;
+        }
+        used += static_cast<std::size_t>(n);
     }
 }
 
@@ -119,7 +126,7 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
     }
     if (force || !s.file.Fresh(path, st)) {
         std::string text;
-        LSTATUS status = ReadAll(fd, path, &text);
+        LSTATUS status = ReadAll(fd, path, &text, st.st_size);
         if (status != ERROR_SUCCESS) {
             close(fd);
             s.file.Forget();
