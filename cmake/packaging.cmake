@@ -37,29 +37,8 @@ if(TARGET lensbay)
   target_compile_definitions(lensbay PRIVATE LENSBAY_PINBUS_DIR="${lensbay_bin_to_libs}")
 endif()
 
-# Desktop entry and icon. The icon is drawn by the Qt front end, so only a GUI build has one.
-if(LENSBAY_GUI AND TARGET panel_qt)
-  add_executable(render_icon ${LENSBAY_PACKAGING_DIR}/render_icon.cpp
-                             ${PROJECT_SOURCE_DIR}/panel/qt/app_icon.cpp)
-  target_include_directories(render_icon PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(render_icon PRIVATE Qt6::Gui)
-  set_target_properties(render_icon PROPERTIES RUNTIME_OUTPUT_DIRECTORY
-                                               ${CMAKE_BINARY_DIR}/packaging)
-  lensbay_warnings(render_icon)
-  set(icon_outputs)
-  foreach(size 16 32 48)
-    set(icon ${CMAKE_BINARY_DIR}/packaging/icons/${size}x${size}/lensbay.png)
-    add_custom_command(OUTPUT ${icon}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging/icons/${size}x${size}
-      COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:render_icon>
-              ${size} ${icon}
-      DEPENDS render_icon
-      COMMENT "Rendering the ${size}x${size} Lensbay icon"
-      VERBATIM)
-    list(APPEND icon_outputs ${icon})
-    install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
-  endforeach()
-  add_custom_target(lensbay_icons ALL DEPENDS ${icon_outputs})
+# Desktop entry; its icon is rendered by generators/render_icon in a GUI build.
+if(LENSBAY_GUI)
   install(FILES ${LENSBAY_PACKAGING_DIR}/lensbay.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endif()

@@ -7,6 +7,7 @@
 
 #include "panel/user_interface.h"
 #include "platform/com/oleauto.h"
+#include "portctl/pinbus_identity.h"
 
 namespace panel {
 
@@ -14,10 +15,10 @@ constexpr std::uint16_t kDataPort = 0x378;
 constexpr std::uint16_t kControlPort = 0x37A;
 constexpr std::uint16_t kEcrPort = 0x77A;
 
-// Pinbus's dispatch interface.
-constexpr DISPID kDispidAddress = 1;
-constexpr DISPID kDispidBits = 2;
-constexpr DISPID kDispidValue = 3;
+// Pinbus's dispatch interface, as its type-library description names it.
+constexpr DISPID kDispidAddress = DISPID_DPinbus_Address;
+constexpr DISPID kDispidBits = DISPID_DPinbus_Bits;
+constexpr DISPID kDispidValue = DISPID_DPinbus_Value;
 
 inline constexpr char kPanelTitle[] = "SX540 Control Panel";
 inline constexpr char kNoticeTitle[] = "Operation Notice";

@@ -30,76 +30,74 @@ private:
 
 // One direction of the window: the span from start to end block, or, when that is below 1,
 // from the start block to the sensor's edge.
-bool Span(int start_field, const std::string& start_text, const std::string& end_text, double start,
-          double end, int block, const char* direction, const char* size_name, const char* units,
-          std::int32_t* size, bool* fallback, std::string* error) {
-    *fallback = false;
+struct SpanSize {
+    std::int32_t size = 0;
+    bool fallback = false;  // the window runs to the sensor's edge
+};
+base::Result<SpanSize> Span(int start_field, const std::string& start_text,
+                            const std::string& end_text, double start, double end, int block,
+                            const char* direction, const char* size_name, const char* units) {
+    SpanSize span;
     LONG value = 0;
     if (FAILED(RealToInteger((end - start) * block, &value))) {
-        *error = std::string(direction) + " window (Text" + std::to_string(start_field) + " " +
-                 QuoteFieldText(start_text) + ", Text" + std::to_string(start_field + 1) + " " +
-                 QuoteFieldText(end_text) + "): the frame " + size_name + " is out of range.";
-        return false;
+        return base::Fail(std::string(direction) + " window (Text" + std::to_string(start_field) +
+                          " " + QuoteFieldText(start_text) + ", Text" +
+                          std::to_string(start_field + 1) + " " + QuoteFieldText(end_text) +
+                          "): the frame " + size_name + " is out of range.");
     }
     if (value < 1) {
-        *fallback = true;
+        span.fallback = true;
         const HRESULT hr = RealToInteger((kBlocks - start) * block, &value);
-        if (FAILED(hr)) {
-            *error = FieldErrorText(start_field, start_text, hr);
-            return false;
-        }
+        if (FAILED(hr)) return base::Fail(FieldErrorText(start_field, start_text, hr));
         if (value < 1) {
-            *error = FieldDescription(start_field) + " (Text" + std::to_string(start_field) +
-                     "): " + QuoteFieldText(start_text) + " leaves no " + units +
-                     " to capture; with the end block not after it, it must be below 16.";
-            return false;
+            return base::Fail(FieldDescription(start_field) + " (Text" +
+                              std::to_string(start_field) + "): " + QuoteFieldText(start_text) +
+                              " leaves no " + units +
+                              " to capture; with the end block not after it, it must be below 16.");
         }
     }
-    *size = value;
-    return true;
+    span.size = value;
+    return span;
 }
 
 }  // namespace
 
-bool ComputeFrameGeometry(const std::string& t4, const std::string& t5, const std::string& t6,
-                          const std::string& t7, FrameGeometry* out, std::string* error) {
+base::Result<FrameGeometry> ComputeFrameGeometry(const std::string& t4, const std::string& t5,
+                                                 const std::string& t6, const std::string& t7) {
     const std::string* texts[] = {&t4, &t5, &t6, &t7};
     double t[4] = {};
     for (int i = 0; i < 4; ++i) {
         const HRESULT hr = TextToReal(*texts[i], &t[i]);
-        if (FAILED(hr)) {
-            *error = FieldErrorText(4 + i, *texts[i], hr);
-            return false;
-        }
+        if (FAILED(hr)) return base::Fail(FieldErrorText(4 + i, *texts[i], hr));
     }
     FrameGeometry g;
-    bool vertical_fallback = false;
-    if (!Span(4, t4, t5, t[0], t[1], kBlockColumns, "Horizontal", "width", "columns", &g.FrameWidth,
-              &g.RowSkip, error) ||
-        !Span(6, t6, t7, t[2], t[3], kBlockRows, "Vertical", "height", "rows", &g.FrameHeight,
-              &vertical_fallback, error)) {
-        return false;
-    }
+    const base::Result<SpanSize> across =
+        Span(4, t4, t5, t[0], t[1], kBlockColumns, "Horizontal", "width", "columns");
+    if (!across) return across.error();
+    const base::Result<SpanSize> down =
+        Span(6, t6, t7, t[2], t[3], kBlockRows, "Vertical", "height", "rows");
+    if (!down) return down.error();
+    g.FrameWidth = across->size;
+    g.RowSkip = across->fallback;
+    g.FrameHeight = down->size;
     g.ByteCount = (static_cast<std::int64_t>(g.FrameWidth) + 1) * g.FrameHeight;
     if (g.ByteCount > kMaxByteCount) {
-        *error =
-            "The capture window (Text4 to Text7) is too large: " + std::to_string(g.FrameWidth) +
-            " x " + std::to_string(g.FrameHeight) + " pixels would read " +
-            std::to_string(g.ByteCount) + " bytes (at most " + std::to_string(kMaxByteCount) + ").";
-        return false;
+        return base::Fail("The capture window (Text4 to Text7) is too large: " +
+                          std::to_string(g.FrameWidth) + " x " + std::to_string(g.FrameHeight) +
+                          " pixels would read " + std::to_string(g.ByteCount) + " bytes (at most " +
+                          std::to_string(kMaxByteCount) + ").");
     }
-    *out = g;
-    return true;
+    return g;
 }
 
 bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
-    FrameGeometry g;
-    std::string error;
-    if (!ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7], &g,
-                              &error)) {
-        ui.MessageBox(kLensbayTitle, error);
+    const base::Result<FrameGeometry> geometry =
+        ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7]);
+    if (!geometry) {
+        ui.MessageBox(kLensbayTitle, geometry.message());
         return false;
     }
+    const FrameGeometry& g = *geometry;
     const BitmapLayout layout = LayoutFor(g);
     std::vector<std::uint8_t> raw, bitmap;
     try {
@@ -122,21 +120,23 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     }
 
     // A file error ends the capture here: no 0x27, the cursor back, the monitor not reopened.
-    auto file_failed = [&](const FileResult& r, const char* cannot_open, const char* what) {
-        if (r.step == FileResult::kWrite) {
+    auto file_failed = [&](const base::Result<>& r, const char* cannot_open, const char* what,
+                           bool opening_is_writing = false) {
+        const long step = r.error().code;
+        if (step == kFileWrite || (opening_is_writing && step == kFileOpen)) {
             ui.MessageBox(kLensbayTitle,
-                          std::string("Can't write ") + what + ": " + r.ErrorText() + ".");
+                          std::string("Can't write ") + what + ": " + r.message() + ".");
         } else {
             ui.MessageBox(kLensbayTitle, cannot_open);
         }
         return false;
     };
-    FileResult r = WriteWholeFile(kRawFile, raw.data(), raw.size());
+    base::Result<> r = WriteWholeFile(kRawFile, raw.data(), raw.size());
     if (!r.ok()) return file_failed(r, "Can't create the .raw file.", "the .raw file");
 
     std::size_t got = 0;
     r = ReadFileStart(kTemplateFile, bitmap.data(), bitmap.size(), &got);
-    if (!r.ok() && r.step != FileResult::kMissing) {
+    if (!r.ok() && r.error().code != kFileMissing) {
         return file_failed(r, "Can't create the header file.", "the header file");
     }
     if (got < kBitmapHeaderSize) {
@@ -152,10 +152,8 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     // The bitmap's width and height, through a second opening as the header template leaves them.
     r = WriteFields(kBitmapFile, {{kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth)},
                                   {kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight)}});
-    if (!r.ok()) {
-        if (r.step == FileResult::kOpen) r.step = FileResult::kWrite;
-        return file_failed(r, "Can't create the bmp file.", "the bmp file");
-    }
+    // The file was just written: failing to open it again is failing to write it.
+    if (!r.ok()) return file_failed(r, "Can't create the bmp file.", "the bmp file", true);
     std::vector<std::uint8_t>().swap(raw);
     std::vector<std::uint8_t>().swap(bitmap);
 

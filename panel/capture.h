@@ -9,6 +9,7 @@
 #include "panel/form_state.h"
 #include "panel/image_files.h"
 #include "panel/user_interface.h"
+#include "platform/base/result.h"
 
 namespace panel {
 
@@ -21,11 +22,11 @@ constexpr std::int64_t kMaxByteCount = 16 * 1024 * 1024;
 
 // The frame geometry from the window fields Text4 .. Text7 (start and end blocks, horizontal
 // then vertical), in double arithmetic rounded halves to even. When the end block is not after
-// the start block the window runs to the sensor's edge (horizontally with RowSkip). False with a
-// message naming the field when a field is not a usable number or the window is empty or too
+// the start block the window runs to the sensor's edge (horizontally with RowSkip). An error with
+// a message naming the field when a field is not a usable number or the window is empty or too
 // large.
-bool ComputeFrameGeometry(const std::string& t4, const std::string& t5, const std::string& t6,
-                          const std::string& t7, FrameGeometry* out, std::string* error);
+base::Result<FrameGeometry> ComputeFrameGeometry(const std::string& t4, const std::string& t5,
+                                                 const std::string& t6, const std::string& t7);
 
 // The Capture button. Returns true when the frame was read, both files were written in full and
 // the monitor was reopened; every failure has been reported in a box.

@@ -30,7 +30,7 @@ private:
     int fd_;
 };
 
-FileResult Failure(FileResult::Step step, int error) { return FileResult{step, error}; }
+base::Error Failure(FileStep step, int error) { return base::Fail(std::strerror(error), step); }
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, int* error) {
     while (size > 0) {
@@ -75,8 +75,6 @@ std::uint16_t GetLe16(const std::uint8_t* at) {
 
 }  // namespace
 
-std::string FileResult::ErrorText() const { return std::strerror(error); }
-
 void PutLe32(std::uint8_t* at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
@@ -110,28 +108,28 @@ void FillPixelArea(const FrameGeometry& g, const BitmapLayout& layout, const std
     }
 }
 
-FileResult WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     // Truncated: no byte of an earlier, larger file may stay behind the new content.
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (fd.get() < 0) return Failure(FileResult::kOpen, errno);
+    if (fd.get() < 0) return Failure(kFileOpen, errno);
     int error = 0;
-    if (!WriteAll(fd.get(), data, size, &error)) return Failure(FileResult::kWrite, error);
-    if (fd.Close() != 0) return Failure(FileResult::kWrite, errno);
+    if (!WriteAll(fd.get(), data, size, &error)) return Failure(kFileWrite, error);
+    if (fd.Close() != 0) return Failure(kFileWrite, errno);
     return {};
 }
 
-FileResult ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
-                         std::size_t* got) {
+base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
+                             std::size_t* got) {
     *got = 0;
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
-        return Failure(errno == ENOENT ? FileResult::kMissing : FileResult::kOpen, errno);
+        return Failure(errno == ENOENT ? kFileMissing : kFileOpen, errno);
     }
     while (*got < max) {
         const ssize_t n = ::read(fd.get(), buffer + *got, max - *got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return Failure(FileResult::kRead, errno);
+            return Failure(kFileRead, errno);
         }
         if (n == 0) break;
         *got += static_cast<std::size_t>(n);
@@ -139,18 +137,18 @@ FileResult ReadFileStart(const std::string& path, std::uint8_t* buffer, std::siz
     return {};
 }
 
-FileResult ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out) {
+base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out) {
     out->clear();
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
-        return Failure(errno == ENOENT ? FileResult::kMissing : FileResult::kOpen, errno);
+        return Failure(errno == ENOENT ? kFileMissing : kFileOpen, errno);
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
         try {
             out->reserve(static_cast<std::size_t>(st.st_size));
         } catch (const std::exception&) {
-            return Failure(FileResult::kRead, ENOMEM);
+            return Failure(kFileRead, ENOMEM);
         }
     }
     std::uint8_t chunk[65536];
@@ -159,30 +157,30 @@ FileResult ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out
             const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                return Failure(FileResult::kRead, errno);
+                return Failure(kFileRead, errno);
             }
             if (n == 0) break;
             out->insert(out->end(), chunk, chunk + n);
         }
     } catch (const std::bad_alloc&) {
         out->clear();
-        return Failure(FileResult::kRead, ENOMEM);
+        return Failure(kFileRead, ENOMEM);
     }
     return {};
 }
 
-FileResult WriteFields(const std::string& path, const std::vector<Le32Field>& fields) {
+base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>& fields) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-    if (fd.get() < 0) return Failure(FileResult::kOpen, errno);
+    if (fd.get() < 0) return Failure(kFileOpen, errno);
     for (const Le32Field& field : fields) {
         std::uint8_t bytes[4];
         PutLe32(bytes, field.value);
         int error = 0;
         if (!PWriteAll(fd.get(), bytes, 4, static_cast<off_t>(field.offset), &error)) {
-            return Failure(FileResult::kWrite, error);
+            return Failure(kFileWrite, error);
         }
     }
-    if (fd.Close() != 0) return Failure(FileResult::kWrite, errno);
+    if (fd.Close() != 0) return Failure(kFileWrite, errno);
     return {};
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "panel/bitmap_template.h"
+#include "platform/base/result.h"
 
 namespace panel {
 
@@ -45,28 +46,24 @@ void FillPixelArea(const FrameGeometry& g, const BitmapLayout& layout, const std
 void PutLe32(std::uint8_t* at, std::uint32_t v);
 std::uint32_t GetLe32(const std::uint8_t* at);
 
-// The outcome of a file operation; `error` is the errno of the call that failed.
-struct FileResult {
-    enum Step { kOk, kMissing, kOpen, kRead, kWrite } step = kOk;
-    int error = 0;
-    bool ok() const { return step == kOk; }
-    std::string ErrorText() const;  // strerror(error)
-};
+// The file operations below fail with the step that failed as the error's code and the
+// strerror text of the call that failed as its message.
+enum FileStep : long { kFileMissing = 1, kFileOpen, kFileRead, kFileWrite };
 
 // Creates or truncates the file and writes all bytes; every write and the close are checked.
-FileResult WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
-// Reads up to `max` bytes from the start of the file into buffer; *got is how many. kMissing when
-// the file does not exist.
-FileResult ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
-                         std::size_t* got);
+base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+// Reads up to `max` bytes from the start of the file into buffer; *got is how many. kFileMissing
+// when the file does not exist.
+base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
+                             std::size_t* got);
 // Reads the whole file.
-FileResult ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out);
+base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out);
 // Writes 32-bit little-endian values at offsets of an existing file, leaving the rest as it is.
 struct Le32Field {
     std::size_t offset;
     std::uint32_t value;
 };
-FileResult WriteFields(const std::string& path, const std::vector<Le32Field>& fields);
+base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>& fields);
 
 // Whether the bytes form an uncompressed bitmap a picture loader can show: "BM", a 40-byte or
 // larger information header (or the 12-byte core header), planes 1, 1/4/8/16/24/32 bits per

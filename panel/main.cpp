@@ -1,87 +1,25 @@
 // lensbay: the SX540 camera control panel. The Qt window where a display is available, the
 // console front end with --console or without a display.
-#include <dlfcn.h>
-#include <limits.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "panel/console/console_front_end.h"
 #include "panel/startup.h"
+#include "panel/window_front_end.h"
 #include "platform/com/combase.h"
 #include "platform/com/registry.h"
 #include "platform/portio/portio.h"
-
-#ifdef LENSBAY_HAVE_QT_FRONT_END
-#include <QApplication>
-
-#include "panel/qt/qt_front_end.h"
-#include "platform/ui/message_box.h"
-#endif
 
 #ifndef LENSBAY_PINBUS_DIR
 #define LENSBAY_PINBUS_DIR "../lib/lensbay"
 #endif
 
 namespace {
-
-// PINBUS.OCX as the start-up hint names it: beside the program in the build tree, in the
-// private library folder once installed ("" when neither has it).
-std::string FindPinbus() {
-    std::string beside = panel::PinbusBesideExecutable();
-    if (!beside.empty()) return beside;
-    char exe[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return "";
-    std::string dir(exe, static_cast<std::size_t>(n));
-    dir.erase(dir.rfind('/') + 1);
-    char resolved[PATH_MAX];
-    const std::string candidate = dir + LENSBAY_PINBUS_DIR "/PINBUS.OCX";
-    struct stat st {};
-    if (!::realpath(candidate.c_str(), resolved) || ::stat(resolved, &st) != 0 ||
-        !S_ISREG(st.st_mode)) {
-        return "";
-    }
-    return resolved;
-}
-
-#ifdef LENSBAY_HAVE_QT_FRONT_END
-// Qt's X11 platform ends the process when it cannot reach the X server, so a stale DISPLAY (a
-// closed session, a login without forwarding) is checked first, through the same client library
-// the platform loads. "" when the window may go ahead, else why it cannot.
-std::string XServerProblem() {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const std::string name = platform ? platform : "";
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    // Lists of platforms fall back by themselves; Wayland sessions are Qt's own business.
-    if (name.empty() ? (wayland && *wayland) : name.substr(0, name.find(':')) != "xcb") return "";
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) return "DISPLAY is not set";
-    void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (!xcb) return "";  // no X client library: Qt says what it finds
-    using Connect = void* (*)(const char*, int*);
-    using HasError = int (*)(void*);
-    using Disconnect = void (*)(void*);
-    const auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
-    const auto has_error = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
-    const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
-    std::string problem;
-    if (connect && has_error && disconnect) {
-        // A failed connect still returns an object that reports the error and must be freed.
-        void* connection = connect(display, nullptr);
-        if (!connection || has_error(connection) != 0)
-            problem = "cannot connect to the X display '" + std::string(display) + "'";
-        if (connection) disconnect(connection);
-    }
-    ::dlclose(xcb);
-    return problem;
-}
-#endif
 
 constexpr char kUsage[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
@@ -92,22 +30,18 @@ constexpr char kUsage[] =
     "  Exit status: 0 after the window is closed, 1 for a bad option, 2 when the Pinbus port\n"
     "  objects cannot be created, 3 when the port backend cannot be opened.\n\n";
 
+// A port cycle that cannot be done ends the program: the panel must not go on with a board it
+// cannot reach.
+[[noreturn]] void ExitOnPortFault(const base::Error& fault) {
+    std::fprintf(stderr, "%s\n", fault.message.c_str());
+    std::exit(3);
+}
+
 // Says what stops the start, on standard error and, in the window front end, in a box.
-void ReportStartFailure(const std::string& message, bool window, int argc, char** argv) {
+void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* window, int argc,
+                        char** argv) {
     std::fprintf(stderr, "lensbay: %s\n", message.c_str());
-#ifdef LENSBAY_HAVE_QT_FRONT_END
-    // A box nobody can see (offscreen platforms) would only hang the start.
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const std::string name = platform ? platform : "";
-    if (window && name.rfind("offscreen", 0) != 0 && name.rfind("minimal", 0) != 0) {
-        QApplication app(argc, argv);
-        ui::ShowMessageBox("Lensbay", message);
-    }
-#else
-    (void)window;
-    (void)argc;
-    (void)argv;
-#endif
+    if (window) window->ShowStartFailure(argc, argv, message);
 }
 
 }  // namespace
@@ -131,65 +65,56 @@ int main(int argc, char** argv) {
         }
     }
 
-    bool window = !console;
-#ifdef LENSBAY_HAVE_QT_FRONT_END
-    if (window && !panel::DisplayAvailable(std::getenv)) {
-        std::fprintf(stderr,
-                     "lensbay: no display found; running the console front end "
-                     "(set DISPLAY or WAYLAND_DISPLAY for the window)\n");
-        window = false;
-    }
-    if (window) {
-        const std::string problem = XServerProblem();
-        if (!problem.empty()) {
+    // The window front end, unless the console was asked for or cannot be avoided.
+    std::unique_ptr<panel::WindowFrontEnd> window;
+    if (!console) {
+        window = panel::MakeWindowFrontEnd();
+        if (!window) {
             std::fprintf(stderr,
-                         "lensbay: %s; running the console front end (check DISPLAY and "
-                         "that the X server runs)\n",
-                         problem.c_str());
-            window = false;
+                         "lensbay: built without the Qt front end; running the console front "
+                         "end\n");
+        } else if (const std::string problem = window->DisplayProblem(); !problem.empty()) {
+            std::fprintf(stderr, "lensbay: %s\n", problem.c_str());
+            window.reset();
         }
     }
-#else
-    if (window) {
-        std::fprintf(stderr,
-                     "lensbay: built without the Qt front end; running the console front end\n");
-        window = false;
-    }
-#endif
 
     // The port objects do every port access; this only makes sure the backend opens, so that a
     // refusal is said plainly before anything else happens. It executes no port cycle.
-    std::string error;
-    if (!portio::Initialize(&error)) {
-        ReportStartFailure(error, window, argc, argv);
+    portio::SetFaultHandler(ExitOnPortFault);
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        ReportStartFailure(opened.message(), window.get(), argc, argv);
         return 3;
     }
+    // The board's operator side (its switches and window) when the backend has one.
+    portio::BoardOperator* const board = portio::Operator();
     const HRESULT init = CoInitialize(nullptr);
     if (FAILED(init)) {
-        ReportStartFailure("COM initialisation failed (" + HresultToString(init) + ")", window,
-                           argc, argv);
+        ReportStartFailure("COM initialisation failed (" + HresultToString(init) + ")",
+                           window.get(), argc, argv);
         return 2;
     }
     if (const std::string problem = RegistryProblem(); !problem.empty()) {
-        ReportStartFailure(problem, window, argc, argv);
+        ReportStartFailure(problem, window.get(), argc, argv);
         CoUninitialize();
         return 2;
     }
     int status = 2;
     {
-        panel::PortObjects objects;
-        if (!panel::CreatePortObjects(&objects, FindPinbus(), &error)) {
-            ReportStartFailure(error, window, argc, argv);
+        base::Result<panel::PortObjects> created =
+            panel::CreatePortObjects(panel::FindPinbus(LENSBAY_PINBUS_DIR));
+        const panel::PortObjects* objects = created ? &*created : nullptr;
+        if (!objects) {
+            ReportStartFailure(created.message(), window.get(), argc, argv);
         } else if (window) {
-#ifdef LENSBAY_HAVE_QT_FRONT_END
-            status = RunQtFrontEnd(argc, argv, objects.pinbus1.Get(), objects.pinbus2.Get());
-#endif
+            status = window->Run(argc, argv, objects->pinbus1.Get(), objects->pinbus2.Get(), board);
         } else {
             panel::console::ConsoleOptions options;
             options.in = &std::cin;
             options.interactive = ::isatty(STDIN_FILENO) == 1;
-            status = panel::console::RunConsoleFrontEnd(objects.pinbus1.Get(),
-                                                        objects.pinbus2.Get(), options);
+            options.board = board;
+            status = panel::console::RunConsoleFrontEnd(objects->pinbus1.Get(),
+                                                        objects->pinbus2.Get(), options);
         }
     }
     CoUninitialize();

@@ -18,9 +18,9 @@ struct Panel::Impl {
 };
 
 Panel::Panel(IDispatch* pinbus1, IDispatch* pinbus2, UserInterface& ui)
-    : impl_(new Impl(pinbus1, pinbus2, ui)) {}
+    : impl_(std::make_unique<Impl>(pinbus1, pinbus2, ui)) {}
 
-Panel::~Panel() { delete impl_; }
+Panel::~Panel() = default;
 
 void Panel::FormLoad() {
     if (FAILED(impl_->link.SetupPortMode())) {

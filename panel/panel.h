@@ -2,6 +2,7 @@
 // camera link and the front end's UserInterface. It knows nothing of Qt.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "panel/form_state.h"
@@ -40,7 +41,7 @@ public:
 private:
     struct Impl;
     FormState state_;
-    Impl* impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace panel

@@ -18,9 +18,9 @@ bool SaveAs(FormState& state, UserInterface& ui) {
         ui.MessageBox(kLensbayTitle, "Can't open the .bmp file to save.");
         return false;
     }
-    const FileResult r = WriteWholeFile(target, copy.data(), copy.size());
-    if (r.step == FileResult::kWrite) {
-        ui.MessageBox(kLensbayTitle, "Can't write the .bmp file to save: " + r.ErrorText() + ".");
+    const base::Result<> r = WriteWholeFile(target, copy.data(), copy.size());
+    if (!r && r.error().code == kFileWrite) {
+        ui.MessageBox(kLensbayTitle, "Can't write the .bmp file to save: " + r.message() + ".");
         return false;
     }
     if (!r.ok()) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -16,6 +17,23 @@ namespace {
 bool Set(const EnvLookup& getenv, const char* name) {
     const char* value = getenv(name);
     return value && *value;
+}
+
+// The running program's folder with its trailing slash, or "" when it cannot be read.
+std::string ExecutableDirectory() {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "";
+    std::string dir(path, static_cast<std::size_t>(n));
+    const auto slash = dir.rfind('/');
+    if (slash == std::string::npos) return "";
+    dir.erase(slash + 1);
+    return dir;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 HRESULT CreateOne(ComPtr<IDispatch>* out, std::string* what) {
@@ -44,7 +62,7 @@ HRESULT CreateOne(ComPtr<IDispatch>* out, std::string* what) {
 
 }  // namespace
 
-bool CreatePortObjects(PortObjects* out, const std::string& ocx_path, std::string* message) {
+base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
     PortObjects objects;
     ComPtr<IDispatch>* slots[] = {std::addressof(objects.pinbus1), std::addressof(objects.pinbus2)};
     const char* names[] = {"Pinbus1", "Pinbus2"};
@@ -53,36 +71,56 @@ bool CreatePortObjects(PortObjects* out, const std::string& ocx_path, std::strin
         const HRESULT hr = CreateOne(slots[i], &what);
         if (SUCCEEDED(hr)) continue;
         std::string detail = CoLastErrorText();
+        std::string message;
         if (what == "create") {
-            *message = "cannot create the port object " + std::string(names[i]) +
-                       ": the Pinbus control " + GuidToString(CLSID_PinbusCtrl) +
-                       (hr == REGDB_E_CLASSNOTREG ? " is not registered"
-                                                  : " is registered but will not load") +
-                       " (" + HresultToString(hr) + ")";
-            if (!detail.empty()) *message += ": " + detail;
-            *message += "\nregister it with: regsvr " +
-                        (ocx_path.empty() ? std::string("/path/to/PINBUS.OCX") : ocx_path);
+            message = "cannot create the port object " + std::string(names[i]) +
+                      ": the Pinbus control " + GuidToString(CLSID_PinbusCtrl) +
+                      (hr == REGDB_E_CLASSNOTREG ? " is not registered"
+                                                 : " is registered but will not load") +
+                      " (" + HresultToString(hr) + ")";
+            if (!detail.empty()) message += ": " + detail;
+            message += "\nregister it with: regsvr " +
+                       (ocx_path.empty() ? std::string("/path/to/PINBUS.OCX") : ocx_path);
         } else {
-            *message = "the port object " + std::string(names[i]) +
-                       " would not load its stored properties (" + HresultToString(hr) + ")";
+            message = "the port object " + std::string(names[i]) +
+                      " would not load its stored properties (" + HresultToString(hr) + ")";
         }
-        return false;
+        return base::Fail(std::move(message));
     }
-    *out = std::move(objects);
-    return true;
+    return objects;
 }
 
 std::string PinbusBesideExecutable() {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "";
-    std::string dir(path, static_cast<std::size_t>(n));
-    const auto slash = dir.rfind('/');
-    if (slash == std::string::npos) return "";
-    std::string ocx = dir.substr(0, slash + 1) + "PINBUS.OCX";
-    struct stat st {};
-    if (::stat(ocx.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+    const std::string dir = ExecutableDirectory();
+    if (dir.empty()) return "";
+    std::string ocx = dir + "PINBUS.OCX";
+    if (!IsRegularFile(ocx)) return "";
     return ocx;
+}
+
+std::string FindPinbus(const std::string& private_dir) {
+    std::string beside = PinbusBesideExecutable();
+    if (!beside.empty()) return beside;
+    const std::string dir = ExecutableDirectory();
+    if (dir.empty()) return "";
+    const std::string candidate = dir + private_dir + "/PINBUS.OCX";
+    char resolved[PATH_MAX];
+    if (!::realpath(candidate.c_str(), resolved) || !IsRegularFile(resolved)) return "";
+    return resolved;
+}
+
+DisplayPlan PlanDisplay(const EnvLookup& getenv) {
+    DisplayPlan plan;
+    plan.available = DisplayAvailable(getenv);
+    const char* platform = getenv("QT_QPA_PLATFORM");
+    const std::string name = platform ? platform : "";
+    // Lists of platforms fall back by themselves; Wayland sessions are Qt's own business.
+    plan.check_x_server =
+        name.empty() ? !Set(getenv, "WAYLAND_DISPLAY") : name.substr(0, name.find(':')) == "xcb";
+    plan.boxes_visible = name.rfind("offscreen", 0) != 0 && name.rfind("minimal", 0) != 0;
+    const char* display = getenv("DISPLAY");
+    plan.display = display ? display : "";
+    return plan;
 }
 
 bool DisplayAvailable(const EnvLookup& getenv) {

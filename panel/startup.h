@@ -7,13 +7,14 @@
 #include <functional>
 #include <string>
 
+#include "platform/base/result.h"
 #include "platform/com/oleauto.h"
+#include "portctl/pinbus_identity.h"
 
 namespace panel {
 
-// Pinbus's class identity, {6B2F14D3-5C83-11D0-9E41-0040A7B3C250}.
-inline constexpr CLSID CLSID_PinbusCtrl = {
-    0x6B2F14D3, 0x5C83, 0x11D0, {0x9E, 0x41, 0x00, 0x40, 0xA7, 0xB3, 0xC2, 0x50}};
+// Pinbus's class identity, as its type-library description names it.
+inline constexpr CLSID CLSID_PinbusCtrl = CLSID_Pinbus;
 
 // The persistent stream the main window's layout holds for each port object: version 1.0,
 // extent 1085 x 873 HIMETRIC, no stock properties, Address 0x378, Bits 8.
@@ -27,18 +28,33 @@ struct PortObjects {
 };
 
 // Creates Pinbus1 and Pinbus2 with CoCreateInstance and loads each with
-// IPersistStreamInit::Load from the stored stream. False with a message that says what failed
+// IPersistStreamInit::Load from the stored stream. An error with a message that says what failed
 // (the HRESULT and the loader's own text) and, when the class could not be created, how to
 // register it: "register it with: regsvr PATH" with `ocx_path` (or a placeholder when empty).
-bool CreatePortObjects(PortObjects* out, const std::string& ocx_path, std::string* message);
+base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path);
 
 // The path of PINBUS.OCX beside the running program, or "" when there is none.
 std::string PinbusBesideExecutable();
+
+// PINBUS.OCX as the start-up hint names it: beside the program (the build tree), else in
+// `private_dir` relative to the program's folder (the installed private library folder); ""
+// when neither has it.
+std::string FindPinbus(const std::string& private_dir);
 
 // Whether the Qt front end can reach a display: QT_QPA_PLATFORM names a platform that needs none
 // (offscreen, vnc, eglfs, ...), or the X11/Wayland platform it names (or Qt's default when
 // unset) finds DISPLAY/WAYLAND_DISPLAY set.
 using EnvLookup = std::function<const char*(const char*)>;
 bool DisplayAvailable(const EnvLookup& getenv);
+
+// What the window front end needs to know of the display, read once from QT_QPA_PLATFORM,
+// DISPLAY and WAYLAND_DISPLAY.
+struct DisplayPlan {
+    bool available = false;       // DisplayAvailable
+    bool check_x_server = false;  // the X11 platform is the one Qt will load: reach it first
+    bool boxes_visible = true;    // false on the offscreen and minimal platforms
+    std::string display;          // DISPLAY
+};
+DisplayPlan PlanDisplay(const EnvLookup& getenv);
 
 }  // namespace panel

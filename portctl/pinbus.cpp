@@ -1,9 +1,9 @@
 // The Pinbus library module: its module object, its two class factories and its four exports.
 #include "platform/ctl/factory.h"
 #include "platform/ctl/registration.h"
-#include "portctl/pinbus_ids.h"
 #include "portctl/port_access.h"
 #include "portctl/property_page.h"
+#include "portctl/resource_ids.h"
 
 #define PINBUS_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -19,15 +19,15 @@ public:
 class CPinbusCtrlFactory : public COleObjectFactory {
 public:
     CPinbusCtrlFactory()
-        : COleObjectFactory(AfxGetStaticModuleState(), CLSID_PinbusCtrl,
-                            &AfxCreateObject<CPinbusCtrl>, FALSE, kPinbusCtrlProgID) {}
+        : COleObjectFactory(AfxGetStaticModuleState(), CLSID_Pinbus, &AfxCreateObject<CPinbusCtrl>,
+                            FALSE, PROGID_Pinbus) {}
 
     BOOL UpdateRegistry(BOOL bRegister) override {
         if (!bRegister) return AfxOleUnregisterClass(m_clsid, m_lpszProgID);
         // Not insertable and no threading model: the objects stay in the host's main apartment.
         return AfxOleRegisterControlClass(AfxGetInstanceHandle(), m_clsid, m_lpszProgID, IDS_PINBUS,
                                           IDB_PINBUS, 0, _dwPinbusOleMisc, LIBID_PINBUSLib,
-                                          _wVerMajor, _wVerMinor);
+                                          VERMAJOR_PINBUSLib, VERMINOR_PINBUSLib);
     }
 };
 
@@ -35,7 +35,7 @@ class CPinbusPropPageFactory : public COleObjectFactory {
 public:
     CPinbusPropPageFactory()
         : COleObjectFactory(AfxGetStaticModuleState(), CLSID_PinbusPropPage,
-                            &AfxCreateObject<CPinbusPropPage>, FALSE, kPinbusPropPageProgID) {}
+                            &AfxCreateObject<CPinbusPropPage>, FALSE, PROGID_PinbusPropPage) {}
 
     BOOL UpdateRegistry(BOOL bRegister) override {
         // The page's ProgID is known to the factory but never written.
@@ -72,7 +72,7 @@ PINBUS_EXPORT HRESULT DllRegisterServer() {
 
 PINBUS_EXPORT HRESULT DllUnregisterServer() {
     return AfxCallExport(AfxGetStaticModuleState(), []() -> HRESULT {
-        if (!AfxOleUnregisterTypeLib(LIBID_PINBUSLib, _wVerMajor, _wVerMinor))
+        if (!AfxOleUnregisterTypeLib(LIBID_PINBUSLib, VERMAJOR_PINBUSLib, VERMINOR_PINBUSLib))
             return SELFREG_E_TYPELIB;
         if (!COleObjectFactory::UpdateRegistryAll(FALSE)) return SELFREG_E_CLASS;
         return S_OK;

@@ -2,26 +2,28 @@
 
 #include "platform/ctl/dialogs.h"
 #include "platform/portio/portio.h"
-#include "portctl/pinbus_ids.h"
+#include "portctl/resource_ids.h"
 
 CPinbusCtrl::CPinbusCtrl() {
     InitializeIIDs(&IID_DPinbus, &IID_DPinbusEvents);
-    InitializeTypeLib(LIBID_PINBUSLib, _wVerMajor, _wVerMinor);
+    InitializeTypeLib(LIBID_PINBUSLib, VERMAJOR_PINBUSLib, VERMINOR_PINBUSLib);
     SetInitialSize(24, 22);  // the toolbox picture's size
 }
 
 const AFX_DISPMAP& CPinbusCtrl::GetDispatchMap() const {
     static constexpr AFX_DISPMAP_ENTRY entries[] = {
-        AfxDispProperty<&CPinbusCtrl::GetAddress, &CPinbusCtrl::SetAddress>(1, "Address"),
-        AfxDispProperty<&CPinbusCtrl::GetBits, &CPinbusCtrl::SetBits>(2, "Bits"),
-        AfxDispProperty<&CPinbusCtrl::GetValue, &CPinbusCtrl::SetValue>(3, "Value"),
-        AfxDispMethod<&CPinbusCtrl::AboutBox>(DISPID_ABOUTBOX, "AboutBox"),
+        AfxDispProperty<&CPinbusCtrl::GetAddress, &CPinbusCtrl::SetAddress>(DISPID_DPinbus_Address,
+                                                                            "Address"),
+        AfxDispProperty<&CPinbusCtrl::GetBits, &CPinbusCtrl::SetBits>(DISPID_DPinbus_Bits, "Bits"),
+        AfxDispProperty<&CPinbusCtrl::GetValue, &CPinbusCtrl::SetValue>(DISPID_DPinbus_Value,
+                                                                        "Value"),
+        AfxDispMethod<&CPinbusCtrl::AboutBox>(DISPID_DPinbus_AboutBox, "AboutBox"),
     };
     static constexpr AFX_DISPMAP map = AfxMakeDispatchMap(entries);
     return map;
 }
 
-REFCLSID CPinbusCtrl::GetControlClassID() const { return CLSID_PinbusCtrl; }
+REFCLSID CPinbusCtrl::GetControlClassID() const { return CLSID_Pinbus; }
 std::uint16_t CPinbusCtrl::GetUserTypeNameID() const { return IDS_PINBUS; }
 DWORD CPinbusCtrl::GetControlMiscStatus() const { return _dwPinbusOleMisc; }
 
@@ -41,7 +43,7 @@ const AFX_OLEVERB* CPinbusCtrl::GetVerbMap(ULONG* count) {
 }
 
 void CPinbusCtrl::DoPropExchange(CPropExchange* pPX) {
-    ExchangeVersion(pPX, MAKELONG(_wVerMinor, _wVerMajor));
+    ExchangeVersion(pPX, MAKELONG(VERMINOR_PINBUSLib, VERMAJOR_PINBUSLib));
     COleControl::DoPropExchange(pPX);
     // A loaded Bits is taken as stored; Value then uses 16-bit cycles unless it is 8.
     PX_Long(pPX, "Address", m_address, 0x378);

@@ -1,6 +1,6 @@
 #include "portctl/property_page.h"
 
-#include "portctl/pinbus_ids.h"
+#include "portctl/resource_ids.h"
 
 CPinbusPropPage::CPinbusPropPage()
     : COlePropertyPage(IDD_PROPPAGE_PINBUS, IDS_PINBUS_PPG_CAPTION) {}

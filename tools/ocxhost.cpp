@@ -4,18 +4,23 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "platform/base/result.h"
+#include "platform/com/com_holders.h"
 #include "platform/com/combase.h"
+#include "platform/com/module_resources.h"
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/registry.h"
-#include "platform/com/resources.h"
 #include "platform/com/typelib.h"
+#include "platform/com/variant_format.h"
 #include "platform/ctl/embedding.h"
+#include "platform/portio/portio.h"
 
 #ifndef LENSBAY_VERSION
 #define LENSBAY_VERSION "unknown"
@@ -29,38 +34,22 @@
 
 namespace {
 
-const char kHelp[] =
+const char kHelpHead[] =
     "Usage: ocxhost [--close-dialogs] [--help] [--version]\n"
     "A control test container: reads commands from standard input, one per line, and prints\n"
     "each result on standard output. The class registry is the file named by OLE_REGISTRY.\n"
     "  --close-dialogs  print \"dialog TITLE\" for each dialog the object shows and close it\n"
     "                   at once, for scripted runs\n"
-    "\n"
-    "  create PROGID|{CLSID}   create the object (not initialised: initnew or load follows)\n"
-    "  initnew                 initialise as new (on a live object: reset it)\n"
-    "  load HEX                initialise from stream bytes in hex (spaces optional)\n"
-    "  save                    save to a stream and print its bytes in hex\n"
-    "  isdirty                 S_OK when changed since the last save or load, else S_FALSE\n"
-    "  get NAME|DISPID         read a property\n"
-    "  put NAME|DISPID VALUE [VT_I2|VT_I4|VT_R8|VT_BSTR]\n"
-    "                          write a property; without a type an integer goes as VT_I4 and\n"
-    "                          anything else as VT_BSTR; \"quotes\" keep spaces\n"
-    "  call NAME|DISPID        call a method without arguments\n"
-    "  members                 the object's members from its type information:\n"
-    "                          DISPID NAME KIND TYPE\n"
-    "  resources PATH          a module's resources (TYPE ID LANGUAGE SIZE) and version block\n"
-    "  misc                    the miscellaneous status bits, from the registry and from the\n"
-    "                          object\n"
-    "  verbs                   the object's verbs: VERB ATTRIBUTES NAME\n"
-    "  pages                   the class identities of the object's property pages\n"
-    "  properties              run the properties verb (the property frame)\n"
-    "  about                   call the object's AboutBox (DISPID -552)\n"
-    "  release                 release the object\n"
-    "  help                    this text\n"
-    "  quit                    end (as does the end of input)\n"
+    "\n";
+const char kHelpTail[] =
     "\n"
     "Results print as \"VT_I4 888\", \"S_OK\", \"S_FALSE\" or \"error 0x80020005\".\n"
     "Empty lines and lines starting with # are ignored.\n";
+
+// What a command prints: its result, or (as the error's message) a line starting "error".
+using Outcome = base::Result<std::string>;
+// A check before a command runs: nothing, or the error line to print instead.
+using Check = base::Result<>;
 
 std::string Trim(const std::string& s) {
     std::size_t b = 0, e = s.size();
@@ -90,9 +79,11 @@ bool ParseInt32(const std::string& s, LONG* value) {
     return true;
 }
 
-std::string Error(HRESULT hr, const std::string& why = {}) {
-    return "error " + HresultToString(hr) + (why.empty() ? "" : ": " + why);
+base::Error Error(HRESULT hr, const std::string& why = {}) {
+    return base::Fail("error " + HresultToString(hr) + (why.empty() ? "" : ": " + why), hr);
 }
+
+base::Error Refuse(const std::string& why) { return base::Fail("error " + why); }
 
 std::string Hex(const std::string& bytes) {
     std::string out;
@@ -119,164 +110,38 @@ bool ParseHex(const std::string& text, std::string* bytes) {
     return true;
 }
 
-const char* VarTypeName(VARTYPE vt) {
-    switch (vt) {
-        case VT_EMPTY:
-            return "VT_EMPTY";
-        case VT_NULL:
-            return "VT_NULL";
-        case VT_I2:
-            return "VT_I2";
-        case VT_I4:
-            return "VT_I4";
-        case VT_R4:
-            return "VT_R4";
-        case VT_R8:
-            return "VT_R8";
-        case VT_CY:
-            return "VT_CY";
-        case VT_DATE:
-            return "VT_DATE";
-        case VT_BSTR:
-            return "VT_BSTR";
-        case VT_DISPATCH:
-            return "VT_DISPATCH";
-        case VT_ERROR:
-            return "VT_ERROR";
-        case VT_BOOL:
-            return "VT_BOOL";
-        case VT_VARIANT:
-            return "VT_VARIANT";
-        case VT_UNKNOWN:
-            return "VT_UNKNOWN";
-        case VT_I1:
-            return "VT_I1";
-        case VT_UI1:
-            return "VT_UI1";
-        case VT_UI2:
-            return "VT_UI2";
-        case VT_UI4:
-            return "VT_UI4";
-        case VT_I8:
-            return "VT_I8";
-        case VT_UI8:
-            return "VT_UI8";
-        case VT_INT:
-            return "VT_INT";
-        case VT_UINT:
-            return "VT_UINT";
-        case VT_VOID:
-            return "VT_VOID";
-        case VT_HRESULT:
-            return "VT_HRESULT";
-        case VT_PTR:
-            return "VT_PTR";
-        case VT_USERDEFINED:
-            return "VT_USERDEFINED";
-        default:
-            return nullptr;
-    }
-}
+class Host;
 
-std::string TypeName(VARTYPE vt) {
-    const char* name = VarTypeName(vt);
-    return name ? name : "VT_" + std::to_string(vt);
-}
-
-std::string FormatVariant(const VARIANT& v) {
-    char buf[64];
-    switch (v.vt) {
-        case VT_EMPTY:
-        case VT_NULL:
-            return TypeName(v.vt);
-        case VT_I2:
-            return "VT_I2 " + std::to_string(v.iVal);
-        case VT_I4:
-            return "VT_I4 " + std::to_string(v.lVal);
-        case VT_UI1:
-            return "VT_UI1 " + std::to_string(v.bVal);
-        case VT_BOOL:
-            return "VT_BOOL " + std::to_string(v.boolVal);
-        case VT_ERROR:
-            return "VT_ERROR " + HresultToString(v.scode);
-        case VT_R4:
-            std::snprintf(buf, sizeof buf, "VT_R4 %.9g", v.fltVal);
-            return buf;
-        case VT_R8:
-            std::snprintf(buf, sizeof buf, "VT_R8 %.17g", v.dblVal);
-            return buf;
-        case VT_BSTR:
-            return "VT_BSTR " + (v.bstrVal ? OleToUtf8(v.bstrVal) : std::string());
-        default:
-            break;
-    }
-    VARIANT text;
-    VariantInit(&text);
-    std::string out = TypeName(v.vt);
-    if (SUCCEEDED(VariantChangeType(&text, &v, 0, VT_BSTR)) && text.bstrVal)
-        out += " " + OleToUtf8(text.bstrVal);
-    VariantClear(&text);
-    return out;
-}
+// One command of the session: its name, its arguments and its help (continuation lines after
+// '\n'), and what runs it. The table gives both the dispatch and the help text.
+struct Command {
+    const char* name;
+    const char* arguments;
+    const char* help;
+    Outcome (Host::*run)(const std::string& rest);  // null for quit
+};
 
 class Host {
 public:
     ~Host() { Release(); }
 
     // Runs one command line; false when the host should end.
-    bool Execute(const std::string& line) {
-        std::string rest;
-        std::string command = FirstWord(line, &rest);
-        if (command.empty() || command[0] == '#') return true;
-        if (command == "quit" || command == "exit") return false;
-        if (command == "help")
-            std::cout << kHelp;
-        else if (command == "create")
-            Print(Create(rest));
-        else if (command == "release")
-            Print(ReleaseCommand(rest));
-        else if (command == "initnew")
-            Print(InitNew(rest));
-        else if (command == "load")
-            Print(Load(rest));
-        else if (command == "save")
-            Print(Save(rest));
-        else if (command == "isdirty")
-            Print(IsDirty(rest));
-        else if (command == "get")
-            Print(Get(rest));
-        else if (command == "put")
-            Print(Put(rest));
-        else if (command == "call")
-            Print(Call(rest));
-        else if (command == "misc")
-            Print(Misc(rest));
-        else if (command == "members")
-            Print(Members(rest));
-        else if (command == "resources")
-            Print(Resources(rest));
-        else if (command == "verbs")
-            Print(Verbs(rest));
-        else if (command == "pages")
-            Print(Pages(rest));
-        else if (command == "properties")
-            Print(Properties(rest));
-        else if (command == "about")
-            Print(About(rest));
-        else
-            Print("error unknown command: " + command);
-        return true;
-    }
+    bool Execute(const std::string& line);
+    static std::string HelpText();
 
 private:
+    static const Command kCommands[];
+
     static void Print(const std::string& text) { std::cout << text << '\n' << std::flush; }
 
-    static std::string NoArguments(const std::string& rest) {
-        return rest.empty() ? std::string() : "error unexpected arguments: " + rest;
+    static Check NoArguments(const std::string& rest) {
+        if (rest.empty()) return {};
+        return Refuse("unexpected arguments: " + rest);
     }
 
-    std::string NeedObject() const {
-        return object_ ? std::string() : "error no object (use create first)";
+    Check NeedObject() const {
+        if (object_) return {};
+        return Refuse("no object (use create first)");
     }
 
     void Release() {
@@ -287,12 +152,18 @@ private:
         CoFreeUnusedLibraries();
     }
 
-    std::string Create(const std::string& rest) {
+    Outcome Help(const std::string&) {
+        std::string text = HelpText();
+        text.pop_back();  // Print ends the line
+        return text;
+    }
+
+    Outcome Create(const std::string& rest) {
         std::string name = FirstWord(rest, nullptr);
-        if (name.empty() || name != rest) return "error create needs one PROGID or {CLSID}";
+        if (name.empty() || name != rest) return Refuse("create needs one PROGID or {CLSID}");
         CLSID clsid;
         if (!name.empty() && name[0] == '{') {
-            if (!GuidFromString(name, &clsid)) return "error bad class identity: " + name;
+            if (!GuidFromString(name, &clsid)) return Refuse("bad class identity: " + name);
         } else {
             HRESULT hr = CLSIDFromProgIDA(name.c_str(), &clsid);
             if (FAILED(hr)) return Error(hr, CoLastErrorText());
@@ -307,43 +178,45 @@ private:
         object_->QueryInterface(IID_IDispatch, dispatch_.ReleaseAndGetVoidAddress());
         object_->QueryInterface(IID_IPersistStreamInit, persist_.ReleaseAndGetVoidAddress());
         object_->QueryInterface(IID_IOleControlEmbedding, embedding_.ReleaseAndGetVoidAddress());
-        return "S_OK";
+        return std::string("S_OK");
     }
 
-    std::string ReleaseCommand(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedObject(); !e.empty()) return e;
+    Outcome ReleaseCommand(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedObject(); !c) return c.error();
         Release();
-        return "S_OK";
+        return std::string("S_OK");
     }
 
-    std::string NeedPersist() const {
-        if (auto e = NeedObject(); !e.empty()) return e;
-        return persist_ ? std::string()
-                        : Error(E_NOINTERFACE, "the object has no stream persistence");
+    Check NeedPersist() const {
+        if (auto c = NeedObject(); !c) return c;
+        if (persist_) return {};
+        return Error(E_NOINTERFACE, "the object has no stream persistence");
     }
 
-    std::string InitNew(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedPersist(); !e.empty()) return e;
+    Outcome InitNew(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedPersist(); !c) return c.error();
         HRESULT hr = persist_->InitNew();
-        return FAILED(hr) ? Error(hr) : "S_OK";
+        if (FAILED(hr)) return Error(hr);
+        return std::string("S_OK");
     }
 
-    std::string Load(const std::string& rest) {
-        if (auto e = NeedPersist(); !e.empty()) return e;
+    Outcome Load(const std::string& rest) {
+        if (auto c = NeedPersist(); !c) return c.error();
         std::string bytes;
-        if (!ParseHex(rest, &bytes)) return "error bad hex: " + rest;
+        if (!ParseHex(rest, &bytes)) return Refuse("bad hex: " + rest);
         ComPtr<IStream> stream;
         HRESULT hr = CreateStreamOnMemory(bytes.data(), static_cast<ULONG>(bytes.size()), &stream);
         if (FAILED(hr)) return Error(hr);
         hr = persist_->Load(stream.Get());
-        return FAILED(hr) ? Error(hr) : "S_OK";
+        if (FAILED(hr)) return Error(hr);
+        return std::string("S_OK");
     }
 
-    std::string Save(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedPersist(); !e.empty()) return e;
+    Outcome Save(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedPersist(); !c) return c.error();
         ComPtr<IStream> stream;
         HRESULT hr = CreateStreamOnMemory(nullptr, 0, &stream);
         if (FAILED(hr)) return Error(hr);
@@ -354,18 +227,19 @@ private:
         return Hex(bytes);
     }
 
-    std::string IsDirty(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedPersist(); !e.empty()) return e;
+    Outcome IsDirty(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedPersist(); !c) return c.error();
         HRESULT hr = persist_->IsDirty();
-        if (hr == S_OK) return "S_OK";
-        if (hr == S_FALSE) return "S_FALSE";
+        if (hr == S_OK) return std::string("S_OK");
+        if (hr == S_FALSE) return std::string("S_FALSE");
         return Error(hr);
     }
 
-    std::string NeedDispatch() const {
-        if (auto e = NeedObject(); !e.empty()) return e;
-        return dispatch_ ? std::string() : Error(E_NOINTERFACE, "the object has no IDispatch");
+    Check NeedDispatch() const {
+        if (auto c = NeedObject(); !c) return c;
+        if (dispatch_) return {};
+        return Error(E_NOINTERFACE, "the object has no IDispatch");
     }
 
     // A member by DISPID (a decimal number) or by name through GetIDsOfNames.
@@ -377,41 +251,41 @@ private:
         return dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
     }
 
-    std::string Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) {
+    Check Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) {
         EXCEPINFO info{};
         UINT argErr = 0;
         HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params, result,
                                        &info, &argErr);
+        if (hr == DISP_E_EXCEPTION && info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+        // The exception's strings are ours to free, whatever the outcome.
+        CComBSTR source, description, helpFile;
+        source.Attach(info.bstrSource);
+        description.Attach(info.bstrDescription);
+        helpFile.Attach(info.bstrHelpFile);
+        if (SUCCEEDED(hr)) return {};
         std::string why;
         if (hr == DISP_E_EXCEPTION) {
-            if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-            if (info.bstrDescription) why = OleToUtf8(info.bstrDescription);
+            why = description ? OleToUtf8(description) : std::string();
             if (why.empty() && info.scode) why = HresultToString(info.scode);
         }
-        SysFreeString(info.bstrSource);
-        SysFreeString(info.bstrDescription);
-        SysFreeString(info.bstrHelpFile);
-        return FAILED(hr) ? Error(hr, why) : std::string();
+        return Error(hr, why);
     }
 
-    std::string Get(const std::string& rest) {
-        if (auto e = NeedDispatch(); !e.empty()) return e;
+    Outcome Get(const std::string& rest) {
+        if (auto c = NeedDispatch(); !c) return c.error();
         std::string extra;
         std::string member = FirstWord(rest, &extra);
-        if (member.empty() || !extra.empty()) return "error get needs one NAME or DISPID";
+        if (member.empty() || !extra.empty()) return Refuse("get needs one NAME or DISPID");
         DISPID id;
         if (HRESULT hr = Resolve(member, &id); FAILED(hr)) return Error(hr);
         DISPPARAMS none{nullptr, nullptr, 0, 0};
-        VARIANT result;
-        VariantInit(&result);
-        std::string e = Invoke(id, DISPATCH_PROPERTYGET, &none, &result);
-        std::string out = e.empty() ? FormatVariant(result) : e;
-        VariantClear(&result);
-        return out;
+        CComVariant result;
+        if (auto c = Invoke(id, DISPATCH_PROPERTYGET, &none, &result); !c) return c.error();
+        return FormatVariant(result);
     }
 
-    std::string Put(const std::string& rest) {
-        if (auto e = NeedDispatch(); !e.empty()) return e;
+    Outcome Put(const std::string& rest) {
+        if (auto c = NeedDispatch(); !c) return c.error();
         std::string valueText;
         std::string member = FirstWord(rest, &valueText);
         // An optional type name ends the line.
@@ -423,47 +297,39 @@ private:
                 if (last == VarTypeName(t)) vt = t;
             if (vt != VT_EMPTY) valueText = Trim(valueText.substr(0, sp));
         }
-        if (member.empty() || valueText.empty()) return "error put needs NAME|DISPID VALUE [TYPE]";
+        if (member.empty() || valueText.empty())
+            return Refuse("put needs NAME|DISPID VALUE [TYPE]");
         bool quoted = valueText.size() >= 2 && valueText.front() == '"' && valueText.back() == '"';
         if (quoted) valueText = valueText.substr(1, valueText.size() - 2);
         DISPID id;
         if (HRESULT hr = Resolve(member, &id); FAILED(hr)) return Error(hr);
 
-        VARIANT arg;
-        VariantInit(&arg);
+        CComVariant arg;
         LONG number = 0;
         if (vt == VT_EMPTY) vt = !quoted && ParseInt32(valueText, &number) ? VT_I4 : VT_BSTR;
         arg.vt = VT_BSTR;
         arg.bstrVal = SysAllocString(Utf8ToOle(valueText).c_str());
         if (vt != VT_BSTR) {
             // The text becomes the asked type by the Automation rules, as a host's would.
-            HRESULT hr = VariantChangeType(&arg, &arg, 0, vt);
-            if (FAILED(hr)) {
-                VariantClear(&arg);
-                return Error(hr);
-            }
+            if (HRESULT hr = VariantChangeType(&arg, &arg, 0, vt); FAILED(hr)) return Error(hr);
         }
         DISPID named = DISPID_PROPERTYPUT;
         DISPPARAMS params{&arg, &named, 1, 1};
-        std::string e = Invoke(id, DISPATCH_PROPERTYPUT, &params, nullptr);
-        VariantClear(&arg);
-        return e.empty() ? "S_OK" : e;
+        if (auto c = Invoke(id, DISPATCH_PROPERTYPUT, &params, nullptr); !c) return c.error();
+        return std::string("S_OK");
     }
 
-    std::string Call(const std::string& rest) {
-        if (auto e = NeedDispatch(); !e.empty()) return e;
+    Outcome Call(const std::string& rest) {
+        if (auto c = NeedDispatch(); !c) return c.error();
         std::string extra;
         std::string member = FirstWord(rest, &extra);
-        if (member.empty() || !extra.empty()) return "error call needs one NAME or DISPID";
+        if (member.empty() || !extra.empty()) return Refuse("call needs one NAME or DISPID");
         DISPID id;
         if (HRESULT hr = Resolve(member, &id); FAILED(hr)) return Error(hr);
         DISPPARAMS none{nullptr, nullptr, 0, 0};
-        VARIANT result;
-        VariantInit(&result);
-        std::string e = Invoke(id, DISPATCH_METHOD, &none, &result);
-        std::string out = !e.empty() ? e : result.vt == VT_EMPTY ? "S_OK" : FormatVariant(result);
-        VariantClear(&result);
-        return out;
+        CComVariant result;
+        if (auto c = Invoke(id, DISPATCH_METHOD, &none, &result); !c) return c.error();
+        return result.vt == VT_EMPTY ? std::string("S_OK") : FormatVariant(result);
     }
 
     static std::string StatusLine(const char* source, DWORD value) {
@@ -493,54 +359,54 @@ private:
         return false;
     }
 
-    std::string Misc(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedObject(); !e.empty()) return e;
+    Outcome Misc(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedObject(); !c) return c.error();
         std::string out;
         DWORD status = 0;
         if (RegistryMiscStatus(&status)) out = StatusLine("registry", status);
         if (embedding_) {
             HRESULT hr = embedding_->GetMiscStatus(DVASPECT_CONTENT, &status);
             if (!out.empty()) out += "\n";
-            out += FAILED(hr) ? Error(hr) : StatusLine("object", status);
+            out += FAILED(hr) ? Error(hr).message : StatusLine("object", status);
         }
-        return out.empty() ? "error no MiscStatus for " + GuidToString(clsid_) : out;
+        if (out.empty()) return Refuse("no MiscStatus for " + GuidToString(clsid_));
+        return out;
     }
 
-    std::string NeedEmbedding() const {
-        if (auto e = NeedObject(); !e.empty()) return e;
-        return embedding_ ? std::string()
-                          : Error(E_NOINTERFACE, "the object offers no control embedding");
+    Check NeedEmbedding() const {
+        if (auto c = NeedObject(); !c) return c;
+        if (embedding_) return {};
+        return Error(E_NOINTERFACE, "the object offers no control embedding");
     }
 
-    std::string Verbs(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedEmbedding(); !e.empty()) return e;
+    Outcome Verbs(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedEmbedding(); !c) return c.error();
         ULONG count = 0;
         if (HRESULT hr = embedding_->GetVerbCount(&count); FAILED(hr)) return Error(hr);
         std::string out;
         for (ULONG i = 0; i < count; ++i) {
             LONG verb = 0;
-            BSTR name = nullptr;
+            CComBSTR name;
             DWORD attribs = 0;
             HRESULT hr = embedding_->GetVerb(i, &verb, &name, &attribs);
             if (!out.empty()) out += "\n";
             if (FAILED(hr)) {
-                out += Error(hr);
+                out += Error(hr).message;
                 continue;
             }
             char head[48];
             std::snprintf(head, sizeof head, "%ld 0x%08x ", static_cast<long>(verb),
                           static_cast<unsigned>(attribs));
             out += head + (name ? OleToUtf8(name) : std::string());
-            SysFreeString(name);
         }
-        return out.empty() ? "no verbs" : out;
+        return out.empty() ? std::string("no verbs") : out;
     }
 
-    std::string Pages(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedEmbedding(); !e.empty()) return e;
+    Outcome Pages(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedEmbedding(); !c) return c.error();
         ULONG count = 0;
         if (HRESULT hr = embedding_->GetPages(0, nullptr, &count); FAILED(hr)) return Error(hr);
         std::vector<CLSID> pages(count);
@@ -549,37 +415,35 @@ private:
         std::string out;
         for (ULONG i = 0; i < count && i < pages.size(); ++i)
             out += (out.empty() ? "" : "\n") + GuidToString(pages[i]);
-        return out.empty() ? "no pages" : out;
+        return out.empty() ? std::string("no pages") : out;
     }
 
-    std::string Properties(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedEmbedding(); !e.empty()) return e;
+    Outcome Properties(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedEmbedding(); !c) return c.error();
         HRESULT hr = embedding_->DoVerb(OLEIVERB_PROPERTIES);
         if (FAILED(hr)) return Error(hr);
-        return hr == S_OK ? "S_OK" : "S_FALSE";
+        return std::string(hr == S_OK ? "S_OK" : "S_FALSE");
     }
 
-    std::string About(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedDispatch(); !e.empty()) return e;
+    Outcome About(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedDispatch(); !c) return c.error();
         DISPPARAMS none{nullptr, nullptr, 0, 0};
-        std::string e = Invoke(DISPID_ABOUTBOX, DISPATCH_METHOD, &none, nullptr);
-        return e.empty() ? "S_OK" : e;
+        if (auto c = Invoke(DISPID_ABOUTBOX, DISPATCH_METHOD, &none, nullptr); !c) return c.error();
+        return std::string("S_OK");
     }
 
     static std::string MemberName(ITypeInfo* info, MEMBERID id) {
-        BSTR name = nullptr;
+        CComBSTR name;
         if (FAILED(info->GetDocumentation(id, &name, nullptr, nullptr, nullptr)) || !name)
             return "?";
-        std::string text = OleToUtf8(name);
-        SysFreeString(name);
-        return text;
+        return OleToUtf8(name);
     }
 
-    std::string Members(const std::string& rest) {
-        if (auto e = NoArguments(rest); !e.empty()) return e;
-        if (auto e = NeedDispatch(); !e.empty()) return e;
+    Outcome Members(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedDispatch(); !c) return c.error();
         ComPtr<ITypeInfo> info;
         HRESULT hr = dispatch_->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
         if (FAILED(hr) || !info) return Error(FAILED(hr) ? hr : E_UNEXPECTED);
@@ -590,12 +454,12 @@ private:
         auto line = [&](MEMBERID id, const std::string& kind, VARTYPE vt) {
             if (!out.empty()) out += "\n";
             out += std::to_string(id) + " " + MemberName(info.Get(), id) + " " + kind + " " +
-                   TypeName(vt);
+                   VarTypeText(vt);
         };
         for (UINT i = 0; i < attr->cVars; ++i) {
             VARDESC* var = nullptr;
             if (FAILED(hr = info->GetVarDesc(i, &var)) || !var) {
-                out += (out.empty() ? "" : "\n") + Error(hr);
+                out += (out.empty() ? "" : "\n") + Error(hr).message;
                 continue;
             }
             line(var->memid, "property", var->elemdescVar.tdesc.vt);
@@ -604,7 +468,7 @@ private:
         for (UINT i = 0; i < attr->cFuncs; ++i) {
             FUNCDESC* func = nullptr;
             if (FAILED(hr = info->GetFuncDesc(i, &func)) || !func) {
-                out += (out.empty() ? "" : "\n") + Error(hr);
+                out += (out.empty() ? "" : "\n") + Error(hr).message;
                 continue;
             }
             const char* kind = func->invkind == INVOKE_PROPERTYGET      ? "propget"
@@ -616,14 +480,14 @@ private:
             info->ReleaseFuncDesc(func);
         }
         info->ReleaseTypeAttr(attr);
-        return out.empty() ? "no members" : out;
+        return out.empty() ? std::string("no members") : out;
     }
 
-    static std::string Resources(const std::string& path) {
-        if (path.empty()) return "error resources needs a PATH";
-        std::vector<ResourceEntry> entries;
-        std::string error;
-        if (!ReadModuleResources(path, &entries, &error)) return "error " + error;
+    Outcome Resources(const std::string& path) {
+        if (path.empty()) return Refuse("resources needs a PATH");
+        const auto read = ReadModuleResources(path);
+        if (!read) return Refuse(read.message());
+        const std::vector<ResourceEntry>& entries = *read;
         std::string out;
         char buf[96];
         const std::string* version = nullptr;
@@ -634,7 +498,7 @@ private:
             out += (out.empty() ? "" : "\n") + type + buf;
             if (e.type == ResourceType::Version && !version) version = &e.bytes;
         }
-        if (!version) return out.empty() ? "no resources" : out;
+        if (!version) return out.empty() ? std::string("no resources") : out;
         VersionInfo info;
         if (!ParseVersionInfo(*version, &info)) return out + "\nerror malformed version block";
         auto quad = [](const std::uint16_t v[4]) {
@@ -659,6 +523,70 @@ private:
     CLSID clsid_ = GUID_NULL;
 };
 
+// In the order the help lists them.
+const Command Host::kCommands[] = {
+    {"create", "PROGID|{CLSID}", "create the object (not initialised: initnew or load follows)",
+     &Host::Create},
+    {"initnew", "", "initialise as new (on a live object: reset it)", &Host::InitNew},
+    {"load", "HEX", "initialise from stream bytes in hex (spaces optional)", &Host::Load},
+    {"save", "", "save to a stream and print its bytes in hex", &Host::Save},
+    {"isdirty", "", "S_OK when changed since the last save or load, else S_FALSE", &Host::IsDirty},
+    {"get", "NAME|DISPID", "read a property", &Host::Get},
+    {"put", "NAME|DISPID VALUE [VT_I2|VT_I4|VT_R8|VT_BSTR]",
+     "write a property; without a type an integer goes as VT_I4 and\n"
+     "anything else as VT_BSTR; \"quotes\" keep spaces",
+     &Host::Put},
+    {"call", "NAME|DISPID", "call a method without arguments", &Host::Call},
+    {"members", "", "the object's members from its type information:\nDISPID NAME KIND TYPE",
+     &Host::Members},
+    {"resources", "PATH", "a module's resources (TYPE ID LANGUAGE SIZE) and version block",
+     &Host::Resources},
+    {"misc", "", "the miscellaneous status bits, from the registry and from the\nobject",
+     &Host::Misc},
+    {"verbs", "", "the object's verbs: VERB ATTRIBUTES NAME", &Host::Verbs},
+    {"pages", "", "the class identities of the object's property pages", &Host::Pages},
+    {"properties", "", "run the properties verb (the property frame)", &Host::Properties},
+    {"about", "", "call the object's AboutBox (DISPID -552)", &Host::About},
+    {"release", "", "release the object", &Host::ReleaseCommand},
+    {"help", "", "this text", &Host::Help},
+    {"quit", "", "end (as does the end of input)", nullptr},
+};
+
+std::string Host::HelpText() {
+    constexpr std::size_t kColumn = 24;  // where the help starts, after two spaces
+    const std::string indent(kColumn + 2, ' ');
+    std::string text = kHelpHead;
+    for (const Command& c : kCommands) {
+        std::string usage = c.name;
+        if (*c.arguments) usage += std::string(" ") + c.arguments;
+        text += "  " + usage;
+        if (usage.size() < kColumn)
+            text += std::string(kColumn - usage.size(), ' ');
+        else
+            text += "\n" + indent;
+        for (const char* h = c.help; *h; ++h)
+            text += *h == '\n' ? "\n" + indent : std::string(1, *h);
+        text += "\n";
+    }
+    return text + kHelpTail;
+}
+
+bool Host::Execute(const std::string& line) {
+    std::string rest;
+    std::string name = FirstWord(line, &rest);
+    if (name.empty() || name[0] == '#') return true;
+    if (name == "exit") name = "quit";
+    for (const Command& c : kCommands) {
+        if (name != c.name) continue;
+        if (!c.run) return false;
+        const Outcome outcome = (this->*c.run)(rest);
+        Print(outcome ? *outcome : outcome.message());
+        return true;
+    }
+    Print("error unknown command: " + name);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -666,7 +594,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::cout << kHelp;
+            std::cout << Host::HelpText();
             return 0;
         }
         if (arg == "--version") {
@@ -677,7 +605,7 @@ int main(int argc, char** argv) {
             closeDialogs = true;
             continue;
         }
-        std::cerr << "ocxhost: unknown option " << arg << "\n" << kHelp;
+        std::cerr << "ocxhost: unknown option " << arg << "\n" << Host::HelpText();
         return 1;
     }
 #ifdef OCXHOST_WITH_UI
@@ -691,6 +619,11 @@ int main(int argc, char** argv) {
 #else
     (void)closeDialogs;  // without the GUI layer no dialog is ever shown
 #endif
+    // A port cycle a control cannot do (an unusable PORTIO, a refused port) ends the session.
+    portio::SetFaultHandler([](const base::Error& fault) {
+        std::fprintf(stderr, "%s\n", fault.message.c_str());
+        std::exit(3);
+    });
     // Every object comes from the class registry: a broken one ends the session before it starts.
     if (const std::string problem = RegistryProblem(); !problem.empty()) {
         std::cerr << "ocxhost: " << problem << '\n';

@@ -126,11 +126,15 @@ private:
 };
 
 void BM_FullFrameCapture(benchmark::State& state) {
-    std::string error;
-    if (::setenv("PORTIO", "sim", 1) != 0 || !portio::Initialize(&error)) {
-        state.SkipWithError(("port backend: " + error).c_str());
+    if (::setenv("PORTIO", "sim", 1) != 0) {
+        state.SkipWithError("port backend: cannot set PORTIO");
         return;
     }
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        state.SkipWithError(("port backend: " + opened.message()).c_str());
+        return;
+    }
+    std::string error;
     WorkDir dir;
     ComPtr<IDispatch> pinbus1, pinbus2;
     pinbus1.Attach(CreatePinbus(&error));
@@ -159,9 +163,12 @@ constexpr std::int64_t kFrameBytes = 110880;
 // The port cost alone: the cycles of a full-frame read called directly on the port service, as
 // the capture makes them (start, then per byte a data read and the two handshake writes, end).
 void BM_PortCostAlone(benchmark::State& state) {
-    std::string error;
-    if (::setenv("PORTIO", "sim", 1) != 0 || !portio::Initialize(&error)) {
-        state.SkipWithError(("port backend: " + error).c_str());
+    if (::setenv("PORTIO", "sim", 1) != 0) {
+        state.SkipWithError("port backend: cannot set PORTIO");
+        return;
+    }
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        state.SkipWithError(("port backend: " + opened.message()).c_str());
         return;
     }
     for (auto _ : state) {
@@ -182,11 +189,15 @@ BENCHMARK(BM_PortCostAlone)->Unit(benchmark::kMillisecond)->Repetitions(15)->Rep
 
 // Stage: the same frame read through the two Pinbus objects' IDispatch.
 void BM_StagePortLoop(benchmark::State& state) {
-    std::string error;
-    if (::setenv("PORTIO", "sim", 1) != 0 || !portio::Initialize(&error)) {
-        state.SkipWithError(("port backend: " + error).c_str());
+    if (::setenv("PORTIO", "sim", 1) != 0) {
+        state.SkipWithError("port backend: cannot set PORTIO");
         return;
     }
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        state.SkipWithError(("port backend: " + opened.message()).c_str());
+        return;
+    }
+    std::string error;
     ComPtr<IDispatch> pinbus1, pinbus2;
     pinbus1.Attach(CreatePinbus(&error));
     pinbus2.Attach(pinbus1 ? CreatePinbus(&error) : nullptr);
@@ -207,10 +218,8 @@ void BM_StagePortLoop(benchmark::State& state) {
 BENCHMARK(BM_StagePortLoop)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
 
 panel::FrameGeometry FullFrame() {
-    panel::FrameGeometry g;
-    std::string error;
-    panel::ComputeFrameGeometry("0", "15", "0", "15", &g, &error);
-    return g;
+    const base::Result<panel::FrameGeometry> g = panel::ComputeFrameGeometry("0", "15", "0", "15");
+    return g ? *g : panel::FrameGeometry{};
 }
 
 // Stage: the bitmap made from the raw bytes.
@@ -237,9 +246,11 @@ void BM_StageFiles(benchmark::State& state) {
     for (auto _ : state) {
         std::size_t got = 0;
         bool ok = panel::WriteWholeFile(panel::kRawFile, raw.data(), raw.size()).ok();
-        ok = ok &&
-             (panel::ReadFileStart(panel::kTemplateFile, bitmap.data(), bitmap.size(), &got).step ==
-              panel::FileResult::kMissing);
+        if (ok) {
+            const base::Result<> header =
+                panel::ReadFileStart(panel::kTemplateFile, bitmap.data(), bitmap.size(), &got);
+            ok = !header && header.error().code == panel::kFileMissing;
+        }
         ok = ok && panel::WriteWholeFile(panel::kBitmapFile, bitmap.data(), bitmap.size()).ok();
         ok = ok && panel::WriteFields(panel::kBitmapFile,
                                       {{panel::kWidthOffset, 384}, {panel::kHeightOffset, 288}})

@@ -12,7 +12,7 @@
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/portio/portio.h"
-#include "portctl/pinbus_ids.h"
+#include "portctl/resource_ids.h"
 
 // Counts every operator new of the process (counting_new.cpp).
 long AllocationCount();
@@ -37,7 +37,7 @@ IDispatch* Control() {
         IDispatch* d = nullptr;
         IPersistStreamInit* persist = nullptr;
         if (!get ||
-            FAILED(get(CLSID_PinbusCtrl, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
+            FAILED(get(CLSID_Pinbus, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
             FAILED(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&d))) ||
             FAILED(d->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist))) ||
             FAILED(persist->InitNew())) {

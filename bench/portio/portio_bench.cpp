@@ -7,8 +7,9 @@
 
 #include "platform/portio/backends.h"
 #include "platform/portio/portio.h"
-#include "sim/board.h"
-#include "sim/scene.h"
+#include "platform/portio/sim/board.h"
+#include "platform/portio/sim/scene.h"
+#include "platform/portio/sim/sim_backend.h"
 
 namespace {
 

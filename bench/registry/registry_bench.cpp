@@ -112,8 +112,8 @@ void BM_ParseTenThousandClasses(benchmark::State& state) {
     const std::string text = ManyClassesText(kManyClasses);
     for (auto _ : state) {
         reg::Key tree;
-        std::string error;
-        if (!reg::ParseRegistryText(text, &tree, &error)) state.SkipWithError(error.c_str());
+        if (const base::Result<> parsed = reg::ParseRegistryText(text, &tree); !parsed)
+            state.SkipWithError(parsed.message().c_str());
         benchmark::DoNotOptimize(tree);
         state.PauseTiming();  // the tree's destruction is not the parse's
         tree = reg::Key{};
@@ -127,9 +127,9 @@ BENCHMARK(BM_ParseTenThousandClasses)->Unit(benchmark::kMillisecond);
 
 void BM_WriteTenThousandClasses(benchmark::State& state) {
     reg::Key tree;
-    std::string error;
-    if (!reg::ParseRegistryText(ManyClassesText(kManyClasses), &tree, &error)) {
-        state.SkipWithError(error.c_str());
+    if (const base::Result<> parsed = reg::ParseRegistryText(ManyClassesText(kManyClasses), &tree);
+        !parsed) {
+        state.SkipWithError(parsed.message().c_str());
         return;
     }
     std::size_t size = 0;

@@ -9,9 +9,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string line(reinterpret_cast<const char*>(data), size);
-    panel::console::Command cmd;
-    std::string error;
-    if (panel::console::ParseCommand(line, &cmd, &error)) {
+    const base::Result<panel::console::Command> parsed = panel::console::ParseCommand(line);
+    if (parsed) {
+        const panel::console::Command& cmd = *parsed;
         using C = panel::console::Command;
         switch (cmd.kind) {
             case C::kClick:
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             line.find(cmd.value) == std::string::npos) {
             std::abort();
         }
-    } else if (error.empty()) {
+    } else if (parsed.message().empty()) {
         std::abort();
     }
     // An escaped field never holds a tab or a line break.

@@ -20,9 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             texts[field] += static_cast<char>(data[i]);
         }
     }
-    panel::FrameGeometry g;
-    std::string error;
-    if (panel::ComputeFrameGeometry(texts[0], texts[1], texts[2], texts[3], &g, &error)) {
+    const base::Result<panel::FrameGeometry> geometry =
+        panel::ComputeFrameGeometry(texts[0], texts[1], texts[2], texts[3]);
+    if (geometry) {
+        const panel::FrameGeometry& g = *geometry;
         if (g.FrameWidth < 1 || g.FrameHeight < 1 || g.ByteCount > panel::kMaxByteCount ||
             g.ByteCount != (static_cast<std::int64_t>(g.FrameWidth) + 1) * g.FrameHeight) {
             std::abort();
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             layout.file_size != panel::kBitmapHeaderSize + layout.pixel_area + g.FrameHeight + 1) {
             std::abort();
         }
-    } else if (error.empty()) {
+    } else if (geometry.message().empty()) {
         std::abort();
     }
     LONG v = 0;

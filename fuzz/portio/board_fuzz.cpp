@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "sim/board.h"
+#include "platform/portio/sim/board.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     sim::Board board;

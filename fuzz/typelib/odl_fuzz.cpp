@@ -4,17 +4,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/com/rescomp/rescomp.h"
+#include "generators/rescomp/rescomp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    typelib::LibraryData lib;
-    std::string error;
-    if (rescomp::ParseTypeLibraryDescription(text, "fuzz.odl", &lib, &error)) {
-        std::string bytes;
-        if (!typelib::SerializeTypeLibrary(lib, &bytes, &error)) std::abort();
+    if (const auto description = rescomp::ParseTypeLibraryDescription(text, "fuzz.odl")) {
+        // What parses must serialise, and its identity header must come out whole.
+        if (!typelib::SerializeTypeLibrary(description->lib)) std::abort();
+        if (rescomp::GenerateIdentityHeader(description->lib, description->identity, "fuzz.odl")
+                .empty())
+            std::abort();
     }
-    std::vector<ResourceEntry> entries;
-    rescomp::CompileResourceScript(text, "fuzz.rsrc", "/nonexistent", &entries, nullptr, &error);
+    (void)rescomp::CompileResourceScript(text, "fuzz.rsrc", "/nonexistent");
     return 0;
 }

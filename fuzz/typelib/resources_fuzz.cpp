@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/com/resources.h"
+#include "platform/com/module_resources.h"
 
 namespace {
 
@@ -25,18 +25,16 @@ void ParseEntry(const ResourceEntry& e) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    std::vector<ResourceEntry> entries;
-    std::string error;
-    if (ReadResourcesFromImage(input, &entries, &error)) {
-        for (const ResourceEntry& e : entries) ParseEntry(e);
+    if (const auto image = ReadResourcesFromImage(input)) {
+        for (const ResourceEntry& e : *image) ParseEntry(e);
     } else {
-        Check(!error.empty());
+        Check(!image.message().empty());
     }
-    if (ParseResourceTable(input, &entries, &error)) {
-        std::vector<ResourceEntry> again;
-        Check(ParseResourceTable(SerializeResourceTable(entries), &again, &error));
-        Check(again.size() == entries.size());
-        for (const ResourceEntry& e : entries) ParseEntry(e);
+    if (const auto entries = ParseResourceTable(input)) {
+        const auto again = ParseResourceTable(SerializeResourceTable(*entries));
+        Check(again.ok());
+        Check(again && again->size() == entries->size());
+        for (const ResourceEntry& e : *entries) ParseEntry(e);
     }
     ParseEntry({ResourceType::Dialog, 1, 0, std::string(input)});
     return 0;

@@ -51,12 +51,10 @@ void Walk(ITypeInfo* info) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
-    typelib::LibraryData parsed;
-    std::string error;
-    if (typelib::ParseTypeLibrary(input, &parsed, &error)) {
-        std::string again;
-        Check(typelib::SerializeTypeLibrary(parsed, &again, &error));
-        Check(again == input);
+    if (const auto parsed = typelib::ParseTypeLibrary(input)) {
+        const auto again = typelib::SerializeTypeLibrary(*parsed);
+        Check(again.ok());
+        Check(again && *again == input);
     }
     ComPtr<ITypeLib> lib;
     if (SUCCEEDED(LoadTypeLibFromMemory(input, &lib))) {

@@ -29,27 +29,23 @@ Split SplitWord(std::string_view line) {
 
 }  // namespace
 
-bool ParseCommand(std::string_view line, Command* out, std::string* error) {
+base::Result<Command> ParseCommand(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    *out = Command{};
+    Command out;
     if (line.find_first_not_of(" \t") == std::string_view::npos || line.front() == '#') {
-        return true;
+        return out;
     }
     const Split cmd = SplitWord(line);
-    auto fail = [&](const std::string& message) {
-        *error = message;
-        return false;
-    };
-    auto no_more = [&](const Split& s, const char* usage) {
-        return s.has_rest ? fail(std::string("unexpected text after the command; usage: ") + usage)
-                          : true;
+    auto fail = [](const std::string& message) { return base::Fail(message); };
+    auto too_much = [](const char* usage) {
+        return base::Fail(std::string("unexpected text after the command; usage: ") + usage);
     };
     const std::string word(cmd.word);
 
     if (word == "show" || word == "quit") {
         if (cmd.has_rest) return fail(word + " takes no argument");
-        out->kind = word == "show" ? Command::kShow : Command::kQuit;
-        return true;
+        out.kind = word == "show" ? Command::kShow : Command::kQuit;
+        return out;
     }
     if (word == "click" || word == "text" || word == "enter") {
         const bool with_value = word != "click";
@@ -57,24 +53,24 @@ bool ParseCommand(std::string_view line, Command* out, std::string* error) {
                                        : "click TextN";
         if (!cmd.has_rest) return fail("missing field name; usage: " + std::string(usage));
         const Split field = SplitWord(cmd.rest);
-        if (!ParseName(field.word, "Text", 8, &out->number)) {
+        if (!ParseName(field.word, "Text", 8, &out.number)) {
             return fail("bad field name \"" + std::string(field.word) +
                         "\": the fields are Text1 to Text8");
         }
         if (!with_value) {
-            if (!no_more(field, usage)) return false;
-            out->kind = Command::kClick;
-            return true;
+            if (field.has_rest) return too_much(usage);
+            out.kind = Command::kClick;
+            return out;
         }
         if (!field.has_rest) return fail("missing value; usage: " + std::string(usage));
-        out->kind = word == "text" ? Command::kText : Command::kEnter;
-        out->value = std::string(field.rest);
-        return true;
+        out.kind = word == "text" ? Command::kText : Command::kEnter;
+        out.value = std::string(field.rest);
+        return out;
     }
     if (word == "option") {
         const char* usage = "option OptionN 0|1";
         const Split group = SplitWord(cmd.rest);
-        if (!cmd.has_rest || !ParseName(group.word, "Option", 4, &out->number)) {
+        if (!cmd.has_rest || !ParseName(group.word, "Option", 4, &out.number)) {
             return fail("bad option group \"" + std::string(group.word) +
                         "\": the groups are Option1 to Option4");
         }
@@ -82,10 +78,10 @@ bool ParseCommand(std::string_view line, Command* out, std::string* error) {
         if (!group.has_rest || (item.word != "0" && item.word != "1")) {
             return fail("bad option item; usage: " + std::string(usage));
         }
-        if (!no_more(item, usage)) return false;
-        out->kind = Command::kOption;
-        out->item = item.word == "1" ? 1 : 0;
-        return true;
+        if (item.has_rest) return too_much(usage);
+        out.kind = Command::kOption;
+        out.item = item.word == "1" ? 1 : 0;
+        return out;
     }
     if (word == "press") {
         const Split name = SplitWord(cmd.rest);
@@ -94,10 +90,10 @@ bool ParseCommand(std::string_view line, Command* out, std::string* error) {
             return fail("bad button \"" + std::string(name.word) +
                         "\": the buttons are Command1, Capture, SaveAs and Command2");
         }
-        if (!no_more(name, "press NAME")) return false;
-        out->kind = Command::kPress;
-        out->button = std::string(name.word);
-        return true;
+        if (name.has_rest) return too_much("press NAME");
+        out.kind = Command::kPress;
+        out.button = std::string(name.word);
+        return out;
     }
     if (word == "switches") {
         const Split bits = SplitWord(cmd.rest);
@@ -108,20 +104,20 @@ bool ParseCommand(std::string_view line, Command* out, std::string* error) {
             value = value << 1 | (bits.word[i] - '0');
         }
         if (!ok) return fail("bad switch setting; usage: switches BBBB (A3 first, e.g. 0010)");
-        if (!no_more(bits, "switches BBBB")) return false;
-        out->kind = Command::kSwitches;
-        out->item = value;
-        return true;
+        if (bits.has_rest) return too_much("switches BBBB");
+        out.kind = Command::kSwitches;
+        out.item = value;
+        return out;
     }
     if (word == "follow") {
         const Split state = SplitWord(cmd.rest);
         if (!cmd.has_rest || (state.word != "on" && state.word != "off")) {
             return fail("bad follow setting; usage: follow on|off");
         }
-        if (!no_more(state, "follow on|off")) return false;
-        out->kind = Command::kFollow;
-        out->item = state.word == "on" ? 1 : 0;
-        return true;
+        if (state.has_rest) return too_much("follow on|off");
+        out.kind = Command::kFollow;
+        out.item = state.word == "on" ? 1 : 0;
+        return out;
     }
     return fail("unknown command \"" + word + "\"");
 }

@@ -5,9 +5,9 @@
 
 #include "panel/image_files.h"
 #include "panel/panel.h"
+#include "platform/portio/board_operator.h"
 #include "platform/portio/portio.h"
 #include "platform/ui/message_box.h"
-#include "sim/board.h"
 
 namespace panel::console {
 
@@ -107,29 +107,6 @@ void Show(const FormState& s, const std::function<void(const std::string&)>& wri
     write("show\tmctl_act\t" + std::to_string(s.mctl_act));
 }
 
-// The simulated board's switches follow each acknowledged register-selection prompt, while its
-// follow setting is on.
-class SwitchFollower {
-public:
-    explicit SwitchFollower(sim::Board* board) {
-        if (!board) return;
-        handle_ = ui::AddMessageBoxObserver([board](const std::string&, const std::string& text) {
-            std::uint8_t a = 0;
-            if (board->FollowsPrompts() && ui::ParseRegisterSelection(text, &a)) {
-                board->SetSwitches(a);
-            }
-        });
-    }
-    ~SwitchFollower() {
-        if (handle_ >= 0) ui::RemoveMessageBoxObserver(handle_);
-    }
-    SwitchFollower(const SwitchFollower&) = delete;
-    SwitchFollower& operator=(const SwitchFollower&) = delete;
-
-private:
-    int handle_ = -1;
-};
-
 }  // namespace
 
 int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOptions& options) {
@@ -137,20 +114,22 @@ int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOpti
         options.write_line ? options.write_line
                            : std::function<void(const std::string&)>(portio::WriteStdoutLine);
     ConsoleUserInterface ui(options, write);
-    sim::Board* board = portio::SimulatedBoard();
-    SwitchFollower follower(board);
+    portio::BoardOperator* board = options.board;
+    // The switches follow each acknowledged register-selection prompt from the very first one.
+    const std::unique_ptr<portio::BoardOperator::PromptWatch> watch =
+        board ? board->WatchPrompts() : nullptr;
     Panel panel(pinbus1, pinbus2, ui);
     panel.FormLoad();
     if (!options.in) return 0;
 
     std::string line;
     while (std::getline(*options.in, line)) {
-        Command cmd;
-        std::string error;
-        if (!ParseCommand(line, &cmd, &error)) {
-            write("error\t" + EscapeField(error));
+        const base::Result<Command> parsed = ParseCommand(line);
+        if (!parsed) {
+            write("error\t" + EscapeField(parsed.message()));
             continue;
         }
+        const Command& cmd = *parsed;
         switch (cmd.kind) {
             case Command::kNone:
                 break;

@@ -7,7 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/result.h"
+
 struct IDispatch;
+
+namespace portio {
+class BoardOperator;
+}
 
 namespace panel::console {
 
@@ -21,8 +27,8 @@ struct Command {
 };
 
 // Parses one input line (its newline removed; one trailing CR is dropped too). Blank lines and
-// lines starting with '#' give kNone. False with a message for a line that is not understood.
-bool ParseCommand(std::string_view line, Command* out, std::string* error);
+// lines starting with '#' give kNone. An error with a message for a line that is not understood.
+base::Result<Command> ParseCommand(std::string_view line);
 
 // An event field with backslash, tab, newline and CR written as \\, \t, \n and \r, so that every
 // event stays one line of tab-separated fields.
@@ -37,6 +43,9 @@ struct ConsoleOptions {
     // Where event lines go (without newline); portio::WriteStdoutLine when empty, so that they
     // keep their order with the port trace on standard output.
     std::function<void(const std::string&)> write_line;
+    // The board's operator side for `switches` and `follow`, and whose switches follow the
+    // prompts; null when the port backend has none.
+    portio::BoardOperator* board = nullptr;
 };
 
 // Runs the panel on the two port objects: the window's load (port set-up and the start-up

@@ -1,13 +1,18 @@
 #include "panel/qt/qt_front_end.h"
 
+#include <dlfcn.h>
+
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "panel/panel.h"
-#include "panel/qt/board_window.h"
+#include "panel/qt/app_icon.h"
 #include "panel/qt/main_window.h"
-#include "platform/portio/portio.h"
+#include "panel/startup.h"
+#include "panel/window_front_end.h"
+#include "platform/portio/board_operator.h"
 #include "platform/ui/cursor.h"
 #include "platform/ui/message_box.h"
 
@@ -19,9 +24,75 @@ void QtUserInterface::MessageBox(const std::string& title, const std::string& te
 
 void QtUserInterface::SetWaitCursor(bool wait) { ui::SetWaitCursor(wait); }
 
+namespace {
+
+// Qt's X11 platform ends the process when it cannot reach the X server, so a stale DISPLAY (a
+// closed session, a login without forwarding) is checked first, through the same client library
+// the platform loads. "" when the window may go ahead, else why it cannot.
+std::string XServerProblem(const std::string& display) {
+    if (display.empty()) return "DISPLAY is not set";
+    void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb) return "";  // no X client library: Qt says what it finds
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    const auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    const auto has_error = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    std::string problem;
+    if (connect && has_error && disconnect) {
+        // A failed connect still returns an object that reports the error and must be freed.
+        void* connection = connect(display.c_str(), nullptr);
+        if (!connection || has_error(connection) != 0)
+            problem = "cannot connect to the X display '" + display + "'";
+        if (connection) disconnect(connection);
+    }
+    ::dlclose(xcb);
+    return problem;
+}
+
+class QtWindowFrontEnd final : public WindowFrontEnd {
+public:
+    QtWindowFrontEnd() : plan_(PlanDisplay(std::getenv)) {}
+
+    std::string DisplayProblem() override {
+        if (!plan_.available) {
+            return "no display found; running the console front end (set DISPLAY or "
+                   "WAYLAND_DISPLAY for the window)";
+        }
+        if (!plan_.check_x_server) return "";
+        const std::string problem = XServerProblem(plan_.display);
+        if (problem.empty()) return "";
+        return problem +
+               "; running the console front end (check DISPLAY and that the X server runs)";
+    }
+
+    void ShowStartFailure(int argc, char** argv, const std::string& message) override {
+        // A box nobody can see (offscreen platforms) would only hang the start.
+        if (!plan_.boxes_visible) return;
+        QApplication app(argc, argv);
+        ui::ShowMessageBox("Lensbay", message);
+    }
+
+    int Run(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
+            portio::BoardOperator* board) override {
+        return RunQtFrontEnd(argc, argv, pinbus1, pinbus2, board);
+    }
+
+private:
+    DisplayPlan plan_;
+};
+
+}  // namespace
+
 }  // namespace panel::qt
 
-int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2) {
+std::unique_ptr<panel::WindowFrontEnd> panel::MakeWindowFrontEnd() {
+    return std::make_unique<panel::qt::QtWindowFrontEnd>();
+}
+
+int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
+                  portio::BoardOperator* board) {
     using namespace panel::qt;
     // QApplication keeps a reference to argc: it lives in this frame, as does the application.
     std::unique_ptr<QApplication> own;
@@ -31,26 +102,23 @@ int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2)
         std::fprintf(stderr, "lensbay: the window needs a widget application\n");
         return 1;
     }
+    // Windows without an icon of their own (the board's) show Lensbay's.
+    QApplication::setWindowIcon(LensbayIcon());
 
     QtUserInterface ui;
     panel::Panel panel(pinbus1, pinbus2, ui);
     MainWindow window(panel);
 
-    // With the simulated board: its window, and its switches following the prompts from the
-    // very first one.
-    std::unique_ptr<BoardWindow> boardWindow;
-    std::unique_ptr<PromptFollower> follower;
-    if (sim::Board* board = portio::SimulatedBoard()) {
-        follower = std::make_unique<PromptFollower>(*board);
-        boardWindow = std::make_unique<BoardWindow>(*board);
-    }
+    // The board's switches follow the prompts from the very first one.
+    std::unique_ptr<portio::BoardOperator::PromptWatch> watch;
+    if (board) watch = board->WatchPrompts();
 
     panel.FormLoad();  // the port set-up and the "Operation Notice" prompt
     window.show();
-    if (boardWindow) {
-        boardWindow->adjustSize();
-        boardWindow->move(window.frameGeometry().topRight() + QPoint(8, 0));
-        boardWindow->show();
+    std::unique_ptr<portio::BoardOperator::Window> boardWindow;
+    if (board) {
+        const QPoint at = window.frameGeometry().topRight() + QPoint(8, 0);
+        boardWindow = board->OpenWindow(at.x(), at.y());
         window.activateWindow();
         window.raise();
     }

@@ -7,6 +7,10 @@
 
 struct IDispatch;
 
+namespace portio {
+class BoardOperator;
+}
+
 namespace panel::qt {
 
 // What the panel needs of the Qt front end.
@@ -25,6 +29,9 @@ private:
 
 // Creates the QApplication when there is none, runs the window's load handler (whose
 // "Operation Notice" prompt comes before the window appears), shows the main window and runs
-// the event loop until it is closed. Returns the exit code.
+// the event loop until it is closed. With a board operator (null for none), the board's switches
+// follow the prompts from the very first one and its window opens beside the main window.
+// Returns the exit code.
 __attribute__((visibility("default"))) int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1,
-                                                         IDispatch* pinbus2);
+                                                         IDispatch* pinbus2,
+                                                         portio::BoardOperator* board);

@@ -112,13 +112,13 @@ class Parser {
 public:
     Parser(std::string_view text, Key* root) : text_(text), root_(root) {}
 
-    bool Run(std::string* error) {
+    base::Result<> Run() {
         *root_ = Key{};
-        if (text_.empty()) return true;  // an empty file is an empty registry
+        if (text_.empty()) return {};  // an empty file is an empty registry
         if (text_.substr(0, 3) == "\xEF\xBB\xBF") text_.remove_prefix(3);
         std::string_view line;
         if (!NextLine(&line) || TrimBlanks(line) != "REGEDIT4")
-            return Fail(error, "expected \"REGEDIT4\" on the first line");
+            return Fail("expected \"REGEDIT4\" on the first line");
         while (NextLine(&line)) {
             std::string_view t = TrimBlanks(line);
             if (t.empty() || t.front() == ';') continue;
@@ -129,15 +129,14 @@ public:
                 ok = ParseValue(t);
             else
                 why_ = "expected a key or a value";
-            if (!ok) return Fail(error, why_);
+            if (!ok) return Fail(why_);
         }
-        return true;
+        return {};
     }
 
 private:
-    bool Fail(std::string* error, const std::string& why) {
-        if (error) *error = std::to_string(lineNo_) + ": " + why;
-        return false;
+    base::Error Fail(const std::string& why) const {
+        return base::Fail(std::to_string(lineNo_) + ": " + why);
     }
 
     bool NextLine(std::string_view* line) {
@@ -350,8 +349,8 @@ bool operator==(const Key& a, const Key& b) {
     return true;
 }
 
-bool ParseRegistryText(std::string_view text, Key* root, std::string* error) {
-    return Parser(text, root).Run(error);
+base::Result<> ParseRegistryText(std::string_view text, Key* root) {
+    return Parser(text, root).Run();
 }
 
 std::string WriteRegistryText(const Key& root) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/base/result.h"
 #include "platform/com/registry.h"
 
 namespace reg {
@@ -47,9 +48,9 @@ COM_EXPORT bool operator==(const Key& a, const Key& b);
 // The name of the one root the file holds.
 inline constexpr std::string_view kRootName = "HKEY_CLASSES_ROOT";
 
-// Parses REGEDIT4 text (LF or CRLF lines) into *root. On failure returns false, leaves *root
-// unspecified and sets *error to "LINE: reason" (line numbers from 1).
-COM_EXPORT bool ParseRegistryText(std::string_view text, Key* root, std::string* error);
+// Parses REGEDIT4 text (LF or CRLF lines) into *root. On failure leaves *root unspecified and
+// says "LINE: reason" (line numbers from 1).
+COM_EXPORT base::Result<> ParseRegistryText(std::string_view text, Key* root);
 
 // The REGEDIT4 text of a tree: header, then one section per key (every key, so every parent is
 // present) in case-insensitive sorted tree order, a blank line after each section.

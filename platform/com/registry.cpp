@@ -134,9 +134,9 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         }
         if (!s.file.SameText(path, text)) {
             reg::Key tree;
-            std::string error;
-            s.bad = !reg::ParseRegistryText(text, &tree, &error);
-            s.badText = s.bad ? path + ":" + error : std::string();
+            const base::Result<> parsed = reg::ParseRegistryText(text, &tree);
+            s.bad = !parsed.ok();
+            s.badText = s.bad ? path + ":" + parsed.message() : std::string();
             s.tree = s.bad ? reg::Key{} : std::move(tree);
         }
         s.file.Remember(path, st, std::move(text));

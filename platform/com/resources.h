@@ -1,5 +1,6 @@
-// Module resources: compiled into a shared object and readable from its file as data, without
-// loading it (the way the platform reads a library's resources). Types and ids as on the platform.
+// Module resources: the entries a module carries and the byte formats they are written in (the
+// resource table, dialog templates, version blocks). Types and ids as on the platform. Reading
+// them from a module file is module_resources.h.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/result.h"
 #include "platform/com/wtypes.h"
 
 enum class ResourceType : std::uint16_t {
@@ -36,20 +38,7 @@ inline constexpr char kResourceSectionName[] = ".lbrsrc";
 //   then the bytes of the entries. Every range lies inside the table and no (type, id, language)
 //   appears twice.
 COM_EXPORT std::string SerializeResourceTable(const std::vector<ResourceEntry>& entries);
-COM_EXPORT bool ParseResourceTable(std::string_view table, std::vector<ResourceEntry>* out,
-                                   std::string* error);
-// The resources of a module held in memory (the whole ELF64 file): finds the section through the
-// section headers and parses its table. Every offset and size is checked against the image.
-COM_EXPORT bool ReadResourcesFromImage(std::string_view image, std::vector<ResourceEntry>* out,
-                                       std::string* error);
-
-// All resources of the module file at `path`. False with a message (path and reason) when the
-// file cannot be read or holds no resource section, or the section is malformed.
-COM_EXPORT bool ReadModuleResources(const std::string& path, std::vector<ResourceEntry>* out,
-                                    std::string* error);
-// One resource of the module file (any language); false when absent (error says why).
-COM_EXPORT bool FindModuleResource(const std::string& path, ResourceType type, std::uint16_t id,
-                                   std::string* bytes, std::string* error);
+COM_EXPORT base::Result<std::vector<ResourceEntry>> ParseResourceTable(std::string_view table);
 
 // "TYPELIB", "BITMAP", "ICON", "DIALOG", "STRING", "VERSION", or the number in decimal.
 COM_EXPORT std::string ResourceTypeName(ResourceType type);

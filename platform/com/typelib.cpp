@@ -11,7 +11,7 @@
 #include <deque>
 #include <memory>
 
-#include "platform/com/resources.h"
+#include "platform/com/module_resources.h"
 #include "platform/com/typelib_format.h"
 #include "platform/com/typelib_internal.h"
 
@@ -516,9 +516,9 @@ bool ReadBareLibrary(const std::string& path, bool* bare, std::string* bytes, st
 }
 
 HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeLib** pptlib) {
-    LibraryData data;
-    std::string error;
-    if (!typelib::ParseTypeLibrary(bytes, &data, &error)) {
+    auto parsed = typelib::ParseTypeLibrary(bytes);
+    if (!parsed) {
+        const std::string& error = parsed.message();
         const bool otherVersion =
             bytes.size() >= typelib::kTypeLibMagicSize + 2 &&
             bytes.compare(0, typelib::kTypeLibMagicSize, typelib::kTypeLibMagic) == 0 &&
@@ -526,7 +526,7 @@ HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeL
         return Fail(otherVersion ? TYPE_E_UNSUPFORMAT : TYPE_E_INVDATAREAD,
                     where.empty() ? error : where + ": " + error);
     }
-    *pptlib = new TypeLibImpl(std::move(data));
+    *pptlib = new TypeLibImpl(std::move(*parsed));
     return S_OK;
 }
 
@@ -552,7 +552,10 @@ HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
     bool bare = false;
     std::string bytes, error;
     if (!ReadBareLibrary(path, &bare, &bytes, &error)) return Fail(TYPE_E_CANTLOADLIBRARY, error);
-    if (!bare && !FindModuleResource(path, ResourceType::TypeLib, 1, &bytes, &error))
-        return Fail(TYPE_E_CANTLOADLIBRARY, error);
+    if (!bare) {
+        auto found = FindModuleResource(path, ResourceType::TypeLib, 1);
+        if (!found) return Fail(TYPE_E_CANTLOADLIBRARY, found.message());
+        bytes = std::move(*found);
+    }
     return LoadFromBytes(bytes, path, pptlib);
 }

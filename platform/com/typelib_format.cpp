@@ -113,9 +113,7 @@ bool ReadTypeRef(lebytes::Reader& r, TypeRef* t, int depth) {
     return r.ok();
 }
 
-}  // namespace
-
-bool ValidateTypeLibrary(const LibraryData& lib, std::string* error) {
+bool Validate(const LibraryData& lib, std::string* error) {
     std::string ignored;
     if (!error) error = &ignored;
     if (!CheckName(lib.name, "the library", error)) return false;
@@ -198,10 +196,10 @@ bool ValidateTypeLibrary(const LibraryData& lib, std::string* error) {
     return true;
 }
 
-bool SerializeTypeLibrary(const LibraryData& lib, std::string* bytes, std::string* error) {
+bool Serialize(const LibraryData& lib, std::string* bytes, std::string* error) {
     std::string ignored;
     if (!error) error = &ignored;
-    if (!ValidateTypeLibrary(lib, error)) return false;
+    if (!Validate(lib, error)) return false;
     lebytes::Writer w;
     w.Bytes(std::string_view(kTypeLibMagic, kTypeLibMagicSize));
     w.U16(kFormatVersion);
@@ -274,7 +272,7 @@ bool SerializeTypeLibrary(const LibraryData& lib, std::string* bytes, std::strin
     return true;
 }
 
-bool ParseTypeLibrary(std::string_view bytes, LibraryData* out, std::string* error) {
+bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
     std::string ignored;
     if (!error) error = &ignored;
     lebytes::Reader r(bytes);
@@ -403,9 +401,30 @@ bool ParseTypeLibrary(std::string_view bytes, LibraryData* out, std::string* err
         *error = "trailing bytes after the type library";
         return false;
     }
-    if (!ValidateTypeLibrary(lib, error)) return false;
+    if (!Validate(lib, error)) return false;
     *out = std::move(lib);
     return true;
+}
+
+}  // namespace
+
+base::Result<> ValidateTypeLibrary(const LibraryData& lib) {
+    std::string error;
+    if (!Validate(lib, &error)) return base::Fail(std::move(error));
+    return {};
+}
+
+base::Result<std::string> SerializeTypeLibrary(const LibraryData& lib) {
+    std::string bytes, error;
+    if (!Serialize(lib, &bytes, &error)) return base::Fail(std::move(error));
+    return bytes;
+}
+
+base::Result<LibraryData> ParseTypeLibrary(std::string_view bytes) {
+    LibraryData lib;
+    std::string error;
+    if (!Parse(bytes, &lib, &error)) return base::Fail(std::move(error));
+    return lib;
 }
 
 }  // namespace typelib

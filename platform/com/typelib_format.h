@@ -29,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/base/result.h"
 #include "platform/com/typelib.h"
 
 namespace typelib {
@@ -111,13 +112,12 @@ struct LibraryData {
     std::vector<TypeData> types;
 };
 
-// False with a message when the library does not fit the format (a string over 65535 bytes,
-// more than 65535 items) or breaks its rules (see Validate).
-COM_EXPORT bool SerializeTypeLibrary(const LibraryData& lib, std::string* bytes,
-                                     std::string* error);
-COM_EXPORT bool ParseTypeLibrary(std::string_view bytes, LibraryData* lib, std::string* error);
+// An error when the library does not fit the format (a string over 65535 bytes, more than 65535
+// items) or breaks its rules (see ValidateTypeLibrary).
+COM_EXPORT base::Result<std::string> SerializeTypeLibrary(const LibraryData& lib);
+COM_EXPORT base::Result<LibraryData> ParseTypeLibrary(std::string_view bytes);
 // The rules a library must keep beyond its layout: names present and UTF-8, indices inside the
 // library, type GUIDs unique, member ids unique per type and invoke kind.
-COM_EXPORT bool ValidateTypeLibrary(const LibraryData& lib, std::string* error);
+COM_EXPORT base::Result<> ValidateTypeLibrary(const LibraryData& lib);
 
 }  // namespace typelib

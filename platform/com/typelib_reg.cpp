@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/com/com_holders.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
 #include "platform/com/typelib_internal.h"
@@ -228,12 +229,10 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
     const TLIBATTR lib = *attr;
     ptlib->ReleaseTLibAttr(attr);
 
-    BSTR name = nullptr, doc = nullptr;
+    CComBSTR name, doc;
     hr = ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
     if (FAILED(hr)) return hr;
     const std::string libName = Bstring(name), libDoc = Bstring(doc);
-    SysFreeString(name);
-    SysFreeString(doc);
 
     // Interfaces a client reaches through the automation marshaller.
     std::vector<TypeToRegister> interfaces;
@@ -249,11 +248,10 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
         const GUID guid = ta->guid;
         info->ReleaseTypeAttr(ta);
         if (!marshalled) continue;
-        BSTR typeName = nullptr;
+        CComBSTR typeName;
         if (FAILED(info->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr)))
             continue;
         interfaces.push_back({guid, Bstring(typeName)});
-        SysFreeString(typeName);
     }
 
     std::string helpDir = szHelpDir ? OleToUtf8(szHelpDir) : std::string();

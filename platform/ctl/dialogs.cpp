@@ -1,5 +1,7 @@
 #include "platform/ctl/dialogs.h"
 
+#include "platform/ctl/control_ui.h"
+
 ui::IconLookup AfxModuleIcons(HINSTANCE instance) {
     return [instance](int iconId) {
         std::string bytes;
@@ -11,34 +13,19 @@ ui::IconLookup AfxModuleIcons(HINSTANCE instance) {
     };
 }
 
-#if CTL_HAVE_UI
-
 int AfxDoModalDialog(HINSTANCE instance, std::uint16_t id) {
     std::string bytes;
     DialogTemplate dialog;
     if (!AfxLoadResource(instance, ResourceType::Dialog, id, &bytes) ||
         !ParseDialogTemplate(bytes, &dialog))
         return -1;
-    return ui::RunModalDialog(dialog, AfxModuleIcons(instance));
+    return ctl::TheControlUi().RunModalDialog(dialog, AfxModuleIcons(instance));
 }
 
 bool AfxRunPropertyFrame(const std::string& objectName,
                          const std::vector<ui::PropertyPageView>& pages,
                          const std::function<void()>& onApply) {
-    return ui::RunPropertyFrame(objectName, pages, onApply);
+    return ctl::TheControlUi().RunPropertyFrame(objectName, pages, onApply);
 }
 
-bool AfxHaveDialogs() { return true; }
-
-#else
-
-int AfxDoModalDialog(HINSTANCE, std::uint16_t) { return -1; }
-
-bool AfxRunPropertyFrame(const std::string&, const std::vector<ui::PropertyPageView>&,
-                         const std::function<void()>&) {
-    return false;
-}
-
-bool AfxHaveDialogs() { return false; }
-
-#endif
+bool AfxHaveDialogs() { return ctl::TheControlUi().HaveDialogs(); }

@@ -1,4 +1,4 @@
-// Dialogs of a module: templates from its resources run modally through the GUI layer. Without
+// Dialogs of a module: templates from its resources run modally through the control UI. Without
 // the GUI layer every dialog fails to show at once.
 #pragma once
 

@@ -1,9 +1,8 @@
 #include "platform/ctl/dispatch.h"
 
-#include <cstdint>
-#include <cstring>
 #include <new>
 
+#include "platform/com/com_holders.h"
 #include "platform/ctl/dispatch_invoke.h"
 
 namespace {
@@ -104,17 +103,12 @@ HRESULT Put(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry, const DISPPARAMS
         entry.pfnSet(target, arg);  // the common case: no conversion, nothing to free
         return S_OK;
     }
-    VARIANT converted;
-    VariantInit(&converted);
+    CComVariant converted;
     if (SUCCEEDED(hr)) hr = VariantChangeType(&converted, &arg, 0, entry.vt);
     if (FAILED(hr)) {
         if (puArgErr) *puArgErr = 0;
         return hr == DISP_E_OVERFLOW || hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
     }
-    struct Clear {
-        VARIANT* v;
-        ~Clear() { VariantClear(v); }
-    } clear{&converted};
     entry.pfnSet(target, converted);
     return S_OK;
 }
@@ -129,10 +123,8 @@ HRESULT Get(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry, const DISPPARAMS
         return S_OK;
     }
     // The caller wants no result; the get still runs (a port read is a port cycle).
-    VARIANT discarded;
-    VariantInit(&discarded);
+    CComVariant discarded;
     entry.pfnGet(target, &discarded);
-    VariantClear(&discarded);
     return S_OK;
 }
 

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "platform/com/module_resources.h"
 #include "platform/ctl/factory.h"
 
 namespace {
@@ -117,8 +118,10 @@ bool AfxGetModuleFileName(HINSTANCE instance, std::string* path) {
 bool AfxLoadResource(HINSTANCE instance, ResourceType type, std::uint16_t id, std::string* bytes) {
     std::string path;
     if (!bytes || !AfxGetModuleFileName(instance, &path)) return false;
-    std::string error;
-    return FindModuleResource(path, type, id, bytes, &error);
+    auto found = FindModuleResource(path, type, id);
+    if (!found) return false;
+    *bytes = std::move(*found);
+    return true;
 }
 
 bool AfxLoadString(HINSTANCE instance, std::uint16_t id, std::string* text) {

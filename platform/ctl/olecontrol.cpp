@@ -5,15 +5,11 @@
 
 #include "platform/com/combase.h"
 #include "platform/com/typelib.h"
+#include "platform/ctl/control_ui.h"
 #include "platform/ctl/dialogs.h"
 #include "platform/ctl/dispatch_invoke.h"
 #include "platform/ctl/factory.h"
 #include "platform/ctl/propertypage.h"
-
-#if CTL_HAVE_UI
-#include <QImage>
-#include <QPainter>
-#endif
 
 namespace {
 
@@ -394,21 +390,11 @@ void COleControl::OnDraw(CDC*, const RECT&, const RECT&) {}
 HRESULT COleControl::Draw(LONG width, LONG height, DWORD* pixels) {
     if (!pixels) return E_POINTER;
     if (width < 1 || height < 1 || width > 4096 || height > 4096) return E_INVALIDARG;
-#if CTL_HAVE_UI
     try {
-        QImage image(reinterpret_cast<uchar*>(pixels), width, height, width * 4,
-                     QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        CDC dc(&painter);
-        RECT bounds{0, 0, width, height};
-        OnDraw(&dc, bounds, bounds);
-        painter.end();
-        return S_OK;
+        const RECT bounds{0, 0, width, height};
+        return ctl::TheControlUi().DrawOnRaster(width, height, pixels,
+                                                [&](CDC* dc) { OnDraw(dc, bounds, bounds); });
     } catch (...) {
         return CurrentException();
     }
-#else
-    return E_NOTIMPL;
-#endif
 }

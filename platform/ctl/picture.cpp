@@ -1,61 +1,29 @@
 #include "platform/ctl/picture.h"
 
-#if CTL_HAVE_UI
-#include <QByteArray>
-#include <QImage>
-#include <QPainter>
-#include <QRect>
-#endif
+#include "platform/ctl/control_ui.h"
 
 struct CPictureHolder::Impl {
-#if CTL_HAVE_UI
-    QImage image;
-#endif
+    std::unique_ptr<ctl::Picture> picture;
 };
 
 CPictureHolder::CPictureHolder() = default;
 CPictureHolder::~CPictureHolder() = default;
 
 BOOL CPictureHolder::CreateFromBitmap(const std::string& bmpFile) {
-#if CTL_HAVE_UI
-    QImage image;
-    if (bmpFile.empty() || !image.loadFromData(reinterpret_cast<const uchar*>(bmpFile.data()),
-                                               static_cast<int>(bmpFile.size()), "BMP"))
-        return FALSE;
+    std::unique_ptr<ctl::Picture> picture = ctl::TheControlUi().DecodeBitmap(bmpFile);
+    if (!picture) return FALSE;
     m_impl = std::make_unique<Impl>();
-    m_impl->image = std::move(image);
+    m_impl->picture = std::move(picture);
     return TRUE;
-#else
-    (void)bmpFile;
-    return FALSE;
-#endif
 }
 
 BOOL CPictureHolder::IsEmpty() const { return m_impl == nullptr; }
 
-LONG CPictureHolder::GetWidth() const {
-#if CTL_HAVE_UI
-    if (m_impl) return m_impl->image.width();
-#endif
-    return 0;
-}
+LONG CPictureHolder::GetWidth() const { return m_impl ? m_impl->picture->Width() : 0; }
 
-LONG CPictureHolder::GetHeight() const {
-#if CTL_HAVE_UI
-    if (m_impl) return m_impl->image.height();
-#endif
-    return 0;
-}
+LONG CPictureHolder::GetHeight() const { return m_impl ? m_impl->picture->Height() : 0; }
 
 void CPictureHolder::Render(CDC* pDC, const RECT& rcRender, const RECT& rcWBounds) {
     (void)rcWBounds;  // a raster target has no window bounds of its own
-#if CTL_HAVE_UI
-    if (!m_impl || !pDC || !pDC->GetPainter()) return;
-    QRect target(rcRender.left, rcRender.top, rcRender.right - rcRender.left,
-                 rcRender.bottom - rcRender.top);
-    pDC->GetPainter()->drawImage(target, m_impl->image);
-#else
-    (void)pDC;
-    (void)rcRender;
-#endif
+    if (m_impl) m_impl->picture->Render(pDC, rcRender);
 }

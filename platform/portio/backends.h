@@ -1,4 +1,5 @@
-// The backends of the port I/O service, and the system calls they use, replaceable for tests.
+// The hardware backends of the port I/O service, and the system calls they use, replaceable for
+// tests. The simulated board's backend is in sim/sim_backend.h.
 #pragma once
 
 #include <cstdint>
@@ -9,13 +10,9 @@
 
 namespace portio {
 
-// The simulated board at base 0x378. A word cycle reaches the board as two byte cycles, the low
-// byte at the port and the high byte at the port + 1, as the ISA bus splits it.
-PORTIO_EXPORT std::unique_ptr<Backend> OpenSim();
-
 // x86 port instructions. Permission is requested at open for exactly the ports the board uses
 // (0x378-0x37a and 0x77a); an access that is not wholly inside them runs no instruction: it is
-// reported on standard error and the process exits with status 3.
+// a fault (see ReportFault), and a read gives 0xFF.
 struct DirectSyscalls {
     int (*ioperm)(unsigned long from, unsigned long num, int turn_on);
     std::uint8_t (*inb)(std::uint16_t port);
@@ -25,7 +22,7 @@ struct DirectSyscalls {
 };
 // The real calls; null on processors without port instructions.
 PORTIO_EXPORT const DirectSyscalls* RealDirectSyscalls();
-PORTIO_EXPORT std::unique_ptr<Backend> OpenDirect(const DirectSyscalls& sys, std::string* error);
+PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenDirect(const DirectSyscalls& sys);
 
 // The Linux parallel-port driver (ppdev), presenting the claimed port at base 0x378:
 //   0x378 data       PPWDATA / PPRDATA
@@ -36,18 +33,16 @@ PORTIO_EXPORT std::unique_ptr<Backend> OpenDirect(const DirectSyscalls& sys, std
 //   0x77a ECR        a write with mode field (bits 7..5) 001, byte mode, is accepted and read
 //                    back (the driver put the port in byte mode when it was claimed); 0x20 reads
 //                    back before any write. Any other mode is refused.
-// Refused accesses (other ports, word cycles, other ECR modes) and failing ioctls are reported
-// on standard error and the process exits with status 3.
+// Refused accesses (other ports, word cycles, other ECR modes) and failing ioctls are faults (see
+// ReportFault); the cycle is not done and a read gives 0xFF.
 struct PpdevSyscalls {
     int (*open)(const char* path, int flags);
     int (*ioctl)(int fd, unsigned long request, void* arg);
     int (*close)(int fd);
 };
 PORTIO_EXPORT const PpdevSyscalls& RealPpdevSyscalls();
-PORTIO_EXPORT std::unique_ptr<Backend> OpenPpdev(const std::string& device, bool exclusive,
-                                                 const PpdevSyscalls& sys, std::string* error);
-
-// Reports a refused port access or a failed cycle on standard error and exits with status 3.
-[[noreturn]] void Fatal(const std::string& message);
+PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenPpdev(const std::string& device,
+                                                               bool exclusive,
+                                                               const PpdevSyscalls& sys);
 
 }  // namespace portio

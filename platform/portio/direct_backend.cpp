@@ -50,19 +50,19 @@ public:
     explicit DirectBackend(const DirectSyscalls& sys) : sys_(sys) {}
 
     std::uint8_t In8(std::uint16_t port) override {
-        if (!Granted(port, 1)) Refuse("in8", port, 1);
+        if (!Granted(port, 1)) return Refuse("in8", port, 1), 0xFF;
         return sys_.inb(port);
     }
     std::uint16_t In16(std::uint16_t port) override {
-        if (!Granted(port, 2)) Refuse("in16", port, 2);
+        if (!Granted(port, 2)) return Refuse("in16", port, 2), 0xFFFF;
         return sys_.inw(port);
     }
     void Out8(std::uint16_t port, std::uint8_t value) override {
-        if (!Granted(port, 1)) Refuse("out8", port, 1);
+        if (!Granted(port, 1)) return Refuse("out8", port, 1);
         sys_.outb(value, port);
     }
     void Out16(std::uint16_t port, std::uint16_t value) override {
-        if (!Granted(port, 2)) Refuse("out16", port, 2);
+        if (!Granted(port, 2)) return Refuse("out16", port, 2);
         sys_.outw(value, port);
     }
 
@@ -76,11 +76,11 @@ private:
         return false;
     }
 
-    [[noreturn, gnu::cold]] static void Refuse(const char* op, std::uint16_t port, unsigned width) {
+    [[gnu::cold]] static void Refuse(const char* op, std::uint16_t port, unsigned width) {
         std::string where = "port " + Hex4(port);
         if (width > 1) where += "-" + Hex4(port + width - 1);
-        Fatal(std::string("PORTIO=direct: refusing ") + op + " at " + where +
-              ": only ports 0x0378-0x037a and 0x077a were granted");
+        ReportFault(std::string("PORTIO=direct: refusing ") + op + " at " + where +
+                    ": only ports 0x0378-0x037a and 0x077a were granted");
     }
 
     DirectSyscalls sys_;
@@ -107,7 +107,7 @@ const DirectSyscalls* RealDirectSyscalls() {
 #endif
 }
 
-std::unique_ptr<Backend> OpenDirect(const DirectSyscalls& sys, std::string* error) {
+base::Result<std::unique_ptr<Backend>> OpenDirect(const DirectSyscalls& sys) {
     for (std::size_t i = 0; i < sizeof kGrants / sizeof kGrants[0]; ++i) {
         const Grant& g = kGrants[i];
         errno = 0;
@@ -115,11 +115,10 @@ std::unique_ptr<Backend> OpenDirect(const DirectSyscalls& sys, std::string* erro
             const int err = errno;
             // Give back what was granted before; a failure there changes nothing for us.
             for (std::size_t j = 0; j < i; ++j) sys.ioperm(kGrants[j].from, kGrants[j].count, 0);
-            *error = RefusalText(g, err);
-            return nullptr;
+            return base::Fail(RefusalText(g, err));
         }
     }
-    return std::make_unique<DirectBackend>(sys);
+    return std::unique_ptr<Backend>(std::make_unique<DirectBackend>(sys));
 }
 
 }  // namespace portio

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/portio/backends.h"
+#include "platform/portio/sim/sim_backend.h"
 
 namespace portio {
 
@@ -27,6 +28,8 @@ public:
     void Out8(std::uint16_t, std::uint8_t) override {}
     void Out16(std::uint16_t, std::uint16_t) override {}
 };
+
+std::atomic<FaultHandler> g_fault_handler{nullptr};
 
 struct Service {
     std::mutex mutex;
@@ -65,69 +68,73 @@ Service& TheService() {
 std::string ErrnoText(int err) { return std::strerror(err); }
 
 // Opens the trace target: "" none, "-" standard output, anything else a file (truncated).
-bool OpenTrace(Service& s, const std::string& target, std::string* error) {
+base::Result<> OpenTrace(Service& s, const std::string& target) {
     s.CloseTrace();
     s.trace_name = target;
-    if (target.empty()) return true;
+    if (target.empty()) return {};
     if (target == "-") {
         s.trace_file = stdout;
     } else {
         s.trace_file = std::fopen(target.c_str(), "w");
         if (s.trace_file == nullptr) {
-            *error = "PORTIO_TRACE: cannot open '" + target + "' for writing: " + ErrnoText(errno);
-            return false;
+            return base::Fail("PORTIO_TRACE: cannot open '" + target +
+                              "' for writing: " + ErrnoText(errno));
         }
     }
     g_trace.store(s.trace_file, std::memory_order_relaxed);
-    return true;
+    return {};
 }
 
-std::unique_ptr<Backend> OpenFromEnvironment(std::string* error) {
+base::Result<std::unique_ptr<Backend>> OpenFromEnvironment() {
     const char* env = std::getenv("PORTIO");
     const std::string choice = env != nullptr ? env : "";
     if (choice.empty() || choice == "sim") return OpenSim();
     if (choice == "direct") {
         const DirectSyscalls* sys = RealDirectSyscalls();
         if (sys == nullptr) {
-            *error =
+            return base::Fail(
                 "PORTIO=direct: this processor has no I/O port instructions (x86 only); use "
-                "PORTIO=ppdev:/dev/parport0 or PORTIO=sim";
-            return nullptr;
+                "PORTIO=ppdev:/dev/parport0 or PORTIO=sim");
         }
-        return OpenDirect(*sys, error);
+        return OpenDirect(*sys);
     }
     const std::string ppdev = "ppdev:";
     if (choice.rfind(ppdev, 0) == 0 && choice.size() > ppdev.size()) {
         const char* exclusive = std::getenv("PORTIO_EXCLUSIVE");
         const bool exclusive_on = exclusive != nullptr && std::string(exclusive) == "1";
-        return OpenPpdev(choice.substr(ppdev.size()), exclusive_on, RealPpdevSyscalls(), error);
+        return OpenPpdev(choice.substr(ppdev.size()), exclusive_on, RealPpdevSyscalls());
     }
-    *error = "PORTIO='" + choice +
-             "' is not a port backend; accepted: PORTIO=sim (the default when unset), "
-             "PORTIO=direct or PORTIO=ppdev:/dev/parportN";
-    return nullptr;
+    return base::Fail("PORTIO='" + choice +
+                      "' is not a port backend; accepted: PORTIO=sim (the default when unset), "
+                      "PORTIO=direct or PORTIO=ppdev:/dev/parportN");
 }
 
-bool Open(Service& s, std::string* error) {
-    std::unique_ptr<Backend> backend = OpenFromEnvironment(error);
-    if (!backend) return false;
+base::Result<> Open(Service& s) {
+    base::Result<std::unique_ptr<Backend>> backend = OpenFromEnvironment();
+    if (!backend) return backend.error();
     const char* trace = std::getenv("PORTIO_TRACE");
-    if (!OpenTrace(s, trace != nullptr ? trace : "", error)) return false;  // backend released
-    s.backend = std::move(backend);
+    if (base::Result<> traced = OpenTrace(s, trace != nullptr ? trace : ""); !traced) {
+        return traced;  // the backend is released
+    }
+    s.backend = std::move(*backend);
     g_backend.store(s.backend.get(), std::memory_order_release);
-    return true;
+    return {};
 }
 
-[[gnu::noinline, gnu::cold]] Backend* OpenOrExit() {
-    std::string error;
-    if (!Initialize(&error)) Fatal(error);
+[[gnu::noinline, gnu::cold]] Backend* OpenOrFault() {
+    if (base::Result<> opened = Initialize(); !opened) {
+        ReportFault(opened.message());
+        // The lines float while the service cannot be opened: no cycle reaches any port.
+        static FloatingBackend* unopened = new FloatingBackend;
+        return unopened;
+    }
     return g_backend.load(std::memory_order_acquire);
 }
 
 inline Backend* Current() {
     Backend* b = g_backend.load(std::memory_order_acquire);
     if (__builtin_expect(b != nullptr, 1)) return b;
-    return OpenOrExit();
+    return OpenOrFault();
 }
 
 char Hex(unsigned digit) { return "0123456789abcdef"[digit & 0xF]; }
@@ -165,15 +172,32 @@ inline void Trace(const char* op, std::uint16_t port, unsigned value, int digits
 
 }  // namespace
 
-bool Initialize(std::string* error) {
+base::Result<> Initialize() {
     Service& s = TheService();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (!s.decided) {
         s.decided = true;
-        s.ok = Open(s, &s.error);
+        base::Result<> opened = Open(s);
+        s.ok = opened.ok();
+        if (!s.ok) s.error = opened.message();
     }
-    if (!s.ok && error != nullptr) *error = s.error;
-    return s.ok;
+    if (!s.ok) return base::Fail(s.error);
+    return {};
+}
+
+void SetFaultHandler(FaultHandler handler) {
+    g_fault_handler.store(handler, std::memory_order_release);
+}
+
+void ReportFault(const std::string& message) {
+    std::fflush(nullptr);  // what came before the fault stays before it
+    if (FaultHandler handler = g_fault_handler.load(std::memory_order_acquire)) {
+        handler(base::Error{message});
+        return;
+    }
+    // Without a handler the first fault is said; the lines simply float after that.
+    static std::atomic<bool> reported{false};
+    if (!reported.exchange(true)) std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 std::uint8_t In8(std::uint16_t port) {
@@ -198,9 +222,9 @@ void Out16(std::uint16_t port, std::uint16_t value) {
     Trace("out16", port, value, 4);
 }
 
-sim::Board* SimulatedBoard() {
-    if (!Initialize(nullptr)) return nullptr;
-    return g_backend.load(std::memory_order_acquire)->Board();
+BoardOperator* Operator() {
+    if (!Initialize()) return nullptr;
+    return g_backend.load(std::memory_order_acquire)->Operator();
 }
 
 void InstallBackendForTesting(std::unique_ptr<Backend> backend, const std::string& trace) {
@@ -210,14 +234,16 @@ void InstallBackendForTesting(std::unique_ptr<Backend> backend, const std::strin
         std::lock_guard<std::mutex> lock(s.mutex);
         s.Drop();
         s.decided = true;
-        s.ok = OpenTrace(s, trace, &error);
-        s.error = error;
+        base::Result<> traced = OpenTrace(s, trace);
+        s.ok = traced.ok();
+        s.error = s.ok ? "" : traced.message();
+        error = s.error;
         if (s.ok) {
             s.backend = std::move(backend);
             g_backend.store(s.backend.get(), std::memory_order_release);
         }
     }
-    if (!s.ok) Fatal(error);
+    if (!error.empty()) ReportFault(error);
 }
 
 void ResetForTesting() {
@@ -241,12 +267,6 @@ void WriteStdoutLine(const std::string& line) {
             std::fprintf(stderr, "standard output: write failed: %s\n", std::strerror(errno));
         }
     }
-}
-
-void Fatal(const std::string& message) {
-    std::fflush(nullptr);
-    std::fprintf(stderr, "%s\n", message.c_str());
-    std::exit(3);
 }
 
 }  // namespace portio

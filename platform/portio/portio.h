@@ -13,13 +13,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/base/result.h"
+
 #define PORTIO_EXPORT __attribute__((visibility("default")))
 
-namespace sim {
-class Board;
-}
-
 namespace portio {
+
+class BoardOperator;
 
 class Backend {
 public:
@@ -28,25 +28,35 @@ public:
     virtual std::uint16_t In16(std::uint16_t port) = 0;
     virtual void Out8(std::uint16_t port, std::uint8_t value) = 0;
     virtual void Out16(std::uint16_t port, std::uint16_t value) = 0;
-    // The simulated board behind this backend, if any.
-    virtual sim::Board* Board() { return nullptr; }
+    // The operator's side of the board behind this backend (switches, window), if it has one.
+    virtual BoardOperator* Operator() { return nullptr; }
 };
 
-// Chooses and opens the backend from the environment, once. Returns false with a message that
-// names the backend, the device and the reason when it cannot be opened; then no port cycle is
-// ever executed. Later calls return the first outcome.
-PORTIO_EXPORT bool Initialize(std::string* error);
+// Chooses and opens the backend from the environment, once. Fails with a message that names the
+// backend, the device and the reason when it cannot be opened; then no port cycle is ever
+// executed. Later calls return the first outcome.
+PORTIO_EXPORT base::Result<> Initialize();
 
-// The port cycles. They initialise the service on first use; when that fails the message is
-// written to standard error and the process exits with status 3 (no port instruction is run).
+// A port cycle that cannot be done: refused by the backend (a port it does not present, a mode
+// it must not set), a failing driver call, or any cycle when the service cannot be opened. The
+// cycle is not run (a read gives 0xFF, as floating lines do) and the fault goes to the handler
+// the program chose, which may end the program; without one the first fault is written to
+// standard error.
+using FaultHandler = void (*)(const base::Error& fault);
+PORTIO_EXPORT void SetFaultHandler(FaultHandler handler);
+// Hands a fault to the handler (for the backends).
+PORTIO_EXPORT void ReportFault(const std::string& message);
+
+// The port cycles. They initialise the service on first use; when that fails, each cycle is a
+// fault (see above) and no port instruction is run.
 PORTIO_EXPORT std::uint8_t In8(std::uint16_t port);
 PORTIO_EXPORT std::uint16_t In16(std::uint16_t port);
 PORTIO_EXPORT void Out8(std::uint16_t port, std::uint8_t value);
 PORTIO_EXPORT void Out16(std::uint16_t port, std::uint16_t value);
 
-// The simulated board when the sim backend is in use, else null. Opens the service if it is not
-// open yet (without exiting when that fails).
-PORTIO_EXPORT sim::Board* SimulatedBoard();
+// The operator's side of the board when the backend has one (the simulated board), else null.
+// Opens the service if it is not open yet (without exiting when that fails).
+PORTIO_EXPORT BoardOperator* Operator();
 
 // For tests and tools: replace the backend (and the trace target: "" none, "-" stdout, or a path).
 PORTIO_EXPORT void InstallBackendForTesting(std::unique_ptr<Backend> backend,

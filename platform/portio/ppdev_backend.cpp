@@ -45,21 +45,22 @@ public:
         unsigned char value = 0;
         switch (port) {
             case kData:
-                Ioctl(PPRDATA, &value, "PPRDATA");
+                if (!Ioctl(PPRDATA, &value, "PPRDATA")) return 0xFF;
                 return value;
             case kStatus:
-                Ioctl(PPRSTATUS, &value, "PPRSTATUS");
+                if (!Ioctl(PPRSTATUS, &value, "PPRSTATUS")) return 0xFF;
                 return value;
             case kControl:
                 // The driver returns only the four control lines; the direction and interrupt
                 // bits read back as last written and the unused top bits as 1.
-                Ioctl(PPRCONTROL, &value, "PPRCONTROL");
+                if (!Ioctl(PPRCONTROL, &value, "PPRCONTROL")) return 0xFF;
                 return static_cast<std::uint8_t>((value & kControlLines) |
                                                  (control_ & (kIrqEnable | kDirection)) | 0xC0);
             case kEcr:
                 return ecr_;
             default:
                 Refuse("in8", port);
+                return 0xFF;
         }
     }
 
@@ -77,38 +78,44 @@ public:
                 return;
             case kEcr:
                 if ((value & 0xE0) != kEcrByteMode) {
-                    Fatal(Prefix() + "refusing to write " + Hex(value, 2) +
-                          " to the ECR (0x077a): mode " + ModeBits(value) +
-                          " would change the port's mode under the driver; only byte mode "
-                          "(bits 7..5 = 001, e.g. 0x20) is allowed");
+                    return ReportFault(
+                        Prefix() + "refusing to write " + Hex(value, 2) +
+                        " to the ECR (0x077a): mode " + ModeBits(value) +
+                        " would change the port's mode under the driver; only byte mode "
+                        "(bits 7..5 = 001, e.g. 0x20) is allowed");
                 }
                 ecr_ = value;
                 return;
             default:
                 Refuse("out8", port);
+                return;
         }
     }
 
-    std::uint16_t In16(std::uint16_t port) override { RefuseWord("in16", port); }
+    std::uint16_t In16(std::uint16_t port) override {
+        RefuseWord("in16", port);
+        return 0xFFFF;
+    }
     void Out16(std::uint16_t port, std::uint16_t) override { RefuseWord("out16", port); }
 
 private:
     void WriteControl(std::uint8_t value) {
         unsigned char lines = value & kControlLines;
-        Ioctl(PPWCONTROL, &lines, "PPWCONTROL");
+        if (!Ioctl(PPWCONTROL, &lines, "PPWCONTROL")) return;
         // The driver turns the data lines around only through PPDATADIR; tell it on a change.
         if (!direction_known_ || ((value ^ control_) & kDirection) != 0) {
             int reverse = (value & kDirection) ? 1 : 0;
-            Ioctl(PPDATADIR, &reverse, "PPDATADIR");
+            if (!Ioctl(PPDATADIR, &reverse, "PPDATADIR")) return;
             direction_known_ = true;
         }
         control_ = value;
     }
 
-    void Ioctl(unsigned long request, void* arg, const char* name) {
-        if (sys_.ioctl(fd_, request, arg) != 0) {
-            Fatal(Prefix() + name + " failed: " + std::strerror(errno));
-        }
+    // False, with the fault reported, when the driver refuses the call.
+    bool Ioctl(unsigned long request, void* arg, const char* name) {
+        if (sys_.ioctl(fd_, request, arg) == 0) return true;
+        ReportFault(Prefix() + name + " failed: " + std::strerror(errno));
+        return false;
     }
 
     std::string Prefix() const { return "PORTIO=ppdev:" + device_ + ": "; }
@@ -119,14 +126,14 @@ private:
         return bits;
     }
 
-    [[noreturn, gnu::cold]] void Refuse(const char* op, std::uint16_t port) const {
-        Fatal(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
-              ": the port presents only 0x0378 (data), 0x0379 (status), 0x037a (control) and "
-              "0x077a (ECR)");
+    [[gnu::cold]] void Refuse(const char* op, std::uint16_t port) const {
+        ReportFault(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
+                    ": the port presents only 0x0378 (data), 0x0379 (status), 0x037a (control) and "
+                    "0x077a (ECR)");
     }
-    [[noreturn, gnu::cold]] void RefuseWord(const char* op, std::uint16_t port) const {
-        Fatal(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
-              ": the parallel-port driver has no 16-bit cycle");
+    [[gnu::cold]] void RefuseWord(const char* op, std::uint16_t port) const {
+        ReportFault(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
+                    ": the parallel-port driver has no 16-bit cycle");
     }
 
     std::string device_;
@@ -146,19 +153,17 @@ constexpr PpdevSyscalls kRealPpdev = {RealOpen, RealIoctl, RealClose};
 
 const PpdevSyscalls& RealPpdevSyscalls() { return kRealPpdev; }
 
-std::unique_ptr<Backend> OpenPpdev(const std::string& device, bool exclusive,
-                                   const PpdevSyscalls& sys, std::string* error) {
+base::Result<std::unique_ptr<Backend>> OpenPpdev(const std::string& device, bool exclusive,
+                                                 const PpdevSyscalls& sys) {
     const std::string prefix = "PORTIO=ppdev:" + device + ": ";
     const int fd = sys.open(device.c_str(), O_RDWR);
     if (fd < 0) {
-        *error = prefix + "cannot open " + device + ": " + std::strerror(errno);
-        return nullptr;
+        return base::Fail(prefix + "cannot open " + device + ": " + std::strerror(errno));
     }
-    auto fail = [&](const std::string& text, bool claimed) -> std::unique_ptr<Backend> {
-        *error = prefix + text;
+    auto fail = [&](const std::string& text, bool claimed) -> base::Error {
         if (claimed) sys.ioctl(fd, PPRELEASE, nullptr);
         sys.close(fd);
-        return nullptr;
+        return base::Fail(prefix + text);
     };
     if (exclusive && sys.ioctl(fd, PPEXCL, nullptr) != 0) {
         return fail(
@@ -179,7 +184,7 @@ std::unique_ptr<Backend> OpenPpdev(const std::string& device, bool exclusive,
                         "camera's pixel bytes cannot be read through it",
                     true);
     }
-    return std::make_unique<PpdevBackend>(device, fd, sys);
+    return std::unique_ptr<Backend>(std::make_unique<PpdevBackend>(device, fd, sys));
 }
 
 }  // namespace portio

@@ -28,8 +28,4 @@ UI_EXPORT void SetMessageBoxHandlerForTesting(
 UI_EXPORT std::function<void(const std::string& title, const std::string& text)>
 MessageBoxHandlerForTesting();
 
-// Reads the switch setting a register-selection prompt names, "A[3:0]=dddd" with four binary
-// digits (A3 first), into *a (0..15). False, *a untouched, when the text names none.
-UI_EXPORT bool ParseRegisterSelection(const std::string& text, std::uint8_t* a);
-
 }  // namespace ui

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/reg_file.h"
+#include "tests/com/reg_file_support.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/com/reg_file.h"
+#include "tests/com/reg_file_support.h"
 #include "tests/com/temp_registry.h"
 
 namespace {

@@ -3,15 +3,11 @@
 
 #include <string>
 
+#include "platform/com/com_holders.h"
 #include "platform/com/oleauto.h"
 
 // A VARIANT that clears itself.
-struct Var : VARIANT {
-    Var() { VariantInit(this); }
-    Var(const Var&) = delete;
-    Var& operator=(const Var&) = delete;
-    ~Var() { VariantClear(this); }
-};
+using Var = CComVariant;
 
 inline BSTR MakeBstr(const std::string& utf8) {
     const std::u16string text = Utf8ToOle(utf8);

@@ -4,8 +4,9 @@
 #include <sstream>
 
 #include "panel/console/console_front_end.h"
+#include "platform/portio/sim/board.h"
+#include "platform/portio/sim/sim_backend.h"
 #include "platform/ui/message_box.h"
-#include "sim/board.h"
 #include "tests/panel/support.h"
 
 namespace panel_test {
@@ -105,6 +106,7 @@ protected:
         options.in = &in;
         options.interactive = interactive;
         options.write_line = [&](const std::string& line) { out.push_back(line); };
+        options.board = portio::Operator();
         EXPECT_EQ(panel::console::RunConsoleFrontEnd(pinbus1_, pinbus2_, options), 0);
         return out;
     }

@@ -15,9 +15,37 @@
 #include <vector>
 
 #include "panel/camera_link.h"
+#include "panel/capture.h"
+#include "panel/console/console_front_end.h"
 #include "panel/user_interface.h"
 #include "platform/com/oleauto.h"
 #include "platform/portio/portio.h"
+
+// The parsers in the shape the cases are written in: true and the value, else the message.
+namespace panel {
+inline bool ComputeFrameGeometry(const std::string& t4, const std::string& t5,
+                                 const std::string& t6, const std::string& t7, FrameGeometry* out,
+                                 std::string* error) {
+    base::Result<FrameGeometry> g = ComputeFrameGeometry(t4, t5, t6, t7);
+    if (!g) {
+        *error = g.message();
+        return false;
+    }
+    *out = *g;
+    return true;
+}
+namespace console {
+inline bool ParseCommand(std::string_view line, Command* out, std::string* error) {
+    base::Result<Command> c = ParseCommand(line);
+    if (!c) {
+        *error = c.message();
+        return false;
+    }
+    *out = *c;
+    return true;
+}
+}  // namespace console
+}  // namespace panel
 
 namespace panel_test {
 

@@ -1,4 +1,4 @@
-#include "panel/qt/board_window.h"
+#include "platform/portio/sim/board_window.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -13,7 +13,7 @@ class BoardWindowTest : public PanelWindowTest {
 protected:
     void SetUp() override {
         PanelWindowTest::SetUp();
-        boardWindow_ = std::make_unique<panel::qt::BoardWindow>(*board_);
+        boardWindow_ = std::make_unique<sim::BoardWindow>(*board_);
     }
     void TearDown() override {
         boardWindow_.reset();
@@ -25,7 +25,7 @@ protected:
             if (boardWindow_->Switch(bit)->isChecked()) a |= 1u << bit;
         return a;
     }
-    std::unique_ptr<panel::qt::BoardWindow> boardWindow_;
+    std::unique_ptr<sim::BoardWindow> boardWindow_;
 };
 
 TEST_F(BoardWindowTest, ShowsTheBoardAndSetsItsSwitchesByHand) {

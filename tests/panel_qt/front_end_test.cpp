@@ -37,7 +37,7 @@ TEST(QtFrontEnd, PromptsBeforeShowingThenRunsUntilTheWindowCloses) {
     testing_support::FakePinbus pinbus1, pinbus2;
     char name[] = "lensbay";
     char* argv[] = {name, nullptr};
-    const int status = RunQtFrontEnd(1, argv, &pinbus1, &pinbus2);
+    const int status = RunQtFrontEnd(1, argv, &pinbus1, &pinbus2, portio::Operator());
     ui::SetMessageBoxHandlerForTesting(nullptr);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(boxes, std::vector<std::string>{

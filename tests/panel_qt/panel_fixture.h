@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "panel/panel.h"
-#include "panel/qt/board_window.h"
 #include "panel/qt/main_window.h"
 #include "panel/qt/qt_front_end.h"
+#include "platform/portio/board_operator.h"
 #include "platform/portio/portio.h"
+#include "platform/portio/sim/board.h"
+#include "platform/portio/sim/sim_backend.h"
 #include "platform/ui/cursor.h"
 #include "platform/ui/message_box.h"
-#include "sim/board.h"
 #include "tests/panel_qt/fake_pinbus.h"
 
 namespace testing_support {
@@ -36,7 +37,7 @@ protected:
                 windowVisibleAtBox_.push_back(window_ != nullptr && window_->isVisible());
                 waitCursorAtBox_.push_back(ui::WaitCursorShown());
             });
-        follower_ = std::make_unique<panel::qt::PromptFollower>(*board_);
+        follower_ = portio::Operator()->WatchPrompts();
         panel_ = std::make_unique<panel::Panel>(&pinbus1_, &pinbus2_, ui_);
         window_ = std::make_unique<panel::qt::MainWindow>(*panel_);
         panel_->FormLoad();
@@ -62,7 +63,7 @@ protected:
     FakePinbus pinbus1_, pinbus2_;
     panel::qt::QtUserInterface ui_;
     sim::Board* board_ = nullptr;
-    std::unique_ptr<panel::qt::PromptFollower> follower_;
+    std::unique_ptr<portio::BoardOperator::PromptWatch> follower_;
     std::unique_ptr<panel::Panel> panel_;
     std::unique_ptr<panel::qt::MainWindow> window_;
     std::vector<std::string> boxes_;

@@ -1,7 +1,7 @@
 // The design-time picture: bitmap 1 stretched over the bounds.
 #include <QImage>
 
-#include "platform/com/resources.h"
+#include "platform/com/module_resources.h"
 #include "tests/portctl/pinbus_fixture.h"
 
 namespace {
@@ -11,8 +11,9 @@ using DrawingTest = PinbusTest;
 QRgb Opaque(QRgb c) { return c | 0xFF000000u; }
 
 TEST_F(DrawingTest, DrawStretchesTheBitmapOverTheBounds) {
-    std::string bmp, error;
-    ASSERT_TRUE(FindModuleResource(lib->path, ResourceType::Bitmap, 1, &bmp, &error)) << error;
+    const auto found = FindModuleResource(lib->path, ResourceType::Bitmap, 1);
+    ASSERT_TRUE(found) << found.message();
+    const std::string& bmp = *found;
     QImage picture;
     ASSERT_TRUE(
         picture.loadFromData(reinterpret_cast<const uchar*>(bmp.data()), int(bmp.size()), "BMP"));

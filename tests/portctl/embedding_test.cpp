@@ -23,7 +23,7 @@ TEST_F(EmbeddingTest, NewObjectStream) {
     EXPECT_EQ(max.QuadPart, 22u);
     CLSID clsid{};
     ASSERT_EQ(Persist(c)->GetClassID(&clsid), S_OK);
-    EXPECT_EQ(clsid, CLSID_PinbusCtrl);
+    EXPECT_EQ(clsid, CLSID_Pinbus);
 }
 
 TEST_F(EmbeddingTest, FormStreamLoadsAndSavesUnchanged) {

@@ -79,7 +79,7 @@ TEST_F(ModuleTest, ExportsExactlyTheFourFunctions) {
 }
 
 TEST_F(ModuleTest, ClassObjects) {
-    for (const CLSID& clsid : {CLSID_PinbusCtrl, CLSID_PinbusPropPage}) {
+    for (const CLSID& clsid : {CLSID_Pinbus, CLSID_PinbusPropPage}) {
         ComPtr<IClassFactory> factory;
         ASSERT_EQ(
             lib->DllGetClassObject(clsid, IID_IClassFactory, factory.ReleaseAndGetVoidAddress()),
@@ -109,17 +109,17 @@ TEST_F(ModuleTest, ClassObjects) {
     EXPECT_EQ(p, nullptr);
     EXPECT_EQ(lib->DllGetClassObject(IID_DPinbus, IID_IClassFactory, &p),
               CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(lib->DllGetClassObject(CLSID_PinbusCtrl, IID_IDispatch, &p), E_NOINTERFACE);
+    EXPECT_EQ(lib->DllGetClassObject(CLSID_Pinbus, IID_IDispatch, &p), E_NOINTERFACE);
     EXPECT_EQ(p, nullptr);
-    EXPECT_EQ(lib->DllGetClassObject(CLSID_PinbusCtrl, IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_EQ(lib->DllGetClassObject(CLSID_Pinbus, IID_IClassFactory, nullptr), E_POINTER);
 }
 
 TEST_F(ModuleTest, CanUnloadOnlyWhenNothingIsAlive) {
     EXPECT_EQ(lib->DllCanUnloadNow(), S_OK);
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(lib->DllGetClassObject(CLSID_PinbusCtrl, IID_IClassFactory,
-                                     factory.ReleaseAndGetVoidAddress()),
-              S_OK);
+    ASSERT_EQ(
+        lib->DllGetClassObject(CLSID_Pinbus, IID_IClassFactory, factory.ReleaseAndGetVoidAddress()),
+        S_OK);
     EXPECT_EQ(lib->DllCanUnloadNow(), S_FALSE);  // a held class object
     ComPtr<IUnknown> object;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.ReleaseAndGetVoidAddress()),
@@ -129,9 +129,9 @@ TEST_F(ModuleTest, CanUnloadOnlyWhenNothingIsAlive) {
     EXPECT_EQ(lib->DllCanUnloadNow(), S_FALSE);  // an object and a lock
     object.Reset();
     EXPECT_EQ(lib->DllCanUnloadNow(), S_FALSE);  // the lock
-    ASSERT_EQ(lib->DllGetClassObject(CLSID_PinbusCtrl, IID_IClassFactory,
-                                     factory.ReleaseAndGetVoidAddress()),
-              S_OK);
+    ASSERT_EQ(
+        lib->DllGetClassObject(CLSID_Pinbus, IID_IClassFactory, factory.ReleaseAndGetVoidAddress()),
+        S_OK);
     ASSERT_EQ(factory->LockServer(FALSE), S_OK);
     factory.Reset();
     EXPECT_EQ(lib->DllCanUnloadNow(), S_OK);
@@ -154,9 +154,9 @@ TEST_F(ModuleTest, ExportsRunInTheLibrarysModuleStateAndRestoreTheCallers) {
     EXPECT_EQ(lib->DllCanUnloadNow(), S_OK);
     EXPECT_EQ(AfxGetModuleState(), &caller);
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(lib->DllGetClassObject(CLSID_PinbusCtrl, IID_IClassFactory,
-                                     factory.ReleaseAndGetVoidAddress()),
-              S_OK);
+    ASSERT_EQ(
+        lib->DllGetClassObject(CLSID_Pinbus, IID_IClassFactory, factory.ReleaseAndGetVoidAddress()),
+        S_OK);
     EXPECT_EQ(AfxGetModuleState(), &caller);
     void* p = nullptr;
     EXPECT_EQ(lib->DllGetClassObject(IID_DPinbus, IID_IClassFactory, &p),
@@ -275,7 +275,7 @@ TEST_F(RegistrationTest, HostsCreateTheControlByProgIdAndReadItsTypeInformation)
     ASSERT_EQ(lib->DllRegisterServer(), S_OK);
     CLSID clsid{};
     ASSERT_EQ(CLSIDFromProgIDA("PINBUS.PinbusCtrl.1", &clsid), S_OK);
-    EXPECT_EQ(clsid, CLSID_PinbusCtrl);
+    EXPECT_EQ(clsid, CLSID_Pinbus);
     ComPtr<IDispatch> control;
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                control.ReleaseAndGetVoidAddress()),

@@ -16,7 +16,7 @@
 #include "platform/com/objidl.h"
 #include "platform/ctl/embedding.h"
 #include "platform/portio/portio.h"
-#include "portctl/pinbus_ids.h"
+#include "portctl/resource_ids.h"
 #include "tests/ctl/dispatch_helpers.h"
 
 // One port cycle as the backend saw it.
@@ -111,7 +111,7 @@ protected:
     // A new control as a host makes it: created through the class object, then initialised.
     ComPtr<IDispatch> NewControl(bool initialise = true) {
         ComPtr<IClassFactory> factory;
-        EXPECT_EQ(lib->DllGetClassObject(CLSID_PinbusCtrl, IID_IClassFactory,
+        EXPECT_EQ(lib->DllGetClassObject(CLSID_Pinbus, IID_IClassFactory,
                                          factory.ReleaseAndGetVoidAddress()),
                   S_OK);
         ComPtr<IDispatch> control;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/portio/backends.h"
+#include "tests/portio/support.h"
 
 namespace {
 
@@ -58,7 +59,11 @@ constexpr portio::DirectSyscalls kFake = {FakeIoperm, FakeInb, FakeInw, FakeOutb
 
 class DirectBackend : public ::testing::Test {
 protected:
-    void SetUp() override { fake = FakeKernel{}; }
+    void SetUp() override {
+        fake = FakeKernel{};
+        portio::SetFaultHandler(portio_test::ExitOnFault);
+    }
+    void TearDown() override { portio::SetFaultHandler(nullptr); }
 };
 
 TEST_F(DirectBackend, RequestsExactlyTheBoardsPortsAndRunsTheInstructions) {
@@ -81,7 +86,7 @@ TEST_F(DirectBackend, RequestsExactlyTheBoardsPortsAndRunsTheInstructions) {
               (std::vector<std::string>{"outb 0x20 0x77a", "outb 0x27 0x37a", "outb 0x26 0x378",
                                         "inb 0x378", "inb 0x379", "inb 0x37a", "inb 0x77a",
                                         "inw 0x378", "outw 0x1234 0x379"}));
-    EXPECT_EQ(backend->Board(), nullptr);
+    EXPECT_EQ(backend->Operator(), nullptr);
 }
 
 TEST_F(DirectBackend, RefusalsAreToldApart) {
@@ -135,6 +140,29 @@ TEST_F(DirectBackendDeathTest, AccessesOutsideTheGrantedPortsRunNoInstruction) {
     EXPECT_EXIT(backend->In16(0xFFFF), refused, "refusing in16 at port 0xffff-0x0000");
     // And inside them the instruction does run (the fake ends the child with 99).
     EXPECT_EXIT(backend->Out8(0x378, 1), ::testing::ExitedWithCode(99), "");
+}
+
+// A program whose fault handler returns keeps running: the refused cycle runs no instruction and
+// a refused read sees floating lines.
+std::vector<std::string> g_faults;
+void RecordFault(const base::Error& fault) { g_faults.push_back(fault.message); }
+
+TEST_F(DirectBackend, ARefusedCycleWithAReturningHandlerRunsNothingAndFloats) {
+    std::string error;
+    auto backend = portio::OpenDirect(kFake, &error);
+    ASSERT_TRUE(backend) << error;
+    fake.calls.clear();
+    g_faults.clear();
+    portio::SetFaultHandler(RecordFault);
+    fake.instruction_kills = true;  // an instruction would end the test
+    EXPECT_EQ(backend->In8(0x37B), 0xFF);
+    EXPECT_EQ(backend->In16(0x77A), 0xFFFF);
+    backend->Out8(0x80, 1);
+    backend->Out16(0x37A, 1);
+    EXPECT_TRUE(fake.calls.empty());
+    ASSERT_EQ(g_faults.size(), 4u);
+    EXPECT_NE(g_faults[0].find("refusing in8 at port 0x037b"), std::string::npos) << g_faults[0];
+    EXPECT_NE(g_faults[3].find("refusing out16 at port 0x037a-0x037b"), std::string::npos);
 }
 
 TEST(DirectSyscalls, PresentExactlyOnX86) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/portio/backends.h"
+#include "tests/portio/support.h"
 
 namespace {
 
@@ -106,7 +107,11 @@ using Calls = std::vector<std::string>;
 
 class PpdevBackend : public ::testing::Test {
 protected:
-    void SetUp() override { fake = FakeDriver{}; }
+    void SetUp() override {
+        fake = FakeDriver{};
+        portio::SetFaultHandler(portio_test::ExitOnFault);
+    }
+    void TearDown() override { portio::SetFaultHandler(nullptr); }
     std::unique_ptr<portio::Backend> Open(bool exclusive = false) {
         std::string error;
         auto backend = portio::OpenPpdev("/dev/parport0", exclusive, kFake, &error);
@@ -220,6 +225,26 @@ TEST_F(PpdevBackend, EcrAcceptsByteModeOnly) {
     b->Out8(0x77A, 0x35);  // mode 001 with other bits: accepted and read back
     EXPECT_EQ(b->In8(0x77A), 0x35);
     EXPECT_TRUE(fake.calls.empty());  // the ECR never reaches the driver
+}
+
+// With a handler that returns, a failing read floats, and a control write whose lines the driver
+// refused does not go on to turn the data lines around.
+std::vector<std::string> g_faults;
+void RecordFault(const base::Error& fault) { g_faults.push_back(fault.message); }
+
+TEST_F(PpdevBackend, AFailingCycleWithAReturningHandlerFloats) {
+    auto b = Open();
+    g_faults.clear();
+    portio::SetFaultHandler(RecordFault);
+    fake.ioctl_errno[PPRDATA] = EIO;
+    fake.ioctl_errno[PPWCONTROL] = EIO;
+    EXPECT_EQ(b->In8(0x378), 0xFF);
+    fake.calls.clear();
+    b->Out8(0x37A, 0x20);
+    EXPECT_EQ(fake.calls, Calls{"PPWCONTROL 0000"});
+    EXPECT_EQ(b->In16(0x378), 0xFFFF);
+    ASSERT_EQ(g_faults.size(), 3u);
+    EXPECT_EQ(g_faults[0], "PORTIO=ppdev:/dev/parport0: PPRDATA failed: Input/output error");
 }
 
 using PpdevBackendDeathTest = PpdevBackend;

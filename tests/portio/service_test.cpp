@@ -9,7 +9,9 @@
 
 #include "platform/portio/backends.h"
 #include "platform/portio/portio.h"
-#include "sim/board.h"
+#include "platform/portio/sim/board.h"
+#include "platform/portio/sim/sim_backend.h"
+#include "tests/portio/support.h"
 
 namespace {
 
@@ -61,8 +63,10 @@ protected:
         ASSERT_NE(mkdtemp(dir), nullptr);
         dir_ = dir;
         portio::ResetForTesting();
+        portio::SetFaultHandler(portio_test::ExitOnFault);
     }
     void TearDown() override {
+        portio::SetFaultHandler(nullptr);
         portio::ResetForTesting();
         for (auto& [name, value] : saved_) {
             if (value.second) {

@@ -1,10 +1,10 @@
-#include "sim/board.h"
+#include "platform/portio/sim/board.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "sim/scene.h"
+#include "platform/portio/sim/scene.h"
 #include "tests/sim/panel_sequences.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/board.h"
+#include "platform/portio/sim/board.h"
 
 namespace simtest {
 

@@ -1,4 +1,4 @@
-#include "sim/scene.h"
+#include "platform/portio/sim/scene.h"
 
 #include <gtest/gtest.h>
 

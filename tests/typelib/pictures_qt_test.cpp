@@ -6,6 +6,7 @@
 #include <QImageReader>
 
 #include "platform/com/resources.h"
+#include "tests/typelib/resource_results.h"
 #include "tests/typelib/test_util.h"
 
 namespace {

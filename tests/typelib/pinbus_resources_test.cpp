@@ -5,6 +5,7 @@
 #include <set>
 
 #include "platform/com/resources.h"
+#include "tests/typelib/resource_results.h"
 #include "tests/typelib/test_util.h"
 
 namespace {

@@ -1,56 +1,58 @@
 // The resource compiler: scripts, type-library descriptions and pictures, and the errors that
 // point at the offending line.
-#include "platform/com/rescomp/rescomp.h"
+#include "generators/rescomp/rescomp.h"
 
 #include <gtest/gtest.h>
 
+#include "tests/typelib/resource_results.h"
 #include "tests/typelib/test_util.h"
 
 namespace {
 
 std::vector<ResourceEntry> Compile(const std::string& script, std::string* error,
                                    const std::string& baseDir = ".") {
-    std::vector<ResourceEntry> entries;
-    if (!rescomp::CompileResourceScript(script, "test.rsrc", baseDir, &entries, nullptr, error))
-        entries.clear();
-    return entries;
+    auto compiled = rescomp::CompileResourceScript(script, "test.rsrc", baseDir);
+    if (!compiled) {
+        *error = compiled.message();
+        return {};
+    }
+    return std::move(compiled->entries);
 }
 
 std::string CompileError(const std::string& script, const std::string& baseDir = ".") {
-    std::string error;
-    std::vector<ResourceEntry> entries;
-    EXPECT_FALSE(
-        rescomp::CompileResourceScript(script, "test.rsrc", baseDir, &entries, nullptr, &error))
-        << script;
-    return error;
+    const auto compiled = rescomp::CompileResourceScript(script, "test.rsrc", baseDir);
+    EXPECT_FALSE(compiled) << script;
+    return compiled ? std::string() : compiled.message();
 }
 
 typelib::LibraryData Describe(const std::string& odl, std::string* error) {
-    typelib::LibraryData lib;
-    if (!rescomp::ParseTypeLibraryDescription(odl, "t.odl", &lib, error)) return {};
-    return lib;
+    auto description = rescomp::ParseTypeLibraryDescription(odl, "t.odl");
+    if (!description) {
+        *error = description.message();
+        return {};
+    }
+    return std::move(description->lib);
 }
 
 std::string DescribeError(const std::string& odl) {
-    typelib::LibraryData lib;
-    std::string error;
-    EXPECT_FALSE(rescomp::ParseTypeLibraryDescription(odl, "t.odl", &lib, &error)) << odl;
-    return error;
+    const auto description = rescomp::ParseTypeLibraryDescription(odl, "t.odl");
+    EXPECT_FALSE(description) << odl;
+    return description ? std::string() : description.message();
 }
 
 TEST(ResourceScript, TheCheckedInScriptIsWhatTheModuleCarries) {
     const std::string script = std::string(RESOURCE_SOURCE_DIR) + "/pinbus.rsrc";
-    std::string text, error;
-    ASSERT_TRUE(rescomp::ReadTextFile(script, &text, &error)) << error;
-    std::vector<ResourceEntry> compiled, carried;
-    std::vector<std::string> deps;
-    ASSERT_TRUE(
-        rescomp::CompileResourceScript(text, script, RESOURCE_SOURCE_DIR, &compiled, &deps, &error))
-        << error;
+    const auto text = rescomp::ReadTextFile(script);
+    ASSERT_TRUE(text) << text.message();
+    const auto compiled = rescomp::CompileResourceScript(*text, script, RESOURCE_SOURCE_DIR);
+    ASSERT_TRUE(compiled) << compiled.message();
+    const std::vector<std::string>& deps = compiled->dependencies;
     ASSERT_EQ(deps.size(), 1u);
     EXPECT_NE(deps[0].find("pinbus.odl"), std::string::npos);
+    std::vector<ResourceEntry> carried;
+    std::string error;
     ASSERT_TRUE(ReadModuleResources(TEST_MODULE_PATH, &carried, &error)) << error;
-    EXPECT_EQ(SerializeResourceTable(compiled), SerializeResourceTable(carried));
+    EXPECT_EQ(SerializeResourceTable(compiled->entries), SerializeResourceTable(carried));
 }
 
 TEST(ResourceScript, CompilesEveryKind) {
@@ -241,6 +243,68 @@ TEST(TypeLibraryDescription, ErrorsNameTheLine) {
         {head + "};\nextra", "t.odl:3: unexpected 'extra' after the library"},
         {head + "/* open", "unterminated comment"},
         {head + "@", "unexpected character '@'"},
+    };
+    for (const auto& c : cases) {
+        const std::string error = DescribeError(c.odl);
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.odl << "\n -> " << error;
+    }
+}
+
+// The identity header is what the module and its hosts compile against: every id must come out
+// exactly as described, and a property page must name a class without entering the type library.
+TEST(TypeLibraryDescription, IdentityHeaderNamesEveryIdOnce) {
+    const std::string odl = std::string(kLibraryHead) +
+                            "[uuid(00000000-0000-0000-0000-0000000000A1)] dispinterface _DThing {\n"
+                            "properties: [id(7)] long Level;\n"
+                            "methods: [id(8), propget] long Gain(); [id(8), propput] void "
+                            "Gain(long g); [id(DISPID_ABOUTBOX)] void AboutBox();\n};\n"
+                            "[uuid(00000000-0000-0000-0000-0000000000A2), progid(\"X.Thing.1\")] "
+                            "coclass Thing { [default] dispinterface _DThing; };\n"
+                            "[uuid(00000000-0000-0000-0000-0000000000A3), propertypage] "
+                            "coclass ThingPage { };\n};";
+    const auto description = rescomp::ParseTypeLibraryDescription(odl, "t.odl");
+    ASSERT_TRUE(description) << description.message();
+    const typelib::LibraryData& lib = description->lib;
+    const rescomp::ModuleIdentity& identity = description->identity;
+    ASSERT_EQ(lib.types.size(), 2u);  // the page is not described to hosts
+    ASSERT_EQ(identity.classes.size(), 2u);
+    EXPECT_EQ(identity.classes[1].name, "ThingPage");
+    EXPECT_EQ(identity.classes[1].progid, "");
+
+    const std::string h = rescomp::GenerateIdentityHeader(lib, identity, "t.odl");
+    for (const char* line : {
+             "inline constexpr IID IID_DThing = {0x00000000, 0x0000, 0x0000, {0x00, 0x00, 0x00, "
+             "0x00, 0x00, 0x00, 0x00, 0xA1}};\n",
+             "inline constexpr DISPID DISPID_DThing_Level = 7;\n",
+             "inline constexpr DISPID DISPID_DThing_Gain = 8;\n",
+             "inline constexpr DISPID DISPID_DThing_AboutBox = -552;\n",
+             "inline constexpr const char* PROGID_Thing = \"X.Thing.1\";\n",
+             "inline constexpr CLSID CLSID_ThingPage = {0x00000000, 0x0000, 0x0000, {0x00, 0x00, "
+             "0x00, 0x00, 0x00, 0x00, 0x00, 0xA3}};\n",
+         })
+        EXPECT_NE(h.find(line), std::string::npos) << line << "\n in:\n" << h;
+    EXPECT_EQ(h.find("DISPID_DThing_Gain"), h.rfind("DISPID_DThing_Gain"));
+    EXPECT_EQ(h.find("PROGID_ThingPage"), std::string::npos);
+}
+
+TEST(TypeLibraryDescription, IdentityErrors) {
+    const std::string head = kLibraryHead;
+    const struct {
+        std::string odl;
+        const char* message;
+    } cases[] = {
+        {head + "[propertypage] coclass P { };\n};", "t.odl:2: property page P has no uuid"},
+        {head + "[uuid(00000000-0000-0000-0000-000000000011), propertypage, control] coclass P "
+                "{ };\n};",
+         "attribute control does not apply to a property page"},
+        {head + "[uuid(00000000-0000-0000-0000-000000000011), propertypage] coclass P { interface "
+                "P; };\n};",
+         "expected '}'"},
+        {head + "[uuid(00000000-0000-0000-0000-000000000011), propertypage] coclass P { };\n"
+                "[uuid(00000000-0000-0000-0000-000000000012)] coclass P { };\n};",
+         "t.odl:3: type P defined twice"},
+        {head + "[uuid(00000000-0000-0000-0000-000000000011), progid(3)] coclass P { };\n};",
+         "progid takes a string"},
     };
     for (const auto& c : cases) {
         const std::string error = DescribeError(c.odl);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "tests/typelib/resource_results.h"
 #include "tests/typelib/test_util.h"
 
 namespace {

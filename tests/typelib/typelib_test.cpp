@@ -6,9 +6,31 @@
 
 #include "platform/com/resources.h"
 #include "platform/com/typelib_format.h"
+#include "tests/typelib/resource_results.h"
 #include "tests/typelib/test_util.h"
 
 namespace {
+
+// The format's results, unpacked for checks that read the value and the message apart.
+bool ParseInto(std::string_view bytes, typelib::LibraryData* lib, std::string* error) {
+    auto parsed = typelib::ParseTypeLibrary(bytes);
+    if (!parsed) {
+        *error = parsed.message();
+        return false;
+    }
+    *lib = std::move(*parsed);
+    return true;
+}
+
+bool SerializeInto(const typelib::LibraryData& lib, std::string* bytes, std::string* error) {
+    auto serialized = typelib::SerializeTypeLibrary(lib);
+    if (!serialized) {
+        *error = serialized.message();
+        return false;
+    }
+    *bytes = std::move(*serialized);
+    return true;
+}
 
 constexpr GUID kLibId = {
     0x6B2F14D0, 0x5C83, 0x11D0, {0x9E, 0x41, 0x00, 0x40, 0xA7, 0xB3, 0xC2, 0x50}};
@@ -67,7 +89,7 @@ TEST_P(PinbusTypeLib, ImportsTheStandardAutomationLibrary) {
     std::string bytes, error;
     ASSERT_TRUE(FindModuleResource(GetParam(), ResourceType::TypeLib, 1, &bytes, &error));
     typelib::LibraryData data;
-    ASSERT_TRUE(typelib::ParseTypeLibrary(bytes, &data, &error)) << error;
+    ASSERT_TRUE(ParseInto(bytes, &data, &error)) << error;
     ASSERT_EQ(data.imports.size(), 1u);
     EXPECT_EQ(data.imports[0].name, "stdole32.tlb");
     EXPECT_EQ(GuidToString(data.imports[0].guid), "{00020430-0000-0000-C000-000000000046}");
@@ -290,13 +312,13 @@ std::string PinbusLibraryBytes() {
 typelib::LibraryData PinbusLibrary() {
     typelib::LibraryData lib;
     std::string error;
-    EXPECT_TRUE(typelib::ParseTypeLibrary(PinbusLibraryBytes(), &lib, &error)) << error;
+    EXPECT_TRUE(ParseInto(PinbusLibraryBytes(), &lib, &error)) << error;
     return lib;
 }
 
 TEST(TypeLibFormat, WritesBackWhatItReads) {
     std::string again, error;
-    ASSERT_TRUE(typelib::SerializeTypeLibrary(PinbusLibrary(), &again, &error)) << error;
+    ASSERT_TRUE(SerializeInto(PinbusLibrary(), &again, &error)) << error;
     EXPECT_EQ(again, PinbusLibraryBytes());
 }
 
@@ -305,12 +327,11 @@ TEST(TypeLibFormat, EveryTruncationAndTrailingByteIsAnError) {
     typelib::LibraryData lib;
     for (std::size_t n = 0; n < bytes.size(); ++n) {
         std::string error;
-        EXPECT_FALSE(typelib::ParseTypeLibrary(std::string_view(bytes).substr(0, n), &lib, &error))
-            << n;
+        EXPECT_FALSE(ParseInto(std::string_view(bytes).substr(0, n), &lib, &error)) << n;
         EXPECT_FALSE(error.empty());
     }
     std::string error;
-    EXPECT_FALSE(typelib::ParseTypeLibrary(bytes + '\0', &lib, &error));
+    EXPECT_FALSE(ParseInto(bytes + '\0', &lib, &error));
     EXPECT_NE(error.find("trailing"), std::string::npos);
 }
 
@@ -345,7 +366,7 @@ TEST(TypeLibFormat, LibrariesBreakingTheRulesAreRefused) {
         typelib::LibraryData lib = PinbusLibrary();
         c.damage(lib);
         std::string bytes, error;
-        EXPECT_FALSE(typelib::SerializeTypeLibrary(lib, &bytes, &error)) << c.what;
+        EXPECT_FALSE(SerializeInto(lib, &bytes, &error)) << c.what;
         EXPECT_NE(error.find(c.message), std::string::npos) << c.what << ": " << error;
     }
 }
@@ -362,9 +383,9 @@ TEST(TypeLibFormat, PointerChainsAreBoundedAndHugeCountsDoNotAllocate) {
     }
     lib.types[0].vars[0].type = t;
     std::string bytes, error;
-    ASSERT_TRUE(typelib::SerializeTypeLibrary(lib, &bytes, &error)) << error;
+    ASSERT_TRUE(SerializeInto(lib, &bytes, &error)) << error;
     typelib::LibraryData back;
-    ASSERT_TRUE(typelib::ParseTypeLibrary(bytes, &back, &error)) << error;
+    ASSERT_TRUE(ParseInto(bytes, &back, &error)) << error;
 
     // One level deeper, written by hand: a reader must stop instead of recursing on. Address's
     // type follows its name, its empty help string and its help context.
@@ -373,14 +394,14 @@ TEST(TypeLibFormat, PointerChainsAreBoundedAndHugeCountsDoNotAllocate) {
     ASSERT_NE(at, std::string::npos);
     ASSERT_EQ(deeper.substr(at + 7 + 2 + 4, 2), std::string("\x1a\x00", 2));
     deeper.insert(at + 7 + 2 + 4, std::string("\x1a\x00", 2));
-    EXPECT_FALSE(typelib::ParseTypeLibrary(deeper, &back, &error));
+    EXPECT_FALSE(ParseInto(deeper, &back, &error));
 
     // A type count of 65535 with nothing behind it.
     std::string hostile(typelib::kTypeLibMagic, typelib::kTypeLibMagicSize);
     hostile += std::string("\x01\x00", 2) + std::string(16 + 4 + 4 + 2 + 2, '\0');
     hostile += std::string("\x01\x00P", 3) + std::string(2 + 2 + 4, '\0');
     hostile += std::string("\x00\x00\xFF\xFF", 4);
-    EXPECT_FALSE(typelib::ParseTypeLibrary(hostile, &back, &error));
+    EXPECT_FALSE(ParseInto(hostile, &back, &error));
     EXPECT_NE(error.find("truncated"), std::string::npos) << error;
 }
 

@@ -1,6 +1,6 @@
 // 16-colour bitmaps and icons in the platform's file formats.
+#include "generators/rescomp/rescomp.h"
 #include "platform/com/le_bytes.h"
-#include "platform/com/rescomp/rescomp.h"
 
 namespace rescomp {
 namespace {

@@ -1,10 +1,10 @@
 // The switch setting named in a register-selection prompt ("Please select EXCTL register
-// A[3:0]=0010"). Shared by the front ends that let the simulated board follow the prompts.
+// A[3:0]=0010"), which the simulated board's switches follow.
 #include <string_view>
 
-#include "platform/ui/message_box.h"
+#include "platform/portio/sim/board_operator.h"
 
-namespace ui {
+namespace sim {
 
 bool ParseRegisterSelection(const std::string& text, std::uint8_t* a) {
     constexpr std::string_view kMarker = "A[3:0]=";
@@ -25,4 +25,4 @@ bool ParseRegisterSelection(const std::string& text, std::uint8_t* a) {
     return true;
 }
 
-}  // namespace ui
+}  // namespace sim

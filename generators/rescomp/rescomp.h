@@ -29,7 +29,10 @@
 //
 // Type-library description: the object description language's subset for dispinterfaces and
 // coclasses: attribute lists in [ ], library, importlib("stdole32.tlb"), dispinterface with
-// properties: and methods:, coclass with its [default] / [source] interfaces.
+// properties: and methods:, coclass with its [default] / [source] interfaces. Two attributes of
+// our own name what the type library does not carry: progid("...") on a coclass, and
+// [uuid(...), progid("..."), propertypage] coclass NAME { }; for a property page the module
+// serves (its identity only; it is left out of the type library).
 #pragma once
 
 #include <array>
@@ -38,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/result.h"
 #include "platform/com/resources.h"
 #include "platform/com/typelib_format.h"
 
@@ -59,26 +63,54 @@ std::string BuildBitmapFile(const PixelArt& art);
 // A complete .ico file holding the images in order, each 4-bit with its transparency mask.
 std::string BuildIconFile(const std::vector<PixelArt>& images);
 
-// Parses a type-library description; `file` names it in messages ("pinbus.odl:12: ...").
-bool ParseTypeLibraryDescription(const std::string& text, const std::string& file,
-                                 typelib::LibraryData* lib, std::string* error);
+// A class the module serves, as the description names it: its coclasses and its property pages.
+struct ClassIdentity {
+    std::string name;
+    GUID clsid{};
+    std::string progid;  // "" when the description gives none
+};
+struct ModuleIdentity {
+    std::vector<ClassIdentity> classes;  // in description order
+};
 
-// Reads a file whole; false with "path: reason".
-bool ReadTextFile(const std::string& path, std::string* text, std::string* error);
+// A parsed description: the type library and the classes it names (with their ProgIDs).
+struct Description {
+    typelib::LibraryData lib;
+    ModuleIdentity identity;
+};
+
+// Parses a type-library description; `file` names it in messages ("pinbus.odl:12: ...").
+base::Result<Description> ParseTypeLibraryDescription(const std::string& text,
+                                                      const std::string& file);
+
+// The C++ header of a described library's identities, for the module and its hosts alike:
+// LIBID_<library>, VERMAJOR_/VERMINOR_<library>, IID_<interface> (leading '_' dropped),
+// DISPID_<interface>_<member> for each dispinterface member, CLSID_<class> and PROGID_<class>.
+// `source` names the description in the header's opening comment.
+std::string GenerateIdentityHeader(const typelib::LibraryData& lib, const ModuleIdentity& identity,
+                                   const std::string& source);
+
+// Reads a file whole; the error says "path: reason".
+base::Result<std::string> ReadTextFile(const std::string& path);
+
+// A compiled resource script: its entries in script order and the files it read.
+struct CompiledScript {
+    std::vector<ResourceEntry> entries;
+    std::vector<std::string> dependencies;
+};
 
 // Compiles a resource script. `file` names it in messages, `baseDir` is where the files it
-// names are looked up. On success the entries are in script order.
-bool CompileResourceScript(const std::string& text, const std::string& file,
-                           const std::string& baseDir, std::vector<ResourceEntry>* entries,
-                           std::vector<std::string>* dependencies, std::string* error);
+// names are looked up.
+base::Result<CompiledScript> CompileResourceScript(const std::string& text, const std::string& file,
+                                                   const std::string& baseDir);
 
 // The C++ source that places the table in the module's resource section.
 std::string GenerateSectionSource(const std::string& table, const std::string& symbol);
 
 // Reads the "..." literal that starts at s[*i] (escapes \n, \" and \\; no line breaks) and
-// moves *i past its closing quote. False with *error set when it is unterminated or holds an
-// unknown escape. Both description languages quote the same way.
-bool ReadQuotedString(const std::string& s, std::size_t* i, std::string* text, std::string* error);
+// moves *i past its closing quote. An error when it is unterminated or holds an unknown escape.
+// Both description languages quote the same way.
+base::Result<std::string> ReadQuotedString(const std::string& s, std::size_t* i);
 
 // A decimal or 0x-hexadecimal integer with an optional '-', at most 0xFFFFFFFF in magnitude.
 std::optional<long long> ParseInteger(const std::string& text);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "sim/board.h"
+#include "platform/portio/sim/board.h"
 
 namespace sim {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/ui/message_box.h"
+#include "platform/portio/sim/board_operator.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ TEST(ParseRegisterSelection, ReadsTheSwitchesOfEveryPrompt) {
     };
     for (const auto& prompt : prompts) {
         std::uint8_t a = 0xAA;
-        EXPECT_TRUE(ui::ParseRegisterSelection(prompt.text, &a)) << prompt.text;
+        EXPECT_TRUE(sim::ParseRegisterSelection(prompt.text, &a)) << prompt.text;
         EXPECT_EQ(a, prompt.a) << prompt.text;
     }
 }
@@ -32,15 +32,15 @@ TEST(ParseRegisterSelection, RejectsTextsThatNameNoSetting) {
          {"", "Couldn't find the .BMP file.", "A[3:0]=", "A[3:0]=101", "A[3:0]=1021",
           "A[3:0]=10101", "A[3:0]=x000", "a[3:0]=1000", "A[3:0] =1000"}) {
         std::uint8_t a = 0xAA;
-        EXPECT_FALSE(ui::ParseRegisterSelection(text, &a)) << text;
+        EXPECT_FALSE(sim::ParseRegisterSelection(text, &a)) << text;
         EXPECT_EQ(a, 0xAA) << text;
     }
-    EXPECT_FALSE(ui::ParseRegisterSelection("A[3:0]=1000", nullptr));
+    EXPECT_FALSE(sim::ParseRegisterSelection("A[3:0]=1000", nullptr));
 }
 
 TEST(ParseRegisterSelection, AcceptsTrailingNonDigits) {
     std::uint8_t a = 0;
-    EXPECT_TRUE(ui::ParseRegisterSelection("A[3:0]=0110.", &a));
+    EXPECT_TRUE(sim::ParseRegisterSelection("A[3:0]=0110.", &a));
     EXPECT_EQ(a, 0x6);
 }
 

@@ -1,14 +1,13 @@
-#include "platform/com/rescomp/rescomp.h"
+#include "generators/rescomp/rescomp.h"
 
 namespace rescomp {
 
-bool ReadQuotedString(const std::string& s, std::size_t* i, std::string* text, std::string* error) {
+base::Result<std::string> ReadQuotedString(const std::string& s, std::size_t* i) {
     std::size_t at = *i + 1;  // past the opening quote
     std::string out;
     for (;;) {
         if (at >= s.size() || s[at] == '\n') {
-            *error = "unterminated string";
-            return false;
+            return base::Fail("unterminated string");
         }
         if (s[at] == '"') break;
         if (s[at] == '\\' && at + 1 < s.size()) {
@@ -18,8 +17,7 @@ bool ReadQuotedString(const std::string& s, std::size_t* i, std::string* text, s
             } else if (e == '"' || e == '\\') {
                 out += e;
             } else {
-                *error = std::string("unknown escape \\") + e;
-                return false;
+                return base::Fail(std::string("unknown escape \\") + e);
             }
             at += 2;
         } else {
@@ -27,8 +25,7 @@ bool ReadQuotedString(const std::string& s, std::size_t* i, std::string* text, s
         }
     }
     *i = at + 1;
-    *text = std::move(out);
-    return true;
+    return out;
 }
 
 std::optional<long long> ParseInteger(const std::string& text) {

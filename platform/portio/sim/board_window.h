@@ -5,18 +5,18 @@
 #include <QWidget>
 #include <array>
 
+#include "platform/portio/board_operator.h"
+#include "platform/portio/sim/board.h"
+
 class QCheckBox;
 class QLabel;
 
 namespace sim {
-class Board;
-}
 
-namespace panel::qt {
-
-class BoardWindow : public QWidget {
+// Without its own icon it shows the application's.
+class SIM_EXPORT BoardWindow : public QWidget, public portio::BoardOperator::Window {
 public:
-    explicit BoardWindow(sim::Board& board, QWidget* parent = nullptr);
+    explicit BoardWindow(Board& board, QWidget* parent = nullptr);
     ~BoardWindow() override;
 
     // Shows the board's switches, latched registers and follow setting.
@@ -27,23 +27,10 @@ public:
     QCheckBox* Follow() const { return follow_; }
 
 private:
-    sim::Board& board_;
+    Board& board_;
     std::array<QCheckBox*, 4> switches_{};
     std::array<QLabel*, 8> registers_{};
     QCheckBox* follow_ = nullptr;
 };
 
-// While alive, the board's switches follow every acknowledged register-selection prompt
-// ("... A[3:0]=0010"), as long as the board's follow setting is on.
-class PromptFollower {
-public:
-    explicit PromptFollower(sim::Board& board);
-    ~PromptFollower();
-    PromptFollower(const PromptFollower&) = delete;
-    PromptFollower& operator=(const PromptFollower&) = delete;
-
-private:
-    int handle_ = 0;
-};
-
-}  // namespace panel::qt
+}  // namespace sim

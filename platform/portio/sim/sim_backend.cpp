@@ -1,5 +1,7 @@
-#include "platform/portio/backends.h"
-#include "sim/board.h"
+#include "platform/portio/sim/sim_backend.h"
+
+#include "platform/portio/sim/board.h"
+#include "platform/portio/sim/board_operator.h"
 
 namespace portio {
 
@@ -18,14 +20,21 @@ public:
         board_.Write(port, static_cast<std::uint8_t>(value));
         board_.Write(static_cast<std::uint16_t>(port + 1), static_cast<std::uint8_t>(value >> 8));
     }
-    sim::Board* Board() override { return &board_; }
+    BoardOperator* Operator() override { return &operator_; }
 
 private:
     sim::Board board_;
+    sim::SimBoardOperator operator_{board_};
 };
 
 }  // namespace
 
 std::unique_ptr<Backend> OpenSim() { return std::make_unique<SimBackend>(); }
+
+sim::Board* SimulatedBoard() {
+    // The sim backend is the only one whose operator side is the simulated board's.
+    auto* op = dynamic_cast<sim::SimBoardOperator*>(Operator());
+    return op != nullptr ? &op->SimulatedBoard() : nullptr;
+}
 
 }  // namespace portio

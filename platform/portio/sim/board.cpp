@@ -1,8 +1,8 @@
-#include "sim/board.h"
+#include "platform/portio/sim/board.h"
 
 #include <vector>
 
-#include "sim/scene.h"
+#include "platform/portio/sim/scene.h"
 
 namespace sim {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "platform/com/rescomp/rescomp.h"
+#include "generators/rescomp/rescomp.h"
 
 namespace rescomp {
 namespace {
@@ -54,9 +54,9 @@ std::vector<Token> Lex(const std::string& s) {
             out.push_back({Tok::Pipe, "|", line});
             ++i;
         } else if (c == '"') {
-            std::string text, problem;
-            if (!ReadQuotedString(s, &i, &text, &problem)) throw ScriptError(line, problem);
-            out.push_back({Tok::String, std::move(text), line});
+            auto text = ReadQuotedString(s, &i);
+            if (!text) throw ScriptError(line, text.message());
+            out.push_back({Tok::String, std::move(*text), line});
         } else if (IsWordChar(c)) {
             std::size_t start = i;
             while (i < s.size() && IsWordChar(s[i])) ++i;
@@ -222,16 +222,14 @@ private:
     void TypeLib(std::uint16_t id, int line) {
         const std::string name = String("a file name");
         const std::string path = !name.empty() && name[0] == '/' ? name : baseDir_ + "/" + name;
-        std::string text, error;
-        if (!ReadTextFile(path, &text, &error)) throw ScriptError(line, error);
+        auto text = ReadTextFile(path);
+        if (!text) throw ScriptError(line, text.message());
         dependencies.push_back(path);
-        typelib::LibraryData lib;
-        if (!ParseTypeLibraryDescription(text, path, &lib, &error))
-            throw ScriptError(line, error, true);
-        std::string bytes;
-        if (!typelib::SerializeTypeLibrary(lib, &bytes, &error))
-            throw ScriptError(line, path + ": " + error, true);
-        Add(ResourceType::TypeLib, id, std::move(bytes), line);
+        auto description = ParseTypeLibraryDescription(*text, path);
+        if (!description) throw ScriptError(line, description.message(), true);
+        auto bytes = typelib::SerializeTypeLibrary(description->lib);
+        if (!bytes) throw ScriptError(line, path + ": " + bytes.message(), true);
+        Add(ResourceType::TypeLib, id, std::move(*bytes), line);
     }
 
     // WIDTH HEIGHT, then HEIGHT rows of WIDTH pixels, then 'end'.
@@ -353,34 +351,24 @@ private:
 
 }  // namespace
 
-bool ReadTextFile(const std::string& path, std::string* text, std::string* error) {
+base::Result<std::string> ReadTextFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (!in) return base::Fail(path + ": " + std::strerror(errno), errno);
     std::ostringstream buffer;
     buffer << in.rdbuf();
-    if (in.bad()) {
-        *error = path + ": read failed";
-        return false;
-    }
-    *text = buffer.str();
-    return true;
+    if (in.bad()) return base::Fail(path + ": read failed");
+    return buffer.str();
 }
 
-bool CompileResourceScript(const std::string& text, const std::string& file,
-                           const std::string& baseDir, std::vector<ResourceEntry>* entries,
-                           std::vector<std::string>* dependencies, std::string* error) {
+base::Result<CompiledScript> CompileResourceScript(const std::string& text, const std::string& file,
+                                                   const std::string& baseDir) {
     try {
         Compiler compiler(Lex(text), baseDir.empty() ? "." : baseDir);
         compiler.Run();
-        *entries = std::move(compiler.entries);
-        if (dependencies) *dependencies = std::move(compiler.dependencies);
-        return true;
+        return CompiledScript{std::move(compiler.entries), std::move(compiler.dependencies)};
     } catch (const ScriptError& e) {
-        *error = e.located ? e.what() : file + ":" + std::to_string(e.line) + ": " + e.what();
-        return false;
+        return base::Fail(e.located ? e.what()
+                                    : file + ":" + std::to_string(e.line) + ": " + e.what());
     }
 }
 

@@ -1,18 +1,21 @@
 // rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]
+// rescomp --identity DESCRIPTION.odl -o OUTPUT.h
 // Compiles a resource script into the C++ source that places the module's resource table in its
-// resource section; --table also writes the bare table.
+// resource section; --table also writes the bare table. --identity writes the header of a
+// type-library description's identities (GUIDs, ProgIDs, member ids) instead.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 
-#include "platform/com/rescomp/rescomp.h"
+#include "generators/rescomp/rescomp.h"
 
 namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]\n");
+                 "usage: rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]\n"
+                 "       rescomp --identity DESCRIPTION.odl -o OUTPUT.h\n");
     return 2;
 }
 
@@ -31,9 +34,12 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 
 int main(int argc, char** argv) {
     std::string script, output, table, symbol = "lensbay_module_resources";
+    bool identity = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if ((arg == "-o" || arg == "--table" || arg == "--symbol") && i + 1 < argc) {
+        if (arg == "--identity") {
+            identity = true;
+        } else if ((arg == "-o" || arg == "--table" || arg == "--symbol") && i + 1 < argc) {
             (arg == "-o" ? output : arg == "--table" ? table : symbol) = argv[++i];
         } else if (arg == "--help" || arg == "-h") {
             Usage();
@@ -46,19 +52,32 @@ int main(int argc, char** argv) {
     }
     if (script.empty() || output.empty()) return Usage();
 
-    std::string text, error;
-    if (!rescomp::ReadTextFile(script, &text, &error)) {
-        std::fprintf(stderr, "rescomp: %s\n", error.c_str());
+    const auto text = rescomp::ReadTextFile(script);
+    if (!text) {
+        std::fprintf(stderr, "rescomp: %s\n", text.message().c_str());
         return 1;
     }
     const std::size_t slash = script.rfind('/');
+    if (identity) {
+        if (!table.empty()) return Usage();
+        const auto description = rescomp::ParseTypeLibraryDescription(*text, script);
+        if (!description) {
+            std::fprintf(stderr, "%s\n", description.message().c_str());
+            return 1;
+        }
+        const std::string name = slash == std::string::npos ? script : script.substr(slash + 1);
+        return WriteFile(output, rescomp::GenerateIdentityHeader(description->lib,
+                                                                 description->identity, name))
+                   ? 0
+                   : 1;
+    }
     const std::string baseDir = slash == std::string::npos ? "." : script.substr(0, slash);
-    std::vector<ResourceEntry> entries;
-    if (!rescomp::CompileResourceScript(text, script, baseDir, &entries, nullptr, &error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    const auto compiled = rescomp::CompileResourceScript(*text, script, baseDir);
+    if (!compiled) {
+        std::fprintf(stderr, "%s\n", compiled.message().c_str());
         return 1;
     }
-    const std::string bytes = SerializeResourceTable(entries);
+    const std::string bytes = SerializeResourceTable(compiled->entries);
     if (bytes.empty()) {
         std::fprintf(stderr, "rescomp: %s: the resources do not fit a table\n", script.c_str());
         return 1;

@@ -6,7 +6,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "platform/com/rescomp/rescomp.h"
+#include "generators/rescomp/rescomp.h"
 
 namespace rescomp {
 namespace {
@@ -57,9 +57,9 @@ std::vector<Token> Lex(const std::string& s) {
             while (i < s.size() && (IsIdentChar(s[i]) || s[i] == '.')) ++i;
             push(Tok::Number, s.substr(start, i - start));
         } else if (c == '"') {
-            std::string text, problem;
-            if (!ReadQuotedString(s, &i, &text, &problem)) throw ParseError(line, problem);
-            push(Tok::String, std::move(text));
+            auto text = ReadQuotedString(s, &i);
+            if (!text) throw ParseError(line, text.message());
+            push(Tok::String, std::move(*text));
         } else if (std::string_view("[](){};:,*=").find(c) != std::string_view::npos) {
             push(Tok::Punct, std::string(1, c));
             ++i;
@@ -138,6 +138,9 @@ struct PendingRef {
 class Parser {
 public:
     explicit Parser(std::vector<Token> tokens) : t_(std::move(tokens)) {}
+
+    // The classes the module serves, in the order the description names them.
+    const ModuleIdentity& Identity() const { return identity_; }
 
     typelib::LibraryData Parse() {
         std::vector<Attr> attrs = Attributes();
@@ -591,14 +594,50 @@ private:
         return result;
     }
 
+    // A property page the module serves: its identity only, since hosts find pages through the
+    // control, never through the type library.
+    void PropertyPage(const std::vector<Attr>& attrs, const std::string& name, int line) {
+        if (typeNames_.count(name) || !pageNames_.insert(name).second)
+            throw ParseError(line, "type " + name + " defined twice");
+        ClassIdentity page{name, {}, {}};
+        bool haveUuid = false;
+        for (const Attr& a : attrs) {
+            if (a.name == "uuid") {
+                page.clsid = Uuid(a);
+                haveUuid = true;
+            } else if (a.name == "progid") {
+                page.progid = OneArg(a, Tok::String, "a string").text;
+            } else if (a.name != "propertypage") {
+                throw ParseError(a.line,
+                                 "attribute " + a.name + " does not apply to a property page");
+            }
+        }
+        if (!haveUuid) throw ParseError(line, "property page " + name + " has no uuid");
+        Expect("{");
+        Expect("}");
+        Accept(";");
+        identity_.classes.push_back(std::move(page));
+    }
+
     void Coclass(const std::vector<Attr>& attrs, int line) {
         const std::string name = Ident("a coclass name");
+        for (const Attr& a : attrs) {
+            if (a.name != "propertypage") continue;
+            NoArgs(a);
+            return PropertyPage(attrs, name, line);
+        }
+        if (pageNames_.count(name)) throw ParseError(line, "type " + name + " defined twice");
         typelib::TypeData& t = NewType(name, line);
+        ClassIdentity identity{name, {}, {}};
         t.kind = TKIND_COCLASS;
         t.flags = TYPEFLAG_FCANCREATE;  // unless said otherwise
         bool haveUuid = false;
         for (const Attr& a : attrs) {
             if (TypeAttribute(a, &t, &haveUuid)) continue;
+            if (a.name == "progid") {
+                identity.progid = OneArg(a, Tok::String, "a string").text;
+                continue;
+            }
             NoArgs(a);
             if (a.name == "control")
                 t.flags |= TYPEFLAG_FCONTROL;
@@ -614,6 +653,8 @@ private:
                 throw ParseError(a.line, "attribute " + a.name + " does not apply to a coclass");
         }
         if (!haveUuid) throw ParseError(line, "coclass " + name + " has no uuid");
+        identity.clsid = t.guid;
+        identity_.classes.push_back(std::move(identity));
         const std::size_t index = lib_.types.size() - 1;
         Expect("{");
         while (!Accept("}")) {
@@ -688,25 +729,24 @@ private:
     std::map<std::string, std::size_t> typeNames_;
     std::vector<ImplRef> implRefs_;
     std::vector<PendingRef> pending_;  // in the order Resolve() meets them
+    std::set<std::string> pageNames_;
+    ModuleIdentity identity_;
 };
 
 }  // namespace
 
-bool ParseTypeLibraryDescription(const std::string& text, const std::string& file,
-                                 typelib::LibraryData* lib, std::string* error) {
+// The parser reports its first error by throwing; nothing of that crosses this function.
+base::Result<Description> ParseTypeLibraryDescription(const std::string& text,
+                                                      const std::string& file) {
     try {
         Parser parser(Lex(text));
-        typelib::LibraryData parsed = parser.Parse();
-        std::string why;
-        if (!typelib::ValidateTypeLibrary(parsed, &why)) {
-            *error = file + ": " + why;
-            return false;
-        }
-        *lib = std::move(parsed);
-        return true;
+        Description description{parser.Parse(), {}};
+        description.identity = parser.Identity();
+        if (const auto valid = typelib::ValidateTypeLibrary(description.lib); !valid)
+            return base::Fail(file + ": " + valid.message());
+        return description;
     } catch (const ParseError& e) {
-        *error = file + ":" + std::to_string(e.line) + ": " + e.what();
-        return false;
+        return base::Fail(file + ":" + std::to_string(e.line) + ": " + e.what());
     }
 }
 

@@ -1,4 +1,4 @@
-#include "panel/qt/board_window.h"
+#include "platform/portio/sim/board_window.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -7,11 +7,9 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "panel/qt/app_icon.h"
-#include "platform/ui/message_box.h"
-#include "sim/board.h"
+#include "platform/portio/sim/board_operator.h"
 
-namespace panel::qt {
+namespace sim {
 namespace {
 
 constexpr const char* kRegisterNames[] = {"",      "FCTL", "EXCTL", "GCTL",
@@ -19,10 +17,9 @@ constexpr const char* kRegisterNames[] = {"",      "FCTL", "EXCTL", "GCTL",
 
 }  // namespace
 
-BoardWindow::BoardWindow(sim::Board& board, QWidget* parent) : QWidget(parent), board_(board) {
+BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board_(board) {
     setObjectName(QStringLiteral("Board"));
     setWindowTitle(QStringLiteral("SX540 Evaluation Board"));
-    setWindowIcon(LensbayIcon());
     setAttribute(Qt::WA_QuitOnClose, false);
     auto* layout = new QVBoxLayout(this);
 
@@ -43,7 +40,7 @@ BoardWindow::BoardWindow(sim::Board& board, QWidget* parent) : QWidget(parent), 
 
     auto* registerBox = new QGroupBox(QStringLiteral("Registers latched"), this);
     auto* grid = new QGridLayout(registerBox);
-    for (int address = sim::FCTL; address <= sim::VWCTL; ++address) {
+    for (int address = FCTL; address <= VWCTL; ++address) {
         grid->addWidget(new QLabel(QString::fromLatin1(kRegisterNames[address]), registerBox),
                         address - 1, 0);
         auto* value = new QLabel(registerBox);
@@ -72,7 +69,7 @@ void BoardWindow::Refresh() {
         switches_[bit]->setChecked((a >> bit) & 1);
     }
     const auto& latched = board_.Latched();
-    for (int address = sim::FCTL; address <= sim::VWCTL; ++address) {
+    for (int address = FCTL; address <= VWCTL; ++address) {
         const auto& value = latched[address];
         registers_[address]->setText(
             value ? QStringLiteral("0x") +
@@ -83,16 +80,12 @@ void BoardWindow::Refresh() {
     follow_->setChecked(board_.FollowsPrompts());
 }
 
-PromptFollower::PromptFollower(sim::Board& board) {
-    sim::Board* target = &board;
-    handle_ = ui::AddMessageBoxObserver([target](const std::string&, const std::string& text) {
-        std::uint8_t a = 0;
-        if (target->FollowsPrompts() && ui::ParseRegisterSelection(text, &a)) {
-            target->SetSwitches(a);
-        }
-    });
+std::unique_ptr<portio::BoardOperator::Window> SimBoardOperator::OpenWindow(int left, int top) {
+    auto window = std::make_unique<BoardWindow>(board_);
+    window->adjustSize();
+    window->move(left, top);
+    window->show();
+    return window;
 }
 
-PromptFollower::~PromptFollower() { ui::RemoveMessageBoxObserver(handle_); }
-
-}  // namespace panel::qt
+}  // namespace sim
