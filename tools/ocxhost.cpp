@@ -15,12 +15,14 @@
 #include "platform/com/combase.h"
 #include "platform/com/module_resources.h"
 #include "platform/com/objidl.h"
+#include "platform/com/ocidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
 #include "platform/com/variant_format.h"
 #include "platform/ctl/embedding.h"
 #include "platform/portio/portio.h"
+#include "tools/text_property_bag.h"
 
 #ifndef LENSBAY_VERSION
 #define LENSBAY_VERSION "unknown"
@@ -110,6 +112,66 @@ bool ParseHex(const std::string& text, std::string* bytes) {
     return true;
 }
 
+bool ParseUInt32(const std::string& s, DWORD* value) {
+    unsigned long long v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || v > 0xFFFFFFFFull)
+        return false;
+    *value = static_cast<DWORD>(v);
+    return true;
+}
+
+// ocxhost's own event sink: it speaks IDispatch and prints each event it is sent.
+class HostSink final : public IDispatch {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        return S_OK;
+    }
+    // Lives as long as the host: the count is kept for form's sake only.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
+                                     EXCEPINFO*, UINT*) override {
+        std::cout << "event " << id << '\n' << std::flush;
+        return S_OK;
+    }
+};
+
+// The names of the properties an object could not take from a property bag.
+class PropertyErrors final : public IErrorLog {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IErrorLog) return E_NOINTERFACE;
+        *ppv = static_cast<IErrorLog*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE AddError(LPCOLESTR name, EXCEPINFO*) override {
+        names += (names.empty() ? "" : " ") + (name ? OleToUtf8(name) : std::string("?"));
+        return S_OK;
+    }
+    std::string names;
+};
+
 class Host;
 
 // One command of the session: its name, its arguments and its help (continuation lines after
@@ -145,6 +207,13 @@ private:
     }
 
     void Release() {
+        // The sinks ocxhost advised go before the object does.
+        if (object_ && !cookies_.empty()) {
+            ComPtr<IConnectionPoint> point;
+            if (SUCCEEDED(EventPoint(std::addressof(point))))
+                for (DWORD cookie : cookies_) point->Unadvise(cookie);
+        }
+        cookies_.clear();
         dispatch_.Reset();
         persist_.Reset();
         embedding_.Reset();
@@ -516,11 +585,169 @@ private:
         return out;
     }
 
+    // ---------------------------------------------------------------- what a host asks first
+
+    // The interfaces the platform stand-in knows, in the order `interfaces` lists them.
+    struct KnownInterface {
+        const char* name;
+        const IID* iid;
+    };
+    static constexpr KnownInterface kKnownInterfaces[] = {
+        {"IUnknown", &IID_IUnknown},
+        {"IDispatch", &IID_IDispatch},
+        {"IPersist", &IID_IPersist},
+        {"IPersistStream", &IID_IPersistStream},
+        {"IPersistStreamInit", &IID_IPersistStreamInit},
+        {"IPersistPropertyBag", &IID_IPersistPropertyBag},
+        {"IConnectionPointContainer", &IID_IConnectionPointContainer},
+        {"IConnectionPoint", &IID_IConnectionPoint},
+        {"IEnumConnectionPoints", &IID_IEnumConnectionPoints},
+        {"IEnumConnections", &IID_IEnumConnections},
+        {"IProvideClassInfo", &IID_IProvideClassInfo},
+        {"IProvideClassInfo2", &IID_IProvideClassInfo2},
+        {"IOleControlEmbedding", &IID_IOleControlEmbedding},
+        {"IClassFactory", &IID_IClassFactory},
+        {"IPropertyBag", &IID_IPropertyBag},
+        {"IErrorLog", &IID_IErrorLog},
+        {"ISequentialStream", &IID_ISequentialStream},
+        {"IStream", &IID_IStream},
+        {"ITypeLib", &IID_ITypeLib},
+        {"ITypeInfo", &IID_ITypeInfo},
+    };
+
+    Outcome Interfaces(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedObject(); !c) return c.error();
+        std::string out;
+        for (const KnownInterface& known : kKnownInterfaces) {
+            void* p = nullptr;
+            if (FAILED(object_->QueryInterface(*known.iid, &p)) || !p) continue;
+            static_cast<IUnknown*>(p)->Release();
+            out += (out.empty() ? "" : "\n") + std::string(known.name);
+        }
+        return out.empty() ? std::string("no interfaces") : out;
+    }
+
+    // The connection point a host advises: the default source interface's, else the first one.
+    HRESULT EventPoint(ComPtr<IConnectionPoint>* point) const {
+        ComPtr<IConnectionPointContainer> container;
+        HRESULT hr = object_.As(IID_IConnectionPointContainer, std::addressof(container));
+        if (FAILED(hr)) return hr;
+        ComPtr<IProvideClassInfo2> info;
+        GUID source{};
+        if (SUCCEEDED(object_.As(IID_IProvideClassInfo2, std::addressof(info))) &&
+            SUCCEEDED(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source)))
+            return container->FindConnectionPoint(source, &*point);
+        ComPtr<IEnumConnectionPoints> points;
+        if (FAILED(hr = container->EnumConnectionPoints(&points))) return hr;
+        IConnectionPoint* first = nullptr;
+        if (points->Next(1, &first, nullptr) != S_OK || !first) return CONNECT_E_NOCONNECTION;
+        point->Attach(first);
+        return S_OK;
+    }
+
+    Outcome ConnPoints(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedObject(); !c) return c.error();
+        ComPtr<IConnectionPointContainer> container;
+        HRESULT hr = object_.As(IID_IConnectionPointContainer, std::addressof(container));
+        if (FAILED(hr)) return Error(hr, "the object has no connection points");
+        ComPtr<IEnumConnectionPoints> points;
+        if (FAILED(hr = container->EnumConnectionPoints(&points))) return Error(hr);
+        std::string out;
+        IConnectionPoint* point = nullptr;
+        while (points->Next(1, &point, nullptr) == S_OK && point) {
+            IID iid{};
+            hr = point->GetConnectionInterface(&iid);
+            point->Release();
+            out += (out.empty() ? "" : "\n") + (FAILED(hr) ? Error(hr).message : GuidToString(iid));
+        }
+        return out.empty() ? std::string("no connection points") : out;
+    }
+
+    Outcome Advise(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedObject(); !c) return c.error();
+        ComPtr<IConnectionPoint> point;
+        HRESULT hr = EventPoint(std::addressof(point));
+        if (FAILED(hr)) return Error(hr, "the object has no event connection point");
+        DWORD cookie = 0;
+        if (FAILED(hr = point->Advise(&sink_, &cookie))) return Error(hr);
+        cookies_.push_back(cookie);
+        return "cookie " + std::to_string(cookie);
+    }
+
+    Outcome Unadvise(const std::string& rest) {
+        if (auto c = NeedObject(); !c) return c.error();
+        DWORD cookie = 0;
+        if (!ParseUInt32(rest, &cookie)) return Refuse("unadvise needs a COOKIE");
+        ComPtr<IConnectionPoint> point;
+        HRESULT hr = EventPoint(std::addressof(point));
+        if (FAILED(hr)) return Error(hr, "the object has no event connection point");
+        if (FAILED(hr = point->Unadvise(cookie))) return Error(hr);
+        std::erase(cookies_, cookie);
+        return std::string("S_OK");
+    }
+
+    Outcome ClassInfo(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        if (auto c = NeedObject(); !c) return c.error();
+        ComPtr<IProvideClassInfo> provider;
+        HRESULT hr = object_.As(IID_IProvideClassInfo, std::addressof(provider));
+        if (FAILED(hr)) return Error(hr, "the object gives no class information");
+        ComPtr<ITypeInfo> info;
+        if (FAILED(hr = provider->GetClassInfo(&info))) return Error(hr, TypeLibLastErrorText());
+        BSTR name = nullptr;
+        if (FAILED(hr = info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr)))
+            return Error(hr);
+        std::string out = name ? OleToUtf8(name) : std::string();
+        SysFreeString(name);
+        ComPtr<IProvideClassInfo2> provider2;
+        GUID source{};
+        if (SUCCEEDED(object_.As(IID_IProvideClassInfo2, std::addressof(provider2))) &&
+            SUCCEEDED(provider2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source)))
+            return out + " " + GuidToString(source);
+        return out + " none";
+    }
+
+    Check NeedBag(ComPtr<IPersistPropertyBag>* bag) const {
+        if (auto c = NeedObject(); !c) return c;
+        HRESULT hr = object_.As(IID_IPersistPropertyBag, bag);
+        if (FAILED(hr)) return Error(hr, "the object has no named persistence");
+        return {};
+    }
+
+    Outcome SaveBag(const std::string& rest) {
+        if (auto c = NoArguments(rest); !c) return c.error();
+        ComPtr<IPersistPropertyBag> persist;
+        if (auto c = NeedBag(std::addressof(persist)); !c) return c.error();
+        TextPropertyBag bag;
+        HRESULT hr = persist->Save(&bag, TRUE, TRUE);
+        if (FAILED(hr)) return Error(hr);
+        std::string out;
+        for (const std::string& line : bag.Lines()) out += (out.empty() ? "" : "\n") + line;
+        return out.empty() ? std::string("no properties") : out;
+    }
+
+    Outcome LoadBag(const std::string& rest) {
+        ComPtr<IPersistPropertyBag> persist;
+        if (auto c = NeedBag(std::addressof(persist)); !c) return c.error();
+        TextPropertyBag bag;
+        std::string why;
+        if (!bag.Parse(rest, &why)) return Refuse("bad property list: " + why);
+        PropertyErrors log;
+        HRESULT hr = persist->Load(&bag, &log);
+        if (FAILED(hr)) return Error(hr, log.names);
+        return std::string("S_OK");
+    }
+
     ComPtr<IUnknown> object_;
     ComPtr<IDispatch> dispatch_;
     ComPtr<IPersistStreamInit> persist_;
     ComPtr<IOleControlEmbedding> embedding_;
     CLSID clsid_ = GUID_NULL;
+    HostSink sink_;
+    std::vector<DWORD> cookies_;  // what ocxhost advised on the object
 };
 
 // In the order the help lists them.
@@ -547,6 +774,18 @@ const Command Host::kCommands[] = {
     {"pages", "", "the class identities of the object's property pages", &Host::Pages},
     {"properties", "", "run the properties verb (the property frame)", &Host::Properties},
     {"about", "", "call the object's AboutBox (DISPID -552)", &Host::About},
+    {"interfaces", "", "the interfaces the object answers QueryInterface for, by name",
+     &Host::Interfaces},
+    {"connpoints", "", "the interface identity of each of the object's connection points",
+     &Host::ConnPoints},
+    {"advise", "", "connect ocxhost's own sink to the object's event interface;\nprints its cookie",
+     &Host::Advise},
+    {"unadvise", "COOKIE", "disconnect the sink advised with COOKIE", &Host::Unadvise},
+    {"classinfo", "", "the object's coclass name and default source interface", &Host::ClassInfo},
+    {"savebag", "", "save by property name: NAME=VALUE per property, in exchange\norder",
+     &Host::SaveBag},
+    {"loadbag", "[NAME=VALUE;...]", "load by property name; a property not given takes its default",
+     &Host::LoadBag},
     {"release", "", "release the object", &Host::ReleaseCommand},
     {"help", "", "this text", &Host::Help},
     {"quit", "", "end (as does the end of input)", nullptr},

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/com/combase.h"
 #include "platform/com/registry.h"
 #include "platform/com/wtypes.h"
 
@@ -69,11 +70,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "regsvr: cannot load %s: %s\n", path, std::strerror(errno));
         return 1;
     }
-    void* module = dlopen(resolved, RTLD_NOW | RTLD_LOCAL);
+    // Through the platform's loader: a library whose initialisation fails is refused there.
+    void* module = CoLoadLibrary(Utf8ToOle(resolved).data(), FALSE);
     if (!module) {
-        const char* why = dlerror();
-        std::fprintf(stderr, "regsvr: cannot load %s: %s\n", resolved,
-                     why ? why : "unknown loader error");
+        std::fprintf(stderr, "regsvr: %s\n", CoLastErrorText().c_str());
         return 1;
     }
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";

@@ -1,9 +1,11 @@
 // Object creation: the class registry names a shared object, which is opened once with dlopen
 // and asked for its class objects through its DllGetClassObject export.
 #include <dlfcn.h>
+#include <link.h>
 
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "platform/com/combase.h"
@@ -65,13 +67,19 @@ LSTATUS ReadDefaultValue(const std::string& keyPath, std::string* text) {
     return ERROR_SUCCESS;
 }
 
-HRESULT OpenServer(const std::string& path, Library** out) {
-    Loader& l = L();
-    auto it = l.libraries.find(path);
-    if (it != l.libraries.end()) {
-        *out = &it->second;
-        return S_OK;
-    }
+// The libraries whose initialisation failed, by their link map (what a dlopen handle names).
+struct FailedInits {
+    std::mutex mu;
+    std::set<const void*> maps;
+};
+
+FailedInits& Failed() {
+    static FailedInits* failed = new FailedInits;
+    return *failed;
+}
+
+// dlopen, refusing (and closing again) a library whose initialisation failed.
+HRESULT OpenLibrary(const std::string& path, void** out) {
     dlerror();
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
@@ -79,6 +87,30 @@ HRESULT OpenServer(const std::string& path, Library** out) {
         return Fail(CO_E_DLLNOTFOUND,
                     "cannot load " + path + ": " + (why ? why : "unknown loader error"));
     }
+    link_map* map = nullptr;
+    bool refused = false;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map) {
+        FailedInits& failed = Failed();
+        std::lock_guard lock(failed.mu);
+        refused = failed.maps.count(map) != 0;
+    }
+    if (refused) {
+        dlclose(handle);
+        return Fail(CO_E_DLLNOTFOUND, "cannot load " + path + ": its initialisation failed");
+    }
+    *out = handle;
+    return S_OK;
+}
+
+HRESULT OpenServer(const std::string& path, Library** out) {
+    Loader& l = L();
+    auto it = l.libraries.find(path);
+    if (it != l.libraries.end()) {
+        *out = &it->second;
+        return S_OK;
+    }
+    void* handle = nullptr;
+    if (HRESULT hr = OpenLibrary(path, &handle); FAILED(hr)) return hr;
     dlerror();
     auto get = reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
     if (!get) {
@@ -146,6 +178,34 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
                             HresultToString(hr) + ")");
     }
     return hr;
+}
+
+void* CoLoadLibrary(LPOLESTR lpszLibName, BOOL) {
+    if (!lpszLibName || !*lpszLibName) {
+        Fail(E_INVALIDARG, "no library name");
+        return nullptr;
+    }
+    void* handle = nullptr;
+    return SUCCEEDED(OpenLibrary(OleToUtf8(lpszLibName), &handle)) ? handle : nullptr;
+}
+
+void CoFreeLibrary(void* hInst) {
+    if (hInst) dlclose(hInst);
+}
+
+void CoSetLibraryInitFailed(const void* addressInLibrary, bool failed) {
+    Dl_info info{};
+    link_map* map = nullptr;
+    if (!addressInLibrary ||
+        dladdr1(addressInLibrary, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
+        !map)
+        return;
+    FailedInits& f = Failed();
+    std::lock_guard lock(f.mu);
+    if (failed)
+        f.maps.insert(map);
+    else
+        f.maps.erase(map);
 }
 
 void CoFreeUnusedLibraries() {

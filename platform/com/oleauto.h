@@ -92,7 +92,7 @@ COM_EXPORT void VariantInit(VARIANT* v);
 COM_EXPORT HRESULT VariantClear(VARIANT* v);
 COM_EXPORT HRESULT VariantCopy(VARIANT* dest, const VARIANT* src);
 // Converts src to vt into dest. Supported among VT_EMPTY, VT_BOOL, VT_UI1, VT_I2, VT_I4,
-// VT_R4, VT_R8 and VT_BSTR with the Automation rules (integers round half to even,
+// VT_UI4, VT_R4, VT_R8 and VT_BSTR with the Automation rules (integers round half to even,
 // DISP_E_OVERFLOW out of range, DISP_E_TYPEMISMATCH for a string that is no number).
 // dest may equal src. On failure dest is left untouched.
 COM_EXPORT HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTYPE vt);

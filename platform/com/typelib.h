@@ -268,18 +268,20 @@ COM_EXPORT HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
 COM_EXPORT HRESULT LoadTypeLibFromMemory(const std::string& bytes, ITypeLib** pptlib);
 
 // Finds TypeLib\{GUID}\<version>\<lcid>\win32 (same major, the highest minor not below the one
-// asked for; the exact lcid, then its primary language, then 0) and loads that file.
+// asked for; the exact lcid, then its primary language, then 0, then the lowest locale registered
+// for that version) and loads that file.
 // TYPE_E_LIBNOTREGISTERED when nothing fits or the file holds another library.
 COM_EXPORT HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
                                   ITypeLib** pptlib);
 COM_EXPORT HRESULT QueryPathOfRegTypeLib(REFGUID guid, WORD wMaj, WORD wMin, LCID lcid,
                                          BSTR* lpbstrPathName);
-// Writes TypeLib\{GUID}\<major>.<minor> (default: help string, else name), its 0\win32 (the
-// path; a relative one is made absolute), FLAGS (library flags in decimal) and HELPDIR (helpDir,
-// else the directory of the file), and Interface\{IID} for every dispinterface, dual or
-// automation interface (default: name; ProxyStubClsid, ProxyStubClsid32: the automation
-// marshaller; TypeLib: the library's GUID with Version "<major>.<minor>").
-// TYPE_E_REGISTRYACCESS when the registry cannot be written.
+// Writes TypeLib\{GUID}\<major>.<minor> (default: help string, else name), its <lcid>\win32
+// under the library's own locale in hex ("409"; the path, a relative one made absolute; a
+// language-neutral "0" key of that version is removed unless the library is neutral itself), FLAGS
+// (library flags in decimal) and HELPDIR (helpDir, else the directory of the file), and
+// Interface\{IID} for every dispinterface, dual or automation interface (default: name;
+// ProxyStubClsid, ProxyStubClsid32: the automation marshaller; TypeLib: the library's GUID with
+// Version "<major>.<minor>"). TYPE_E_REGISTRYACCESS when the registry cannot be written.
 COM_EXPORT HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);
 // Removes the version's key (and the library's key when no version is left) and every
 // Interface\{IID} whose TypeLib names this library and version. TYPE_E_REGISTRYACCESS when that

@@ -130,8 +130,27 @@ bool KeyExists(const std::string& path) {
 
 std::string LibKey(REFGUID guid) { return "TypeLib\\" + GuidToString(guid); }
 
+// A locale key's name ("409", "0") as a number; false for names that are no locale.
+bool ParseLocaleName(const std::string& name, LCID* lcid) {
+    if (name.empty() || name.size() > 8) return false;
+    LCID v = 0;
+    for (char c : name) {
+        const char lower = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+        if (lower >= '0' && lower <= '9')
+            v = v * 16 + static_cast<LCID>(lower - '0');
+        else if (lower >= 'a' && lower <= 'f')
+            v = v * 16 + static_cast<LCID>(lower - 'a' + 10);
+        else
+            return false;
+    }
+    *lcid = v;
+    return true;
+}
+
 // The path registered for the library: the newest compatible version (same major, the highest
-// minor not below the one asked for), then the locale: exact, its primary language, neutral.
+// minor not below the one asked for), then the locale: exact, its primary language, neutral, and
+// last the lowest locale registered at all (a library registered only under its own locale still
+// serves callers of every other locale).
 HRESULT FindRegisteredPath(REFGUID guid, WORD major, WORD minor, LCID lcid, std::string* path) {
     std::vector<std::string> versions;
     if (!SubkeyNames(LibKey(guid), &versions))
@@ -156,6 +175,23 @@ HRESULT FindRegisteredPath(REFGUID guid, WORD major, WORD minor, LCID lcid, std:
     for (LCID candidate : {lcid, lcid & 0x3FFu, LCID{0}}) {
         if (GetString(versionKey + Hex(candidate) + "\\win32", nullptr, path) && !path->empty())
             return S_OK;
+    }
+    std::vector<std::string> locales;
+    if (SubkeyNames(LibKey(guid) + "\\" + bestName, &locales)) {
+        bool any = false;
+        LCID lowest = 0;
+        std::string lowestName;
+        for (const std::string& name : locales) {
+            LCID candidate;
+            std::string found;
+            if (!ParseLocaleName(name, &candidate) || (any && candidate >= lowest) ||
+                !GetString(versionKey + name + "\\win32", nullptr, &found) || found.empty())
+                continue;
+            any = true;
+            lowest = candidate;
+            *path = std::move(found);
+        }
+        if (any) return S_OK;
     }
     return Fail(TYPE_E_LIBNOTREGISTERED, "type library " + GuidToString(guid) + " " + bestName +
                                              " has no file registered for locale " + Hex(lcid));
@@ -262,8 +298,13 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
     const std::string libGuid = GuidToString(lib.guid);
     const std::string version = VersionName(lib.wMajorVerNum, lib.wMinorVerNum);
     const std::string versionKey = LibKey(lib.guid) + "\\" + version;
+    // Registered under the library's own locale. A language-neutral key of the same version is
+    // what earlier registrations of a library left there: it goes, or it would answer every other
+    // locale with whatever file it names.
+    const std::string localeKey = versionKey + "\\" + Hex(lib.lcid);
+    const std::string neutralKey = versionKey + "\\0";
     bool ok = SetString(versionKey, nullptr, libDoc.empty() ? libName : libDoc) &&
-              SetString(versionKey + "\\0\\win32", nullptr, path) &&
+              SetString(localeKey + "\\win32", nullptr, path) &&
               SetString(versionKey + "\\FLAGS", nullptr, std::to_string(lib.wLibFlags)) &&
               SetString(versionKey + "\\HELPDIR", nullptr, helpDir);
     for (const TypeToRegister& t : interfaces) {
@@ -274,6 +315,10 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
              SetString(key + "\\ProxyStubClsid32", nullptr, kAutomationProxyStub) &&
              SetString(key + "\\TypeLib", nullptr, libGuid) &&
              SetString(key + "\\TypeLib", "Version", version);
+    }
+    if (ok && lib.lcid != 0) {
+        const LSTATUS removed = RegDeleteTreeA(HKEY_CLASSES_ROOT, neutralKey.c_str());
+        ok = removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
     }
     if (!ok)
         return Fail(TYPE_E_REGISTRYACCESS,

@@ -141,6 +141,9 @@ HRESULT ToInteger(const VARIANT& s, int bits, bool isSigned, std::int64_t* out) 
         case VT_I4:
             v = s.lVal;
             break;
+        case VT_UI4:
+            v = s.ulVal;
+            break;
         case VT_R4:
             return RoundReal(s.fltVal, lo, hi, out);
         case VT_R8:
@@ -174,6 +177,9 @@ HRESULT ToDouble(const VARIANT& s, double* out) {
             return S_OK;
         case VT_I4:
             *out = s.lVal;
+            return S_OK;
+        case VT_UI4:
+            *out = s.ulVal;
             return S_OK;
         case VT_R4:
             *out = s.fltVal;
@@ -258,6 +264,11 @@ HRESULT ToText(const VARIANT& s, BSTR* out) {
             text = std::string_view(buffer, static_cast<std::size_t>(end - buffer));
             break;
         }
+        case VT_UI4: {
+            const auto end = std::to_chars(buffer, buffer + sizeof buffer, s.ulVal).ptr;
+            text = std::string_view(buffer, static_cast<std::size_t>(end - buffer));
+            break;
+        }
         case VT_R4:
             text = FormatReal(s.fltVal, 7, buffer, sizeof buffer);
             break;
@@ -306,6 +317,10 @@ HRESULT Convert(const VARIANT& s, VARTYPE vt, VARIANT* result) {
             if (FAILED(hr = ToInteger(s, 32, true, &i))) return hr;
             result->lVal = static_cast<LONG>(i);
             break;
+        case VT_UI4:
+            if (FAILED(hr = ToInteger(s, 32, false, &i))) return hr;
+            result->ulVal = static_cast<ULONG>(i);
+            break;
         case VT_R4:
             if (FAILED(hr = ToFloat(s, &result->fltVal))) return hr;
             break;
@@ -333,6 +348,7 @@ bool IsPlainValue(VARTYPE vt) {
         case VT_UI1:
         case VT_I2:
         case VT_I4:
+        case VT_UI4:
         case VT_R4:
         case VT_R8:
             return true;

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "platform/com/combase.h"
 #include "platform/com/module_resources.h"
 #include "platform/ctl/factory.h"
 
@@ -57,12 +58,19 @@ AfxModuleStartup::AfxModuleStartup(COleControlModule& module) : m_module(module)
     } catch (...) {
         m_bStarted = false;
     }
-    // A module whose initialisation failed hands out no class objects.
+    // A module whose initialisation failed refuses to load, and hands out no class objects to
+    // whoever reached it before.
     module.m_pModuleState->m_bInitFailed = !m_bStarted;
+    if (!m_bStarted && module.m_pModuleState->m_hCurrentInstanceHandle)
+        CoSetLibraryInitFailed(module.m_pModuleState->m_hCurrentInstanceHandle, true);
 }
 
 AfxModuleStartup::~AfxModuleStartup() {
-    if (!m_bStarted) return;
+    if (!m_bStarted) {
+        if (m_module.m_pModuleState->m_hCurrentInstanceHandle)
+            CoSetLibraryInitFailed(m_module.m_pModuleState->m_hCurrentInstanceHandle, false);
+        return;
+    }
     AFX_MANAGE_STATE(m_module.m_pModuleState);
     try {
         m_module.ExitInstance();

@@ -76,12 +76,17 @@ void* COleControl::GetInterface(REFIID riid) {
     if (riid == IID_IPersist || riid == IID_IPersistStreamInit)
         return static_cast<IPersistStreamInit*>(this);
     if (riid == IID_IOleControlEmbedding) return static_cast<IOleControlEmbedding*>(this);
+    if (riid == IID_IPersistPropertyBag) return static_cast<IPersistPropertyBag*>(this);
+    if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
+    if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
+        return static_cast<IProvideClassInfo2*>(this);
     return nullptr;
 }
 
 void COleControl::InitializeIIDs(const IID* piidPrimary, const IID* piidEvents) {
     m_piidPrimary = piidPrimary;
     m_piidEvents = piidEvents;
+    m_xEventConnPt.SetInterface(piidEvents);
 }
 
 void COleControl::InitializeTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor) {

@@ -1,7 +1,10 @@
 // COleControl: the base of an in-process control. It serves
 //   IDispatch            through the class's dispatch map (see dispatch.h),
 //   IPersistStreamInit   through the class's DoPropExchange (see propexchange.h),
-//   IOleControlEmbedding the host's view of type name, status, extent, verbs, pages and drawing.
+//   IOleControlEmbedding the host's view of type name, status, extent, verbs, pages and drawing,
+//   IPersistPropertyBag  the same DoPropExchange by property name (see propbag.h),
+//   IConnectionPointContainer  one connection point, for the event interface (see connpoint.h),
+//   IProvideClassInfo2   the coclass from the type library and the default source interface.
 // A derived class provides its dispatch map, class identity, user type name and misc status,
 // and overrides DoPropExchange, OnDraw, GetPropPageIDs and GetVerbMap as it needs.
 #pragma once
@@ -9,6 +12,8 @@
 #include <atomic>
 
 #include "platform/com/objidl.h"
+#include "platform/com/ocidl.h"
+#include "platform/ctl/connpoint.h"
 #include "platform/ctl/dispatch.h"
 #include "platform/ctl/embedding.h"
 #include "platform/ctl/picture.h"
@@ -27,7 +32,10 @@ struct AFX_OLEVERB {
 class CTL_EXPORT COleControl : public CCmdTarget,
                                public IDispatch,
                                public IPersistStreamInit,
-                               public IOleControlEmbedding {
+                               public IOleControlEmbedding,
+                               public IPersistPropertyBag,
+                               public IConnectionPointContainer,
+                               public IProvideClassInfo2 {
 public:
     COleControl();
     ~COleControl() override;
@@ -51,7 +59,18 @@ public:
     HRESULT STDMETHODCALLTYPE Load(IStream* pStm) override;
     HRESULT STDMETHODCALLTYPE Save(IStream* pStm, BOOL fClearDirty) override;
     HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* pCbSize) override;
-    HRESULT STDMETHODCALLTYPE InitNew() override;
+    HRESULT STDMETHODCALLTYPE InitNew() override;  // also IPersistPropertyBag's
+
+    // IPersistPropertyBag (propbag.cpp). A failed Load leaves the object as it was.
+    HRESULT STDMETHODCALLTYPE Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) override;
+    HRESULT STDMETHODCALLTYPE Save(IPropertyBag* pPropBag, BOOL fClearDirty,
+                                   BOOL fSaveAllProperties) override;
+
+    // IConnectionPointContainer and IProvideClassInfo2 (ctlinfo.cpp)
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
+    HRESULT STDMETHODCALLTYPE GetGUID(DWORD dwGuidKind, GUID* pGUID) override;
 
     // IOleControlEmbedding
     HRESULT STDMETHODCALLTYPE GetUserType(BSTR* name) override;
@@ -125,4 +144,6 @@ private:
     GUID m_tlid = GUID_NULL;
     WORD m_wVerMajor = 0;
     WORD m_wVerMinor = 0;
+    // Sinks of the event interface; released with the object.
+    CConnectionPoint m_xEventConnPt{this};
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/com/oleauto.h"
+
 BOOL CPropExchange::ExchangeInteger(const char*, void* value, std::size_t size, const void* def) {
     // Values are kept in host order; the stream is little-endian on every host we build for.
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "stream form assumes little-endian");
@@ -24,14 +26,28 @@ BOOL CPropExchange::ExchangeInteger(const char*, void* value, std::size_t size, 
     return FALSE;
 }
 
+BOOL CPropExchange::ExchangeProp(const char* name, VARTYPE vtProp, void* pvProp,
+                                 const void* pvDefault) {
+    switch (vtProp) {
+        case VT_I2:
+            return ExchangeInteger(name, pvProp, sizeof(SHORT), pvDefault);
+        case VT_I4:
+        case VT_UI4:
+            return ExchangeInteger(name, pvProp, sizeof(LONG), pvDefault);
+        default:
+            m_bFailed = true;
+            return FALSE;
+    }
+}
+
 BOOL PX_Long(CPropExchange* pPX, const char* name, LONG& value, LONG def) {
-    return pPX->ExchangeInteger(name, &value, sizeof value, &def);
+    return pPX->ExchangeProp(name, VT_I4, &value, &def);
 }
 
 BOOL PX_ULong(CPropExchange* pPX, const char* name, ULONG& value, ULONG def) {
-    return pPX->ExchangeInteger(name, &value, sizeof value, &def);
+    return pPX->ExchangeProp(name, VT_UI4, &value, &def);
 }
 
 BOOL PX_Short(CPropExchange* pPX, const char* name, SHORT& value, SHORT def) {
-    return pPX->ExchangeInteger(name, &value, sizeof value, &def);
+    return pPX->ExchangeProp(name, VT_I2, &value, &def);
 }

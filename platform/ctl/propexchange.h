@@ -16,6 +16,9 @@ public:
     // missing bytes leave values as they are and make Failed() true); Reset uses the defaults.
     CPropExchange(Direction direction, std::string* bytes, DWORD dwVersion)
         : m_direction(direction), m_bytes(bytes), m_dwVersion(dwVersion) {}
+    virtual ~CPropExchange() = default;
+    CPropExchange(const CPropExchange&) = delete;
+    CPropExchange& operator=(const CPropExchange&) = delete;
 
     BOOL IsLoading() const { return m_direction != Direction::Save; }
     Direction GetDirection() const { return m_direction; }
@@ -27,6 +30,13 @@ public:
     // Exchanges `size` bytes of a little-endian integer property. Names serve named
     // persistence; the stream form has none.
     BOOL ExchangeInteger(const char* name, void* value, std::size_t size, const void* def);
+    // Exchanges one property of type vtProp (VT_I2, VT_I4 or VT_UI4) under its name. The stream
+    // form above serves it here; named persistence (propbag.h) serves it from a property bag.
+    virtual BOOL ExchangeProp(const char* name, VARTYPE vtProp, void* pvProp,
+                              const void* pvDefault);
+
+protected:
+    void SetFailed() { m_bFailed = true; }
 
 private:
     Direction m_direction;

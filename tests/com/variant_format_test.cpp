@@ -34,8 +34,10 @@ TEST(VariantFormat, EachTypeAsHostsPrintIt) {
 
 TEST(VariantFormat, TypesWithoutTextShowTheTypeAlone) {
     Var v;
-    v.vt = VT_UI4, v.ulVal = 4000000000u;  // no conversion to text: the type alone
-    EXPECT_EQ(FormatVariant(v), "VT_UI4");
+    v.vt = VT_I8, v.llVal = 4000000000;  // no conversion to text: the type alone
+    EXPECT_EQ(FormatVariant(v), "VT_I8");
+    v.vt = VT_UI4, v.ulVal = 4000000000u;  // VT_UI4 has one
+    EXPECT_EQ(FormatVariant(v), "VT_UI4 4000000000");
     CountedObject object;
     v.vt = VT_UNKNOWN, v.punkVal = &object;  // the object is left untouched
     EXPECT_EQ(FormatVariant(v), "VT_UNKNOWN");

@@ -27,6 +27,8 @@ std::string Describe(const VARIANT& v) {
             return "I4 " + std::to_string(v.lVal);
         case VT_I2:
             return "I2 " + std::to_string(v.iVal);
+        case VT_UI4:
+            return "UI4 " + std::to_string(v.ulVal);
         case VT_UI1:
             return "UI1 " + std::to_string(v.bVal);
         case VT_BOOL:
@@ -162,6 +164,22 @@ TEST(VariantOverflow, RealsOutsideTheTargetRange) {
     SetR8(&max, std::numeric_limits<float>::max());
     ASSERT_EQ(VariantChangeType(&f, &max, 0, VT_R4), S_OK);
     EXPECT_EQ(f.fltVal, std::numeric_limits<float>::max());
+}
+
+// Unsigned 32-bit values (a control's version and flag words) to and from the other types.
+TEST(VariantOverflow, UnsignedLongsKeepTheirWholeRange) {
+    EXPECT_EQ(ChangeText("4294967295", VT_UI4), "UI4 4294967295");
+    EXPECT_EQ(ChangeText("4294967296", VT_UI4), "overflow");
+    EXPECT_EQ(ChangeText("-1", VT_UI4), "overflow");
+    EXPECT_EQ(ChangeText("65536.5", VT_UI4), "UI4 65536");
+    EXPECT_EQ(ChangeI4(-1, VT_UI4), "overflow");
+    EXPECT_EQ(ChangeR8(4294967295.4, VT_UI4), "UI4 4294967295");
+    Var big;
+    big.vt = VT_UI4;
+    big.ulVal = 0x80000000u;
+    EXPECT_EQ(Change(big, VT_BSTR), "BSTR \"2147483648\"");
+    EXPECT_EQ(Change(big, VT_I4), "overflow");
+    EXPECT_EQ(Change(big, VT_R8), "R8 2147483648.000000");
 }
 
 TEST(VariantOverflow, TextsOutsideTheTargetRange) {

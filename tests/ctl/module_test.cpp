@@ -1,4 +1,5 @@
 // Module state, its guard, the class factories, the unload answer and the class-removal helper.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -8,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/combase.h"
 #include "platform/com/registry.h"
 #include "platform/ctl/factory.h"
 #include "platform/ctl/registration.h"
+#include "tests/com/temp_registry.h"
 #include "tests/ctl/test_control.h"
 
 namespace {
@@ -245,6 +248,51 @@ TEST(ModuleStateTest, AFailedInitHandsOutNothing) {
         EXPECT_EQ(p, nullptr);
     }
     EXPECT_EQ(module.exits, 0);
+}
+
+bool Loaded(const std::string& path) {
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h) dlclose(h);  // NOLOAD still counts a reference
+    return h != nullptr;
+}
+
+// The loader refuses a module whose initialisation failed, as it refuses one that will not load;
+// the next load tries the initialisation again.
+TEST(ModuleLoadTest, AModuleWhoseInitialisationFailsRefusesToLoad) {
+    TempRegistry registry;
+    const GUID clsid = {
+        0xA1B2C3D4, 0x0009, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xDE}};
+    const std::string path = std::filesystem::canonical(INIT_MODULE_PATH).string();
+    const std::string key = "CLSID\\" + GuidToString(clsid) + "\\InprocServer32";
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, path.c_str(), 0), ERROR_SUCCESS);
+    const std::u16string olePath = Utf8ToOle(path);
+
+    unsetenv("CTL_TEST_REFUSE_INIT");
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               object.ReleaseAndGetVoidAddress()),
+              S_OK);
+    object.Reset();
+    CoFreeUnusedLibraries();
+    ASSERT_FALSE(Loaded(path));
+
+    setenv("CTL_TEST_REFUSE_INIT", "1", 1);
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               object.ReleaseAndGetVoidAddress()),
+              CO_E_DLLNOTFOUND);
+    EXPECT_FALSE(object);
+    EXPECT_NE(CoLastErrorText().find("initialisation failed"), std::string::npos)
+        << CoLastErrorText();
+    EXPECT_FALSE(Loaded(path));
+    EXPECT_EQ(CoLoadLibrary(const_cast<LPOLESTR>(olePath.c_str()), FALSE), nullptr);
+    EXPECT_FALSE(Loaded(path));
+
+    unsetenv("CTL_TEST_REFUSE_INIT");
+    void* module = CoLoadLibrary(const_cast<LPOLESTR>(olePath.c_str()), FALSE);
+    ASSERT_NE(module, nullptr) << CoLastErrorText();
+    EXPECT_TRUE(Loaded(path));
+    CoFreeLibrary(module);
+    EXPECT_FALSE(Loaded(path));
 }
 
 TEST(ModuleStateTest, ModuleFileNames) {

@@ -217,7 +217,8 @@ TEST_F(RegistrationTest, RegisterWritesTheEntries) {
     EXPECT_FALSE(KeyExists("PINBUS.PinbusPropPage.1"));
 
     EXPECT_TRUE(KeyExists(kTypeLibKey + "\\1.0"));
-    EXPECT_EQ(Value(kTypeLibKey + "\\1.0\\0\\win32"), path);
+    EXPECT_EQ(Value(kTypeLibKey + "\\1.0\\409\\win32"), path);
+    EXPECT_EQ(Subkeys(kTypeLibKey + "\\1.0"), (std::set<std::string>{"409", "FLAGS", "HELPDIR"}));
 }
 
 TEST_F(RegistrationTest, RegisteringTwiceGivesTheSameEntries) {
@@ -237,6 +238,19 @@ TEST_F(RegistrationTest, StaleEntriesAreReplaced) {
     ASSERT_EQ(lib->DllRegisterServer(), S_OK);
     EXPECT_FALSE(KeyExists(kCtrlKey + "\\Insertable"));
     EXPECT_EQ(Value(kCtrlKey + "\\InprocServer32"), lib->path);
+}
+
+TEST_F(RegistrationTest, AnOldNeutralTypeLibraryKeyServesUntilRegisteringReplacesIt) {
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kTypeLibKey + "\\1.0\\0\\win32").c_str(), REG_SZ,
+                           lib->path.c_str(), 0),
+              ERROR_SUCCESS);
+    auto c = NewControl();
+    ComPtr<ITypeInfo> info;
+    EXPECT_EQ(c->GetTypeInfo(0, 0x0409, &info), S_OK);
+    ASSERT_EQ(lib->DllRegisterServer(), S_OK);
+    EXPECT_EQ(Subkeys(kTypeLibKey + "\\1.0"), (std::set<std::string>{"409", "FLAGS", "HELPDIR"}));
+    ClearTypeLibCache();
+    EXPECT_EQ(c->GetTypeInfo(0, LOCALE_NEUTRAL, &info), S_OK);
 }
 
 TEST_F(RegistrationTest, UnregisterRemovesEverything) {

@@ -377,6 +377,44 @@ TEST_F(Tools, PinbusRegistersAndRunsInTheContainer) {
     r = Ocxhost("create PINBUS.PinbusCtrl.1\n");
     EXPECT_EQ(r.out, "error 0x800401f3: the ProgID \"PINBUS.PinbusCtrl.1\" is not registered\n");
 }
+
+// What a host asks before it places a control, and named persistence in NAME=VALUE text.
+TEST_F(Tools, OcxhostAsksForInterfacesEventsClassInfoAndPropertyBags) {
+    ASSERT_EQ(Regsvr({kPinbus}).exitCode, 0);
+    Outcome r = Ocxhost(
+        "create PINBUS.PinbusCtrl.1\ninitnew\ninterfaces\nconnpoints\nclassinfo\n"
+        "advise\nadvise\nunadvise 1\nunadvise 1\nunadvise 4294967296\n"
+        "put Address 632\nsavebag\nisdirty\n"
+        "loadbag Bits=16\nget Address\nget Bits\n"
+        "loadbag Address=632;Bits=x\nget Address\nloadbag\nget Bits\nloadbag =1\nrelease\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "S_OK\nS_OK\n"
+              "IUnknown\nIDispatch\nIPersist\nIPersistStreamInit\nIPersistPropertyBag\n"
+              "IConnectionPointContainer\nIProvideClassInfo\nIProvideClassInfo2\n"
+              "IOleControlEmbedding\n"
+              "{6B2F14D2-5C83-11D0-9E41-0040A7B3C250}\n"
+              "Pinbus {6B2F14D2-5C83-11D0-9E41-0040A7B3C250}\n"
+              "cookie 1\ncookie 2\nS_OK\nerror 0x80040200\nerror unadvise needs a COOKIE\n"
+              "S_OK\n"
+              "_Version=65536\n_ExtentX=635\n_ExtentY=582\n_StockProps=0\nAddress=632\nBits=8\n"
+              "S_FALSE\n"
+              "S_OK\nVT_I4 888\nVT_I2 16\n"
+              "error 0x80020005: Bits\nVT_I4 888\n"
+              "S_OK\nVT_I2 8\n"
+              "error bad property list: \"=1\" has no name\n"
+              "S_OK\n");
+
+    // An object that is no control has none of it.
+    ASSERT_EQ(Regsvr({kServer}).exitCode, 0);
+    r = Ocxhost("create LensbayTest.Object.1\nconnpoints\nadvise\nclassinfo\nsavebag\n");
+    EXPECT_EQ(r.out,
+              "S_OK\n"
+              "error 0x80004002: the object has no connection points\n"
+              "error 0x80004002: the object has no event connection point\n"
+              "error 0x80004002: the object gives no class information\n"
+              "error 0x80004002: the object has no named persistence\n");
+}
 #endif
 
 }  // namespace

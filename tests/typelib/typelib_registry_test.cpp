@@ -64,7 +64,7 @@ protected:
 TEST_F(TypeLibRegistry, RegistrationWritesThePlatformsEntries) {
     ASSERT_EQ(Register(module_), S_OK) << TypeLibLastErrorText();
     EXPECT_EQ(Value(kLib + "\\1.0"), "pinbus OLE Control module");
-    EXPECT_EQ(Value(kLib + "\\1.0\\0\\win32"), module_);
+    EXPECT_EQ(Value(kLib + "\\1.0\\409\\win32"), module_);
     EXPECT_EQ(Value(kLib + "\\1.0\\FLAGS"), "2");  // a control library
     EXPECT_EQ(Value(kLib + "\\1.0\\HELPDIR"),
               std::filesystem::path(module_).parent_path().string());
@@ -87,7 +87,7 @@ TEST_F(TypeLibRegistry, RegistrationWritesThePlatformsEntries) {
     std::filesystem::current_path(std::filesystem::path(module_).parent_path());
     const std::string relative = std::filesystem::path(module_).filename().string();
     ASSERT_EQ(RegisterTypeLib(lib_.Get(), Utf8ToOle(relative).c_str(), u"/usr/share/help"), S_OK);
-    EXPECT_EQ(Value(kLib + "\\1.0\\0\\win32"), module_);
+    EXPECT_EQ(Value(kLib + "\\1.0\\409\\win32"), module_);
     EXPECT_EQ(Value(kLib + "\\1.0\\HELPDIR"), "/usr/share/help");
     EXPECT_EQ(RegisterTypeLib(nullptr, u"/x", nullptr), E_INVALIDARG);
     EXPECT_EQ(RegisterTypeLib(lib_.Get(), nullptr, nullptr), E_INVALIDARG);
@@ -99,7 +99,7 @@ TEST_F(TypeLibRegistry, RegisteredLibraryLoadsByGuidVersionAndLocale) {
     ASSERT_EQ(Register(module_), S_OK);
     ASSERT_EQ(LoadRegTypeLib(kLibId, 1, 0, 0x0409, &loaded), S_OK) << TypeLibLastErrorText();
     EXPECT_EQ(loaded->GetTypeInfoCount(), 3u);
-    // Any locale falls back to the language-neutral registration.
+    // Any locale finds the library registered under its own.
     EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 0, 0x0407, &loaded), S_OK);
     // A newer minor version or another major version is not what is registered.
     EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 1, 0x0409, &loaded), TYPE_E_LIBNOTREGISTERED);
@@ -112,9 +112,56 @@ TEST_F(TypeLibRegistry, RegisteredLibraryLoadsByGuidVersionAndLocale) {
     SysFreeString(path);
 }
 
+// Which file each caller's locale finds: the exact locale, its primary language, neutral, and
+// last the lowest locale registered at all.
+TEST_F(TypeLibRegistry, LocalesResolveExactThenPrimaryThenNeutralThenAnyRegistered) {
+    auto path = [](LCID lcid) {
+        BSTR found = nullptr;
+        if (FAILED(QueryPathOfRegTypeLib(kLibId, 1, 0, lcid, &found))) return std::string("-");
+        std::string text = OleToUtf8(found);
+        SysFreeString(found);
+        return text;
+    };
+    auto set = [](const char* locale, const char* file) {
+        ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kLib + "\\1.0\\" + locale + "\\win32").c_str(),
+                               REG_SZ, file, 0),
+                  ERROR_SUCCESS);
+    };
+    set("409", "/us");
+    set("c07", "/at");
+    for (LCID lcid : {0x0409u, 0x0809u, 0x0000u, 0x0400u, 0x0411u})
+        EXPECT_EQ(path(lcid), "/us") << std::hex << lcid;
+    EXPECT_EQ(path(0x0C07), "/at");
+    set("7", "/de");
+    EXPECT_EQ(path(0x0407), "/de");
+    EXPECT_EQ(path(0x0C07), "/at");
+    set("0", "/neutral");
+    EXPECT_EQ(path(0x0411), "/neutral");
+    EXPECT_EQ(path(0x0809), "/neutral");
+    EXPECT_EQ(path(0x0409), "/us");
+}
+
+// A registry written before libraries were registered under their locale holds "0": it is read
+// as before, and registering again leaves only the library's own locale.
+TEST_F(TypeLibRegistry, AnOldNeutralRegistrationIsReadAndReplaced) {
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kLib + "\\1.0\\0\\win32").c_str(), REG_SZ,
+                           module_.c_str(), 0),
+              ERROR_SUCCESS);
+    ComPtr<ITypeLib> loaded;
+    for (LCID lcid : {0x0409u, 0x0000u, 0x0407u})
+        EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 0, lcid, &loaded), S_OK) << TypeLibLastErrorText();
+    ASSERT_EQ(Register(module_), S_OK);
+    EXPECT_FALSE(Exists(kLib + "\\1.0\\0"));
+    EXPECT_EQ(Value(kLib + "\\1.0\\409\\win32"), module_);
+    for (LCID lcid : {0x0409u, 0x0000u, 0x0407u})
+        EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 0, lcid, &loaded), S_OK);
+    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0409, SYS_WIN32), S_OK);
+    EXPECT_FALSE(Exists(kLib));
+}
+
 TEST_F(TypeLibRegistry, ARegistrationPointingAtTheWrongFileFailsToLoad) {
     ASSERT_EQ(Register(module_), S_OK);
-    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kLib + "\\1.0\\0\\win32").c_str(), REG_SZ,
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kLib + "\\1.0\\409\\win32").c_str(), REG_SZ,
                            "/proc/self/exe", 0),
               ERROR_SUCCESS);
     ComPtr<ITypeLib> loaded;
