@@ -217,6 +217,9 @@ public:
             std::filesystem::copy_file(path(large), path(large) + ".orig", ec);
             ok_ = ok_ && !ec;
         }
+        // Let the files age past the window in which a file just changed is always read again
+        // (a registry is not usually changed just before a program starts).
+        sleep(3);
     }
     ~Registries() {
         std::error_code ec;
