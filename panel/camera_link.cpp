@@ -6,8 +6,6 @@ namespace panel {
 
 CameraLink::CameraLink(IDispatch* pinbus1, IDispatch* pinbus2, UserInterface& ui)
     : pinbus1_(pinbus1), pinbus2_(pinbus2), ui_(ui) {
-    VariantInit(&arg_);
-    VariantInit(&result_);
     put_params_ = DISPPARAMS{&arg_, &named_put_, 1, 1};
     get_params_ = DISPPARAMS{nullptr, nullptr, 0, 0};
 }
@@ -38,7 +36,7 @@ HRESULT CameraLink::ReadData(std::uint8_t* v) {
         // Pinbus answers VT_I4; anything else is brought to it the way automation would.
         hr = VariantChangeType(&result_, &result_, 0, VT_I4);
         if (FAILED(hr)) {
-            VariantClear(&result_);
+            result_.Clear();
             return Failed(hr, pinbus2_, kDispidValue, false, 0);
         }
     }

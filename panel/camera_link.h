@@ -6,6 +6,7 @@
 #include <string>
 
 #include "panel/user_interface.h"
+#include "platform/com/com_holders.h"
 #include "platform/com/oleauto.h"
 #include "portctl/pinbus_identity.h"
 
@@ -89,12 +90,13 @@ private:
     IDispatch* pinbus1_;
     IDispatch* pinbus2_;
     UserInterface& ui_;
-    // Reused for every access so that the frame loop allocates nothing.
-    VARIANT arg_;
+    // Reused for every access so that the frame loop allocates nothing; what a failed conversion
+    // leaves in result_ is freed at once, and both are cleared when the link goes.
+    CComVariant arg_;
     DISPID named_put_ = DISPID_PROPERTYPUT;
     DISPPARAMS put_params_;
     DISPPARAMS get_params_;
-    VARIANT result_;
+    CComVariant result_;
     // The last failure, kept as parts so that nothing is formatted on the fast path.
     HRESULT failure_hr_ = S_OK;
     bool failure_on_pinbus1_ = true;

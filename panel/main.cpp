@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
                            window.get(), argc, argv);
         return 2;
     }
-    if (const std::string problem = RegistryProblem(); !problem.empty()) {
-        ReportStartFailure(problem, window.get(), argc, argv);
+    if (const base::Result<> registry = CheckClassRegistry(); !registry) {
+        ReportStartFailure(registry.message(), window.get(), argc, argv);
         CoUninitialize();
         return 2;
     }

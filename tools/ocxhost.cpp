@@ -20,6 +20,7 @@
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
 #include "platform/com/variant_format.h"
+#include "platform/com/version_info.h"
 #include "platform/ctl/embedding.h"
 #include "platform/portio/portio.h"
 #include "tools/text_property_bag.h"
@@ -864,8 +865,8 @@ int main(int argc, char** argv) {
         std::exit(3);
     });
     // Every object comes from the class registry: a broken one ends the session before it starts.
-    if (const std::string problem = RegistryProblem(); !problem.empty()) {
-        std::cerr << "ocxhost: " << problem << '\n';
+    if (const base::Result<> registry = CheckClassRegistry(); !registry) {
+        std::cerr << "ocxhost: " << registry.message() << '\n';
         return 1;
     }
     if (const HRESULT hr = CoInitialize(nullptr); FAILED(hr)) {

@@ -91,8 +91,8 @@ int main(int argc, char** argv) {
     if (FAILED(hr)) {
         // A registry that cannot be read is the user's to repair; say which file and how.
         const std::string last = RegistryLastError();
-        if (const std::string problem = RegistryProblem(); !problem.empty()) {
-            std::fprintf(stderr, "regsvr: %s\n", problem.c_str());
+        if (const base::Result<> registry = CheckClassRegistry(); !registry) {
+            std::fprintf(stderr, "regsvr: %s\n", registry.message().c_str());
         } else if (!last.empty()) {
             std::fprintf(stderr, "regsvr: last registry error: %s\n", last.c_str());
         }

@@ -11,7 +11,7 @@
 #include "platform/com/objidl.h"
 #include "platform/portio/portio.h"
 #include "portctl/port_access.h"
-#include "tests/ctl/test_control.h"
+#include "tests/platform/ctl/test_control.h"
 
 namespace {
 

@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/com/dialog_template.h"
 #include "platform/com/module_resources.h"
+#include "platform/com/version_info.h"
 
 namespace {
 

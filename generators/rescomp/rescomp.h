@@ -42,7 +42,7 @@
 #include <vector>
 
 #include "platform/base/result.h"
-#include "platform/com/resources.h"
+#include "platform/com/resource_table.h"
 #include "platform/com/typelib_format.h"
 
 namespace rescomp {

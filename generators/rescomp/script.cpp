@@ -10,6 +10,8 @@
 #include <tuple>
 
 #include "generators/rescomp/rescomp.h"
+#include "platform/com/dialog_template.h"
+#include "platform/com/version_info.h"
 
 namespace rescomp {
 namespace {

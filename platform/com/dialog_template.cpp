@@ -1,6 +1,7 @@
 // Dialog templates: a dialog's frame and items in dialog units, as its resource stores them.
+#include "platform/com/dialog_template.h"
+
 #include "platform/com/le_bytes.h"
-#include "platform/com/resources.h"
 
 std::string SerializeDialogTemplate(const DialogTemplate& dialog) {
     lebytes::Writer w;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/base/result.h"
-#include "platform/com/resources.h"
+#include "platform/com/resource_table.h"
 
 // The resources of a module held in memory (the whole ELF64 file): finds the section through the
 // section headers and parses its table. Every offset and size is checked against the image.

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/base/result.h"
 #include "platform/com/wtypes.h"
 
 struct HKEY__;
@@ -83,7 +84,8 @@ COM_EXPORT std::string RegistryLastError();
 using RegistryWriteHook = int (*)(const char* step);
 COM_EXPORT void SetRegistryWriteHookForTesting(RegistryWriteHook hook);
 
-// Not of the platform: "" when the class registry can be read (a missing file is an empty
-// registry); else what is wrong with it and the way out, for a program's start-up message. A
-// file that does not parse or cannot be read is said as such, not as a class that will not load.
-COM_EXPORT std::string RegistryProblem();
+// Not of the platform: succeeds when the class registry can be read (a missing file is an empty
+// registry); else the error says what is wrong with it and the way out, for a program's start-up
+// message. A file that does not parse or cannot be read is said as such, not as a class that will
+// not load.
+COM_EXPORT base::Result<> CheckClassRegistry();

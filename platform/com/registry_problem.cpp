@@ -2,13 +2,13 @@
 
 #include "platform/com/registry.h"
 
-std::string RegistryProblem() {
+base::Result<> CheckClassRegistry() {
     HKEY key = nullptr;
     const LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
     if (status == ERROR_SUCCESS) RegCloseKey(key);
-    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return "";
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return {};
     std::string why = RegistryLastError();
     if (why.empty()) why = "error " + std::to_string(status);
-    return "cannot read the class registry " + RegistryFilePath() + ": " + why +
-           "\nrepair or remove that file, or set OLE_REGISTRY to another one";
+    return base::Fail("cannot read the class registry " + RegistryFilePath() + ": " + why +
+                      "\nrepair or remove that file, or set OLE_REGISTRY to another one");
 }

@@ -1,10 +1,11 @@
 // The resource table: the entries a module carries, serialised into its resource section.
+#include "platform/com/resource_table.h"
+
 #include <algorithm>
 #include <set>
 #include <tuple>
 
 #include "platform/com/le_bytes.h"
-#include "platform/com/resources.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The version block: a module's file and product versions and its string table.
+#include "platform/com/version_info.h"
+
 #include "platform/com/le_bytes.h"
-#include "platform/com/resources.h"
 
 std::string SerializeVersionInfo(const VersionInfo& info) {
     lebytes::Writer w;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/com/resources.h"
+#include "platform/com/dialog_template.h"
 #include "platform/ctl/module.h"
 #include "platform/ui/dialogs.h"
 

@@ -13,7 +13,7 @@
 #include <new>
 #include <string>
 
-#include "platform/com/resources.h"
+#include "platform/com/resource_table.h"
 #include "platform/com/unknwn.h"
 
 #define CTL_EXPORT __attribute__((visibility("default")))

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/com/resources.h"
+#include "platform/com/dialog_template.h"
 
 #define UI_EXPORT __attribute__((visibility("default")))
 

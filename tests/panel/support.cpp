@@ -63,83 +63,6 @@ void RecordingBackend::Out16(std::uint16_t port, std::uint16_t value) {
     log_->push_back(PortName(port) + " word " + Hex(value, 4));
 }
 
-HRESULT FakePinbus::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG FakePinbus::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-}
-
-HRESULT FakePinbus::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
-HRESULT FakePinbus::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                           VARIANT* result, EXCEPINFO*, UINT*) {
-    Invocation call{name_, dispid, flags, false, 0};
-    const bool put = flags == DISPATCH_PROPERTYPUT;
-    if (put && params && params->cArgs == 1) {
-        call.named_put = params->cNamedArgs == 1 && params->rgdispidNamedArgs &&
-                         params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT;
-        VARIANT v;
-        VariantInit(&v);
-        if (FAILED(VariantChangeType(&v, &params->rgvarg[0], 0, VT_I4))) return DISP_E_TYPEMISMATCH;
-        call.value = v.lVal;
-    }
-    const long index = static_cast<long>(calls_->size());
-    calls_->push_back(call);
-    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    if (*fail_at_ == index) return DISP_E_EXCEPTION;
-    if (put && !call.named_put) return DISP_E_PARAMNOTOPTIONAL;
-    const auto port = static_cast<std::uint16_t>(address_ & 0xFFFF);
-    switch (dispid) {
-        case 1:
-            if (put) address_ = call.value;
-            if (!put && result) {
-                result->vt = VT_I4;
-                result->lVal = address_;
-            }
-            return S_OK;
-        case 2:
-            if (put && (call.value == 8 || call.value == 16))
-                bits_ = static_cast<SHORT>(call.value);
-            if (!put && result) {
-                result->vt = VT_I2;
-                result->iVal = bits_;
-            }
-            return S_OK;
-        case 3:
-            if (put) {
-                if (bits_ == 8) {
-                    portio::Out8(port, static_cast<std::uint8_t>(call.value));
-                } else {
-                    portio::Out16(port, static_cast<std::uint16_t>(call.value));
-                }
-            } else {
-                const LONG v = bits_ == 8 ? portio::In8(port) : portio::In16(port);
-                if (result) {
-                    result->vt = VT_I4;
-                    result->lVal = v;
-                }
-            }
-            return S_OK;
-        default:
-            return DISP_E_MEMBERNOTFOUND;
-    }
-}
-
 void TestMonitor::SetHeightTwips(int twips) {
     log_->push_back("monitor height " + std::to_string(twips));
 }
@@ -203,37 +126,23 @@ IDispatch* CreateRealPinbus(std::string* why) {
 TempDir::TempDir() {
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd)) previous_ = cwd;
-    char pattern[] = "/tmp/lensbay-panel-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (!made) {
+    if (path().empty()) {
         ADD_FAILURE() << "mkdtemp failed";
         return;
     }
-    path_ = made;
-    if (::chdir(path_.c_str()) != 0) ADD_FAILURE() << "chdir " << path_ << " failed";
+    if (::chdir(path().c_str()) != 0) ADD_FAILURE() << "chdir " << path() << " failed";
 }
 
 TempDir::~TempDir() {
     if (!previous_.empty() && ::chdir(previous_.c_str()) != 0) ADD_FAILURE() << "chdir back";
-    std::error_code ec;
-    if (!path_.empty()) {
-        // Directories made read-only by a test must become writable again to be removed.
-        for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec)) {
-            if (e.is_directory(ec)) {
-                std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                             std::filesystem::perm_options::add, ec);
-            }
-        }
-        std::filesystem::remove_all(path_, ec);
-    }
 }
 
 void PanelRig::SetUp() {
     dir_ = std::make_unique<TempDir>();
     SetReadSource(nullptr);
     if (GetParam() == Objects::kFake) {
-        pinbus1_ = new FakePinbus("Pinbus1", &calls_, &fail_at_);
-        pinbus2_ = new FakePinbus("Pinbus2", &calls_, &fail_at_);
+        pinbus1_ = FakePinbus::New("Pinbus1", &calls_, &fail_at_);
+        pinbus2_ = FakePinbus::New("Pinbus2", &calls_, &fail_at_);
         return;
     }
     std::string why;

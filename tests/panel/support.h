@@ -20,6 +20,8 @@
 #include "panel/user_interface.h"
 #include "platform/com/oleauto.h"
 #include "platform/portio/portio.h"
+#include "tests/support/fake_pinbus.h"
+#include "tests/support/temp_dir.h"
 
 // The parsers in the shape the cases are written in: true and the value, else the message.
 namespace panel {
@@ -70,40 +72,8 @@ private:
     std::uint64_t reads_ = 0;
 };
 
-// One automation call made on a fake port object.
-struct Invocation {
-    std::string object;  // "Pinbus1" or "Pinbus2"
-    DISPID dispid;
-    WORD flags;
-    bool named_put;  // one argument, named DISPID_PROPERTYPUT
-    LONG value;      // the argument of a put
-};
-
-// Pinbus as the panel sees it: Address, Bits and Value by DISPID, each Value access one port
-// cycle through the port I/O service. Records every Invoke; `fail_at` makes the n-th Invoke
-// (counting from 0 over both objects) fail with DISP_E_EXCEPTION.
-class FakePinbus final : public IDispatch {
-public:
-    FakePinbus(std::string name, std::vector<Invocation>* calls, long* fail_at)
-        : name_(std::move(name)), calls_(calls), fail_at_(fail_at) {}
-    virtual ~FakePinbus() = default;
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override;
-
-private:
-    std::string name_;
-    std::vector<Invocation>* calls_;
-    long* fail_at_;
-    ULONG refs_ = 1;
-    LONG address_ = 0x378;
-    SHORT bits_ = 8;
-};
+using testing_support::FakePinbus;
+using testing_support::Invocation;
 
 class TestMonitor : public panel::MonitorWindow {
 public:
@@ -144,10 +114,10 @@ class TempDir {
 public:
     TempDir();
     ~TempDir();
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return dir_.path(); }
 
 private:
-    std::string path_;
+    test_support::TempDir dir_{"lensbay-panel"};
     std::string previous_;
 };
 

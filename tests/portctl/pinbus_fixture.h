@@ -17,7 +17,8 @@
 #include "platform/ctl/embedding.h"
 #include "platform/portio/portio.h"
 #include "portctl/resource_ids.h"
-#include "tests/ctl/dispatch_helpers.h"
+#include "tests/platform/ctl/dispatch_helpers.h"
+#include "tests/support/temp_registry.h"
 
 // One port cycle as the backend saw it.
 struct Cycle {
@@ -181,25 +182,4 @@ inline std::string Hex(const std::string& text) {
     return out;
 }
 
-// A registry file of the test's own for the length of a test.
-class TempRegistry {
-public:
-    TempRegistry() {
-        char dir[] = "/tmp/pinbus-registry-XXXXXX";
-        if (mkdtemp(dir)) dir_ = dir;
-        previous_ = getenv("OLE_REGISTRY") ? getenv("OLE_REGISTRY") : "";
-        setenv("OLE_REGISTRY", path().c_str(), 1);
-    }
-    ~TempRegistry() {
-        if (previous_.empty())
-            unsetenv("OLE_REGISTRY");
-        else
-            setenv("OLE_REGISTRY", previous_.c_str(), 1);
-        if (!dir_.empty()) std::filesystem::remove_all(dir_);
-    }
-    std::string path() const { return dir_ + "/registry.reg"; }
-
-private:
-    std::string dir_;
-    std::string previous_;
-};
+using test_support::TempRegistry;

@@ -131,26 +131,6 @@ Outcome RunProcess(const Command& run) {
     return o;
 }
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/release-test-XXXXXX";
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    // Folders a test made read-only must be writable again to be emptied.
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
-        if (entry.is_directory(ec))
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ec);
-    }
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-}
-
 bool ReadWholeFile(const std::string& path, std::string* out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace test_support {
 
 struct Command {
@@ -30,19 +32,6 @@ struct Outcome {
 };
 
 Outcome RunProcess(const Command& run);
-
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents on destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 bool ReadWholeFile(const std::string& path, std::string* out);
 bool WriteWholeFile(const std::string& path, const std::string& data);

@@ -11,8 +11,10 @@
 #include <fstream>
 
 #include "platform/com/wtypes.h"
-#include "tests/com/temp_registry.h"
-#include "tests/com/test_server.h"
+#include "tests/platform/com/test_server.h"
+#include "tests/support/temp_registry.h"
+
+using test_support::TempRegistry;
 
 extern char** environ;
 
