@@ -15,8 +15,13 @@ HRESULT CameraLink::Put(IDispatch* object, DISPID dispid, LONG value) {
     arg_.vt = VT_I4;
     arg_.lVal = value;
     const HRESULT hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
-                                      &put_params_, nullptr, nullptr, nullptr);
-    if (FAILED(hr)) return Failed(hr, object, dispid, true, value);
+                                      &put_params_, nullptr, &excep_, nullptr);
+    if (FAILED(hr)) {
+        std::string reason = TakeExceptionText(hr);
+        Failed(hr, object, dispid, true, value);
+        failure_reason_ = std::move(reason);
+        return hr;
+    }
     return S_OK;
 }
 
@@ -30,8 +35,13 @@ HRESULT CameraLink::Write(std::uint16_t port, std::uint8_t v) {
 HRESULT CameraLink::ReadData(std::uint8_t* v) {
     if (!pinbus2_) return Failed(E_POINTER, pinbus2_, kDispidValue, false, 0);
     HRESULT hr = pinbus2_->Invoke(kDispidValue, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
-                                  &get_params_, &result_, nullptr, nullptr);
-    if (FAILED(hr)) return Failed(hr, pinbus2_, kDispidValue, false, 0);
+                                  &get_params_, &result_, &excep_, nullptr);
+    if (FAILED(hr)) {
+        std::string reason = TakeExceptionText(hr);
+        Failed(hr, pinbus2_, kDispidValue, false, 0);
+        failure_reason_ = std::move(reason);
+        return hr;
+    }
     if (result_.vt != VT_I4) {
         // Pinbus answers VT_I4; anything else is brought to it the way automation would.
         hr = VariantChangeType(&result_, &result_, 0, VT_I4);
@@ -83,7 +93,19 @@ HRESULT CameraLink::BeginFrameRead() {
     return hr;
 }
 
+std::string CameraLink::TakeExceptionText(HRESULT hr) {
+    if (hr != DISP_E_EXCEPTION) return {};
+    if (excep_.pfnDeferredFillIn) excep_.pfnDeferredFillIn(&excep_);
+    std::string text = excep_.bstrDescription ? OleToUtf8(excep_.bstrDescription) : std::string();
+    SysFreeString(excep_.bstrSource);
+    SysFreeString(excep_.bstrDescription);
+    SysFreeString(excep_.bstrHelpFile);
+    excep_ = EXCEPINFO{};
+    return text;
+}
+
 HRESULT CameraLink::Failed(HRESULT hr, IDispatch* object, DISPID dispid, bool put, LONG value) {
+    failure_reason_.clear();
     failure_hr_ = hr;
     failure_on_pinbus1_ = object == pinbus1_;
     failure_put_ = put;
@@ -106,7 +128,7 @@ std::string CameraLink::LastFailure() const {
         std::snprintf(text, sizeof text, "reading %s of %s: %s", name, object,
                       HresultToString(failure_hr_).c_str());
     }
-    return text;
+    return failure_reason_.empty() ? std::string(text) : text + (" (" + failure_reason_ + ")");
 }
 
 }  // namespace panel

@@ -86,6 +86,8 @@ private:
     HRESULT Put(IDispatch* object, DISPID dispid, LONG value);
     HRESULT PutValue1(LONG value) { return Put(pinbus1_, kDispidValue, value); }
     HRESULT Failed(HRESULT hr, IDispatch* object, DISPID dispid, bool put, LONG value);
+    // Takes the description out of excep_ after an Invoke (and frees its strings).
+    std::string TakeExceptionText(HRESULT hr);
 
     IDispatch* pinbus1_;
     IDispatch* pinbus2_;
@@ -103,6 +105,8 @@ private:
     bool failure_put_ = true;
     DISPID failure_dispid_ = 0;
     LONG failure_value_ = 0;
+    std::string failure_reason_;  // the object's own description of the failure, if it gave one
+    EXCEPINFO excep_{};
 };
 
 }  // namespace panel

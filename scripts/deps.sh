@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake clang libclang-rt-dev libgtest-dev libgmock-dev googletest
           libbenchmark-dev qt6-base-dev libgl-dev fonts-liberation xvfb xauth xdotool x11-utils
-          dpkg-dev file)
+          dpkg-dev file qemu-system-x86 busybox-static cpio)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

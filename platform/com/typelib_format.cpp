@@ -46,6 +46,15 @@ bool IsUtf8(std::string_view s) {
 
 std::string Where(const TypeData& t) { return "type " + (t.name.empty() ? "?" : t.name); }
 
+// A kind read from a file becomes its enumeration only when the enumeration declares that value
+// or one below it: holding any other value in it would be undefined. False leaves *out alone.
+template <typename Enum>
+bool ToKind(unsigned raw, Enum last, Enum* out) {
+    if (raw > static_cast<unsigned>(last)) return false;
+    *out = static_cast<Enum>(raw);
+    return true;
+}
+
 bool CheckName(const std::string& name, const std::string& what, std::string* error) {
     if (name.empty()) {
         *error = what + " has no name";
@@ -291,7 +300,10 @@ bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
     lib.major = r.U16();
     lib.minor = r.U16();
     lib.lcid = r.U32();
-    lib.syskind = static_cast<SYSKIND>(r.U16());
+    if (!ToKind(r.U16(), SYS_WIN64, &lib.syskind)) {
+        *error = r.ok() ? "bad system kind" : "type library truncated";
+        return false;
+    }
     lib.flags = r.U16();
     lib.name = r.Str();
     lib.doc = r.Str();
@@ -318,10 +330,14 @@ bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
     }
     lib.types.resize(typeCount);
     for (TypeData& t : lib.types) {
-        t.kind = static_cast<TYPEKIND>(r.U8());
+        const unsigned kind = r.U8();
         t.flags = r.U16();
         t.guid = r.Guid();
         t.name = r.Str();
+        if (!ToKind(kind, TKIND_MAX, &t.kind)) {  // TKIND_MAX itself is refused when validated
+            *error = r.ok() ? Where(t) + ": bad kind" : truncated;
+            return false;
+        }
         t.doc = r.Str();
         t.helpContext = r.U32();
         t.major = r.U16();
@@ -334,11 +350,15 @@ bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
         t.funcs.resize(funcCount);
         for (FuncData& f : t.funcs) {
             f.memid = r.I32();
-            f.invkind = static_cast<INVOKEKIND>(r.U8());
-            f.funckind = static_cast<FUNCKIND>(r.U8());
-            f.callconv = static_cast<CALLCONV>(r.U8());
+            const unsigned invkind = r.U8(), funckind = r.U8(), callconv = r.U8();
             f.flags = r.U16();
             f.name = r.Str();
+            if (!ToKind(invkind, INVOKE_PROPERTYPUTREF, &f.invkind) ||
+                !ToKind(funckind, FUNC_DISPATCH, &f.funckind) ||
+                !ToKind(callconv, CC_MAX, &f.callconv)) {
+                *error = r.ok() ? Where(t) + " member " + f.name + ": bad kind" : truncated;
+                return false;
+            }
             f.doc = r.Str();
             f.helpContext = r.U32();
             if (!ReadTypeRef(r, &f.ret, 0)) {
@@ -368,9 +388,13 @@ bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
         t.vars.resize(varCount);
         for (VarData& v : t.vars) {
             v.memid = r.I32();
-            v.varkind = static_cast<VARKIND>(r.U8());
+            const unsigned varkind = r.U8();
             v.flags = r.U16();
             v.name = r.Str();
+            if (!ToKind(varkind, VAR_DISPATCH, &v.varkind)) {
+                *error = r.ok() ? Where(t) + " member " + v.name + ": bad kind" : truncated;
+                return false;
+            }
             v.doc = r.Str();
             v.helpContext = r.U32();
             if (!ReadTypeRef(r, &v.type, 0)) {

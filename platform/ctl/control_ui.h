@@ -37,10 +37,10 @@ public:
     // cannot be shown.
     virtual int RunModalDialog(const DialogTemplate& dialog, const ui::IconLookup& icons) = 0;
     // The property frame "<objectName> Properties"; whether it was closed with OK (false also
-    // when it cannot be shown).
+    // when it cannot be shown, which *shown tells apart when given).
     virtual bool RunPropertyFrame(const std::string& objectName,
                                   const std::vector<ui::PropertyPageView>& pages,
-                                  const std::function<void()>& onApply) = 0;
+                                  const std::function<void()>& onApply, bool* shown) = 0;
     // The picture of a .bmp file's bytes; null for bytes that are no bitmap (or no pictures).
     virtual std::unique_ptr<Picture> DecodeBitmap(const std::string& bmpFile) = 0;
     // Clears the 32-bit ARGB raster (`width` x `height`, rows top-down) to transparent and lets

@@ -9,7 +9,8 @@ public:
     bool HaveDialogs() const override { return false; }
     int RunModalDialog(const DialogTemplate&, const ui::IconLookup&) override { return -1; }
     bool RunPropertyFrame(const std::string&, const std::vector<ui::PropertyPageView>&,
-                          const std::function<void()>&) override {
+                          const std::function<void()>&, bool* shown) override {
+        if (shown != nullptr) *shown = false;
         return false;
     }
     std::unique_ptr<Picture> DecodeBitmap(const std::string&) override { return nullptr; }

@@ -35,8 +35,8 @@ public:
     }
     bool RunPropertyFrame(const std::string& objectName,
                           const std::vector<ui::PropertyPageView>& pages,
-                          const std::function<void()>& onApply) override {
-        return ui::RunPropertyFrame(objectName, pages, onApply);
+                          const std::function<void()>& onApply, bool* shown) override {
+        return ui::RunPropertyFrame(objectName, pages, onApply, shown);
     }
     std::unique_ptr<Picture> DecodeBitmap(const std::string& bmpFile) override {
         QImage image;

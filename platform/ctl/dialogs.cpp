@@ -24,8 +24,8 @@ int AfxDoModalDialog(HINSTANCE instance, std::uint16_t id) {
 
 bool AfxRunPropertyFrame(const std::string& objectName,
                          const std::vector<ui::PropertyPageView>& pages,
-                         const std::function<void()>& onApply) {
-    return ctl::TheControlUi().RunPropertyFrame(objectName, pages, onApply);
+                         const std::function<void()>& onApply, bool* shown) {
+    return ctl::TheControlUi().RunPropertyFrame(objectName, pages, onApply, shown);
 }
 
 bool AfxHaveDialogs() { return ctl::TheControlUi().HaveDialogs(); }

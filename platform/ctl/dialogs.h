@@ -18,9 +18,9 @@ CTL_EXPORT int AfxDoModalDialog(HINSTANCE instance, std::uint16_t id);
 CTL_EXPORT ui::IconLookup AfxModuleIcons(HINSTANCE instance);
 
 // The property frame "<objectName> Properties" with one tab per page. Returns whether it was
-// closed with OK; false also when it cannot be shown.
+// closed with OK; false also when it cannot be shown, which *shown (when given) tells apart.
 CTL_EXPORT bool AfxRunPropertyFrame(const std::string& objectName,
                                     const std::vector<ui::PropertyPageView>& pages,
-                                    const std::function<void()>& onApply);
+                                    const std::function<void()>& onApply, bool* shown = nullptr);
 // Whether this build can show dialogs at all.
 CTL_EXPORT bool AfxHaveDialogs();

@@ -130,13 +130,21 @@ HRESULT Get(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry, const DISPPARAMS
 
 }  // namespace
 
-HRESULT afx_dispatch::CurrentException(EXCEPINFO* info) {
+HRESULT afx_dispatch::CurrentException(EXCEPINFO* pExcepInfo) {
     try {
         throw;
+    } catch (const COleDispatchException& e) {
+        const HRESULT hr = Exception(pExcepInfo, e.Code());
+        if (pExcepInfo) {
+            const std::u16string text = Utf8ToOle(e.Description());
+            pExcepInfo->bstrDescription =
+                SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        }
+        return hr;
     } catch (const std::bad_alloc&) {
-        return Exception(info, E_OUTOFMEMORY);
+        return Exception(pExcepInfo, E_OUTOFMEMORY);
     } catch (...) {
-        return Exception(info, E_UNEXPECTED);
+        return Exception(pExcepInfo, E_UNEXPECTED);
     }
 }
 

@@ -14,7 +14,10 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
+#include <string>
 #include <type_traits>
+#include <utility>
 
 #include "platform/com/oleauto.h"
 #include "platform/ctl/cmdtarget.h"
@@ -191,6 +194,21 @@ template <std::size_t N>
 constexpr AFX_DISPMAP AfxMakeDispatchMap(const AFX_DISPMAP_ENTRY (&entries)[N]) {
     return {entries, N};
 }
+
+// Thrown by a member to fail its Invoke with DISP_E_EXCEPTION: the EXCEPINFO carries `scode`
+// and the description (UTF-8 here).
+class COleDispatchException : public std::exception {
+public:
+    COleDispatchException(std::string description, SCODE scode)
+        : description_(std::move(description)), scode_(scode) {}
+    const char* what() const noexcept override { return description_.c_str(); }
+    const std::string& Description() const { return description_; }
+    SCODE Code() const { return scode_; }
+
+private:
+    std::string description_;
+    SCODE scode_;
+};
 
 // The framework's IDispatch::Invoke and GetIDsOfNames over a map, for any target.
 CTL_EXPORT HRESULT AfxDispatchInvoke(CCmdTarget* target, const AFX_DISPMAP& map, DISPID dispid,

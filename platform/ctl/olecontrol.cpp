@@ -379,11 +379,15 @@ BOOL COleControl::OnProperties() {
     }
     std::string name;
     if (!AfxLoadString(GetInstanceHandle(), GetUserTypeNameID(), &name)) name = "Control";
-    bool shown = !views.empty();
-    if (shown) {
-        AfxRunPropertyFrame(name, views, [&pages]() {
-            for (auto& page : pages) page->Apply();
-        });
+    // Failure when no frame could be shown: no page, or no display to show it on.
+    bool shown = false;
+    if (!views.empty()) {
+        AfxRunPropertyFrame(
+            name, views,
+            [&pages]() {
+                for (auto& page : pages) page->Apply();
+            },
+            &shown);
     }
     // The pages let go of the object before it can be released.
     for (auto& page : pages) page->SetObjects(0, nullptr);

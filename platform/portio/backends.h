@@ -33,6 +33,9 @@ PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenDirect(const DirectSysc
 //   0x77a ECR        a write with mode field (bits 7..5) 001, byte mode, is accepted and read
 //                    back (the driver put the port in byte mode when it was claimed); 0x20 reads
 //                    back before any write. Any other mode is refused.
+// The trace shows the cycles the driver makes on the port, as the port sees them: a control write
+// that turns the data lines around is two cycles (PPWCONTROL and PPDATADIR); a control read, an
+// ECR access and a status write are answered here without a cycle and leave no line.
 // Refused accesses (other ports, word cycles, other ECR modes) and failing ioctls are faults (see
 // ReportFault); the cycle is not done and a read gives 0xFF.
 struct PpdevSyscalls {
@@ -44,5 +47,8 @@ PORTIO_EXPORT const PpdevSyscalls& RealPpdevSyscalls();
 PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenPpdev(const std::string& device,
                                                                bool exclusive,
                                                                const PpdevSyscalls& sys);
+
+// For backends that trace their own cycles: one trace line (when tracing), e.g. "out8" 0x37a 0x28.
+void TraceDeviceCycle(const char* op, std::uint16_t port, std::uint8_t value);
 
 }  // namespace portio

@@ -165,9 +165,13 @@ char Hex(unsigned digit) { return "0123456789abcdef"[digit & 0xF]; }
     }
 }
 
-inline void Trace(const char* op, std::uint16_t port, unsigned value, int digits) {
+// The service's line for a call, unless the backend writes its own.
+inline void Trace(const Backend* b, const char* op, std::uint16_t port, unsigned value,
+                  int digits) {
     std::FILE* f = g_trace.load(std::memory_order_relaxed);
-    if (__builtin_expect(f != nullptr, 0)) TraceCycle(f, op, port, value, digits);
+    if (__builtin_expect(f != nullptr, 0) && !b->TracesOwnCycles()) {
+        TraceCycle(f, op, port, value, digits);
+    }
 }
 
 }  // namespace
@@ -189,7 +193,18 @@ void SetFaultHandler(FaultHandler handler) {
     g_fault_handler.store(handler, std::memory_order_release);
 }
 
+namespace {
+thread_local FaultCapture* t_capture = nullptr;
+}  // namespace
+
+FaultCapture::FaultCapture() : outer_(t_capture) { t_capture = this; }
+FaultCapture::~FaultCapture() { t_capture = outer_; }
+
 void ReportFault(const std::string& message) {
+    if (FaultCapture* capture = t_capture) {
+        if (capture->fault_.empty()) capture->fault_ = message;
+        return;
+    }
     std::fflush(nullptr);  // what came before the fault stays before it
     if (FaultHandler handler = g_fault_handler.load(std::memory_order_acquire)) {
         handler(base::Error{message});
@@ -201,25 +216,34 @@ void ReportFault(const std::string& message) {
 }
 
 std::uint8_t In8(std::uint16_t port) {
-    const std::uint8_t value = Current()->In8(port);
-    Trace("in8", port, value, 2);
+    Backend* b = Current();
+    const std::uint8_t value = b->In8(port);
+    Trace(b, "in8", port, value, 2);
     return value;
 }
 
 std::uint16_t In16(std::uint16_t port) {
-    const std::uint16_t value = Current()->In16(port);
-    Trace("in16", port, value, 4);
+    Backend* b = Current();
+    const std::uint16_t value = b->In16(port);
+    Trace(b, "in16", port, value, 4);
     return value;
 }
 
 void Out8(std::uint16_t port, std::uint8_t value) {
-    Current()->Out8(port, value);
-    Trace("out8", port, value, 2);
+    Backend* b = Current();
+    b->Out8(port, value);
+    Trace(b, "out8", port, value, 2);
 }
 
 void Out16(std::uint16_t port, std::uint16_t value) {
-    Current()->Out16(port, value);
-    Trace("out16", port, value, 4);
+    Backend* b = Current();
+    b->Out16(port, value);
+    Trace(b, "out16", port, value, 4);
+}
+
+void TraceDeviceCycle(const char* op, std::uint16_t port, std::uint8_t value) {
+    std::FILE* f = g_trace.load(std::memory_order_relaxed);
+    if (f != nullptr) TraceCycle(f, op, port, value, 2);
 }
 
 BoardOperator* Operator() {

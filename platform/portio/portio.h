@@ -30,6 +30,9 @@ public:
     virtual void Out16(std::uint16_t port, std::uint16_t value) = 0;
     // The operator's side of the board behind this backend (switches, window), if it has one.
     virtual BoardOperator* Operator() { return nullptr; }
+    // True when the backend writes the trace lines itself (TraceDeviceCycle), one for each cycle
+    // it causes on the port, instead of the service tracing each call.
+    virtual bool TracesOwnCycles() const { return false; }
 };
 
 // Chooses and opens the backend from the environment, once. Fails with a message that names the
@@ -46,6 +49,23 @@ using FaultHandler = void (*)(const base::Error& fault);
 PORTIO_EXPORT void SetFaultHandler(FaultHandler handler);
 // Hands a fault to the handler (for the backends).
 PORTIO_EXPORT void ReportFault(const std::string& message);
+
+// While one is alive, the faults of this thread's cycles are kept here instead of going to the
+// handler, for a caller that reports them itself (an automation call that fails with them).
+class PORTIO_EXPORT FaultCapture {
+public:
+    FaultCapture();
+    ~FaultCapture();
+    FaultCapture(const FaultCapture&) = delete;
+    FaultCapture& operator=(const FaultCapture&) = delete;
+    // The first fault captured; empty when none.
+    const std::string& fault() const { return fault_; }
+
+private:
+    friend void ReportFault(const std::string& message);
+    FaultCapture* outer_;
+    std::string fault_;
+};
 
 // The port cycles. They initialise the service on first use; when that fails, each cycle is a
 // fault (see above) and no port instruction is run.

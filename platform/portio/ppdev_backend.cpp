@@ -41,14 +41,18 @@ public:
         sys_.close(fd_);
     }
 
+    bool TracesOwnCycles() const override { return true; }
+
     std::uint8_t In8(std::uint16_t port) override {
         unsigned char value = 0;
         switch (port) {
             case kData:
                 if (!Ioctl(PPRDATA, &value, "PPRDATA")) return 0xFF;
+                TraceDeviceCycle("in8", kData, value);
                 return value;
             case kStatus:
                 if (!Ioctl(PPRSTATUS, &value, "PPRSTATUS")) return 0xFF;
+                TraceDeviceCycle("in8", kStatus, value);
                 return value;
             case kControl:
                 // The driver returns only the four control lines; the direction and interrupt
@@ -68,7 +72,7 @@ public:
         switch (port) {
             case kData: {
                 unsigned char byte = value;
-                Ioctl(PPWDATA, &byte, "PPWDATA");
+                if (Ioctl(PPWDATA, &byte, "PPWDATA")) TraceDeviceCycle("out8", kData, value);
                 return;
             }
             case kStatus:
@@ -99,17 +103,50 @@ public:
     void Out16(std::uint16_t port, std::uint16_t) override { RefuseWord("out16", port); }
 
 private:
+    // Each PPWCONTROL and each PPDATADIR is one write of the whole control register: the four
+    // lines and the direction as the driver holds them (bit 4 is not ours to set).
     void WriteControl(std::uint8_t value) {
-        unsigned char lines = value & kControlLines;
-        if (!Ioctl(PPWCONTROL, &lines, "PPWCONTROL")) return;
-        // The driver turns the data lines around only through PPDATADIR; tell it on a change.
-        if (!direction_known_ || ((value ^ control_) & kDirection) != 0) {
-            int reverse = (value & kDirection) ? 1 : 0;
-            if (!Ioctl(PPDATADIR, &reverse, "PPDATADIR")) return;
-            direction_known_ = true;
+        const std::uint8_t lines = value & kControlLines;
+        const bool reverse = (value & kDirection) != 0;
+        if (direction_known_ && reverse == reverse_) {
+            if (!SetLines(lines)) return;
+        } else if (reverse) {
+            // Data lines are released first and driven last: the step between the two cycles never
+            // drives them, so no strobe there can latch a byte in a state the program never set.
+            if (!direction_known_ && !ReadLines()) return;
+            if (!SetDirection(true) || !SetLines(lines)) return;
+        } else {
+            if (!SetLines(lines) || !SetDirection(false)) return;
         }
         control_ = value;
     }
+
+    bool SetLines(std::uint8_t lines) {
+        unsigned char arg = lines;
+        if (!Ioctl(PPWCONTROL, &arg, "PPWCONTROL")) return false;
+        lines_ = lines;
+        TraceDeviceCycle("out8", kControl, static_cast<std::uint8_t>(lines_ | Direction()));
+        return true;
+    }
+
+    bool SetDirection(bool reverse) {
+        int arg = reverse ? 1 : 0;
+        if (!Ioctl(PPDATADIR, &arg, "PPDATADIR")) return false;
+        reverse_ = reverse;
+        direction_known_ = true;
+        TraceDeviceCycle("out8", kControl, static_cast<std::uint8_t>(lines_ | Direction()));
+        return true;
+    }
+
+    // The lines as the driver left them when it was claimed (a read makes no cycle).
+    bool ReadLines() {
+        unsigned char value = 0;
+        if (!Ioctl(PPRCONTROL, &value, "PPRCONTROL")) return false;
+        lines_ = value & kControlLines;
+        return true;
+    }
+
+    std::uint8_t Direction() const { return reverse_ ? kDirection : 0; }
 
     // False, with the fault reported, when the driver refuses the call.
     bool Ioctl(unsigned long request, void* arg, const char* name) {
@@ -139,7 +176,9 @@ private:
     std::string device_;
     int fd_;
     PpdevSyscalls sys_;
-    std::uint8_t control_ = 0;
+    std::uint8_t control_ = 0;  // as last written by the program
+    std::uint8_t lines_ = 0;    // the four lines and the direction as the driver holds them
+    bool reverse_ = false;      // a freshly claimed port drives its data lines
     bool direction_known_ = false;
     std::uint8_t ecr_ = kEcrByteMode;
 };

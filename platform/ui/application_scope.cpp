@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "platform/ui/dialogs.h"
@@ -35,11 +36,34 @@ ApplicationScope::ApplicationScope() {
         return;
     }
     if (!DisplayAvailable()) return;
-    // QApplication keeps references to argc and argv for its whole life.
-    static int argc = 1;
+    // A display that is named but cannot be reached (no server, no permission) makes Qt abort
+    // when its platform is the only choice. With "minimal" behind it as a fallback Qt comes up
+    // on that instead, which shows nothing: then no window can be shown here.
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    std::string platforms = chosen != nullptr && *chosen != '\0' ? chosen
+                            : std::getenv("DISPLAY") != nullptr && *std::getenv("DISPLAY") != '\0'
+                                ? "xcb"
+                                : "wayland";
+    const bool minimal_asked = platforms.find("minimal") != std::string::npos;
+    platforms += ";minimal";
+    // QApplication keeps references to argc and argv for its whole life, and takes the options
+    // it reads out of argv: both are set anew for each temporary application.
+    static int argc;
     static char name[] = "lensbay";
-    static char* argv[] = {name, nullptr};
+    static char option[] = "-platform";
+    static std::string platform_arg;
+    static char* argv[4];
+    platform_arg = platforms;
+    argc = 3;
+    argv[0] = name;
+    argv[1] = option;
+    argv[2] = platform_arg.data();
+    argv[3] = nullptr;
     temporary_ = std::make_unique<QApplication>(argc, argv);
+    if (!minimal_asked && QGuiApplication::platformName() == QLatin1String("minimal")) {
+        temporary_.reset();
+        return;
+    }
     ok_ = true;
 }
 

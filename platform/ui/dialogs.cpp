@@ -158,9 +158,11 @@ int RunModalDialog(const DialogTemplate& dialog, const IconLookup& icons) {
 }
 
 bool RunPropertyFrame(const std::string& objectName, const std::vector<PropertyPageView>& pages,
-                      const std::function<void()>& onApply) {
+                      const std::function<void()>& onApply, bool* shown) {
+    if (shown != nullptr) *shown = false;
     ApplicationScope app;
     if (!app.ok()) return false;
+    if (shown != nullptr) *shown = true;
     QDialog frame(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                                Qt::MSWindowsFixedSizeDialogHint);

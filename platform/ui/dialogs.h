@@ -28,10 +28,10 @@ struct PropertyPageView {
 
 // The property frame: a modal dialog titled "<objectName> Properties" with one tab per page and
 // OK, Cancel and Apply buttons. onApply runs for OK and Apply. Returns true when closed with OK;
-// false with Cancel or when it could not be shown.
+// false with Cancel or when it could not be shown. *shown (when given) tells the two apart.
 UI_EXPORT bool RunPropertyFrame(const std::string& objectName,
                                 const std::vector<PropertyPageView>& pages,
-                                const std::function<void()>& onApply);
+                                const std::function<void()>& onApply, bool* shown = nullptr);
 
 // Test hook: called with each dialog/frame right after it is shown (a QWidget*), so that tests
 // can inspect and close it. Null to remove.

@@ -124,11 +124,14 @@ le32() { od -An -t d4 -j "$2" -N 4 --endian=little "$1" | tr -d ' '; }
 
 trace_has_latch() { grep -q '^out8 0x0378 0x26$' "$tmp/trace"; }
 
-# A private X server on a display number it picks itself, so parallel runs never collide.
+# A private X server on a display number it picks itself, so parallel runs never collide. With
+# -noreset it stays up between clients: by default the server resets whenever its last client
+# leaves (xdotool's polls, lensbay's own display check), and a client connecting during the reset
+# is refused, which a loaded machine stretches out long enough for lensbay to hit.
 mkdir -p "$tmp/home" "$tmp/runtime" "$tmp/work" || fail "cannot set up $tmp"
 chmod 700 "$tmp/runtime" || fail "cannot set up $tmp/runtime"
 exec 3>"$tmp/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 display_ready() { [ -s "$tmp/display" ] && grep -q '^[0-9]' "$tmp/display"; }

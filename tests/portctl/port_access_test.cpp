@@ -184,3 +184,60 @@ TEST_F(PortAccessTest, MembersByName) {
 }
 
 }  // namespace
+
+namespace {
+
+// Refuses every cycle at 0x278, as a hardware backend refuses a port it does not present.
+class RefusingBackend : public RecordingBackend {
+public:
+    using RecordingBackend::RecordingBackend;
+    std::uint8_t In8(std::uint16_t port) override {
+        if (port != 0x278) return RecordingBackend::In8(port);
+        portio::ReportFault("PORTIO=direct: refusing in8 at port 0x0278: not granted");
+        return 0xFF;
+    }
+    void Out8(std::uint16_t port, std::uint8_t value) override {
+        if (port != 0x278) return RecordingBackend::Out8(port, value);
+        portio::ReportFault("PORTIO=direct: refusing out8 at port 0x0278: not granted");
+    }
+};
+
+// Value through Invoke with an EXCEPINFO: the HRESULT, and the description it carries.
+HRESULT InvokeValue(IDispatch* d, WORD flags, VARIANT* arg, VARIANT* result, std::string* why) {
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params = flags == DISPATCH_PROPERTYPUT ? DISPPARAMS{arg, &named, 1, 1}
+                                                      : DISPPARAMS{nullptr, nullptr, 0, 0};
+    EXCEPINFO info{};
+    const HRESULT hr = d->Invoke(3, IID_NULL, 0, flags, &params, result, &info, nullptr);
+    *why = info.bstrDescription ? OleToUtf8(info.bstrDescription) : std::string();
+    if (hr == DISP_E_EXCEPTION) {
+        EXPECT_EQ(info.scode, E_FAIL);
+    }
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrHelpFile);
+    return hr;
+}
+
+TEST_F(PortAccessTest, ARefusedPortFailsTheCallWithTheReasonAndTheHostGoesOn) {
+    std::vector<Cycle> log;
+    portio::InstallBackendForTesting(std::make_unique<RefusingBackend>(&log, nullptr));
+    auto c = NewControl();
+    ASSERT_EQ(PutProp(c.Get(), kAddress, VarI4(0x278)), S_OK);
+    Save(c);  // clears the modified flag
+    VARIANT v = VarI4(5), result;
+    VariantInit(&result);
+    std::string why;
+    EXPECT_EQ(InvokeValue(c.Get(), DISPATCH_PROPERTYPUT, &v, nullptr, &why), DISP_E_EXCEPTION);
+    EXPECT_EQ(why, "PORTIO=direct: refusing out8 at port 0x0278: not granted");
+    EXPECT_EQ(Persist(c)->IsDirty(), S_FALSE);  // nothing was done
+    EXPECT_EQ(InvokeValue(c.Get(), DISPATCH_PROPERTYGET, nullptr, &result, &why), DISP_E_EXCEPTION);
+    EXPECT_EQ(why, "PORTIO=direct: refusing in8 at port 0x0278: not granted");
+    EXPECT_EQ(result.vt, VT_EMPTY);
+    // The next cycle, at a port the backend presents, goes through as ever.
+    ASSERT_EQ(PutProp(c.Get(), kAddress, VarI4(0x378)), S_OK);
+    EXPECT_EQ(InvokeValue(c.Get(), DISPATCH_PROPERTYPUT, &v, nullptr, &why), S_OK);
+    EXPECT_EQ(log, (std::vector<Cycle>{{true, 8, 0x378, 5}}));
+}
+
+}  // namespace

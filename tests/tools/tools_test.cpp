@@ -380,6 +380,27 @@ TEST_F(Tools, PinbusRegistersAndRunsInTheContainer) {
     EXPECT_EQ(r.out, "error 0x800401f3: the ProgID \"PINBUS.PinbusCtrl.1\" is not registered\n");
 }
 
+// DISPLAY names a server that is not there (the .invalid domain never resolves): the dialogs
+// cannot be shown, the host goes on. The About box returns as ever; the properties verb fails.
+TEST_F(Tools, PinbusDialogsWithoutAReachableDisplay) {
+    ASSERT_EQ(Regsvr({kPinbus}).exitCode, 0);
+    unsetenv("QT_QPA_PLATFORM");
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display != nullptr ? display : "";
+    setenv("DISPLAY", "nonexistent.invalid:0", 1);
+    Outcome r = Ocxhost(
+        "create PINBUS.PinbusCtrl.1\ninitnew\nabout\nproperties\nabout\n"
+        "properties\nget Address\n");
+    if (display != nullptr) {
+        setenv("DISPLAY", saved.c_str(), 1);
+    } else {
+        unsetenv("DISPLAY");
+    }
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "S_OK\nS_OK\nS_OK\nerror 0x80004005\nS_OK\nerror 0x80004005\nVT_I4 888\n")
+        << r.err;
+}
+
 // What a host asks before it places a control, and named persistence in NAME=VALUE text.
 TEST_F(Tools, OcxhostAsksForInterfacesEventsClassInfoAndPropertyBags) {
     ASSERT_EQ(Regsvr({kPinbus}).exitCode, 0);

@@ -371,6 +371,42 @@ TEST(TypeLibFormat, LibrariesBreakingTheRulesAreRefused) {
     }
 }
 
+// A kind byte no enumeration declares is refused as it is read, before it is held as one.
+TEST(TypeLibFormat, KindsOutsideTheirEnumerationsAreRefusedWhenRead) {
+    const std::string bytes = PinbusLibraryBytes();
+    const typelib::LibraryData lib = PinbusLibrary();
+    // Where a length-prefixed name starts (its length word) in the file.
+    auto name_at = [&](const std::string& name) {
+        std::string prefixed(2, '\0');
+        prefixed[0] = static_cast<char>(name.size());
+        const std::size_t at = bytes.find(prefixed + name);
+        EXPECT_NE(at, std::string::npos) << name;
+        return at;
+    };
+    const std::size_t type = name_at(lib.types[0].name);
+    const std::size_t func = name_at(lib.types[0].funcs[0].name);
+    const std::size_t var = name_at(lib.types[0].vars[0].name);
+    struct Case {
+        std::size_t offset;
+        char value;
+        const char* message;
+    } cases[] = {
+        {typelib::kTypeLibMagicSize + 2 + 16 + 2 + 2 + 4, 41, "bad system kind"},
+        {type - 2 - 16 - 1, static_cast<char>(200), ": bad kind"},  // kind, flags, GUID, name
+        {func - 2 - 3, 16, ": bad kind"},                           // invoke kind, ..., flags
+        {func - 2 - 1, static_cast<char>(255), ": bad kind"},       // calling convention
+        {var - 2 - 1, 41, ": bad kind"},                            // variable kind, flags
+    };
+    for (const Case& c : cases) {
+        std::string damaged = bytes;
+        damaged[c.offset] = c.value;
+        typelib::LibraryData back;
+        std::string error;
+        EXPECT_FALSE(ParseInto(damaged, &back, &error)) << c.offset;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.offset << ": " << error;
+    }
+}
+
 TEST(TypeLibFormat, PointerChainsAreBoundedAndHugeCountsDoNotAllocate) {
     typelib::LibraryData lib = PinbusLibrary();
     typelib::TypeRef t;

@@ -260,7 +260,7 @@ bool Loaded(const std::string& path) {
 // The loader refuses a module whose initialisation failed, as it refuses one that will not load;
 // the next load tries the initialisation again.
 TEST(ModuleLoadTest, AModuleWhoseInitialisationFailsRefusesToLoad) {
-    TempRegistry registry;
+    test_support::TempRegistry registry;
     const GUID clsid = {
         0xA1B2C3D4, 0x0009, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xDE}};
     const std::string path = std::filesystem::canonical(INIT_MODULE_PATH).string();

@@ -3,13 +3,18 @@
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/portio/backends.h"
+#include "platform/portio/portio.h"
 #include "tests/platform/portio/support.h"
 
 namespace {
@@ -196,10 +201,11 @@ TEST_F(PpdevBackend, ControlLinesAndDataDirection) {
     }
     EXPECT_EQ(fake.calls,
               (Calls{
-                  "PPWCONTROL 0000", "PPDATADIR 1",  // first write: direction told
-                  "PPWCONTROL 0x07", "PPWCONTROL 0x08", "PPDATADIR 0",  // lines back to outputs
-                  "PPWCONTROL 0x09", "PPWCONTROL 0x08", "PPWCONTROL 0x08",
-                  "PPDATADIR 1",  // 0x28: inputs again
+                  // first write, to inputs: the claimed port's lines learnt, then released first
+                  "PPRCONTROL", "PPDATADIR 1", "PPWCONTROL 0000", "PPWCONTROL 0x07",
+                  "PPWCONTROL 0x08", "PPDATADIR 0",  // lines, then outputs
+                  "PPWCONTROL 0x09", "PPWCONTROL 0x08", "PPDATADIR 1",
+                  "PPWCONTROL 0x08",  // 0x28: inputs first, then the lines
                   "PPWCONTROL 0x02", "PPWCONTROL 0x0f", "PPWCONTROL 0x0b", "PPWCONTROL 0x0a",
                   "PPWCONTROL 0x08", "PPDATADIR 0",  // 0x18: bit 4 is not sent
               }));
@@ -208,7 +214,7 @@ TEST_F(PpdevBackend, ControlLinesAndDataDirection) {
     EXPECT_EQ(b->In8(0x37A), 0xC0 | 0x10 | 0x0B);
     b->Out8(0x37A, 0x27);
     EXPECT_EQ(b->In8(0x37A), 0xC0 | 0x20 | 0x0B);
-    EXPECT_EQ(fake.calls, (Calls{"PPRCONTROL", "PPWCONTROL 0x07", "PPDATADIR 1", "PPRCONTROL"}));
+    EXPECT_EQ(fake.calls, (Calls{"PPRCONTROL", "PPDATADIR 1", "PPWCONTROL 0x07", "PPRCONTROL"}));
 }
 
 TEST_F(PpdevBackend, FirstControlWriteWithOutputsStillTellsTheDirection) {
@@ -227,8 +233,40 @@ TEST_F(PpdevBackend, EcrAcceptsByteModeOnly) {
     EXPECT_TRUE(fake.calls.empty());  // the ECR never reaches the driver
 }
 
-// With a handler that returns, a failing read floats, and a control write whose lines the driver
-// refused does not go on to turn the data lines around.
+// The trace holds one line per driver call that makes a cycle, with the whole control register
+// as the port gets it, so that it reads as what a board on the port saw.
+TEST_F(PpdevBackend, TraceShowsEachCycleAsThePortSeesIt) {
+    char dir[] = "/tmp/ppdev-trace-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string trace = std::string(dir) + "/trace";
+    fake.control_in = 0x0C;  // as the driver leaves the lines when the port is claimed
+    portio::InstallBackendForTesting(Open(), trace);
+    portio::Out8(0x77A, 0x20);  // answered by the backend: no cycle
+    for (std::uint8_t v : {0x20, 0x27, 0x08, 0x09, 0x28, 0x22, 0x1B}) portio::Out8(0x37A, v);
+    portio::Out8(0x378, 0x26);
+    EXPECT_EQ(portio::In8(0x378), 0x5A);
+    EXPECT_EQ(portio::In8(0x379), 0x78);
+    portio::In8(0x37A);         // the driver's copy: no cycle
+    portio::Out8(0x379, 0x12);  // ignored by the port: no cycle
+    portio::ResetForTesting();
+    std::ifstream in(trace);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(),
+              "out8 0x037a 0x2c\nout8 0x037a 0x20\n"  // 0x20: released, then the lines
+              "out8 0x037a 0x27\n"
+              "out8 0x037a 0x28\nout8 0x037a 0x08\n"  // 0x08: the lines, then driven
+              "out8 0x037a 0x09\n"
+              "out8 0x037a 0x29\nout8 0x037a 0x28\n"  // 0x28
+              "out8 0x037a 0x22\n"
+              "out8 0x037a 0x2b\nout8 0x037a 0x0b\n"  // 0x1b: bit 4 is not sent
+              "out8 0x0378 0x26\nin8 0x0378 0x5a\nin8 0x0379 0x78\n");
+    std::remove(trace.c_str());
+    rmdir(dir);
+}
+
+// With a handler that returns, a failing read floats, and a control write whose first call the
+// driver refused does not go on to the second.
 std::vector<std::string> g_faults;
 void RecordFault(const base::Error& fault) { g_faults.push_back(fault.message); }
 
@@ -240,8 +278,8 @@ TEST_F(PpdevBackend, AFailingCycleWithAReturningHandlerFloats) {
     fake.ioctl_errno[PPWCONTROL] = EIO;
     EXPECT_EQ(b->In8(0x378), 0xFF);
     fake.calls.clear();
-    b->Out8(0x37A, 0x20);
-    EXPECT_EQ(fake.calls, Calls{"PPWCONTROL 0000"});
+    b->Out8(0x37A, 0x08);  // to outputs: the lines go first
+    EXPECT_EQ(fake.calls, Calls{"PPWCONTROL 0x08"});
     EXPECT_EQ(b->In16(0x378), 0xFFFF);
     ASSERT_EQ(g_faults.size(), 3u);
     EXPECT_EQ(g_faults[0], "PORTIO=ppdev:/dev/parport0: PPRDATA failed: Input/output error");

@@ -45,6 +45,21 @@ TEST(Headless, WithoutADisplayNothingIsShownAndBoxesStillCount) {
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
+TEST(Headless, ADisplayThatIsNotThereShowsNothingAndDoesNotAbort) {
+    unsetenv("QT_QPA_PLATFORM");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("DISPLAY", "nonexistent.invalid:0", 1);  // .invalid never resolves
+    EXPECT_EQ(ui::RunModalDialog(OkBox(), {}), -1);
+    bool applied = false, shown = true;
+    EXPECT_FALSE(ui::RunPropertyFrame(
+        "Pinbus", {}, [&] { applied = true; }, &shown));
+    EXPECT_FALSE(shown);
+    EXPECT_FALSE(applied);
+    EXPECT_EQ(ui::RunModalDialog(OkBox(), {}), -1);  // and again, with a new attempt
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+    unsetenv("DISPLAY");
+}
+
 TEST(Headless, WithAPlatformATemporaryApplicationShowsTheDialog) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ui::SetDialogShownHookForTesting([](void* widget) {
