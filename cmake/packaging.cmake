@@ -62,12 +62,32 @@ set(CPACK_PACKAGE_DESCRIPTION
 board wired to the PC parallel port, captures frames from the chip's video
 port into image.raw and image.bmp and shows them in a monitor window. It does
 every port cycle through PINBUS.OCX, an in-process port-access control reached
-through its own class registry: register it once with
-regsvr /usr/${LENSBAY_PRIVATE_LIBDIR}/PINBUS.OCX
+through the class registry (the package registers it for every user of the
+machine; a user's own registration, regsvr /usr/${LENSBAY_PRIVATE_LIBDIR}/PINBUS.OCX,
+takes precedence)
 Without hardware it runs against a simulated board; real ports are reached
 through ppdev or, as root, directly. Also contains regsvr and the control test
-container ocxhost.")
+container ocxhost, and the GStreamer source element lensbaysrc.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window in a Wayland session needs Qt's Wayland platform (shlibdeps cannot see a plugin).
+if(LENSBAY_GUI)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
+endif()
+# Maintainer scripts: PINBUS.OCX registered machine-wide on install, unregistered on removal, the
+# machine-wide registry removed on purge.
+set(PINBUS_PATH /usr/${LENSBAY_PRIVATE_LIBDIR}/PINBUS.OCX)
+set(MACHINE_REGISTRY /var/lib/lensbay/registry.reg)
+set(MACHINE_REGISTRY_DIR /var/lib/lensbay)
+set(lensbay_maintainer_scripts)
+foreach(script postinst prerm postrm)
+  configure_file(${LENSBAY_PACKAGING_DIR}/debian/${script}.in
+                 ${CMAKE_BINARY_DIR}/packaging/debian/${script} @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+  list(APPEND lensbay_maintainer_scripts ${CMAKE_BINARY_DIR}/packaging/debian/${script})
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${lensbay_maintainer_scripts})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # dpkg-shlibdeps runs in the staging folder; the private libraries are resolved there.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "usr/${LENSBAY_PRIVATE_LIBDIR}")
 include(CPack)

@@ -120,10 +120,8 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     }
 
     // A file error ends the capture here: no 0x27, the cursor back, the monitor not reopened.
-    auto file_failed = [&](const base::Result<>& r, const char* cannot_open, const char* what,
-                           bool opening_is_writing = false) {
-        const long step = r.error().code;
-        if (step == kFileWrite || (opening_is_writing && step == kFileOpen)) {
+    auto file_failed = [&](const base::Result<>& r, const char* cannot_open, const char* what) {
+        if (r.error().code == kFileWrite) {
             ui.MessageBox(kLensbayTitle,
                           std::string("Can't write ") + what + ": " + r.message() + ".");
         } else {
@@ -147,13 +145,12 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     FillPixelArea(g, layout, raw.data(), bitmap.data());
     PutLe32(bitmap.data() + kFileSizeOffset, static_cast<std::uint32_t>(layout.file_size));
     PutLe32(bitmap.data() + kImageSizeOffset, static_cast<std::uint32_t>(layout.pixel_area));
+    // The bitmap's width and height go in before the file is written, so that the file is whole
+    // from the moment it appears under its name.
+    PutLe32(bitmap.data() + kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth));
+    PutLe32(bitmap.data() + kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight));
     r = WriteWholeFile(kBitmapFile, bitmap.data(), bitmap.size());
     if (!r.ok()) return file_failed(r, "Can't create the bmp file.", "the bmp file");
-    // The bitmap's width and height, through a second opening as the header template leaves them.
-    r = WriteFields(kBitmapFile, {{kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth)},
-                                  {kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight)}});
-    // The file was just written: failing to open it again is failing to write it.
-    if (!r.ok()) return file_failed(r, "Can't create the bmp file.", "the bmp file", true);
     std::vector<std::uint8_t>().swap(raw);
     std::vector<std::uint8_t>().swap(bitmap);
 

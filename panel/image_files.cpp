@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/base/files.h"
+
 namespace panel {
 namespace {
 
@@ -32,24 +34,6 @@ private:
 
 base::Error Failure(FileStep step, int error) { return base::Fail(std::strerror(error), step); }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, int* error) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *error = errno;
-            return false;
-        }
-        if (n == 0) {
-            *error = EIO;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int* error) {
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, data, size, at);
@@ -67,6 +51,21 @@ bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int
         at += n;
     }
     return true;
+}
+
+// Opens without blocking (a FIFO or a device in the file's place cannot hang the program) and
+// refuses anything but a regular file, with errno EINVAL.
+int OpenRegularForReading(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISREG(st.st_mode) ? errno : EINVAL;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
 }
 
 std::uint16_t GetLe16(const std::uint8_t* at) {
@@ -109,19 +108,20 @@ void FillPixelArea(const FrameGeometry& g, const BitmapLayout& layout, const std
 }
 
 base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    // Truncated: no byte of an earlier, larger file may stay behind the new content.
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (fd.get() < 0) return Failure(kFileOpen, errno);
-    int error = 0;
-    if (!WriteAll(fd.get(), data, size, &error)) return Failure(kFileWrite, error);
-    if (fd.Close() != 0) return Failure(kFileWrite, errno);
+    // Written beside the file and renamed over it when complete: a full disk or a signal leaves
+    // the previous file as it was.
+    base::Result<base::AtomicFile> file = base::AtomicFile::Create(path);
+    if (!file) return Failure(kFileOpen, static_cast<int>(file.error().code));
+    base::Result<> done = file->Write(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (done) done = file->Commit();
+    if (!done) return Failure(kFileWrite, static_cast<int>(done.error().code));
     return {};
 }
 
 base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
                              std::size_t* got) {
     *got = 0;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(OpenRegularForReading(path));
     if (fd.get() < 0) {
         return Failure(errno == ENOENT ? kFileMissing : kFileOpen, errno);
     }
@@ -139,7 +139,7 @@ base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std:
 
 base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out) {
     out->clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(OpenRegularForReading(path));
     if (fd.get() < 0) {
         return Failure(errno == ENOENT ? kFileMissing : kFileOpen, errno);
     }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "panel/cli/subcommands.h"
 #include "panel/console/console_front_end.h"
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
@@ -23,6 +24,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
+    "       lensbay set KEY=VALUE... | reset | capture [...]   (each with --help)\n"
     "  The SX540 camera control panel. Opens the main window; with --console, or when no display\n"
     "  is found, runs the console front end on standard input and output instead.\n"
     "  Environment: PORTIO (sim, direct or ppdev:/dev/parportN), PORTIO_TRACE (FILE or -),\n"
@@ -47,6 +49,8 @@ void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* windo
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && panel::cli::IsSubcommand(argv[1]))
+        return panel::cli::RunSubcommand(argc, argv, panel::FindPinbus(LENSBAY_PINBUS_DIR));
     bool console = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -60,7 +64,14 @@ int main(int argc, char** argv) {
             std::printf("lensbay %s\n", LENSBAY_VERSION);
             return 0;
         } else {
-            std::fprintf(stderr, "lensbay: unknown option '%s'\n%s", arg.c_str(), kUsage);
+            // Echoed safely: control characters escaped, a runaway argument cut.
+            const bool cut = arg.size() > panel::console::kEchoLimit;
+            const std::string shown = panel::console::EscapeField(
+                std::string_view(arg).substr(0, panel::console::kEchoLimit));
+            const std::string note =
+                cut ? "... (cut; " + std::to_string(arg.size()) + " bytes in all)" : "";
+            std::fprintf(stderr, "lensbay: unknown option '%s'%s\n%s", shown.c_str(), note.c_str(),
+                         kUsage);
             return 1;
         }
     }

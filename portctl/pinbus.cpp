@@ -61,20 +61,25 @@ PINBUS_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv
                          [&] { return AfxDllGetClassObject(rclsid, riid, ppv); });
 }
 
+// Each writes all its entries in one change of the class registry, or none.
 PINBUS_EXPORT HRESULT DllRegisterServer() {
     return AfxCallExport(AfxGetStaticModuleState(), []() -> HRESULT {
-        if (!AfxOleRegisterTypeLib(AfxGetInstanceHandle(), LIBID_PINBUSLib))
-            return SELFREG_E_TYPELIB;
-        if (!COleObjectFactory::UpdateRegistryAll(TRUE)) return SELFREG_E_CLASS;
-        return S_OK;
+        return AfxRegisterInOneChange([]() -> HRESULT {
+            if (!AfxOleRegisterTypeLib(AfxGetInstanceHandle(), LIBID_PINBUSLib))
+                return SELFREG_E_TYPELIB;
+            if (!COleObjectFactory::UpdateRegistryAll(TRUE)) return SELFREG_E_CLASS;
+            return S_OK;
+        });
     });
 }
 
 PINBUS_EXPORT HRESULT DllUnregisterServer() {
     return AfxCallExport(AfxGetStaticModuleState(), []() -> HRESULT {
-        if (!AfxOleUnregisterTypeLib(LIBID_PINBUSLib, VERMAJOR_PINBUSLib, VERMINOR_PINBUSLib))
-            return SELFREG_E_TYPELIB;
-        if (!COleObjectFactory::UpdateRegistryAll(FALSE)) return SELFREG_E_CLASS;
-        return S_OK;
+        return AfxRegisterInOneChange([]() -> HRESULT {
+            if (!AfxOleUnregisterTypeLib(LIBID_PINBUSLib, VERMAJOR_PINBUSLib, VERMINOR_PINBUSLib))
+                return SELFREG_E_TYPELIB;
+            if (!COleObjectFactory::UpdateRegistryAll(FALSE)) return SELFREG_E_CLASS;
+            return S_OK;
+        });
     });
 }

@@ -2,7 +2,9 @@
 # package-test.sh BUILD_DIR: builds the Debian package from an existing build folder, installs it
 # with apt-get, checks that the installed programs work together (regsvr registers the installed
 # PINBUS.OCX in a temporary class registry, lensbay --console captures a frame on the simulated
-# board), then removes the package again. Needs root (or sudo). Exits non-zero on any failure,
+# board), that a fresh account can capture right after installing (the package registers
+# PINBUS.OCX machine-wide) and that the GStreamer element is found, then purges the package and
+# checks that no machine-wide registry entry is left behind. Needs root (or sudo). Exits non-zero on any failure,
 # saying what failed.
 set -euo pipefail
 
@@ -45,13 +47,23 @@ fi
 depends=$(dpkg-deb -f "$deb" Depends)
 [ -n "$depends" ] || fail "the package declares no dependencies (dpkg-shlibdeps did not run?)"
 echo "-- Depends: $depends"
+if grep -qx /usr/lib/lensbay/libui.so <<<"$contents"; then
+  grep -qw qt6-wayland <<<"$depends" || fail "the package does not depend on qt6-wayland"
+fi
+plugin=$(grep -E '/gstreamer-1\.0/libgstlensbay\.so$' <<<"$contents" || true)
+[ -n "$plugin" ] || fail "the package lacks the GStreamer plugin libgstlensbay.so"
+for script in postinst prerm postrm; do
+  dpkg-deb -I "$deb" "$script" >/dev/null 2>&1 || fail "the package has no $script script"
+done
+machine_registry=/var/lib/lensbay/registry.reg
+clsid=6B2F14D3-5C83-11D0-9E41-0040A7B3C250
 
 work=$(mktemp -d)
 installed=""
 cleanup() {
   if [ -n "$installed" ]; then
     echo "-- removing the package"
-    $sudo apt-get remove -y --purge lensbay >"$work/remove.log" 2>&1 ||
+    $sudo apt-get -o DPkg::Lock::Timeout=600 remove -y --purge lensbay >"$work/remove.log" 2>&1 ||
       echo "package-test: apt-get remove -y --purge lensbay failed, see $work/remove.log" >&2
   fi
   rm -rf "$work"
@@ -60,9 +72,45 @@ trap cleanup EXIT
 
 echo "-- installing"
 # apt-get wants a path with a slash to take a local file rather than a package name.
-$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb" >"$work/install.log" 2>&1 ||
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y "$deb" >"$work/install.log" 2>&1 ||
   { tail -30 "$work/install.log" >&2; fail "apt-get install -y $deb"; }
 installed=yes
+
+# The package registered PINBUS.OCX for every user.
+grep -qi "$clsid" "$machine_registry" 2>/dev/null ||
+  fail "installing did not register PINBUS.OCX in $machine_registry"
+
+# A fresh account: its own empty home, no registry of its own, nothing of ours in its environment.
+fresh_home="$work/fresh-home"
+mkdir -p "$fresh_home"
+chown nobody "$fresh_home" 2>/dev/null || $sudo chown nobody "$fresh_home"
+chmod 755 "$work"
+as_fresh_user() {
+  local run=(env -i HOME="$fresh_home" PATH=/usr/bin:/bin PORTIO=sim "$@")
+  if [ "$(id -u)" -eq 0 ]; then
+    (cd "$fresh_home" && runuser -u nobody -- "${run[@]}")
+  else
+    (cd "$fresh_home" && sudo -u nobody -- "${run[@]}")
+  fi
+}
+set +e
+printf 'press Capture\nquit\n' | as_fresh_user /usr/bin/lensbay --console \
+  >"$work/fresh.out" 2>"$work/fresh.err"
+status=$?
+set -e
+[ $status -eq 0 ] || fail "a fresh account's lensbay --console exited $status: $(cat "$work/fresh.err")"
+grep -qF "monitor"$'\t'"6144"$'\t'"4608"$'\t'"picture" "$work/fresh.out" ||
+  fail "a fresh account's capture showed no picture: $(cat "$work/fresh.out" "$work/fresh.err")"
+[ "$(stat -c %s "$fresh_home/image.bmp" 2>/dev/null)" = 111959 ] ||
+  fail "a fresh account's capture wrote no full-frame image.bmp"
+as_fresh_user /usr/bin/lensbay capture -o "$fresh_home/shot.png" >"$work/fresh-cli.out" 2>&1 ||
+  fail "a fresh account's lensbay capture failed: $(cat "$work/fresh-cli.out")"
+if command -v gst-inspect-1.0 >/dev/null; then
+  as_fresh_user gst-inspect-1.0 lensbaysrc >"$work/inspect.out" 2>&1 ||
+    fail "gst-inspect-1.0 lensbaysrc does not find the installed element: $(tail -5 "$work/inspect.out")"
+  as_fresh_user gst-launch-1.0 -q lensbaysrc num-buffers=2 ! fakesink >"$work/launch.out" 2>&1 ||
+    fail "gst-launch-1.0 lensbaysrc ! fakesink failed: $(tail -5 "$work/launch.out")"
+fi
 
 # The installed programs, with nothing of the build on their paths.
 export OLE_REGISTRY="$work/registry.reg"
@@ -106,5 +154,14 @@ done
 [ -f image.bmp ] || fail "lensbay --console wrote no image.bmp"
 size=$(stat -c %s image.bmp)
 [ "$size" -eq 111959 ] || fail "image.bmp is $size bytes, expected 111959"
+
+echo "-- purging the package"
+$sudo apt-get -o DPkg::Lock::Timeout=600 remove -y --purge lensbay >"$work/remove.log" 2>&1 ||
+  { tail -20 "$work/remove.log" >&2; fail "apt-get remove -y --purge lensbay"; }
+installed=""
+if [ -e "$machine_registry" ] && grep -qi "$clsid" "$machine_registry"; then
+  fail "purging left PINBUS.OCX registered in $machine_registry"
+fi
+[ ! -e /var/lib/lensbay ] || fail "purging left /var/lib/lensbay behind: $(ls -A /var/lib/lensbay)"
 
 echo "-- package test passed"

@@ -1,8 +1,9 @@
-// regsvr [-u] PATH: loads an in-process server and asks it to register (or unregister) itself
-// in the class registry; prints the outcome with its HRESULT and exits 0 only on S_OK.
+// regsvr [--system] [-u] PATH: loads an in-process server and asks it to register (or unregister)
+// itself in the class registry; prints the outcome with its HRESULT and exits 0 only on S_OK.
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -22,9 +23,11 @@ namespace {
 void Usage(std::FILE* out) {
     std::fputs(
         "Usage: regsvr [-u] PATH | --help | --version\n"
+        "       regsvr --system [-u] PATH\n"
         "Loads the in-process server PATH and calls its DllRegisterServer (with -u:\n"
         "DllUnregisterServer). The class registry is the file named by OLE_REGISTRY, else\n"
-        "${XDG_DATA_HOME:-$HOME/.local/share}/lensbay/registry.reg.\n"
+        "${XDG_DATA_HOME:-$HOME/.local/share}/lensbay/registry.reg (read over the machine-wide\n"
+        "one). --system: the machine-wide registry for every user instead (needs root).\n"
         "Exit status: 0 when the server answers S_OK, 1 otherwise.\n",
         out);
 }
@@ -33,6 +36,7 @@ void Usage(std::FILE* out) {
 
 int main(int argc, char** argv) {
     bool unregister = false;
+    bool system = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -46,6 +50,8 @@ int main(int argc, char** argv) {
         }
         if (arg == "-u" || arg == "/u") {
             unregister = true;
+        } else if (arg == "--system") {
+            system = true;
         } else if (arg == "--") {
             if (i + 1 < argc && !path) path = argv[++i];
         } else if (!arg.empty() && arg[0] == '-') {
@@ -62,6 +68,12 @@ int main(int argc, char** argv) {
     }
     if (!path) {
         Usage(stderr);
+        return 1;
+    }
+    // The machine-wide registry, and only it.
+    if (system && ::setenv("OLE_REGISTRY", MachineRegistryFilePath().c_str(), 1) != 0) {
+        std::fprintf(stderr, "regsvr: cannot select the machine-wide registry: %s\n",
+                     std::strerror(errno));
         return 1;
     }
     // The registry keeps the full path, so that any process can load the server later.
@@ -85,7 +97,14 @@ int main(int argc, char** argv) {
                      why ? why : "null symbol");
         return 1;
     }
+    // Whatever the server writes lands in the class registry in one change, or not at all.
+    RegistryBeginBatch();
     HRESULT hr = fn();
+    if (hr == S_OK) {
+        if (base::Result<> written = RegistryCommitBatch(); !written) hr = SELFREG_E_CLASS;
+    } else {
+        RegistryAbandonBatch();
+    }
     std::printf("%s in %s %s (%s)\n", entry, resolved, hr == S_OK ? "succeeded" : "failed",
                 HresultToString(hr).c_str());
     if (FAILED(hr)) {
@@ -95,6 +114,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "regsvr: %s\n", registry.message().c_str());
         } else if (!last.empty()) {
             std::fprintf(stderr, "regsvr: last registry error: %s\n", last.c_str());
+            if (system && ::geteuid() != 0 && last.find("Permission denied") != std::string::npos)
+                std::fprintf(stderr, "regsvr: --system changes %s: run it as root\n",
+                             MachineRegistryFilePath().c_str());
         }
     }
     std::fflush(stdout);

@@ -42,8 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (parsed.message().empty()) {
         std::abort();
     }
-    // An escaped field never holds a tab or a line break.
+    // An escaped field never holds a tab, a line break or any other control character (C1 ones
+    // as UTF-8 encodes them included), and an error quotes at most a bounded part of the line.
     const std::string escaped = panel::console::EscapeField(line);
-    if (escaped.find_first_of("\t\n\r") != std::string::npos) std::abort();
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        const auto c = static_cast<unsigned char>(escaped[i]);
+        if (c < 0x20 || c == 0x7F) std::abort();
+        if (c == 0xC2 && i + 1 < escaped.size() &&
+            static_cast<unsigned char>(escaped[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(escaped[i + 1]) <= 0x9F)
+            std::abort();
+    }
+    if (error.size() > 2 * panel::console::kEchoLimit + 160) std::abort();
     return 0;
 }

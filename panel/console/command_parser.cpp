@@ -29,6 +29,14 @@ Split SplitWord(std::string_view line) {
 
 }  // namespace
 
+std::string EchoInput(std::string_view input) {
+    if (input.size() <= kEchoLimit) return "\"" + std::string(input) + "\"";
+    std::size_t cut = kEchoLimit;
+    while (cut > 0 && (static_cast<unsigned char>(input[cut]) & 0xC0) == 0x80) --cut;
+    return "\"" + std::string(input.substr(0, cut)) + "\"... (cut; " +
+           std::to_string(input.size()) + " bytes in all)";
+}
+
 base::Result<Command> ParseCommand(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     Command out;
@@ -54,8 +62,8 @@ base::Result<Command> ParseCommand(std::string_view line) {
         if (!cmd.has_rest) return fail("missing field name; usage: " + std::string(usage));
         const Split field = SplitWord(cmd.rest);
         if (!ParseName(field.word, "Text", 8, &out.number)) {
-            return fail("bad field name \"" + std::string(field.word) +
-                        "\": the fields are Text1 to Text8");
+            return fail("bad field name " + EchoInput(field.word) +
+                        ": the fields are Text1 to Text8");
         }
         if (!with_value) {
             if (field.has_rest) return too_much(usage);
@@ -71,8 +79,8 @@ base::Result<Command> ParseCommand(std::string_view line) {
         const char* usage = "option OptionN 0|1";
         const Split group = SplitWord(cmd.rest);
         if (!cmd.has_rest || !ParseName(group.word, "Option", 4, &out.number)) {
-            return fail("bad option group \"" + std::string(group.word) +
-                        "\": the groups are Option1 to Option4");
+            return fail("bad option group " + EchoInput(group.word) +
+                        ": the groups are Option1 to Option4");
         }
         const Split item = SplitWord(group.rest);
         if (!group.has_rest || (item.word != "0" && item.word != "1")) {
@@ -87,8 +95,8 @@ base::Result<Command> ParseCommand(std::string_view line) {
         const Split name = SplitWord(cmd.rest);
         if (!cmd.has_rest || (name.word != "Command1" && name.word != "Capture" &&
                               name.word != "SaveAs" && name.word != "Command2")) {
-            return fail("bad button \"" + std::string(name.word) +
-                        "\": the buttons are Command1, Capture, SaveAs and Command2");
+            return fail("bad button " + EchoInput(name.word) +
+                        ": the buttons are Command1, Capture, SaveAs and Command2");
         }
         if (name.has_rest) return too_much("press NAME");
         out.kind = Command::kPress;
@@ -119,13 +127,23 @@ base::Result<Command> ParseCommand(std::string_view line) {
         out.item = state.word == "on" ? 1 : 0;
         return out;
     }
-    return fail("unknown command \"" + word + "\"");
+    return fail("unknown command " + EchoInput(word));
 }
+
+namespace {
+void AppendHex(std::string* out, unsigned char byte) {
+    static const char kDigits[] = "0123456789abcdef";
+    *out += "\\x";
+    *out += kDigits[byte >> 4];
+    *out += kDigits[byte & 0xF];
+}
+}  // namespace
 
 std::string EscapeField(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         switch (c) {
             case '\\':
                 out += "\\\\";
@@ -139,8 +157,20 @@ std::string EscapeField(std::string_view text) {
             case '\r':
                 out += "\\r";
                 break;
-            default:
-                out += c;
+            default: {
+                const auto byte = static_cast<unsigned char>(c);
+                // Other control characters (C0, DEL, and the C1 range as UTF-8 encodes it)
+                // could drive the user's terminal: written as \xNN.
+                const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                                static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                                static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+                if (byte < 0x20 || byte == 0x7F || c1) {
+                    AppendHex(&out, byte);
+                    if (c1) AppendHex(&out, static_cast<unsigned char>(text[++i]));
+                } else {
+                    out += c;
+                }
+            }
         }
     }
     return out;

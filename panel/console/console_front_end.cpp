@@ -37,6 +37,7 @@ const char kConsoleHelp[] =
     show gama|mir|nsr VALUE                         decimal, or "empty" before any selection
     show bkl VALUE / show mctl_act VALUE            decimal
   In event fields a backslash, tab, newline or CR is written as \\, \t, \n or \r.
+  Other control characters are written as \xNN; quoted input is cut after 64 bytes.
   With PORTIO_TRACE=- the port trace lines appear among the events in their true order.
 )";
 

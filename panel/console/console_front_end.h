@@ -31,8 +31,15 @@ struct Command {
 base::Result<Command> ParseCommand(std::string_view line);
 
 // An event field with backslash, tab, newline and CR written as \\, \t, \n and \r, so that every
-// event stays one line of tab-separated fields.
+// event stays one line of tab-separated fields, and every other control character (C0, DEL, C1)
+// as \xNN, so that no field text can drive the terminal.
 std::string EscapeField(std::string_view text);
+
+// Input quoted back in a message: at most kEchoLimit bytes (cut at a character boundary) in
+// double quotes, then a note of the whole length when cut, so that a runaway line cannot flood
+// the output. Not escaped: EscapeField (or the caller) does that on the way out.
+inline constexpr std::size_t kEchoLimit = 64;
+std::string EchoInput(std::string_view input);
 
 // What `lensbay --help` prints about the console.
 extern const char kConsoleHelp[];

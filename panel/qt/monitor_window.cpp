@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "panel/qt/app_icon.h"
+#include "platform/base/files.h"
 #include "platform/ui/twips.h"
 
 namespace panel::qt {
@@ -67,8 +68,11 @@ void QtMonitorWindow::SetWidthTwips(int twips) {
 bool QtMonitorWindow::LoadPicture(const std::string& path) {
     MonitorWidget* w = Ensure();
     QImage picture;
-    // Held in memory from here on: later changes to the file do not alter the window.
-    if (!picture.load(QString::fromStdString(path))) {
+    // Held in memory from here on: later changes to the file do not alter the window. Read
+    // without blocking: a FIFO or device in the file's place is no picture.
+    const base::Result<std::string> bytes = base::ReadRegularFile(path);
+    if (!bytes || !picture.loadFromData(reinterpret_cast<const uchar*>(bytes->data()),
+                                        static_cast<int>(bytes->size()))) {
         w->SetPicture(QImage());
         return false;
     }

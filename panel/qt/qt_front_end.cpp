@@ -10,6 +10,7 @@
 #include "panel/panel.h"
 #include "panel/qt/app_icon.h"
 #include "panel/qt/main_window.h"
+#include "panel/qt/platform_probe.h"
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
 #include "platform/portio/board_operator.h"
@@ -60,7 +61,11 @@ public:
             return "no display found; running the console front end (set DISPLAY or "
                    "WAYLAND_DISPLAY for the window)";
         }
-        if (!plan_.check_x_server) return "";
+        if (!plan_.check_x_server) {
+            // A Wayland session where neither Wayland nor X can start would end in Qt's abort.
+            const std::string wayland = WaylandPlatformProblem();
+            return wayland.empty() ? "" : wayland + "; running the console front end";
+        }
         const std::string problem = XServerProblem(plan_.display);
         if (problem.empty()) return "";
         return problem +

@@ -2,6 +2,7 @@
 // and asked for its class objects through its DllGetClassObject export.
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <mutex>
@@ -80,6 +81,10 @@ FailedInits& Failed() {
 
 // dlopen, refusing (and closing again) a library whose initialisation failed.
 HRESULT OpenLibrary(const std::string& path, void** out) {
+    // The loader's own open would wait for ever on a FIFO in a library's place.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return Fail(CO_E_DLLNOTFOUND, "cannot load " + path + ": not a regular file");
     dlerror();
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

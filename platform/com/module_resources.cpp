@@ -207,7 +207,7 @@ base::Result<std::vector<ResourceEntry>> ReadResourcesFromImage(std::string_view
 }
 
 base::Result<std::vector<ResourceEntry>> ReadModuleResources(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO never blocks
     if (fd < 0) return base::Fail(path + ": " + std::strerror(errno), errno);
     struct stat st;
     base::Result<std::vector<ResourceEntry>> read = base::Fail("");

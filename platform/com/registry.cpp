@@ -1,6 +1,16 @@
 // The class registry over one REGEDIT4 file. Reads use a cached tree that is refreshed whenever
 // the file's identity changes; every change is a transaction under an exclusive flock on
-// "<file>.lock": re-read, apply, write a temporary file, fsync, rename into place.
+// "<file>.lock" beside the file (symbolic links followed): re-read, apply, write a temporary
+// file, fsync, rename into place.
+//
+// The transaction seam. A mutating call never edits the tree directly: it checks its arguments
+// against a tree and answers a list of Changes, which ApplyChange replays onto any tree. Without
+// a batch, the list is replayed at once onto the freshly read file under the lock (Commit). In a
+// batch (RegistryBeginBatch), the changes go onto the batch's own copy of the tree, which the
+// batch's reads see, and are kept in order; the batch holds the file's lock from its first use,
+// and RegistryCommitBatch re-reads the file, replays them all and writes the file once. Whoever
+// reads or writes the file goes through Refresh (reads, cached by file identity) and Commit
+// (writes); a faster read path belongs there.
 #include "platform/com/registry.h"
 
 #include <dirent.h>
@@ -10,7 +20,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -19,6 +31,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/base/files.h"
 #include "platform/com/reg_cache.h"
 #include "platform/com/reg_file.h"
 
@@ -32,21 +45,106 @@ using Names = std::vector<std::string>;
 
 thread_local std::string t_lastError;
 
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    // The status-change time too: a writer cannot set it, so a change that puts the
+    // modification time back is still seen.
+    timespec ctime{};
+    bool operator==(const FileId& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+               ctime.tv_nsec == o.ctime.tv_nsec;
+    }
+};
+
+FileId IdOf(const struct stat& st) {
+    return FileId{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+// A file modified within this many seconds of being read may change again without its identity
+// changing (coarse file-system clocks, inode numbers reused by the next rename), so it is read
+// again next time rather than trusted.
+constexpr time_t kRacySeconds = 2;
+
+// One change of the tree, replayable onto a tree that others changed meanwhile: each kind says
+// what must hold afterwards rather than what the tree looked like before.
+struct Change {
+    enum Kind {
+        kCreateKey,    // the key exists (with every key on its way)
+        kSetValue,     // the key exists and holds `value` under `valueName`
+        kDeleteValue,  // the key, if present, holds no value `valueName`
+        kDeleteKey,    // the key is gone, unless another writer gave it subkeys meanwhile
+        kDeleteTree,   // the key and everything under it are gone
+        kClearKey,     // the key, if present, has no values and no subkeys
+    } kind;
+    Names names;
+    std::string valueName;
+    reg::Value value;
+};
+using Changes = std::vector<Change>;
+
+// The process's open batch: every change made while it is open lands in one rewrite of the file.
+struct Batch {
+    int depth = 0;        // RegistryBeginBatch calls not yet matched
+    bool doomed = false;  // an inner level was abandoned: the outer commit fails
+    bool loaded = false;  // `tree` holds the file as read at the first use plus `log`
+    std::string path;     // the registry file when the batch opened
+    std::string target;   // the file itself (links followed), while the lock is held
+    int lockFd = -1;      // the file's lock, held from the first use to the end
+    reg::Key tree;
+    Changes log;
+};
+
 struct State {
     std::mutex mu;
     std::set<HKEY__*> handles;
-    // The cached view of the file: what it was made from, and the tree (or why the file did
-    // not parse).
+    // The text the cached tree was made from: a file read again with the same bytes is not
+    // parsed again.
     reg::FileMemory file;
+    // The cached view of the file at `path`.
+    bool cached = false;
+    bool racy = false;
+    std::string path;
+    FileId id;
     bool bad = false;  // the file did not parse; badText says where
     std::string badText;
     reg::Key tree;
+    std::uint64_t generation = 0;  // counts the trees the cache has held
     RegistryWriteHook hook = nullptr;
+    Batch batch;
+    // The view of the user's tree over the machine-wide one, for the generations it was made of.
+    reg::Key layered;
+    std::uint64_t layeredUser = 0, layeredMachine = 0;
+    bool layeredValid = false;
+    bool writing = false;  // inside a change of the user's tree
 };
 
 State& S() {
     static State* state = new State;  // never destroyed: handles may be closed during exit
     return *state;
+}
+
+// The cache of the machine-wide file (only its cache fields are used; S().mu guards it).
+State& Machine() {
+    static State* state = new State;
+    return *state;
+}
+
+// The machine-wide file when it lies beneath the user's, else "".
+std::string LayeredMachinePath() {
+    const char* env = std::getenv("OLE_REGISTRY");
+    if (env && *env) return "";
+    return MachineRegistryFilePath();
+}
+
+// Lays `above` over `below`: values of the same name and keys of the same name merge, the
+// upper's value winning.
+void Overlay(reg::Key& below, const reg::Key& above) {
+    for (const auto& [name, value] : above.values) below.values[name] = value;
+    for (const auto& [name, key] : above.subkeys) Overlay(below.subkeys[name], key);
 }
 
 LSTATUS Fail(LSTATUS status, std::string text) {
@@ -58,6 +156,11 @@ LSTATUS FailErrno(int err, const std::string& what) {
     LSTATUS status = (err == EACCES || err == EPERM || err == EROFS) ? ERROR_ACCESS_DENIED
                                                                      : ERROR_REGISTRY_IO_FAILED;
     return Fail(status, what + ": " + std::strerror(err));
+}
+
+LSTATUS NotRegular(const std::string& path) {
+    return Fail(ERROR_ACCESS_DENIED,
+                path + " is not a regular file; the class registry must be one (nothing written)");
 }
 
 std::string JoinNames(const Names& names) {
@@ -81,12 +184,9 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int Hook(State& s, const char* step) { return s.hook ? s.hook(step) : 0; }
-
-// Reads the whole of an open file.
+// Reads the whole of an open file, straight into one string sized from its length (it may
+// still grow or shrink while read).
 LSTATUS ReadAll(int fd, const std::string& path, std::string* text, off_t sizeHint = 0) {
-    // Read straight into the string, sized for the whole file at once (it may still grow or
-    // shrink while read).
     std::size_t used = 0;
     text->resize(sizeHint > 0 ? static_cast<std::size_t>(sizeHint) + 1 : 65536);
     while (true) {
@@ -105,17 +205,25 @@ LSTATUS ReadAll(int fd, const std::string& path, std::string* text, off_t sizeHi
     }
 }
 
-// Brings the cache up to date with the file at `path`. `force` reads the file even when it
-// seems unchanged (transactions do, under the lock); a text the tree was made from is not
-// parsed again.
+// Brings the cache up to date with the file at `path`. `force` reads the file even when its
+// identity is unchanged (transactions do, under the lock).
 LSTATUS Refresh(State& s, const std::string& path, bool force) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in the file's place cannot hang the caller; refused below.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) return FailErrno(errno, "cannot open " + path);
-        // No file yet: an empty registry.
-        s.file.Forget();
+        // No file yet: an empty registry (a new tree only when there was one before).
+        if (!s.cached || s.path != path || !(s.id == FileId{}) || s.bad ||
+            !s.tree.subkeys.empty() || !s.tree.values.empty()) {
+            ++s.generation;
+        }
+        s.cached = true;
+        s.racy = true;
+        s.path = path;
+        s.id = FileId{};
         s.bad = false;
         s.tree = reg::Key{};
+        s.file.Forget();
         return ERROR_SUCCESS;
     }
     struct stat st;
@@ -124,7 +232,13 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         close(fd);
         return FailErrno(err, "cannot examine " + path);
     }
-    if (force || !s.file.Fresh(path, st)) {
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        s.cached = false;
+        return NotRegular(path);
+    }
+    FileId id = IdOf(st);
+    if (force || !s.cached || s.racy || s.path != path || !(s.id == id)) {
         std::string text;
         LSTATUS status = ReadAll(fd, path, &text, st.st_size);
         if (status != ERROR_SUCCESS) {
@@ -138,8 +252,14 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
             s.bad = !parsed.ok();
             s.badText = s.bad ? path + ":" + parsed.message() : std::string();
             s.tree = s.bad ? reg::Key{} : std::move(tree);
+            ++s.generation;
         }
         s.file.Remember(path, st, std::move(text));
+        s.cached = true;
+        s.path = path;
+        s.id = id;
+        const time_t changed = std::max(st.st_mtim.tv_sec, st.st_ctim.tv_sec);
+        s.racy = std::time(nullptr) - changed < kRacySeconds;
     }
     close(fd);
     if (s.bad) return Fail(ERROR_BADDB, s.badText);
@@ -166,6 +286,16 @@ LSTATUS FullNames(State& s, HKEY key, const char* subKey, Names* names) {
         return Fail(ERROR_INVALID_PARAMETER, std::string("bad key name \"") + subKey + "\"");
     names->insert(names->end(), sub.begin(), sub.end());
     return ERROR_SUCCESS;
+}
+
+const reg::Key* Find(const reg::Key& root, const Names& names) {
+    const reg::Key* key = &root;
+    for (const auto& n : names) {
+        auto it = key->subkeys.find(n);
+        if (it == key->subkeys.end()) return nullptr;
+        key = &it->second;
+    }
+    return key;
 }
 
 reg::Key* Find(reg::Key& root, const Names& names) {
@@ -196,12 +326,20 @@ LSTATUS KeyDeleted(const Names& names) {
     return Fail(ERROR_KEY_DELETED, "the key " + JoinNames(names) + " has been deleted");
 }
 
+// In a change of the user's tree, a key seen only in the machine-wide registry beneath it counts
+// as present: the change then makes it in the user's tree.
+const reg::Key* FindForWrite(const State& s, const reg::Key& root, const Names& names) {
+    const reg::Key* key = Find(root, names);
+    if (!key && s.writing && s.layeredValid) key = Find(s.layered, names);
+    return key;
+}
+
 // The key an open handle names, in the tree as it is now (ERROR_KEY_DELETED when another
 // writer removed it meanwhile).
-LSTATUS OpenedKey(State& s, reg::Key& root, HKEY key, Names* names, reg::Key** out) {
+LSTATUS OpenedKey(State& s, const reg::Key& root, HKEY key, Names* names, const reg::Key** out) {
     LSTATUS status = HandleNames(s, key, names);
     if (status != ERROR_SUCCESS) return status;
-    *out = Find(root, *names);
+    *out = FindForWrite(s, root, *names);
     return *out ? ERROR_SUCCESS : KeyDeleted(*names);
 }
 
@@ -209,13 +347,60 @@ LSTATUS NotFound(const Names& names) {
     return Fail(ERROR_FILE_NOT_FOUND, "no key " + JoinNames(names));
 }
 
-// A read: runs `fn` on the current tree with the state locked.
+// The batch's tree, read from the file at the batch's first use.
+LSTATUS LockRegistry(const std::string& path, std::string* target, int* fd);
+
+// The batch holds the file's lock from its first use to its end, so that what it reads (to decide
+// what to change) is what its commit changes: registrations of other processes wait for it, and
+// none of them can slip in between. A registry that cannot be locked (a read-only directory) is
+// still read; the commit then fails as any write there does.
+LSTATUS LoadBatch(State& s) {
+    if (s.batch.loaded) return ERROR_SUCCESS;
+    if (LockRegistry(s.batch.path, &s.batch.target, &s.batch.lockFd) != ERROR_SUCCESS)
+        s.batch.lockFd = -1;
+    LSTATUS status = Refresh(s, s.batch.path, s.batch.lockFd >= 0);
+    if (status != ERROR_SUCCESS) return status;
+    s.batch.tree = s.tree;
+    s.batch.loaded = true;
+    return ERROR_SUCCESS;
+}
+
+// Brings the view of the user's tree over the machine-wide one up to date (*layered false when
+// OLE_REGISTRY names the one file). The user's tree must be fresh.
+LSTATUS UpdateLayered(State& s, bool* layered) {
+    const std::string machinePath = LayeredMachinePath();
+    *layered = !machinePath.empty();
+    if (!*layered) return ERROR_SUCCESS;
+    State& m = Machine();
+    LSTATUS status = Refresh(m, machinePath, false);
+    if (status != ERROR_SUCCESS) return status;
+    if (!s.layeredValid || s.layeredUser != s.generation || s.layeredMachine != m.generation) {
+        s.layered = m.tree;
+        Overlay(s.layered, s.tree);
+        s.layeredUser = s.generation;
+        s.layeredMachine = m.generation;
+        s.layeredValid = true;
+    }
+    return ERROR_SUCCESS;
+}
+
+// A read: runs `fn` on the current tree with the state locked. While a batch is open that is the
+// batch's tree (the user's file and the batch's pending changes, without the machine-wide file:
+// a registration reads back what it writes).
 LSTATUS ReadOp(const std::function<LSTATUS(State&, reg::Key&)>& fn) {
     State& s = S();
     std::lock_guard lock(s.mu);
+    if (s.batch.depth > 0) {
+        LSTATUS status = LoadBatch(s);
+        if (status != ERROR_SUCCESS) return status;
+        return fn(s, s.batch.tree);
+    }
     LSTATUS status = Refresh(s, RegistryFilePath(), false);
     if (status != ERROR_SUCCESS) return status;
-    return fn(s, s.tree);
+    bool layered = false;
+    status = UpdateLayered(s, &layered);
+    if (status != ERROR_SUCCESS) return status;
+    return fn(s, layered ? s.layered : s.tree);
 }
 
 LSTATUS MakeDirectories(const std::string& dir) {
@@ -246,64 +431,94 @@ void RemoveStaleTemporaries(const std::string& path) {
     closedir(d);
 }
 
-// Writes `text` whole to a temporary file beside `path` and renames it into place.
+// Writes `text` whole to a temporary file beside `path` (the resolved file) and renames it into
+// place, keeping the file's mode and owner.
 LSTATUS WriteFileAtomically(State& s, const std::string& path, const std::string& text,
-                            struct stat* written) {
-    std::string temp = path + ".tmp.XXXXXX";
-    int err = Hook(s, "open-temp");
-    int fd = err ? -1 : mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return FailErrno(err ? err : errno, "cannot create a temporary file beside " + path);
-    auto abandon = [&](int e, const std::string& what) {
-        close(fd);
-        unlink(temp.c_str());
-        return FailErrno(e, what);
+                            FileId* id) {
+    base::AtomicWriteOptions options;
+    options.new_file_mode = 0644;
+    options.hook = s.hook;
+    auto failed = [](const base::Error& e) {
+        const int err = static_cast<int>(e.code);
+        LSTATUS status = (err == EACCES || err == EPERM || err == EROFS) ? ERROR_ACCESS_DENIED
+                                                                         : ERROR_REGISTRY_IO_FAILED;
+        return Fail(status, e.message);
     };
-    if (fchmod(fd, 0644) != 0) return abandon(errno, "cannot set the mode of " + temp);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        if ((err = Hook(s, "write")) != 0) return abandon(err, "cannot write " + temp);
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return abandon(errno, "cannot write " + temp);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if ((err = Hook(s, "fsync")) != 0 || fsync(fd) != 0)
-        return abandon(err ? err : errno, "cannot flush " + temp);
+    base::Result<base::AtomicFile> file = base::AtomicFile::Create(path, options);
+    if (!file) return failed(file.error());
+    if (base::Result<> w = file->Write(text); !w) return failed(w.error());
+    if (base::Result<> c = file->Commit(); !c) return failed(c.error());
     struct stat st;
-    if (fstat(fd, &st) != 0) return abandon(errno, "cannot examine " + temp);
-    if (close(fd) != 0) {
-        err = errno;
-        unlink(temp.c_str());
-        return FailErrno(err, "cannot close " + temp);
-    }
-    if ((err = Hook(s, "rename")) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
-        err = err ? err : errno;
-        unlink(temp.c_str());
-        return FailErrno(err, "cannot rename " + temp + " to " + path);
-    }
-    // Make the rename itself durable. The new file is in place whatever happens here, so a
-    // failure to flush the directory is not reported as a failed change.
-    int dfd = open(DirName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)fsync(dfd);
-        close(dfd);
-    }
-    *written = st;
+    if (stat(path.c_str(), &st) == 0) *id = IdOf(st);
     return ERROR_SUCCESS;
 }
 
-// A change: `fn` edits a copy of the freshly read tree and says whether it changed anything.
-LSTATUS Transaction(const std::function<LSTATUS(State&, reg::Key&, bool*)>& fn) {
-    State& s = S();
-    std::lock_guard lock(s.mu);
-    std::string path = RegistryFilePath();
-    LSTATUS status = MakeDirectories(DirName(path));
+// Replays a change onto a tree, setting *changed when the tree is different afterwards.
+void ApplyChange(reg::Key& root, const Change& c, bool* changed) {
+    auto parentAndName = [&]() -> std::pair<reg::Key*, const std::string*> {
+        if (c.names.empty()) return {nullptr, nullptr};
+        Names parentNames(c.names.begin(), c.names.end() - 1);
+        return {Find(root, parentNames), &c.names.back()};
+    };
+    switch (c.kind) {
+        case Change::kCreateKey:
+            CreatePath(root, c.names, changed);
+            break;
+        case Change::kSetValue: {
+            reg::Key* k = CreatePath(root, c.names, changed);
+            auto it = k->values.find(c.valueName);
+            if (it == k->values.end()) {
+                k->values.emplace(c.valueName, c.value);
+                *changed = true;
+            } else if (!(it->second == c.value)) {
+                it->second = c.value;
+                *changed = true;
+            }
+            break;
+        }
+        case Change::kDeleteValue:
+            if (reg::Key* k = Find(root, c.names); k && k->values.erase(c.valueName))
+                *changed = true;
+            break;
+        case Change::kDeleteKey:
+        case Change::kDeleteTree: {
+            auto [parent, name] = parentAndName();
+            if (!parent) break;
+            auto it = parent->subkeys.find(*name);
+            if (it == parent->subkeys.end()) break;
+            if (c.kind == Change::kDeleteKey && !it->second.subkeys.empty()) break;
+            parent->subkeys.erase(it);
+            *changed = true;
+            break;
+        }
+        case Change::kClearKey:
+            if (reg::Key* k = Find(root, c.names);
+                k && (!k->values.empty() || !k->subkeys.empty())) {
+                *k = reg::Key{};
+                *changed = true;
+            }
+            break;
+    }
+}
+
+// The file's path for writing: links followed, and refused when it is not a regular file.
+LSTATUS WritablePath(const std::string& path, std::string* resolved) {
+    base::Result<std::string> r = base::ResolveSymlinks(path);
+    if (!r) return FailErrno(static_cast<int>(r.error().code), "cannot follow " + path);
+    *resolved = std::move(r).value();
+    struct stat st;
+    if (stat(resolved->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return NotRegular(*resolved);
+    return ERROR_SUCCESS;
+}
+
+// Takes the exclusive lock beside the resolved file; *fd holds it until closed.
+LSTATUS LockRegistry(const std::string& path, std::string* target, int* fd) {
+    LSTATUS status = WritablePath(path, target);
     if (status != ERROR_SUCCESS) return status;
-    std::string lockPath = path + ".lock";
-    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    status = MakeDirectories(DirName(*target));
+    if (status != ERROR_SUCCESS) return status;
+    std::string lockPath = *target + ".lock";
+    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
     if (lockFd < 0) return FailErrno(errno, "cannot open the lock file " + lockPath);
     while (flock(lockFd, LOCK_EX) != 0) {
         if (errno == EINTR) continue;
@@ -311,26 +526,79 @@ LSTATUS Transaction(const std::function<LSTATUS(State&, reg::Key&, bool*)>& fn) 
         close(lockFd);
         return FailErrno(err, "cannot lock " + lockPath);
     }
+    *fd = lockFd;
+    return ERROR_SUCCESS;
+}
+
+// The one writer of the file: under the lock beside the resolved file (taken here, or already
+// held by the open batch), re-reads it, lets `edit` change a copy of the tree and writes the copy
+// when `edit` changed anything.
+LSTATUS Commit(State& s, const std::string& path,
+               const std::function<LSTATUS(State&, reg::Key&, bool*)>& edit) {
+    std::string target;
+    int lockFd = -1;
+    if (s.batch.lockFd >= 0) {
+        target = s.batch.target;
+    } else {
+        LSTATUS status = LockRegistry(path, &target, &lockFd);
+        if (status != ERROR_SUCCESS) return status;
+    }
     // Closing the descriptor releases the lock on every way out.
     struct LockGuard {
         int fd;
-        ~LockGuard() { close(fd); }
+        ~LockGuard() {
+            if (fd >= 0) close(fd);
+        }
     } guard{lockFd};
 
+    LSTATUS status;
     status = Refresh(s, path, true);
     if (status != ERROR_SUCCESS) return status;
     reg::Key tree = s.tree;
     bool changed = false;
-    status = fn(s, tree, &changed);
+    // Whatever a killed writer left behind goes on every locked pass, written or not.
+    RemoveStaleTemporaries(target);
+    bool layered = false;
+    status = UpdateLayered(s, &layered);
+    if (status != ERROR_SUCCESS) return status;
+    s.writing = layered;
+    status = edit(s, tree, &changed);
+    s.writing = false;
     if (status != ERROR_SUCCESS || !changed) return status;
-    RemoveStaleTemporaries(path);
-    struct stat written;
-    std::string text = reg::WriteRegistryText(tree);
-    status = WriteFileAtomically(s, path, text, &written);
+    FileId id;
+    status = WriteFileAtomically(s, target, reg::WriteRegistryText(tree), &id);
     if (status != ERROR_SUCCESS) return status;
     s.tree = std::move(tree);
-    s.file.Remember(path, written, std::move(text));
+    ++s.generation;
+    s.id = id;
+    s.racy = true;
+    s.file.Forget();  // the tree is no longer the one the kept text made
     return ERROR_SUCCESS;
+}
+
+// A change: `fn` checks the call against a tree and lists what it changes. Outside a batch the
+// changes are committed at once; inside one they go onto the batch's tree and its log.
+LSTATUS Transaction(const std::function<LSTATUS(State&, const reg::Key&, Changes*)>& fn) {
+    State& s = S();
+    std::lock_guard lock(s.mu);
+    if (s.batch.depth > 0) {
+        LSTATUS status = LoadBatch(s);
+        if (status != ERROR_SUCCESS) return status;
+        Changes changes;
+        status = fn(s, s.batch.tree, &changes);
+        if (status != ERROR_SUCCESS) return status;
+        bool changed = false;
+        for (const Change& c : changes) ApplyChange(s.batch.tree, c, &changed);
+        s.batch.log.insert(s.batch.log.end(), changes.begin(), changes.end());
+        return ERROR_SUCCESS;
+    }
+    return Commit(s, RegistryFilePath(), [&](State& st, reg::Key& tree, bool* changed) {
+        Changes changes;
+        LSTATUS status = fn(st, tree, &changes);
+        if (status != ERROR_SUCCESS) return status;
+        for (const Change& c : changes) ApplyChange(tree, c, changed);
+        return ERROR_SUCCESS;
+    });
 }
 
 HKEY NewHandle(State& s, Names names) {
@@ -388,6 +656,11 @@ std::string RegistryFilePath() {
     return base + "/lensbay/registry.reg";
 }
 
+std::string MachineRegistryFilePath() {
+    const char* env = std::getenv("OLE_MACHINE_REGISTRY");
+    return env && *env ? env : "/var/lib/lensbay/registry.reg";
+}
+
 std::string RegistryLastError() { return t_lastError; }
 
 void SetRegistryWriteHookForTesting(RegistryWriteHook hook) {
@@ -414,14 +687,15 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSA
         return ERROR_SUCCESS;
     });
     if (status != ERROR_FILE_NOT_FOUND) return status;
-    return Transaction([&](State& s, reg::Key& root, bool* changed) {
+    return Transaction([&](State& s, const reg::Key& root, Changes* changes) {
         Names base;
         LSTATUS st = HandleNames(s, key, &base);
         if (st != ERROR_SUCCESS) return st;
-        if (!Find(root, base)) return KeyDeleted(base);
-        CreatePath(root, names, changed);
+        if (!FindForWrite(s, root, base)) return KeyDeleted(base);
+        const bool created = !Find(root, names);
+        if (created) changes->push_back({Change::kCreateKey, names, {}, {}});
         *result = NewHandle(s, names);
-        if (disposition) *disposition = *changed ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     });
 }
@@ -458,19 +732,12 @@ LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const
         return Fail(ERROR_INVALID_PARAMETER, "a value name with a control character");
     if (!data && size) return Fail(ERROR_INVALID_PARAMETER, "no data for a non-empty value");
     reg::Value value{type, std::string(reinterpret_cast<const char*>(data), data ? size : 0)};
-    return Transaction([&](State& s, reg::Key& root, bool* changed) {
+    return Transaction([&](State& s, const reg::Key& root, Changes* changes) {
         Names names;
-        reg::Key* k = nullptr;
+        const reg::Key* k = nullptr;
         LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
-        auto it = k->values.find(name);
-        if (it == k->values.end()) {
-            k->values.emplace(name, value);
-            *changed = true;
-        } else if (!(it->second == value)) {
-            it->second = value;
-            *changed = true;
-        }
+        changes->push_back({Change::kSetValue, names, name, value});
         return ERROR_SUCCESS;
     });
 }
@@ -481,7 +748,7 @@ LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD
     if (data && !size) return Fail(ERROR_INVALID_PARAMETER, "a data buffer without its size");
     return ReadOp([&](State& s, reg::Key& root) {
         Names names;
-        reg::Key* k = nullptr;
+        const reg::Key* k = nullptr;
         LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
         auto it = k->values.find(valueName ? valueName : "");
@@ -496,42 +763,38 @@ LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD
 
 LSTATUS RegDeleteValueA(HKEY key, const char* valueName) {
     std::string name = valueName ? valueName : "";
-    return Transaction([&](State& s, reg::Key& root, bool* changed) {
+    return Transaction([&](State& s, const reg::Key& root, Changes* changes) {
         Names names;
-        reg::Key* k = nullptr;
+        const reg::Key* k = nullptr;
         LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
-        if (!k->values.erase(name))
+        if (!k->values.count(name))
             return Fail(ERROR_FILE_NOT_FOUND, "no value \"" + name + "\" in " + JoinNames(names));
-        *changed = true;
+        changes->push_back({Change::kDeleteValue, names, name, {}});
         return ERROR_SUCCESS;
     });
 }
 
 LSTATUS RegDeleteKeyA(HKEY key, const char* subKey) {
     if (!subKey) return Fail(ERROR_INVALID_PARAMETER, "no key name");
-    return Transaction([&](State& s, reg::Key& root, bool* changed) {
+    return Transaction([&](State& s, const reg::Key& root, Changes* changes) {
         Names base, names;
         LSTATUS st = FullNames(s, key, subKey, &names);
         if (st != ERROR_SUCCESS) return st;
         HandleNames(s, key, &base);
         if (!Find(root, base)) return KeyDeleted(base);
         if (names.empty()) return Fail(ERROR_ACCESS_DENIED, "the root cannot be deleted");
-        Names parentNames(names.begin(), names.end() - 1);
-        reg::Key* parent = Find(root, parentNames);
-        if (!parent) return NotFound(names);
-        auto it = parent->subkeys.find(names.back());
-        if (it == parent->subkeys.end()) return NotFound(names);
-        if (!it->second.subkeys.empty())
+        const reg::Key* k = Find(root, names);
+        if (!k) return NotFound(names);
+        if (!k->subkeys.empty())
             return Fail(ERROR_ACCESS_DENIED, "the key " + JoinNames(names) + " has subkeys");
-        parent->subkeys.erase(it);
-        *changed = true;
+        changes->push_back({Change::kDeleteKey, names, {}, {}});
         return ERROR_SUCCESS;
     });
 }
 
 LSTATUS RegDeleteTreeA(HKEY key, const char* subKey) {
-    return Transaction([&](State& s, reg::Key& root, bool* changed) {
+    return Transaction([&](State& s, const reg::Key& root, Changes* changes) {
         Names base, names;
         LSTATUS st = FullNames(s, key, subKey, &names);
         if (st != ERROR_SUCCESS) return st;
@@ -539,15 +802,11 @@ LSTATUS RegDeleteTreeA(HKEY key, const char* subKey) {
         if (!Find(root, base)) return KeyDeleted(base);
         if (names.size() == base.size()) {
             // No subkey named: the key stays, its values and subkeys go.
-            reg::Key* k = Find(root, names);
-            *changed = !k->values.empty() || !k->subkeys.empty();
-            *k = reg::Key{};
+            changes->push_back({Change::kClearKey, names, {}, {}});
             return ERROR_SUCCESS;
         }
-        Names parentNames(names.begin(), names.end() - 1);
-        reg::Key* parent = Find(root, parentNames);
-        if (!parent || !parent->subkeys.erase(names.back())) return NotFound(names);
-        *changed = true;
+        if (!Find(root, names)) return NotFound(names);
+        changes->push_back({Change::kDeleteTree, names, {}, {}});
         return ERROR_SUCCESS;
     });
 }
@@ -557,7 +816,7 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*
     if (reserved) return Fail(ERROR_INVALID_PARAMETER, "reserved must be null");
     return ReadOp([&](State& s, reg::Key& root) {
         Names names;
-        reg::Key* k = nullptr;
+        const reg::Key* k = nullptr;
         LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
         if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
@@ -576,7 +835,7 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSi
     if (data && !dataSize) return Fail(ERROR_INVALID_PARAMETER, "a data buffer without its size");
     return ReadOp([&](State& s, reg::Key& root) {
         Names names;
-        reg::Key* k = nullptr;
+        const reg::Key* k = nullptr;
         LSTATUS st = OpenedKey(s, root, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
         if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
@@ -592,18 +851,62 @@ LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const char* data,
     if (type != REG_SZ) return Fail(ERROR_INVALID_PARAMETER, "only REG_SZ can be set this way");
     if (!data) return Fail(ERROR_INVALID_PARAMETER, "no data");
     reg::Value value{REG_SZ, std::string(data, std::strlen(data) + 1)};
-    return Transaction([&](State& s, reg::Key& root, bool* changed) {
+    return Transaction([&](State& s, const reg::Key& root, Changes* changes) {
         Names base, names;
         LSTATUS st = FullNames(s, key, subKey, &names);
         if (st != ERROR_SUCCESS) return st;
         HandleNames(s, key, &base);
-        if (!Find(root, base)) return KeyDeleted(base);
-        reg::Key* k = CreatePath(root, names, changed);
-        auto it = k->values.find("");
-        if (it == k->values.end() || !(it->second == value)) {
-            k->values[""] = value;
-            *changed = true;
-        }
+        if (!FindForWrite(s, root, base)) return KeyDeleted(base);
+        changes->push_back({Change::kSetValue, names, "", value});
         return ERROR_SUCCESS;
     });
+}
+
+namespace {
+void EndBatch(State& s) {
+    if (s.batch.lockFd >= 0) close(s.batch.lockFd);
+    s.batch = Batch{};
+}
+}  // namespace
+
+void RegistryBeginBatch() {
+    State& s = S();
+    std::lock_guard lock(s.mu);
+    if (s.batch.depth++ == 0) {
+        s.batch = Batch{};
+        s.batch.depth = 1;
+        s.batch.path = RegistryFilePath();
+    }
+}
+
+void RegistryAbandonBatch() {
+    State& s = S();
+    std::lock_guard lock(s.mu);
+    if (s.batch.depth == 0) return;
+    if (--s.batch.depth == 0)
+        EndBatch(s);
+    else
+        s.batch.doomed = true;
+}
+
+base::Result<> RegistryCommitBatch() {
+    State& s = S();
+    std::lock_guard lock(s.mu);
+    if (s.batch.depth == 0) return base::Fail("no registry batch is open");
+    if (--s.batch.depth > 0) return {};  // the outermost level writes
+    if (s.batch.doomed) {
+        EndBatch(s);
+        return base::Fail("the registry changes were abandoned; nothing written");
+    }
+    LSTATUS status = ERROR_SUCCESS;
+    if (!s.batch.log.empty()) {
+        const Changes log = std::move(s.batch.log);
+        status = Commit(s, s.batch.path, [&](State&, reg::Key& tree, bool* changed) {
+            for (const Change& c : log) ApplyChange(tree, c, changed);
+            return ERROR_SUCCESS;
+        });
+    }
+    EndBatch(s);
+    if (status != ERROR_SUCCESS) return base::Fail(t_lastError, status);
+    return {};
 }

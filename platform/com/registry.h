@@ -76,6 +76,11 @@ COM_EXPORT LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const 
 // Every call holding a handle to a key deleted meanwhile fails with ERROR_KEY_DELETED; a file
 // that does not parse makes every call fail with ERROR_BADDB until it is repaired.
 COM_EXPORT std::string RegistryFilePath();
+// Not of the platform: the machine-wide class registry, $OLE_MACHINE_REGISTRY or else
+// /var/lib/lensbay/registry.reg. Without OLE_REGISTRY, reads see it beneath the user's file (a
+// value or key of the user's wins, the rest falls through) while changes go to the user's file;
+// `regsvr --system` changes it by naming it in OLE_REGISTRY, which means that file alone.
+COM_EXPORT std::string MachineRegistryFilePath();
 COM_EXPORT std::string RegistryLastError();
 
 // Not of the platform, for tests: called before each step of writing the file ("open-temp",
@@ -89,3 +94,15 @@ COM_EXPORT void SetRegistryWriteHookForTesting(RegistryWriteHook hook);
 // message. A file that does not parse or cannot be read is said as such, not as a class that will
 // not load.
 COM_EXPORT base::Result<> CheckClassRegistry();
+
+// Not of the platform: one registration, one change of the file. Between RegistryBeginBatch and
+// RegistryCommitBatch every change any thread of the process makes is kept in memory (reads see
+// it) and the commit writes them all in one replacement of the file. From its first registry
+// call to its end the batch holds the file's lock, so batches of several processes run one after
+// the other and none loses another's entries. A process that dies before the commit leaves the
+// file as it was. Batches nest: only the outermost commit
+// writes, and an abandoned inner level makes it fail. RegistryAbandonBatch drops the changes.
+// A failed commit leaves the file as it was; its message is also RegistryLastError().
+COM_EXPORT void RegistryBeginBatch();
+COM_EXPORT base::Result<> RegistryCommitBatch();
+COM_EXPORT void RegistryAbandonBatch();

@@ -472,7 +472,7 @@ constexpr std::size_t kMaxBareFileSize = 64u << 20;
 // The file's bytes when it is a bare type library; *bare false when it is something else.
 bool ReadBareLibrary(const std::string& path, bool* bare, std::string* bytes, std::string* error) {
     *bare = false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO never blocks
     if (fd < 0) {
         *error = path + ": " + std::strerror(errno);
         return false;

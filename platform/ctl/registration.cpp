@@ -110,3 +110,19 @@ BOOL AfxOleRegisterTypeLib(HINSTANCE instance, REFGUID tlid) {
 BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor, LCID lcid) {
     return SUCCEEDED(UnRegisterTypeLib(tlid, wVerMajor, wVerMinor, lcid, SYS_WIN32)) ? TRUE : FALSE;
 }
+
+HRESULT AfxRegisterInOneChange(const std::function<HRESULT()>& body) {
+    RegistryBeginBatch();
+    HRESULT hr = E_FAIL;
+    try {
+        hr = body();
+    } catch (...) {
+        RegistryAbandonBatch();
+        throw;
+    }
+    if (hr != S_OK) {
+        RegistryAbandonBatch();
+        return hr;
+    }
+    return RegistryCommitBatch() ? S_OK : SELFREG_E_CLASS;
+}

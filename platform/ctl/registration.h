@@ -3,6 +3,8 @@
 // path (from its instance handle); names come from the module's string resources.
 #pragma once
 
+#include <functional>
+
 #include "platform/ctl/module.h"
 
 // Flags of AfxOleRegisterControlClass.
@@ -40,3 +42,9 @@ CTL_EXPORT BOOL AfxOleUnregisterClass(REFCLSID clsid, const char* progId);
 CTL_EXPORT BOOL AfxOleRegisterTypeLib(HINSTANCE instance, REFGUID tlid);
 CTL_EXPORT BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor,
                                         LCID lcid = 0);
+
+// Runs a module's whole registration or unregistration (`body`) as one change of the class
+// registry: what it writes is kept in memory and written in one replacement of the file when it
+// answers S_OK, and dropped otherwise. A registration whose write fails answers SELFREG_E_CLASS
+// (RegistryLastError() says why). Nested inside another such call, the outer one writes.
+CTL_EXPORT HRESULT AfxRegisterInOneChange(const std::function<HRESULT()>& body);

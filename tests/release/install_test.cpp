@@ -52,6 +52,13 @@ TempDir* InstallTest::prefix_dir_ = nullptr;
 bool InstallTest::installed_ = false;
 std::string InstallTest::install_log_;
 
+#ifdef GST_PLUGIN_INSTALL_DIR
+// The GStreamer element goes where the system's GStreamer looks for plugins.
+const std::string kGstPlugin = GST_PLUGIN_INSTALL_DIR "/libgstlensbay.so";
+#else
+const std::string kGstPlugin = "(no GStreamer plugin)";
+#endif
+
 TEST_F(InstallTest, LaysOutProgramsLibrariesAndDataAndNothingOfTheTests) {
     const std::set<std::string> files = Files();
     std::set<std::string> programs;
@@ -71,7 +78,7 @@ TEST_F(InstallTest, LaysOutProgramsLibrariesAndDataAndNothingOfTheTests) {
     EXPECT_THAT(files, IsSupersetOf(expected));
     for (const auto& f : files) {
         EXPECT_TRUE(f.rfind("bin/", 0) == 0 || f.rfind("lib/lensbay/", 0) == 0 ||
-                    f.rfind("share/", 0) == 0)
+                    f.rfind("share/", 0) == 0 || f == kGstPlugin)
             << f;
         for (const char* word :
              {"test", "TEST", "bench", "fuzz", "rescomp", "write_bmphead1", "render_icon"}) {
@@ -149,6 +156,23 @@ TEST_F(InstallTest, InstalledProgramsRunFromThePrefixAlone) {
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(o.out, HasSubstr("VT_I4 888\n"));
 }
+
+#if defined(GST_PLUGIN_INSTALL_DIR) && !defined(LENSBAY_SANITIZED)
+TEST_F(InstallTest, TheInstalledElementFindsItsLibraries) {
+    ASSERT_TRUE(fs::exists(Prefix() + "/" + kGstPlugin));
+    const std::string inspect = GST_INSPECT_PATH;
+    if (inspect.find("NOTFOUND") != std::string::npos) GTEST_SKIP() << "no gst-inspect-1.0";
+    TempDir work;
+    const Outcome o = RunProcess({{inspect, "lensbaysrc"},
+                                  {{"GST_PLUGIN_PATH_1_0", Prefix() + "/" GST_PLUGIN_INSTALL_DIR},
+                                   {"GST_PLUGIN_SYSTEM_PATH_1_0", work.path()},
+                                   {"GST_REGISTRY_1_0", work.path() + "/registry.bin"},
+                                   {"LD_LIBRARY_PATH", ""},
+                                   {"PATH", "/usr/bin:/bin"}}});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_THAT(o.out, HasSubstr(Prefix() + "/" + kGstPlugin));
+}
+#endif
 
 }  // namespace
 }  // namespace release_test

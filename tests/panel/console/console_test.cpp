@@ -97,6 +97,33 @@ TEST(ConsoleParserTest, EventFieldsStayOnOneLine) {
     EXPECT_EQ(panel::console::EscapeField("plain text"), "plain text");
 }
 
+TEST(ConsoleParserTest, ControlCharactersCannotReachTheTerminal) {
+    using panel::console::EscapeField;
+    EXPECT_EQ(EscapeField(std::string("a\0b", 3)), "a\\x00b");
+    EXPECT_EQ(EscapeField("\x1b[2J\x07\x1f\x7f"), "\\x1b[2J\\x07\\x1f\\x7f");
+    // C1 controls as UTF-8 encodes them (U+009B is a CSI to some terminals); other text stays.
+    EXPECT_EQ(EscapeField("\xc2\x9b"
+                          "1m \xc2\xa0 \xc3\xa9 \xe2\x82\xac"),
+              "\\xc2\\x9b"
+              "1m \xc2\xa0 \xc3\xa9 \xe2\x82\xac");
+    EXPECT_EQ(EscapeField("\x20~"), " ~");
+}
+
+TEST(ConsoleParserTest, EchoedInputIsCutWithANote) {
+    const std::string fits(panel::console::kEchoLimit, 'x');
+    EXPECT_EQ(ParseError(fits), "unknown command \"" + fits + "\"");
+    const std::string huge(1 << 20, 'y');
+    const std::string error = ParseError(huge + " more");
+    EXPECT_EQ(error, "unknown command \"" + std::string(panel::console::kEchoLimit, 'y') +
+                         "\"... (cut; 1048576 bytes in all)");
+    // A cut never splits a character: 63 ASCII bytes, then a 2-byte character across the limit.
+    const std::string accented = std::string(63, 'a') + "\xc3\xa9" + "zz";
+    EXPECT_EQ(ParseError("press " + accented),
+              "bad button \"" + std::string(63, 'a') +
+                  "\"... (cut; 67 bytes in all): the buttons are Command1, Capture, SaveAs and "
+                  "Command2");
+}
+
 class ConsoleTest : public PanelRig {
 protected:
     Log Run(const std::string& script, bool interactive = false) {

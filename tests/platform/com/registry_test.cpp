@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -495,6 +497,125 @@ TEST_F(Registry, StartUpCheckNamesADamagedFileAndTheWayOut) {
                   "repair or remove that file, or set OLE_REGISTRY to another one");
     temp_.Replace("REGEDIT4\n");
     EXPECT_TRUE(CheckClassRegistry().ok());
+}
+
+// A registration in a batch: one write of the file, reads see the pending changes, entries other
+// processes write meanwhile stay, and an abandoned batch writes nothing.
+int g_renames = 0;
+TEST_F(Registry, BatchIsOneChangeOverWhatOthersWroteMeanwhile) {
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "Old", REG_SZ, "gone soon", 0), ERROR_SUCCESS);
+    const std::string before = temp_.Read();
+    g_renames = 0;
+    SetRegistryWriteHookForTesting([](const char* step) {
+        g_renames += std::strcmp(step, "rename") == 0;
+        return 0;
+    });
+    RegistryBeginBatch();
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "CLSID\\{A}\\InprocServer32", REG_SZ, "a.so", 0),
+              ERROR_SUCCESS);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{A}\\Control", 0, nullptr, 0, KEY_WRITE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(SetString(key, "Name", "v"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "Old"), ERROR_SUCCESS);
+    // Nested levels (a module's own batch inside the tool's) write nothing of their own.
+    RegistryBeginBatch();
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "Inner", REG_SZ, "1", 0), ERROR_SUCCESS);
+    ASSERT_TRUE(RegistryCommitBatch());
+    EXPECT_EQ(DefaultOf("CLSID\\{A}\\InprocServer32"), "a.so");  // read back from the batch
+    EXPECT_EQ(DefaultOf("Old"), "<status 2>");
+    EXPECT_EQ(temp_.Read(), before);
+    EXPECT_EQ(g_renames, 0);
+    // Another process registers something else meanwhile, and drops "Old" itself too.
+    temp_.Replace("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Other]\n@=\"theirs\"\n\n");
+    ASSERT_TRUE(RegistryCommitBatch());
+    EXPECT_EQ(g_renames, 1);
+    EXPECT_EQ(DefaultOf("Other"), "theirs");
+    EXPECT_EQ(DefaultOf("CLSID\\{A}\\InprocServer32"), "a.so");
+    EXPECT_EQ(DefaultOf("Inner"), "1");
+    EXPECT_EQ(DefaultOf("Old"), "<status 2>");
+
+    // Abandoned, at the top or at an inner level: nothing written.
+    const std::string after = temp_.Read();
+    RegistryBeginBatch();
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "Dropped", REG_SZ, "x", 0), ERROR_SUCCESS);
+    RegistryAbandonBatch();
+    RegistryBeginBatch();
+    RegistryBeginBatch();
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "Dropped", REG_SZ, "x", 0), ERROR_SUCCESS);
+    RegistryAbandonBatch();
+    EXPECT_FALSE(RegistryCommitBatch());
+    EXPECT_FALSE(RegistryCommitBatch());  // none open any more
+    EXPECT_EQ(temp_.Read(), after);
+    EXPECT_EQ(DefaultOf("Dropped"), "<status 2>");
+    EXPECT_EQ(g_renames, 1);
+}
+
+TEST_F(Registry, FailedBatchCommitWritesNothingAndSaysWhy) {
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "Kept", REG_SZ, "yes", 0), ERROR_SUCCESS);
+    const std::string before = temp_.Read();
+    RegistryBeginBatch();
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "A", REG_SZ, "1", 0), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "B", REG_SZ, "2", 0), ERROR_SUCCESS);
+    SetRegistryWriteHookForTesting(
+        [](const char* s) { return std::strcmp(s, "write") ? 0 : ENOSPC; });
+    base::Result<> r = RegistryCommitBatch();
+    ASSERT_FALSE(r);
+    EXPECT_NE(r.message().find("No space left on device"), std::string::npos) << r.message();
+    EXPECT_EQ(RegistryLastError(), r.message());
+    SetRegistryWriteHookForTesting(nullptr);
+    EXPECT_EQ(temp_.Read(), before);
+    EXPECT_EQ(DefaultOf("A"), "<status 2>");
+    EXPECT_EQ(FilesIn(temp_.dir()),
+              (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+}
+
+// The file named may be a link (followed: its target is replaced, the link stays, the lock is
+// beside the target) but not a FIFO, device or directory (refused, nothing written, no hang).
+TEST_F(Registry, LinksAreFollowedAndOtherNonFilesRefused) {
+    const std::string real = temp_.dir() + "/real";
+    ASSERT_EQ(mkdir(real.c_str(), 0755), 0);
+    {
+        std::ofstream(real + "/classes.reg")
+            << "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Was]\n@=\"here\"\n";
+    }
+    ASSERT_EQ(chmod((real + "/classes.reg").c_str(), 0640), 0);
+    ASSERT_EQ(symlink("real/classes.reg", temp_.path().c_str()), 0);
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "New", REG_SZ, "1", 0), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(lstat(temp_.path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat((real + "/classes.reg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(DefaultOf("Was"), "here");
+    EXPECT_EQ(DefaultOf("New"), "1");
+    EXPECT_EQ(FilesIn(real), (std::vector<std::string>{"classes.reg", "classes.reg.lock"}));
+    EXPECT_EQ(FilesIn(temp_.dir()), (std::vector<std::string>{"real", "registry.reg"}));
+
+    ASSERT_EQ(unlink(temp_.path().c_str()), 0);
+    std::vector<std::string> kinds = {"fifo", "dir"};
+    if (geteuid() == 0) kinds.push_back("device");
+    for (const std::string& kind : kinds) {
+        SCOPED_TRACE(kind);
+        int made = kind == "fifo"  ? mkfifo(temp_.path().c_str(), 0644)
+                   : kind == "dir" ? mkdir(temp_.path().c_str(), 0755)
+                                   : mknod(temp_.path().c_str(), S_IFCHR | 0666, makedev(1, 3));
+        if (made != 0 && kind == "device") continue;  // no CAP_MKNOD here
+        ASSERT_EQ(made, 0);
+        EXPECT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "K", REG_SZ, "v", 0), ERROR_ACCESS_DENIED);
+        EXPECT_NE(RegistryLastError().find(temp_.path() + " is not a regular file"),
+                  std::string::npos)
+            << RegistryLastError();
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "Was", 0, KEY_READ, &key), ERROR_ACCESS_DENIED);
+        EXPECT_NE(CheckClassRegistry().message().find("is not a regular file"), std::string::npos);
+        EXPECT_EQ(FilesIn(temp_.dir()), (std::vector<std::string>{"real", "registry.reg"}));
+        ASSERT_EQ(lstat(temp_.path().c_str(), &st), 0);
+        EXPECT_EQ(S_ISDIR(st.st_mode), kind == "dir");
+        std::filesystem::remove(temp_.path());
+    }
 }
 
 }  // namespace

@@ -1,0 +1,160 @@
+#include "gst/frame_source.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "panel/camera_link.h"
+#include "panel/capture.h"
+#include "panel/startup.h"
+#include "platform/com/combase.h"
+#include "platform/com/registry.h"
+#include "platform/portio/board_operator.h"
+#include "platform/portio/portio.h"
+#include "platform/ui/message_box.h"
+
+namespace lensbay_gst {
+namespace {
+
+// The element has nobody to show a box to: a prompt is acknowledged at once, and the simulated
+// board's switches follow it as they follow the panel's prompts.
+class NoMonitor : public panel::MonitorWindow {
+public:
+    void Close() override {}
+    void SetHeightTwips(int) override {}
+    void SetWidthTwips(int) override {}
+    bool LoadPicture(const std::string&) override { return false; }
+    void Show() override {}
+};
+
+class PromptUi : public panel::UserInterface {
+public:
+    void MessageBox(const std::string& title, const std::string& text) override {
+        if (portio::BoardOperator* board = portio::Operator()) board->PromptAcknowledged(text);
+        ui::NotifyMessageBoxAcknowledged(title, text);
+    }
+    void SetWaitCursor(bool) override {}
+    panel::MonitorWindow& Monitor() override { return monitor_; }
+
+private:
+    NoMonitor monitor_;
+};
+
+// A port cycle the backend refuses is not run and goes to the process's fault handler; the
+// element's notes the first one, so that the frame it spoiled becomes an error message.
+std::mutex g_fault_mutex;
+std::string g_fault;
+std::atomic<bool> g_faulted{false};
+
+void RecordFault(const base::Error& fault) {
+    std::lock_guard lock(g_fault_mutex);
+    if (g_fault.empty()) g_fault = fault.message;
+    g_faulted.store(true, std::memory_order_release);
+}
+
+std::string TakeFault() {
+    if (!g_faulted.load(std::memory_order_acquire)) return "";
+    std::lock_guard lock(g_fault_mutex);
+    g_faulted.store(false, std::memory_order_relaxed);
+    return std::exchange(g_fault, std::string());
+}
+
+std::string BlockText(double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+// The panel's messages name its window fields; the element's name its properties.
+std::string NameProperties(std::string message) {
+    static const char* const kNames[][2] = {
+        {"Text4", "h-start"}, {"Text5", "h-end"}, {"Text6", "v-start"}, {"Text7", "v-end"}};
+    for (const auto& [field, property] : kNames) {
+        for (std::size_t at = message.find(field); at != std::string::npos;
+             at = message.find(field, at)) {
+            message.replace(at, std::strlen(field), property);
+        }
+    }
+    return message;
+}
+
+}  // namespace
+
+base::Result<panel::FrameGeometry> GeometryOf(const Window& w) {
+    auto g = panel::ComputeFrameGeometry(BlockText(w.h_start), BlockText(w.h_end),
+                                         BlockText(w.v_start), BlockText(w.v_end));
+    if (!g) return base::Fail(NameProperties(g.message()));
+    return g;
+}
+
+std::size_t RowStride(const panel::FrameGeometry& g) {
+    return (static_cast<std::size_t>(g.FrameWidth) + 3) & ~static_cast<std::size_t>(3);
+}
+
+struct FrameSource::Impl {
+    PromptUi ui;
+    panel::PortObjects objects;
+    std::unique_ptr<panel::CameraLink> link;
+    std::vector<std::uint8_t> skip;
+};
+
+FrameSource::FrameSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+FrameSource::~FrameSource() = default;
+
+base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& pinbus_hint) {
+    if (base::Result<> opened = portio::Initialize(); !opened)
+        return base::Fail(opened.message(), kPortRefused);
+    portio::SetFaultHandler(RecordFault);
+    TakeFault();
+    const HRESULT init = CoInitialize(nullptr);
+    if (FAILED(init)) {
+        return base::Fail("COM initialisation failed (" + HresultToString(init) + ")",
+                          kNotRegistered);
+    }
+    if (std::string problem = RegistryProblem(); !problem.empty())
+        return base::Fail(problem, kNotRegistered);
+    auto impl = std::make_unique<Impl>();
+    base::Result<panel::PortObjects> objects = panel::CreatePortObjects(pinbus_hint);
+    if (!objects) return base::Fail(objects.message(), kNotRegistered);
+    impl->objects = std::move(objects).value();
+    impl->link = std::make_unique<panel::CameraLink>(impl->objects.pinbus1.Get(),
+                                                     impl->objects.pinbus2.Get(), impl->ui);
+    if (FAILED(impl->link->SetupPortMode())) {
+        return base::Fail("the port object failed: " + impl->link->LastFailure(), kPortRefused);
+    }
+    if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault, kPortRefused);
+    return std::unique_ptr<FrameSource>(new FrameSource(std::move(impl)));
+}
+
+base::Result<> FrameSource::ReadFrame(const panel::FrameGeometry& g, std::uint8_t* dest,
+                                      std::size_t stride) {
+    panel::CameraLink& link = *impl_->link;
+    auto failed = [&] { return base::Fail("the port object failed: " + link.LastFailure()); };
+    if (FAILED(link.BeginFrameRead())) return failed();
+    // The stream's first row is the picture's bottom row; the row-skip byte ends each row.
+    std::uint8_t skipped = 0;
+    const std::size_t width = static_cast<std::size_t>(g.FrameWidth);
+    for (std::int32_t row = g.FrameHeight - 1; row >= 0; --row) {
+        std::uint8_t* out = dest + static_cast<std::size_t>(row) * stride;
+        for (std::size_t x = 0; x < width; ++x) {
+            if (FAILED(link.ReadPixelByte(out + x))) return failed();
+        }
+        if (g.RowSkip && FAILED(link.ReadPixelByte(&skipped))) return failed();
+        std::memset(out + width, 0, stride - width);
+    }
+    // Capture reads ByteCount bytes: (FrameWidth + 1) per row, with or without the row skip.
+    if (!g.RowSkip) {
+        for (std::int32_t row = 0; row < g.FrameHeight; ++row) {
+            if (FAILED(link.ReadPixelByte(&skipped))) return failed();
+        }
+    }
+    if (FAILED(link.EndFrameRead())) return failed();
+    // A cycle the port refused was not run: the frame is not the board's.
+    if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault);
+    return {};
+}
+
+}  // namespace lensbay_gst

@@ -1,0 +1,55 @@
+// Frames from the board for the GStreamer element: the port objects created from the class
+// registry, the port set up as the main window's load does it, and each frame read exactly as
+// Capture reads it, through the panel's camera link (automation on Pinbus, never the port itself).
+// Nothing here knows GStreamer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "panel/image_files.h"
+#include "platform/base/result.h"
+
+namespace lensbay_gst {
+
+// The capture window in blocks, as the panel's four window fields give it.
+struct Window {
+    double h_start = 0, h_end = 0, v_start = 0, v_end = 0;
+};
+
+// The frame the window gives under the panel's geometry rules (the fallbacks to the sensor's edge,
+// the row skip, the size limit); the error message names the element's properties.
+base::Result<panel::FrameGeometry> GeometryOf(const Window& window);
+
+// Bytes of one output row: the frame width rounded up to a multiple of 4 (GStreamer's GRAY8).
+std::size_t RowStride(const panel::FrameGeometry& g);
+
+// Error codes of Open().
+constexpr long kNotRegistered = 2;  // the Pinbus control cannot be created or loaded
+constexpr long kPortRefused = 3;    // the port backend cannot be opened
+
+class FrameSource {
+public:
+    // Opens the port backend (PORTIO), creates the two port objects from the class registry and
+    // sets the port up (ECR 0x20, control 0x20, 0x27 and the video-port prompt, which on the
+    // simulated board its switches follow). `pinbus_hint` is the PINBUS.OCX path named in the
+    // "register it with" advice.
+    static base::Result<std::unique_ptr<FrameSource>> Open(const std::string& pinbus_hint);
+    ~FrameSource();
+    FrameSource(const FrameSource&) = delete;
+    FrameSource& operator=(const FrameSource&) = delete;
+
+    // One frame as Capture reads it: Begin, ByteCount x (read, 0x2A, 0x2B), End (control 0x27).
+    // Rows go top-down into `dest` (`stride` bytes apart, padding zeroed), the row-skip byte
+    // dropped, so that the picture stands as the monitor shows it.
+    base::Result<> ReadFrame(const panel::FrameGeometry& g, std::uint8_t* dest, std::size_t stride);
+
+private:
+    struct Impl;
+    explicit FrameSource(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace lensbay_gst

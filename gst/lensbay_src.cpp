@@ -1,0 +1,272 @@
+// lensbaysrc: a live GStreamer push source of GRAY8 frames from the SX540 board, read through
+// Pinbus exactly as the panel's Capture reads them.
+#include <dlfcn.h>
+#include <gst/base/gstpushsrc.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "gst/frame_source.h"
+
+#ifndef LENSBAY_VERSION
+#define LENSBAY_VERSION "0"
+#endif
+
+GST_DEBUG_CATEGORY_STATIC(lensbay_src_debug);
+#define GST_CAT_DEFAULT lensbay_src_debug
+
+G_BEGIN_DECLS
+#define LENSBAY_TYPE_SRC (lensbay_src_get_type())
+G_DECLARE_FINAL_TYPE(LensbaySrc, lensbay_src, LENSBAY, SRC, GstPushSrc)
+G_END_DECLS
+
+struct _LensbaySrc {
+    GstPushSrc parent;
+    // Guarded by the object lock: the window the next start uses.
+    lensbay_gst::Window window;
+    // Between start and stop (the streaming thread reads frames, the application starts/stops).
+    std::unique_ptr<lensbay_gst::FrameSource>* source;
+    panel::FrameGeometry geometry;
+    std::size_t stride;
+};
+
+G_DEFINE_TYPE(LensbaySrc, lensbay_src, GST_TYPE_PUSH_SRC)
+
+namespace {
+
+enum { PROP_0, PROP_H_START, PROP_H_END, PROP_V_START, PROP_V_END };
+
+constexpr char kCapsTemplate[] =
+    "video/x-raw, format=(string)GRAY8, width=(int)[1, 2147483647], "
+    "height=(int)[1, 2147483647], framerate=(fraction)0/1";
+
+GstStaticPadTemplate src_template =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(kCapsTemplate));
+
+double* Field(lensbay_gst::Window& w, guint id) {
+    switch (id) {
+        case PROP_H_START:
+            return &w.h_start;
+        case PROP_H_END:
+            return &w.h_end;
+        case PROP_V_START:
+            return &w.v_start;
+        case PROP_V_END:
+            return &w.v_end;
+        default:
+            return nullptr;
+    }
+}
+
+// PINBUS.OCX as the "register it with" advice names it: beside the programs in the build tree
+// (build/bin), or in the private library folder once installed.
+std::string PinbusPath() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&lensbay_src_get_type), &info) == 0 || !info.dli_fname)
+        return "";
+    std::string dir = info.dli_fname;
+    dir.erase(dir.rfind('/') + 1);
+    for (const char* relative : {"../../bin/PINBUS.OCX", "../../lensbay/PINBUS.OCX"}) {
+        const std::string candidate = dir + relative;
+        char resolved[PATH_MAX];
+        struct stat st {};
+        if (::realpath(candidate.c_str(), resolved) && ::stat(resolved, &st) == 0 &&
+            S_ISREG(st.st_mode)) {
+            return resolved;
+        }
+    }
+    return "";
+}
+
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+    LensbaySrc* self = LENSBAY_SRC(object);
+    GST_OBJECT_LOCK(self);
+    lensbay_gst::Window candidate = self->window;
+    double* field = Field(candidate, id);
+    if (!field) {
+        GST_OBJECT_UNLOCK(self);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        return;
+    }
+    *field = g_value_get_double(value);
+    const auto geometry = lensbay_gst::GeometryOf(candidate);
+    if (geometry) self->window = candidate;
+    GST_OBJECT_UNLOCK(self);
+    if (!geometry) {
+        // Refused: the window keeps its last valid value.
+        g_warning("lensbaysrc: %s = %g refused: %s", pspec->name, g_value_get_double(value),
+                  geometry.message().c_str());
+    }
+}
+
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+    LensbaySrc* self = LENSBAY_SRC(object);
+    GST_OBJECT_LOCK(self);
+    double* field = Field(self->window, id);
+    if (field) g_value_set_double(value, *field);
+    GST_OBJECT_UNLOCK(self);
+    if (!field) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+}
+
+void Finalize(GObject* object) {
+    LensbaySrc* self = LENSBAY_SRC(object);
+    delete self->source;
+    self->source = nullptr;
+    G_OBJECT_CLASS(lensbay_src_parent_class)->finalize(object);
+}
+
+gboolean Start(GstBaseSrc* base) {
+    LensbaySrc* self = LENSBAY_SRC(base);
+    GST_OBJECT_LOCK(self);
+    const lensbay_gst::Window window = self->window;
+    GST_OBJECT_UNLOCK(self);
+    const auto geometry = lensbay_gst::GeometryOf(window);
+    if (!geometry) {
+        GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("%s", geometry.message().c_str()), (nullptr));
+        return FALSE;
+    }
+    auto opened = lensbay_gst::FrameSource::Open(PinbusPath());
+    if (!opened) {
+        if (opened.error().code == lensbay_gst::kPortRefused) {
+            GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ_WRITE, ("%s", opened.message().c_str()),
+                              ("the port backend (PORTIO) cannot be opened"));
+        } else {
+            GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("%s", opened.message().c_str()),
+                              ("the Pinbus port objects cannot be created"));
+        }
+        return FALSE;
+    }
+    self->geometry = geometry.value();
+    self->stride = lensbay_gst::RowStride(self->geometry);
+    delete self->source;
+    self->source = new std::unique_ptr<lensbay_gst::FrameSource>(std::move(opened).value());
+    return TRUE;
+}
+
+gboolean Stop(GstBaseSrc* base) {
+    LensbaySrc* self = LENSBAY_SRC(base);
+    delete self->source;
+    self->source = nullptr;
+    return TRUE;
+}
+
+GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter) {
+    LensbaySrc* self = LENSBAY_SRC(base);
+    GST_OBJECT_LOCK(self);
+    const lensbay_gst::Window window = self->window;
+    GST_OBJECT_UNLOCK(self);
+    GstCaps* caps = nullptr;
+    if (const auto g = lensbay_gst::GeometryOf(window)) {
+        caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "GRAY8", "width",
+                                   G_TYPE_INT, g->FrameWidth, "height", G_TYPE_INT, g->FrameHeight,
+                                   "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
+    } else {
+        caps = gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(base));
+    }
+    if (filter) {
+        GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+        gst_caps_unref(caps);
+        caps = both;
+    }
+    return caps;
+}
+
+gboolean SetCaps(GstBaseSrc* base, GstCaps* caps) {
+    LensbaySrc* self = LENSBAY_SRC(base);
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, caps)) return FALSE;
+    GST_OBJECT_LOCK(self);
+    const auto g = lensbay_gst::GeometryOf(self->window);
+    GST_OBJECT_UNLOCK(self);
+    if (!g || GST_VIDEO_INFO_WIDTH(&info) != g->FrameWidth ||
+        GST_VIDEO_INFO_HEIGHT(&info) != g->FrameHeight ||
+        static_cast<std::size_t>(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)) !=
+            lensbay_gst::RowStride(g.value())) {
+        return FALSE;
+    }
+    gst_base_src_set_blocksize(base, static_cast<guint>(GST_VIDEO_INFO_SIZE(&info)));
+    return TRUE;
+}
+
+GstFlowReturn Fill(GstPushSrc* push, GstBuffer* buffer) {
+    LensbaySrc* self = LENSBAY_SRC(push);
+    if (!self->source || !*self->source) return GST_FLOW_FLUSHING;
+    const std::size_t size = self->stride * static_cast<std::size_t>(self->geometry.FrameHeight);
+    GstMapInfo map;
+    if (gst_buffer_get_size(buffer) < size || !gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("cannot map a frame buffer of %zu bytes", size),
+                          (nullptr));
+        return GST_FLOW_ERROR;
+    }
+    const auto read = (*self->source)->ReadFrame(self->geometry, map.data, self->stride);
+    gst_buffer_unmap(buffer, &map);
+    if (!read) {
+        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", read.message().c_str()), (nullptr));
+        return GST_FLOW_ERROR;
+    }
+    gst_buffer_set_size(buffer, static_cast<gssize>(size));
+    return GST_FLOW_OK;
+}
+
+void InstallWindowProperty(GObjectClass* klass, guint id, const char* name, const char* blurb) {
+    g_object_class_install_property(
+        klass, id,
+        g_param_spec_double(name, name, blurb, -G_MAXDOUBLE, G_MAXDOUBLE, 0.0,
+                            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                     GST_PARAM_MUTABLE_READY)));
+}
+
+}  // namespace
+
+static void lensbay_src_class_init(LensbaySrcClass* klass) {
+    GObjectClass* object_class = G_OBJECT_CLASS(klass);
+    object_class->set_property = SetProperty;
+    object_class->get_property = GetProperty;
+    object_class->finalize = Finalize;
+    InstallWindowProperty(object_class, PROP_H_START, "h-start",
+                          "First column block of the capture window (24 columns each)");
+    InstallWindowProperty(object_class, PROP_H_END, "h-end",
+                          "Column block the window ends at; not after h-start: to the right edge");
+    InstallWindowProperty(object_class, PROP_V_START, "v-start",
+                          "First row block of the capture window (18 rows each)");
+    InstallWindowProperty(object_class, PROP_V_END, "v-end",
+                          "Row block the window ends at; not after v-start: to the top edge");
+
+    GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+    gst_element_class_set_static_metadata(
+        element_class, "SX540 camera source", "Source/Video",
+        "Frames of the SX540 camera chip on its evaluation board, read through Pinbus",
+        "Lensbay project <lensbay@example.invalid>");
+    gst_element_class_add_static_pad_template(element_class, &src_template);
+
+    GstBaseSrcClass* base_class = GST_BASE_SRC_CLASS(klass);
+    base_class->start = Start;
+    base_class->stop = Stop;
+    base_class->get_caps = GetCaps;
+    base_class->set_caps = SetCaps;
+    GST_PUSH_SRC_CLASS(klass)->fill = Fill;
+}
+
+static void lensbay_src_init(LensbaySrc* self) {
+    self->window = lensbay_gst::Window{};
+    self->source = nullptr;
+    self->geometry = panel::FrameGeometry{};
+    self->stride = 0;
+    gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
+    gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
+    gst_base_src_set_do_timestamp(GST_BASE_SRC(self), TRUE);
+}
+
+static gboolean plugin_init(GstPlugin* plugin) {
+    GST_DEBUG_CATEGORY_INIT(lensbay_src_debug, "lensbaysrc", 0, "SX540 camera source");
+    return gst_element_register(plugin, "lensbaysrc", GST_RANK_NONE, LENSBAY_TYPE_SRC);
+}
+
+#define PACKAGE "lensbay"
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, lensbay,
+                  "The SX540 camera on its evaluation board", plugin_init, LENSBAY_VERSION,
+                  "Proprietary", "lensbay", "https://example.invalid/lensbay")

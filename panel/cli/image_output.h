@@ -1,0 +1,29 @@
+// The command line's capture output: the frame Capture wrote as image.raw and image.bmp, written
+// again under the user's name in the format its extension names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/base/result.h"
+
+namespace panel::cli {
+
+enum class ImageFormat { kBmp, kRaw, kPng, kPgm };
+
+// The format a file name's extension names (any case), or an error listing the known ones.
+base::Result<ImageFormat> FormatOf(const std::string& path);
+
+// The name of frame `number` (from 1) of a series: a printf-style "%d" / "%0Nd" in `pattern` is
+// replaced by the number; without one, "-NNNN" goes before the extension. Fails when the pattern
+// holds another '%' conversion.
+base::Result<std::string> FrameName(const std::string& pattern, int number);
+
+// Writes `path` in `format` from the bytes of image.bmp and image.raw: .bmp and .raw are byte
+// copies; .png and .pgm are 8-bit grey, rows top-down as the monitor shows them.
+base::Result<> WriteImage(const std::string& path, ImageFormat format,
+                          const std::vector<std::uint8_t>& bmp,
+                          const std::vector<std::uint8_t>& raw);
+
+}  // namespace panel::cli

@@ -1,0 +1,367 @@
+#include "panel/cli/subcommands.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "panel/camera_link.h"
+#include "panel/capture.h"
+#include "panel/cli/image_output.h"
+#include "panel/cli/settings_values.h"
+#include "panel/field_numbers.h"
+#include "panel/image_files.h"
+#include "panel/registers.h"
+#include "panel/startup.h"
+#include "platform/base/result.h"
+#include "platform/com/combase.h"
+#include "platform/com/registry.h"
+#include "platform/portio/board_operator.h"
+#include "platform/portio/portio.h"
+#include "platform/ui/message_box.h"
+
+namespace panel::cli {
+namespace {
+
+constexpr int kOk = 0, kFailed = 1, kNotRegistered = 2, kPortRefused = 3;
+
+constexpr char kSetHelp[] =
+    "Usage: lensbay set [--yes] KEY=VALUE...\n"
+    "  Writes the camera's registers as Set Register does after those fields were typed and\n"
+    "  those options selected in the window; keys not named are not written.\n"
+    "  Keys: exposure, gain, divider, h_start, h_end, v_start, v_end (numbers, as the window's\n"
+    "  fields take them), gamma=0.45|1.0, mirror=on|off, mode=indoor|outdoor, backlight=on|off.\n";
+constexpr char kResetHelp[] =
+    "Usage: lensbay reset [--yes]\n"
+    "  Puts the camera back to its default setting, as Default Setting does.\n";
+constexpr char kCaptureHelp[] =
+    "Usage: lensbay capture [--yes] [-o FILE] [--window H_START,H_END,V_START,V_END] [--count N]\n"
+    "  Captures as the Capture button does. Without -o: image.raw and image.bmp in the working\n"
+    "  directory. With -o: FILE by its extension (.bmp, .raw as Capture writes them; .png, .pgm\n"
+    "  8-bit grey). With --count N: N frames, FILE numbered by a %d or %04d in its name (else\n"
+    "  -0001, -0002, ... before the extension), progress on standard error.\n"
+    "  --window: the capture window in blocks (the window's Text4 to Text7).\n";
+constexpr char kCommonHelp[] =
+    "  --yes    answer every register-selection prompt at once (for boards whose A[3:0]\n"
+    "           switches follow by themselves); without it a prompt waits for Enter, except on\n"
+    "           the simulated board while its switches follow the prompts.\n"
+    "  Exit status: 0 done, 1 bad arguments or a failed operation, 2 the Pinbus control is not\n"
+    "  registered or will not load, 3 the port backend (PORTIO) cannot be opened.\n";
+
+struct Arguments {
+    std::string command;
+    bool yes = false;
+    bool help = false;
+    SettingsChanges settings;                          // set
+    std::optional<std::array<std::string, 4>> window;  // capture
+    std::optional<std::string> output;
+    std::optional<ImageFormat> format;
+    int count = 1;
+};
+
+// A port cycle that cannot be done ends the program, as the window's does: the operation must
+// not go on with a board it cannot reach.
+[[noreturn]] void ExitOnPortFault(const base::Error& fault) {
+    std::fprintf(stderr, "%s\n", fault.message.c_str());
+    std::exit(kPortRefused);
+}
+
+base::Result<int> CountOf(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
+        return base::Fail("--count \"" + text + "\": must be a whole number from 1 to 1000000");
+    return static_cast<int>(n);
+}
+
+base::Result<std::array<std::string, 4>> WindowOf(const std::string& text) {
+    std::array<std::string, 4> parts;
+    std::size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const auto comma = text.find(',', start);
+        if ((i < 3) == (comma == std::string::npos))
+            return base::Fail("--window \"" + text +
+                              "\": give four numbers H_START,H_END,V_START,V_END");
+        parts[i] =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        start = comma + 1;
+    }
+    if (auto g = ComputeFrameGeometry(parts[0], parts[1], parts[2], parts[3]); !g)
+        return base::Fail("--window \"" + text + "\": " + g.message());
+    return parts;
+}
+
+// The directory a file goes into must exist and take new files.
+base::Result<> CheckWritable(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    if (::access(dir.c_str(), W_OK | X_OK) != 0)
+        return base::Fail("-o \"" + path + "\": cannot write into " + dir + ": " +
+                          std::strerror(errno));
+    return {};
+}
+
+base::Result<Arguments> Parse(int argc, char** argv) {
+    Arguments a;
+    a.command = argv[1];
+    std::vector<std::string> assignments;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* option) -> base::Result<std::string> {
+            if (i + 1 >= argc) return base::Fail(std::string(option) + " needs a value");
+            return std::string(argv[++i]);
+        };
+        if (arg == "--help" || arg == "-h") {
+            a.help = true;
+        } else if (arg == "--yes" || arg == "-y") {
+            a.yes = true;
+        } else if (a.command == "capture" && (arg == "-o" || arg == "--output")) {
+            auto v = value("-o");
+            if (!v) return v.error();
+            if (a.output) return base::Fail("-o is given twice");
+            auto format = FormatOf(*v);
+            if (!format) return base::Fail("-o " + format.message());
+            a.output = *v;
+            a.format = *format;
+        } else if (a.command == "capture" && arg == "--window") {
+            auto v = value("--window");
+            if (!v) return v.error();
+            auto window = WindowOf(*v);
+            if (!window) return window.error();
+            a.window = *window;
+        } else if (a.command == "capture" && arg == "--count") {
+            auto v = value("--count");
+            if (!v) return v.error();
+            auto count = CountOf(*v);
+            if (!count) return count.error();
+            a.count = *count;
+        } else if (a.command == "set" && !arg.empty() && arg[0] != '-') {
+            assignments.push_back(arg);
+        } else {
+            return base::Fail("unknown argument \"" + arg + "\"");
+        }
+    }
+    if (a.help) return a;
+    if (a.command == "set") {
+        auto settings = ParseAssignments(assignments);
+        if (!settings) return settings.error();
+        a.settings = *settings;
+    }
+    if (a.output) {
+        for (int n = 1; n <= (a.count > 1 ? 2 : 0); ++n) {
+            if (auto name = FrameName(*a.output, n); !name)
+                return base::Fail("-o " + name.message());
+        }
+        if (auto w = CheckWritable(*a.output); !w) return w.error();
+    }
+    return a;
+}
+
+// Boxes on the terminal: a register-selection prompt is printed and waits for Enter, unless
+// --yes answers it or the simulated board's switches follow it; any other box is the failure of
+// the operation and goes to standard error.
+class TerminalUi : public UserInterface {
+public:
+    TerminalUi(bool yes, portio::BoardOperator* board) : yes_(yes), board_(board) {}
+    void MessageBox(const std::string& title, const std::string& text) override {
+        // The panel's register-selection prompts ("Please select EXCTL register A[3:0]=0010");
+        // every other box says why the operation failed.
+        if (text.rfind("Please ", 0) == 0) {
+            const bool follows = board_ && board_->FollowsPrompts();
+            if (yes_ || follows) {
+                std::fprintf(stderr, "%s\n", text.c_str());
+            } else {
+                std::fprintf(stderr, "%s, then press Enter: ", text.c_str());
+                std::fflush(stderr);
+                std::string line;
+                std::getline(std::cin, line);
+            }
+        } else {
+            std::fprintf(stderr, "lensbay: %s\n", text.c_str());
+            failed_ = true;
+        }
+        ui::NotifyMessageBoxAcknowledged(title, text);
+    }
+    void SetWaitCursor(bool) override {}
+    MonitorWindow& Monitor() override { return monitor_; }
+    bool failed() const { return failed_; }
+
+private:
+    // Nobody looks at a monitor here; the picture is checked as the window would load it.
+    class PictureCheck : public MonitorWindow {
+    public:
+        void Close() override {}
+        void SetHeightTwips(int) override {}
+        void SetWidthTwips(int) override {}
+        bool LoadPicture(const std::string& path) override {
+            std::vector<std::uint8_t> bytes;
+            return ReadWholeFile(path, &bytes).ok() && IsLoadableBitmap(bytes.data(), bytes.size());
+        }
+        void Show() override {}
+    };
+    bool yes_;
+    portio::BoardOperator* board_;
+    bool failed_ = false;
+    PictureCheck monitor_;
+};
+
+// A private working directory for a capture with -o, so that the user's image.raw and image.bmp
+// stay as they are; the header template of the working directory goes with it.
+class CaptureDir {
+public:
+    ~CaptureDir() {
+        if (!previous_.empty() && ::chdir(previous_.c_str()) != 0) std::perror("lensbay: chdir");
+        if (!path_.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(path_, ec);
+        }
+    }
+    base::Result<> Enter() {
+        std::error_code ec;
+        previous_ = std::filesystem::current_path(ec).string();
+        if (ec) return base::Fail("cannot read the working directory: " + ec.message());
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/lensbay-capture-XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            return base::Fail("cannot make a temporary directory: " +
+                              std::string(std::strerror(errno)));
+        path_ = pattern;
+        std::vector<std::uint8_t> header;
+        const base::Result<> r = ReadWholeFile(kTemplateFile, &header);
+        if (r.ok()) {
+            const base::Result<> w =
+                WriteWholeFile(path_ + "/" + kTemplateFile, header.data(), header.size());
+            if (!w.ok()) return base::Fail("cannot copy bmphead1: " + w.message());
+        } else if (r.error().code != kFileMissing) {
+            return base::Fail("cannot read bmphead1: " + r.message());
+        }
+        if (::chdir(path_.c_str()) != 0)
+            return base::Fail("cannot enter " + path_ + ": " + std::strerror(errno));
+        return {};
+    }
+    // A path given on the command line, as seen from the private directory.
+    std::string Outside(const std::string& path) const {
+        return !path.empty() && path[0] == '/' ? path : previous_ + "/" + path;
+    }
+
+private:
+    std::string previous_, path_;
+};
+
+int Capture(const Arguments& a, FormState& state, CameraLink& link, TerminalUi& ui) {
+    if (a.window) {
+        for (int i = 0; i < 4; ++i) {
+            ClickField(state, 4 + i);
+            state.text[4 + i] = (*a.window)[i];
+        }
+    }
+    CaptureDir dir;
+    if (a.output) {
+        if (auto entered = dir.Enter(); !entered) {
+            std::fprintf(stderr, "lensbay: %s\n", entered.message().c_str());
+            return kFailed;
+        }
+    }
+    for (int n = 1; n <= a.count; ++n) {
+        if (!panel::Capture(state, link, ui) || ui.failed()) return kFailed;
+        std::string written = "image.bmp";
+        if (a.output) {
+            const auto name =
+                a.count > 1 ? FrameName(*a.output, n) : base::Result<std::string>(*a.output);
+            std::vector<std::uint8_t> bmp, raw;
+            const base::Result<> rb = ReadWholeFile(kBitmapFile, &bmp);
+            const base::Result<> rr = ReadWholeFile(kRawFile, &raw);
+            base::Result<> w = !rb.ok()   ? base::Fail("cannot read image.bmp: " + rb.message())
+                               : !rr.ok() ? base::Fail("cannot read image.raw: " + rr.message())
+                                          : WriteImage(dir.Outside(*name), *a.format, bmp, raw);
+            if (!w) {
+                std::fprintf(stderr, "lensbay: %s\n", w.message().c_str());
+                return kFailed;
+            }
+            written = *name;
+        }
+        if (a.count > 1)
+            std::fprintf(stderr, "lensbay: frame %d of %d: %s\n", n, a.count, written.c_str());
+    }
+    return kOk;
+}
+
+}  // namespace
+
+bool IsSubcommand(const char* arg) {
+    const std::string name = arg ? arg : "";
+    return name == "set" || name == "reset" || name == "capture";
+}
+
+int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint) {
+    auto parsed = Parse(argc, argv);
+    if (!parsed) {
+        std::fprintf(stderr, "lensbay %s: %s\n(see lensbay %s --help)\n", argv[1],
+                     parsed.message().c_str(), argv[1]);
+        return kFailed;
+    }
+    const Arguments& a = *parsed;
+    if (a.help) {
+        std::fputs(a.command == "set"     ? kSetHelp
+                   : a.command == "reset" ? kResetHelp
+                                          : kCaptureHelp,
+                   stdout);
+        std::fputs(kCommonHelp, stdout);
+        return kOk;
+    }
+
+    portio::SetFaultHandler(ExitOnPortFault);
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        std::fprintf(stderr, "lensbay: %s\n", opened.message().c_str());
+        return kPortRefused;
+    }
+    // The board's operator side (the simulated board's switches) when the backend has one.
+    portio::BoardOperator* const board = portio::Operator();
+    const HRESULT init = CoInitialize(nullptr);
+    if (FAILED(init)) {
+        std::fprintf(stderr, "lensbay: COM initialisation failed (%s)\n",
+                     HresultToString(init).c_str());
+        return kNotRegistered;
+    }
+    int status = kNotRegistered;
+    if (const std::string problem = RegistryProblem(); !problem.empty()) {
+        std::fprintf(stderr, "lensbay: %s\n", problem.c_str());
+    } else if (base::Result<PortObjects> objects = CreatePortObjects(pinbus_hint); !objects) {
+        std::fprintf(stderr, "lensbay: %s\n", objects.message().c_str());
+    } else {
+        TerminalUi ui(a.yes, board);
+        // The simulated board's switches follow each acknowledged prompt while they are set to.
+        const std::unique_ptr<portio::BoardOperator::PromptWatch> follower =
+            board ? board->WatchPrompts() : nullptr;
+        FormState state;
+        CameraLink link(objects->pinbus1.Get(), objects->pinbus2.Get(), ui);
+        // The window's load.
+        if (FAILED(link.SetupPortMode())) {
+            ReportPortFailure(link, ui, kNoticeTitle);
+            status = kFailed;
+        } else if (a.command == "set") {
+            ApplySettings(a.settings, state);
+            status = SetRegister(state, link, ui) && !ui.failed() ? kOk : kFailed;
+        } else if (a.command == "reset") {
+            status = DefaultSetting(state, link, ui) && !ui.failed() ? kOk : kFailed;
+        } else {
+            status = Capture(a, state, link, ui);
+        }
+    }
+    CoUninitialize();
+    return status;
+}
+
+}  // namespace panel::cli

@@ -1,0 +1,323 @@
+#include "platform/base/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <utility>
+
+namespace base {
+namespace {
+
+Error Errno(int err, const std::string& what) {
+    return Fail(what + ": " + std::strerror(err), err);
+}
+
+std::string DirName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Temporary files in the making, for the termination handler to remove. A slot is claimed, then
+// filled, then armed; the handler only reads armed slots.
+struct TempSlot {
+    std::atomic<bool> claimed{false};
+    std::atomic<bool> armed{false};
+    char path[PATH_MAX] = {};
+};
+constexpr int kSlots = 16;
+TempSlot g_slots[kSlots];
+
+extern "C" void RemoveTemporariesAndDie(int sig) {
+    const int saved = errno;
+    for (TempSlot& slot : g_slots)
+        if (slot.armed.load()) ::unlink(slot.path);
+    errno = saved;
+    // SA_RESETHAND has put the default action back: the signal ends the process on return.
+    ::raise(sig);
+}
+
+// Takes over SIGTERM, SIGINT and SIGHUP where the program left them at their default (ending
+// the process), so that their end removes temporary files first.
+void InstallTerminationCleanup() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+            struct sigaction old {};
+            if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
+                (old.sa_flags & SA_SIGINFO))
+                continue;
+            struct sigaction act {};
+            act.sa_handler = RemoveTemporariesAndDie;
+            act.sa_flags = SA_RESETHAND;
+            sigemptyset(&act.sa_mask);
+            ::sigaction(sig, &act, nullptr);
+        }
+    });
+}
+
+int ClaimSlot(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kSlots; ++i) {
+        bool expected = false;
+        if (g_slots[i].claimed.compare_exchange_strong(expected, true)) {
+            std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
+            g_slots[i].armed.store(true);
+            return i;
+        }
+    }
+    return -1;  // more replacements at once than slots: they go without the signal cleanup
+}
+
+void ReleaseSlot(int slot) {
+    if (slot < 0) return;
+    g_slots[slot].armed.store(false);
+    g_slots[slot].claimed.store(false);
+}
+
+// The process's file-creation mask, read without changing it.
+mode_t CurrentUmask() {
+    std::FILE* f = std::fopen("/proc/self/status", "re");
+    mode_t mask = 022;
+    if (!f) return mask;
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::strncmp(line, "Umask:", 6) == 0) {
+            mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
+            break;
+        }
+    }
+    std::fclose(f);
+    return mask;
+}
+
+// Removes "<name>.tmp.<pid>.XXXXXX" files whose process no longer exists.
+void RemoveOrphans(const std::string& dir, const std::string& name) {
+    const std::string prefix = name + ".tmp.";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;  // housekeeping only
+    while (dirent* e = ::readdir(d)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+        char* end = nullptr;
+        const long pid = std::strtol(e->d_name + prefix.size(), &end, 10);
+        if (pid <= 0 || !end || *end != '.' || pid == ::getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            ::unlink((dir + "/" + e->d_name).c_str());
+    }
+    ::closedir(d);
+}
+
+std::atomic<int (*)(const char*)> g_testHook{nullptr};
+
+// Six letters or digits, different for every call.
+std::string RandomSuffix() {
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<unsigned long> counter{0};
+    unsigned char bytes[6];
+    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        unsigned long n =
+            counter.fetch_add(1) * 2654435761u ^ static_cast<unsigned long>(::time(nullptr));
+        for (unsigned char& b : bytes) {
+            b = static_cast<unsigned char>(n);
+            n = n >> 8 | n << 56;
+        }
+    }
+    std::string out;
+    for (unsigned char b : bytes) out += kChars[b % (sizeof kChars - 1)];
+    return out;
+}
+
+int Hook(const AtomicWriteOptions& o, const char* step) {
+    if (o.hook) return o.hook(step);
+    auto* hook = g_testHook.load();
+    return hook ? hook(step) : 0;
+}
+
+}  // namespace
+
+Result<std::string> ResolveSymlinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0) {
+            if (errno == ENOENT) return current;
+            return Errno(errno, "cannot examine " + current);
+        }
+        if (!S_ISLNK(st.st_mode)) return current;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(current.c_str(), target, sizeof target - 1);
+        if (n < 0) return Errno(errno, "cannot read the link " + current);
+        target[n] = '\0';
+        if (target[0] == '/')
+            current = target;
+        else
+            current = DirName(current) + "/" + target;
+    }
+    return Errno(ELOOP, "cannot follow " + path);
+}
+
+Result<std::string> ReadRegularFile(const std::string& path, std::size_t max) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return Errno(errno, "cannot open " + path);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return Errno(errno, "cannot examine " + path);
+    if (!S_ISREG(st.st_mode)) return Fail(path + " is not a regular file", EINVAL);
+    std::string text;
+    char buf[65536];
+    while (text.size() < max) {
+        const std::size_t want = std::min(sizeof buf, max - text.size());
+        const ssize_t n = ::read(fd, buf, want);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Errno(errno, "cannot read " + path);
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+void SetAtomicWriteHookForTesting(int (*hook)(const char* step)) { g_testHook.store(hook); }
+
+Result<AtomicFile> AtomicFile::Create(const std::string& path, const AtomicWriteOptions& options) {
+    if (path.empty()) return Errno(ENOENT, "cannot write a file without a name");
+    Result<std::string> resolved = ResolveSymlinks(path);
+    if (!resolved) return resolved.error();
+    AtomicFile file;
+    file.options_ = options;
+    file.target_ = std::move(resolved).value();
+    struct stat st {};
+    const bool exists = ::stat(file.target_.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) return Errno(errno, "cannot examine " + file.target_);
+    if (exists && !S_ISREG(st.st_mode))
+        return Fail(file.target_ + " is not a regular file", EINVAL);
+
+    const std::string dir = DirName(file.target_);
+    const std::string name = BaseName(file.target_);
+    RemoveOrphans(dir, name);
+    InstallTerminationCleanup();
+    // The name is listed for the termination handler before the file exists, so that no moment
+    // of a signal can leave it behind; removing a name not made yet is harmless.
+    int err = Hook(options, "open-temp");
+    for (int attempt = 0; err == 0; ++attempt) {
+        file.temp_ = file.target_ + ".tmp." + std::to_string(::getpid()) + "." + RandomSuffix();
+        file.slot_ = ClaimSlot(file.temp_);
+        file.fd_ = ::open(file.temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (file.fd_ >= 0) break;
+        err = errno;
+        ReleaseSlot(std::exchange(file.slot_, -1));
+        if (err == EEXIST && attempt < 100) err = 0;
+    }
+    if (err != 0) return Errno(err, "cannot create a temporary file beside " + file.target_);
+    const mode_t mode = exists ? (st.st_mode & 07777) : (options.new_file_mode & ~CurrentUmask());
+    if (::fchmod(file.fd_, mode) != 0) {
+        err = errno;
+        file.Abandon();
+        return Errno(err, "cannot set the mode of " + file.temp_);
+    }
+    if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
+        // Keeping the owner needs privilege; keeping the group may not. Neither is an error.
+        if (::fchown(file.fd_, st.st_uid, st.st_gid) != 0) (void)::fchown(file.fd_, -1, st.st_gid);
+        (void)::fchmod(file.fd_, mode);  // a change of owner clears set-id bits
+    }
+    return file;
+}
+
+AtomicFile::AtomicFile(AtomicFile&& other) noexcept
+    : target_(std::move(other.target_)),
+      temp_(std::move(other.temp_)),
+      fd_(std::exchange(other.fd_, -1)),
+      slot_(std::exchange(other.slot_, -1)),
+      options_(other.options_) {}
+
+AtomicFile::~AtomicFile() { Abandon(); }
+
+void AtomicFile::Abandon() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+        ::unlink(temp_.c_str());
+    }
+    ReleaseSlot(std::exchange(slot_, -1));
+}
+
+Result<> AtomicFile::Write(std::string_view bytes) {
+    if (fd_ < 0) return Fail("the replacement of " + target_ + " is no longer open", EBADF);
+    while (!bytes.empty()) {
+        int err = Hook(options_, "write");
+        if (err != 0) return Errno(err, "cannot write " + temp_);
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Errno(errno, "cannot write " + temp_);
+        }
+        if (n == 0) return Errno(EIO, "cannot write " + temp_);
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+Result<> AtomicFile::Commit() {
+    if (fd_ < 0) return Fail("the replacement of " + target_ + " is no longer open", EBADF);
+    int err = Hook(options_, "fsync");
+    if (err == 0 && ::fsync(fd_) != 0) err = errno;
+    if (err != 0) {
+        Abandon();
+        return Errno(err, "cannot flush " + temp_);
+    }
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) {
+        err = errno;
+        ::unlink(temp_.c_str());
+        ReleaseSlot(std::exchange(slot_, -1));
+        return Errno(err, "cannot close " + temp_);
+    }
+    err = Hook(options_, "rename");
+    if (err == 0 && ::rename(temp_.c_str(), target_.c_str()) != 0) err = errno;
+    if (err != 0) {
+        ::unlink(temp_.c_str());
+        ReleaseSlot(std::exchange(slot_, -1));
+        return Errno(err, "cannot rename " + temp_ + " to " + target_);
+    }
+    ReleaseSlot(std::exchange(slot_, -1));
+    // Make the rename itself durable. The new file is in place whatever happens here, so a
+    // failure to flush the directory is not reported.
+    const int dfd = ::open(DirName(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd);
+        ::close(dfd);
+    }
+    return {};
+}
+
+Result<> AtomicWriteFile(const std::string& path, std::string_view bytes,
+                         const AtomicWriteOptions& options) {
+    Result<AtomicFile> file = AtomicFile::Create(path, options);
+    if (!file) return file.error();
+    if (Result<> written = file->Write(bytes); !written) return written;
+    return file->Commit();
+}
+
+}  // namespace base

@@ -1,0 +1,81 @@
+// Safe file handling shared by every layer: whole-file replacement that never leaves a partial
+// file behind, and reads that refuse anything that is not a regular file (a FIFO or a device
+// never blocks the caller).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/base/result.h"
+
+// Built into the com library (one list of temporary files per process); callers link com.
+#define BASE_FILES_EXPORT __attribute__((visibility("default")))
+
+namespace base {
+
+// Follows symbolic links (relative ones against their own directory) to the file a write must
+// replace. The last link's target need not exist; a loop of links fails with ELOOP.
+BASE_FILES_EXPORT Result<std::string> ResolveSymlinks(const std::string& path);
+
+// Reads a whole regular file, at most `max` bytes from its start. Refuses without blocking
+// anything that is not a regular file (code EINVAL, "... is not a regular file"); a missing file
+// fails with code ENOENT. Other failures carry their errno.
+BASE_FILES_EXPORT Result<std::string> ReadRegularFile(const std::string& path,
+                                                      std::size_t max = ~std::size_t{0});
+
+struct AtomicWriteOptions {
+    // The mode of a file that does not exist yet, before the umask. An existing file keeps its
+    // mode and, where the writer may keep it, its owner and group.
+    mode_t new_file_mode = 0666;
+    // For tests: called before each step ("open-temp", "write", "fsync", "rename"); a non-zero
+    // answer makes that step fail with that errno value.
+    int (*hook)(const char* step) = nullptr;
+};
+
+// A replacement of one file in the making: a temporary file beside the final target (links
+// followed) that takes the new content and is renamed over the old file only by Commit().
+// Until then the old file is untouched; a replacement dropped uncommitted removes its temporary
+// file, and so does a SIGTERM, SIGINT or SIGHUP that ends the process meanwhile (when the
+// program has not taken those signals over). A temporary file left by a process that died anyway
+// (SIGKILL, power loss) is removed by the next replacement of the same name.
+class BASE_FILES_EXPORT AtomicFile {
+public:
+    // Fails when the target exists and is not a regular file (code EINVAL) or when the temporary
+    // file cannot be made (its errno).
+    static Result<AtomicFile> Create(const std::string& path,
+                                     const AtomicWriteOptions& options = {});
+    AtomicFile(AtomicFile&& other) noexcept;
+    AtomicFile& operator=(AtomicFile&&) = delete;
+    AtomicFile(const AtomicFile&) = delete;
+    ~AtomicFile();
+
+    Result<> Write(std::string_view bytes);
+    // Flushes the content to the disk, then renames the temporary file over the target.
+    Result<> Commit();
+
+    const std::string& target() const { return target_; }
+    const std::string& temp_path() const { return temp_; }
+
+private:
+    AtomicFile() = default;
+    void Abandon();
+
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+    int slot_ = -1;
+    AtomicWriteOptions options_;
+};
+
+// For tests: a hook every replacement without one of its own calls, as AtomicWriteOptions::hook
+// (so that a full disk can be played without one). Null removes it.
+BASE_FILES_EXPORT void SetAtomicWriteHookForTesting(int (*hook)(const char* step));
+
+// Create, Write and Commit in one. The error message names the file and the reason.
+BASE_FILES_EXPORT Result<> AtomicWriteFile(const std::string& path, std::string_view bytes,
+                                           const AtomicWriteOptions& options = {});
+
+}  // namespace base

@@ -1,0 +1,75 @@
+// KEY=VALUE settings and numbered frame names: what is refused, and how it is applied.
+#include "panel/cli/settings_values.h"
+
+#include <gmock/gmock.h>
+
+#include "panel/cli/image_output.h"
+
+namespace {
+
+using testing::HasSubstr;
+
+TEST(SettingsValues, NumbersAreCheckedAsSetRegisterConvertsThem) {
+    auto r = panel::ParseAssignments({"exposure=100", "divider=2.5", "h_start=1.5", "h_end=7"});
+    ASSERT_TRUE(r) << r.message();
+    EXPECT_EQ(r->field[1], "100");
+    EXPECT_EQ(r->field[3], "2.5");
+    EXPECT_EQ(r->field[4], "1.5");
+    EXPECT_FALSE(r->field[2]);
+    // exposure and h_end are integer fields (rounded by the conversion), the others real.
+    EXPECT_TRUE(panel::ParseAssignments({"gain=2.5"}));
+    EXPECT_THAT(panel::ParseAssignments({"gain=abc"}).message(), HasSubstr("gain=\"abc\""));
+    EXPECT_THAT(panel::ParseAssignments({"exposure="}).message(), HasSubstr("not a number"));
+    EXPECT_THAT(panel::ParseAssignments({"exposure=99999999999"}).message(),
+                HasSubstr("out of range"));
+    EXPECT_THAT(panel::ParseAssignments({"v_start=1e400"}).message(), HasSubstr("v_start"));
+}
+
+TEST(SettingsValues, WordsKeysAndShapesAreRefusedWithTheirReason) {
+    auto r = panel::ParseAssignments({"gamma=0.45", "mirror=OFF", "mode=indoor", "backlight=on"});
+    ASSERT_TRUE(r) << r.message();
+    EXPECT_EQ(r->option[1], 0);
+    EXPECT_EQ(r->option[2], 1);
+    EXPECT_EQ(r->option[3], 0);
+    EXPECT_EQ(r->option[4], 0);
+    EXPECT_THAT(panel::ParseAssignments({"gamma=0.5"}).message(), HasSubstr("0.45 or 1.0"));
+    EXPECT_THAT(panel::ParseAssignments({"mirror=yes"}).message(), HasSubstr("on or off"));
+    EXPECT_THAT(panel::ParseAssignments({"Exposure=1"}).message(), HasSubstr("unknown key"));
+    EXPECT_THAT(panel::ParseAssignments({"gain=1", "gain=2"}).message(), HasSubstr("twice"));
+    EXPECT_THAT(panel::ParseAssignments({"gain"}).message(), HasSubstr("KEY=VALUE"));
+    EXPECT_THAT(panel::ParseAssignments({"=1"}).message(), HasSubstr("KEY=VALUE"));
+    EXPECT_THAT(panel::ParseAssignments({}).message(), HasSubstr("no KEY=VALUE"));
+    // A control character in a message is shown escaped, never sent to the terminal.
+    EXPECT_THAT(panel::ParseAssignments({"mode=\x1b[2J"}).message(), HasSubstr("\\x1b[2J"));
+}
+
+TEST(SettingsValues, ApplyingClicksTheFieldsAndSelectsTheOptions) {
+    panel::FormState state;
+    auto r = panel::ParseAssignments({"h_end=3", "gamma=1.0"});
+    ASSERT_TRUE(r);
+    panel::ApplySettings(*r, state);
+    EXPECT_EQ(state.text[5], "3");
+    // A click in h_end marks h_start too, so Set Register writes the window register.
+    EXPECT_TRUE(state.changed[4]);
+    EXPECT_TRUE(state.changed[5]);
+    EXPECT_FALSE(state.changed[1]);
+    EXPECT_EQ(state.selected[1], 1);
+    EXPECT_EQ(state.mctl_act, 1);
+}
+
+TEST(FrameNames, NumberedByPatternOrBeforeTheExtension) {
+    using panel::cli::FrameName;
+    EXPECT_EQ(*FrameName("frame-%04d.png", 7), "frame-0007.png");
+    EXPECT_EQ(*FrameName("f%d.pgm", 12), "f12.pgm");
+    EXPECT_EQ(*FrameName("100%%-%03d.bmp", 5), "100%-005.bmp");
+    EXPECT_EQ(*FrameName("shot.png", 3), "shot-0003.png");
+    EXPECT_EQ(*FrameName("dir.v2/shot", 3), "dir.v2/shot-0003");
+    EXPECT_FALSE(FrameName("a%s.png", 1));
+    EXPECT_FALSE(FrameName("a%d%d.png", 1));
+    EXPECT_FALSE(FrameName("a%", 1));
+    EXPECT_TRUE(panel::cli::FormatOf("A.PNG"));
+    EXPECT_FALSE(panel::cli::FormatOf("a.png/x"));
+    EXPECT_FALSE(panel::cli::FormatOf("a.jpg"));
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// lensbay set / reset / capture as processes: the port trace of each equals the console's for the
+// same clicks, files as Capture writes them, and bad arguments or start-up failures with their
+// exit status and no port cycle.
+#include <gmock/gmock.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "tests/support/process.h"
+
+namespace {
+
+using test_support::Outcome;
+using testing::HasSubstr;
+
+const std::string kBin = LENSBAY_BIN_DIR;
+
+class SubcommandTest : public testing::Test {
+protected:
+    void SetUp() override {
+        registry_ = dir_.path() + "/registry.reg";
+        const Outcome o = test_support::RunProcess(test_support::Command(
+            {kBin + "/regsvr", kBin + "/PINBUS.OCX"}, {{"OLE_REGISTRY", registry_}}));
+        ASSERT_EQ(o.status, 0) << o.out << o.err;
+        ASSERT_EQ(::mkdir((dir_.path() + "/cli").c_str(), 0700), 0);
+        ASSERT_EQ(::mkdir((dir_.path() + "/console").c_str(), 0700), 0);
+    }
+    // Runs lensbay in dir_/WHERE with the trace going to dir_/WHERE.trace; *trace gets it.
+    Outcome Lensbay(const std::string& where, std::vector<std::string> args,
+                    const std::string& input = "", std::string* trace = nullptr,
+                    std::map<std::string, std::string> env = {}) {
+        args.insert(args.begin(), kBin + "/lensbay");
+        const std::string trace_file = dir_.path() + "/" + where + ".trace";
+        env.emplace("OLE_REGISTRY", registry_);
+        env.emplace("PORTIO", "sim");
+        env.emplace("PORTIO_TRACE", trace_file);
+        test_support::Command c(args, env, input);
+        c.cwd = dir_.path() + "/" + where;
+        const Outcome o = test_support::RunProcess(c);
+        if (trace) {
+            trace->clear();
+            test_support::ReadWholeFile(trace_file, trace);
+        }
+        return o;
+    }
+    std::string File(const std::string& path) {
+        std::string bytes;
+        EXPECT_TRUE(test_support::ReadWholeFile(dir_.path() + "/" + path, &bytes)) << path;
+        return bytes;
+    }
+    test_support::TempDir dir_;
+    std::string registry_;
+};
+
+TEST_F(SubcommandTest, SetWritesWhatTheWindowWritesCycleForCycle) {
+    std::string cli, console;
+    Outcome o =
+        Lensbay("cli",
+                {"set", "exposure=50", "gain=3", "divider=2", "h_start=1", "h_end=5", "v_start=2",
+                 "v_end=6", "gamma=0.45", "mirror=on", "mode=outdoor", "backlight=on"},
+                "", &cli);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Please select EXCTL register A[3:0]=0010"));
+    o = Lensbay("console", {"--console"},
+                "enter Text1 50\nenter Text2 3\nenter Text3 2\nenter Text4 1\nenter Text5 5\n"
+                "enter Text6 2\nenter Text7 6\noption Option1 0\noption Option2 0\n"
+                "option Option3 1\noption Option4 0\npress Command1\n",
+                &console);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_GT(cli.size(), 400u);
+    EXPECT_EQ(cli, console);
+
+    // Only what is named: the gain register and nothing else.
+    Lensbay("cli", {"set", "gain=7"}, "", &cli);
+    Lensbay("console", {"--console"}, "enter Text2 7\npress Command1\n", &console);
+    EXPECT_EQ(cli, console);
+    EXPECT_THAT(cli, Not(HasSubstr("out8 0x037a 0x00")));  // no FRCTL block
+}
+
+TEST_F(SubcommandTest, ResetIsDefaultSetting) {
+    std::string cli, console;
+    ASSERT_EQ(Lensbay("cli", {"reset", "--yes"}, "", &cli).status, 0);
+    ASSERT_EQ(Lensbay("console", {"--console"}, "press Command2\n", &console).status, 0);
+    EXPECT_EQ(cli, console);
+    EXPECT_THAT(cli, HasSubstr("out8 0x0378 0x80"));
+}
+
+TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
+    std::string cli, console;
+    Outcome o = Lensbay("cli", {"capture", "--window", "1,5,2,0"}, "", &cli);
+    ASSERT_EQ(o.status, 0) << o.err;
+    o = Lensbay("console", {"--console"},
+                "enter Text4 1\nenter Text5 5\nenter Text6 2\nenter Text7 0\npress Capture\n",
+                &console);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(cli, console);
+    const std::string bmp = File("console/image.bmp");
+    const std::string raw = File("console/image.raw");
+    EXPECT_EQ(File("cli/image.bmp"), bmp);
+    EXPECT_EQ(File("cli/image.raw"), raw);
+
+    // -o: the working directory's files stay as they are; .bmp and .raw are Capture's bytes.
+    ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/cli/image.bmp", "mine"));
+    for (const char* name : {"out.bmp", "out.raw", "out.pgm", "out.png"}) {
+        o = Lensbay("cli", {"capture", "-o", name, "--window", "1,5,2,0"}, "", &cli);
+        ASSERT_EQ(o.status, 0) << name << o.err;
+        EXPECT_EQ(cli, console) << name;
+    }
+    EXPECT_EQ(File("cli/image.bmp"), "mine");
+    EXPECT_EQ(File("cli/out.bmp"), bmp);
+    EXPECT_EQ(File("cli/out.raw"), raw);
+    // 96 x 252 pixels; the top row of the picture is the bitmap's last stored row.
+    const std::string pgm = File("cli/out.pgm");
+    ASSERT_EQ(pgm.substr(0, 14), "P5\n96 252\n255\n");
+    EXPECT_EQ(pgm.size(), 14u + 96u * 252u);
+    EXPECT_EQ(pgm.substr(14, 96), bmp.substr(1078 + 251 * 96, 96));
+    EXPECT_EQ(File("cli/out.png").substr(1, 3), "PNG");
+
+    // Several frames: the window's load once, then Capture after Capture.
+    o = Lensbay("cli", {"capture", "--count", "3", "-o", "f-%02d.pgm"}, "", &cli);
+    ASSERT_EQ(o.status, 0) << o.err;
+    Lensbay("console", {"--console"}, "press Capture\npress Capture\npress Capture\n", &console);
+    EXPECT_EQ(cli, console);
+    EXPECT_THAT(o.err, HasSubstr("frame 3 of 3: f-03.pgm"));
+    EXPECT_NE(File("cli/f-01.pgm"), File("cli/f-02.pgm"));  // the scene moves
+}
+
+TEST_F(SubcommandTest, BadArgumentsTouchNoPort) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"set", "exposure=50", "gain=x"},
+        {"set", "colour=red"},
+        {"set"},
+        {"reset", "now"},
+        {"capture", "--window", "16,0,0,0"},
+        {"capture", "--window", "1,2,3"},
+        {"capture", "--count", "0"},
+        {"capture", "--count"},
+        {"capture", "-o", "out.jpg"},
+        {"capture", "-o", "no/such/dir/out.png"},
+        {"capture", "-o", "a%s.png", "--count", "2"},
+    };
+    for (const auto& args : bad) {
+        std::string trace;
+        const Outcome o = Lensbay("cli", args, "", &trace);
+        EXPECT_EQ(o.status, 1) << args.back();
+        EXPECT_EQ(trace, "") << args.back();
+        EXPECT_THAT(o.err, HasSubstr("lensbay " + args[0] + ":")) << args.back();
+    }
+    Outcome o = Lensbay("cli", {"capture", "--help"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_THAT(o.out, HasSubstr("Usage: lensbay capture"));
+}
+
+TEST_F(SubcommandTest, StartFailuresHaveTheirExitStatus) {
+    std::string trace;
+    Outcome o =
+        Lensbay("cli", {"reset"}, "", &trace, {{"OLE_REGISTRY", dir_.path() + "/none.reg"}});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_THAT(o.err, HasSubstr("register it with: regsvr"));
+    EXPECT_EQ(trace, "");
+    o = Lensbay("cli", {"reset"}, "", &trace, {{"PORTIO", "ppdev:/nonexistent/parport7"}});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_THAT(o.err, HasSubstr("/nonexistent/parport7"));
+}
+
+TEST_F(SubcommandTest, AFailedOperationIsStatusOne) {
+    // A file error after the frame was read: said on standard error.
+    ASSERT_EQ(::mkdir((dir_.path() + "/cli/image.bmp").c_str(), 0700), 0);
+    const Outcome o = Lensbay("cli", {"capture"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("lensbay: Can't create the bmp file."));
+}
+
+}  // namespace

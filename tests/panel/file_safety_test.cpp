@@ -1,0 +1,242 @@
+// The image files against faults, with lensbay as a process: a full disk (a small tmpfs in a
+// mount namespace of the test's own), signals in the middle of a capture loop, and a bmphead1
+// that is a FIFO, a directory or a link.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "panel/bitmap_template.h"
+#include "tests/panel/support.h"
+#include "tests/support/process.h"
+
+extern char** environ;
+
+namespace panel_test {
+namespace {
+
+using test_support::Outcome;
+using testing::HasSubstr;
+
+const std::string kBin = LENSBAY_BIN_DIR;
+
+std::vector<std::string> TemporariesIn(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().find(".tmp.") != std::string::npos)
+            found.push_back(e.path().filename().string());
+    return found;
+}
+
+class FileSafetyTest : public testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* program : {"lensbay", "regsvr", "PINBUS.OCX"})
+            if (::access((kBin + "/" + program).c_str(), R_OK) != 0)
+                GTEST_SKIP() << program << " not built";
+        registry_ = dir_.path() + "/registry.reg";
+        const Outcome o = test_support::RunProcess(test_support::Command(
+            {kBin + "/regsvr", kBin + "/PINBUS.OCX"}, {{"OLE_REGISTRY", registry_}}));
+        ASSERT_EQ(o.status, 0) << o.out << o.err;
+        work_ = dir_.path() + "/work";
+        ASSERT_EQ(::mkdir(work_.c_str(), 0755), 0);
+    }
+    std::map<std::string, std::string> Env() const {
+        return {{"OLE_REGISTRY", registry_}, {"PORTIO", "sim"}, {"PORTIO_TRACE", ""}};
+    }
+    Outcome Lensbay(const std::string& input) {
+        test_support::Command run({kBin + "/lensbay", "--console"}, Env(), input);
+        run.cwd = work_;
+        run.timeout_seconds = 30;
+        return test_support::RunProcess(run);
+    }
+    std::string Read(const std::string& path) {
+        std::string bytes;
+        return ReadFile(path, &bytes) ? bytes : "<missing>";
+    }
+    TempDir dir_;
+    std::string registry_, work_;
+};
+
+TEST_F(FileSafetyTest, HeaderTemplateThatIsNoFileIsRefusedWithoutHanging) {
+    const std::string header = work_ + "/bmphead1";
+    for (const std::string kind : {"fifo", "directory", "link to a fifo"}) {
+        SCOPED_TRACE(kind);
+        std::filesystem::remove_all(header);
+        std::filesystem::remove(work_ + "/fifo");
+        if (kind == "fifo") {
+            ASSERT_EQ(::mkfifo(header.c_str(), 0644), 0);
+        } else if (kind == "directory") {
+            ASSERT_EQ(::mkdir(header.c_str(), 0755), 0);
+        }
+        if (kind == "link to a fifo") {
+            ASSERT_EQ(::mkfifo((work_ + "/fifo").c_str(), 0644), 0);
+            ASSERT_EQ(::symlink("fifo", header.c_str()), 0);
+        }
+        const Outcome o = Lensbay("press Capture\nquit\n");
+        ASSERT_FALSE(o.timed_out);
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_THAT(o.out, HasSubstr("box\tLensbay\tCan't create the header file.\n"));
+    }
+    // A link to a real template is followed: its palette is the bitmap's.
+    std::filesystem::remove_all(header);
+    std::string custom(panel::kDefaultBitmapHeader.begin(), panel::kDefaultBitmapHeader.end());
+    custom[54 + 4 * 7] = '\x5a';  // blue of palette entry 7
+    ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/mine.bmphead", custom));
+    ASSERT_EQ(::symlink("../mine.bmphead", header.c_str()), 0);
+    const Outcome o = Lensbay("press Capture\nquit\n");
+    EXPECT_THAT(o.out, HasSubstr("monitor\t6144\t4608\tpicture"));
+    const std::string bmp = Read(work_ + "/image.bmp");
+    ASSERT_GT(bmp.size(), 60u);
+    EXPECT_EQ(bmp[54 + 4 * 7], '\x5a');
+}
+
+// On a full disk a capture, a Save As and an unregistration fail with the reason and leave every
+// earlier file whole and no temporary file. Needs a mount namespace (root, or a user namespace):
+// skipped otherwise.
+TEST_F(FileSafetyTest, FullDiskKeepsThePreviousFiles) {
+    const std::string mnt = dir_.path() + "/mnt", good = dir_.path() + "/good",
+                      after = dir_.path() + "/after";
+    for (const std::string& d : {mnt, good, after}) ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
+    std::string unshare;
+    for (const char* candidate : {"/usr/bin/unshare", "/bin/unshare"})
+        if (unshare.empty() && ::access(candidate, X_OK) == 0) unshare = candidate;
+    if (unshare.empty()) GTEST_SKIP() << "no unshare program";
+    const Outcome probe = test_support::RunProcess(test_support::Command(
+        {unshare, "-m", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs \"$1\"", "sh", mnt}));
+    if (probe.status != 0) GTEST_SKIP() << "cannot mount a tmpfs here: " << probe.err;
+
+    const std::string script =
+        "set -e\n"
+        "mount -t tmpfs -o size=512k tmpfs \"$MNT\"\n"
+        "cd \"$MNT\"\n"
+        "printf 'press Capture\\ntext Text8 keep.bmp\\npress SaveAs\\nquit\\n' > \"$DIR/in\"\n"
+        "\"$LENSBAY\" --console < \"$DIR/in\" > \"$DIR/out1\"\n"
+        "cp image.raw image.bmp keep.bmp \"$GOOD/\"\n"
+        "cp \"$OLE_REGISTRY\" registry.reg\n"
+        "head -c 1048576 /dev/zero > filler 2>/dev/null || true\n"
+        "\"$LENSBAY\" --console < \"$DIR/in\" > \"$DIR/out2\"\n"
+        "if OLE_REGISTRY=\"$MNT/registry.reg\" \"$REGSVR\" -u \"$OCX\" > \"$DIR/out3\" 2>&1; then\n"
+        "  exit 9\n"
+        "fi\n"
+        "cmp registry.reg \"$OLE_REGISTRY\"\n"
+        "cp image.raw image.bmp keep.bmp \"$AFTER/\"\n"
+        "ls -a > \"$DIR/listing\"\n";
+    auto env = Env();
+    env.insert({{"MNT", mnt},
+                {"DIR", dir_.path()},
+                {"GOOD", good},
+                {"AFTER", after},
+                {"LENSBAY", kBin + "/lensbay"},
+                {"REGSVR", kBin + "/regsvr"},
+                {"OCX", kBin + "/PINBUS.OCX"}});
+    test_support::Command run({unshare, "-m", "sh", "-c", script}, env);
+    run.timeout_seconds = 60;
+    const Outcome o = test_support::RunProcess(run);
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_THAT(Read(dir_.path() + "/out1"), HasSubstr("monitor\t6144\t4608\tpicture"));
+    const std::string out2 = Read(dir_.path() + "/out2");
+    EXPECT_THAT(out2, HasSubstr("box\tLensbay\tCan't write the .raw file: No space left on "
+                                "device.\n"));
+    EXPECT_THAT(out2, HasSubstr("box\tLensbay\tCan't write the .bmp file to save: No space left "
+                                "on device.\n"));
+    for (const char* name : {"image.raw", "image.bmp", "keep.bmp"}) {
+        SCOPED_TRACE(name);
+        const std::string before = Read(good + "/" + name);
+        EXPECT_GT(before.size(), 100000u);
+        EXPECT_TRUE(Read(after + "/" + name) == before);
+    }
+    EXPECT_THAT(Read(dir_.path() + "/listing"), testing::Not(HasSubstr(".tmp.")));
+    // An unregistration on the full disk fails with the reason; the registry stays as it was
+    // (the script compares it with its copy).
+    EXPECT_THAT(Read(dir_.path() + "/out3"), HasSubstr("No space left on device"));
+}
+
+// SIGTERM, SIGINT or SIGKILL at a random moment of a capture-and-save loop: each image file is
+// either absent (not written yet) or whole, byte for byte what a finished capture writes. The
+// moments come from a fixed seed; any moment must pass.
+TEST_F(FileSafetyTest, SignalsDuringACaptureLoopLeaveWholeFiles) {
+    std::string loop;
+    for (int i = 0; i < 8; ++i) loop += "press Capture\ntext Text8 copy.bmp\npress SaveAs\n";
+    loop += "quit\n";
+    ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/loop", loop));
+    // A finished run gives the files to compare with, and the time a run takes.
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome clean = Lensbay(loop);
+    const long took = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                            std::chrono::steady_clock::now() - start)
+                                            .count());
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    std::map<std::string, std::string> whole;
+    for (const char* name : {"image.raw", "image.bmp", "copy.bmp"}) {
+        whole[name] = Read(work_ + "/" + name);
+        ASSERT_GT(whole[name].size(), 100000u) << name;
+    }
+
+    std::mt19937 random(11);
+    const int signals[] = {SIGKILL, SIGTERM, SIGINT};
+    for (int i = 0; i < 9; ++i) {
+        const int sig = signals[i % 3];
+        SCOPED_TRACE("run " + std::to_string(i) + ", signal " + std::to_string(sig));
+        for (const auto& [name, bytes] : whole) std::filesystem::remove(work_ + "/" + name);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string in = dir_.path() + "/loop";
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> envs;
+        for (char** e = environ; *e; ++e) envs.emplace_back(*e);
+        for (const auto& [k, v] : Env()) envs.push_back(k + "=" + v);
+        std::vector<char*> envp;
+        for (auto& e : envs) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::string program = kBin + "/lensbay", console = "--console";
+        char* argv[] = {program.data(), console.data(), nullptr};
+        const std::string here = std::filesystem::current_path();
+        std::filesystem::current_path(work_);
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
+        std::filesystem::current_path(here);
+        posix_spawn_file_actions_destroy(&actions);
+        ASSERT_EQ(rc, 0);
+        const long delay = std::uniform_int_distribution<long>(0, took)(random);
+        const timespec pause{delay / 1000000, (delay % 1000000) * 1000};
+        nanosleep(&pause, nullptr);
+        ::kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        // Frames differ from capture to capture; their size and bitmap header do not.
+        for (const auto& [name, bytes] : whole) {
+            const std::string now = Read(work_ + "/" + name);
+            if (now == "<missing>") continue;
+            EXPECT_EQ(now.size(), bytes.size()) << name;
+            if (name != "image.raw") {
+                EXPECT_EQ(now.substr(0, panel::kBitmapHeaderSize),
+                          bytes.substr(0, panel::kBitmapHeaderSize))
+                    << name;
+            }
+        }
+        // A signal the program can catch takes its temporary files with it.
+        if (sig != SIGKILL) {
+            const std::string mine = ".tmp." + std::to_string(pid) + ".";
+            for (const std::string& name : TemporariesIn(work_))
+                EXPECT_EQ(name.find(mine), std::string::npos) << name;
+        }
+    }
+    // Whatever a killed run left is cleared by the next writes of those names.
+    ASSERT_EQ(Lensbay(loop).status, 0);
+    EXPECT_THAT(TemporariesIn(work_), testing::IsEmpty());
+}
+
+}  // namespace
+}  // namespace panel_test
