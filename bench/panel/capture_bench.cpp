@@ -1,6 +1,8 @@
 // A full-frame capture through the panel's logic, the Pinbus objects' IDispatch and the
 // simulated board (110,880 reads and 221,760 handshake writes, both files written), and the peak
-// memory of `lensbay --console` doing one.
+// memory of `lensbay --console` doing one. Against the port cost alone (the same cycles called
+// directly on the port service), with each stage of the capture measured on its own: the port
+// loop through IDispatch, the files, the bitmap, the monitor's load.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <limits.h>
@@ -16,6 +18,11 @@
 #include <memory>
 #include <string>
 
+#include "bench/support/ratio.h"
+#include "panel/camera_link.h"
+#include "panel/capture.h"
+#include "panel/image_files.h"
+#include "panel/monitor.h"
 #include "panel/panel.h"
 #include "panel/startup.h"
 #include "platform/com/objidl.h"
@@ -43,16 +50,31 @@ public:
 
 class NullUi : public panel::UserInterface {
 public:
-    void MessageBox(const std::string&, const std::string&) override {}
+    void MessageBox(const std::string&, const std::string&) override { ++boxes; }
     void SetWaitCursor(bool) override {}
     panel::MonitorWindow& Monitor() override { return monitor_; }
+
+    int boxes = 0;
 
 private:
     NullMonitor monitor_;
 };
 
+// The monitor as the console front end has it: the picture read whole and checked.
+class ReadingMonitor : public NullMonitor {
+public:
+    bool LoadPicture(const std::string& path) override {
+        std::vector<std::uint8_t> bytes;
+        return panel::ReadWholeFile(path, &bytes).ok() &&
+               panel::IsLoadableBitmap(bytes.data(), bytes.size());
+    }
+};
+
 IDispatch* CreatePinbus(std::string* why) {
-    static void* module = ::dlopen((BinDir() + "/PINBUS.OCX").c_str(), RTLD_NOW | RTLD_LOCAL);
+    // LENSBAY_BENCH_PINBUS names another build's PINBUS.OCX (to compare two builds).
+    const char* other = std::getenv("LENSBAY_BENCH_PINBUS");
+    static void* module = ::dlopen(other && *other ? other : (BinDir() + "/PINBUS.OCX").c_str(),
+                                   RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         *why = "cannot load PINBUS.OCX beside the benchmark";
         return nullptr;
@@ -136,6 +158,132 @@ BENCHMARK(BM_FullFrameCapture)
     ->Repetitions(15)
     ->ReportAggregatesOnly();
 
+constexpr std::int64_t kFrameBytes = 110880;
+
+// The port cost alone: the cycles of a full-frame read called directly on the port service, as
+// the capture makes them (start, then per byte a data read and the two handshake writes, end).
+void BM_PortCostAlone(benchmark::State& state) {
+    if (::setenv("PORTIO", "sim", 1) != 0) {
+        state.SkipWithError("port backend: cannot set PORTIO");
+        return;
+    }
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        state.SkipWithError(("port backend: " + opened.message()).c_str());
+        return;
+    }
+    for (auto _ : state) {
+        portio::Out8(panel::kControlPort, 0x27);
+        portio::Out8(panel::kControlPort, 0x2F);
+        portio::Out8(panel::kControlPort, 0x2B);
+        std::uint8_t sum = 0;
+        for (std::int64_t i = 0; i < kFrameBytes; ++i) {
+            sum = static_cast<std::uint8_t>(sum + portio::In8(panel::kDataPort));
+            portio::Out8(panel::kControlPort, 0x2A);
+            portio::Out8(panel::kControlPort, 0x2B);
+        }
+        portio::Out8(panel::kControlPort, 0x27);
+        benchmark::DoNotOptimize(sum);
+    }
+}
+BENCHMARK(BM_PortCostAlone)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+
+// Stage: the same frame read through the two Pinbus objects' IDispatch.
+void BM_StagePortLoop(benchmark::State& state) {
+    if (::setenv("PORTIO", "sim", 1) != 0) {
+        state.SkipWithError("port backend: cannot set PORTIO");
+        return;
+    }
+    if (const base::Result<> opened = portio::Initialize(); !opened) {
+        state.SkipWithError(("port backend: " + opened.message()).c_str());
+        return;
+    }
+    std::string error;
+    ComPtr<IDispatch> pinbus1, pinbus2;
+    pinbus1.Attach(CreatePinbus(&error));
+    pinbus2.Attach(pinbus1 ? CreatePinbus(&error) : nullptr);
+    if (!pinbus2) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    NullUi ui;
+    panel::CameraLink link(pinbus1.Get(), pinbus2.Get(), ui);
+    std::vector<std::uint8_t> raw(kFrameBytes + 1);
+    for (auto _ : state) {
+        bool ok = SUCCEEDED(link.BeginFrameRead());
+        for (std::int64_t i = 0; ok && i < kFrameBytes; ++i)
+            ok = SUCCEEDED(link.ReadPixelByte(raw.data() + i));
+        if (!ok || FAILED(link.EndFrameRead())) state.SkipWithError("a port access failed");
+    }
+}
+BENCHMARK(BM_StagePortLoop)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+
+panel::FrameGeometry FullFrame() {
+    const base::Result<panel::FrameGeometry> g = panel::ComputeFrameGeometry("0", "15", "0", "15");
+    return g ? *g : panel::FrameGeometry{};
+}
+
+// Stage: the bitmap made from the raw bytes.
+void BM_StageBitmap(benchmark::State& state) {
+    const panel::FrameGeometry g = FullFrame();
+    const panel::BitmapLayout layout = panel::LayoutFor(g);
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(g.ByteCount) + 1, 0x5A);
+    std::vector<std::uint8_t> bitmap(layout.file_size);
+    for (auto _ : state) {
+        panel::FillPixelArea(g, layout, raw.data(), bitmap.data());
+        benchmark::DoNotOptimize(bitmap.data());
+    }
+}
+BENCHMARK(BM_StageBitmap)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+
+// Stage: the files, written as the capture writes them (raw, header template read, bitmap,
+// the size fields through a second opening).
+void BM_StageFiles(benchmark::State& state) {
+    WorkDir dir;
+    const panel::FrameGeometry g = FullFrame();
+    const panel::BitmapLayout layout = panel::LayoutFor(g);
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(g.ByteCount) + 1, 0x5A);
+    std::vector<std::uint8_t> bitmap(layout.file_size);
+    for (auto _ : state) {
+        std::size_t got = 0;
+        bool ok = panel::WriteWholeFile(panel::kRawFile, raw.data(), raw.size()).ok();
+        if (ok) {
+            const base::Result<> header =
+                panel::ReadFileStart(panel::kTemplateFile, bitmap.data(), bitmap.size(), &got);
+            ok = !header && header.error().code == panel::kFileMissing;
+        }
+        ok = ok && panel::WriteWholeFile(panel::kBitmapFile, bitmap.data(), bitmap.size()).ok();
+        ok = ok && panel::WriteFields(panel::kBitmapFile,
+                                      {{panel::kWidthOffset, 384}, {panel::kHeightOffset, 288}})
+                       .ok();
+        if (!ok) state.SkipWithError("a file could not be written");
+    }
+}
+BENCHMARK(BM_StageFiles)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly();
+
+// Stage: the monitor's load of the bitmap, as the console front end makes it.
+void BM_StageMonitorLoad(benchmark::State& state) {
+    WorkDir dir;
+    const panel::FrameGeometry g = FullFrame();
+    const panel::BitmapLayout layout = panel::LayoutFor(g);
+    std::vector<std::uint8_t> bitmap(layout.file_size);
+    std::copy(panel::kDefaultBitmapHeader.begin(), panel::kDefaultBitmapHeader.end(),
+              bitmap.begin());
+    panel::PutLe32(bitmap.data() + panel::kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth));
+    panel::PutLe32(bitmap.data() + panel::kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight));
+    if (!panel::WriteWholeFile(panel::kBitmapFile, bitmap.data(), bitmap.size()).ok()) {
+        state.SkipWithError("cannot write the bitmap");
+        return;
+    }
+    NullUi ui;
+    ReadingMonitor monitor;
+    for (auto _ : state) panel::LoadMonitor(monitor, ui);
+    if (ui.boxes != 0) state.SkipWithError("the monitor did not load the bitmap");
+}
+BENCHMARK(BM_StageMonitorLoad)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+
 // Runs `lensbay --console` for one full capture, with PINBUS.OCX registered in a registry file
 // of its own, and reports the peak resident set of that process.
 void BM_ConsoleCapturePeakMemory(benchmark::State& state) {
@@ -186,4 +334,9 @@ BENCHMARK(BM_ConsoleCapturePeakMemory)->Unit(benchmark::kMillisecond)->Iteration
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return bench::MainWithRatios(
+        argc, argv,
+        {{"full_frame_capture/port_cost", "BM_FullFrameCapture", "BM_PortCostAlone", 2.0},
+         {"stage_port_loop/port_cost", "BM_StagePortLoop", "BM_PortCostAlone", 2.0}});
+}

@@ -1,6 +1,6 @@
 // Value puts and gets through IDispatch::Invoke on the simulated board, against the same port
 // cycle called directly on the port service. Allocations per iteration are reported as a counter
-// (they must stay at 0).
+// (they must stay at 0). Prints each Invoke case as a ratio to the direct cycle.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <stdlib.h>
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/support/ratio.h"
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/portio/portio.h"
@@ -23,7 +24,9 @@ constexpr DISPID kAddress = 1, kValue = 3;
 // One control created through the library's class object, as a host creates it.
 IDispatch* Control() {
     static IDispatch* control = [] {
-        void* lib = dlopen(PINBUS_OCX_PATH, RTLD_NOW | RTLD_LOCAL);
+        // LENSBAY_BENCH_PINBUS names another build's PINBUS.OCX (to compare two builds).
+        const char* other = std::getenv("LENSBAY_BENCH_PINBUS");
+        void* lib = dlopen(other && *other ? other : PINBUS_OCX_PATH, RTLD_NOW | RTLD_LOCAL);
         if (!lib) {
             std::fprintf(stderr, "%s\n", dlerror());
             std::exit(1);
@@ -119,9 +122,8 @@ int main(int argc, char** argv) {
     // Only the simulated board, never this machine's ports, and no trace.
     setenv("PORTIO", "sim", 1);
     unsetenv("PORTIO_TRACE");
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::MainWithRatios(
+        argc, argv,
+        {{"invoke_value_put/direct_out8", "BM_InvokeValuePut", "BM_DirectOut8", 2.0},
+         {"invoke_value_get/direct_in8", "BM_InvokeValueGet", "BM_DirectIn8", 2.0}});
 }

@@ -11,6 +11,20 @@ bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The parser's own copies of the exported checks, so that they inline.
+inline bool FoldedEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && FoldCase(a[i]) != FoldCase(b[i])) return false;
+    return true;
+}
+
+inline bool HasNoControl(std::string_view name) {
+    for (char c : name)
+        if (IsControl(c)) return false;
+    return true;
+}
+
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     c = FoldCase(c);
@@ -75,14 +89,23 @@ void AppendValue(std::string* out, const std::string& name, const Value& v) {
     out->push_back('\n');
 }
 
-void AppendKey(std::string* out, const std::string& path, const Key& key, bool isRoot) {
+// `path` is the key's full name; it is extended for each subkey and put back.
+void AppendKey(std::string* out, std::string* path, const Key& key, bool isRoot) {
     // The root gets a section only when it holds values of its own.
     if (!isRoot || !key.values.empty()) {
-        out->append("[").append(path).append("]\n");
+        out->push_back('[');
+        out->append(*path);
+        out->append("]\n");
         for (const auto& [name, value] : key.values) AppendValue(out, name, value);
         out->push_back('\n');
     }
-    for (const auto& [name, sub] : key.subkeys) AppendKey(out, path + "\\" + name, sub, false);
+    const std::size_t length = path->size();
+    for (const auto& [name, sub] : key.subkeys) {
+        path->push_back('\\');
+        path->append(name);
+        AppendKey(out, path, sub, false);
+        path->resize(length);
+    }
 }
 
 class Parser {
@@ -133,20 +156,36 @@ private:
         if (!path.empty() && path.front() == '-') return Err("key deletions are not supported");
         std::size_t sep = path.find('\\');
         std::string_view rootName = path.substr(0, sep);
-        if (!NoCaseEqual(rootName, kRootName))
+        if (!FoldedEqual(rootName, kRootName))
             return Err("only keys under HKEY_CLASSES_ROOT are supported");
-        std::vector<std::string> names;
-        if (sep != std::string_view::npos) {
-            std::string_view rest = path.substr(sep + 1);
-            if (rest.empty() || rest.back() == '\\' || !SplitKeyPath(rest, &names))
-                return Err("bad key name");
+        if (sep == std::string_view::npos) {
+            open_.clear();
+            current_ = root_;
+            return true;
         }
+        std::string_view rest = path.substr(sep + 1);
+        if (rest.empty() || rest.back() == '\\') return Err("bad key name");
+        // The keys of the section before are reused as far as the paths agree (a file in tree
+        // order repeats most of each path); below that each name is found or added, at the end
+        // of its parent when it sorts last (a file in tree order adds every key that way).
+        std::size_t depth = 0;
         Key* key = root_;
-        for (const auto& n : names) {
-            auto it = key->subkeys.find(n);
-            if (it == key->subkeys.end()) it = key->subkeys.emplace(n, Key{}).first;
-            key = &it->second;
+        while (!rest.empty()) {
+            sep = rest.find('\\');
+            std::string_view name = rest.substr(0, sep);
+            rest = sep == std::string_view::npos ? std::string_view() : rest.substr(sep + 1);
+            if (name.empty() || !HasNoControl(name)) return Err("bad key name");
+            if (depth < open_.size() && FoldedEqual(*open_[depth].name, name)) {
+                key = open_[depth].key;
+            } else {
+                open_.resize(depth);
+                auto it = Child(key, name);
+                key = &it->second;
+                open_.push_back(Open{&it->first, key});
+            }
+            ++depth;
         }
+        open_.resize(depth);
         current_ = key;
         return true;
     }
@@ -179,7 +218,7 @@ private:
         } else if (!ParseQuoted(t, &i, &name)) {
             return false;
         }
-        if (!IsStorableValueName(name)) return Err("bad value name");
+        if (!HasNoControl(name)) return Err("bad value name");
         while (i < t.size() && IsBlank(t[i])) ++i;
         if (i >= t.size() || t[i] != '=') return Err("expected \"=\" after the value name");
         std::string_view data = TrimBlanks(t.substr(i + 1));
@@ -262,6 +301,17 @@ private:
         return true;
     }
 
+    // The subkey `name` of `parent`, added when missing.
+    static std::map<std::string, Key, NoCaseLess>::iterator Child(Key* parent,
+                                                                  std::string_view name) {
+        auto& subkeys = parent->subkeys;
+        if (subkeys.empty() || NoCaseLess()(subkeys.rbegin()->first, name))
+            return subkeys.emplace_hint(subkeys.end(), name, Key{});
+        auto it = subkeys.lower_bound(name);
+        if (it != subkeys.end() && !NoCaseLess()(name, it->first)) return it;
+        return subkeys.emplace_hint(it, name, Key{});
+    }
+
     bool Err(const char* why) {
         why_ = why;
         return false;
@@ -270,6 +320,12 @@ private:
     std::string_view text_;
     Key* root_;
     Key* current_ = nullptr;
+    // The keys of the last section's path, from the root's child down.
+    struct Open {
+        const std::string* name;
+        Key* key;
+    };
+    std::vector<Open> open_;
     std::size_t pos_ = 0;
     int lineNo_ = 0;
     std::string why_;
@@ -299,7 +355,8 @@ base::Result<> ParseRegistryText(std::string_view text, Key* root) {
 
 std::string WriteRegistryText(const Key& root) {
     std::string out = "REGEDIT4\n\n";
-    AppendKey(&out, std::string(kRootName), root, true);
+    std::string path(kRootName);
+    AppendKey(&out, &path, root, true);
     return out;
 }
 

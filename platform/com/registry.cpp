@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "platform/base/files.h"
+#include "platform/com/reg_cache.h"
 #include "platform/com/reg_file.h"
 
 struct HKEY__ {
@@ -48,13 +50,19 @@ struct FileId {
     ino_t ino = 0;
     off_t size = 0;
     timespec mtime{};
+    // The status-change time too: a writer cannot set it, so a change that puts the
+    // modification time back is still seen.
+    timespec ctime{};
     bool operator==(const FileId& o) const {
         return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-               mtime.tv_nsec == o.mtime.tv_nsec;
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+               ctime.tv_nsec == o.ctime.tv_nsec;
     }
 };
 
-FileId IdOf(const struct stat& st) { return FileId{st.st_dev, st.st_ino, st.st_size, st.st_mtim}; }
+FileId IdOf(const struct stat& st) {
+    return FileId{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
 
 // A file modified within this many seconds of being read may change again without its identity
 // changing (coarse file-system clocks, inode numbers reused by the next rename), so it is read
@@ -93,6 +101,9 @@ struct Batch {
 struct State {
     std::mutex mu;
     std::set<HKEY__*> handles;
+    // The text the cached tree was made from: a file read again with the same bytes is not
+    // parsed again.
+    reg::FileMemory file;
     // The cached view of the file at `path`.
     bool cached = false;
     bool racy = false;
@@ -173,18 +184,24 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Reads the whole of an open file.
-LSTATUS ReadAll(int fd, const std::string& path, std::string* text) {
-    text->clear();
-    char buf[65536];
+// Reads the whole of an open file, straight into one string sized from its length (it may
+// still grow or shrink while read).
+LSTATUS ReadAll(int fd, const std::string& path, std::string* text, off_t sizeHint = 0) {
+    std::size_t used = 0;
+    text->resize(sizeHint > 0 ? static_cast<std::size_t>(sizeHint) + 1 : 65536);
     while (true) {
-        ssize_t n = read(fd, buf, sizeof buf);
+        if (used == text->size()) text->resize(text->size() * 2);
+        ssize_t n = read(fd, text->data() + used, text->size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;
+            text->clear();
             return FailErrno(errno, "cannot read " + path);
         }
-        if (n == 0) return ERROR_SUCCESS;
-        text->append(buf, static_cast<std::size_t>(n));
+        if (n == 0) {
+            text->resize(used);
+            return ERROR_SUCCESS;
+        }
+        used += static_cast<std::size_t>(n);
     }
 }
 
@@ -206,6 +223,7 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         s.id = FileId{};
         s.bad = false;
         s.tree = reg::Key{};
+        s.file.Forget();
         return ERROR_SUCCESS;
     }
     struct stat st;
@@ -222,21 +240,26 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
     FileId id = IdOf(st);
     if (force || !s.cached || s.racy || s.path != path || !(s.id == id)) {
         std::string text;
-        LSTATUS status = ReadAll(fd, path, &text);
+        LSTATUS status = ReadAll(fd, path, &text, st.st_size);
         if (status != ERROR_SUCCESS) {
             close(fd);
+            s.file.Forget();
             return status;
         }
-        reg::Key tree;
-        const base::Result<> parsed = reg::ParseRegistryText(text, &tree);
-        s.bad = !parsed.ok();
-        s.badText = s.bad ? path + ":" + parsed.message() : std::string();
-        s.tree = s.bad ? reg::Key{} : std::move(tree);
-        ++s.generation;
+        if (!s.file.SameText(path, text)) {
+            reg::Key tree;
+            const base::Result<> parsed = reg::ParseRegistryText(text, &tree);
+            s.bad = !parsed.ok();
+            s.badText = s.bad ? path + ":" + parsed.message() : std::string();
+            s.tree = s.bad ? reg::Key{} : std::move(tree);
+            ++s.generation;
+        }
+        s.file.Remember(path, st, std::move(text));
         s.cached = true;
         s.path = path;
         s.id = id;
-        s.racy = std::time(nullptr) - st.st_mtim.tv_sec < kRacySeconds;
+        const time_t changed = std::max(st.st_mtim.tv_sec, st.st_ctim.tv_sec);
+        s.racy = std::time(nullptr) - changed < kRacySeconds;
     }
     close(fd);
     if (s.bad) return Fail(ERROR_BADDB, s.badText);
@@ -549,6 +572,7 @@ LSTATUS Commit(State& s, const std::string& path,
     ++s.generation;
     s.id = id;
     s.racy = true;
+    s.file.Forget();  // the tree is no longer the one the kept text made
     return ERROR_SUCCESS;
 }
 

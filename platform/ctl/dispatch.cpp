@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/com/com_holders.h"
+#include "platform/ctl/dispatch_invoke.h"
 
 namespace {
 
@@ -16,12 +17,6 @@ bool SameName(const char* name, const OLECHAR* text) {
         if (a != b) return false;
         if (a == 0) return true;
     }
-}
-
-const AFX_DISPMAP_ENTRY* Find(const AFX_DISPMAP& map, DISPID id) {
-    for (std::size_t i = 0; i < map.nEntries; ++i)
-        if (map.lpEntries[i].lDispID == id) return &map.lpEntries[i];
-    return nullptr;
 }
 
 // A non-owning view of an argument with any reference taken away: VT_BYREF|VT_xx becomes VT_xx
@@ -135,11 +130,29 @@ HRESULT Get(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry, const DISPPARAMS
 
 }  // namespace
 
-HRESULT AfxDispatchInvoke(CCmdTarget* target, const AFX_DISPMAP& map, DISPID dispid, REFIID riid,
-                          WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                          EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+HRESULT afx_dispatch::CurrentException(EXCEPINFO* pExcepInfo) {
+    try {
+        throw;
+    } catch (const COleDispatchException& e) {
+        const HRESULT hr = Exception(pExcepInfo, e.Code());
+        if (pExcepInfo) {
+            const std::u16string text = Utf8ToOle(e.Description());
+            pExcepInfo->bstrDescription =
+                SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        }
+        return hr;
+    } catch (const std::bad_alloc&) {
+        return Exception(pExcepInfo, E_OUTOFMEMORY);
+    } catch (...) {
+        return Exception(pExcepInfo, E_UNEXPECTED);
+    }
+}
+
+HRESULT afx_dispatch::InvokeGeneral(CCmdTarget* target, const AFX_DISPMAP& map, DISPID dispid,
+                                    REFIID riid, WORD wFlags, DISPPARAMS* pDispParams,
+                                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    const AFX_DISPMAP_ENTRY* entry = Find(map, dispid);
+    const AFX_DISPMAP_ENTRY* entry = FindEntry(map, dispid);
     if (!entry) return DISP_E_MEMBERNOTFOUND;
     if (!pDispParams) return E_INVALIDARG;
     const DISPPARAMS& params = *pDispParams;
@@ -158,19 +171,16 @@ HRESULT AfxDispatchInvoke(CCmdTarget* target, const AFX_DISPMAP& map, DISPID dis
         if (wFlags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))
             return Get(target, *entry, params, pVarResult);
         return DISP_E_MEMBERNOTFOUND;
-    } catch (const COleDispatchException& e) {
-        const HRESULT hr = Exception(pExcepInfo, e.Code());
-        if (pExcepInfo) {
-            const std::u16string text = Utf8ToOle(e.Description());
-            pExcepInfo->bstrDescription =
-                SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        }
-        return hr;
-    } catch (const std::bad_alloc&) {
-        return Exception(pExcepInfo, E_OUTOFMEMORY);
     } catch (...) {
-        return Exception(pExcepInfo, E_UNEXPECTED);
+        return CurrentException(pExcepInfo);
     }
+}
+
+HRESULT AfxDispatchInvoke(CCmdTarget* target, const AFX_DISPMAP& map, DISPID dispid, REFIID riid,
+                          WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                          EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+    return afx_dispatch::Invoke(target, map, dispid, riid, wFlags, pDispParams, pVarResult,
+                                pExcepInfo, puArgErr);
 }
 
 HRESULT AfxDispatchGetIDsOfNames(const AFX_DISPMAP& map, REFIID riid, LPOLESTR* rgszNames,

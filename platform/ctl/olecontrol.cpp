@@ -7,6 +7,7 @@
 #include "platform/com/typelib.h"
 #include "platform/ctl/control_ui.h"
 #include "platform/ctl/dialogs.h"
+#include "platform/ctl/dispatch_invoke.h"
 #include "platform/ctl/factory.h"
 #include "platform/ctl/propertypage.h"
 
@@ -126,8 +127,13 @@ HRESULT COleControl::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames
 HRESULT COleControl::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
                             DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                             UINT* puArgErr) {
-    return AfxDispatchInvoke(this, GetDispatchMap(), dispIdMember, riid, wFlags, pDispParams,
-                             pVarResult, pExcepInfo, puArgErr);
+    const AFX_DISPMAP* map = m_pDispatchMap.load(std::memory_order_relaxed);
+    if (!map) {
+        map = &GetDispatchMap();
+        m_pDispatchMap.store(map, std::memory_order_relaxed);
+    }
+    return afx_dispatch::Invoke(this, *map, dispIdMember, riid, wFlags, pDispParams, pVarResult,
+                                pExcepInfo, puArgErr);
 }
 
 // ---------------------------------------------------------------- persistence

@@ -9,6 +9,8 @@
 // and overrides DoPropExchange, OnDraw, GetPropPageIDs and GetVerbMap as it needs.
 #pragma once
 
+#include <atomic>
+
 #include "platform/com/objidl.h"
 #include "platform/com/ocidl.h"
 #include "platform/ctl/connpoint.h"
@@ -130,6 +132,9 @@ private:
     HRESULT MeasureState(std::string* bytes);
     BOOL DoStandardVerb(LONG verb);
 
+    // GetDispatchMap()'s answer, kept from the first automation call on (a class's map is
+    // static), so that each call does not ask again.
+    std::atomic<const AFX_DISPMAP*> m_pDispatchMap{nullptr};
     bool m_bModified = false;
     LONG m_cxExtent = 0;
     LONG m_cyExtent = 0;

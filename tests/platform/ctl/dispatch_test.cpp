@@ -312,4 +312,72 @@ TEST_F(DispatchTest, TypeInfoCountAndIndex) {
     EXPECT_EQ(disp()->GetTypeInfo(0, 0, &info), E_NOTIMPL);
 }
 
+// The integer puts a host makes per port cycle: exact widening and narrowing, and at the edge of
+// the declared type the same refusal as any other conversion.
+TEST_F(DispatchTest, IntegerPutsAtTheEdgesOfTheDeclaredType) {
+    ASSERT_EQ(PutProp(disp(), kLong, VarI2(-5)), S_OK);
+    EXPECT_EQ(ctrl->m_long, -5);
+    EXPECT_TRUE(ctrl->IsModified());
+    ASSERT_EQ(PutProp(disp(), kShort, VarI4(32767)), S_OK);
+    EXPECT_EQ(ctrl->m_short, 32767);
+    ASSERT_EQ(PutProp(disp(), kShort, VarI4(-32768)), S_OK);
+    EXPECT_EQ(ctrl->m_short, -32768);
+    for (LONG outside : {32768, -32769}) {
+        UINT argErr = 99;
+        EXPECT_EQ(PutProp(disp(), kShort, VarI4(outside), &argErr), DISP_E_OVERFLOW);
+        EXPECT_EQ(argErr, 0u);
+    }
+    EXPECT_EQ(ctrl->m_short, -32768);
+    EXPECT_EQ(ctrl->sets, 3);
+
+    // A put with a further unnamed argument is still refused before the handler runs.
+    VARIANT two[2] = {VarI4(1), VarI4(2)};
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS extraArg{two, &putId, 2, 1};
+    EXPECT_EQ(Invoke(kLong, DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYGET, &extraArg),
+              DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(ctrl->sets, 3);
+}
+
+class ThrowingCtrl : public CTestCtrl {
+public:
+    LONG GetBoom() { throw std::bad_alloc(); }
+    void SetBoom(LONG) { throw std::runtime_error("handler failed"); }
+};
+
+// Maps need not list members in DISPID order; handlers of properties may throw.
+TEST_F(DispatchTest, MapsInAnyOrderAndThrowingProperties) {
+    static constexpr AFX_DISPMAP_ENTRY entries[] = {
+        AfxDispProperty<&CTestCtrl::GetShort, &CTestCtrl::SetShort>(2, "Short"),
+        AfxDispProperty<&CTestCtrl::GetLong, &CTestCtrl::SetLong>(1, "Long"),
+        AfxDispProperty<&ThrowingCtrl::GetBoom, &ThrowingCtrl::SetBoom>(DISPID_VALUE, "Boom"),
+    };
+    static constexpr AFX_DISPMAP map = AfxMakeDispatchMap(entries);
+    ThrowingCtrl target;
+    VARIANT value = VarI4(-9);
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS put{&value, &putId, 1, 1};
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT r;
+    VariantInit(&r);
+    auto invoke = [&](DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* info = nullptr) {
+        return AfxDispatchInvoke(&target, map, id, IID_NULL, flags, params, result, info, nullptr);
+    };
+    ASSERT_EQ(invoke(1, DISPATCH_PROPERTYPUT, &put, nullptr), S_OK);
+    EXPECT_EQ(target.m_long, -9);
+    ASSERT_EQ(invoke(2, DISPATCH_PROPERTYGET, &none, &r), S_OK);
+    EXPECT_EQ(r.vt, VT_I2);
+    EXPECT_EQ(r.iVal, 7);
+    EXPECT_EQ(invoke(3, DISPATCH_PROPERTYGET, &none, &r), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(invoke(-1, DISPATCH_PROPERTYGET, &none, &r), DISP_E_MEMBERNOTFOUND);
+
+    EXCEPINFO info;
+    EXPECT_EQ(invoke(DISPID_VALUE, DISPATCH_PROPERTYPUT, &put, nullptr, &info), DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, E_UNEXPECTED);
+    EXPECT_EQ(invoke(DISPID_VALUE, DISPATCH_PROPERTYGET, &none, &r, &info), DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, E_OUTOFMEMORY);
+    EXPECT_EQ(invoke(DISPID_VALUE, DISPATCH_PROPERTYGET, &none, nullptr), DISP_E_EXCEPTION);
+}
+
 }  // namespace

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs every performance goal's benchmark and prints its ratio to the baseline measured in the
+# same run, then a summary. Usage (from anywhere, after a build):
+#
+#   bash bench/run_ratios.sh [BUILD_DIR] [extra benchmark flags...]
+#
+# BUILD_DIR defaults to ./build beside this script's folder. The goals are judged on medians;
+# on a loaded machine add e.g. --benchmark_repetitions=9 for the cases that do not set their own.
+set -u -o pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="${1:-$here/../build}"
+[ $# -gt 0 ] && shift
+bin="$build/bin"
+for program in pinbus_bench bench_panel registry_bench lensbay regsvr PINBUS.OCX; do
+  if [ ! -e "$bin/$program" ]; then
+    echo "missing $bin/$program: build first (cmake --build $build)" >&2
+    exit 1
+  fi
+done
+
+out="$(mktemp "${TMPDIR:-/tmp}/lensbay-ratios.XXXXXX")" || exit 1
+trap 'rm -f "$out"' EXIT
+
+echo "machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
+status=0
+run() {
+  echo "== $*"
+  "$@" 2>&1 | tee -a "$out" || status=1
+}
+run "$bin/pinbus_bench" --benchmark_repetitions=9 --benchmark_report_aggregates_only=true "$@"
+run "$bin/bench_panel" --benchmark_filter='-BM_ConsoleCapturePeakMemory' "$@"
+run "$bin/registry_bench" "$@"
+
+echo
+echo "== summary (cpu: this process's CPU time; real: wall clock, or the child's own time)"
+grep -E '^RATIO' "$out"
+grep -E '^BM_ParseTenThousandClasses' "$out" |
+  awk '{ for (i = 1; i <= NF; ++i) if ($i ~ /\/s$/) print "RATE registry_parse " $i " (goal >= 50M/s)" }'
+if grep -qE '^RATIO .*(MISSED|not measured)' "$out"; then status=1; fi
+exit "$status"

@@ -1,0 +1,48 @@
+#include "platform/com/reg_cache.h"
+
+namespace reg {
+namespace {
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+FileStamp FileStamp::Of(const struct stat& st) {
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+bool FileStamp::operator==(const FileStamp& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && SameTime(mtime, o.mtime) &&
+           SameTime(ctime, o.ctime);
+}
+
+bool FileMemory::Fresh(const std::string& path, const struct stat& st) const {
+    return known_ && !racy_ && path_ == path && stamp_ == FileStamp::Of(st);
+}
+
+bool FileMemory::SameText(const std::string& path, std::string_view text) const {
+    return known_ && path_ == path && text_ == text;
+}
+
+void FileMemory::Remember(const std::string& path, const struct stat& st, std::string text,
+                          time_t now) {
+    known_ = true;
+    path_ = path;
+    stamp_ = FileStamp::Of(st);
+    text_ = std::move(text);
+    const time_t changed =
+        st.st_mtim.tv_sec > st.st_ctim.tv_sec ? st.st_mtim.tv_sec : st.st_ctim.tv_sec;
+    racy_ = now - changed < kRacySeconds;
+}
+
+void FileMemory::Forget() {
+    known_ = false;
+    racy_ = false;
+    path_.clear();
+    text_.clear();
+    text_.shrink_to_fit();
+}
+
+}  // namespace reg

@@ -1,0 +1,56 @@
+// What the class registry's kept tree was made from, so that a read can tell whether the file
+// still says the same without parsing it again, whoever else writes it.
+//
+// A file is trusted unread when its stamp (device, inode, size, modification and status-change
+// times to the nanosecond) is the one it had when read, and it was not modified so shortly
+// before that read that a further change could have left the stamp as it was (file-system
+// clocks are coarse, inode numbers are reused). Otherwise it is read again, and parsed again
+// only when its bytes differ from the ones the tree was made from. The status-change time
+// cannot be set by a writer, so a change that restores the modification time is still seen.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "platform/com/combase.h"
+
+namespace reg {
+
+struct FileStamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+    COM_EXPORT static FileStamp Of(const struct stat& st);
+    COM_EXPORT bool operator==(const FileStamp& o) const;
+};
+
+class COM_EXPORT FileMemory {
+public:
+    // A file modified within this many seconds before it was read is read again next time.
+    static constexpr time_t kRacySeconds = 2;
+
+    // Whether the file at `path`, examined as `st`, may be taken as unchanged without reading.
+    bool Fresh(const std::string& path, const struct stat& st) const;
+    // Whether `text`, just read from `path`, is what the kept tree was made from.
+    bool SameText(const std::string& path, std::string_view text) const;
+    // The kept tree now stands for `text`, the content of `path` examined as `st` (read by this
+    // process, or written by it and renamed into place), at the time `now`.
+    void Remember(const std::string& path, const struct stat& st, std::string text,
+                  time_t now = std::time(nullptr));
+    // Nothing is known (no file, or a read that failed).
+    void Forget();
+
+private:
+    bool known_ = false;
+    bool racy_ = false;
+    std::string path_;
+    FileStamp stamp_;
+    std::string text_;
+};
+
+}  // namespace reg
