@@ -193,15 +193,10 @@ void SetFaultHandler(FaultHandler handler) {
     g_fault_handler.store(handler, std::memory_order_release);
 }
 
-namespace {
-thread_local FaultCapture* t_capture = nullptr;
-}  // namespace
-
-FaultCapture::FaultCapture() : outer_(t_capture) { t_capture = this; }
-FaultCapture::~FaultCapture() { t_capture = outer_; }
+thread_local FaultCapture* FaultCapture::current_ = nullptr;
 
 void ReportFault(const std::string& message) {
-    if (FaultCapture* capture = t_capture) {
+    if (FaultCapture* capture = FaultCapture::current_) {
         if (capture->fault_.empty()) capture->fault_ = message;
         return;
     }

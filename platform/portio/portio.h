@@ -54,8 +54,9 @@ PORTIO_EXPORT void ReportFault(const std::string& message);
 // handler, for a caller that reports them itself (an automation call that fails with them).
 class PORTIO_EXPORT FaultCapture {
 public:
-    FaultCapture();
-    ~FaultCapture();
+    // Inline, as every automation call on the port makes one: no call into this library.
+    FaultCapture() : outer_(current_) { current_ = this; }
+    ~FaultCapture() { current_ = outer_; }
     FaultCapture(const FaultCapture&) = delete;
     FaultCapture& operator=(const FaultCapture&) = delete;
     // The first fault captured; empty when none.
@@ -63,6 +64,10 @@ public:
 
 private:
     friend void ReportFault(const std::string& message);
+    // The innermost capture of this thread. Initial-exec keeps it one instruction away instead of
+    // a call into the dynamic loader (a pointer fits the static TLS space kept for libraries
+    // loaded later, as PINBUS.OCX is).
+    __attribute__((tls_model("initial-exec"))) static thread_local FaultCapture* current_;
     FaultCapture* outer_;
     std::string fault_;
 };
