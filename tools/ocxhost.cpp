@@ -734,8 +734,8 @@ private:
         ComPtr<IPersistPropertyBag> persist;
         if (auto c = NeedBag(std::addressof(persist)); !c) return c.error();
         TextPropertyBag bag;
-        std::string why;
-        if (!bag.Parse(rest, &why)) return Refuse("bad property list: " + why);
+        if (auto parsed = bag.Parse(rest); !parsed)
+            return Refuse("bad property list: " + parsed.message());
         PropertyErrors log;
         HRESULT hr = persist->Load(&bag, &log);
         if (FAILED(hr)) return Error(hr, log.names);

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/result.h"
 #include "platform/com/ocidl.h"
 
 class TextPropertyBag final : public IPropertyBag {
@@ -20,9 +21,9 @@ public:
     TextPropertyBag& operator=(const TextPropertyBag&) = delete;
 
     // Fills the bag from "NAME=VALUE;..." (empty text: an empty bag; empty items are skipped).
-    // False, with the reason in *error, for an item without "=", an empty name or a name given
-    // twice; the bag is then left empty.
-    bool Parse(const std::string& text, std::string* error) {
+    // Fails for an item without "=", an empty name or a name given twice; the bag is then left
+    // empty.
+    base::Result<> Parse(const std::string& text) {
         Clear();
         std::size_t start = 0;
         while (start <= text.size()) {
@@ -41,8 +42,7 @@ public:
                 why = item.substr(0, eq) + " is given twice";
             if (!why.empty()) {
                 Clear();
-                if (error) *error = why;
-                return false;
+                return base::Fail(why);
             }
             const std::u16string value = Utf8ToOle(item.substr(eq + 1));
             VARIANT v;
@@ -51,7 +51,7 @@ public:
             v.bstrVal = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
             entries_.emplace_back(Utf8ToOle(item.substr(0, eq)), v);
         }
-        return true;
+        return {};
     }
 
     // NAME=VALUE for every entry in the order written (values as text; "?" for what has none).

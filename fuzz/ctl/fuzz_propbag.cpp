@@ -50,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)installed;
     TextPropertyBag bag;
-    std::string error;
-    if (!bag.Parse(std::string(reinterpret_cast<const char*>(data), size), &error)) return 0;
+    if (!bag.Parse(std::string(reinterpret_cast<const char*>(data), size))) return 0;
     ComPtr<IPersistPropertyBag> control = NewControl();
     const std::vector<std::string> before = Saved(control);
     if (FAILED(control->Load(&bag, nullptr))) {

@@ -19,22 +19,18 @@ class Source {
 public:
     virtual ~Source() = default;
     virtual std::uint64_t Size() const = 0;
-    // Exactly `n` bytes at `offset` into *out; false with *error set otherwise.
-    virtual bool Read(std::uint64_t offset, std::size_t n, std::string* out,
-                      std::string* error) = 0;
+    // Exactly `n` bytes at `offset`, or why not.
+    virtual base::Result<std::string> Read(std::uint64_t offset, std::size_t n) = 0;
 };
 
 class MemorySource : public Source {
 public:
     explicit MemorySource(std::string_view data) : data_(data) {}
     std::uint64_t Size() const override { return data_.size(); }
-    bool Read(std::uint64_t offset, std::size_t n, std::string* out, std::string* error) override {
-        if (offset > data_.size() || n > data_.size() - offset) {
-            *error = "read past the end of the file";
-            return false;
-        }
-        out->assign(data_.substr(static_cast<std::size_t>(offset), n));
-        return true;
+    base::Result<std::string> Read(std::uint64_t offset, std::size_t n) override {
+        if (offset > data_.size() || n > data_.size() - offset)
+            return base::Fail("read past the end of the file");
+        return std::string(data_.substr(static_cast<std::size_t>(offset), n));
     }
 
 private:
@@ -45,28 +41,20 @@ class FileSource : public Source {
 public:
     FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
     std::uint64_t Size() const override { return size_; }
-    bool Read(std::uint64_t offset, std::size_t n, std::string* out, std::string* error) override {
-        if (offset > size_ || n > size_ - offset) {
-            *error = "read past the end of the file";
-            return false;
-        }
-        out->resize(n);
+    base::Result<std::string> Read(std::uint64_t offset, std::size_t n) override {
+        if (offset > size_ || n > size_ - offset)
+            return base::Fail("read past the end of the file");
+        std::string out(n, '\0');
         std::size_t done = 0;
         while (done < n) {
             ssize_t got =
-                ::pread(fd_, out->data() + done, n - done, static_cast<off_t>(offset + done));
+                ::pread(fd_, out.data() + done, n - done, static_cast<off_t>(offset + done));
             if (got < 0 && errno == EINTR) continue;
-            if (got < 0) {
-                *error = std::string("read failed: ") + std::strerror(errno);
-                return false;
-            }
-            if (got == 0) {
-                *error = "file shrank while being read";
-                return false;
-            }
+            if (got < 0) return base::Fail(std::string("read failed: ") + std::strerror(errno));
+            if (got == 0) return base::Fail("file shrank while being read");
             done += static_cast<std::size_t>(got);
         }
-        return true;
+        return out;
     }
 
 private:
@@ -97,106 +85,82 @@ constexpr std::uint32_t kShtNobits = 8;
 constexpr std::size_t kElfHeaderSize = 64;
 constexpr std::size_t kSectionHeaderSize = 64;
 
-bool ReadSectionHeader(Source& src, std::uint64_t at, SectionHeader* sh, std::string* error) {
-    std::string b;
-    if (!src.Read(at, kSectionHeaderSize, &b, error)) {
-        *error = "section header outside the file";
-        return false;
-    }
-    sh->name = static_cast<std::uint32_t>(Le(b, 0, 4));
-    sh->type = static_cast<std::uint32_t>(Le(b, 4, 4));
-    sh->offset = Le(b, 24, 8);
-    sh->size = Le(b, 32, 8);
-    sh->link = static_cast<std::uint32_t>(Le(b, 40, 4));
-    return true;
+base::Result<SectionHeader> ReadSectionHeader(Source& src, std::uint64_t at) {
+    auto read = src.Read(at, kSectionHeaderSize);
+    if (!read) return base::Fail("section header outside the file");
+    const std::string& b = *read;
+    SectionHeader sh;
+    sh.name = static_cast<std::uint32_t>(Le(b, 0, 4));
+    sh.type = static_cast<std::uint32_t>(Le(b, 4, 4));
+    sh.offset = Le(b, 24, 8);
+    sh.size = Le(b, 32, 8);
+    sh.link = static_cast<std::uint32_t>(Le(b, 40, 4));
+    return sh;
 }
 
 // The bytes of the resource section of the ELF64 little-endian file behind `src`.
-bool FindResourceSection(Source& src, std::string* section, std::string* error) {
-    std::string eh;
-    if (src.Size() < kElfHeaderSize || !src.Read(0, kElfHeaderSize, &eh, error)) {
-        *error = "not an ELF file (too short)";
-        return false;
-    }
+base::Result<std::string> FindResourceSection(Source& src) {
+    if (src.Size() < kElfHeaderSize) return base::Fail("not an ELF file (too short)");
+    auto header = src.Read(0, kElfHeaderSize);
+    if (!header) return base::Fail("not an ELF file (too short)");
+    const std::string& eh = *header;
     if (eh.compare(0, 4,
                    "\x7f"
-                   "ELF") != 0) {
-        *error = "not an ELF file";
-        return false;
-    }
-    if (eh[4] != 2 || eh[5] != 1) {
-        *error = "not a 64-bit little-endian ELF file";
-        return false;
-    }
+                   "ELF") != 0)
+        return base::Fail("not an ELF file");
+    if (eh[4] != 2 || eh[5] != 1) return base::Fail("not a 64-bit little-endian ELF file");
     std::uint64_t shoff = Le(eh, 0x28, 8);
     std::uint64_t shentsize = Le(eh, 0x3A, 2);
     std::uint64_t shnum = Le(eh, 0x3C, 2);
     std::uint64_t shstrndx = Le(eh, 0x3E, 2);
-    if (shoff == 0) {
-        *error = "the file has no section headers";
-        return false;
-    }
-    if (shentsize < kSectionHeaderSize) {
-        *error = "bad section header size";
-        return false;
-    }
+    if (shoff == 0) return base::Fail("the file has no section headers");
+    if (shentsize < kSectionHeaderSize) return base::Fail("bad section header size");
     // Many sections: the real count and string-table index live in section header 0.
     if (shnum == 0 || shstrndx == 0xFFFF) {
-        SectionHeader first;
-        if (!ReadSectionHeader(src, shoff, &first, error)) return false;
-        if (shnum == 0) shnum = first.size;
-        if (shstrndx == 0xFFFF) shstrndx = first.link;
+        auto first = ReadSectionHeader(src, shoff);
+        if (!first) return first.error();
+        if (shnum == 0) shnum = first->size;
+        if (shstrndx == 0xFFFF) shstrndx = first->link;
     }
     const std::uint64_t total = src.Size();
-    if (shnum == 0 || shnum > total / shentsize || !RangeInside(shoff, shnum * shentsize, total)) {
-        *error = "section header table outside the file";
-        return false;
-    }
-    if (shstrndx >= shnum) {
-        *error = "bad section name table index";
-        return false;
-    }
-    SectionHeader names;
-    if (!ReadSectionHeader(src, shoff + shstrndx * shentsize, &names, error)) return false;
-    if (names.type == kShtNobits || !RangeInside(names.offset, names.size, total)) {
-        *error = "section name table outside the file";
-        return false;
-    }
-    std::string strtab;
-    if (!src.Read(names.offset, static_cast<std::size_t>(names.size), &strtab, error)) return false;
+    if (shnum == 0 || shnum > total / shentsize || !RangeInside(shoff, shnum * shentsize, total))
+        return base::Fail("section header table outside the file");
+    if (shstrndx >= shnum) return base::Fail("bad section name table index");
+    auto names = ReadSectionHeader(src, shoff + shstrndx * shentsize);
+    if (!names) return names.error();
+    if (names->type == kShtNobits || !RangeInside(names->offset, names->size, total))
+        return base::Fail("section name table outside the file");
+    auto strtabRead = src.Read(names->offset, static_cast<std::size_t>(names->size));
+    if (!strtabRead) return strtabRead.error();
+    const std::string& strtab = *strtabRead;
 
     bool found = false;
     SectionHeader res{};
     for (std::uint64_t i = 0; i < shnum; ++i) {
-        SectionHeader sh;
-        if (!ReadSectionHeader(src, shoff + i * shentsize, &sh, error)) return false;
+        auto read = ReadSectionHeader(src, shoff + i * shentsize);
+        if (!read) return read.error();
+        const SectionHeader& sh = *read;
         if (sh.name >= strtab.size()) continue;  // nameless or damaged: not ours
         std::size_t end = strtab.find('\0', sh.name);
         if (end == std::string::npos) continue;
         if (std::string_view(strtab).substr(sh.name, end - sh.name) != kResourceSectionName)
             continue;
-        if (found) {
-            *error = std::string("more than one ") + kResourceSectionName + " section";
-            return false;
-        }
+        if (found)
+            return base::Fail(std::string("more than one ") + kResourceSectionName + " section");
         found = true;
         res = sh;
     }
-    if (!found) {
-        *error = std::string("no resource section (") + kResourceSectionName + ")";
-        return false;
-    }
-    if (res.type == kShtNobits || !RangeInside(res.offset, res.size, total)) {
-        *error = "resource section outside the file";
-        return false;
-    }
-    return src.Read(res.offset, static_cast<std::size_t>(res.size), section, error);
+    if (!found)
+        return base::Fail(std::string("no resource section (") + kResourceSectionName + ")");
+    if (res.type == kShtNobits || !RangeInside(res.offset, res.size, total))
+        return base::Fail("resource section outside the file");
+    return src.Read(res.offset, static_cast<std::size_t>(res.size));
 }
 
 base::Result<std::vector<ResourceEntry>> ReadFromSource(Source& src) {
-    std::string section, error;
-    if (!FindResourceSection(src, &section, &error)) return base::Fail(std::move(error));
-    return ParseResourceTable(section);
+    auto section = FindResourceSection(src);
+    if (!section) return section.error();
+    return ParseResourceTable(*section);
 }
 
 }  // namespace

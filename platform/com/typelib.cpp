@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <optional>
 
 #include "platform/com/module_resources.h"
 #include "platform/com/typelib_format.h"
@@ -469,50 +470,45 @@ HRESULT TypeInfoImpl::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
 // A bare type-library file is read whole; no library of ours comes near this size.
 constexpr std::size_t kMaxBareFileSize = 64u << 20;
 
-// The file's bytes when it is a bare type library; *bare false when it is something else.
-bool ReadBareLibrary(const std::string& path, bool* bare, std::string* bytes, std::string* error) {
-    *bare = false;
+// The file's bytes when it is a bare type library; no bytes when it is something else.
+base::Result<std::optional<std::string>> ReadBareLibrary(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO never blocks
-    if (fd < 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (fd < 0) return base::Fail(path + ": " + std::strerror(errno));
     struct stat st;
-    bool ok = true;
+    base::Result<std::optional<std::string>> read = std::optional<std::string>();
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file";
-        ok = false;
+        read = base::Fail(path + ": not a regular file");
     } else if (st.st_size >= static_cast<off_t>(typelib::kTypeLibMagicSize)) {
         char magic[typelib::kTypeLibMagicSize];
         ssize_t got = ::pread(fd, magic, sizeof magic, 0);
         if (got == static_cast<ssize_t>(sizeof magic) &&
             std::memcmp(magic, typelib::kTypeLibMagic, sizeof magic) == 0) {
-            *bare = true;
             if (static_cast<std::uint64_t>(st.st_size) > kMaxBareFileSize) {
-                *error = path + ": type library file too large";
-                ok = false;
+                read = base::Fail(path + ": type library file too large");
             } else {
-                bytes->resize(static_cast<std::size_t>(st.st_size));
+                std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
                 std::size_t done = 0;
-                while (ok && done < bytes->size()) {
-                    ssize_t n = ::pread(fd, bytes->data() + done, bytes->size() - done,
+                bool ok = true;
+                while (ok && done < bytes.size()) {
+                    ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done,
                                         static_cast<off_t>(done));
                     if (n < 0 && errno == EINTR) continue;
-                    if (n <= 0) {
-                        *error = path + ": read failed";
+                    if (n <= 0)
                         ok = false;
-                    } else {
+                    else
                         done += static_cast<std::size_t>(n);
-                    }
                 }
+                if (ok)
+                    read = std::optional<std::string>(std::move(bytes));
+                else
+                    read = base::Fail(path + ": read failed");
             }
         } else if (got < 0) {
-            *error = path + ": " + std::strerror(errno);
-            ok = false;
+            read = base::Fail(path + ": " + std::strerror(errno));
         }
     }
     ::close(fd);
-    return ok;
+    return read;
 }
 
 HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeLib** pptlib) {
@@ -549,10 +545,12 @@ HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
     *pptlib = nullptr;
     if (!szFile || !*szFile) return Fail(E_INVALIDARG, "no file name");
     const std::string path = OleToUtf8(szFile);
-    bool bare = false;
-    std::string bytes, error;
-    if (!ReadBareLibrary(path, &bare, &bytes, &error)) return Fail(TYPE_E_CANTLOADLIBRARY, error);
-    if (!bare) {
+    auto bare = ReadBareLibrary(path);
+    if (!bare) return Fail(TYPE_E_CANTLOADLIBRARY, bare.message());
+    std::string bytes;
+    if (*bare) {
+        bytes = std::move(**bare);
+    } else {
         auto found = FindModuleResource(path, ResourceType::TypeLib, 1);
         if (!found) return Fail(TYPE_E_CANTLOADLIBRARY, found.message());
         bytes = std::move(*found);

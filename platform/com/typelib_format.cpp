@@ -55,48 +55,28 @@ bool ToKind(unsigned raw, Enum last, Enum* out) {
     return true;
 }
 
-bool CheckName(const std::string& name, const std::string& what, std::string* error) {
-    if (name.empty()) {
-        *error = what + " has no name";
-        return false;
-    }
-    return true;
+base::Result<> CheckName(const std::string& name, const std::string& what) {
+    if (name.empty()) return base::Fail(what + " has no name");
+    return {};
 }
 
-bool CheckText(const std::string& text, const std::string& what, std::string* error) {
-    if (!IsUtf8(text)) {
-        *error = what + ": text is not UTF-8";
-        return false;
-    }
-    return true;
+base::Result<> CheckText(const std::string& text, const std::string& what) {
+    if (!IsUtf8(text)) return base::Fail(what + ": text is not UTF-8");
+    return {};
 }
 
-bool CheckTypeRef(const TypeRef& t, std::size_t typeCount, int depth, const std::string& what,
-                  std::string* error) {
-    if (depth > kMaxTypeDepth) {
-        *error = what + ": type nested too deeply";
-        return false;
-    }
+base::Result<> CheckTypeRef(const TypeRef& t, std::size_t typeCount, int depth,
+                            const std::string& what) {
+    if (depth > kMaxTypeDepth) return base::Fail(what + ": type nested too deeply");
     if (t.vt == VT_PTR || t.vt == 27 /* VT_SAFEARRAY */) {
-        if (t.pointee.size() != 1) {
-            *error = what + ": pointer without its type";
-            return false;
-        }
-        return CheckTypeRef(t.pointee[0], typeCount, depth + 1, what, error);
+        if (t.pointee.size() != 1) return base::Fail(what + ": pointer without its type");
+        return CheckTypeRef(t.pointee[0], typeCount, depth + 1, what);
     }
-    if (!t.pointee.empty()) {
-        *error = what + ": only pointers point at a type";
-        return false;
-    }
-    if (t.vt == VT_USERDEFINED && t.hreftype >= typeCount) {
-        *error = what + ": refers to a type outside the library";
-        return false;
-    }
-    if ((t.vt & 0xF000) != 0) {
-        *error = what + ": bad type";
-        return false;
-    }
-    return true;
+    if (!t.pointee.empty()) return base::Fail(what + ": only pointers point at a type");
+    if (t.vt == VT_USERDEFINED && t.hreftype >= typeCount)
+        return base::Fail(what + ": refers to a type outside the library");
+    if ((t.vt & 0xF000) != 0) return base::Fail(what + ": bad type");
+    return {};
 }
 
 void WriteTypeRef(lebytes::Writer& w, const TypeRef& t) {
@@ -122,93 +102,73 @@ bool ReadTypeRef(lebytes::Reader& r, TypeRef* t, int depth) {
     return r.ok();
 }
 
-bool Validate(const LibraryData& lib, std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
-    if (!CheckName(lib.name, "the library", error)) return false;
-    if (!CheckText(lib.name + lib.doc + lib.helpFile, "the library", error)) return false;
-    if (lib.syskind > SYS_WIN64) {
-        *error = "bad system kind";
-        return false;
-    }
+base::Result<> Validate(const LibraryData& lib) {
+    if (auto check = CheckName(lib.name, "the library"); !check) return check.error();
+    if (auto check = CheckText(lib.name + lib.doc + lib.helpFile, "the library"); !check)
+        return check.error();
+    if (lib.syskind > SYS_WIN64) return base::Fail("bad system kind");
     for (const ImportData& imp : lib.imports) {
-        if (!CheckName(imp.name, "an imported library", error)) return false;
-        if (!CheckText(imp.name, "imported library", error)) return false;
+        if (auto check = CheckName(imp.name, "an imported library"); !check) return check.error();
+        if (auto check = CheckText(imp.name, "imported library"); !check) return check.error();
     }
     const std::size_t n = lib.types.size();
     std::set<std::string> guids;
     for (const TypeData& t : lib.types) {
-        if (!CheckName(t.name, "a type", error)) return false;
+        if (auto check = CheckName(t.name, "a type"); !check) return check.error();
         const std::string where = Where(t);
-        if (!CheckText(t.name + t.doc, where, error)) return false;
-        if (t.kind < TKIND_ENUM || t.kind >= TKIND_MAX) {
-            *error = where + ": bad kind";
-            return false;
-        }
+        if (auto check = CheckText(t.name + t.doc, where); !check) return check.error();
+        if (t.kind < TKIND_ENUM || t.kind >= TKIND_MAX) return base::Fail(where + ": bad kind");
         std::string key(reinterpret_cast<const char*>(&t.guid), sizeof(GUID));
-        if (t.guid != GUID_NULL && !guids.insert(key).second) {
-            *error = where + ": its GUID is taken by another type";
-            return false;
-        }
+        if (t.guid != GUID_NULL && !guids.insert(key).second)
+            return base::Fail(where + ": its GUID is taken by another type");
         std::map<MEMBERID, unsigned> kinds;  // member id -> invoke kinds taken
         for (const FuncData& f : t.funcs) {
             const std::string what = where + " member " + f.name;
-            if (!CheckName(f.name, where + ": a function", error)) return false;
-            if (!CheckText(f.name + f.doc, what, error)) return false;
+            if (auto check = CheckName(f.name, where + ": a function"); !check)
+                return check.error();
+            if (auto check = CheckText(f.name + f.doc, what); !check) return check.error();
             if ((f.invkind != INVOKE_FUNC && f.invkind != INVOKE_PROPERTYGET &&
                  f.invkind != INVOKE_PROPERTYPUT && f.invkind != INVOKE_PROPERTYPUTREF) ||
                 f.funckind < FUNC_VIRTUAL || f.funckind > FUNC_DISPATCH ||
                 f.callconv < CC_FASTCALL || f.callconv >= CC_MAX) {
-                *error = what + ": bad kind";
-                return false;
+                return base::Fail(what + ": bad kind");
             }
             unsigned& taken = kinds[f.memid];
-            if (taken & f.invkind) {
-                *error = what + ": member id " + std::to_string(f.memid) + " used twice";
-                return false;
-            }
+            if (taken & f.invkind)
+                return base::Fail(what + ": member id " + std::to_string(f.memid) + " used twice");
             taken |= f.invkind;
-            if (!CheckTypeRef(f.ret, n, 0, what, error)) return false;
-            if (f.params.size() > 0x7FFF) {
-                *error = what + ": too many parameters";
-                return false;
-            }
+            if (auto check = CheckTypeRef(f.ret, n, 0, what); !check) return check.error();
+            if (f.params.size() > 0x7FFF) return base::Fail(what + ": too many parameters");
             for (const ParamData& p : f.params) {
-                if (!CheckName(p.name, what + ": a parameter", error)) return false;
-                if (!CheckText(p.name, what, error)) return false;
-                if (!CheckTypeRef(p.type, n, 0, what, error)) return false;
+                if (auto check = CheckName(p.name, what + ": a parameter"); !check)
+                    return check.error();
+                if (auto check = CheckText(p.name, what); !check) return check.error();
+                if (auto check = CheckTypeRef(p.type, n, 0, what); !check) return check.error();
             }
         }
         for (const VarData& v : t.vars) {
             const std::string what = where + " member " + v.name;
-            if (!CheckName(v.name, where + ": a variable", error)) return false;
-            if (!CheckText(v.name + v.doc, what, error)) return false;
-            if (v.varkind < VAR_PERINSTANCE || v.varkind > VAR_DISPATCH) {
-                *error = what + ": bad kind";
-                return false;
-            }
+            if (auto check = CheckName(v.name, where + ": a variable"); !check)
+                return check.error();
+            if (auto check = CheckText(v.name + v.doc, what); !check) return check.error();
+            if (v.varkind < VAR_PERINSTANCE || v.varkind > VAR_DISPATCH)
+                return base::Fail(what + ": bad kind");
             unsigned& taken = kinds[v.memid];
-            if (taken != 0) {
-                *error = what + ": member id " + std::to_string(v.memid) + " used twice";
-                return false;
-            }
+            if (taken != 0)
+                return base::Fail(what + ": member id " + std::to_string(v.memid) + " used twice");
             taken = 0xF;  // a variable answers every kind of access
-            if (!CheckTypeRef(v.type, n, 0, what, error)) return false;
+            if (auto check = CheckTypeRef(v.type, n, 0, what); !check) return check.error();
         }
         for (const ImplData& impl : t.impls) {
-            if (impl.type >= n) {
-                *error = where + ": implements a type outside the library";
-                return false;
-            }
+            if (impl.type >= n)
+                return base::Fail(where + ": implements a type outside the library");
         }
     }
-    return true;
+    return {};
 }
 
-bool Serialize(const LibraryData& lib, std::string* bytes, std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
-    if (!Validate(lib, error)) return false;
+base::Result<std::string> Serialize(const LibraryData& lib) {
+    if (auto valid = Validate(lib); !valid) return valid.error();
     lebytes::Writer w;
     w.Bytes(std::string_view(kTypeLibMagic, kTypeLibMagicSize));
     w.U16(kFormatVersion);
@@ -273,37 +233,26 @@ bool Serialize(const LibraryData& lib, std::string* bytes, std::string* error) {
             w.I32(impl.flags);
         }
     }
-    if (w.failed()) {
-        *error = "the library is too large for the format (a text or a list over 65535)";
-        return false;
-    }
-    *bytes = std::move(w.str());
-    return true;
+    if (w.failed())
+        return base::Fail("the library is too large for the format (a text or a list over 65535)");
+    return std::move(w.str());
 }
 
-bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
-    std::string ignored;
-    if (!error) error = &ignored;
+base::Result<LibraryData> Parse(std::string_view bytes) {
     lebytes::Reader r(bytes);
-    if (r.Bytes(kTypeLibMagicSize) != std::string_view(kTypeLibMagic, kTypeLibMagicSize)) {
-        *error = "not a type library (bad signature)";
-        return false;
-    }
-    if (WORD version = r.U16(); version != kFormatVersion) {
-        *error = r.ok() ? "unsupported type library format " + std::to_string(version)
-                        : "type library truncated";
-        return false;
-    }
+    if (r.Bytes(kTypeLibMagicSize) != std::string_view(kTypeLibMagic, kTypeLibMagicSize))
+        return base::Fail("not a type library (bad signature)");
+    if (WORD version = r.U16(); version != kFormatVersion)
+        return base::Fail(r.ok() ? "unsupported type library format " + std::to_string(version)
+                                 : "type library truncated");
     const std::string truncated = "type library truncated";
     LibraryData lib;
     lib.guid = r.Guid();
     lib.major = r.U16();
     lib.minor = r.U16();
     lib.lcid = r.U32();
-    if (!ToKind(r.U16(), SYS_WIN64, &lib.syskind)) {
-        *error = r.ok() ? "bad system kind" : "type library truncated";
-        return false;
-    }
+    if (!ToKind(r.U16(), SYS_WIN64, &lib.syskind))
+        return base::Fail(r.ok() ? "bad system kind" : "type library truncated");
     lib.flags = r.U16();
     lib.name = r.Str();
     lib.doc = r.Str();
@@ -312,10 +261,7 @@ bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
     WORD importCount = r.U16();
     // Smallest encodings: an import 2+16+4 bytes, a type 1+2+16+2+2+4+4+6, a function
     // 4+3+2+2+2+4+2+2, a parameter 2+2+2, a variable 4+1+2+2+2+4+2, an implemented type 8.
-    if (!r.CanHold(importCount, 22)) {
-        *error = truncated;
-        return false;
-    }
+    if (!r.CanHold(importCount, 22)) return base::Fail(truncated);
     lib.imports.resize(importCount);
     for (ImportData& imp : lib.imports) {
         imp.name = r.Str();
@@ -324,10 +270,7 @@ bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
         imp.minor = r.U16();
     }
     WORD typeCount = r.U16();
-    if (!r.CanHold(typeCount, 37)) {
-        *error = truncated;
-        return false;
-    }
+    if (!r.CanHold(typeCount, 37)) return base::Fail(truncated);
     lib.types.resize(typeCount);
     for (TypeData& t : lib.types) {
         const unsigned kind = r.U8();
@@ -335,18 +278,14 @@ bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
         t.guid = r.Guid();
         t.name = r.Str();
         if (!ToKind(kind, TKIND_MAX, &t.kind)) {  // TKIND_MAX itself is refused when validated
-            *error = r.ok() ? Where(t) + ": bad kind" : truncated;
-            return false;
+            return base::Fail(r.ok() ? Where(t) + ": bad kind" : truncated);
         }
         t.doc = r.Str();
         t.helpContext = r.U32();
         t.major = r.U16();
         t.minor = r.U16();
         WORD funcCount = r.U16();
-        if (!r.CanHold(funcCount, 21)) {
-            *error = truncated;
-            return false;
-        }
+        if (!r.CanHold(funcCount, 21)) return base::Fail(truncated);
         t.funcs.resize(funcCount);
         for (FuncData& f : t.funcs) {
             f.memid = r.I32();
@@ -356,99 +295,60 @@ bool Parse(std::string_view bytes, LibraryData* out, std::string* error) {
             if (!ToKind(invkind, INVOKE_PROPERTYPUTREF, &f.invkind) ||
                 !ToKind(funckind, FUNC_DISPATCH, &f.funckind) ||
                 !ToKind(callconv, CC_MAX, &f.callconv)) {
-                *error = r.ok() ? Where(t) + " member " + f.name + ": bad kind" : truncated;
-                return false;
+                return base::Fail(r.ok() ? Where(t) + " member " + f.name + ": bad kind"
+                                         : truncated);
             }
             f.doc = r.Str();
             f.helpContext = r.U32();
-            if (!ReadTypeRef(r, &f.ret, 0)) {
-                *error = r.ok() ? "type nested too deeply" : truncated;
-                return false;
-            }
+            if (!ReadTypeRef(r, &f.ret, 0))
+                return base::Fail(r.ok() ? "type nested too deeply" : truncated);
             WORD paramCount = r.U16();
-            if (!r.CanHold(paramCount, 6)) {
-                *error = truncated;
-                return false;
-            }
+            if (!r.CanHold(paramCount, 6)) return base::Fail(truncated);
             f.params.resize(paramCount);
             for (ParamData& p : f.params) {
                 p.name = r.Str();
-                if (!ReadTypeRef(r, &p.type, 0)) {
-                    *error = r.ok() ? "type nested too deeply" : truncated;
-                    return false;
-                }
+                if (!ReadTypeRef(r, &p.type, 0))
+                    return base::Fail(r.ok() ? "type nested too deeply" : truncated);
                 p.flags = r.U16();
             }
         }
         WORD varCount = r.U16();
-        if (!r.CanHold(varCount, 17)) {
-            *error = truncated;
-            return false;
-        }
+        if (!r.CanHold(varCount, 17)) return base::Fail(truncated);
         t.vars.resize(varCount);
         for (VarData& v : t.vars) {
             v.memid = r.I32();
             const unsigned varkind = r.U8();
             v.flags = r.U16();
             v.name = r.Str();
-            if (!ToKind(varkind, VAR_DISPATCH, &v.varkind)) {
-                *error = r.ok() ? Where(t) + " member " + v.name + ": bad kind" : truncated;
-                return false;
-            }
+            if (!ToKind(varkind, VAR_DISPATCH, &v.varkind))
+                return base::Fail(r.ok() ? Where(t) + " member " + v.name + ": bad kind"
+                                         : truncated);
             v.doc = r.Str();
             v.helpContext = r.U32();
-            if (!ReadTypeRef(r, &v.type, 0)) {
-                *error = r.ok() ? "type nested too deeply" : truncated;
-                return false;
-            }
+            if (!ReadTypeRef(r, &v.type, 0))
+                return base::Fail(r.ok() ? "type nested too deeply" : truncated);
         }
         WORD implCount = r.U16();
-        if (!r.CanHold(implCount, 8)) {
-            *error = truncated;
-            return false;
-        }
+        if (!r.CanHold(implCount, 8)) return base::Fail(truncated);
         t.impls.resize(implCount);
         for (ImplData& impl : t.impls) {
             impl.type = r.U32();
             impl.flags = r.I32();
         }
-        if (!r.ok()) {
-            *error = truncated;
-            return false;
-        }
+        if (!r.ok()) return base::Fail(truncated);
     }
-    if (!r.ok()) {
-        *error = truncated;
-        return false;
-    }
-    if (!r.AtEnd()) {
-        *error = "trailing bytes after the type library";
-        return false;
-    }
-    if (!Validate(lib, error)) return false;
-    *out = std::move(lib);
-    return true;
+    if (!r.ok()) return base::Fail(truncated);
+    if (!r.AtEnd()) return base::Fail("trailing bytes after the type library");
+    if (auto valid = Validate(lib); !valid) return valid.error();
+    return lib;
 }
 
 }  // namespace
 
-base::Result<> ValidateTypeLibrary(const LibraryData& lib) {
-    std::string error;
-    if (!Validate(lib, &error)) return base::Fail(std::move(error));
-    return {};
-}
+base::Result<> ValidateTypeLibrary(const LibraryData& lib) { return Validate(lib); }
 
-base::Result<std::string> SerializeTypeLibrary(const LibraryData& lib) {
-    std::string bytes, error;
-    if (!Serialize(lib, &bytes, &error)) return base::Fail(std::move(error));
-    return bytes;
-}
+base::Result<std::string> SerializeTypeLibrary(const LibraryData& lib) { return Serialize(lib); }
 
-base::Result<LibraryData> ParseTypeLibrary(std::string_view bytes) {
-    LibraryData lib;
-    std::string error;
-    if (!Parse(bytes, &lib, &error)) return base::Fail(std::move(error));
-    return lib;
-}
+base::Result<LibraryData> ParseTypeLibrary(std::string_view bytes) { return Parse(bytes); }
 
 }  // namespace typelib

@@ -251,8 +251,8 @@ ComPtr<IPersistPropertyBag> Bag(const ComPtr<IDispatch>& control) {
 HRESULT LoadText(const ComPtr<IDispatch>& control, const std::string& text,
                  IErrorLog* log = nullptr) {
     TextPropertyBag bag;
-    std::string error;
-    EXPECT_TRUE(bag.Parse(text, &error)) << error;
+    auto parsed = bag.Parse(text);
+    EXPECT_TRUE(parsed) << parsed.message();
     return Bag(control)->Load(&bag, log);
 }
 
@@ -330,14 +330,14 @@ TEST_F(HostInterfacesTest, InitNewThroughTheBagInterfaceResets) {
 
 TEST(TextPropertyBagTest, ParsesNameValueLists) {
     TextPropertyBag bag;
-    std::string error;
-    ASSERT_TRUE(bag.Parse(";Address=888;;Bits=;", &error));
+    ASSERT_TRUE(bag.Parse(";Address=888;;Bits=;"));
     EXPECT_EQ(bag.Lines(), (std::vector<std::string>{"Address=888", "Bits="}));
-    EXPECT_FALSE(bag.Parse("Address=1;address=2", &error));
-    EXPECT_EQ(error, "address is given twice");
+    auto twice = bag.Parse("Address=1;address=2");
+    EXPECT_FALSE(twice);
+    EXPECT_EQ(twice.message(), "address is given twice");
     EXPECT_TRUE(bag.Lines().empty());
-    EXPECT_FALSE(bag.Parse("Address", &error));
-    EXPECT_FALSE(bag.Parse("=5", &error));
+    EXPECT_FALSE(bag.Parse("Address"));
+    EXPECT_FALSE(bag.Parse("=5"));
 }
 
 }  // namespace
