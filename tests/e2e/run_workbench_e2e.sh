@@ -79,8 +79,10 @@ viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 
 mkdir -p "$tmp/home" "$tmp/runtime" "$tmp/work" || fail "cannot set up $tmp"
 chmod 700 "$tmp/runtime" || fail "cannot set up $tmp/runtime"
+# -noreset keeps the server up between clients: by default it resets when its last client leaves
+# (the readiness probe), and a client connecting during the reset is refused.
 exec 3>"$tmp/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 display_ready() { [ -s "$tmp/display" ] && grep -q '^[0-9]' "$tmp/display"; }
