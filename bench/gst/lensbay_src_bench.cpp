@@ -2,77 +2,39 @@
 // lensbaysrc ! fakesink in the same run, each per frame; the element's time is reported as a
 // ratio to the baseline. Both create Pinbus from a class registry of their own.
 #include <benchmark/benchmark.h>
-#include <limits.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "bench/support/board.h"
 #include "panel/panel.h"
 #include "panel/startup.h"
-#include "platform/portio/portio.h"
 
 // After the platform headers: GLib defines TRUE and FALSE as macros only where none exist.
 #include <gst/gst.h>
 
 namespace {
 
+using bench::NullUi;
+
 double g_capture_seconds = 0;  // the baseline, per frame
-
-std::string BinDir() {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    std::string dir(path, static_cast<std::size_t>(n));
-    return dir.substr(0, dir.rfind('/'));
-}
-
-class NullMonitor : public panel::MonitorWindow {
-public:
-    void Close() override {}
-    void SetHeightTwips(int) override {}
-    void SetWidthTwips(int) override {}
-    bool LoadPicture(const std::string&) override { return true; }
-    void Show() override {}
-};
-class NullUi : public panel::UserInterface {
-public:
-    void MessageBox(const std::string&, const std::string&) override {}
-    void SetWaitCursor(bool) override {}
-    panel::MonitorWindow& Monitor() override { return monitor_; }
-
-private:
-    NullMonitor monitor_;
-};
 
 // A temporary directory (the working directory while it lives) with PINBUS.OCX registered in a
 // class registry of its own, and GStreamer set up with our plugin and fakesink only.
 class Setting {
 public:
     Setting() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/lensbay-bench-XXXXXX";
-        if (!::mkdtemp(pattern.data()) || !::getcwd(previous_, sizeof previous_) ||
-            ::chdir(pattern.c_str()) != 0) {
+        if (dir_.path().empty()) {
             error = "no working directory";
             return;
         }
-        path_ = pattern;
-        const std::string bin = BinDir();
-        ::setenv("OLE_REGISTRY", (path_ + "/registry.reg").c_str(), 1);
-        ::setenv("PORTIO", "sim", 1);
         ::unsetenv("PORTIO_TRACE");
-        const std::string regsvr = "'" + bin + "/regsvr' '" + bin + "/PINBUS.OCX' >/dev/null";
-        if (std::system(regsvr.c_str()) != 0) {
-            error = "cannot register PINBUS.OCX (is everything built?)";
-            return;
-        }
-        ::setenv("GST_PLUGIN_SYSTEM_PATH_1_0", path_.c_str(), 1);
-        ::setenv("GST_PLUGIN_PATH_1_0", path_.c_str(), 1);
-        ::setenv("GST_REGISTRY_1_0", (path_ + "/gst.bin").c_str(), 1);
+        if (!bench::RegisterPinbus(dir_.path(), &error)) return;
+        ::setenv("GST_PLUGIN_SYSTEM_PATH_1_0", dir_.path().c_str(), 1);
+        ::setenv("GST_PLUGIN_PATH_1_0", dir_.path().c_str(), 1);
+        ::setenv("GST_REGISTRY_1_0", (dir_.path() + "/gst.bin").c_str(), 1);
         ::setenv("GST_REGISTRY_FORK", "no", 1);
         gst_init(nullptr, nullptr);
         for (const std::string& file :
@@ -86,17 +48,10 @@ public:
             gst_object_unref(plugin);
         }
     }
-    ~Setting() {
-        if (path_.empty()) return;
-        if (::chdir(previous_) != 0) std::perror("chdir");
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
     std::string error;
 
 private:
-    char previous_[PATH_MAX] = {};
-    std::string path_;
+    bench::WorkDir dir_;
 };
 
 Setting& TheSetting() {

@@ -4,8 +4,6 @@
 // directly on the port service), with each stage of the capture measured on its own: the port
 // loop through IDispatch, the files, the bitmap, the monitor's load.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -15,9 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 
+#include "bench/support/board.h"
 #include "bench/support/ratio.h"
 #include "panel/camera_link.h"
 #include "panel/capture.h"
@@ -25,43 +23,16 @@
 #include "panel/monitor.h"
 #include "panel/panel.h"
 #include "panel/startup.h"
-#include "platform/com/objidl.h"
 #include "platform/portio/portio.h"
 
 namespace {
 
-// The program's own folder (build/bin), where PINBUS.OCX, regsvr and lensbay are.
-std::string BinDir() {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    std::string dir(path, static_cast<std::size_t>(n));
-    return dir.substr(0, dir.rfind('/'));
-}
-
-class NullMonitor : public panel::MonitorWindow {
-public:
-    void Close() override {}
-    void SetHeightTwips(int) override {}
-    void SetWidthTwips(int) override {}
-    bool LoadPicture(const std::string&) override { return true; }
-    void Show() override {}
-};
-
-class NullUi : public panel::UserInterface {
-public:
-    void MessageBox(const std::string&, const std::string&) override { ++boxes; }
-    void SetWaitCursor(bool) override {}
-    panel::MonitorWindow& Monitor() override { return monitor_; }
-
-    int boxes = 0;
-
-private:
-    NullMonitor monitor_;
-};
+using bench::BinDir;
+using bench::NullUi;
+using bench::WorkDir;
 
 // The monitor as the console front end has it: the picture read whole and checked.
-class ReadingMonitor : public NullMonitor {
+class ReadingMonitor : public bench::NullMonitor {
 public:
     bool LoadPicture(const std::string& path) override {
         std::vector<std::uint8_t> bytes;
@@ -70,81 +41,17 @@ public:
     }
 };
 
-IDispatch* CreatePinbus(std::string* why) {
-    // LENSBAY_BENCH_PINBUS names another build's PINBUS.OCX (to compare two builds).
-    const char* other = std::getenv("LENSBAY_BENCH_PINBUS");
-    static void* module = ::dlopen(other && *other ? other : (BinDir() + "/PINBUS.OCX").c_str(),
-                                   RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        *why = "cannot load PINBUS.OCX beside the benchmark";
-        return nullptr;
-    }
-    using GetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(::dlsym(module, "DllGetClassObject"));
-    ComPtr<IClassFactory> factory;
-    ComPtr<IDispatch> object;
-    ComPtr<IPersistStreamInit> persist;
-    ComPtr<IStream> stream;
-    if (!get ||
-        FAILED(
-            get(panel::CLSID_PinbusCtrl, IID_IClassFactory, factory.ReleaseAndGetVoidAddress())) ||
-        FAILED(
-            factory->CreateInstance(nullptr, IID_IDispatch, object.ReleaseAndGetVoidAddress())) ||
-        FAILED(object.As(IID_IPersistStreamInit, std::addressof(persist))) ||
-        FAILED(CreateStreamOnMemory(panel::kPinbusStoredStream.data(),
-                                    static_cast<ULONG>(panel::kPinbusStoredStream.size()),
-                                    &stream)) ||
-        FAILED(persist->Load(stream.Get()))) {
-        *why = "cannot create a Pinbus object";
-        return nullptr;
-    }
-    return object.Detach();
-}
-
-// A temporary working directory for the files (under $TMPDIR, else /tmp).
-class WorkDir {
-public:
-    WorkDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/lensbay-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) && ::getcwd(previous_, sizeof previous_) &&
-            ::chdir(pattern.c_str()) == 0) {
-            path_ = pattern;
-        }
-    }
-    ~WorkDir() {
-        if (path_.empty()) return;
-        if (::chdir(previous_) != 0) std::perror("chdir");
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    char previous_[PATH_MAX] = {};
-    std::string path_;
-};
-
 void BM_FullFrameCapture(benchmark::State& state) {
-    if (::setenv("PORTIO", "sim", 1) != 0) {
-        state.SkipWithError("port backend: cannot set PORTIO");
-        return;
-    }
-    if (const base::Result<> opened = portio::Initialize(); !opened) {
-        state.SkipWithError(("port backend: " + opened.message()).c_str());
-        return;
-    }
+    if (!bench::OpenSimulatedBoard(state)) return;
     std::string error;
     WorkDir dir;
-    ComPtr<IDispatch> pinbus1, pinbus2;
-    pinbus1.Attach(CreatePinbus(&error));
-    pinbus2.Attach(pinbus1 ? CreatePinbus(&error) : nullptr);
-    if (dir.path().empty() || !pinbus2) {
+    bench::PinbusPair pinbus;
+    if (dir.path().empty() || !bench::CreatePinbusPair(&pinbus, &error)) {
         state.SkipWithError(dir.path().empty() ? "no working directory" : error.c_str());
         return;
     }
     NullUi ui;
-    panel::Panel panel(pinbus1.Get(), pinbus2.Get(), ui);
+    panel::Panel panel(pinbus.pinbus1.Get(), pinbus.pinbus2.Get(), ui);
     panel.FormLoad();
     for (auto _ : state) panel.CaptureClick();
     std::error_code ec;
@@ -163,14 +70,7 @@ constexpr std::int64_t kFrameBytes = 110880;
 // The port cost alone: the cycles of a full-frame read called directly on the port service, as
 // the capture makes them (start, then per byte a data read and the two handshake writes, end).
 void BM_PortCostAlone(benchmark::State& state) {
-    if (::setenv("PORTIO", "sim", 1) != 0) {
-        state.SkipWithError("port backend: cannot set PORTIO");
-        return;
-    }
-    if (const base::Result<> opened = portio::Initialize(); !opened) {
-        state.SkipWithError(("port backend: " + opened.message()).c_str());
-        return;
-    }
+    if (!bench::OpenSimulatedBoard(state)) return;
     for (auto _ : state) {
         portio::Out8(panel::kControlPort, 0x27);
         portio::Out8(panel::kControlPort, 0x2F);
@@ -189,24 +89,15 @@ BENCHMARK(BM_PortCostAlone)->Unit(benchmark::kMillisecond)->Repetitions(15)->Rep
 
 // Stage: the same frame read through the two Pinbus objects' IDispatch.
 void BM_StagePortLoop(benchmark::State& state) {
-    if (::setenv("PORTIO", "sim", 1) != 0) {
-        state.SkipWithError("port backend: cannot set PORTIO");
-        return;
-    }
-    if (const base::Result<> opened = portio::Initialize(); !opened) {
-        state.SkipWithError(("port backend: " + opened.message()).c_str());
-        return;
-    }
+    if (!bench::OpenSimulatedBoard(state)) return;
     std::string error;
-    ComPtr<IDispatch> pinbus1, pinbus2;
-    pinbus1.Attach(CreatePinbus(&error));
-    pinbus2.Attach(pinbus1 ? CreatePinbus(&error) : nullptr);
-    if (!pinbus2) {
+    bench::PinbusPair pinbus;
+    if (!bench::CreatePinbusPair(&pinbus, &error)) {
         state.SkipWithError(error.c_str());
         return;
     }
     NullUi ui;
-    panel::CameraLink link(pinbus1.Get(), pinbus2.Get(), ui);
+    panel::CameraLink link(pinbus.pinbus1.Get(), pinbus.pinbus2.Get(), ui);
     std::vector<std::uint8_t> raw(kFrameBytes + 1);
     for (auto _ : state) {
         bool ok = SUCCEEDED(link.BeginFrameRead());
@@ -289,18 +180,15 @@ BENCHMARK(BM_StageMonitorLoad)
 void BM_ConsoleCapturePeakMemory(benchmark::State& state) {
     const std::string bin = BinDir();
     WorkDir dir;
-    const std::string registry = dir.path() + "/registry.reg";
     const std::string commands = dir.path() + "/commands";
     std::FILE* f = dir.path().empty() ? nullptr : std::fopen(commands.c_str(), "w");
     const bool written = f && std::fputs("press Capture\nquit\n", f) >= 0;
-    if (!f || std::fclose(f) != 0 || !written || ::setenv("OLE_REGISTRY", registry.c_str(), 1) ||
-        ::setenv("PORTIO", "sim", 1)) {
+    if (!f || std::fclose(f) != 0 || !written) {
         state.SkipWithError("cannot prepare the working directory");
         return;
     }
-    const std::string regsvr = "'" + bin + "/regsvr' '" + bin + "/PINBUS.OCX' >/dev/null";
-    if (std::system(regsvr.c_str()) != 0) {
-        state.SkipWithError("cannot register PINBUS.OCX (is everything built?)");
+    if (std::string error; !bench::RegisterPinbus(dir.path(), &error)) {
+        state.SkipWithError(error.c_str());
         return;
     }
     long peak_kb = 0;

@@ -3,8 +3,6 @@
 // Capture measured in the same run, how late a 10 ms timer on the window's thread fires at worst,
 // and the resident memory after 100 frames against that at the end of the run.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -14,75 +12,19 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 
+#include "bench/support/board.h"
 #include "panel/panel.h"
 #include "panel/qt/live_window.h"
 #include "panel/startup.h"
-#include "platform/com/objidl.h"
-#include "platform/portio/portio.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string BinDir() {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    std::string dir(path, static_cast<std::size_t>(n));
-    return dir.substr(0, dir.rfind('/'));
-}
-
-class NullMonitor : public panel::MonitorWindow {
-public:
-    void Close() override {}
-    void SetHeightTwips(int) override {}
-    void SetWidthTwips(int) override {}
-    bool LoadPicture(const std::string&) override { return true; }
-    void Show() override {}
-};
-
-class NullUi : public panel::UserInterface {
-public:
-    void MessageBox(const std::string&, const std::string&) override {}
-    void SetWaitCursor(bool) override {}
-    panel::MonitorWindow& Monitor() override { return monitor_; }
-
-private:
-    NullMonitor monitor_;
-};
-
-IDispatch* CreatePinbus(std::string* why) {
-    static void* module = ::dlopen((BinDir() + "/PINBUS.OCX").c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        *why = "cannot load PINBUS.OCX beside the benchmark";
-        return nullptr;
-    }
-    using GetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(::dlsym(module, "DllGetClassObject"));
-    ComPtr<IClassFactory> factory;
-    ComPtr<IDispatch> object;
-    ComPtr<IPersistStreamInit> persist;
-    ComPtr<IStream> stream;
-    if (!get ||
-        FAILED(
-            get(panel::CLSID_PinbusCtrl, IID_IClassFactory, factory.ReleaseAndGetVoidAddress())) ||
-        FAILED(
-            factory->CreateInstance(nullptr, IID_IDispatch, object.ReleaseAndGetVoidAddress())) ||
-        FAILED(object.As(IID_IPersistStreamInit, std::addressof(persist))) ||
-        FAILED(CreateStreamOnMemory(panel::kPinbusStoredStream.data(),
-                                    static_cast<ULONG>(panel::kPinbusStoredStream.size()),
-                                    &stream)) ||
-        FAILED(persist->Load(stream.Get()))) {
-        *why = "cannot create a Pinbus object";
-        return nullptr;
-    }
-    return object.Detach();
-}
+using bench::NullUi;
+using bench::WorkDir;
 
 // The process's CPU time in seconds, all threads.
 double CpuSeconds() {
@@ -99,51 +41,18 @@ long ResidentKb() {
     return resident * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// A temporary working directory for Capture's files.
-class WorkDir {
-public:
-    WorkDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/lensbay-live-XXXXXX";
-        if (::mkdtemp(pattern.data()) && ::getcwd(previous_, sizeof previous_) &&
-            ::chdir(pattern.c_str()) == 0) {
-            path_ = pattern;
-        }
-    }
-    ~WorkDir() {
-        if (path_.empty()) return;
-        if (::chdir(previous_) != 0) std::perror("chdir");
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    char previous_[PATH_MAX] = {};
-    std::string path_;
-};
-
 // Arg: the number of frames the live window reads.
 void BM_LiveWindowFullFrame(benchmark::State& state) {
-    if (::setenv("PORTIO", "sim", 1) != 0) {
-        state.SkipWithError("cannot set PORTIO");
-        return;
-    }
-    if (const base::Result<> opened = portio::Initialize(); !opened) {
-        state.SkipWithError(("port backend: " + opened.message()).c_str());
-        return;
-    }
+    if (!bench::OpenSimulatedBoard(state)) return;
     std::string error;
-    WorkDir dir;
-    ComPtr<IDispatch> pinbus1, pinbus2;
-    pinbus1.Attach(CreatePinbus(&error));
-    pinbus2.Attach(pinbus1 ? CreatePinbus(&error) : nullptr);
-    if (dir.path().empty() || !pinbus2) {
+    WorkDir dir("lensbay-live");
+    bench::PinbusPair pinbus;
+    if (dir.path().empty() || !bench::CreatePinbusPair(&pinbus, &error)) {
         state.SkipWithError(dir.path().empty() ? "no working directory" : error.c_str());
         return;
     }
     NullUi ui;
-    panel::Panel panel(pinbus1.Get(), pinbus2.Get(), ui);
+    panel::Panel panel(pinbus.pinbus1.Get(), pinbus.pinbus2.Get(), ui);
     panel.FormLoad();
 
     // The baseline: full-frame Captures in the same run.

@@ -13,84 +13,9 @@
 # Exit status: 0 passed, 1 failed, 77 a tool is missing (skipped).
 set -uo pipefail
 
-bin="${1:?usage: run_e2e.sh BIN_DIR}"
-bin="$(cd "$bin" && pwd)" || exit 1
-shots="${E2E_SCREENSHOTS:-}"
-[ -z "$shots" ] || shots="$(mkdir -p "$shots" && cd "$shots" && pwd)" || exit 1
-
-for tool in Xvfb xdotool xwininfo; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-if [ -n "$shots" ] && ! command -v import >/dev/null; then
-  echo "SKIP: import (ImageMagick) is not installed"
-  exit 77
-fi
-for f in lensbay regsvr PINBUS.OCX bmphead1; do
-  [ -e "$bin/$f" ] || { echo "FAIL: $bin/$f is missing (build it first)"; exit 1; }
-done
-
-start=$SECONDS
-tmp="$(mktemp -d "${TMPDIR:-/tmp}/lensbay-e2e.XXXXXX")" || exit 1
-xvfb_pid=""
-app_pid=""
-
-stop() {  # stop PID: TERM, then KILL after 5 s; reaps it
-  local pid="$1" i
-  [ -n "$pid" ] || return 0
-  kill -TERM "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
-  for ((i = 0; i < 50; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
-}
-
-cleanup() {
-  stop "$app_pid"
-  stop "$xvfb_pid"
-  if [ -n "${E2E_KEEP:-}" ]; then
-    echo "kept $tmp"
-  else
-    rm -rf "$tmp"
-  fi
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() {
-  echo "FAIL: $*"
-  if [ -s "$tmp/lensbay.log" ]; then
-    echo "--- lensbay output:"
-    cat "$tmp/lensbay.log"
-  fi
-  if [ -n "${DISPLAY:-}" ]; then
-    echo "--- windows:"
-    xwininfo -root -tree 2>/dev/null | grep '"' | grep -v 'has no name'
-  fi
-  exit 1
-}
-
-# Every X client call is bounded: a --sync wait never ends if the server never answers.
-xdo() { timeout 10 xdotool "$@"; }
-
-step() { echo "[$((SECONDS - start))s] $*"; }
-
-# wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND every 0.1 s until it succeeds.
-wait_for() {
-  local limit="$1" what="$2" i
-  shift 2
-  for ((i = 0; i < limit * 10; i++)); do
-    "$@" && return 0
-    kill -0 "$app_pid" 2>/dev/null || [ -z "$app_pid" ] || fail "lensbay ended while waiting for $what"
-    sleep 0.1
-  done
-  fail "timed out after ${limit}s waiting for $what"
-}
-
-# Window ids (decimal) of the visible top-level windows titled exactly TITLE.
-windows_titled() { xdo search --onlyvisible --name "^$1\$" 2>/dev/null; }
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+e2e_begin run_e2e.sh "${1:-}" lensbay-e2e
 
 # A visible window titled TITLE other than the ones given: prints its id.
 new_window_titled() {
@@ -124,29 +49,11 @@ le32() { od -An -t d4 -j "$2" -N 4 --endian=little "$1" | tr -d ' '; }
 
 trace_has_latch() { grep -q '^out8 0x0378 0x26$' "$tmp/trace"; }
 
-# A private X server on a display number it picks itself, so parallel runs never collide. With
-# -noreset it stays up between clients: by default the server resets whenever its last client
-# leaves (xdotool's polls, lensbay's own display check), and a client connecting during the reset
-# is refused, which a loaded machine stretches out long enough for lensbay to hit.
-mkdir -p "$tmp/home" "$tmp/runtime" "$tmp/work" || fail "cannot set up $tmp"
-chmod 700 "$tmp/runtime" || fail "cannot set up $tmp/runtime"
-exec 3>"$tmp/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-display_ready() { [ -s "$tmp/display" ] && grep -q '^[0-9]' "$tmp/display"; }
-wait_for 10 "Xvfb to start" display_ready
-DISPLAY=":$(head -n1 "$tmp/display")"
-export DISPLAY
-step "Xvfb on $DISPLAY"
+start_xvfb
 
-# The program's whole world is in the temporary directory: class registry, home, working folder.
-export HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/runtime" XDG_DATA_HOME="$tmp/home/.local/share"
-export OLE_REGISTRY="$tmp/registry.reg" PORTIO=sim PORTIO_TRACE="$tmp/trace" QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY LENSBAY_WORKDIR
-"$bin/regsvr" "$bin/PINBUS.OCX" >"$tmp/regsvr.log" 2>&1 || fail "regsvr: $(cat "$tmp/regsvr.log")"
-cp "$bin/bmphead1" "$tmp/work/" || fail "cannot copy bmphead1"
-cd "$tmp/work" || fail "cannot enter $tmp/work"
+# The port trace records every access, for the latch check.
+export PORTIO_TRACE="$tmp/trace"
+enter_private_world
 
 "$bin/lensbay" >"$tmp/lensbay.log" 2>&1 &
 app_pid=$!
