@@ -4,7 +4,7 @@
 #include <QFileDialog>
 #include <QWidget>
 
-#include "panel/qt/inspector_window.h"
+#include "panel/qt/analysis_window.h"
 #include "panel/qt/live_window.h"
 #include "panel/qt/registers_window.h"
 #include "platform/ui/message_box.h"

@@ -6,7 +6,7 @@
 #
 # Usage: run_workbench_e2e.sh BIN_DIR
 # Environment:
-#   E2E_SCREENSHOTS=DIR  also save live-window.png, inspector-window.png, registers-window.png
+#   E2E_SCREENSHOTS=DIR  also save live-window.png, analysis-window.png, registers-window.png
 #                        and context-menu.png in DIR (needs ImageMagick's import)
 #   E2E_KEEP=1           keep the temporary directory (its path is printed)
 # Exit status: 0 passed, 1 failed, 77 a tool is missing (skipped).
@@ -56,7 +56,7 @@ fi
 if [ -n "$shots" ]; then
   sleep 1
   timeout 10 import -window "$live" "$shots/live-window.png" || fail "screenshot of the live view"
-  timeout 10 import -window "$inspector" "$shots/inspector-window.png" || fail "screenshot of the inspector"
+  timeout 10 import -window "$inspector" "$shots/analysis-window.png" || fail "screenshot of the inspector"
 fi
 
 # F7 in the main window: the register table.

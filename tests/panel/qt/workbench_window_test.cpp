@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "panel/png/qt_png_encoder.h"
-#include "panel/qt/inspector_window.h"
+#include "panel/qt/analysis_window.h"
 #include "panel/qt/live_window.h"
 #include "panel/qt/picture_view.h"
 #include "panel/qt/registers_window.h"

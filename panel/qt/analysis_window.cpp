@@ -1,4 +1,4 @@
-#include "panel/qt/inspector_window.h"
+#include "panel/qt/analysis_window.h"
 
 #include <QCheckBox>
 #include <QComboBox>
