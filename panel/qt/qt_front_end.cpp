@@ -9,8 +9,8 @@
 
 #include "panel/panel.h"
 #include "panel/png/qt_png_encoder.h"
-#include "panel/qt/app_icon.h"
 #include "panel/qt/analysis_window.h"
+#include "panel/qt/app_icon.h"
 #include "panel/qt/live_window.h"
 #include "panel/qt/main_window.h"
 #include "panel/qt/platform_probe.h"
