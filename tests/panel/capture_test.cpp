@@ -88,17 +88,8 @@ TEST(FrameGeometryTest, UnusableFieldsAreNamed) {
     EXPECT_THAT(GeometryError("0", "1", "-1e6", "-2e6"), HasSubstr("is too large"));
 }
 
-class CaptureTest : public PanelRig {
+class CaptureTest : public PanelWindowRig {
 protected:
-    void SetUp() override {
-        PanelRig::SetUp();
-        if (IsSkipped()) return;
-        panel_ = std::make_unique<panel::Panel>(pinbus1_, pinbus2_, ui_);
-    }
-    void TearDown() override {
-        panel_.reset();
-        PanelRig::TearDown();
-    }
     void Window(const char* t4, const char* t5, const char* t6, const char* t7) {
         panel_->SetText(4, t4);
         panel_->SetText(5, t5);
@@ -113,7 +104,6 @@ protected:
     std::size_t Count(const std::string& entry) const {
         return static_cast<std::size_t>(std::count(log_.begin(), log_.end(), entry));
     }
-    std::unique_ptr<panel::Panel> panel_;
 };
 
 TEST_P(CaptureTest, FullFrame) {

@@ -16,17 +16,8 @@ std::string Prompt(const char* reg, const char* a) {
 }
 const std::string kVport = std::string(kBox) + "Please VPORT register A[3:0]=1000";
 
-class SetRegisterTest : public PanelRig {
+class SetRegisterTest : public PanelWindowRig {
 protected:
-    void SetUp() override {
-        PanelRig::SetUp();
-        if (IsSkipped()) return;
-        panel_ = std::make_unique<panel::Panel>(pinbus1_, pinbus2_, ui_);
-    }
-    void TearDown() override {
-        panel_.reset();
-        PanelRig::TearDown();
-    }
     void Enter(int n, const std::string& text) {
         panel_->TextClick(n);
         panel_->SetText(n, text);
@@ -38,7 +29,6 @@ protected:
             if (w.rfind("data ", 0) == 0) data += (data.empty() ? "" : ",") + w.substr(5);
         return data;
     }
-    std::unique_ptr<panel::Panel> panel_;
 };
 
 TEST_P(SetRegisterTest, NothingMarkedOnlyRunsTheClosingSteps) {

@@ -15,17 +15,8 @@ namespace {
 
 using testing::ElementsAre;
 
-class SaveAsTest : public PanelRig {
+class SaveAsTest : public PanelWindowRig {
 protected:
-    void SetUp() override {
-        PanelRig::SetUp();
-        if (IsSkipped()) return;
-        panel_ = std::make_unique<panel::Panel>(pinbus1_, pinbus2_, ui_);
-    }
-    void TearDown() override {
-        panel_.reset();
-        PanelRig::TearDown();
-    }
     std::string Captured() {
         panel_->CaptureClick();
         std::string bmp;
@@ -33,7 +24,6 @@ protected:
         ClearLog();
         return bmp;
     }
-    std::unique_ptr<panel::Panel> panel_;
 };
 
 TEST_P(SaveAsTest, BeforeAnyCaptureNothingIsWritten) {

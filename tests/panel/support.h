@@ -17,6 +17,7 @@
 #include "panel/camera_link.h"
 #include "panel/capture.h"
 #include "panel/console/console_front_end.h"
+#include "panel/panel.h"
 #include "panel/user_interface.h"
 #include "platform/com/oleauto.h"
 #include "platform/portio/portio.h"
@@ -147,6 +148,21 @@ protected:
     IDispatch* pinbus2_ = nullptr;
     std::unique_ptr<TempDir> dir_;
     ReadSource source_;
+};
+
+// The rig with the main window's logic on its two port objects, made for each test.
+class PanelWindowRig : public PanelRig {
+protected:
+    void SetUp() override {
+        PanelRig::SetUp();
+        if (IsSkipped()) return;
+        panel_ = std::make_unique<panel::Panel>(pinbus1_, pinbus2_, ui_);
+    }
+    void TearDown() override {
+        panel_.reset();
+        PanelRig::TearDown();
+    }
+    std::unique_ptr<panel::Panel> panel_;
 };
 
 // Bytes of a file ("" and false when it cannot be read).

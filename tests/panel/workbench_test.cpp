@@ -34,17 +34,8 @@ private:
     Log* log_;
 };
 
-class WorkbenchTest : public PanelRig {
+class WorkbenchTest : public PanelWindowRig {
 protected:
-    void SetUp() override {
-        PanelRig::SetUp();
-        if (IsSkipped()) return;
-        panel_ = std::make_unique<panel::Panel>(pinbus1_, pinbus2_, ui_);
-    }
-    void TearDown() override {
-        panel_.reset();
-        PanelRig::TearDown();
-    }
     Log Console(const std::string& script, panel::PngEncoder* encoder = nullptr) {
         std::istringstream in(script);
         Log out;
@@ -55,7 +46,6 @@ protected:
         EXPECT_EQ(panel::console::RunConsoleFrontEnd(pinbus1_, pinbus2_, options), 0);
         return out;
     }
-    std::unique_ptr<panel::Panel> panel_;
 };
 
 TEST_P(WorkbenchTest, RecordHoldsTheValueBeforeReversalOnceItsStrobeWentOut) {
