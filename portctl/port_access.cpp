@@ -62,29 +62,8 @@ void CPinbusCtrl::SetBits(SHORT bits) {
     SetModifiedFlag();
 }
 
-// A cycle the port service refuses (a port the backend does not present, a failing driver call)
-// fails the automation call with the service's reason; the port is not touched.
-namespace {
-void ThrowPortFault(const portio::FaultCapture& capture) {
-    if (!capture.fault().empty()) throw COleDispatchException(capture.fault(), E_FAIL);
-}
-}  // namespace
-
-LONG CPinbusCtrl::GetValue() {
-    portio::FaultCapture capture;
-    const LONG value = m_bits == 8 ? portio::In8(Port()) : portio::In16(Port());
-    ThrowPortFault(capture);
-    return value;
-}
-
-void CPinbusCtrl::SetValue(LONG value) {
-    portio::FaultCapture capture;
-    if (m_bits == 8)
-        portio::Out8(Port(), static_cast<std::uint8_t>(value & 0xFF));
-    else
-        portio::Out16(Port(), static_cast<std::uint16_t>(value & 0xFFFF));
-    ThrowPortFault(capture);
-    SetModifiedFlag();
+void CPinbusCtrl::ThrowPortFault(const portio::FaultCapture& capture) {
+    throw COleDispatchException(capture.fault(), E_FAIL);
 }
 
 void CPinbusCtrl::AboutBox() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/ctl/olecontrol.h"
+#include "platform/portio/portio.h"
 
 class CPinbusCtrl : public COleControl {
 public:
@@ -13,8 +14,24 @@ public:
     void SetAddress(LONG address);
     SHORT GetBits() const { return m_bits; }
     void SetBits(SHORT bits);
-    LONG GetValue();
-    void SetValue(LONG value);
+    // Inline, so that the dispatch map's entry runs the cycle without a further call.
+    LONG GetValue() {
+        portio::FaultCapture capture;
+        const LONG value = m_bits == 8 ? portio::In8(Port()) : portio::In16(Port());
+        if (capture.failed()) [[unlikely]]
+            ThrowPortFault(capture);
+        return value;
+    }
+    void SetValue(LONG value) {
+        portio::FaultCapture capture;
+        if (m_bits == 8)
+            portio::Out8(Port(), static_cast<std::uint8_t>(value & 0xFF));
+        else
+            portio::Out16(Port(), static_cast<std::uint16_t>(value & 0xFFFF));
+        if (capture.failed()) [[unlikely]]
+            ThrowPortFault(capture);
+        SetModifiedFlag();
+    }
     void AboutBox();
 
     void DoPropExchange(CPropExchange* pPX) override;
@@ -29,6 +46,9 @@ protected:
     const AFX_OLEVERB* GetVerbMap(ULONG* count) override;
 
 private:
+    // A cycle the port service refuses (a port the backend does not present, a failing driver
+    // call) fails the automation call with the service's reason; the port is not touched.
+    [[noreturn, gnu::cold]] static void ThrowPortFault(const portio::FaultCapture& capture);
     std::uint16_t Port() const { return static_cast<std::uint16_t>(m_address & 0xFFFF); }
 
     LONG m_address = 0x378;  // only the low 16 bits address the port

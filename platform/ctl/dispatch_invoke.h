@@ -36,61 +36,64 @@ inline bool IsNullIid(REFIID riid) {
     return (half[0] | half[1]) == 0;
 }
 
-// The argument of a put when it needs no conversion, or only one that can neither fail nor
-// round: VT_I4 or VT_I2 as declared, VT_I2 widened to VT_I4, a VT_I4 that fits narrowed to VT_I2
-// (in *scratch). Null for anything else.
-inline const VARIANT* PlainIntegerArgument(const VARIANT& in, VARTYPE want, VARIANT* scratch) {
-    if (in.vt == want) return want == VT_I4 || want == VT_I2 ? &in : nullptr;
-    if (in.vt == VT_I2 && want == VT_I4) {
-        *scratch = VARIANT{};
-        scratch->vt = VT_I4;
-        scratch->lVal = in.iVal;
-        return scratch;
-    }
-    if (in.vt == VT_I4 && want == VT_I2 && in.lVal >= -32768 && in.lVal <= 32767) {
-        *scratch = VARIANT{};
-        scratch->vt = VT_I2;
-        scratch->iVal = static_cast<SHORT>(in.lVal);
-        return scratch;
-    }
-    return nullptr;
-}
+// The calls the fast path takes, run: the handler is called and its exception, if it throws one,
+// becomes the result. A put's argument is one IsPlainIntegerPut accepts: VT_I4 or VT_I2 as
+// declared, VT_I2 widened to VT_I4, or a VT_I4 that fits narrowed to VT_I2 (conversions that can
+// neither fail nor round).
+[[gnu::visibility("hidden")]] HRESULT RunPlainPut(CCmdTarget* target,
+                                                  const AFX_DISPMAP_ENTRY& entry,
+                                                  const VARIANT& argument, EXCEPINFO* pExcepInfo);
+[[gnu::visibility("hidden")]] HRESULT RunPlainGet(CCmdTarget* target,
+                                                  const AFX_DISPMAP_ENTRY& entry,
+                                                  VARIANT* pVarResult, EXCEPINFO* pExcepInfo);
 
 // The fast path takes a property put of one VT_I4 or VT_I2 value passed as the one named
 // argument DISPID_PROPERTYPUT, and a property get with no arguments and a place for the result.
 // Each condition is one the general path checks too, and whatever this path would have to
 // refuse, convert or round goes the general way: the rules and their errors are the same.
+//
+// The call is first only classified, with nothing run, and then handed on whole to one of three
+// functions: so the caller keeps no frame of its own, and a caller whose signature matches the
+// general path's hands the other calls on without touching its arguments.
+enum class FastCall { None, Put, Get };
+
+[[gnu::always_inline]] inline bool IsPlainIntegerPut(const AFX_DISPMAP_ENTRY& entry,
+                                                     const DISPPARAMS& params) {
+    if (!entry.pfnSet || params.cArgs != 1 || params.cNamedArgs != 1 || !params.rgvarg ||
+        !params.rgdispidNamedArgs || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+        return false;
+    const VARIANT& in = params.rgvarg[0];
+    if (entry.vt == VT_I4) return in.vt == VT_I4 || in.vt == VT_I2;
+    if (entry.vt == VT_I2)
+        return in.vt == VT_I2 || (in.vt == VT_I4 && in.lVal >= -32768 && in.lVal <= 32767);
+    return false;
+}
+
+[[gnu::always_inline]] inline FastCall Classify(const AFX_DISPMAP_ENTRY* entry, REFIID riid,
+                                                WORD wFlags, const DISPPARAMS* pDispParams,
+                                                const VARIANT* pVarResult) {
+    if (!pDispParams || !entry || entry->kind != AfxDispKind::Property || !IsNullIid(riid))
+        return FastCall::None;
+    if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))
+        return IsPlainIntegerPut(*entry, *pDispParams) ? FastCall::Put : FastCall::None;
+    if ((wFlags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) && entry->pfnGet &&
+        pDispParams->cArgs == 0 && pDispParams->cNamedArgs == 0 && pVarResult)
+        return FastCall::Get;
+    return FastCall::None;
+}
+
 [[gnu::always_inline]] inline HRESULT Invoke(CCmdTarget* target, const AFX_DISPMAP& map,
                                              DISPID dispid, REFIID riid, WORD wFlags,
                                              DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                              EXCEPINFO* pExcepInfo, UINT* puArgErr) {
-    if (pDispParams && IsNullIid(riid)) {
-        const DISPPARAMS& params = *pDispParams;
-        const AFX_DISPMAP_ENTRY* entry = FindEntry(map, dispid);
-        if (entry && entry->kind == AfxDispKind::Property) {
-            if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
-                VARIANT scratch;
-                const VARIANT* value = nullptr;
-                if (entry->pfnSet && params.cArgs == 1 && params.cNamedArgs == 1 && params.rgvarg &&
-                    params.rgdispidNamedArgs && params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT &&
-                    (value = PlainIntegerArgument(params.rgvarg[0], entry->vt, &scratch))) {
-                    try {
-                        entry->pfnSet(target, *value);
-                    } catch (...) {
-                        return CurrentException(pExcepInfo);
-                    }
-                    return S_OK;
-                }
-            } else if ((wFlags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) && entry->pfnGet &&
-                       params.cArgs == 0 && params.cNamedArgs == 0 && pVarResult) {
-                try {
-                    entry->pfnGet(target, pVarResult);
-                } catch (...) {
-                    return CurrentException(pExcepInfo);
-                }
-                return S_OK;
-            }
-        }
+    const AFX_DISPMAP_ENTRY* entry = FindEntry(map, dispid);
+    switch (Classify(entry, riid, wFlags, pDispParams, pVarResult)) {
+        case FastCall::Put:
+            return RunPlainPut(target, *entry, pDispParams->rgvarg[0], pExcepInfo);
+        case FastCall::Get:
+            return RunPlainGet(target, *entry, pVarResult, pExcepInfo);
+        case FastCall::None:
+            break;
     }
     return InvokeGeneral(target, map, dispid, riid, wFlags, pDispParams, pVarResult, pExcepInfo,
                          puArgErr);

@@ -124,16 +124,37 @@ HRESULT COleControl::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames
     return AfxDispatchGetIDsOfNames(GetDispatchMap(), riid, rgszNames, cNames, rgDispId);
 }
 
-HRESULT COleControl::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
+HRESULT COleControl::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
                             DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                             UINT* puArgErr) {
+    // Every way out is a jump to another function, so this one keeps no frame; the first call,
+    // before the map is known, takes the general path, which asks for it.
+    using afx_dispatch::FastCall;
     const AFX_DISPMAP* map = m_pDispatchMap.load(std::memory_order_relaxed);
-    if (!map) {
-        map = &GetDispatchMap();
-        m_pDispatchMap.store(map, std::memory_order_relaxed);
+    const AFX_DISPMAP_ENTRY* entry = map ? afx_dispatch::FindEntry(*map, dispIdMember) : nullptr;
+    switch (afx_dispatch::Classify(entry, riid, wFlags, pDispParams, pVarResult)) {
+        case FastCall::Put:
+            return afx_dispatch::RunPlainPut(this, *entry, pDispParams->rgvarg[0], pExcepInfo);
+        case FastCall::Get:
+            return afx_dispatch::RunPlainGet(this, *entry, pVarResult, pExcepInfo);
+        case FastCall::None:
+            break;
     }
-    return afx_dispatch::Invoke(this, *map, dispIdMember, riid, wFlags, pDispParams, pVarResult,
-                                pExcepInfo, puArgErr);
+    return InvokeGeneral(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo,
+                         puArgErr);
+}
+
+HRESULT COleControl::InvokeGeneral(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
+                                   DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                   EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+    return afx_dispatch::InvokeGeneral(this, DispatchMap(), dispIdMember, riid, wFlags, pDispParams,
+                                       pVarResult, pExcepInfo, puArgErr);
+}
+
+const AFX_DISPMAP& COleControl::FirstDispatchMap() {
+    const AFX_DISPMAP& map = GetDispatchMap();
+    m_pDispatchMap.store(&map, std::memory_order_relaxed);
+    return map;
 }
 
 // ---------------------------------------------------------------- persistence

@@ -29,8 +29,10 @@ struct AFX_OLEVERB {
     BOOL (COleControl::*pfnHandler)();
 };
 
-class CTL_EXPORT COleControl : public CCmdTarget,
-                               public IDispatch,
+// IDispatch comes first so that a host's Invoke reaches COleControl::Invoke without a this-
+// adjusting thunk: it is the call made for every port cycle.
+class CTL_EXPORT COleControl : public IDispatch,
+                               public CCmdTarget,
                                public IPersistStreamInit,
                                public IOleControlEmbedding,
                                public IPersistPropertyBag,
@@ -130,6 +132,17 @@ protected:
 
 private:
     HRESULT MeasureState(std::string* bytes);
+    // The dispatch map, asked for once (a class's map is static).
+    const AFX_DISPMAP& DispatchMap() {
+        const AFX_DISPMAP* map = m_pDispatchMap.load(std::memory_order_relaxed);
+        return map ? *map : FirstDispatchMap();
+    }
+    const AFX_DISPMAP& FirstDispatchMap();
+    // The calls Invoke's fast path leaves; its signature is Invoke's own, so that Invoke hands
+    // them on with a jump and keeps no frame for them.
+    HRESULT InvokeGeneral(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                          DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                          UINT* puArgErr);
     BOOL DoStandardVerb(LONG verb);
 
     // GetDispatchMap()'s answer, kept from the first automation call on (a class's map is

@@ -193,11 +193,16 @@ void SetFaultHandler(FaultHandler handler) {
     g_fault_handler.store(handler, std::memory_order_release);
 }
 
-thread_local FaultCapture* FaultCapture::current_ = nullptr;
+constinit thread_local FaultCapture* FaultCapture::current_ = nullptr;
+
+const std::string& FaultCapture::NoFault() {
+    static const std::string none;
+    return none;
+}
 
 void ReportFault(const std::string& message) {
     if (FaultCapture* capture = FaultCapture::current_) {
-        if (capture->fault_.empty()) capture->fault_ = message;
+        if (!capture->fault_) capture->fault_ = std::make_unique<std::string>(message);
         return;
     }
     std::fflush(nullptr);  // what came before the fault stays before it

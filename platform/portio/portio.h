@@ -54,22 +54,26 @@ PORTIO_EXPORT void ReportFault(const std::string& message);
 // handler, for a caller that reports them itself (an automation call that fails with them).
 class PORTIO_EXPORT FaultCapture {
 public:
-    // Inline, as every automation call on the port makes one: no call into this library.
+    // Inline and without a string of its own, as every automation call on the port makes one:
+    // two stores, no call into this library; the text is allocated only when a fault comes.
     FaultCapture() : outer_(current_) { current_ = this; }
     ~FaultCapture() { current_ = outer_; }
     FaultCapture(const FaultCapture&) = delete;
     FaultCapture& operator=(const FaultCapture&) = delete;
+    bool failed() const { return fault_ != nullptr; }
     // The first fault captured; empty when none.
-    const std::string& fault() const { return fault_; }
+    const std::string& fault() const { return fault_ ? *fault_ : NoFault(); }
 
 private:
     friend void ReportFault(const std::string& message);
+    static const std::string& NoFault();
     // The innermost capture of this thread. Initial-exec keeps it one instruction away instead of
     // a call into the dynamic loader (a pointer fits the static TLS space kept for libraries
-    // loaded later, as PINBUS.OCX is).
-    __attribute__((tls_model("initial-exec"))) static thread_local FaultCapture* current_;
+    // loaded later, as PINBUS.OCX is); constinit spares every use the check for a dynamic
+    // initialiser.
+    __attribute__((tls_model("initial-exec"))) static constinit thread_local FaultCapture* current_;
     FaultCapture* outer_;
-    std::string fault_;
+    std::unique_ptr<std::string> fault_;
 };
 
 // The port cycles. They initialise the service on first use; when that fails, each cycle is a
