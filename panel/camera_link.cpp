@@ -10,19 +10,11 @@ CameraLink::CameraLink(IDispatch* pinbus1, IDispatch* pinbus2, UserInterface& ui
     get_params_ = DISPPARAMS{nullptr, nullptr, 0, 0};
 }
 
-HRESULT CameraLink::Put(IDispatch* object, DISPID dispid, LONG value) {
-    if (!object) return Failed(E_POINTER, object, dispid, true, value);
-    arg_.vt = VT_I4;
-    arg_.lVal = value;
-    const HRESULT hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
-                                      &put_params_, nullptr, &excep_, nullptr);
-    if (FAILED(hr)) {
-        std::string reason = TakeExceptionText(hr);
-        Failed(hr, object, dispid, true, value);
-        failure_reason_ = std::move(reason);
-        return hr;
-    }
-    return S_OK;
+HRESULT CameraLink::PutFailed(HRESULT hr, IDispatch* object, DISPID dispid, LONG value) {
+    std::string reason = TakeExceptionText(hr);
+    Failed(hr, object, dispid, true, value);
+    failure_reason_ = std::move(reason);
+    return hr;
 }
 
 HRESULT CameraLink::Write(std::uint16_t port, std::uint8_t v) {
@@ -32,23 +24,18 @@ HRESULT CameraLink::Write(std::uint16_t port, std::uint8_t v) {
     return hr;
 }
 
-HRESULT CameraLink::ReadData(std::uint8_t* v) {
-    if (!pinbus2_) return Failed(E_POINTER, pinbus2_, kDispidValue, false, 0);
-    HRESULT hr = pinbus2_->Invoke(kDispidValue, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
-                                  &get_params_, &result_, &excep_, nullptr);
+HRESULT CameraLink::ReadDataOther(HRESULT hr, std::uint8_t* v) {
     if (FAILED(hr)) {
         std::string reason = TakeExceptionText(hr);
         Failed(hr, pinbus2_, kDispidValue, false, 0);
         failure_reason_ = std::move(reason);
         return hr;
     }
-    if (result_.vt != VT_I4) {
-        // Pinbus answers VT_I4; anything else is brought to it the way automation would.
-        hr = VariantChangeType(&result_, &result_, 0, VT_I4);
-        if (FAILED(hr)) {
-            result_.Clear();
-            return Failed(hr, pinbus2_, kDispidValue, false, 0);
-        }
+    // Pinbus answers VT_I4; anything else is brought to it the way automation would.
+    hr = VariantChangeType(&result_, &result_, 0, VT_I4);
+    if (FAILED(hr)) {
+        result_.Clear();
+        return Failed(hr, pinbus2_, kDispidValue, false, 0);
     }
     *v = static_cast<std::uint8_t>(result_.lVal & 0xFF);
     result_.vt = VT_EMPTY;

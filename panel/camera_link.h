@@ -50,8 +50,20 @@ public:
     HRESULT WriteControl(std::uint8_t v) { return Write(kControlPort, v); }
     HRESULT WriteData(std::uint8_t v) { return Write(kDataPort, v); }
     HRESULT WriteEcr(std::uint8_t v) { return Write(kEcrPort, v); }
-    // A get of Value on Pinbus2 (aimed at the data register by BeginFrameRead).
-    HRESULT ReadData(std::uint8_t* v);
+    // A get of Value on Pinbus2 (aimed at the data register by BeginFrameRead). Inline, with
+    // everything but the common answer out of line, as a frame makes one per pixel byte.
+    HRESULT ReadData(std::uint8_t* v) {
+        if (!pinbus2_) [[unlikely]]
+            return Failed(E_POINTER, pinbus2_, kDispidValue, false, 0);
+        const HRESULT hr =
+            pinbus2_->Invoke(kDispidValue, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
+                             &get_params_, &result_, &excep_, nullptr);
+        if (FAILED(hr) || result_.vt != VT_I4) [[unlikely]]
+            return ReadDataOther(hr, v);
+        *v = static_cast<std::uint8_t>(result_.lVal & 0xFF);
+        result_.vt = VT_EMPTY;
+        return S_OK;
+    }
     // The modal register-selection prompt; the answer is not used.
     void PromptSelect(const std::string& text, const std::string& title);
 
@@ -83,7 +95,22 @@ public:
 
 private:
     HRESULT Write(std::uint16_t port, std::uint8_t v);
-    HRESULT Put(IDispatch* object, DISPID dispid, LONG value);
+    // Inline for the same reason as ReadData; a failure is recorded out of line.
+    HRESULT Put(IDispatch* object, DISPID dispid, LONG value) {
+        if (!object) [[unlikely]]
+            return Failed(E_POINTER, object, dispid, true, value);
+        arg_.vt = VT_I4;
+        arg_.lVal = value;
+        const HRESULT hr =
+            object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
+                           &put_params_, nullptr, &excep_, nullptr);
+        if (FAILED(hr)) [[unlikely]]
+            return PutFailed(hr, object, dispid, value);
+        return S_OK;
+    }
+    HRESULT PutFailed(HRESULT hr, IDispatch* object, DISPID dispid, LONG value);
+    // A get of Value that failed or answered other than VT_I4.
+    HRESULT ReadDataOther(HRESULT hr, std::uint8_t* v);
     HRESULT PutValue1(LONG value) { return Put(pinbus1_, kDispidValue, value); }
     HRESULT Failed(HRESULT hr, IDispatch* object, DISPID dispid, bool put, LONG value);
     // Takes the description out of excep_ after an Invoke (and frees its strings).

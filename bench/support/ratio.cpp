@@ -68,6 +68,19 @@ private:
 }  // namespace
 
 int MainWithRatios(int argc, char** argv, std::initializer_list<Ratio> ratios) {
+    // The repetitions of the cases are interleaved unless the command line says otherwise: a
+    // case and its baseline then see the same load over the run, and a burst of other work on
+    // the machine cannot fall on one side of a ratio only.
+    std::vector<char*> args(argv, argv + argc);
+    const std::string interleave = "--benchmark_enable_random_interleaving";
+    if (std::none_of(args.begin(), args.end(),
+                     [&](const char* a) { return std::string(a).rfind(interleave, 0) == 0; })) {
+        static std::string flag = interleave + "=true";
+        args.insert(args.begin() + (argc > 0 ? 1 : 0), flag.data());
+    }
+    args.push_back(nullptr);
+    argc = static_cast<int>(args.size()) - 1;
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RecordingReporter reporter;

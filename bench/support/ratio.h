@@ -6,7 +6,9 @@
 //
 // cpu compares CPU time (the process's own work, unaffected by other processes waiting for the
 // processor), real compares wall-clock time (or the time a case measured itself); the goal is
-// judged on the one the ratio names. With repetitions, each side is its median.
+// judged on the one the ratio names. With repetitions, each side is its median; the repetitions
+// of all cases are interleaved at random unless the command line sets
+// --benchmark_enable_random_interleaving itself.
 #pragma once
 
 #include <initializer_list>

@@ -176,36 +176,6 @@ HRESULT afx_dispatch::InvokeGeneral(CCmdTarget* target, const AFX_DISPMAP& map, 
     }
 }
 
-HRESULT afx_dispatch::RunPlainPut(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry,
-                                  const VARIANT& argument, EXCEPINFO* pExcepInfo) {
-    try {
-        if (argument.vt == entry.vt) [[likely]] {
-            entry.pfnSet(target, argument);
-        } else {
-            VARIANT value{};
-            value.vt = entry.vt;
-            if (entry.vt == VT_I4)
-                value.lVal = argument.iVal;
-            else
-                value.iVal = static_cast<SHORT>(argument.lVal);
-            entry.pfnSet(target, value);
-        }
-    } catch (...) {
-        return CurrentException(pExcepInfo);
-    }
-    return S_OK;
-}
-
-HRESULT afx_dispatch::RunPlainGet(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry,
-                                  VARIANT* pVarResult, EXCEPINFO* pExcepInfo) {
-    try {
-        entry.pfnGet(target, pVarResult);
-    } catch (...) {
-        return CurrentException(pExcepInfo);
-    }
-    return S_OK;
-}
-
 HRESULT AfxDispatchInvoke(CCmdTarget* target, const AFX_DISPMAP& map, DISPID dispid, REFIID riid,
                           WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
                           EXCEPINFO* pExcepInfo, UINT* puArgErr) {

@@ -33,6 +33,12 @@ struct AFX_DISPMAP_ENTRY {
     void (*pfnGet)(CCmdTarget* target, VARIANT* result);
     // Receives an argument already of type vt.
     void (*pfnSet)(CCmdTarget* target, const VARIANT& value);
+    // Invoke's fast path, one function per member so that Invoke jumps straight to it: a get into
+    // *result (any property with a getter), and a put of a VT_I4 or VT_I2 argument that converts
+    // to vt without failing or rounding (VT_I4 and VT_I2 properties only); a handler's exception
+    // becomes the result. Null where the member has no such path.
+    HRESULT (*pfnPlainGet)(CCmdTarget* target, VARIANT* result, EXCEPINFO* excep) = nullptr;
+    HRESULT (*pfnPlainPut)(CCmdTarget* target, const VARIANT& value, EXCEPINFO* excep) = nullptr;
 };
 
 struct AFX_DISPMAP {
@@ -133,6 +139,42 @@ void SetThunk(CCmdTarget* target, const VARIANT& value) {
     (static_cast<typename M::Class*>(target)->*Set)(Load<typename M::Arg>(value));
 }
 
+// What a handler's exception becomes; called from within a catch block.
+CTL_EXPORT HRESULT CurrentException(EXCEPINFO* info);
+
+template <auto Get>
+HRESULT PlainGetThunk(CCmdTarget* target, VARIANT* result, EXCEPINFO* excep) {
+    try {
+        GetThunk<Get>(target, result);
+    } catch (...) {
+        return CurrentException(excep);
+    }
+    return S_OK;
+}
+
+// The argument is VT_I4 or VT_I2 and fits the member's type (the caller has checked).
+template <auto Set>
+HRESULT PlainPutThunk(CCmdTarget* target, const VARIANT& value, EXCEPINFO* excep) {
+    using M = Member<decltype(Set)>;
+    using A = typename M::Arg;
+    const A argument = value.vt == VT_I4 ? static_cast<A>(value.lVal) : static_cast<A>(value.iVal);
+    try {
+        (static_cast<typename M::Class*>(target)->*Set)(argument);
+    } catch (...) {
+        return CurrentException(excep);
+    }
+    return S_OK;
+}
+
+template <auto Set>
+constexpr auto PlainPutFor() -> HRESULT (*)(CCmdTarget*, const VARIANT&, EXCEPINFO*) {
+    using A = typename Member<decltype(Set)>::Arg;
+    if constexpr (std::is_same_v<A, LONG> || std::is_same_v<A, SHORT>)
+        return &PlainPutThunk<Set>;
+    else
+        return nullptr;
+}
+
 template <auto Method>
 void MethodThunk(CCmdTarget* target, VARIANT* result) {
     using M = Member<decltype(Method)>;
@@ -157,7 +199,9 @@ constexpr AFX_DISPMAP_ENTRY AfxDispProperty(DISPID id, const char* name) {
             afx_dispatch::VarType<T>::value,
             AfxDispKind::Property,
             &afx_dispatch::GetThunk<Get>,
-            &afx_dispatch::SetThunk<Set>};
+            &afx_dispatch::SetThunk<Set>,
+            &afx_dispatch::PlainGetThunk<Get>,
+            afx_dispatch::PlainPutFor<Set>()};
 }
 
 template <auto Get>
@@ -168,7 +212,8 @@ constexpr AFX_DISPMAP_ENTRY AfxDispPropertyGet(DISPID id, const char* name) {
             afx_dispatch::VarType<T>::value,
             AfxDispKind::Property,
             &afx_dispatch::GetThunk<Get>,
-            nullptr};
+            nullptr,
+            &afx_dispatch::PlainGetThunk<Get>};
 }
 
 template <auto Set>
@@ -179,7 +224,9 @@ constexpr AFX_DISPMAP_ENTRY AfxDispPropertyPut(DISPID id, const char* name) {
             afx_dispatch::VarType<T>::value,
             AfxDispKind::Property,
             nullptr,
-            &afx_dispatch::SetThunk<Set>};
+            &afx_dispatch::SetThunk<Set>,
+            nullptr,
+            afx_dispatch::PlainPutFor<Set>()};
 }
 
 template <auto Method>

@@ -16,9 +16,6 @@ namespace afx_dispatch {
                                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                                     EXCEPINFO* pExcepInfo, UINT* puArgErr);
 
-// What a handler's exception becomes; called from within a catch block.
-[[gnu::visibility("hidden")]] HRESULT CurrentException(EXCEPINFO* info);
-
 inline const AFX_DISPMAP_ENTRY* FindEntry(const AFX_DISPMAP& map, DISPID id) {
     // Maps usually list their members in DISPID order from 1: that place is tried first.
     const std::size_t guess = static_cast<std::size_t>(static_cast<std::uint32_t>(id)) - 1;
@@ -36,30 +33,20 @@ inline bool IsNullIid(REFIID riid) {
     return (half[0] | half[1]) == 0;
 }
 
-// The calls the fast path takes, run: the handler is called and its exception, if it throws one,
-// becomes the result. A put's argument is one IsPlainIntegerPut accepts: VT_I4 or VT_I2 as
-// declared, VT_I2 widened to VT_I4, or a VT_I4 that fits narrowed to VT_I2 (conversions that can
-// neither fail nor round).
-[[gnu::visibility("hidden")]] HRESULT RunPlainPut(CCmdTarget* target,
-                                                  const AFX_DISPMAP_ENTRY& entry,
-                                                  const VARIANT& argument, EXCEPINFO* pExcepInfo);
-[[gnu::visibility("hidden")]] HRESULT RunPlainGet(CCmdTarget* target,
-                                                  const AFX_DISPMAP_ENTRY& entry,
-                                                  VARIANT* pVarResult, EXCEPINFO* pExcepInfo);
-
 // The fast path takes a property put of one VT_I4 or VT_I2 value passed as the one named
 // argument DISPID_PROPERTYPUT, and a property get with no arguments and a place for the result.
 // Each condition is one the general path checks too, and whatever this path would have to
 // refuse, convert or round goes the general way: the rules and their errors are the same.
 //
-// The call is first only classified, with nothing run, and then handed on whole to one of three
-// functions: so the caller keeps no frame of its own, and a caller whose signature matches the
-// general path's hands the other calls on without touching its arguments.
+// The call is first only classified, with nothing run, and then handed on whole to the member's
+// own fast function (the entry's pfnPlainPut or pfnPlainGet) or to the general path: so the
+// caller keeps no frame of its own, and a caller whose signature matches the general path's
+// hands the other calls on without touching its arguments.
 enum class FastCall { None, Put, Get };
 
 [[gnu::always_inline]] inline bool IsPlainIntegerPut(const AFX_DISPMAP_ENTRY& entry,
                                                      const DISPPARAMS& params) {
-    if (!entry.pfnSet || params.cArgs != 1 || params.cNamedArgs != 1 || !params.rgvarg ||
+    if (!entry.pfnPlainPut || params.cArgs != 1 || params.cNamedArgs != 1 || !params.rgvarg ||
         !params.rgdispidNamedArgs || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
         return false;
     const VARIANT& in = params.rgvarg[0];
@@ -76,7 +63,7 @@ enum class FastCall { None, Put, Get };
         return FastCall::None;
     if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))
         return IsPlainIntegerPut(*entry, *pDispParams) ? FastCall::Put : FastCall::None;
-    if ((wFlags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) && entry->pfnGet &&
+    if ((wFlags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) && entry->pfnPlainGet &&
         pDispParams->cArgs == 0 && pDispParams->cNamedArgs == 0 && pVarResult)
         return FastCall::Get;
     return FastCall::None;
@@ -89,9 +76,9 @@ enum class FastCall { None, Put, Get };
     const AFX_DISPMAP_ENTRY* entry = FindEntry(map, dispid);
     switch (Classify(entry, riid, wFlags, pDispParams, pVarResult)) {
         case FastCall::Put:
-            return RunPlainPut(target, *entry, pDispParams->rgvarg[0], pExcepInfo);
+            return entry->pfnPlainPut(target, pDispParams->rgvarg[0], pExcepInfo);
         case FastCall::Get:
-            return RunPlainGet(target, *entry, pVarResult, pExcepInfo);
+            return entry->pfnPlainGet(target, pVarResult, pExcepInfo);
         case FastCall::None:
             break;
     }

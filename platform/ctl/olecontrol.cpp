@@ -130,13 +130,17 @@ HRESULT COleControl::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wF
     // Every way out is a jump to another function, so this one keeps no frame; the first call,
     // before the map is known, takes the general path, which asks for it.
     using afx_dispatch::FastCall;
-    const AFX_DISPMAP* map = m_pDispatchMap.load(std::memory_order_relaxed);
-    const AFX_DISPMAP_ENTRY* entry = map ? afx_dispatch::FindEntry(*map, dispIdMember) : nullptr;
+    const AFX_DISPMAP_ENTRY* entries = m_pDispatchEntries.load(std::memory_order_acquire);
+    const AFX_DISPMAP_ENTRY* entry =
+        entries ? afx_dispatch::FindEntry(
+                      AFX_DISPMAP{entries, m_nDispatchEntries.load(std::memory_order_relaxed)},
+                      dispIdMember)
+                : nullptr;
     switch (afx_dispatch::Classify(entry, riid, wFlags, pDispParams, pVarResult)) {
         case FastCall::Put:
-            return afx_dispatch::RunPlainPut(this, *entry, pDispParams->rgvarg[0], pExcepInfo);
+            return entry->pfnPlainPut(this, pDispParams->rgvarg[0], pExcepInfo);
         case FastCall::Get:
-            return afx_dispatch::RunPlainGet(this, *entry, pVarResult, pExcepInfo);
+            return entry->pfnPlainGet(this, pVarResult, pExcepInfo);
         case FastCall::None:
             break;
     }
@@ -147,14 +151,13 @@ HRESULT COleControl::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wF
 HRESULT COleControl::InvokeGeneral(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
                                    DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                    EXCEPINFO* pExcepInfo, UINT* puArgErr) {
-    return afx_dispatch::InvokeGeneral(this, DispatchMap(), dispIdMember, riid, wFlags, pDispParams,
-                                       pVarResult, pExcepInfo, puArgErr);
-}
-
-const AFX_DISPMAP& COleControl::FirstDispatchMap() {
     const AFX_DISPMAP& map = GetDispatchMap();
-    m_pDispatchMap.store(&map, std::memory_order_relaxed);
-    return map;
+    if (!m_pDispatchEntries.load(std::memory_order_relaxed)) {
+        m_nDispatchEntries.store(map.nEntries, std::memory_order_relaxed);
+        m_pDispatchEntries.store(map.lpEntries, std::memory_order_release);
+    }
+    return afx_dispatch::InvokeGeneral(this, map, dispIdMember, riid, wFlags, pDispParams,
+                                       pVarResult, pExcepInfo, puArgErr);
 }
 
 // ---------------------------------------------------------------- persistence
