@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <type_traits>
 
 namespace reg {
@@ -17,14 +18,25 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // The parser's own copies of the exported checks, so that they inline.
 inline bool FoldedEqual(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    if (a == b) return true;  // as most files spell it
     for (std::size_t i = 0; i < a.size(); ++i)
         if (a[i] != b[i] && FoldCase(a[i]) != FoldCase(b[i])) return false;
     return true;
 }
 
+// Eight bytes at a time: key paths are long and every file is checked whole once.
 inline bool HasNoControl(std::string_view name) {
-    for (char c : name)
-        if (IsControl(c)) return false;
+    constexpr std::uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= name.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, name.data() + i, 8);
+        const std::uint64_t del = w ^ (kOnes * 0x7F);  // a zero byte where w holds 0x7F
+        // A byte below 0x20, or a zero byte of `del` (exact for whether any byte is one).
+        if (((w - kOnes * 0x20) & ~w & kHighs) | ((del - kOnes) & ~del & kHighs)) return false;
+    }
+    for (; i < name.size(); ++i)
+        if (IsControl(name[i])) return false;
     return true;
 }
 
@@ -35,7 +47,7 @@ int HexDigit(char c) {
     return -1;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
+inline std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
@@ -116,11 +128,13 @@ void AppendKey(std::string* out, std::string* path, const Key& key, bool isRoot)
 struct NameCheck {
     bool control = false;
     void push_back(char c) { control = control || IsControl(c); }
+    void append(std::string_view s) { control = control || !HasNoControl(s); }
 };
 inline bool HasNoControl(const NameCheck& name) { return !name.control; }
 struct Discard {
     bool any = false;
     void push_back(char) { any = true; }
+    void append(std::string_view s) { any = any || !s.empty(); }
     bool empty() const { return !any; }
 };
 struct CheckedValue {
@@ -132,8 +146,15 @@ struct CheckedValue {
 // case-insensitively: the order WriteRegistryText writes sections in.
 int ComparePaths(std::string_view a, std::string_view b) {
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    // Equal bytes are equal names whatever their case; paths in order share long beginnings.
     std::size_t i = 0;
-    while (i < n && a[i] == b[i]) ++i;  // equal bytes are equal names whatever their case
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) break;
+    }
+    while (i < n && a[i] == b[i]) ++i;
     for (; i < n; ++i) {
         // The separator sorts before any character a name may hold.
         auto x = static_cast<unsigned char>(a[i] == '\\' ? '\1' : FoldCase(a[i]));
@@ -163,6 +184,9 @@ public:
             index_->ordered = false;  // too large to list: looked up whole
             index_ = nullptr;
         }
+        // A section takes 20 bytes at least ("[HKEY_CLASSES_ROOT]\n"): room for all at once,
+        // of which only the pages used are ever touched.
+        if (index_) index_->sections.reserve(text_.size() / 20 + 1);
         std::string_view line;
         if (!NextLine(&line) || TrimBlanks(line) != "REGEDIT4")
             return Fail("expected \"REGEDIT4\" on the first line");
@@ -228,6 +252,13 @@ private:
         std::string_view rest = path.substr(sep + 1);
         if (rest.empty() || rest.back() == '\\') return Err("bad key name");
         const std::string_view below = rest;
+        if constexpr (!kBuild) {
+            // The names' checks at once: none empty, none with a control character.
+            if (rest.front() == '\\' || rest.find("\\\\") != std::string_view::npos ||
+                !HasNoControl(rest))
+                return Err("bad key name");
+            return Opened(below);
+        }
         // The keys of the section before are reused as far as the paths agree (a file in tree
         // order repeats most of each path); below that each name is found or added, at the end
         // of its parent when it sorts last (a file in tree order adds every key that way).
@@ -282,6 +313,17 @@ private:
     // Reads a quoted string at s[*i] (which is the opening quote).
     template <class Out>
     bool ParseQuoted(std::string_view s, std::size_t* i, Out* out) {
+        if constexpr (!kBuild) {
+            // Checking only: a string without escapes is taken whole.
+            const std::size_t start = *i + 1;
+            const std::size_t quote = s.find('"', start);
+            if (quote != std::string_view::npos &&
+                !std::memchr(s.data() + start, '\\', quote - start)) {
+                out->append(s.substr(start, quote - start));
+                *i = quote + 1;
+                return true;
+            }
+        }
         ++*i;
         for (; *i < s.size(); ++*i) {
             char c = s[*i];
