@@ -131,6 +131,7 @@ struct State {
     bool indexed = false;
     bool whole = false;
     std::map<std::pair<std::size_t, std::size_t>, std::unique_ptr<reg::Key>> pieces;
+    std::size_t piecesBytes = 0;  // the text the pieces were parsed from, overlaps counted twice
     // The view of the user's tree over the machine-wide one, for the generations it was made of.
     reg::Key layered;
     std::uint64_t layeredUser = 0, layeredMachine = 0;
@@ -221,6 +222,11 @@ LSTATUS ReadAll(int fd, const std::string& path, std::string* text, off_t sizeHi
     }
 }
 
+void ClearPieces(State& s) {
+    s.pieces.clear();
+    s.piecesBytes = 0;
+}
+
 // Brings the cache up to date with the file at `path`. `force` reads the file even when its
 // identity is unchanged (transactions do, under the lock).
 LSTATUS Refresh(State& s, const std::string& path, bool force) {
@@ -242,7 +248,7 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         s.whole = true;
         s.index = reg::SectionIndex{};
         s.indexed = true;
-        s.pieces.clear();
+        ClearPieces(s);
         s.file.Forget();
         return ERROR_SUCCESS;
     }
@@ -268,7 +274,7 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
             s.cached = false;
             s.whole = s.indexed = false;
             s.tree = reg::Key{};
-            s.pieces.clear();
+            ClearPieces(s);
             return status;
         }
         if (!s.file.SameText(path, text)) {
@@ -281,7 +287,7 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
             s.indexed = !s.bad;
             s.whole = false;
             s.tree = reg::Key{};
-            s.pieces.clear();
+            ClearPieces(s);
             ++s.generation;
         }
         s.file.Remember(path, st, std::move(text));
@@ -348,18 +354,24 @@ public:
         const std::string& text = s_.file.text();
         const auto [first, last] = s_.index.Under(text, names);
         if (first == last) return nullptr;
-        // Most of the file: parsed whole once, rather than in large pieces again and again.
-        const auto& sections = s_.index.sections;
-        if (sections[last - 1].end - sections[first].begin > text.size() / 2)
-            return Whole() ? Find(s_.tree, names) : nullptr;
-        std::unique_ptr<reg::Key>& piece = s_.pieces[{first, last}];
-        if (!piece) {
+        auto found = s_.pieces.find({first, last});
+        if (found == s_.pieces.end()) {
+            // Once pieces would hold as much as half the file, it is parsed whole instead (once,
+            // and it answers everything after).
+            const auto& sections = s_.index.sections;
+            const std::size_t bytes = sections[last - 1].end - sections[first].begin;
+            if (s_.piecesBytes + bytes > text.size() / 2) {
+                if (!Whole()) return nullptr;
+                ClearPieces(s_);
+                return Find(s_.tree, names);
+            }
             auto tree = std::make_unique<reg::Key>();
             if (!reg::ParseSections(text, s_.index, first, last, tree.get()))
                 return Whole() ? Find(s_.tree, names) : nullptr;
-            piece = std::move(tree);
+            s_.piecesBytes += bytes;
+            found = s_.pieces.emplace(std::pair(first, last), std::move(tree)).first;
         }
-        return Find(*piece, names);
+        return Find(*found->second, names);
     }
 
     // ERROR_SUCCESS, or why a key could not be looked at.
@@ -590,7 +602,7 @@ LSTATUS WriteTree(State& s, const std::string& path, const std::string& target, 
     KeepWholeTree(s, std::move(tree));
     s.index = reg::SectionIndex{};
     s.indexed = false;
-    s.pieces.clear();
+    ClearPieces(s);
     s.bad = false;
     ++s.generation;
     s.cached = true;
