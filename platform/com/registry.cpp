@@ -228,8 +228,9 @@ void ClearPieces(State& s) {
 }
 
 // Brings the cache up to date with the file at `path`. `force` reads the file even when its
-// identity is unchanged (transactions do, under the lock).
-LSTATUS Refresh(State& s, const std::string& path, bool force) {
+// identity is unchanged (transactions do, under the lock). `whole`: the caller needs the whole
+// tree, so a new text is parsed whole at once rather than checked and indexed first.
+LSTATUS Refresh(State& s, const std::string& path, bool force, bool whole = false) {
     // Non-blocking, so that a FIFO in the file's place cannot hang the caller; refused below.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
@@ -280,13 +281,15 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         if (!s.file.SameText(path, text)) {
             // Checked and listed now; parsed key by key as reads ask (or whole, when needed).
             reg::SectionIndex index;
-            const base::Result<> checked = reg::IndexRegistryText(text, &index);
+            reg::Key tree;
+            const base::Result<> checked =
+                whole ? reg::ParseRegistryText(text, &tree) : reg::IndexRegistryText(text, &index);
             s.bad = !checked.ok();
             s.badText = s.bad ? path + ":" + checked.message() : std::string();
             s.index = s.bad ? reg::SectionIndex{} : std::move(index);
-            s.indexed = !s.bad;
-            s.whole = false;
-            s.tree = reg::Key{};
+            s.indexed = !s.bad && !whole;
+            s.tree = s.bad ? reg::Key{} : std::move(tree);
+            s.whole = !s.bad && whole;
             ClearPieces(s);
             ++s.generation;
         }
@@ -489,7 +492,7 @@ LSTATUS LoadBatch(State& s) {
     if (s.batch.loaded) return ERROR_SUCCESS;
     if (LockRegistry(s.batch.path, &s.batch.target, &s.batch.lockFd) != ERROR_SUCCESS)
         s.batch.lockFd = -1;
-    LSTATUS status = Refresh(s, s.batch.path, s.batch.lockFd >= 0);
+    LSTATUS status = Refresh(s, s.batch.path, s.batch.lockFd >= 0, true);
     if (status == ERROR_SUCCESS) status = TakeWholeTree(s, &s.batch.tree);
     if (status != ERROR_SUCCESS) return status;
     s.batch.id = s.id;
@@ -504,7 +507,7 @@ LSTATUS UpdateLayered(State& s, bool* layered) {
     *layered = !machinePath.empty();
     if (!*layered) return ERROR_SUCCESS;
     State& m = Machine();
-    LSTATUS status = Refresh(m, machinePath, false);
+    LSTATUS status = Refresh(m, machinePath, false, true);
     if (status != ERROR_SUCCESS) return status;
     if (!s.layeredValid || s.layeredUser != s.generation || s.layeredMachine != m.generation) {
         if (status = WholeTree(s); status != ERROR_SUCCESS) return status;
@@ -717,7 +720,7 @@ LSTATUS Commit(State& s, const std::string& path,
     } guard{lockFd};
 
     LSTATUS status;
-    status = Refresh(s, path, true);
+    status = Refresh(s, path, true, true);
     if (status != ERROR_SUCCESS) return status;
     // Whatever a killed writer left behind goes on every locked pass, written or not.
     RemoveStaleTemporaries(target);
