@@ -44,6 +44,8 @@ public:
                   time_t now = std::time(nullptr));
     // Nothing is known (no file, or a read that failed).
     void Forget();
+    // The text last remembered ("" when nothing is known).
+    const std::string& text() const { return text_; }
 
 private:
     bool known_ = false;

@@ -2,9 +2,12 @@
 // Pure functions, no file or lock handling (that is registry.cpp's job).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/base/result.h"
@@ -51,6 +54,36 @@ inline constexpr std::string_view kRootName = "HKEY_CLASSES_ROOT";
 // Parses REGEDIT4 text (LF or CRLF lines) into *root. On failure leaves *root unspecified and
 // says "LINE: reason" (line numbers from 1).
 COM_EXPORT base::Result<> ParseRegistryText(std::string_view text, Key* root);
+
+// Where the sections of a REGEDIT4 text lie, so that a lookup can parse only the sections under
+// the key it wants instead of the whole file.
+struct SectionIndex {
+    struct Section {
+        std::uint32_t begin;     // offset of the header line
+        std::uint32_t end;       // offset just past the section's last line
+        std::uint32_t path;      // offset of the key path below the root ("A\B", or empty)
+        std::uint32_t pathSize;  // its length
+    };
+    std::vector<Section> sections;
+    // Every section's path is greater than the one before, by name as WriteRegistryText orders
+    // them; only then can Under() be used (no key has two sections, and the sections under a
+    // key are one run). Also false for a text too large for the offsets (no sections listed).
+    bool ordered = true;
+
+    // The run [first, last) of the sections of `names` and every key under it. An ordered index
+    // only. The key exists exactly when the run is not empty (or it is the root).
+    COM_EXPORT std::pair<std::size_t, std::size_t> Under(
+        std::string_view text, const std::vector<std::string>& names) const;
+};
+
+// Checks REGEDIT4 text exactly as ParseRegistryText does (the same message for the same fault)
+// without building the tree, and lists its sections in *index.
+COM_EXPORT base::Result<> IndexRegistryText(std::string_view text, SectionIndex* index);
+
+// Parses the sections [first, last) of an indexed text into *root (which then holds those keys
+// and their ancestors only).
+COM_EXPORT base::Result<> ParseSections(std::string_view text, const SectionIndex& index,
+                                        std::size_t first, std::size_t last, Key* root);
 
 // The REGEDIT4 text of a tree: header, then one section per key (every key, so every parent is
 // present) in case-insensitive sorted tree order, a blank line after each section.

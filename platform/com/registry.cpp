@@ -1,7 +1,13 @@
-// The class registry over one REGEDIT4 file. Reads use a cached tree that is refreshed whenever
-// the file's identity changes; every change is a transaction under an exclusive flock on
-// "<file>.lock" beside the file (symbolic links followed): re-read, apply, write a temporary
+// The class registry over one REGEDIT4 file. Reads use the file's text kept in memory, read again
+// whenever the file's identity changes; every change is a transaction under an exclusive flock
+// on "<file>.lock" beside the file (symbolic links followed): re-read, apply, write a temporary
 // file, fsync, rename into place.
+//
+// A read does not need the whole tree: the text is checked once (the same faults as a full
+// parse) while its sections are listed, and a file in the order this code writes answers a
+// lookup by binary search over them, parsing only the sections under the key asked for. The
+// whole tree is parsed when a change, a batch, the machine-wide layering or a file in another
+// order needs it, and is kept until the text changes.
 //
 // The transaction seam. A mutating call never edits the tree directly: it checks its arguments
 // against a tree and answers a list of Changes, which ApplyChange replays onto any tree. Without
@@ -27,6 +33,8 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -88,12 +96,14 @@ using Changes = std::vector<Change>;
 
 // The process's open batch: every change made while it is open lands in one rewrite of the file.
 struct Batch {
-    int depth = 0;        // RegistryBeginBatch calls not yet matched
-    bool doomed = false;  // an inner level was abandoned: the outer commit fails
-    bool loaded = false;  // `tree` holds the file as read at the first use plus `log`
-    std::string path;     // the registry file when the batch opened
-    std::string target;   // the file itself (links followed), while the lock is held
-    int lockFd = -1;      // the file's lock, held from the first use to the end
+    int depth = 0;         // RegistryBeginBatch calls not yet matched
+    bool doomed = false;   // an inner level was abandoned: the outer commit fails
+    bool loaded = false;   // `tree` holds the file as read at the first use plus `log`
+    bool changed = false;  // `log` changed `tree`
+    FileId id;             // the file as read at the first use
+    std::string path;      // the registry file when the batch opened
+    std::string target;    // the file itself (links followed), while the lock is held
+    int lockFd = -1;       // the file's lock, held from the first use to the end
     reg::Key tree;
     Changes log;
 };
@@ -111,10 +121,17 @@ struct State {
     FileId id;
     bool bad = false;  // the file did not parse; badText says where
     std::string badText;
-    reg::Key tree;
+    reg::Key tree;                 // the whole tree, when `whole`
     std::uint64_t generation = 0;  // counts the trees the cache has held
     RegistryWriteHook hook = nullptr;
     Batch batch;
+    // The kept text's sections (when `indexed`), the whole tree made from it (when `whole`), and
+    // the trees parsed from runs of its sections, by run.
+    reg::SectionIndex index;
+    bool indexed = false;
+    bool whole = false;
+    std::map<std::pair<std::size_t, std::size_t>, std::unique_ptr<reg::Key>> pieces;
+    std::size_t piecesBytes = 0;  // the text the pieces were parsed from, overlaps counted twice
     // The view of the user's tree over the machine-wide one, for the generations it was made of.
     reg::Key layered;
     std::uint64_t layeredUser = 0, layeredMachine = 0;
@@ -205,9 +222,15 @@ LSTATUS ReadAll(int fd, const std::string& path, std::string* text, off_t sizeHi
     }
 }
 
+void ClearPieces(State& s) {
+    s.pieces.clear();
+    s.piecesBytes = 0;
+}
+
 // Brings the cache up to date with the file at `path`. `force` reads the file even when its
-// identity is unchanged (transactions do, under the lock).
-LSTATUS Refresh(State& s, const std::string& path, bool force) {
+// identity is unchanged (transactions do, under the lock). `whole`: the caller needs the whole
+// tree, so a new text is parsed whole at once rather than checked and indexed first.
+LSTATUS Refresh(State& s, const std::string& path, bool force, bool whole = false) {
     // Non-blocking, so that a FIFO in the file's place cannot hang the caller; refused below.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
@@ -223,6 +246,10 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         s.id = FileId{};
         s.bad = false;
         s.tree = reg::Key{};
+        s.whole = true;
+        s.index = reg::SectionIndex{};
+        s.indexed = true;
+        ClearPieces(s);
         s.file.Forget();
         return ERROR_SUCCESS;
     }
@@ -243,15 +270,27 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
         LSTATUS status = ReadAll(fd, path, &text, st.st_size);
         if (status != ERROR_SUCCESS) {
             close(fd);
+            // Nothing kept stands for the file any more: the next read reads it again.
             s.file.Forget();
+            s.cached = false;
+            s.whole = s.indexed = false;
+            s.tree = reg::Key{};
+            ClearPieces(s);
             return status;
         }
         if (!s.file.SameText(path, text)) {
+            // Checked and listed now; parsed key by key as reads ask (or whole, when needed).
+            reg::SectionIndex index;
             reg::Key tree;
-            const base::Result<> parsed = reg::ParseRegistryText(text, &tree);
-            s.bad = !parsed.ok();
-            s.badText = s.bad ? path + ":" + parsed.message() : std::string();
+            const base::Result<> checked =
+                whole ? reg::ParseRegistryText(text, &tree) : reg::IndexRegistryText(text, &index);
+            s.bad = !checked.ok();
+            s.badText = s.bad ? path + ":" + checked.message() : std::string();
+            s.index = s.bad ? reg::SectionIndex{} : std::move(index);
+            s.indexed = !s.bad && !whole;
             s.tree = s.bad ? reg::Key{} : std::move(tree);
+            s.whole = !s.bad && whole;
+            ClearPieces(s);
             ++s.generation;
         }
         s.file.Remember(path, st, std::move(text));
@@ -265,6 +304,93 @@ LSTATUS Refresh(State& s, const std::string& path, bool force) {
     if (s.bad) return Fail(ERROR_BADDB, s.badText);
     return ERROR_SUCCESS;
 }
+
+// Makes s.tree the whole tree of the kept text, parsing it if not yet.
+LSTATUS WholeTree(State& s) {
+    if (s.whole) return ERROR_SUCCESS;
+    reg::Key tree;
+    if (const base::Result<> parsed = reg::ParseRegistryText(s.file.text(), &tree); !parsed) {
+        s.bad = true;
+        s.badText = s.path + ":" + parsed.message();
+        return Fail(ERROR_BADDB, s.badText);
+    }
+    s.tree = std::move(tree);
+    s.whole = true;
+    return ERROR_SUCCESS;
+}
+
+// Hands the whole tree over to a caller that changes it (s keeps the text, not the tree).
+LSTATUS TakeWholeTree(State& s, reg::Key* tree) {
+    LSTATUS status = WholeTree(s);
+    if (status != ERROR_SUCCESS) return status;
+    *tree = std::move(s.tree);
+    s.tree = reg::Key{};
+    s.whole = false;
+    return ERROR_SUCCESS;
+}
+
+// Gives the cache back a tree that still says what the kept text says.
+void KeepWholeTree(State& s, reg::Key tree) {
+    s.tree = std::move(tree);
+    s.whole = true;
+}
+
+const reg::Key* Find(const reg::Key& root, const std::vector<std::string>& names);
+
+// What a read sees, key by key: a whole tree (the batch's, or the user's over the machine-wide
+// one), or the file's own, parsed only under the keys asked for when its sections allow.
+class ReadView {
+public:
+    ReadView(State& s, const reg::Key* whole) : s_(s), whole_(whole) {}
+
+    bool Has(const Names& names) {
+        if (names.empty()) return true;
+        if (whole_ || !Lazy()) return Get(names) != nullptr;
+        const auto [first, last] = s_.index.Under(s_.file.text(), names);
+        return first < last;
+    }
+
+    // The key with everything under it, or null.
+    const reg::Key* Get(const Names& names) {
+        if (whole_) return Find(*whole_, names);
+        if (names.empty() || !Lazy()) return Whole() ? Find(s_.tree, names) : nullptr;
+        const std::string& text = s_.file.text();
+        const auto [first, last] = s_.index.Under(text, names);
+        if (first == last) return nullptr;
+        auto found = s_.pieces.find({first, last});
+        if (found == s_.pieces.end()) {
+            // Once pieces would hold as much as half the file, it is parsed whole instead (once,
+            // and it answers everything after).
+            const auto& sections = s_.index.sections;
+            const std::size_t bytes = sections[last - 1].end - sections[first].begin;
+            if (s_.piecesBytes + bytes > text.size() / 2) {
+                if (!Whole()) return nullptr;
+                ClearPieces(s_);
+                return Find(s_.tree, names);
+            }
+            auto tree = std::make_unique<reg::Key>();
+            if (!reg::ParseSections(text, s_.index, first, last, tree.get()))
+                return Whole() ? Find(s_.tree, names) : nullptr;
+            s_.piecesBytes += bytes;
+            found = s_.pieces.emplace(std::pair(first, last), std::move(tree)).first;
+        }
+        return Find(*found->second, names);
+    }
+
+    // ERROR_SUCCESS, or why a key could not be looked at.
+    LSTATUS status() const { return status_; }
+
+private:
+    bool Lazy() const { return !s_.whole && s_.indexed && s_.index.ordered; }
+    bool Whole() {
+        if (status_ == ERROR_SUCCESS) status_ = WholeTree(s_);
+        return status_ == ERROR_SUCCESS;
+    }
+
+    State& s_;
+    const reg::Key* whole_;
+    LSTATUS status_ = ERROR_SUCCESS;
+};
 
 // Resolves a handle to the key path it names (the root for HKEY_CLASSES_ROOT).
 LSTATUS HandleNames(State& s, HKEY key, Names* names) {
@@ -343,6 +469,14 @@ LSTATUS OpenedKey(State& s, const reg::Key& root, HKEY key, Names* names, const 
     return *out ? ERROR_SUCCESS : KeyDeleted(*names);
 }
 
+// The same for a read.
+LSTATUS OpenedKey(State& s, ReadView& view, HKEY key, Names* names, const reg::Key** out) {
+    LSTATUS status = HandleNames(s, key, names);
+    if (status != ERROR_SUCCESS) return status;
+    *out = view.Get(*names);
+    return *out ? ERROR_SUCCESS : KeyDeleted(*names);
+}
+
 LSTATUS NotFound(const Names& names) {
     return Fail(ERROR_FILE_NOT_FOUND, "no key " + JoinNames(names));
 }
@@ -358,9 +492,10 @@ LSTATUS LoadBatch(State& s) {
     if (s.batch.loaded) return ERROR_SUCCESS;
     if (LockRegistry(s.batch.path, &s.batch.target, &s.batch.lockFd) != ERROR_SUCCESS)
         s.batch.lockFd = -1;
-    LSTATUS status = Refresh(s, s.batch.path, s.batch.lockFd >= 0);
+    LSTATUS status = Refresh(s, s.batch.path, s.batch.lockFd >= 0, true);
+    if (status == ERROR_SUCCESS) status = TakeWholeTree(s, &s.batch.tree);
     if (status != ERROR_SUCCESS) return status;
-    s.batch.tree = s.tree;
+    s.batch.id = s.id;
     s.batch.loaded = true;
     return ERROR_SUCCESS;
 }
@@ -372,9 +507,11 @@ LSTATUS UpdateLayered(State& s, bool* layered) {
     *layered = !machinePath.empty();
     if (!*layered) return ERROR_SUCCESS;
     State& m = Machine();
-    LSTATUS status = Refresh(m, machinePath, false);
+    LSTATUS status = Refresh(m, machinePath, false, true);
     if (status != ERROR_SUCCESS) return status;
     if (!s.layeredValid || s.layeredUser != s.generation || s.layeredMachine != m.generation) {
+        if (status = WholeTree(s); status != ERROR_SUCCESS) return status;
+        if (status = WholeTree(m); status != ERROR_SUCCESS) return status;
         s.layered = m.tree;
         Overlay(s.layered, s.tree);
         s.layeredUser = s.generation;
@@ -387,20 +524,25 @@ LSTATUS UpdateLayered(State& s, bool* layered) {
 // A read: runs `fn` on the current tree with the state locked. While a batch is open that is the
 // batch's tree (the user's file and the batch's pending changes, without the machine-wide file:
 // a registration reads back what it writes).
-LSTATUS ReadOp(const std::function<LSTATUS(State&, reg::Key&)>& fn) {
+LSTATUS ReadOp(const std::function<LSTATUS(State&, ReadView&)>& fn) {
     State& s = S();
     std::lock_guard lock(s.mu);
+    const reg::Key* whole = nullptr;
     if (s.batch.depth > 0) {
         LSTATUS status = LoadBatch(s);
         if (status != ERROR_SUCCESS) return status;
-        return fn(s, s.batch.tree);
+        whole = &s.batch.tree;
+    } else {
+        LSTATUS status = Refresh(s, RegistryFilePath(), false);
+        if (status != ERROR_SUCCESS) return status;
+        bool layered = false;
+        status = UpdateLayered(s, &layered);
+        if (status != ERROR_SUCCESS) return status;
+        if (layered) whole = &s.layered;
     }
-    LSTATUS status = Refresh(s, RegistryFilePath(), false);
-    if (status != ERROR_SUCCESS) return status;
-    bool layered = false;
-    status = UpdateLayered(s, &layered);
-    if (status != ERROR_SUCCESS) return status;
-    return fn(s, layered ? s.layered : s.tree);
+    ReadView view(s, whole);
+    const LSTATUS status = fn(s, view);
+    return view.status() != ERROR_SUCCESS ? view.status() : status;
 }
 
 LSTATUS MakeDirectories(const std::string& dir) {
@@ -434,7 +576,7 @@ void RemoveStaleTemporaries(const std::string& path) {
 // Writes `text` whole to a temporary file beside `path` (the resolved file) and renames it into
 // place, keeping the file's mode and owner.
 LSTATUS WriteFileAtomically(State& s, const std::string& path, const std::string& text,
-                            FileId* id) {
+                            struct stat* written, bool* statted) {
     base::AtomicWriteOptions options;
     options.new_file_mode = 0644;
     options.hook = s.hook;
@@ -448,8 +590,34 @@ LSTATUS WriteFileAtomically(State& s, const std::string& path, const std::string
     if (!file) return failed(file.error());
     if (base::Result<> w = file->Write(text); !w) return failed(w.error());
     if (base::Result<> c = file->Commit(); !c) return failed(c.error());
+    *statted = stat(path.c_str(), written) == 0;
+    return ERROR_SUCCESS;
+}
+
+// Writes `tree` as the file at `path` (`target` once links are followed; the lock is held) and
+// keeps it, with the text written, as what the file holds.
+LSTATUS WriteTree(State& s, const std::string& path, const std::string& target, reg::Key tree) {
+    std::string text = reg::WriteRegistryText(tree);
     struct stat st;
-    if (stat(path.c_str(), &st) == 0) *id = IdOf(st);
+    bool statted = false;
+    LSTATUS status = WriteFileAtomically(s, target, text, &st, &statted);
+    if (status != ERROR_SUCCESS) return status;  // the file and what is kept of it are unchanged
+    KeepWholeTree(s, std::move(tree));
+    s.index = reg::SectionIndex{};
+    s.indexed = false;
+    ClearPieces(s);
+    s.bad = false;
+    ++s.generation;
+    s.cached = true;
+    s.path = path;
+    s.racy = true;  // read again next time (and then parsed again only if someone changed it)
+    if (statted) {
+        s.id = IdOf(st);
+        s.file.Remember(path, st, std::move(text));
+    } else {
+        s.id = FileId{};
+        s.file.Forget();
+    }
     return ERROR_SUCCESS;
 }
 
@@ -552,28 +720,27 @@ LSTATUS Commit(State& s, const std::string& path,
     } guard{lockFd};
 
     LSTATUS status;
-    status = Refresh(s, path, true);
+    status = Refresh(s, path, true, true);
     if (status != ERROR_SUCCESS) return status;
-    reg::Key tree = s.tree;
-    bool changed = false;
     // Whatever a killed writer left behind goes on every locked pass, written or not.
     RemoveStaleTemporaries(target);
     bool layered = false;
     status = UpdateLayered(s, &layered);
     if (status != ERROR_SUCCESS) return status;
+    // Changed in place: the kept tree is given back unless the edit changed it.
+    reg::Key tree;
+    status = TakeWholeTree(s, &tree);
+    if (status != ERROR_SUCCESS) return status;
+    bool changed = false;
     s.writing = layered;
     status = edit(s, tree, &changed);
     s.writing = false;
-    if (status != ERROR_SUCCESS || !changed) return status;
-    FileId id;
-    status = WriteFileAtomically(s, target, reg::WriteRegistryText(tree), &id);
-    if (status != ERROR_SUCCESS) return status;
-    s.tree = std::move(tree);
-    ++s.generation;
-    s.id = id;
-    s.racy = true;
-    s.file.Forget();  // the tree is no longer the one the kept text made
-    return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS || !changed) {
+        // A failed edit changed nothing (it checks before it applies).
+        KeepWholeTree(s, std::move(tree));
+        return status;
+    }
+    return WriteTree(s, path, target, std::move(tree));
 }
 
 // A change: `fn` checks the call against a tree and lists what it changes. Outside a batch the
@@ -587,8 +754,7 @@ LSTATUS Transaction(const std::function<LSTATUS(State&, const reg::Key&, Changes
         Changes changes;
         status = fn(s, s.batch.tree, &changes);
         if (status != ERROR_SUCCESS) return status;
-        bool changed = false;
-        for (const Change& c : changes) ApplyChange(s.batch.tree, c, &changed);
+        for (const Change& c : changes) ApplyChange(s.batch.tree, c, &s.batch.changed);
         s.batch.log.insert(s.batch.log.end(), changes.begin(), changes.end());
         return ERROR_SUCCESS;
     }
@@ -675,13 +841,13 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSA
     *result = nullptr;
     Names names;
     // Opening an existing key writes nothing, so it works on a read-only registry too.
-    LSTATUS status = ReadOp([&](State& s, reg::Key& root) {
+    LSTATUS status = ReadOp([&](State& s, ReadView& view) {
         LSTATUS st = FullNames(s, key, subKey, &names);
         if (st != ERROR_SUCCESS) return st;
         Names base;
         HandleNames(s, key, &base);
-        if (!Find(root, base)) return KeyDeleted(base);
-        if (!Find(root, names)) return ERROR_FILE_NOT_FOUND;
+        if (!view.Has(base)) return KeyDeleted(base);
+        if (!view.Has(names)) return ERROR_FILE_NOT_FOUND;
         *result = NewHandle(s, names);
         if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
@@ -703,13 +869,13 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSA
 LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM, PHKEY result) {
     if (!result) return Fail(ERROR_INVALID_PARAMETER, "no place for the key handle");
     *result = nullptr;
-    return ReadOp([&](State& s, reg::Key& root) {
+    return ReadOp([&](State& s, ReadView& view) {
         Names base, names;
         LSTATUS st = FullNames(s, key, subKey, &names);
         if (st != ERROR_SUCCESS) return st;
         HandleNames(s, key, &base);
-        if (!Find(root, base)) return KeyDeleted(base);
-        if (!Find(root, names)) return NotFound(names);
+        if (!view.Has(base)) return KeyDeleted(base);
+        if (!view.Has(names)) return NotFound(names);
         *result = NewHandle(s, names);
         return ERROR_SUCCESS;
     });
@@ -746,10 +912,10 @@ LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD
                          DWORD* size) {
     if (reserved) return Fail(ERROR_INVALID_PARAMETER, "reserved must be null");
     if (data && !size) return Fail(ERROR_INVALID_PARAMETER, "a data buffer without its size");
-    return ReadOp([&](State& s, reg::Key& root) {
+    return ReadOp([&](State& s, ReadView& view) {
         Names names;
         const reg::Key* k = nullptr;
-        LSTATUS st = OpenedKey(s, root, key, &names, &k);
+        LSTATUS st = OpenedKey(s, view, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
         auto it = k->values.find(valueName ? valueName : "");
         if (it == k->values.end())
@@ -814,10 +980,10 @@ LSTATUS RegDeleteTreeA(HKEY key, const char* subKey) {
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
                       char* klass, DWORD* klassSize, void*) {
     if (reserved) return Fail(ERROR_INVALID_PARAMETER, "reserved must be null");
-    return ReadOp([&](State& s, reg::Key& root) {
+    return ReadOp([&](State& s, ReadView& view) {
         Names names;
         const reg::Key* k = nullptr;
-        LSTATUS st = OpenedKey(s, root, key, &names, &k);
+        LSTATUS st = OpenedKey(s, view, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
         if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
         auto it = std::next(k->subkeys.begin(), index);
@@ -833,10 +999,10 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSi
                       DWORD* type, BYTE* data, DWORD* dataSize) {
     if (reserved) return Fail(ERROR_INVALID_PARAMETER, "reserved must be null");
     if (data && !dataSize) return Fail(ERROR_INVALID_PARAMETER, "a data buffer without its size");
-    return ReadOp([&](State& s, reg::Key& root) {
+    return ReadOp([&](State& s, ReadView& view) {
         Names names;
         const reg::Key* k = nullptr;
-        LSTATUS st = OpenedKey(s, root, key, &names, &k);
+        LSTATUS st = OpenedKey(s, view, key, &names, &k);
         if (st != ERROR_SUCCESS) return st;
         if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
         auto it = std::next(k->values.begin(), index);
@@ -863,6 +1029,32 @@ LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const char* data,
 }
 
 namespace {
+// Whether the file at `path` is still the one whose identity was `id` (FileId{}: no file).
+bool FileUnchanged(const std::string& path, const FileId& id) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return errno == ENOENT && id == FileId{};
+    return S_ISREG(st.st_mode) && IdOf(st) == id;
+}
+
+// The batch's commit when the file is as the batch read it: a pass under the lock like any
+// other, with the batch's tree as the edited one.
+LSTATUS CommitBatchTree(State& s) {
+    RemoveStaleTemporaries(s.batch.target);
+    // As in every change of the user's file, a machine-wide file beneath it must be readable.
+    if (const std::string machinePath = LayeredMachinePath(); !machinePath.empty()) {
+        LSTATUS status = Refresh(Machine(), machinePath, false);
+        if (status != ERROR_SUCCESS) return status;
+    }
+    reg::Key tree = std::move(s.batch.tree);
+    s.batch.tree = reg::Key{};
+    // Nothing changed: the tree still says what the kept text says.
+    if (!s.batch.changed) {
+        KeepWholeTree(s, std::move(tree));
+        return ERROR_SUCCESS;
+    }
+    return WriteTree(s, s.batch.path, s.batch.target, std::move(tree));
+}
+
 void EndBatch(State& s) {
     if (s.batch.lockFd >= 0) close(s.batch.lockFd);
     s.batch = Batch{};
@@ -899,7 +1091,11 @@ base::Result<> RegistryCommitBatch() {
         return base::Fail("the registry changes were abandoned; nothing written");
     }
     LSTATUS status = ERROR_SUCCESS;
-    if (!s.batch.log.empty()) {
+    if (!s.batch.log.empty() && s.batch.lockFd >= 0 && FileUnchanged(s.batch.path, s.batch.id)) {
+        // The lock has been held since the file was read, and the file is still the one read:
+        // the batch's tree is the file plus the changes, written as it is (no second read).
+        status = CommitBatchTree(s);
+    } else if (!s.batch.log.empty()) {
         const Changes log = std::move(s.batch.log);
         status = Commit(s, s.batch.path, [&](State&, reg::Key& tree, bool* changed) {
             for (const Change& c : log) ApplyChange(tree, c, changed);

@@ -163,4 +163,126 @@ TEST(RegistryText, KeyPathsAreSplitAndCheckedBeforeUse) {
     EXPECT_FALSE(reg::NoCaseEqual("a", "ab"));
 }
 
+// The checking pass behind lookups must refuse exactly what the parse refuses, with its message,
+// and accept the rest (its own shortcuts: names checked eight bytes at a time, strings without
+// escapes taken whole, a key path checked at once).
+TEST(RegistryText, TheCheckingPassAgreesWithTheParse) {
+    const std::string k = "REGEDIT4\n[HKEY_CLASSES_ROOT\\";
+    const std::string texts[] = {
+        "",
+        "REGEDIT4",
+        "\xEF\xBB\xBFREGEDIT4\r\n[hkey_classes_root\\A]\r\n@=\"x\"\r\n",
+        "REGEDIT5\n",
+        "REGEDIT4\n\n@=\"x\"\n",
+        k + "A]\nhello\n",
+        k + "A\n",
+        k + "]\n",
+        k + "\\A]\n",
+        k + "A\\\\B]\n",
+        k + "A\\]\n",
+        "REGEDIT4\n[HKEY_CLASSES_ROOTX]\n",
+        "REGEDIT4\n[-HKEY_CLASSES_ROOT\\A]\n",
+        // A control character early, in the middle of a word, in the tail, and DEL.
+        k + "\x01" + "ABCDEFGHIJ]\n",
+        k + "ABCDEFGH\x1f" + "IJKLMNOP]\n",
+        k + "ABCDEFGHIJKLMNOP\\Q\x7f]\n",
+        k + "ABCDEFGH\x7f" + "IJKLMNOP]\n",
+        // Bytes above 0x7f are names' letters, not control characters.
+        k + "Gr\xc3\xbc\xc3\x9f\xe2\x82\xac\xff\x80\x9f]\n@=\"\xff\"\n",
+        k + "A]\n\"ABCDEFGH\x01\"=\"x\"\n",
+        k + "A]\n\"AB\\\"CD\x01\"=\"x\"\n",
+        k + "A]\n\"AB\\\\\"=\"x\"\n",
+        k + "A]\n\"\"=\"\"\n\"n\"=\"a \\\"b\\\" \\\\c\\\\\"\n",
+        k + "A]\n\"n\"=\"a\\nb\"\n",
+        k + "A]\n\"n\"=\"abc\n",
+        k + "A]\n\"n\"=\"abc\\\"\n",
+        k + "A]\n\"n\"=\"abc\" x\n",
+        k + "A]\n\"n=\"abc\"\n",
+        k + "A]\n\"n\"=dword:123456789\n",
+        k + "A]\n\"n\"=hex:01,\\\n02,\\\nzz\n",
+        k + "A]\n\"n\"=hex:01,\\\n[HKEY_CLASSES_ROOT\\B]\n",
+        k + "A]\n\"n\"=hex:01,\n",
+        k + "A]\n\"n\"=hex:,\n",
+        k + "A]\n\"n\"=hex:\n\"m\"=hex(7):\n",
+        k + "A]\n\"n\"=hex(zz):01\n",
+        k + "A]\n\"n\"=-\n",
+        k + "A]\n\"n\"=text\n",
+    };
+    for (const std::string& text : texts) {
+        reg::Key root;
+        reg::SectionIndex index;
+        const base::Result<> parsed = reg::ParseRegistryText(text, &root);
+        const base::Result<> checked = reg::IndexRegistryText(text, &index);
+        ASSERT_EQ(checked.ok(), parsed.ok()) << text;
+        if (!parsed) {
+            EXPECT_EQ(checked.message(), parsed.message()) << text;
+        }
+    }
+}
+
+// A file in the written order is one run of sections per key; any other order is said so.
+TEST(RegistryText, SectionRunsUnderAKeyAndTheirOwnParse) {
+    const std::string text =
+        "\xEF\xBB\xBFREGEDIT4\r\n"
+        "\r\n"
+        "[HKEY_CLASSES_ROOT]\r\n"  // 0
+        "@=\"root\"\r\n"
+        "[HKEY_CLASSES_ROOT\\A]\r\n"        // 1
+        "[HKEY_CLASSES_ROOT\\a\\B\\C]\r\n"  // 2: a\B is only implied
+        "\"bin\"=hex:01,\\\r\n"
+        "  02\r\n"
+        "; [HKEY_CLASSES_ROOT\\not a section]\r\n"
+        "[HKEY_CLASSES_ROOT\\A\\b\\D]\r\n"  // 3
+        "@=\"d\"\r\n"
+        "[HKEY_CLASSES_ROOT\\A\\B2]\r\n"   // 4
+        "[HKEY_CLASSES_ROOT\\A B]\r\n"     // 5: after everything under A
+        "[HKEY_CLASSES_ROOT\\CLSID]\r\n"   // 6
+        "[HKEY_CLASSES_ROOT\\CLSIDX]\r\n"  // 7
+        "@=\"x\"";
+    reg::SectionIndex index;
+    ASSERT_TRUE(reg::IndexRegistryText(text, &index));
+    ASSERT_TRUE(index.ordered);
+    ASSERT_EQ(index.sections.size(), 8u);
+    EXPECT_EQ(text.substr(index.sections[2].path, index.sections[2].pathSize), "a\\B\\C");
+    EXPECT_EQ(index.sections[0].pathSize, 0u);
+    EXPECT_EQ(index.sections[7].end, text.size());
+    using Run = std::pair<std::size_t, std::size_t>;
+    const auto under = [&](std::vector<std::string> names) { return index.Under(text, names); };
+    EXPECT_EQ(under({}), Run(0, 8));
+    EXPECT_EQ(under({"a"}), Run(1, 5));
+    EXPECT_EQ(under({"A", "B"}), Run(2, 4));  // implied, found by what lies under it
+    EXPECT_EQ(under({"A", "B", "C"}), Run(2, 3));
+    EXPECT_EQ(under({"A", "B", "C", "E"}).first, under({"A", "B", "C", "E"}).second);
+    EXPECT_EQ(under({"A B"}), Run(5, 6));
+    EXPECT_EQ(under({"clsid"}), Run(6, 7));  // not CLSIDX
+    EXPECT_EQ(under({"CLS"}).first, under({"CLS"}).second);
+    EXPECT_EQ(under({"Z"}), Run(8, 8));
+
+    reg::Key whole = Parse(text);
+    for (const std::vector<std::string>& names :
+         std::vector<std::vector<std::string>>{{"A"}, {"A", "B"}, {"A", "B", "C"}, {"CLSIDX"}}) {
+        const auto [first, last] = index.Under(text, names);
+        reg::Key piece;
+        ASSERT_TRUE(reg::ParseSections(text, index, first, last, &piece));
+        const reg::Key* a = &whole;
+        const reg::Key* b = &piece;
+        for (const std::string& name : names) {
+            a = &a->subkeys.at(name);
+            b = &b->subkeys.at(name);
+        }
+        EXPECT_TRUE(*a == *b) << names.back();
+    }
+
+    for (const char* unordered : {
+             "REGEDIT4\n[HKEY_CLASSES_ROOT\\B]\n[HKEY_CLASSES_ROOT\\A]\n",
+             "REGEDIT4\n[HKEY_CLASSES_ROOT\\A]\n[HKEY_CLASSES_ROOT\\a]\n",
+             "REGEDIT4\n[HKEY_CLASSES_ROOT\\A B]\n[HKEY_CLASSES_ROOT\\A\\B]\n",
+             "REGEDIT4\n[HKEY_CLASSES_ROOT\\A\\B]\n[HKEY_CLASSES_ROOT\\A]\n",
+             "REGEDIT4\n[HKEY_CLASSES_ROOT]\n[HKEY_CLASSES_ROOT\\A]\n[HKEY_CLASSES_ROOT]\n",
+         }) {
+        ASSERT_TRUE(reg::IndexRegistryText(unordered, &index)) << unordered;
+        EXPECT_FALSE(index.ordered) << unordered;
+    }
+}
+
 }  // namespace

@@ -257,6 +257,52 @@ TEST_F(Registry, ChangesByOtherProcessesAreSeenAtOnce) {
     EXPECT_EQ(SetString(key, "x", "y"), ERROR_INVALID_HANDLE);
 }
 
+// Reads parse only the keys they look at in a file in the written order; what was parsed for one
+// text of the file never answers for the next, and a file in any other order reads the same.
+TEST_F(Registry, KeysParsedAloneFollowTheFileAndAnyOrderReadsTheSame) {
+    const std::string head = "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\CLSID\\{A}]\n@=\"a\"\n\n";
+    // Most of the file lies elsewhere, so that no lookup takes the whole tree instead.
+    const std::string tail = "[HKEY_CLASSES_ROOT\\Z]\n@=\"" + std::string(400, 'z') + "\"\n\n";
+    temp_.Replace(head + "[HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32]\n@=\"a.so\"\n\n" +
+                  "[HKEY_CLASSES_ROOT\\CLSID\\{B}]\n@=\"b\"\n\n" + tail);
+    HKEY a = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{A}", 0, KEY_READ, &a), ERROR_SUCCESS);
+    EXPECT_EQ(SubkeysOf(a), std::vector<std::string>{"InprocServer32"});
+    EXPECT_EQ(DefaultOf("CLSID\\{A}\\InprocServer32"), "a.so");
+    EXPECT_EQ(DefaultOf("CLSID\\{A}\\Control"), "<status 2>");
+
+    // The same sections, other values: the same runs, parsed again.
+    temp_.Replace(head + "[HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32]\n@=\"a1.so\"\n\n" +
+                  "[HKEY_CLASSES_ROOT\\CLSID\\{C}]\n@=\"c\"\n\n" + tail);
+    EXPECT_EQ(DefaultOf("CLSID\\{A}\\InprocServer32"), "a1.so");
+    EXPECT_EQ(SubkeysOf(a), std::vector<std::string>{"InprocServer32"});
+    EXPECT_EQ(DefaultOf("CLSID\\{C}"), "c");
+    temp_.Replace(head + "[HKEY_CLASSES_ROOT\\CLSID\\{A}\\Control]\n\n" +
+                  "[HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32]\n@=\"a2.so\"\n\n" + tail);
+    EXPECT_EQ(SubkeysOf(a), (std::vector<std::string>{"Control", "InprocServer32"}));
+    EXPECT_EQ(DefaultOf("CLSID\\{A}\\InprocServer32"), "a2.so");
+    EXPECT_EQ(DefaultOf("CLSID\\{B}"), "<status 2>");
+    RegCloseKey(a);
+
+    // Out of order, one key in two sections spelled two ways: merged, first spelling kept.
+    temp_.Replace(
+        "REGEDIT4\n[HKEY_CLASSES_ROOT\\clsid\\{b}]\n\"x\"=\"1\"\n"
+        "[HKEY_CLASSES_ROOT\\CLSID\\{A}]\n@=\"a\"\n[HKEY_CLASSES_ROOT\\CLSID\\{B}]\n@=\"b\"\n");
+    HKEY clsid = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &clsid), ERROR_SUCCESS);
+    EXPECT_EQ(SubkeysOf(clsid), (std::vector<std::string>{"{A}", "{b}"}));
+    RegCloseKey(clsid);
+    EXPECT_EQ(DefaultOf("CLSID\\{B}"), "b");
+    HKEY b = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{B}", 0, KEY_READ, &b), ERROR_SUCCESS);
+    char data[8] = {};
+    DWORD size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(b, "X", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(data, "1");
+    RegCloseKey(b);
+}
+
 TEST_F(Registry, DeletesFollowThePlatformRules) {
     ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "T\\A\\B", REG_SZ, "b", 0), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "T\\C", REG_SZ, "c", 0), ERROR_SUCCESS);
@@ -551,6 +597,45 @@ TEST_F(Registry, BatchIsOneChangeOverWhatOthersWroteMeanwhile) {
     EXPECT_EQ(temp_.Read(), after);
     EXPECT_EQ(DefaultOf("Dropped"), "<status 2>");
     EXPECT_EQ(g_renames, 1);
+}
+
+// Left alone under its lock, a batch writes its own tree once, and nothing when the file already
+// says everything it sets.
+TEST_F(Registry, BatchWritesOnceOrNotAtAll) {
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "Kept", REG_SZ, "yes", 0), ERROR_SUCCESS);
+    g_renames = 0;
+    SetRegistryWriteHookForTesting([](const char* step) {
+        g_renames += std::strcmp(step, "rename") == 0;
+        return 0;
+    });
+    const auto registration = [] {
+        RegistryBeginBatch();
+        EXPECT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "CLSID\\{A}\\InprocServer32", REG_SZ, "a.so", 0),
+                  ERROR_SUCCESS);
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{A}\\Control", 0, nullptr, 0,
+                                  KEY_WRITE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+        EXPECT_TRUE(RegistryCommitBatch());
+    };
+    registration();
+    EXPECT_EQ(g_renames, 1);
+    reg::Key tree;
+    std::string error;
+    ASSERT_TRUE(reg::ParseRegistryText(temp_.Read(), &tree, &error)) << error;
+    EXPECT_EQ(tree.subkeys.at("Kept").values.at(""), (reg::Value{REG_SZ, std::string("yes\0", 4)}));
+    EXPECT_EQ(tree.subkeys.at("CLSID").subkeys.at("{A}").subkeys.size(), 2u);
+    EXPECT_EQ(DefaultOf("CLSID\\{A}\\InprocServer32"), "a.so");
+
+    struct stat before {};
+    ASSERT_EQ(stat(temp_.path().c_str(), &before), 0);
+    registration();
+    EXPECT_EQ(g_renames, 1);
+    struct stat after {};
+    ASSERT_EQ(stat(temp_.path().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(DefaultOf("Kept"), "yes");
 }
 
 TEST_F(Registry, FailedBatchCommitWritesNothingAndSaysWhy) {
