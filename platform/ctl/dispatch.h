@@ -127,16 +127,18 @@ struct Member<void (C::*)(A)> {
     using Arg = std::remove_cvref_t<A>;
 };
 
+// The thunks cast the target by reference: it is never null, and a pointer cast would test it on
+// every call where the class's CCmdTarget part is not at its start.
 template <auto Get>
 void GetThunk(CCmdTarget* target, VARIANT* result) {
     using M = Member<decltype(Get)>;
-    Store(result, (static_cast<typename M::Class*>(target)->*Get)());
+    Store(result, (static_cast<typename M::Class&>(*target).*Get)());
 }
 
 template <auto Set>
 void SetThunk(CCmdTarget* target, const VARIANT& value) {
     using M = Member<decltype(Set)>;
-    (static_cast<typename M::Class*>(target)->*Set)(Load<typename M::Arg>(value));
+    (static_cast<typename M::Class&>(*target).*Set)(Load<typename M::Arg>(value));
 }
 
 // What a handler's exception becomes; called from within a catch block.
@@ -159,7 +161,7 @@ HRESULT PlainPutThunk(CCmdTarget* target, const VARIANT& value, EXCEPINFO* excep
     using A = typename M::Arg;
     const A argument = value.vt == VT_I4 ? static_cast<A>(value.lVal) : static_cast<A>(value.iVal);
     try {
-        (static_cast<typename M::Class*>(target)->*Set)(argument);
+        (static_cast<typename M::Class&>(*target).*Set)(argument);
     } catch (...) {
         return CurrentException(excep);
     }
@@ -178,7 +180,7 @@ constexpr auto PlainPutFor() -> HRESULT (*)(CCmdTarget*, const VARIANT&, EXCEPIN
 template <auto Method>
 void MethodThunk(CCmdTarget* target, VARIANT* result) {
     using M = Member<decltype(Method)>;
-    auto* self = static_cast<typename M::Class*>(target);
+    auto* self = &static_cast<typename M::Class&>(*target);
     if constexpr (std::is_void_v<typename M::Result>) {
         (self->*Method)();
         result->vt = VT_EMPTY;

@@ -59,8 +59,8 @@ enum class FastCall { None, Put, Get };
 [[gnu::always_inline]] inline FastCall Classify(const AFX_DISPMAP_ENTRY* entry, REFIID riid,
                                                 WORD wFlags, const DISPPARAMS* pDispParams,
                                                 const VARIANT* pVarResult) {
-    if (!pDispParams || !entry || entry->kind != AfxDispKind::Property || !IsNullIid(riid))
-        return FastCall::None;
+    // Only properties have the fast functions, so a method never passes their checks below.
+    if (!pDispParams || !entry || !IsNullIid(riid)) return FastCall::None;
     if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))
         return IsPlainIntegerPut(*entry, *pDispParams) ? FastCall::Put : FastCall::None;
     if ((wFlags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) && entry->pfnPlainGet &&
