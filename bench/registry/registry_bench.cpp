@@ -212,9 +212,14 @@ public:
             return;
         ok_ = Run({bin + "/regsvr", bin + "/PINBUS.OCX"}, path(false), "") >= 0 &&
               Run({bin + "/regsvr", bin + "/PINBUS.OCX"}, path(true), "") >= 0;
+        // The start-up cases read copies of their own: the registration cases put their files
+        // back before each run, and with the repetitions interleaved that must not make the
+        // start-up's file a just-changed one.
         for (bool large : {false, true}) {
             std::error_code ec;
             std::filesystem::copy_file(path(large), path(large) + ".orig", ec);
+            ok_ = ok_ && !ec;
+            std::filesystem::copy_file(path(large), startup_path(large), ec);
             ok_ = ok_ && !ec;
         }
         // Let the files age past the window in which a file just changed is always read again
@@ -228,6 +233,9 @@ public:
     bool ok() const { return ok_; }
     const std::string& input() const { return input_; }
     std::string path(bool large) const { return dir_ + (large ? "/large.reg" : "/small.reg"); }
+    std::string startup_path(bool large) const {
+        return dir_ + (large ? "/large-startup.reg" : "/small-startup.reg");
+    }
     // Puts a registry back as it was made.
     bool Restore(bool large) const {
         std::error_code ec;
@@ -260,7 +268,7 @@ void ConsoleStartup(benchmark::State& state, bool large) {
     double wall = 0;
     for (auto _ : state) {
         double cpu = 0;
-        const double seconds = Run({lensbay, "--console"}, r.path(large), r.input(), &cpu);
+        const double seconds = Run({lensbay, "--console"}, r.startup_path(large), r.input(), &cpu);
         if (seconds < 0) {
             state.SkipWithError("lensbay --console did not run to its end");
             return;
