@@ -28,10 +28,20 @@ bool FileMemory::SameText(const std::string& path, std::string_view text) const 
 
 void FileMemory::Remember(const std::string& path, const struct stat& st, std::string text,
                           time_t now) {
+    text_ = std::move(text);
+    Stamp(path, st, now);
+}
+
+void FileMemory::Remember(const std::string& path, const struct stat& st, std::string* text,
+                          time_t now) {
+    text_.swap(*text);
+    Stamp(path, st, now);
+}
+
+void FileMemory::Stamp(const std::string& path, const struct stat& st, time_t now) {
     known_ = true;
     path_ = path;
     stamp_ = FileStamp::Of(st);
-    text_ = std::move(text);
     const time_t changed =
         st.st_mtim.tv_sec > st.st_ctim.tv_sec ? st.st_mtim.tv_sec : st.st_ctim.tv_sec;
     racy_ = now - changed < kRacySeconds;

@@ -42,12 +42,18 @@ public:
     // process, or written by it and renamed into place), at the time `now`.
     void Remember(const std::string& path, const struct stat& st, std::string text,
                   time_t now = std::time(nullptr));
+    // The same for the text in *text, which gets back the buffer this memory held: a caller that
+    // reads the file again and again reuses the two allocations.
+    void Remember(const std::string& path, const struct stat& st, std::string* text,
+                  time_t now = std::time(nullptr));
     // Nothing is known (no file, or a read that failed).
     void Forget();
     // The text last remembered ("" when nothing is known).
     const std::string& text() const { return text_; }
 
 private:
+    void Stamp(const std::string& path, const struct stat& st, time_t now);
+
     bool known_ = false;
     bool racy_ = false;
     std::string path_;

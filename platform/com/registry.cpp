@@ -114,6 +114,9 @@ struct State {
     // The text the cached tree was made from: a file read again with the same bytes is not
     // parsed again.
     reg::FileMemory file;
+    // What a file read again is read into: kept while the file is one read on every call (just
+    // changed), so that those reads neither allocate nor fault in fresh pages.
+    std::string readBuffer;
     // The cached view of the file at `path`.
     bool cached = false;
     bool racy = false;
@@ -266,7 +269,7 @@ LSTATUS Refresh(State& s, const std::string& path, bool force, bool whole = fals
     }
     FileId id = IdOf(st);
     if (force || !s.cached || s.racy || s.path != path || !(s.id == id)) {
-        std::string text;
+        std::string& text = s.readBuffer;
         LSTATUS status = ReadAll(fd, path, &text, st.st_size);
         if (status != ERROR_SUCCESS) {
             close(fd);
@@ -293,12 +296,13 @@ LSTATUS Refresh(State& s, const std::string& path, bool force, bool whole = fals
             ClearPieces(s);
             ++s.generation;
         }
-        s.file.Remember(path, st, std::move(text));
+        s.file.Remember(path, st, &text);
         s.cached = true;
         s.path = path;
         s.id = id;
         const time_t changed = std::max(st.st_mtim.tv_sec, st.st_ctim.tv_sec);
         s.racy = std::time(nullptr) - changed < kRacySeconds;
+        if (!s.racy) std::string().swap(text);
     }
     close(fd);
     if (s.bad) return Fail(ERROR_BADDB, s.badText);

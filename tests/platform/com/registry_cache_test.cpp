@@ -58,6 +58,24 @@ TEST(RegistryFileMemory, WhatMakesTheKeptTreeStale) {
     EXPECT_FALSE(m.SameText("/r", "text"));
 }
 
+// A file read again and again into one buffer: the memory keeps each new text, and the buffer
+// it hands back is the one the previous text was in.
+TEST(RegistryFileMemory, ReadsIntoOneBufferKeepTheLatestText) {
+    reg::FileMemory m;
+    const struct stat st = Stamp(7, 5, 1000, 1000);
+    std::string buffer = "first";
+    m.Remember("/r", st, &buffer, 1000);
+    EXPECT_TRUE(m.SameText("/r", "first"));
+    EXPECT_EQ(m.text(), "first");
+    EXPECT_TRUE(buffer.empty());
+    buffer = "second";
+    m.Remember("/r", Stamp(7, 6, 1001, 1001), &buffer, 1001);
+    EXPECT_TRUE(m.SameText("/r", "second"));
+    EXPECT_FALSE(m.SameText("/r", "first"));
+    EXPECT_EQ(buffer, "first");
+    EXPECT_FALSE(m.Fresh("/r", Stamp(7, 6, 1001, 1001)));  // just changed: read again
+}
+
 std::string Probe() {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "Probe", 0, KEY_READ, &key) != ERROR_SUCCESS)
