@@ -17,14 +17,18 @@ public:
     // Inline, so that the dispatch map's entry runs the cycle without a further call.
     LONG GetValue() {
         portio::FaultCapture capture;
-        const LONG value = m_bits == 8 ? portio::In8(Port()) : portio::In16(Port());
+        LONG value;
+        if (m_bits == 8) [[likely]]
+            value = portio::In8(Port());
+        else
+            value = portio::In16(Port());
         if (capture.failed()) [[unlikely]]
             ThrowPortFault(capture);
         return value;
     }
     void SetValue(LONG value) {
         portio::FaultCapture capture;
-        if (m_bits == 8)
+        if (m_bits == 8) [[likely]]
             portio::Out8(Port(), static_cast<std::uint8_t>(value & 0xFF));
         else
             portio::Out16(Port(), static_cast<std::uint16_t>(value & 0xFFFF));

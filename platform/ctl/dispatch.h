@@ -34,9 +34,9 @@ struct AFX_DISPMAP_ENTRY {
     // Receives an argument already of type vt.
     void (*pfnSet)(CCmdTarget* target, const VARIANT& value);
     // Invoke's fast path, one function per member so that Invoke jumps straight to it: a get into
-    // *result (any property with a getter), and a put of a VT_I4 or VT_I2 argument that converts
-    // to vt without failing or rounding (VT_I4 and VT_I2 properties only); a handler's exception
-    // becomes the result. Null where the member has no such path.
+    // *result (any property with a getter), and a put of an argument already of type vt (VT_I4
+    // and VT_I2 properties only); a handler's exception becomes the result. Null where the member
+    // has no such path.
     HRESULT (*pfnPlainGet)(CCmdTarget* target, VARIANT* result, EXCEPINFO* excep) = nullptr;
     HRESULT (*pfnPlainPut)(CCmdTarget* target, const VARIANT& value, EXCEPINFO* excep) = nullptr;
 };
@@ -154,14 +154,11 @@ HRESULT PlainGetThunk(CCmdTarget* target, VARIANT* result, EXCEPINFO* excep) {
     return S_OK;
 }
 
-// The argument is VT_I4 or VT_I2 and fits the member's type (the caller has checked).
+// The argument is of the member's own type (the caller has checked).
 template <auto Set>
 HRESULT PlainPutThunk(CCmdTarget* target, const VARIANT& value, EXCEPINFO* excep) {
-    using M = Member<decltype(Set)>;
-    using A = typename M::Arg;
-    const A argument = value.vt == VT_I4 ? static_cast<A>(value.lVal) : static_cast<A>(value.iVal);
     try {
-        (static_cast<typename M::Class&>(*target).*Set)(argument);
+        SetThunk<Set>(target, value);
     } catch (...) {
         return CurrentException(excep);
     }

@@ -33,10 +33,11 @@ inline bool IsNullIid(REFIID riid) {
     return (half[0] | half[1]) == 0;
 }
 
-// The fast path takes a property put of one VT_I4 or VT_I2 value passed as the one named
-// argument DISPID_PROPERTYPUT, and a property get with no arguments and a place for the result.
-// Each condition is one the general path checks too, and whatever this path would have to
-// refuse, convert or round goes the general way: the rules and their errors are the same.
+// The fast path takes a property put of one value of the property's own type (VT_I4 or VT_I2)
+// passed as the one named argument DISPID_PROPERTYPUT, and a property get with no arguments and a
+// place for the result. Each condition is one the general path checks too, and whatever this path
+// would have to refuse, convert or round goes the general way: the rules and their errors are the
+// same.
 //
 // The call is first only classified, with nothing run, and then handed on whole to the member's
 // own fast function (the entry's pfnPlainPut or pfnPlainGet) or to the general path: so the
@@ -49,11 +50,9 @@ enum class FastCall { None, Put, Get };
     if (!entry.pfnPlainPut || params.cArgs != 1 || params.cNamedArgs != 1 || !params.rgvarg ||
         !params.rgdispidNamedArgs || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
         return false;
-    const VARIANT& in = params.rgvarg[0];
-    if (entry.vt == VT_I4) return in.vt == VT_I4 || in.vt == VT_I2;
-    if (entry.vt == VT_I2)
-        return in.vt == VT_I2 || (in.vt == VT_I4 && in.lVal >= -32768 && in.lVal <= 32767);
-    return false;
+    // Only the declared type itself: every other argument, even one that would convert without
+    // loss, goes the general way and its conversion rules.
+    return params.rgvarg[0].vt == entry.vt;
 }
 
 [[gnu::always_inline]] inline FastCall Classify(const AFX_DISPMAP_ENTRY* entry, REFIID riid,
