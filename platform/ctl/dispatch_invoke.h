@@ -1,5 +1,6 @@
 // IDispatch::Invoke over a dispatch map, as the framework runs it: a fast path for the calls a
-// host makes per port cycle, inline in the caller, and the general path for everything else.
+// host makes per port cycle, told apart inline in the caller, and the general path for
+// everything else.
 // AfxDispatchInvoke and COleControl::Invoke both use it; nothing outside this library does.
 #pragma once
 
@@ -45,8 +46,8 @@ inline bool IsNullIid(REFIID riid) {
 // hands the other calls on without touching its arguments.
 enum class FastCall { None, Put, Get };
 
-[[gnu::always_inline]] inline bool IsPlainIntegerPut(const AFX_DISPMAP_ENTRY& entry,
-                                                     const DISPPARAMS& params) {
+[[gnu::always_inline]] inline bool IsPlainPut(const AFX_DISPMAP_ENTRY& entry,
+                                              const DISPPARAMS& params) {
     if (!entry.pfnPlainPut || params.cArgs != 1 || params.cNamedArgs != 1 || !params.rgvarg ||
         !params.rgdispidNamedArgs || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
         return false;
@@ -61,7 +62,7 @@ enum class FastCall { None, Put, Get };
     // Only properties have the fast functions, so a method never passes their checks below.
     if (!pDispParams || !entry || !IsNullIid(riid)) return FastCall::None;
     if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))
-        return IsPlainIntegerPut(*entry, *pDispParams) ? FastCall::Put : FastCall::None;
+        return IsPlainPut(*entry, *pDispParams) ? FastCall::Put : FastCall::None;
     if ((wFlags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) && entry->pfnPlainGet &&
         pDispParams->cArgs == 0 && pDispParams->cNamedArgs == 0 && pVarResult)
         return FastCall::Get;
