@@ -69,11 +69,13 @@ enum class FastCall { None, Put, Get };
     return FastCall::None;
 }
 
-[[gnu::always_inline]] inline HRESULT Invoke(CCmdTarget* target, const AFX_DISPMAP& map,
-                                             DISPID dispid, REFIID riid, WORD wFlags,
-                                             DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                                             EXCEPINFO* pExcepInfo, UINT* puArgErr) {
-    const AFX_DISPMAP_ENTRY* entry = FindEntry(map, dispid);
+// Runs a call the fast path takes, or hands it to `general` (called with no arguments).
+template <typename General>
+[[gnu::always_inline]] inline HRESULT InvokeFastOr(CCmdTarget* target,
+                                                   const AFX_DISPMAP_ENTRY* entry, REFIID riid,
+                                                   WORD wFlags, DISPPARAMS* pDispParams,
+                                                   VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                                                   General&& general) {
     switch (Classify(entry, riid, wFlags, pDispParams, pVarResult)) {
         case FastCall::Put:
             return entry->pfnPlainPut(target, pDispParams->rgvarg[0], pExcepInfo);
@@ -82,8 +84,18 @@ enum class FastCall { None, Put, Get };
         case FastCall::None:
             break;
     }
-    return InvokeGeneral(target, map, dispid, riid, wFlags, pDispParams, pVarResult, pExcepInfo,
-                         puArgErr);
+    return general();
+}
+
+[[gnu::always_inline]] inline HRESULT Invoke(CCmdTarget* target, const AFX_DISPMAP& map,
+                                             DISPID dispid, REFIID riid, WORD wFlags,
+                                             DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                             EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+    return InvokeFastOr(target, FindEntry(map, dispid), riid, wFlags, pDispParams, pVarResult,
+                        pExcepInfo, [&] {
+                            return InvokeGeneral(target, map, dispid, riid, wFlags, pDispParams,
+                                                 pVarResult, pExcepInfo, puArgErr);
+                        });
 }
 
 }  // namespace afx_dispatch

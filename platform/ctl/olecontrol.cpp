@@ -127,25 +127,18 @@ HRESULT COleControl::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames
 HRESULT COleControl::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
                             DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                             UINT* puArgErr) {
-    // Every way out is a jump to another function, so this one keeps no frame; the first call,
-    // before the map is known, takes the general path, which asks for it.
-    using afx_dispatch::FastCall;
+    // The first call, before the map is known, takes the general path, which asks for it.
     const AFX_DISPMAP_ENTRY* entries = m_pDispatchEntries.load(std::memory_order_acquire);
     const AFX_DISPMAP_ENTRY* entry =
         entries ? afx_dispatch::FindEntry(
                       AFX_DISPMAP{entries, m_nDispatchEntries.load(std::memory_order_relaxed)},
                       dispIdMember)
                 : nullptr;
-    switch (afx_dispatch::Classify(entry, riid, wFlags, pDispParams, pVarResult)) {
-        case FastCall::Put:
-            return entry->pfnPlainPut(this, pDispParams->rgvarg[0], pExcepInfo);
-        case FastCall::Get:
-            return entry->pfnPlainGet(this, pVarResult, pExcepInfo);
-        case FastCall::None:
-            break;
-    }
-    return InvokeGeneral(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult, pExcepInfo,
-                         puArgErr);
+    return afx_dispatch::InvokeFastOr(
+        this, entry, riid, wFlags, pDispParams, pVarResult, pExcepInfo, [&] {
+            return InvokeGeneral(dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult,
+                                 pExcepInfo, puArgErr);
+        });
 }
 
 HRESULT COleControl::InvokeGeneral(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
