@@ -62,8 +62,8 @@ void CPinbusCtrl::SetBits(SHORT bits) {
     SetModifiedFlag();
 }
 
-void CPinbusCtrl::ThrowPortFault(const portio::FaultCapture& capture) {
-    throw COleDispatchException(capture.fault(), E_FAIL);
+void CPinbusCtrl::ThrowPortFault() {
+    throw COleDispatchException(portio::TakeCycleFault(), E_FAIL);
 }
 
 void CPinbusCtrl::AboutBox() {

@@ -16,24 +16,18 @@ public:
     void SetBits(SHORT bits);
     // Inline, so that the dispatch map's entry runs the cycle without a further call.
     LONG GetValue() {
-        portio::FaultCapture capture;
-        LONG value;
-        if (m_bits == 8) [[likely]]
-            value = portio::In8(Port());
-        else
-            value = portio::In16(Port());
-        if (capture.failed()) [[unlikely]]
-            ThrowPortFault(capture);
+        const std::int32_t value =
+            m_bits == 8 ? portio::CheckedIn8(Port()) : portio::CheckedIn16(Port());
+        if (value < 0) [[unlikely]]
+            ThrowPortFault();
         return value;
     }
     void SetValue(LONG value) {
-        portio::FaultCapture capture;
-        if (m_bits == 8) [[likely]]
-            portio::Out8(Port(), static_cast<std::uint8_t>(value & 0xFF));
-        else
-            portio::Out16(Port(), static_cast<std::uint16_t>(value & 0xFFFF));
-        if (capture.failed()) [[unlikely]]
-            ThrowPortFault(capture);
+        const bool done =
+            m_bits == 8 ? portio::CheckedOut8(Port(), static_cast<std::uint8_t>(value & 0xFF))
+                        : portio::CheckedOut16(Port(), static_cast<std::uint16_t>(value & 0xFFFF));
+        if (!done) [[unlikely]]
+            ThrowPortFault();
         SetModifiedFlag();
     }
     void AboutBox();
@@ -52,7 +46,7 @@ protected:
 private:
     // A cycle the port service refuses (a port the backend does not present, a failing driver
     // call) fails the automation call with the service's reason; the port is not touched.
-    [[noreturn, gnu::cold]] static void ThrowPortFault(const portio::FaultCapture& capture);
+    [[noreturn, gnu::cold]] static void ThrowPortFault();
     std::uint16_t Port() const { return static_cast<std::uint16_t>(m_address & 0xFFFF); }
 
     LONG m_address = 0x378;  // only the low 16 bits address the port

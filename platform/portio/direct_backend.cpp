@@ -65,6 +65,24 @@ public:
         if (!Granted(port, 2)) return Refuse("out16", port, 2);
         sys_.outw(value, port);
     }
+    int CheckedIn8(std::uint16_t port) override {
+        if (!Granted(port, 1)) return SetCycleFault(Refusal("in8", port, 1)), -1;
+        return sys_.inb(port);
+    }
+    std::int32_t CheckedIn16(std::uint16_t port) override {
+        if (!Granted(port, 2)) return SetCycleFault(Refusal("in16", port, 2)), -1;
+        return sys_.inw(port);
+    }
+    bool CheckedOut8(std::uint16_t port, std::uint8_t value) override {
+        if (!Granted(port, 1)) return SetCycleFault(Refusal("out8", port, 1)), false;
+        sys_.outb(value, port);
+        return true;
+    }
+    bool CheckedOut16(std::uint16_t port, std::uint16_t value) override {
+        if (!Granted(port, 2)) return SetCycleFault(Refusal("out16", port, 2)), false;
+        sys_.outw(value, port);
+        return true;
+    }
 
 private:
     // A cycle is allowed only when every byte it touches was granted: the processor checks each
@@ -76,11 +94,14 @@ private:
         return false;
     }
 
-    [[gnu::cold]] static void Refuse(const char* op, std::uint16_t port, unsigned width) {
+    [[gnu::cold]] static std::string Refusal(const char* op, std::uint16_t port, unsigned width) {
         std::string where = "port " + Hex4(port);
         if (width > 1) where += "-" + Hex4(port + width - 1);
-        ReportFault(std::string("PORTIO=direct: refusing ") + op + " at " + where +
-                    ": only ports 0x0378-0x037a and 0x077a were granted");
+        return std::string("PORTIO=direct: refusing ") + op + " at " + where +
+               ": only ports 0x0378-0x037a and 0x077a were granted";
+    }
+    [[gnu::cold]] static void Refuse(const char* op, std::uint16_t port, unsigned width) {
+        ReportFault(Refusal(op, port, width));
     }
 
     DirectSyscalls sys_;

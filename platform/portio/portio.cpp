@@ -31,6 +31,44 @@ public:
 
 std::atomic<FaultHandler> g_fault_handler{nullptr};
 
+// While one is alive, the faults this thread's cycles report are kept in it instead of going to
+// the handler: how a backend's plain cycles serve as its checked ones.
+class FaultCapture {
+public:
+    FaultCapture() : outer_(current_) { current_ = this; }
+    ~FaultCapture() { current_ = outer_; }
+    FaultCapture(const FaultCapture&) = delete;
+    FaultCapture& operator=(const FaultCapture&) = delete;
+
+    static FaultCapture* Current() { return current_; }
+    // Keeps the first fault only: what follows from it says less.
+    void Keep(const std::string& message) {
+        if (!failed_) fault_ = message;
+        failed_ = true;
+    }
+    // True when no fault came; else the fault becomes this thread's cycle fault.
+    bool HandOver() {
+        if (!failed_) [[likely]]
+            return true;
+        SetCycleFault(std::move(fault_));
+        return false;
+    }
+
+private:
+    static constinit thread_local FaultCapture* current_;
+    FaultCapture* outer_;
+    bool failed_ = false;
+    std::string fault_;
+};
+
+constinit thread_local FaultCapture* FaultCapture::current_ = nullptr;
+
+// This thread's last refused checked cycle: written and read only when a cycle is refused.
+std::string& CycleFault() {
+    static thread_local std::string fault;
+    return fault;
+}
+
 struct Service {
     std::mutex mutex;
     bool decided = false;
@@ -137,6 +175,22 @@ inline Backend* Current() {
     return OpenOrFault();
 }
 
+// For a checked cycle: the backend, or null (the reason kept as the cycle fault) when the service
+// cannot be opened.
+[[gnu::noinline, gnu::cold]] Backend* OpenOrRefuse() {
+    if (base::Result<> opened = Initialize(); !opened) {
+        SetCycleFault(opened.message());
+        return nullptr;
+    }
+    return g_backend.load(std::memory_order_acquire);
+}
+
+inline Backend* CurrentOrNull() {
+    Backend* b = g_backend.load(std::memory_order_acquire);
+    if (__builtin_expect(b != nullptr, 1)) return b;
+    return OpenOrRefuse();
+}
+
 char Hex(unsigned digit) { return "0123456789abcdef"[digit & 0xF]; }
 
 // One trace line, written and flushed whole so that it lands complete and in order with the
@@ -193,16 +247,9 @@ void SetFaultHandler(FaultHandler handler) {
     g_fault_handler.store(handler, std::memory_order_release);
 }
 
-constinit thread_local FaultCapture* FaultCapture::current_ = nullptr;
-
-const std::string& FaultCapture::NoFault() {
-    static const std::string none;
-    return none;
-}
-
 void ReportFault(const std::string& message) {
-    if (FaultCapture* capture = FaultCapture::current_) {
-        if (!capture->fault_) capture->fault_ = std::make_unique<std::string>(message);
+    if (FaultCapture* capture = FaultCapture::Current()) {
+        capture->Keep(message);
         return;
     }
     std::fflush(nullptr);  // what came before the fault stays before it
@@ -239,6 +286,71 @@ void Out16(std::uint16_t port, std::uint16_t value) {
     Backend* b = Current();
     b->Out16(port, value);
     Trace(b, "out16", port, value, 4);
+}
+
+int CheckedIn8(std::uint16_t port) {
+    Backend* b = CurrentOrNull();
+    if (b == nullptr) [[unlikely]]
+        return -1;
+    const int value = b->CheckedIn8(port);
+    // The trace shows what a plain read gives: a refused one reads all ones.
+    Trace(b, "in8", port, value < 0 ? 0xFFu : static_cast<unsigned>(value), 2);
+    return value;
+}
+
+std::int32_t CheckedIn16(std::uint16_t port) {
+    Backend* b = CurrentOrNull();
+    if (b == nullptr) [[unlikely]]
+        return -1;
+    const std::int32_t value = b->CheckedIn16(port);
+    Trace(b, "in16", port, value < 0 ? 0xFFFFu : static_cast<unsigned>(value), 4);
+    return value;
+}
+
+bool CheckedOut8(std::uint16_t port, std::uint8_t value) {
+    Backend* b = CurrentOrNull();
+    if (b == nullptr) [[unlikely]]
+        return false;
+    const bool done = b->CheckedOut8(port, value);
+    Trace(b, "out8", port, value, 2);
+    return done;
+}
+
+bool CheckedOut16(std::uint16_t port, std::uint16_t value) {
+    Backend* b = CurrentOrNull();
+    if (b == nullptr) [[unlikely]]
+        return false;
+    const bool done = b->CheckedOut16(port, value);
+    Trace(b, "out16", port, value, 4);
+    return done;
+}
+
+std::string TakeCycleFault() { return std::exchange(CycleFault(), std::string()); }
+
+void SetCycleFault(std::string message) { CycleFault() = std::move(message); }
+
+int Backend::CheckedIn8(std::uint16_t port) {
+    FaultCapture capture;
+    const std::uint8_t value = In8(port);
+    return capture.HandOver() ? value : -1;
+}
+
+std::int32_t Backend::CheckedIn16(std::uint16_t port) {
+    FaultCapture capture;
+    const std::uint16_t value = In16(port);
+    return capture.HandOver() ? value : -1;
+}
+
+bool Backend::CheckedOut8(std::uint16_t port, std::uint8_t value) {
+    FaultCapture capture;
+    Out8(port, value);
+    return capture.HandOver();
+}
+
+bool Backend::CheckedOut16(std::uint16_t port, std::uint16_t value) {
+    FaultCapture capture;
+    Out16(port, value);
+    return capture.HandOver();
 }
 
 void TraceDeviceCycle(const char* op, std::uint16_t port, std::uint8_t value) {

@@ -21,13 +21,22 @@ namespace portio {
 
 class BoardOperator;
 
-class Backend {
+class PORTIO_EXPORT Backend {
 public:
     virtual ~Backend() = default;
+    // A refused cycle is reported with ReportFault; a refused read gives all ones.
     virtual std::uint8_t In8(std::uint16_t port) = 0;
     virtual std::uint16_t In16(std::uint16_t port) = 0;
     virtual void Out8(std::uint16_t port, std::uint8_t value) = 0;
     virtual void Out16(std::uint16_t port, std::uint16_t value) = 0;
+    // The same cycles, for a caller that handles a fault itself: a refused cycle answers false
+    // (a read: -1) after SetCycleFault, and nothing is reported. The defaults run the cycles
+    // above and keep what they report, which costs a thread-local hand-over on every cycle; a
+    // backend that can tell its refusals itself overrides them.
+    virtual int CheckedIn8(std::uint16_t port);
+    virtual std::int32_t CheckedIn16(std::uint16_t port);
+    virtual bool CheckedOut8(std::uint16_t port, std::uint8_t value);
+    virtual bool CheckedOut16(std::uint16_t port, std::uint16_t value);
     // The operator's side of the board behind this backend (switches, window), if it has one.
     virtual BoardOperator* Operator() { return nullptr; }
     // True when the backend writes the trace lines itself (TraceDeviceCycle), one for each cycle
@@ -50,38 +59,26 @@ PORTIO_EXPORT void SetFaultHandler(FaultHandler handler);
 // Hands a fault to the handler (for the backends).
 PORTIO_EXPORT void ReportFault(const std::string& message);
 
-// While one is alive, the faults of this thread's cycles are kept here instead of going to the
-// handler, for a caller that reports them itself (an automation call that fails with them).
-class PORTIO_EXPORT FaultCapture {
-public:
-    // Inline and without a string of its own, as every automation call on the port makes one:
-    // two stores, no call into this library; the text is allocated only when a fault comes.
-    FaultCapture() : outer_(current_) { current_ = this; }
-    ~FaultCapture() { current_ = outer_; }
-    FaultCapture(const FaultCapture&) = delete;
-    FaultCapture& operator=(const FaultCapture&) = delete;
-    bool failed() const { return fault_ != nullptr; }
-    // The first fault captured; empty when none.
-    const std::string& fault() const { return fault_ ? *fault_ : NoFault(); }
-
-private:
-    friend void ReportFault(const std::string& message);
-    static const std::string& NoFault();
-    // The innermost capture of this thread. Initial-exec keeps it one instruction away instead of
-    // a call into the dynamic loader (a pointer fits the static TLS space kept for libraries
-    // loaded later, as PINBUS.OCX is); constinit spares every use the check for a dynamic
-    // initialiser.
-    __attribute__((tls_model("initial-exec"))) static constinit thread_local FaultCapture* current_;
-    FaultCapture* outer_;
-    std::unique_ptr<std::string> fault_;
-};
-
 // The port cycles. They initialise the service on first use; when that fails, each cycle is a
 // fault (see above) and no port instruction is run.
 PORTIO_EXPORT std::uint8_t In8(std::uint16_t port);
 PORTIO_EXPORT std::uint16_t In16(std::uint16_t port);
 PORTIO_EXPORT void Out8(std::uint16_t port, std::uint8_t value);
 PORTIO_EXPORT void Out16(std::uint16_t port, std::uint16_t value);
+
+// The port cycles for a caller that reports their faults itself (an automation call that fails
+// with them): a cycle that cannot be done answers false (a read: -1) and TakeCycleFault() then
+// says why; the fault never reaches the handler. A cycle that is done costs what the ones above
+// cost.
+PORTIO_EXPORT int CheckedIn8(std::uint16_t port);
+PORTIO_EXPORT std::int32_t CheckedIn16(std::uint16_t port);
+PORTIO_EXPORT bool CheckedOut8(std::uint16_t port, std::uint8_t value);
+PORTIO_EXPORT bool CheckedOut16(std::uint16_t port, std::uint16_t value);
+// The reason of this thread's last refused checked cycle (empty when there was none), which it
+// forgets.
+PORTIO_EXPORT std::string TakeCycleFault();
+// For backends' checked cycles: the reason of the refusal they are about to answer.
+PORTIO_EXPORT void SetCycleFault(std::string message);
 
 // The operator's side of the board when the backend has one (the simulated board), else null.
 // Opens the service if it is not open yet (without exiting when that fails).

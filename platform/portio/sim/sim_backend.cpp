@@ -20,6 +20,17 @@ public:
         board_.Write(port, static_cast<std::uint8_t>(value));
         board_.Write(static_cast<std::uint16_t>(port + 1), static_cast<std::uint8_t>(value >> 8));
     }
+    // The board answers every port (one it does not decode floats), so no cycle is refused.
+    int CheckedIn8(std::uint16_t port) override { return In8(port); }
+    std::int32_t CheckedIn16(std::uint16_t port) override { return In16(port); }
+    bool CheckedOut8(std::uint16_t port, std::uint8_t value) override {
+        Out8(port, value);
+        return true;
+    }
+    bool CheckedOut16(std::uint16_t port, std::uint16_t value) override {
+        Out16(port, value);
+        return true;
+    }
     BoardOperator* Operator() override { return &operator_; }
 
 private:
