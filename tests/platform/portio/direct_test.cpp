@@ -165,6 +165,34 @@ TEST_F(DirectBackend, ARefusedCycleWithAReturningHandlerRunsNothingAndFloats) {
     EXPECT_NE(g_faults[3].find("refusing out16 at port 0x037a-0x037b"), std::string::npos);
 }
 
+// The checked cycles tell a refusal themselves: no instruction, no report, the reason kept.
+TEST_F(DirectBackend, CheckedCyclesRefuseWithoutAReportAndRunTheGrantedOnes) {
+    std::string error;
+    auto backend = portio::OpenDirect(kFake, &error);
+    ASSERT_TRUE(backend) << error;
+    fake.calls.clear();
+    EXPECT_EQ(backend->CheckedIn8(0x378), 0xA5);
+    EXPECT_EQ(backend->CheckedIn16(0x378), 0xBEEF);
+    EXPECT_TRUE(backend->CheckedOut8(0x77A, 0x20));
+    EXPECT_TRUE(backend->CheckedOut16(0x379, 0x1234));
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"inb 0x378", "inw 0x378", "outb 0x20 0x77a",
+                                                    "outw 0x1234 0x379"}));
+    fake.calls.clear();
+    fake.instruction_kills = true;  // an instruction would end the test, a report exits with 3
+    EXPECT_EQ(backend->CheckedIn8(0x37B), -1);
+    EXPECT_EQ(portio::TakeCycleFault(),
+              "PORTIO=direct: refusing in8 at port 0x037b: only ports 0x0378-0x037a and 0x077a "
+              "were granted");
+    EXPECT_EQ(backend->CheckedIn16(0x37A), -1);  // its second byte is not granted
+    EXPECT_NE(portio::TakeCycleFault().find("refusing in16 at port 0x037a-0x037b"),
+              std::string::npos);
+    EXPECT_FALSE(backend->CheckedOut8(0x80, 1));
+    EXPECT_NE(portio::TakeCycleFault().find("refusing out8 at port 0x0080"), std::string::npos);
+    EXPECT_FALSE(backend->CheckedOut16(0xFFFF, 1));
+    EXPECT_NE(portio::TakeCycleFault().find("refusing out16 at port 0xffff-0x0000"),
+              std::string::npos);
+}
+
 TEST(DirectSyscalls, PresentExactlyOnX86) {
 #if defined(__x86_64__) || defined(__i386__)
     EXPECT_NE(portio::RealDirectSyscalls(), nullptr);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/portio/backends.h"
@@ -227,6 +228,82 @@ TEST_F(PortService, TraceFromTheEnvironment) {
     portio::Out8(0x77A, 0x20);  // first use opens the service
     portio::In8(0x379);
     EXPECT_EQ(ReadAll(trace), "out8 0x077a 0x20\nin8 0x0379 0x7f\n");
+}
+
+// Refuses every cycle at one port (reporting it as the backends do), records the others.
+class RefusingBackend : public RecordingBackend {
+public:
+    using RecordingBackend::RecordingBackend;
+    std::uint8_t In8(std::uint16_t port) override {
+        if (port == kRefused) return portio::ReportFault("refusing in8"), 0xFF;
+        return RecordingBackend::In8(port);
+    }
+    std::uint16_t In16(std::uint16_t port) override {
+        if (port == kRefused) return portio::ReportFault("refusing in16"), 0xFFFF;
+        return RecordingBackend::In16(port);
+    }
+    void Out8(std::uint16_t port, std::uint8_t value) override {
+        if (port == kRefused) return portio::ReportFault("refusing out8");
+        RecordingBackend::Out8(port, value);
+    }
+    void Out16(std::uint16_t port, std::uint16_t value) override {
+        if (port == kRefused) return portio::ReportFault("refusing out16");
+        RecordingBackend::Out16(port, value);
+    }
+    static constexpr std::uint16_t kRefused = 0x80;
+};
+
+// The exiting handler set up by the fixture ends the test if a checked fault reaches it.
+TEST_F(PortService, CheckedCyclesGiveTheirRefusalBackInsteadOfReportingIt) {
+    std::vector<Cycle> log;
+    const std::string trace = dir_ + "/trace.txt";
+    portio::InstallBackendForTesting(std::make_unique<RefusingBackend>(&log), trace);
+    EXPECT_EQ(portio::CheckedIn8(0x378), 0x5A);
+    EXPECT_EQ(portio::CheckedIn16(0x378), 0xFFFF);  // all ones is a value, not a refusal
+    EXPECT_TRUE(portio::CheckedOut8(0x37A, 0x2B));
+    EXPECT_TRUE(portio::CheckedOut16(0x378, 0x1234));
+    EXPECT_EQ(portio::TakeCycleFault(), "");
+
+    EXPECT_EQ(portio::CheckedIn8(0x80), -1);
+    EXPECT_EQ(portio::TakeCycleFault(), "refusing in8");
+    EXPECT_EQ(portio::TakeCycleFault(), "");  // taken once
+    EXPECT_EQ(portio::CheckedIn16(0x80), -1);
+    EXPECT_EQ(portio::TakeCycleFault(), "refusing in16");
+    EXPECT_FALSE(portio::CheckedOut8(0x80, 1));
+    EXPECT_EQ(portio::TakeCycleFault(), "refusing out8");
+    EXPECT_FALSE(portio::CheckedOut16(0x80, 2));
+    EXPECT_EQ(portio::TakeCycleFault(), "refusing out16");
+    // A plain cycle after them still reports to the handler: nothing is left capturing.
+    EXPECT_EXIT(portio::Out8(0x80, 0), ::testing::ExitedWithCode(3), "refusing out8");
+
+    const std::vector<Cycle> expected = {{"in8", 0x378, 0x5A},
+                                         {"in16", 0x378, 0xFFFF},
+                                         {"out8", 0x37A, 0x2B},
+                                         {"out16", 0x378, 0x1234}};
+    EXPECT_EQ(log, expected);
+    // The trace shows a checked cycle as a plain one: a refused read floats to all ones.
+    EXPECT_EQ(ReadAll(trace),
+              "in8 0x0378 0x5a\nin16 0x0378 0xffff\nout8 0x037a 0x2b\nout16 0x0378 0x1234\n"
+              "in8 0x0080 0xff\nin16 0x0080 0xffff\nout8 0x0080 0x01\nout16 0x0080 0x0002\n");
+}
+
+TEST_F(PortService, CheckedCyclesOfAServiceThatCannotOpenAreRefusedWithItsReason) {
+    setenv("PORTIO", "parallel", 1);
+    EXPECT_FALSE(portio::CheckedOut8(0x378, 0));
+    EXPECT_NE(portio::TakeCycleFault().find("PORTIO='parallel' is not a port backend"),
+              std::string::npos);
+    EXPECT_EQ(portio::CheckedIn8(0x378), -1);
+    EXPECT_NE(portio::TakeCycleFault().find("not a port backend"), std::string::npos);
+}
+
+TEST_F(PortService, CheckedCyclesOfEachThreadKeepTheirOwnRefusal) {
+    std::vector<Cycle> log;
+    portio::InstallBackendForTesting(std::make_unique<RefusingBackend>(&log));
+    EXPECT_FALSE(portio::CheckedOut8(0x80, 1));
+    std::string other;
+    std::thread([&] { other = portio::TakeCycleFault(); }).join();
+    EXPECT_EQ(other, "");
+    EXPECT_EQ(portio::TakeCycleFault(), "refusing out8");
 }
 
 using PortServiceDeathTest = PortService;
