@@ -5,6 +5,7 @@
 #include "panel/picture_export.h"
 #include "panel/registers.h"
 #include "panel/save_as.h"
+#include "platform/base/files.h"
 #include "platform/com/oleauto.h"
 
 namespace panel {
@@ -47,6 +48,9 @@ void Panel::Command1Click() {
 
 void Panel::CaptureClick() {
     PortArbiter::Exclusive hold(impl_->port);
+    // The pictures and the record all land in the working folder: one flush of it makes the
+    // three renames durable.
+    base::FolderFlushGroup flush_folder_once;
     if (Capture(state_, impl_->link, impl_->ui)) {
         WriteCaptureRecord(state_, impl_->record, impl_->ui);
     }

@@ -151,6 +151,17 @@ int Hook(const AtomicWriteOptions& o, const char* step) {
     return hook ? hook(step) : 0;
 }
 
+// Makes the renames made in a folder durable. The new files are in place whatever happens here,
+// so a failure to flush the folder is not reported.
+void FlushFolder(const std::string& folder, const AtomicWriteOptions& options) {
+    if (Hook(options, "flush-folder") != 0) return;
+    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
 }  // namespace
 
 Result<std::string> ResolveSymlinks(const std::string& path) {
@@ -302,14 +313,31 @@ Result<> AtomicFile::Commit() {
         return Errno(err, "cannot rename " + temp_ + " to " + target_);
     }
     ReleaseSlot(std::exchange(slot_, -1));
-    // Make the rename itself durable. The new file is in place whatever happens here, so a
-    // failure to flush the directory is not reported.
-    const int dfd = ::open(DirName(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        (void)::fsync(dfd);
-        ::close(dfd);
+    if (FolderFlushGroup* group = FolderFlushGroup::Current()) {
+        group->Add(DirName(target_));
+    } else {
+        FlushFolder(DirName(target_), options_);
     }
     return {};
+}
+
+namespace {
+thread_local FolderFlushGroup* t_flushGroup = nullptr;
+}  // namespace
+
+FolderFlushGroup::FolderFlushGroup() : outer_(t_flushGroup) { t_flushGroup = this; }
+
+FolderFlushGroup::~FolderFlushGroup() {
+    t_flushGroup = outer_;
+    for (const std::string& folder : folders_) FlushFolder(folder, {});
+}
+
+FolderFlushGroup* FolderFlushGroup::Current() { return t_flushGroup; }
+
+void FolderFlushGroup::Add(const std::string& folder) {
+    for (const std::string& known : folders_)
+        if (known == folder) return;
+    folders_.push_back(folder);
 }
 
 Result<> AtomicWriteFile(const std::string& path, std::string_view bytes,

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/base/result.h"
 
@@ -30,8 +31,9 @@ struct AtomicWriteOptions {
     // The mode of a file that does not exist yet, before the umask. An existing file keeps its
     // mode and, where the writer may keep it, its owner and group.
     mode_t new_file_mode = 0666;
-    // For tests: called before each step ("open-temp", "write", "fsync", "rename"); a non-zero
-    // answer makes that step fail with that errno value.
+    // For tests: called before each step ("open-temp", "write", "fsync", "rename", and
+    // "flush-folder" after the rename); a non-zero answer makes that step fail with that errno
+    // value (a folder's flush is then skipped, as its failure is not reported).
     int (*hook)(const char* step) = nullptr;
 };
 
@@ -68,6 +70,26 @@ private:
     int fd_ = -1;
     int slot_ = -1;
     AtomicWriteOptions options_;
+};
+
+// While one is alive, the replacements this thread commits leave the flush of their folder (which
+// makes a rename durable) to it, and it flushes each such folder once when it ends: for files
+// written together, such as a capture's pictures and its record. A folder's flush covers every
+// rename made in it before the flush.
+class BASE_FILES_EXPORT FolderFlushGroup {
+public:
+    FolderFlushGroup();
+    ~FolderFlushGroup();
+    FolderFlushGroup(const FolderFlushGroup&) = delete;
+    FolderFlushGroup& operator=(const FolderFlushGroup&) = delete;
+
+    // The group alive on this thread, or null.
+    static FolderFlushGroup* Current();
+    void Add(const std::string& folder);
+
+private:
+    FolderFlushGroup* outer_;
+    std::vector<std::string> folders_;
 };
 
 // For tests: a hook every replacement without one of its own calls, as AtomicWriteOptions::hook

@@ -46,6 +46,40 @@ protected:
     std::string dir_;
 };
 
+std::vector<std::string> g_steps;
+int RecordStep(const char* step) {
+    g_steps.push_back(step);
+    return 0;
+}
+
+// A replacement flushes its folder after its rename; inside a group the folder is flushed once,
+// when the group ends, after every rename made in it.
+TEST_F(AtomicFileTest, AFolderFlushGroupFlushesEachFolderOnceAfterItsRenames) {
+    std::filesystem::create_directory(At("sub"));
+    g_steps.clear();
+    base::SetAtomicWriteHookForTesting(RecordStep);
+    ASSERT_TRUE(base::AtomicWriteFile(At("alone"), "a"));
+    EXPECT_EQ(g_steps,
+              (std::vector<std::string>{"open-temp", "write", "fsync", "rename", "flush-folder"}));
+    g_steps.clear();
+    {
+        base::FolderFlushGroup group;
+        ASSERT_TRUE(base::AtomicWriteFile(At("image.raw"), "raw"));
+        ASSERT_TRUE(base::AtomicWriteFile(At("image.bmp"), "bmp"));
+        ASSERT_TRUE(base::AtomicWriteFile(At("sub/image.json"), "{}"));
+        EXPECT_EQ(std::count(g_steps.begin(), g_steps.end(), "flush-folder"), 0);
+        // Each file is in place (and whole) before any flush.
+        EXPECT_EQ(Read("image.bmp"), "bmp");
+        EXPECT_EQ(Read("sub/image.json"), "{}");
+    }
+    base::SetAtomicWriteHookForTesting(nullptr);
+    EXPECT_EQ(std::count(g_steps.begin(), g_steps.end(), "rename"), 3);
+    EXPECT_EQ(std::count(g_steps.begin(), g_steps.end(), "flush-folder"), 2);  // dir and sub
+    EXPECT_EQ(std::vector<std::string>(g_steps.end() - 2, g_steps.end()),
+              (std::vector<std::string>{"flush-folder", "flush-folder"}));
+    EXPECT_EQ(base::FolderFlushGroup::Current(), nullptr);
+}
+
 TEST_F(AtomicFileTest, EveryFailingStepLeavesThePreviousFileAndNoTemporary) {
     Put("image.raw", "previous");
     for (const char* failing : {"open-temp", "write", "fsync", "rename"}) {
