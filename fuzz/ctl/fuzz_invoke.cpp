@@ -53,7 +53,9 @@ constexpr VARTYPE kTypes[] = {VT_EMPTY,   VT_NULL,    VT_I2,      VT_I4,       V
 // The arguments of one call and everything they point at, freed when the call is over.
 struct Arguments {
     std::vector<VARIANT> args;
-    VARIANT targets[4];          // what VT_VARIANT|VT_BYREF points at
+    // What VT_VARIANT|VT_BYREF points at: two per nesting level, so that a variant never
+    // refers to itself (its own vt read as a BSTR would be the harness's fault, not the callee's).
+    VARIANT targets[6];
     std::uint64_t storage[8];    // what VT_xx|VT_BYREF points at
     BSTR storedStrings[8] = {};  // BSTRs referred to from storage
     std::vector<BSTR> strings;
@@ -112,7 +114,7 @@ struct Arguments {
         if (slot % 16 == 0) {
             v->byref = nullptr;
         } else if (vt == VT_VARIANT) {
-            VARIANT* target = &targets[slot % 4];
+            VARIANT* target = &targets[2 * depth + slot % 2];
             if (depth < 2)
                 Make(in, target, depth + 1);
             else
