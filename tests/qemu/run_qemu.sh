@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs Lensbay's console on a real Linux kernel and a real (emulated) parallel port: boots a PC
 # in QEMU from Debian's kernel package and busybox, with this machine's root mounted read-only
-# over 9p, and runs build/bin/lensbay --console there with PORTIO=direct and with
+# over 9p and a work folder mounted writable at its own path (nothing else of this machine is
+# covered: BIN_DIR and the work folder may lie anywhere, /tmp included, and their paths may hold
+# any character), and runs build/bin/lensbay --console there with PORTIO=direct and with
 # PORTIO=ppdev:/dev/parport0. QEMU logs every cycle that reaches its parallel port at 0x378
 # (trace events parallel_ioport_read/write); that device-side log must hold the port trace of
 # each run cycle for cycle, and the run must end as it does on a board whose data lines idle high.
@@ -15,14 +17,20 @@
 #   QEMU_KERNEL_DEB=F   use this linux-image-*-amd64 package instead of downloading one
 #   QEMU_ACCEL=kvm      use KVM (the default is TCG, see below)
 #   QEMU_REQUIRED=1     a missing tool or package fails the test instead of skipping it (CI)
+#   QEMU_ODD_PATHS=1    make the work folder, and a copy of BIN_DIR's programs and libraries to
+#                       run, in a folder under /tmp whose name holds a blank, a comma and a quote
+#                       (the CTest does: the guest must neither hide nor misread a host path)
 # Exit status: 0 passed, 1 failed, 77 skipped (no QEMU, no busybox-static or no kernel package).
 set -uo pipefail
 
 bin="${1:?usage: run_qemu.sh BIN_DIR CACHE_DIR TRACE_MATCH}"
 cache="${2:?usage: run_qemu.sh BIN_DIR CACHE_DIR TRACE_MATCH}"
 match="${3:?usage: run_qemu.sh BIN_DIR CACHE_DIR TRACE_MATCH}"
-bin="$(cd "$bin" && pwd)" || exit 1
-mkdir -p "$cache" && cache="$(cd "$cache" && pwd)" || exit 1
+# Physical paths: the guest mounts the work folder at its path before it enters this machine's
+# root, where a symbolic link on the way would point into the guest's own initramfs.
+bin="$(cd "$bin" && pwd -P)" || exit 1
+mkdir -p "$cache" && cache="$(cd "$cache" && pwd -P)" || exit 1
+case "$match" in */*) match="$(cd "$(dirname "$match")" && pwd -P)/$(basename "$match")" || exit 1 ;; esac
 start=$SECONDS
 step() { echo "[$((SECONDS - start))s] $*"; }
 skip() {
@@ -46,9 +54,6 @@ done
 for f in lensbay regsvr PINBUS.OCX bmphead1; do
   [ -e "$bin/$f" ] || { echo "FAIL: $bin/$f is missing (build it first)"; exit 1; }
 done
-case "$bin$cache" in
-  *[[:space:]]*) skip "the guest's kernel command line cannot carry a path with blanks ($bin)" ;;
-esac
 
 # --- the kernel: Debian's current linux-image-*-amd64, fetched once into the cache
 deb="${QEMU_KERNEL_DEB:-}"
@@ -70,10 +75,13 @@ modules=(parport parport_pc ppdev virtio_ring virtio virtio_pci_legacy_dev virti
          virtio_pci 9pnet 9pnet_virtio netfs fscache 9p)
 init_text="$(cat <<'INIT'
 #!/bin/busybox sh
-# The guest's first process: loads the port and 9p drivers, mounts this machine's root and the
-# work folder, runs the work folder's guest.sh in the host root, and powers off.
+# The guest's first process: loads the port and 9p drivers, mounts this machine's root read-only
+# and the work folder over its own path there (the path is read from the folder's host-path
+# file), gives the guest its scratch space inside the work folder, runs the work folder's
+# guest.sh in the host root, and powers off. Nothing but the work folder and the kernel's own
+# /proc, /sys and /dev covers a folder of the host.
 /bin/busybox --install -s /bin
-mkdir -p /proc /sys /dev /host
+mkdir -p /proc /sys /dev /host /work
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
@@ -83,12 +91,13 @@ for m in $(cat /modules.txt); do
   [ "$m" = parport_pc ] && args="io=0x378 irq=none"
   insmod "/lib/modules/$m.ko" $args || echo "GUEST: insmod $m failed"
 done
-W="$LENSBAY_WORK"
-if mount -t 9p -o trans=virtio,version=9p2000.L,msize=524288,ro host /host &&
-   mount -t 9p -o trans=virtio,version=9p2000.L,msize=524288 work "/host$W" &&
+if mount -t 9p -o trans=virtio,version=9p2000.L,msize=524288 work /work &&
+   W="$(cat /work/host-path)" && [ -n "$W" ] &&
+   mount -t 9p -o trans=virtio,version=9p2000.L,msize=524288,ro host /host &&
+   mount -o bind /work "/host$W" && mount -t tmpfs -o mode=0700 tmpfs "/host$W/tmp" &&
    mount -t proc proc /host/proc && mount -t sysfs sysfs /host/sys &&
-   mount -t devtmpfs devtmpfs /host/dev && mount -t tmpfs tmpfs /host/tmp; then
-  chroot /host /bin/sh "$W/guest.sh" >"/host$W/guest.log" 2>&1
+   mount -t devtmpfs devtmpfs /host/dev; then
+  chroot /host /bin/sh "$W/guest.sh" >/work/guest.log 2>&1
   echo "GUEST: guest.sh ended with status $?"
   sync
 else
@@ -125,15 +134,41 @@ if [ ! -s "$kernel_dir/initrd.gz" ] || [ "$(cat "$kernel_dir/init" 2>/dev/null)"
 fi
 
 # --- the work folder, shared writable with the guest
-work="$(mktemp -d "$cache/run.XXXXXX")" || exit 1
+# QEMU_ODD_PATHS: the work folder and the programs go into a folder under /tmp.
+if [ -n "${QEMU_ODD_PATHS:-}" ]; then
+  top="$(mktemp -d "/tmp/lensbay qemu, it's.XXXXXX")" || { echo "FAIL: cannot make a folder in /tmp"; exit 1; }
+else
+  top="$(mktemp -d "$cache/run.XXXXXX")" || exit 1
+fi
 qemu_pid=""
 # shellcheck disable=SC2317  # called by the trap
 cleanup() {
-  if [ -n "$qemu_pid" ]; then kill -KILL "$qemu_pid" 2>/dev/null; wait "$qemu_pid" 2>/dev/null; fi
-  if [ -n "${QEMU_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+  # TERM reaches QEMU through timeout; KILL would stop only timeout itself.
+  if [ -n "$qemu_pid" ]; then kill -TERM "$qemu_pid" 2>/dev/null; wait "$qemu_pid" 2>/dev/null; fi
+  if [ -n "${QEMU_KEEP:-}" ]; then echo "kept $top"; else rm -rf "$top"; fi
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
+top="$(cd "$top" && pwd -P)" || exit 1
+work="$top"
+if [ -n "${QEMU_ODD_PATHS:-}" ]; then
+  work="$top/run"
+  mkdir "$work" "$top/bin" || exit 1
+  # The programs run from there, their libraries beside them ($ORIGIN comes first in their
+  # search path). Hard links where the file system allows, copies elsewhere.
+  for f in lensbay regsvr PINBUS.OCX bmphead1 $(cd "$bin" && find . -maxdepth 1 -name '*.so'); do
+    f="$(basename "$f")"
+    ln "$bin/$f" "$top/bin/$f" 2>/dev/null || cp -p "$bin/$f" "$top/bin/$f" ||
+      { echo "FAIL: cannot copy $bin/$f to $top/bin"; exit 1; }
+  done
+  bin="$top/bin"
+fi
+# The guest reads the work folder's path here, not from the kernel's command line (which splits
+# at blanks); its scratch space (TMPDIR, XDG_RUNTIME_DIR) is a tmpfs over the folder's tmp.
+printf '%s' "$work" >"$work/host-path" && mkdir "$work/tmp" || exit 1
+echo "work folder: $work"
+# shq STRING: STRING quoted for sh
+shq() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 
 # Set two registers, put everything back with Default Setting, then capture a window of 3 x 3
 # blocks (72 x 54 pixels).
@@ -154,17 +189,19 @@ backends=(direct ppdev)
 cat >"$work/guest.sh" <<GUEST
 #!/bin/sh
 # Runs in the guest, chrooted into this machine's root.
-W='$work'
+W=$(shq "$work")
+B=$(shq "$bin")
 echo "guest.sh started at \$(cut -d' ' -f1 /proc/uptime) s of guest time" >"\$W/times"
-export HOME="\$W" OLE_REGISTRY="\$W/registry.reg" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/tmp
-'$bin/regsvr' '$bin/PINBUS.OCX' >"\$W/regsvr.out" 2>&1 || { cat "\$W/regsvr.out"; exit 1; }
+export HOME="\$W" OLE_REGISTRY="\$W/registry.reg" QT_QPA_PLATFORM=offscreen
+export TMPDIR="\$W/tmp" XDG_RUNTIME_DIR="\$W/tmp"
+"\$B/regsvr" "\$B/PINBUS.OCX" >"\$W/regsvr.out" 2>&1 || { cat "\$W/regsvr.out"; exit 1; }
 for backend in ${backends[*]}; do
   case \$backend in
     direct) portio=direct ;;
     ppdev) portio=ppdev:/dev/parport0 ;;
   esac
   mkdir -p "\$W/\$backend" && cd "\$W/\$backend" || exit 1
-  PORTIO=\$portio PORTIO_TRACE="\$W/\$backend/trace" timeout 120 '$bin/lensbay' --console \\
+  PORTIO=\$portio PORTIO_TRACE="\$W/\$backend/trace" timeout 120 "\$B/lensbay" --console \\
     <"\$W/session.txt" >"\$W/\$backend/out" 2>"\$W/\$backend/err"
   echo \$? >"\$W/\$backend/status"
   echo "\$backend run ended at \$(cut -d' ' -f1 /proc/uptime) s" >>"\$W/times"
@@ -175,15 +212,17 @@ GUEST
 # or abort), and the test must end the same way everywhere. QEMU_ACCEL=kvm opts in.
 accel="${QEMU_ACCEL:-tcg}"
 step "booting the guest (accel $accel)"
-timeout "${QEMU_TIMEOUT:-360}" qemu-system-x86_64 -nodefaults -no-user-config -machine pc \
-  -accel "$accel" -m 512 -smp 1 \
-  -display none -serial "file:$work/console.log" -no-reboot \
+# QEMU runs in the work folder and names its logs there relatively: -D reads a % in its path as
+# a pattern. In -virtfs a comma ends the value unless doubled.
+(cd "$work" && exec timeout "${QEMU_TIMEOUT:-360}" qemu-system-x86_64 -nodefaults -no-user-config \
+  -machine pc -accel "$accel" -m 512 -smp 1 \
+  -display none -serial file:console.log -no-reboot \
   -kernel "$kernel_dir/vmlinuz" -initrd "$kernel_dir/initrd.gz" \
-  -append "console=ttyS0 panic=-1 ${QEMU_QUIET-quiet} LENSBAY_WORK=$work" \
+  -append "console=ttyS0 panic=-1 ${QEMU_QUIET-quiet}" \
   -chardev null,id=board -device isa-parallel,chardev=board,iobase=0x378,irq=7 \
   -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
-  -virtfs "local,path=$work,mount_tag=work,security_model=none,multidevs=remap" \
-  -d trace:parallel_ioport_read,trace:parallel_ioport_write -D "$work/device.log" &
+  -virtfs "local,path=${work//,/,,},mount_tag=work,security_model=none,multidevs=remap" \
+  -d trace:parallel_ioport_read,trace:parallel_ioport_write -D device.log) &
 qemu_pid=$!
 wait "$qemu_pid"
 qemu_status=$?
