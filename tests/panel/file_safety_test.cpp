@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -207,6 +208,73 @@ TEST_F(FileSafetyTest, FullDiskKeepsTheCommandLinesEarlierOutputs) {
         EXPECT_TRUE(Read(after + "/" + name) == before);
     }
     EXPECT_THAT(Read(dir_.path() + "/listing"), testing::Not(HasSubstr(".tmp.")));
+}
+
+// capture --count writes each frame's .pgm whole: one watched from outside never has another
+// size than a whole frame's, and SIGTERM or SIGKILL at any moment (one sent the instant any other
+// size shows) leaves every frame written whole. Temporary files go with SIGTERM.
+TEST_F(FileSafetyTest, SignalsDuringACaptureCountLeaveWholeOutputs) {
+    constexpr std::size_t kWhole = 15 + 384 * 288;  // "P5\n384 288\n255\n" and the pixels
+    std::mt19937 random(5);
+    for (const int sig : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(sig);
+        for (const auto& e : std::filesystem::directory_iterator(work_))
+            std::filesystem::remove(e.path());
+        // The capture's private folder goes into the test's own, which is removed with it.
+        std::vector<std::string> envs = {"TMPDIR=" + dir_.path()};
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "TMPDIR=", 7) != 0) envs.emplace_back(*e);
+        for (const auto& [k, v] : Env()) envs.push_back(k + "=" + v);
+        std::vector<char*> envp;
+        for (auto& e : envs) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::vector<std::string> args = {kBin + "/lensbay",    "capture", "--count", "40", "-o",
+                                         work_ + "/f-%02d.pgm"};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // Watched until a frame from 2 to 6 is whole, a torn one shows, or the program ends.
+        const int last = std::uniform_int_distribution<int>(2, 6)(random);
+        bool torn = false, ended = false;
+        int status = 0;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (int frame = 1; frame <= last && !torn && !ended;) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/f-%02d.pgm", frame);
+            struct stat st {};
+            if (::stat((work_ + name).c_str(), &st) == 0) {
+                if (static_cast<std::size_t>(st.st_size) != kWhole) {
+                    torn = true;
+                    break;
+                }
+                ++frame;
+            }
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            if (std::chrono::steady_clock::now() > give_up) break;
+        }
+        if (!ended) {
+            ::kill(pid, torn ? SIGKILL : sig);
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        }
+        EXPECT_FALSE(torn) << "a frame was seen with another size than a whole one";
+        EXPECT_FALSE(ended) << "the program ended early, status " << status;
+        for (const auto& e : std::filesystem::directory_iterator(work_)) {
+            const std::string name = e.path().filename().string();
+            if (name.find(".tmp.") != std::string::npos) {
+                EXPECT_EQ(sig, SIGKILL) << name;
+                continue;
+            }
+            EXPECT_EQ(e.file_size(), kWhole) << name;
+        }
+    }
 }
 
 // Files the user may not write are refused with the messages of a failed open, and stay as they
