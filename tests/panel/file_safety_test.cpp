@@ -221,10 +221,14 @@ TEST_F(FileSafetyTest, SignalsDuringACaptureCountLeaveWholeOutputs) {
         for (const auto& e : std::filesystem::directory_iterator(work_))
             std::filesystem::remove(e.path());
         // The capture's private folder goes into the test's own, which is removed with it.
-        std::vector<std::string> envs = {"TMPDIR=" + dir_.path()};
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "TMPDIR=", 7) != 0) envs.emplace_back(*e);
-        for (const auto& [k, v] : Env()) envs.push_back(k + "=" + v);
+        auto changes = Env();
+        changes["TMPDIR"] = dir_.path();
+        std::vector<std::string> envs;
+        for (const auto& [k, v] : changes) envs.push_back(k + "=" + v);
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (!changes.count(entry.substr(0, entry.find('=')))) envs.push_back(entry);
+        }
         std::vector<char*> envp;
         for (auto& e : envs) envp.push_back(e.data());
         envp.push_back(nullptr);
