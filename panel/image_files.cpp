@@ -34,6 +34,12 @@ private:
 
 base::Error Failure(FileStep step, int error) { return base::Fail(std::strerror(error), step); }
 
+// A name that is no regular file is refused with what it is instead ("it is a FIFO, not a
+// regular file"), which says more than EINVAL's "Invalid argument".
+base::Error NotRegular(FileStep step, const std::string& why) {
+    return base::Fail("it is " + why, step);
+}
+
 bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int* error) {
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, data, size, at);
@@ -54,18 +60,25 @@ bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int
 }
 
 // Opens without blocking (a FIFO or a device in the file's place cannot hang the program) and
-// refuses anything but a regular file, with errno EINVAL.
-int OpenRegularForReading(const std::string& path) {
+// refuses anything but a regular file, with errno EINVAL and what it is in *why.
+int OpenRegularForReading(const std::string& path, std::string* why) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int err = S_ISREG(st.st_mode) ? errno : EINVAL;
+    const bool examined = ::fstat(fd, &st) == 0;
+    if (!examined || !S_ISREG(st.st_mode)) {
+        const int err = examined ? EINVAL : errno;
+        if (examined) *why = base::NotRegularText(st.st_mode);
         ::close(fd);
         errno = err;
         return -1;
     }
     return fd;
+}
+
+base::Error OpenFailure(int error, const std::string& why) {
+    if (error == EINVAL && !why.empty()) return NotRegular(kFileOpen, why);
+    return Failure(error == ENOENT ? kFileMissing : kFileOpen, error);
 }
 
 std::uint16_t GetLe16(const std::uint8_t* at) {
@@ -111,6 +124,8 @@ base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data,
     // Written beside the file and renamed over it when complete: a full disk or a signal leaves
     // the previous file as it was.
     base::Result<base::AtomicFile> file = base::AtomicFile::Create(path);
+    if (!file && file.error().code == EINVAL)
+        return NotRegular(kFileOpen, base::DescribeNotRegular(path));
     if (!file) return Failure(kFileOpen, static_cast<int>(file.error().code));
     base::Result<> done = file->Write(std::string_view(reinterpret_cast<const char*>(data), size));
     if (done) done = file->Commit();
@@ -121,10 +136,9 @@ base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data,
 base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
                              std::size_t* got) {
     *got = 0;
-    Fd fd(OpenRegularForReading(path));
-    if (fd.get() < 0) {
-        return Failure(errno == ENOENT ? kFileMissing : kFileOpen, errno);
-    }
+    std::string why;
+    Fd fd(OpenRegularForReading(path, &why));
+    if (fd.get() < 0) return OpenFailure(errno, why);
     while (*got < max) {
         const ssize_t n = ::read(fd.get(), buffer + *got, max - *got);
         if (n < 0) {
@@ -139,10 +153,9 @@ base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std:
 
 base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out) {
     out->clear();
-    Fd fd(OpenRegularForReading(path));
-    if (fd.get() < 0) {
-        return Failure(errno == ENOENT ? kFileMissing : kFileOpen, errno);
-    }
+    std::string why;
+    Fd fd(OpenRegularForReading(path, &why));
+    if (fd.get() < 0) return OpenFailure(errno, why);
     struct stat st {};
     if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
         try {
@@ -170,8 +183,11 @@ base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>*
 }
 
 base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>& fields) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) return Failure(kFileOpen, errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return Failure(kFileOpen, errno);
+    if (!S_ISREG(st.st_mode)) return NotRegular(kFileOpen, base::NotRegularText(st.st_mode));
     for (const Le32Field& field : fields) {
         std::uint8_t bytes[4];
         PutLe32(bytes, field.value);

@@ -47,14 +47,16 @@ void PutLe32(std::uint8_t* at, std::uint32_t v);
 std::uint32_t GetLe32(const std::uint8_t* at);
 
 // The file operations below fail with the step that failed as the error's code and the
-// strerror text of the call that failed as its message.
+// strerror text of the call that failed as its message; a name that is no regular file gives
+// kFileOpen and what it is ("it is a FIFO, not a regular file").
 enum FileStep : long { kFileMissing = 1, kFileOpen, kFileRead, kFileWrite };
 
 // Replaces the file whole (a temporary file beside it, flushed and renamed over it; a symbolic
 // link's target is replaced): on any failure the previous file stays as it was. kFileOpen when the
-// name is not a regular file or no file can be made beside it, kFileWrite when writing fails.
+// name is not a regular file, is a file the user may not write, or no file can be made beside
+// it; kFileWrite when writing fails.
 base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
-// Reads never block and refuse anything but a regular file (kFileOpen, EINVAL).
+// Reads never block and refuse anything but a regular file (kFileOpen).
 // Reads up to `max` bytes from the start of the file into buffer; *got is how many. kFileMissing
 // when the file does not exist.
 base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,

@@ -12,6 +12,7 @@
 #include "panel/console/console_front_end.h"
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
+#include "platform/base/shown.h"
 #include "platform/com/combase.h"
 #include "platform/com/registry.h"
 #include "platform/portio/portio.h"
@@ -74,12 +75,7 @@ int main(int argc, char** argv) {
             return 0;
         } else {
             // Echoed safely: control characters escaped, a runaway argument cut.
-            const bool cut = arg.size() > panel::console::kEchoLimit;
-            const std::string shown = panel::console::EscapeField(
-                std::string_view(arg).substr(0, panel::console::kEchoLimit));
-            const std::string note =
-                cut ? "... (cut; " + std::to_string(arg.size()) + " bytes in all)" : "";
-            std::fprintf(stderr, "lensbay: unknown option '%s'%s\n%s", shown.c_str(), note.c_str(),
+            std::fprintf(stderr, "lensbay: unknown option %s\n%s", base::Shown(arg).c_str(),
                          kUsage);
             return 1;
         }

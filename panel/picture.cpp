@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "panel/image_files.h"
+#include "platform/base/shown.h"
 
 namespace panel {
 namespace {
@@ -121,11 +122,11 @@ base::Result<Picture> ReadBitmapPicture(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     const base::Result<> r = ReadWholeFile(path, &bytes);
     if (!r.ok() && r.error().code == kFileMissing) {
-        return base::Fail("\"" + path + "\" does not exist", ENOENT);
+        return base::Fail(base::Shown(path) + " does not exist", ENOENT);
     }
-    if (!r.ok()) return base::Fail("can't read \"" + path + "\": " + r.message());
+    if (!r.ok()) return base::Fail("can't read " + base::Shown(path) + ": " + r.message());
     base::Result<Picture> p = DecodeBitmap(bytes.data(), bytes.size());
-    if (!p.ok()) return base::Fail("\"" + path + "\" is unusable: " + p.message());
+    if (!p.ok()) return base::Fail(base::Shown(path) + " is unusable: " + p.message());
     return p;
 }
 

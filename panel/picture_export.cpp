@@ -1,11 +1,14 @@
 #include "panel/picture_export.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <vector>
 
 #include "panel/capture.h"
 #include "panel/image_files.h"
 #include "panel/save_as.h"
+#include "platform/base/shown.h"
 
 namespace panel {
 namespace {
@@ -18,6 +21,33 @@ bool WriteRecord(const std::string& path, const std::string& json, UserInterface
         return false;
     }
     return true;
+}
+
+// The record beside a saved picture replaces only a record: a file of that name that this
+// program did not write (the user's own NAME.json) is kept, and the box says so.
+bool WriteSavedRecord(const std::string& path, const std::string& json, UserInterface& ui) {
+    // Anything but a regular file is refused by the writing itself, with what it is.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        constexpr std::size_t kLargestRecord = 64 * 1024;
+        std::vector<std::uint8_t> old(kLargestRecord + 1);
+        std::size_t got = 0;
+        const base::Result<> r = ReadFileStart(path, old.data(), old.size(), &got);
+        if (!r.ok()) {
+            ui.MessageBox(kLensbayTitle,
+                          "The picture was saved, but no record was written: can't read " +
+                              base::Shown(path) + " to see what it is: " + r.message() + ".");
+            return false;
+        }
+        if (got > kLargestRecord ||
+            !IsPictureRecord(std::string_view(reinterpret_cast<const char*>(old.data()), got))) {
+            ui.MessageBox(kLensbayTitle,
+                          "The picture was saved, but no record was written: " + base::Shown(path) +
+                              " is not a picture record and was kept as it is.");
+            return false;
+        }
+    }
+    return WriteRecord(path, json, ui);
 }
 
 }  // namespace
@@ -70,7 +100,7 @@ bool SaveAsWithRecord(FormState& state, const RegisterRecord& registers, PngEnco
     // The capture's own record when there is one; else one made now for the saved picture.
     std::vector<std::uint8_t> json;
     if (ReadWholeFile(kCaptureRecordFile, &json).ok() && !json.empty()) {
-        return WriteRecord(RecordPathFor(target), std::string(json.begin(), json.end()), ui);
+        return WriteSavedRecord(RecordPathFor(target), std::string(json.begin(), json.end()), ui);
     }
     int width = 0, height = 0;
     bool row_skip = false;
@@ -83,10 +113,10 @@ bool SaveAsWithRecord(FormState& state, const RegisterRecord& registers, PngEnco
         g.ok()) {
         row_skip = g->RowSkip;
     }
-    return WriteRecord(RecordPathFor(target),
-                       PictureRecordJson(width, height, state, row_skip, registers,
-                                         PortBackendName(), RegisterRecord::Clock::now()),
-                       ui);
+    return WriteSavedRecord(RecordPathFor(target),
+                            PictureRecordJson(width, height, state, row_skip, registers,
+                                              PortBackendName(), RegisterRecord::Clock::now()),
+                            ui);
 }
 
 }  // namespace panel

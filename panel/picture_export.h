@@ -16,7 +16,9 @@ bool WriteCaptureRecord(const FormState& state, const RegisterRecord& registers,
 // Save As. A name ending in ".png" (any case) gets a PNG of the picture in "image.bmp" from the
 // encoder (a box says so when there is none); any other name the bitmap's bytes as before. Then
 // the record beside the target: "image.json" as Capture wrote it, or a fresh one when there is
-// none. Every failure is reported in a box; true when the picture and its record were written.
+// none; a file of the record's name that is not a picture record is kept and no record is
+// written (a box says so). Every failure is reported in a box; true when the picture and its record
+// were written.
 bool SaveAsWithRecord(FormState& state, const RegisterRecord& registers, PngEncoder* encoder,
                       UserInterface& ui);
 

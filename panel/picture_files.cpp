@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "panel/image_files.h"
+#include "platform/base/shown.h"
 
 namespace panel {
 namespace {
@@ -121,14 +122,33 @@ std::string PictureRecordJson(int width, int height, const FormState& state, boo
 
 base::Result<> WriteBytesFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     if (path.empty() || path.find('\0') != std::string::npos) {
-        return base::Fail("Can't open \"" + path + "\".");
+        return base::Fail("Can't open " + base::Shown(path) + ".");
     }
     const base::Result<> r = WriteWholeFile(path, data, size);
     if (!r.ok() && r.error().code == kFileWrite) {
-        return base::Fail("Can't write \"" + path + "\": " + r.message() + ".", kFileWrite);
+        return base::Fail("Can't write " + base::Shown(path) + ": " + r.message() + ".",
+                          kFileWrite);
     }
-    if (!r.ok()) return base::Fail("Can't open \"" + path + "\": " + r.message() + ".", kFileOpen);
+    if (!r.ok())
+        return base::Fail("Can't open " + base::Shown(path) + ": " + r.message() + ".", kFileOpen);
     return {};
+}
+
+bool IsPictureRecord(std::string_view text) {
+    // The fields in the order and layout PictureRecordJson writes them; a user's own JSON file
+    // of the same name has other keys or another layout.
+    static constexpr std::string_view kKeys[] = {
+        "{\n  \"width\": ",   "\n  \"height\": ",     "\n  \"window\": {\"h_start\": ",
+        "\n  \"row_skip\": ", "\n  \"registers\": {", "\n  \"backend\": ",
+        "\n  \"time\": "};
+    if (!text.starts_with(kKeys[0]) || !text.ends_with("}\n")) return false;
+    std::size_t at = 0;
+    for (const std::string_view key : kKeys) {
+        at = text.find(key, at);
+        if (at == std::string_view::npos) return false;
+        at += key.size();
+    }
+    return true;
 }
 
 }  // namespace panel

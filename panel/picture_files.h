@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "panel/form_state.h"
@@ -28,6 +29,10 @@ bool IsPngName(const std::string& name);
 // The record's name beside a picture: NAME.json for NAME.bmp or NAME.png (any case), else the
 // whole name with ".json" added.
 std::string RecordPathFor(const std::string& picture_path);
+
+// Whether a file's text is a record PictureRecordJson wrote (or "image.json" copied), so that
+// writing a record over it loses nothing of the user's.
+bool IsPictureRecord(std::string_view text);
 
 // The port backend as chosen by PORTIO ("sim" when unset).
 std::string PortBackendName();

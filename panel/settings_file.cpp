@@ -2,6 +2,7 @@
 
 #include "panel/field_numbers.h"
 #include "panel/image_files.h"
+#include "platform/base/shown.h"
 
 namespace panel {
 namespace {
@@ -155,10 +156,11 @@ void ApplySettings(const Settings& settings, FormState& state) {
 base::Result<Settings> LoadSettingsFile(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     const base::Result<> r = ReadWholeFile(path, &bytes);
-    if (!r.ok() && r.error().code == kFileMissing) return base::Fail(path + ": no such file");
-    if (!r.ok()) return base::Fail(path + ": can't read: " + r.message());
+    if (!r.ok() && r.error().code == kFileMissing)
+        return base::Fail(base::Shown(path) + ": no such file");
+    if (!r.ok()) return base::Fail(base::Shown(path) + ": can't read: " + r.message());
     if (bytes.size() > kMaxSettingsSize) {
-        return base::Fail(path + ": too large for a settings file (" +
+        return base::Fail(base::Shown(path) + ": too large for a settings file (" +
                           std::to_string(bytes.size()) + " bytes)");
     }
     return ParseSettings(
@@ -172,7 +174,7 @@ base::Result<> SaveSettingsFile(const std::string& path, const FormState& state)
     const std::string text = FormatSettings(state);
     const base::Result<> r =
         WriteWholeFile(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    if (!r.ok()) return base::Fail(path + ": can't write: " + r.message());
+    if (!r.ok()) return base::Fail(base::Shown(path) + ": can't write: " + r.message());
     return {};
 }
 

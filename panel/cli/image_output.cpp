@@ -7,8 +7,10 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "panel/image_files.h"
+#include "platform/base/shown.h"
 
 namespace panel::cli {
 namespace {
@@ -43,100 +45,71 @@ base::Result<Picture> PictureOf(const std::vector<std::uint8_t>& bmp) {
     return p;
 }
 
-// A file written whole, or removed and an error naming it.
-class OutFile {
-public:
-    explicit OutFile(const std::string& path) : path_(path), f_(std::fopen(path.c_str(), "wb")) {}
-    ~OutFile() {
-        if (f_) std::fclose(f_);
-    }
-    OutFile(const OutFile&) = delete;
-    OutFile& operator=(const OutFile&) = delete;
-    std::FILE* get() const { return f_; }
-    base::Result<> Fail(int error) {
-        if (f_) std::fclose(f_);
-        f_ = nullptr;
-        std::remove(path_.c_str());
-        return base::Fail("cannot write " + path_ + ": " + std::strerror(error));
-    }
-    base::Result<> Close() {
-        std::FILE* f = f_;
-        f_ = nullptr;
-        if (std::fflush(f) != 0 || std::ferror(f)) {
-            const int error = errno ? errno : EIO;
-            std::fclose(f);
-            std::remove(path_.c_str());
-            return base::Fail("cannot write " + path_ + ": " + std::strerror(error));
-        }
-        if (std::fclose(f) != 0) {
-            const int error = errno;
-            std::remove(path_.c_str());
-            return base::Fail("cannot write " + path_ + ": " + std::strerror(error));
-        }
-        return {};
-    }
-
-private:
-    std::string path_;
-    std::FILE* f_;
-};
-
+// Every output is made in memory first, then written as Capture writes its files: beside the
+// target and renamed over it, so that a signal or a full disk keeps the previous file, and a
+// name that is no regular file (a FIFO, a device, a link to one) is refused without blocking.
 base::Result<> WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     const base::Result<> r = WriteWholeFile(path, bytes.data(), bytes.size());
     if (r.ok()) return {};
-    return base::Fail("cannot write " + path + ": " + r.message());
+    return base::Fail("cannot write " + base::Shown(path) + ": " + r.message());
 }
 
-base::Result<> WritePgm(const std::string& path, const Picture& p) {
-    OutFile out(path);
-    if (!out.get()) return out.Fail(errno);
-    std::fprintf(out.get(), "P5\n%u %u\n255\n", p.width, p.height);
-    for (std::uint32_t y = 0; y < p.height; ++y) {
-        if (std::fwrite(p.Row(y), 1, p.width, out.get()) != p.width) return out.Fail(errno);
-    }
-    return out.Close();
+std::vector<std::uint8_t> EncodePgm(const Picture& p) {
+    char header[64];
+    const int n = std::snprintf(header, sizeof header, "P5\n%u %u\n255\n", p.width, p.height);
+    std::vector<std::uint8_t> out(header, header + n);
+    out.reserve(out.size() + static_cast<std::size_t>(p.width) * p.height);
+    for (std::uint32_t y = 0; y < p.height; ++y)
+        out.insert(out.end(), p.Row(y), p.Row(y) + p.width);
+    return out;
 }
 
-struct PngFailure {
+struct PngSink {
+    std::vector<std::uint8_t> bytes;
     char message[200] = "";
 };
 
 void OnPngError(png_structp png, png_const_charp message) {
-    auto* failure = static_cast<PngFailure*>(png_get_error_ptr(png));
-    std::snprintf(failure->message, sizeof failure->message, "%s", message);
+    auto* sink = static_cast<PngSink*>(png_get_error_ptr(png));
+    std::snprintf(sink->message, sizeof sink->message, "%s", message);
     png_longjmp(png, 1);
 }
 void OnPngWarning(png_structp, png_const_charp) {}
 
-base::Result<> WritePng(const std::string& path, const Picture& p) {
-    OutFile out(path);
-    if (!out.get()) return out.Fail(errno);
-    PngFailure failure;
+void OnPngData(png_structp png, png_bytep data, png_size_t size) {
+    auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
+    bool stored = true;
+    try {
+        sink->bytes.insert(sink->bytes.end(), data, data + size);
+    } catch (const std::bad_alloc&) {
+        stored = false;
+    }
+    if (!stored) png_error(png, "not enough memory");  // a long jump: not from a handler
+}
+void OnPngFlush(png_structp) {}
+
+// `sink` outlives the long jump: nothing with a destructor is made between setjmp and the end.
+bool EncodePng(const Picture& p, PngSink* sink) {
     png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, OnPngError, OnPngWarning);
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, sink, OnPngError, OnPngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
-        return out.Fail(ENOMEM);
+        std::snprintf(sink->message, sizeof sink->message, "not enough memory");
+        return false;
     }
-    // libpng reports its errors by a long jump back here; nothing with a destructor is made
-    // between here and the end of the writing.
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        const int error = errno ? errno : EIO;
-        auto failed = out.Fail(error);
-        return base::Fail(failed.message() + (failure.message[0]
-                                                  ? std::string(" (") + failure.message + ")"
-                                                  : std::string()));
+        return false;
     }
-    png_init_io(png, out.get());
+    png_set_write_fn(png, sink, OnPngData, OnPngFlush);
     png_set_IHDR(png, info, p.width, p.height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (std::uint32_t y = 0; y < p.height; ++y) png_write_row(png, p.Row(y));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return out.Close();
+    return true;
 }
 
 }  // namespace
@@ -151,7 +124,7 @@ base::Result<ImageFormat> FormatOf(const std::string& path) {
         if (ext == ".png") return ImageFormat::kPng;
         if (ext == ".pgm") return ImageFormat::kPgm;
     }
-    return base::Fail("\"" + path + "\": the name must end in .bmp, .png, .pgm or .raw");
+    return base::Fail(base::Shown(path) + ": the name must end in .bmp, .png, .pgm or .raw");
 }
 
 base::Result<std::string> FrameName(const std::string& pattern, int number) {
@@ -181,7 +154,7 @@ base::Result<std::string> FrameName(const std::string& pattern, int number) {
             if (j == digits_start) width = 0;
         }
         if (numbered || j >= pattern.size() || pattern[j] != 'd') {
-            return base::Fail("\"" + pattern + "\": only one %d or %0Nd may number the frames");
+            return base::Fail(base::Shown(pattern) + ": only one %d or %0Nd may number the frames");
         }
         char digits[32];
         std::snprintf(digits, sizeof digits, "%0*d", width, number);
@@ -212,7 +185,11 @@ base::Result<> WriteImage(const std::string& path, ImageFormat format,
     }
     const auto picture = PictureOf(bmp);
     if (!picture) return picture.error();
-    return format == ImageFormat::kPng ? WritePng(path, *picture) : WritePgm(path, *picture);
+    if (format == ImageFormat::kPgm) return WriteBytes(path, EncodePgm(*picture));
+    PngSink sink;
+    if (!EncodePng(*picture, &sink))
+        return base::Fail("cannot write " + base::Shown(path) + ": " + sink.message);
+    return WriteBytes(path, sink.bytes);
 }
 
 }  // namespace panel::cli

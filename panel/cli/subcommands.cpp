@@ -23,6 +23,7 @@
 #include "panel/registers.h"
 #include "panel/startup.h"
 #include "platform/base/result.h"
+#include "platform/base/shown.h"
 #include "platform/com/combase.h"
 #include "platform/com/registry.h"
 #include "platform/portio/board_operator.h"
@@ -80,7 +81,8 @@ base::Result<int> CountOf(const std::string& text) {
     errno = 0;
     const long n = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
-        return base::Fail("--count \"" + text + "\": must be a whole number from 1 to 1000000");
+        return base::Fail("--count " + base::Shown(text) +
+                          ": must be a whole number from 1 to 1000000");
     return static_cast<int>(n);
 }
 
@@ -90,14 +92,14 @@ base::Result<std::array<std::string, 4>> WindowOf(const std::string& text) {
     for (int i = 0; i < 4; ++i) {
         const auto comma = text.find(',', start);
         if ((i < 3) == (comma == std::string::npos))
-            return base::Fail("--window \"" + text +
-                              "\": give four numbers H_START,H_END,V_START,V_END");
+            return base::Fail("--window " + base::Shown(text) +
+                              ": give four numbers H_START,H_END,V_START,V_END");
         parts[i] =
             text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         start = comma + 1;
     }
     if (auto g = ComputeFrameGeometry(parts[0], parts[1], parts[2], parts[3]); !g)
-        return base::Fail("--window \"" + text + "\": " + g.message());
+        return base::Fail("--window " + base::Shown(text) + ": " + g.message());
     return parts;
 }
 
@@ -108,8 +110,8 @@ base::Result<> CheckWritable(const std::string& path) {
                             : slash == 0               ? "/"
                                                        : path.substr(0, slash);
     if (::access(dir.c_str(), W_OK | X_OK) != 0)
-        return base::Fail("-o \"" + path + "\": cannot write into " + dir + ": " +
-                          std::strerror(errno));
+        return base::Fail("-o " + base::Shown(path) + ": cannot write into " + base::Shown(dir) +
+                          ": " + std::strerror(errno));
     return {};
 }
 
@@ -150,7 +152,7 @@ base::Result<Arguments> Parse(int argc, char** argv) {
         } else if (a.command == "set" && !arg.empty() && arg[0] != '-') {
             assignments.push_back(arg);
         } else {
-            return base::Fail("unknown argument \"" + arg + "\"");
+            return base::Fail("unknown argument " + base::Shown(arg));
         }
     }
     if (a.help) return a;
@@ -293,7 +295,8 @@ int Capture(const Arguments& a, FormState& state, CameraLink& link, TerminalUi& 
             written = *name;
         }
         if (a.count > 1)
-            std::fprintf(stderr, "lensbay: frame %d of %d: %s\n", n, a.count, written.c_str());
+            std::fprintf(stderr, "lensbay: frame %d of %d: %s\n", n, a.count,
+                         base::Shown(written).c_str());
     }
     return kOk;
 }

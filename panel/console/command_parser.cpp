@@ -1,6 +1,7 @@
 #include <string>
 
 #include "panel/console/console_front_end.h"
+#include "platform/base/shown.h"
 
 namespace panel::console {
 namespace {
@@ -131,50 +132,6 @@ base::Result<Command> ParseCommand(std::string_view line) {
     return fail("unknown command " + EchoInput(word));
 }
 
-namespace {
-void AppendHex(std::string* out, unsigned char byte) {
-    static const char kDigits[] = "0123456789abcdef";
-    *out += "\\x";
-    *out += kDigits[byte >> 4];
-    *out += kDigits[byte & 0xF];
-}
-}  // namespace
-
-std::string EscapeField(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default: {
-                const auto byte = static_cast<unsigned char>(c);
-                // Other control characters (C0, DEL, and the C1 range as UTF-8 encodes it)
-                // could drive the user's terminal: written as \xNN.
-                const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
-                                static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                                static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-                if (byte < 0x20 || byte == 0x7F || c1) {
-                    AppendHex(&out, byte);
-                    if (c1) AppendHex(&out, static_cast<unsigned char>(text[++i]));
-                } else {
-                    out += c;
-                }
-            }
-        }
-    }
-    return out;
-}
+std::string EscapeField(std::string_view text) { return base::EscapeText(text); }
 
 }  // namespace panel::console

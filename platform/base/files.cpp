@@ -164,6 +164,21 @@ void FlushFolder(const std::string& folder, const AtomicWriteOptions& options) {
 
 }  // namespace
 
+std::string NotRegularText(mode_t mode) {
+    const char* kind = S_ISDIR(mode)                    ? "a directory"
+                       : S_ISFIFO(mode)                 ? "a FIFO"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                                                        : "something else";
+    return std::string(kind) + ", not a regular file";
+}
+
+std::string DescribeNotRegular(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return "not a regular file";
+    return NotRegularText(st.st_mode);
+}
+
 Result<std::string> ResolveSymlinks(const std::string& path) {
     std::string current = path;
     for (int hops = 0; hops < 40; ++hops) {
@@ -194,7 +209,7 @@ Result<std::string> ReadRegularFile(const std::string& path, std::size_t max) {
     } closer{fd};
     struct stat st {};
     if (::fstat(fd, &st) != 0) return Errno(errno, "cannot examine " + path);
-    if (!S_ISREG(st.st_mode)) return Fail(path + " is not a regular file", EINVAL);
+    if (!S_ISREG(st.st_mode)) return Fail(path + " is " + NotRegularText(st.st_mode), EINVAL);
     std::string text;
     char buf[65536];
     while (text.size() < max) {
@@ -223,7 +238,11 @@ Result<AtomicFile> AtomicFile::Create(const std::string& path, const AtomicWrite
     const bool exists = ::stat(file.target_.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) return Errno(errno, "cannot examine " + file.target_);
     if (exists && !S_ISREG(st.st_mode))
-        return Fail(file.target_ + " is not a regular file", EINVAL);
+        return Fail(file.target_ + " is " + NotRegularText(st.st_mode), EINVAL);
+    // The rename would replace a file the user may not write (a read-only one, or another user's
+    // in a shared folder): refused as an open for writing would be. The effective ids decide.
+    if (exists && ::faccessat(AT_FDCWD, file.target_.c_str(), W_OK, AT_EACCESS) != 0)
+        return Errno(errno, "cannot write " + file.target_);
 
     const std::string dir = DirName(file.target_);
     const std::string name = BaseName(file.target_);

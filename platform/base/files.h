@@ -21,9 +21,16 @@ namespace base {
 // replace. The last link's target need not exist; a loop of links fails with ELOOP.
 BASE_FILES_EXPORT Result<std::string> ResolveSymlinks(const std::string& path);
 
+// What a file of this type is, for a refusal: "a FIFO, not a regular file" (or "a directory",
+// "a device", "a socket", "something else").
+BASE_FILES_EXPORT std::string NotRegularText(mode_t mode);
+// The same for the file at `path` as it is now (links followed); "not a regular file" when it
+// cannot be examined or has become one.
+BASE_FILES_EXPORT std::string DescribeNotRegular(const std::string& path);
+
 // Reads a whole regular file, at most `max` bytes from its start. Refuses without blocking
-// anything that is not a regular file (code EINVAL, "... is not a regular file"); a missing file
-// fails with code ENOENT. Other failures carry their errno.
+// anything that is not a regular file (code EINVAL, "PATH is a FIFO, not a regular file"); a
+// missing file fails with code ENOENT. Other failures carry their errno.
 BASE_FILES_EXPORT Result<std::string> ReadRegularFile(const std::string& path,
                                                       std::size_t max = ~std::size_t{0});
 
@@ -45,8 +52,11 @@ struct AtomicWriteOptions {
 // (SIGKILL, power loss) is removed by the next replacement of the same name.
 class BASE_FILES_EXPORT AtomicFile {
 public:
-    // Fails when the target exists and is not a regular file (code EINVAL) or when the temporary
-    // file cannot be made (its errno).
+    // Fails when the target exists and is not a regular file (code EINVAL, "PATH is a FIFO, not
+    // a regular file"), when it exists and the process may not write it (EACCES or EROFS: its
+    // mode, owner and links decide, not the folder's), or when the temporary file cannot be made
+    // (its errno). A target with several hard links is replaced under the one name; its other
+    // names keep the old content.
     static Result<AtomicFile> Create(const std::string& path,
                                      const AtomicWriteOptions& options = {});
     AtomicFile(AtomicFile&& other) noexcept;

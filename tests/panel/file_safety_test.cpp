@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -159,6 +161,186 @@ TEST_F(FileSafetyTest, FullDiskKeepsThePreviousFiles) {
     // An unregistration on the full disk fails with the reason; the registry stays as it was
     // (the script compares it with its copy).
     EXPECT_THAT(Read(dir_.path() + "/out3"), HasSubstr("No space left on device"));
+}
+
+// The command line's outputs on a full disk: `capture -o` fails with the reason and keeps the
+// earlier .png and .pgm whole, as the window's files are kept. Needs a mount namespace, as above.
+TEST_F(FileSafetyTest, FullDiskKeepsTheCommandLinesEarlierOutputs) {
+    const std::string mnt = dir_.path() + "/mnt", good = dir_.path() + "/good",
+                      after = dir_.path() + "/after";
+    for (const std::string& d : {mnt, good, after}) ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
+    std::string unshare;
+    for (const char* candidate : {"/usr/bin/unshare", "/bin/unshare"})
+        if (unshare.empty() && ::access(candidate, X_OK) == 0) unshare = candidate;
+    if (unshare.empty()) GTEST_SKIP() << "no unshare program";
+    const Outcome probe = test_support::RunProcess(test_support::Command(
+        {unshare, "-m", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs \"$1\"", "sh", mnt}));
+    if (probe.status != 0) GTEST_SKIP() << "cannot mount a tmpfs here: " << probe.err;
+
+    const std::string script =
+        "set -e\n"
+        "mount -t tmpfs -o size=512k tmpfs \"$MNT\"\n"
+        "cd \"$MNT\"\n"
+        "\"$LENSBAY\" capture -o x.png\n"
+        "\"$LENSBAY\" capture -o x.pgm\n"
+        "cp x.png x.pgm \"$GOOD/\"\n"
+        "head -c 1048576 /dev/zero > filler 2>/dev/null || true\n"
+        "for name in x.png x.pgm; do\n"
+        "  if \"$LENSBAY\" capture -o $name >> \"$DIR/out\" 2>&1; then exit 9; fi\n"
+        "done\n"
+        "cp x.png x.pgm \"$AFTER/\" || true\n"
+        "ls -a > \"$DIR/listing\"\n";
+    auto env = Env();
+    env.insert({{"MNT", mnt},
+                {"DIR", dir_.path()},
+                {"GOOD", good},
+                {"AFTER", after},
+                {"LENSBAY", kBin + "/lensbay"}});
+    test_support::Command run({unshare, "-m", "sh", "-c", script}, env);
+    run.timeout_seconds = 60;
+    const Outcome o = test_support::RunProcess(run);
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_THAT(Read(dir_.path() + "/out"), HasSubstr("/x.png\": No space left on device"));
+    for (const char* name : {"x.png", "x.pgm"}) {
+        SCOPED_TRACE(name);
+        const std::string before = Read(good + "/" + name);
+        EXPECT_GT(before.size(), 1000u);
+        EXPECT_TRUE(Read(after + "/" + name) == before);
+    }
+    EXPECT_THAT(Read(dir_.path() + "/listing"), testing::Not(HasSubstr(".tmp.")));
+}
+
+// capture --count writes each frame's .pgm whole: one watched from outside never has another
+// size than a whole frame's, and SIGTERM or SIGKILL at any moment (one sent the instant any other
+// size shows) leaves every frame written whole. Temporary files go with SIGTERM.
+TEST_F(FileSafetyTest, SignalsDuringACaptureCountLeaveWholeOutputs) {
+    constexpr std::size_t kWhole = 15 + 384 * 288;  // "P5\n384 288\n255\n" and the pixels
+    std::mt19937 random(5);
+    for (const int sig : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(sig);
+        for (const auto& e : std::filesystem::directory_iterator(work_))
+            std::filesystem::remove(e.path());
+        // The capture's private folder goes into the test's own, which is removed with it.
+        auto changes = Env();
+        changes["TMPDIR"] = dir_.path();
+        std::vector<std::string> envs;
+        for (const auto& [k, v] : changes) envs.push_back(k + "=" + v);
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (!changes.count(entry.substr(0, entry.find('=')))) envs.push_back(entry);
+        }
+        std::vector<char*> envp;
+        for (auto& e : envs) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::vector<std::string> args = {kBin + "/lensbay",    "capture", "--count", "40", "-o",
+                                         work_ + "/f-%02d.pgm"};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // Watched until a frame from 2 to 6 is whole, a torn one shows, or the program ends.
+        const int last = std::uniform_int_distribution<int>(2, 6)(random);
+        bool torn = false, ended = false;
+        int status = 0;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (int frame = 1; frame <= last && !torn && !ended;) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/f-%02d.pgm", frame);
+            struct stat st {};
+            if (::stat((work_ + name).c_str(), &st) == 0) {
+                if (static_cast<std::size_t>(st.st_size) != kWhole) {
+                    torn = true;
+                    break;
+                }
+                ++frame;
+            }
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            if (std::chrono::steady_clock::now() > give_up) break;
+        }
+        if (!ended) {
+            ::kill(pid, torn ? SIGKILL : sig);
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        }
+        EXPECT_FALSE(torn) << "a frame was seen with another size than a whole one";
+        EXPECT_FALSE(ended) << "the program ended early, status " << status;
+        for (const auto& e : std::filesystem::directory_iterator(work_)) {
+            const std::string name = e.path().filename().string();
+            if (name.find(".tmp.") != std::string::npos) {
+                EXPECT_EQ(sig, SIGKILL) << name;
+                continue;
+            }
+            EXPECT_EQ(e.file_size(), kWhole) << name;
+        }
+    }
+}
+
+// Files the user may not write are refused with the messages of a failed open, and stay as they
+// were, although the folder would let a rename replace them: image.raw and image.bmp of mode
+// 0444, a Save As target of mode 0444 and one of another user. As root the program runs as
+// "nobody" (root may write anything); where that cannot be done the test is skipped, except under
+// CI, which must run it.
+TEST_F(FileSafetyTest, FilesTheUserMayNotWriteAreRefusedUntouched) {
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(work_.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(registry_.c_str(), 0644), 0);
+    auto run = [&](const std::string& input) {
+        test_support::Command c({kBin + "/lensbay", "--console"}, Env(), input);
+        c.cwd = work_;
+        c.as_nobody = root;
+        c.timeout_seconds = 30;
+        return test_support::RunProcess(c);
+    };
+    Outcome o = run("press Capture\nquit\n");
+    if (!o.started || (root && o.status != 0)) {
+        const char* ci = std::getenv("CI");
+        if (ci && std::string(ci) == "true") FAIL() << "cannot run as nobody under CI: " << o.err;
+        GTEST_SKIP() << "cannot run as an unprivileged user: " << o.err;
+    }
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string raw = work_ + "/image.raw", bmp = work_ + "/image.bmp";
+    const std::string ro = work_ + "/ro.bmp", theirs = work_ + "/theirs.bmp";
+    ASSERT_TRUE(test_support::WriteWholeFile(ro, "read-only"));
+    ASSERT_EQ(::chmod(ro.c_str(), 0444), 0);
+    if (root) {
+        ASSERT_EQ(::chown(ro.c_str(), 65534, 65534), 0);  // the user's own, only read-only
+        ASSERT_TRUE(test_support::WriteWholeFile(theirs, "root's"));  // root's, mode 0644
+    }
+    const std::string raw_before = Read(raw), bmp_before = Read(bmp);
+    ASSERT_EQ(::chmod(raw.c_str(), 0444), 0);
+    o =
+        run("press Capture\ntext Text8 ro.bmp\npress SaveAs\ntext Text8 theirs.bmp\n"
+            "press SaveAs\nquit\n");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, HasSubstr("box\tLensbay\tCan't create the .raw file.\n"));
+    const std::string refused = "box\tLensbay\tCan't open the .bmp file to save.\n";
+    std::size_t boxes = 0;
+    for (auto at = o.out.find(refused); at != std::string::npos; at = o.out.find(refused, at + 1))
+        ++boxes;
+    EXPECT_EQ(boxes, root ? 2u : 1u) << o.out;
+    EXPECT_EQ(Read(raw), raw_before);
+    EXPECT_EQ(Read(ro), "read-only");
+    if (root) {
+        EXPECT_EQ(Read(theirs), "root's");
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(raw.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+
+    ASSERT_EQ(::chmod(raw.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(bmp.c_str(), 0444), 0);
+    o = run("press Capture\nquit\n");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, HasSubstr("box\tLensbay\tCan't create the bmp file.\n"));
+    EXPECT_EQ(Read(bmp), bmp_before);
+    EXPECT_THAT(TemporariesIn(work_), testing::IsEmpty());
 }
 
 // SIGTERM, SIGINT or SIGKILL at a random moment of a capture-and-save loop: each image file is

@@ -80,7 +80,7 @@ TEST_F(ProgramTest, Options) {
     EXPECT_THAT(o.out, HasSubstr("lensbay 1."));
     o = Lensbay({"--frobnicate"}, "");
     EXPECT_EQ(o.status, 1);
-    EXPECT_THAT(o.err, HasSubstr("unknown option '--frobnicate'"));
+    EXPECT_THAT(o.err, HasSubstr("unknown option \"--frobnicate\""));
 }
 
 TEST_F(ProgramTest, UnregisteredPinbusIsSaidPlainlyAndNoPortIsTouched) {

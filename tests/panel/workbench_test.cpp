@@ -182,6 +182,46 @@ TEST_P(WorkbenchTest, CaptureAndSaveAsWriteTheRecordBesideThePicture) {
                                             "was not: Can't open \"image.json\""));
 }
 
+// The record's name may be a file of the user's own: only a record this program wrote is
+// replaced; any other file stays, and the box says that no record was written.
+TEST_P(WorkbenchTest, SaveAsReplacesOnlyItsOwnRecords) {
+    panel_->CaptureClick();
+    const std::string mine = "{\n  \"width\": 1,\n  \"notes\": \"my own\"\n}\n";
+    ASSERT_TRUE(WriteFile("shot.json", mine));
+    ClearLog();
+    panel_->SetText(8, "shot.bmp");
+    panel_->SaveAsClick();
+    EXPECT_THAT(Events(), ElementsAre("box Lensbay: The picture was saved, but no record was "
+                                      "written: \"shot.json\" is not a picture record and was "
+                                      "kept as it is."));
+    std::string now;
+    ASSERT_TRUE(ReadFile("shot.json", &now));
+    EXPECT_EQ(now, mine);
+    EXPECT_EQ(::access("shot.bmp", F_OK), 0);
+    EXPECT_EQ(panel_->State().text[8], "filename.bmp");  // the picture itself was saved
+
+    // A record written before is replaced by the newer one; a record cut short is not taken for
+    // one.
+    std::string record;
+    ASSERT_TRUE(ReadFile("image.json", &record));
+    ASSERT_TRUE(WriteFile("shot.json", record));
+    panel_->TextClick(2);
+    panel_->SetText(2, "7");
+    panel_->Command1Click();
+    panel_->CaptureClick();
+    ClearLog();
+    panel_->SetText(8, "shot.bmp");
+    panel_->SaveAsClick();
+    EXPECT_TRUE(Events().empty());
+    ASSERT_TRUE(ReadFile("shot.json", &now));
+    EXPECT_THAT(now, HasSubstr("\"GCTL\": {\"value\": 7,"));
+    ASSERT_TRUE(WriteFile("shot.json", record.substr(0, record.size() / 2)));
+    panel_->SetText(8, "shot.bmp");
+    panel_->SaveAsClick();
+    ASSERT_TRUE(ReadFile("shot.json", &now));
+    EXPECT_EQ(now, record.substr(0, record.size() / 2));
+}
+
 class FakeEncoder : public panel::PngEncoder {
 public:
     base::Result<std::vector<std::uint8_t>> EncodePng(const panel::Picture& p) override {
@@ -225,6 +265,19 @@ TEST_P(WorkbenchTest, SaveAsToAPngNameEncodesThePictureAsShown) {
     EXPECT_THAT(Events(), ElementsAre("box Lensbay: Can't export a PNG: out of ink"));
     EXPECT_NE(::access("again.png", F_OK), 0);
 
+    // A name that is no regular file is refused with what it is, and nothing blocks on a FIFO.
+    encoder.fail = false;
+    ASSERT_EQ(::mkfifo("pipe.png", 0600), 0);
+    ASSERT_EQ(::mkdir("dir.png", 0700), 0);
+    for (const char* name : {"pipe.png", "dir.png"}) {
+        panel_->SetText(8, name);
+        ClearLog();
+        panel_->SaveAsClick();
+        EXPECT_THAT(Events(),
+                    ElementsAre(std::string("box Lensbay: Can't open \"") + name + "\": it is a " +
+                                (name[0] == 'p' ? "FIFO" : "directory") + ", not a regular file."));
+    }
+
     ASSERT_TRUE(WriteFile("image.bmp", "BM broken"));
     ClearLog();
     panel_->SaveAsClick();
@@ -263,11 +316,14 @@ TEST_P(WorkbenchTest, ConsoleCommands) {
 TEST_P(WorkbenchTest, ConsoleSettingsFiles) {
     ASSERT_TRUE(WriteFile("good.txt", "# bring-up\nexposure = 40  # dim\ngamma=0.45\nh_end = 5\n"));
     ASSERT_TRUE(WriteFile("bad.txt", "gain = 3\n\nmirror = maybe\n"));
+    ASSERT_EQ(::mkdir("dir.txt", 0700), 0);
+    ASSERT_EQ(::mkfifo("fifo.txt", 0600), 0);
     const Log out = Console(
         "load-settings bad.txt\nload-settings good.txt\nload-settings none.txt\n"
-        "show\nsave-settings saved.txt\npress Command1\nregisters\n");
+        "show\nsave-settings saved.txt\npress Command1\nregisters\n"
+        "load-settings dir.txt\nsave-settings fifo.txt\nload-settings \x1b]2;x\x07.txt\n");
     EXPECT_EQ(out[1], "error\tbad.txt:3: mirror: \"maybe\" is neither on nor off");
-    EXPECT_EQ(out[2], "error\tnone.txt: no such file");
+    EXPECT_EQ(out[2], "error\t\"none.txt\": no such file");
     EXPECT_EQ(out[3], "show\tText1\t40\tchanged=True");
     EXPECT_EQ(out[4], "show\tText2\t0\tchanged=False");  // bad.txt applied nothing
     EXPECT_EQ(out[6], "show\tText4\t0\tchanged=True");   // as a click in Text5 marks it
@@ -283,6 +339,13 @@ TEST_P(WorkbenchTest, ConsoleSettingsFiles) {
     EXPECT_THAT(out, testing::Contains("register\tHWCTL\t5"));
     EXPECT_THAT(out, testing::Contains("register\tMCTL\t128"));
     EXPECT_THAT(out, testing::Contains("register\tGCTL\tunknown"));
+    // Names that are no regular file say what they are; a name is shown escaped.
+    ASSERT_GE(out.size(), 3u);
+    EXPECT_EQ(out[out.size() - 3],
+              "error\t\"dir.txt\": can't read: it is a directory, not a regular file");
+    EXPECT_EQ(out[out.size() - 2],
+              "error\t\"fifo.txt\": can't write: it is a FIFO, not a regular file");
+    EXPECT_EQ(out.back(), "error\t\"\\\\x1b]2;x\\\\x07.txt\": no such file");
 }
 
 INSTANTIATE_TEST_SUITE_P(Objects, WorkbenchTest, testing::Values(Objects::kFake, Objects::kPinbus),

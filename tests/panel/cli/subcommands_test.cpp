@@ -2,6 +2,7 @@
 // same clicks, files as Capture writes them, and bad arguments or start-up failures with their
 // exit status and no port cycle.
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -121,7 +122,7 @@ TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
     ASSERT_EQ(o.status, 0) << o.err;
     Lensbay("console", {"--console"}, "press Capture\npress Capture\npress Capture\n", &console);
     EXPECT_EQ(cli, console);
-    EXPECT_THAT(o.err, HasSubstr("frame 3 of 3: f-03.pgm"));
+    EXPECT_THAT(o.err, HasSubstr("frame 3 of 3: \"f-03.pgm\""));
     EXPECT_NE(File("cli/f-01.pgm"), File("cli/f-02.pgm"));  // the scene moves
 }
 
@@ -149,6 +150,56 @@ TEST_F(SubcommandTest, BadArgumentsTouchNoPort) {
     Outcome o = Lensbay("cli", {"capture", "--help"});
     EXPECT_EQ(o.status, 0);
     EXPECT_THAT(o.out, HasSubstr("Usage: lensbay capture"));
+
+    // Arguments echoed in messages: control characters escaped, a huge one cut with a note.
+    const std::string title = "\x1b]2;owned\x07";
+    const std::string huge = std::string(100000, 'a') + ".png";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> echoed = {
+        {{"capture", "--count", title}, "--count \"\\x1b]2;owned\\x07\": must be"},
+        {{"capture", "-o", "no/" + title + ".png"},
+         "-o \"no/\\x1b]2;owned\\x07.png\": cannot write into \"no\""},
+        {{"capture", "-o", title}, "-o \"\\x1b]2;owned\\x07\": the name must end in"},
+        {{"capture", "--window", title}, "--window \"\\x1b]2;owned\\x07\": give four"},
+        {{"capture", title}, "unknown argument \"\\x1b]2;owned\\x07\""},
+        {{"capture", "-o", "no/" + huge}, "(cut; 100007 bytes in all): cannot write into"},
+        {{"capture", "--count", huge}, "(cut; 100004 bytes in all): must be"},
+    };
+    for (const auto& [args, expected] : echoed) {
+        o = Lensbay("cli", args);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_THAT(o.err, HasSubstr(expected));
+        EXPECT_EQ(o.err.find('\x1b'), std::string::npos) << o.err;
+        EXPECT_LT(o.err.size(), 1000u);
+    }
+}
+
+// -o writes as Capture writes its own files: a FIFO or a link to a device in the name's place is
+// refused at once with what it is, and the file stays as it is.
+TEST_F(SubcommandTest, OutputsThatAreNoRegularFileAreRefusedWithoutBlocking) {
+    const std::string cli = dir_.path() + "/cli";
+    ASSERT_EQ(::mkfifo((cli + "/f.pgm").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/null", (cli + "/null.png").c_str()), 0);
+    ASSERT_EQ(::mkdir((cli + "/d.png").c_str(), 0700), 0);
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"f.pgm", "/cli/f.pgm\": it is a FIFO, not a regular file"},
+        {"null.png", "/cli/null.png\": it is a device, not a regular file"},
+        {"d.png", "/cli/d.png\": it is a directory, not a regular file"},
+    };
+    for (const auto& [name, message] : refused) {
+        test_support::Command c({kBin + "/lensbay", "capture", "-o", name},
+                                {{"OLE_REGISTRY", registry_}, {"PORTIO", "sim"}});
+        c.cwd = cli;
+        c.timeout_seconds = 20;
+        const Outcome o = test_support::RunProcess(c);
+        EXPECT_FALSE(o.timed_out) << name;
+        EXPECT_EQ(o.status, 1) << name;
+        EXPECT_THAT(o.err, HasSubstr(message));
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat((cli + "/null.png").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::lstat((cli + "/f.pgm").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(SubcommandTest, StartFailuresHaveTheirExitStatus) {

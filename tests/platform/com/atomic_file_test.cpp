@@ -119,6 +119,12 @@ TEST_F(AtomicFileTest, LinksAreFollowedModeAndOwnerKept) {
         EXPECT_EQ(st.st_uid, 4321u);
         EXPECT_EQ(st.st_gid, 4322u);
     }
+    // A file with a second hard link is replaced under the name written; the other name keeps
+    // the old content.
+    ASSERT_EQ(link(At("real/keep.bmp").c_str(), At("hard.bmp").c_str()), 0);
+    ASSERT_TRUE(base::AtomicWriteFile(At("real/keep.bmp"), "newer"));
+    EXPECT_EQ(Read("real/keep.bmp"), "newer");
+    EXPECT_EQ(Read("hard.bmp"), "new");
     // A dangling link makes its target; a loop of links is refused.
     ASSERT_EQ(symlink("made.bmp", At("dangling").c_str()), 0);
     ASSERT_TRUE(base::AtomicWriteFile(At("dangling"), "x"));
@@ -139,7 +145,9 @@ TEST_F(AtomicFileTest, NonRegularTargetsAreRefusedUntouched) {
         base::Result<> r = base::AtomicWriteFile(*name ? At(name) : std::string(), "x");
         ASSERT_FALSE(r);
         if (*name) {
-            EXPECT_NE(r.message().find("is not a regular file"), std::string::npos);
+            const std::string kind = *name == 'd' ? "directory" : "FIFO";
+            EXPECT_NE(r.message().find(" is a " + kind + ", not a regular file"), std::string::npos)
+                << r.message();
         }
     }
     struct stat st {};
@@ -151,6 +159,7 @@ TEST_F(AtomicFileTest, NonRegularTargetsAreRefusedUntouched) {
         base::Result<std::string> read = base::ReadRegularFile(At(name));
         ASSERT_FALSE(read);
         EXPECT_EQ(read.error().code, EINVAL);
+        EXPECT_NE(read.message().find(", not a regular file"), std::string::npos);
     }
     EXPECT_EQ(base::ReadRegularFile(At("missing")).error().code, ENOENT);
     Put("file", "0123456789");
