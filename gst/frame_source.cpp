@@ -9,14 +9,17 @@
 
 #include "panel/camera_link.h"
 #include "panel/capture.h"
-#include "panel/startup.h"
-#include "platform/com/combase.h"
-#include "platform/com/registry.h"
+#include "panel/session.h"
 #include "platform/portio/board_operator.h"
 #include "platform/portio/portio.h"
 #include "platform/ui/message_box.h"
 
 namespace lensbay_gst {
+
+// The element's header stays free of the platform's names (GLib defines some of them too).
+static_assert(kNotRegistered == panel::kSessionNotRegistered);
+static_assert(kPortRefused == panel::kSessionPortRefused);
+
 namespace {
 
 // The element has nobody to show a box to: a prompt is acknowledged at once, and the simulated
@@ -96,8 +99,8 @@ std::size_t RowStride(const panel::FrameGeometry& g) {
 
 struct FrameSource::Impl {
     PromptUi ui;
-    panel::PortObjects objects;
-    std::unique_ptr<panel::CameraLink> link;
+    std::unique_ptr<panel::Session> session;
+    std::unique_ptr<panel::CameraLink> link;  // released before the session
     std::vector<std::uint8_t> skip;
 };
 
@@ -105,23 +108,14 @@ FrameSource::FrameSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 FrameSource::~FrameSource() = default;
 
 base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& pinbus_hint) {
-    if (base::Result<> opened = portio::Initialize(); !opened)
-        return base::Fail(opened.message(), kPortRefused);
-    portio::SetFaultHandler(RecordFault);
     TakeFault();
-    const HRESULT init = CoInitialize(nullptr);
-    if (FAILED(init)) {
-        return base::Fail("COM initialisation failed (" + HresultToString(init) + ")",
-                          kNotRegistered);
-    }
-    if (const base::Result<> registry = CheckClassRegistry(); !registry)
-        return base::Fail(registry.message(), kNotRegistered);
+    base::Result<std::unique_ptr<panel::Session>> session =
+        panel::OpenSession(pinbus_hint, RecordFault);
+    if (!session) return base::Fail(session.message(), session.error().code);
     auto impl = std::make_unique<Impl>();
-    base::Result<panel::PortObjects> objects = panel::CreatePortObjects(pinbus_hint);
-    if (!objects) return base::Fail(objects.message(), kNotRegistered);
-    impl->objects = std::move(objects).value();
-    impl->link = std::make_unique<panel::CameraLink>(impl->objects.pinbus1.Get(),
-                                                     impl->objects.pinbus2.Get(), impl->ui);
+    impl->session = std::move(session).value();
+    impl->link = std::make_unique<panel::CameraLink>(impl->session->Pinbus1(),
+                                                     impl->session->Pinbus2(), impl->ui);
     if (FAILED(impl->link->SetupPortMode())) {
         return base::Fail("the port object failed: " + impl->link->LastFailure(), kPortRefused);
     }
@@ -134,22 +128,21 @@ base::Result<> FrameSource::ReadFrame(const panel::FrameGeometry& g, std::uint8_
     panel::CameraLink& link = *impl_->link;
     auto failed = [&] { return base::Fail("the port object failed: " + link.LastFailure()); };
     if (FAILED(link.BeginFrameRead())) return failed();
-    // The stream's first row is the picture's bottom row; the row-skip byte ends each row.
-    std::uint8_t skipped = 0;
-    const std::size_t width = static_cast<std::size_t>(g.FrameWidth);
-    for (std::int32_t row = g.FrameHeight - 1; row >= 0; --row) {
-        std::uint8_t* out = dest + static_cast<std::size_t>(row) * stride;
-        for (std::size_t x = 0; x < width; ++x) {
+    // Rows go where the picture has them; the bytes that belong to no row are read and dropped.
+    const panel::FrameStreamLayout layout = panel::StreamLayoutOf(g);
+    std::uint8_t dropped = 0;
+    for (int r = 0; r < layout.rows; ++r) {
+        std::uint8_t* out = dest + static_cast<std::size_t>(layout.PictureRow(r)) * stride;
+        for (std::size_t x = 0; x < layout.width; ++x) {
             if (FAILED(link.ReadPixelByte(out + x))) return failed();
         }
-        if (g.RowSkip && FAILED(link.ReadPixelByte(&skipped))) return failed();
-        std::memset(out + width, 0, stride - width);
-    }
-    // Capture reads ByteCount bytes: (FrameWidth + 1) per row, with or without the row skip.
-    if (!g.RowSkip) {
-        for (std::int32_t row = 0; row < g.FrameHeight; ++row) {
-            if (FAILED(link.ReadPixelByte(&skipped))) return failed();
+        for (std::size_t x = layout.width; x < layout.row_step; ++x) {
+            if (FAILED(link.ReadPixelByte(&dropped))) return failed();
         }
+        std::memset(out + layout.width, 0, stride - layout.width);
+    }
+    for (std::size_t n = 0; n < layout.tail; ++n) {
+        if (FAILED(link.ReadPixelByte(&dropped))) return failed();
     }
     if (FAILED(link.EndFrameRead())) return failed();
     // A cycle the port refused was not run: the frame is not the board's.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -106,17 +107,25 @@ BitmapLayout LayoutFor(const FrameGeometry& g) {
     return layout;
 }
 
+FrameStreamLayout StreamLayoutOf(const FrameGeometry& g) {
+    FrameStreamLayout s;
+    s.width = static_cast<std::size_t>(std::max(g.FrameWidth, 0));
+    s.rows = std::max(g.FrameHeight, 0);
+    s.row_step = s.width + (g.RowSkip ? 1 : 0);
+    s.tail = g.RowSkip ? 0 : static_cast<std::size_t>(s.rows);
+    return s;
+}
+
 void FillPixelArea(const FrameGeometry& g, const BitmapLayout& layout, const std::uint8_t* raw,
                    std::uint8_t* bitmap) {
-    const auto width = static_cast<std::size_t>(g.FrameWidth);
-    const std::size_t padding = layout.row_bytes - width;
+    // The bitmap stores the bottom row first too: stream row r is stored row r.
+    const FrameStreamLayout stream = StreamLayoutOf(g);
+    const std::size_t padding = layout.row_bytes - stream.width;
     std::uint8_t* target = bitmap + kBitmapHeaderSize;
-    const std::uint8_t* source = raw;
-    for (std::int32_t r = 0; r < g.FrameHeight; ++r) {
-        std::memcpy(target, source, width);
-        std::memset(target + width, 0, padding);
+    for (int r = 0; r < stream.rows; ++r) {
+        std::memcpy(target, raw + stream.RowOffset(r), stream.width);
+        std::memset(target + stream.width, 0, padding);
         target += layout.row_bytes;
-        source += width + (g.RowSkip ? 1 : 0);
     }
 }
 

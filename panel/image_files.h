@@ -26,6 +26,22 @@ struct FrameGeometry {
     std::int64_t ByteCount = 0;    // bytes read: (FrameWidth + 1) * FrameHeight
 };
 
+// How the video port sends a frame: FrameHeight rows of FrameWidth pixel bytes, the picture's
+// bottom row first. Each row is followed by one more byte: with RowSkip it is read as part of the
+// row and dropped; without it those FrameHeight bytes come after the last row (ByteCount is
+// (FrameWidth + 1) * FrameHeight either way).
+struct FrameStreamLayout {
+    std::size_t width = 0;     // pixel bytes of a row
+    std::size_t row_step = 0;  // stream bytes from one row's first pixel to the next one's
+    int rows = 0;
+    std::size_t tail = 0;  // bytes after the last row that belong to no row
+
+    // The picture row (0 at the top) that stream row `r` holds.
+    int PictureRow(int r) const { return rows - 1 - r; }
+    std::size_t RowOffset(int r) const { return static_cast<std::size_t>(r) * row_step; }
+};
+FrameStreamLayout StreamLayoutOf(const FrameGeometry& g);
+
 // Where the bytes of "image.bmp" go for a geometry. Rows are padded to a multiple of 4 bytes, as
 // bitmap readers expect; whole blocks (multiples of 24) need no padding, and then the file is
 // 1078 + ByteCount + 1 bytes: header, FrameWidth * FrameHeight pixels, FrameHeight + 1 tail bytes.

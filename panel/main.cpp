@@ -10,12 +10,10 @@
 
 #include "panel/cli/subcommands.h"
 #include "panel/console/console_front_end.h"
+#include "panel/session.h"
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
 #include "platform/base/shown.h"
-#include "platform/com/combase.h"
-#include "platform/com/registry.h"
-#include "platform/portio/portio.h"
 
 #ifdef LENSBAY_HAVE_PNG
 #include "panel/png/qt_png_encoder.h"
@@ -39,13 +37,6 @@ constexpr char kUsage[] =
     "  OLE_REGISTRY (the class registry file where PINBUS.OCX is registered).\n"
     "  Exit status: 0 after the window is closed, 1 for a bad option, 2 when the Pinbus port\n"
     "  objects cannot be created, 3 when the port backend cannot be opened.\n\n";
-
-// A port cycle that cannot be done ends the program: the panel must not go on with a board it
-// cannot reach.
-[[noreturn]] void ExitOnPortFault(const base::Error& fault) {
-    std::fprintf(stderr, "%s\n", fault.message.c_str());
-    std::exit(3);
-}
 
 // Says what stops the start, on standard error and, in the window front end, in a box.
 void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* window, int argc,
@@ -95,48 +86,23 @@ int main(int argc, char** argv) {
         }
     }
 
-    // The port objects do every port access; this only makes sure the backend opens, so that a
-    // refusal is said plainly before anything else happens. It executes no port cycle.
-    portio::SetFaultHandler(ExitOnPortFault);
-    if (const base::Result<> opened = portio::Initialize(); !opened) {
-        ReportStartFailure(opened.message(), window.get(), argc, argv);
-        return 3;
+    // A port cycle that cannot be done ends the program; a refused backend, COM or registry
+    // problem and a Pinbus that will not load are said plainly before any port cycle.
+    base::Result<std::unique_ptr<panel::Session>> session =
+        panel::OpenSession(panel::FindPinbus(LENSBAY_PINBUS_DIR), panel::ExitOnPortFault);
+    if (!session) {
+        ReportStartFailure(session.message(), window.get(), argc, argv);
+        return static_cast<int>(session.error().code);
     }
-    // The board's operator side (its switches and window) when the backend has one.
-    portio::BoardOperator* const board = portio::Operator();
-    const HRESULT init = CoInitialize(nullptr);
-    if (FAILED(init)) {
-        ReportStartFailure("COM initialisation failed (" + HresultToString(init) + ")",
-                           window.get(), argc, argv);
-        return 2;
-    }
-    if (const base::Result<> registry = CheckClassRegistry(); !registry) {
-        ReportStartFailure(registry.message(), window.get(), argc, argv);
-        CoUninitialize();
-        return 2;
-    }
-    int status = 2;
-    {
-        base::Result<panel::PortObjects> created =
-            panel::CreatePortObjects(panel::FindPinbus(LENSBAY_PINBUS_DIR));
-        const panel::PortObjects* objects = created ? &*created : nullptr;
-        if (!objects) {
-            ReportStartFailure(created.message(), window.get(), argc, argv);
-        } else if (window) {
-            status = window->Run(argc, argv, objects->pinbus1.Get(), objects->pinbus2.Get(), board);
-        } else {
-            panel::console::ConsoleOptions options;
-            options.in = &std::cin;
-            options.interactive = ::isatty(STDIN_FILENO) == 1;
-            options.board = board;
+    const panel::Session& s = **session;
+    if (window) return window->Run(argc, argv, s.Pinbus1(), s.Pinbus2(), s.Board());
+    panel::console::ConsoleOptions options;
+    options.in = &std::cin;
+    options.interactive = ::isatty(STDIN_FILENO) == 1;
+    options.board = s.Board();
 #ifdef LENSBAY_HAVE_PNG
-            panel::QtPngEncoder png;
-            options.png_encoder = &png;
+    panel::QtPngEncoder png;
+    options.png_encoder = &png;
 #endif
-            status = panel::console::RunConsoleFrontEnd(objects->pinbus1.Get(),
-                                                        objects->pinbus2.Get(), options);
-        }
-    }
-    CoUninitialize();
-    return status;
+    return panel::console::RunConsoleFrontEnd(s.Pinbus1(), s.Pinbus2(), options);
 }

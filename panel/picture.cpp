@@ -132,14 +132,18 @@ base::Result<Picture> ReadBitmapPicture(const std::string& path) {
 
 void PictureFromStream(const std::uint8_t* stream, int width, int height, bool row_skip,
                        Picture* out) {
+    FrameGeometry g;
+    g.FrameWidth = width;
+    g.FrameHeight = height;
+    g.RowSkip = row_skip;
+    const FrameStreamLayout layout = StreamLayoutOf(g);
     out->width = width;
     out->height = height;
-    const auto w = static_cast<std::size_t>(width);
-    out->pixels.resize(w * static_cast<std::size_t>(height));
-    const std::size_t step = w + (row_skip ? 1 : 0);
-    for (int r = 0; r < height; ++r) {
-        std::memcpy(out->pixels.data() + static_cast<std::size_t>(height - 1 - r) * w,
-                    stream + static_cast<std::size_t>(r) * step, w);
+    out->pixels.resize(layout.width * static_cast<std::size_t>(layout.rows));
+    for (int r = 0; r < layout.rows; ++r) {
+        std::memcpy(
+            out->pixels.data() + static_cast<std::size_t>(layout.PictureRow(r)) * layout.width,
+            stream + layout.RowOffset(r), layout.width);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "panel/image_files.h"
 #include "platform/base/shown.h"
+#include "platform/portio/portio.h"
 
 namespace panel {
 namespace {
@@ -83,10 +84,7 @@ std::string RecordPathFor(const std::string& picture_path) {
     return picture_path + ".json";
 }
 
-std::string PortBackendName() {
-    const char* portio = std::getenv("PORTIO");
-    return portio && *portio ? portio : "sim";
-}
+std::string PortBackendName() { return portio::ChosenBackend(); }
 
 std::string PictureRecordJson(int width, int height, const FormState& state, bool row_skip,
                               const RegisterRecord& registers, const std::string& backend,

@@ -66,6 +66,8 @@ void ReportPortFailure(const CameraLink& link, UserInterface& ui, const char* ti
     ui.MessageBox(title, "The port object failed: " + link.LastFailure() + ".");
 }
 
+// Each prompt's "A[3:0]=BBBB" is also what the simulated board's switches follow (the prompt
+// contract in docs/architecture.md): the texts never change.
 bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui, RegisterRecord* record) {
     Sequence s{state, link, ui, record};
     if (state.changed[1]) {

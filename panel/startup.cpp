@@ -6,10 +6,10 @@
 
 #include <cstdlib>
 #include <memory>
-#include <string_view>
 
 #include "platform/com/combase.h"
 #include "platform/com/objidl.h"
+#include "platform/ui/display.h"
 
 namespace panel {
 namespace {
@@ -111,7 +111,7 @@ std::string FindPinbus(const std::string& private_dir) {
 
 DisplayPlan PlanDisplay(const EnvLookup& getenv) {
     DisplayPlan plan;
-    plan.available = DisplayAvailable(getenv);
+    plan.available = ui::DisplayAvailable(getenv);
     const char* platform = getenv("QT_QPA_PLATFORM");
     const std::string name = platform ? platform : "";
     // Lists of platforms fall back by themselves; Wayland sessions are Qt's own business.
@@ -121,28 +121,6 @@ DisplayPlan PlanDisplay(const EnvLookup& getenv) {
     const char* display = getenv("DISPLAY");
     plan.display = display ? display : "";
     return plan;
-}
-
-bool DisplayAvailable(const EnvLookup& getenv) {
-    const char* platform = getenv("QT_QPA_PLATFORM");
-    if (!platform || !*platform) return Set(getenv, "DISPLAY") || Set(getenv, "WAYLAND_DISPLAY");
-    // A list of platforms to try in turn, each "name[:options]".
-    std::string_view rest(platform);
-    while (!rest.empty()) {
-        const auto end = rest.find(';');
-        std::string_view entry = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        const std::string_view name = entry.substr(0, entry.find(':'));
-        if (name.empty()) continue;
-        if (name == "xcb") {
-            if (Set(getenv, "DISPLAY")) return true;
-        } else if (name.substr(0, 7) == "wayland") {
-            if (Set(getenv, "WAYLAND_DISPLAY")) return true;
-        } else {
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace panel

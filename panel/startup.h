@@ -9,6 +9,7 @@
 
 #include "platform/base/result.h"
 #include "platform/com/oleauto.h"
+#include "platform/ui/display.h"
 #include "portctl/pinbus_identity.h"
 
 namespace panel {
@@ -41,11 +42,7 @@ std::string PinbusBesideExecutable();
 // when neither has it.
 std::string FindPinbus(const std::string& private_dir);
 
-// Whether the Qt front end can reach a display: QT_QPA_PLATFORM names a platform that needs none
-// (offscreen, vnc, eglfs, ...), or the X11/Wayland platform it names (or Qt's default when
-// unset) finds DISPLAY/WAYLAND_DISPLAY set.
-using EnvLookup = std::function<const char*(const char*)>;
-bool DisplayAvailable(const EnvLookup& getenv);
+using EnvLookup = ui::EnvLookup;
 
 // What the window front end needs to know of the display, read once from QT_QPA_PLATFORM,
 // DISPLAY and WAYLAND_DISPLAY.

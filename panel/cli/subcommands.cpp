@@ -21,11 +21,9 @@
 #include "panel/field_numbers.h"
 #include "panel/image_files.h"
 #include "panel/registers.h"
-#include "panel/startup.h"
+#include "panel/session.h"
 #include "platform/base/result.h"
 #include "platform/base/shown.h"
-#include "platform/com/combase.h"
-#include "platform/com/registry.h"
 #include "platform/portio/board_operator.h"
 #include "platform/portio/portio.h"
 #include "platform/ui/message_box.h"
@@ -33,7 +31,7 @@
 namespace panel::cli {
 namespace {
 
-constexpr int kOk = 0, kFailed = 1, kNotRegistered = 2, kPortRefused = 3;
+constexpr int kOk = 0, kFailed = 1;
 
 constexpr char kSetHelp[] =
     "Usage: lensbay set [--yes] KEY=VALUE...\n"
@@ -68,13 +66,6 @@ struct Arguments {
     std::optional<ImageFormat> format;
     int count = 1;
 };
-
-// A port cycle that cannot be done ends the program, as the window's does: the operation must
-// not go on with a board it cannot reach.
-[[noreturn]] void ExitOnPortFault(const base::Error& fault) {
-    std::fprintf(stderr, "%s\n", fault.message.c_str());
-    std::exit(kPortRefused);
-}
 
 base::Result<int> CountOf(const std::string& text) {
     char* end = nullptr;
@@ -325,46 +316,31 @@ int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint) {
         return kOk;
     }
 
-    portio::SetFaultHandler(ExitOnPortFault);
-    if (const base::Result<> opened = portio::Initialize(); !opened) {
-        std::fprintf(stderr, "lensbay: %s\n", opened.message().c_str());
-        return kPortRefused;
+    base::Result<std::unique_ptr<Session>> session =
+        OpenSession(pinbus_hint, panel::ExitOnPortFault);
+    if (!session) {
+        std::fprintf(stderr, "lensbay: %s\n", session.message().c_str());
+        return static_cast<int>(session.error().code);
     }
-    // The board's operator side (the simulated board's switches) when the backend has one.
-    portio::BoardOperator* const board = portio::Operator();
-    const HRESULT init = CoInitialize(nullptr);
-    if (FAILED(init)) {
-        std::fprintf(stderr, "lensbay: COM initialisation failed (%s)\n",
-                     HresultToString(init).c_str());
-        return kNotRegistered;
+    portio::BoardOperator* const board = (*session)->Board();
+    TerminalUi ui(a.yes, board);
+    // The simulated board's switches follow each acknowledged prompt while they are set to.
+    const std::unique_ptr<portio::BoardOperator::PromptWatch> follower =
+        board ? board->WatchPrompts() : nullptr;
+    FormState state;
+    CameraLink link((*session)->Pinbus1(), (*session)->Pinbus2(), ui);
+    // The window's load.
+    if (FAILED(link.SetupPortMode())) {
+        ReportPortFailure(link, ui, kNoticeTitle);
+        return kFailed;
     }
-    int status = kNotRegistered;
-    if (const base::Result<> registry = CheckClassRegistry(); !registry) {
-        std::fprintf(stderr, "lensbay: %s\n", registry.message().c_str());
-    } else if (base::Result<PortObjects> objects = CreatePortObjects(pinbus_hint); !objects) {
-        std::fprintf(stderr, "lensbay: %s\n", objects.message().c_str());
-    } else {
-        TerminalUi ui(a.yes, board);
-        // The simulated board's switches follow each acknowledged prompt while they are set to.
-        const std::unique_ptr<portio::BoardOperator::PromptWatch> follower =
-            board ? board->WatchPrompts() : nullptr;
-        FormState state;
-        CameraLink link(objects->pinbus1.Get(), objects->pinbus2.Get(), ui);
-        // The window's load.
-        if (FAILED(link.SetupPortMode())) {
-            ReportPortFailure(link, ui, kNoticeTitle);
-            status = kFailed;
-        } else if (a.command == "set") {
-            ApplySettings(a.settings, state);
-            status = SetRegister(state, link, ui) && !ui.failed() ? kOk : kFailed;
-        } else if (a.command == "reset") {
-            status = DefaultSetting(state, link, ui) && !ui.failed() ? kOk : kFailed;
-        } else {
-            status = Capture(a, state, link, ui);
-        }
+    if (a.command == "set") {
+        ApplySettings(a.settings, state);
+        return SetRegister(state, link, ui) && !ui.failed() ? kOk : kFailed;
     }
-    CoUninitialize();
-    return status;
+    if (a.command == "reset")
+        return DefaultSetting(state, link, ui) && !ui.failed() ? kOk : kFailed;
+    return Capture(a, state, link, ui);
 }
 
 }  // namespace panel::cli

@@ -124,9 +124,8 @@ base::Result<> OpenTrace(Service& s, const std::string& target) {
 }
 
 base::Result<std::unique_ptr<Backend>> OpenFromEnvironment() {
-    const char* env = std::getenv("PORTIO");
-    const std::string choice = env != nullptr ? env : "";
-    if (choice.empty() || choice == "sim") return OpenSim();
+    const std::string choice = ChosenBackend();
+    if (choice == "sim") return OpenSim();
     if (choice == "direct") {
         const DirectSyscalls* sys = RealDirectSyscalls();
         if (sys == nullptr) {
@@ -229,6 +228,11 @@ inline void Trace(const Backend* b, const char* op, std::uint16_t port, unsigned
 }
 
 }  // namespace
+
+std::string ChosenBackend() {
+    const char* env = std::getenv("PORTIO");
+    return env != nullptr && *env != '\0' ? env : "sim";
+}
 
 base::Result<> Initialize() {
     Service& s = TheService();

@@ -49,6 +49,10 @@ public:
 // executed. Later calls return the first outcome.
 PORTIO_EXPORT base::Result<> Initialize();
 
+// The backend PORTIO names, as given ("sim" when unset or empty), for records that say which
+// port a picture came from.
+PORTIO_EXPORT std::string ChosenBackend();
+
 // A port cycle that cannot be done: refused by the backend (a port it does not present, a mode
 // it must not set), a failing driver call, or any cycle when the service cannot be opened. The
 // cycle is not run (a read gives 0xFF, as floating lines do) and the fault goes to the handler

@@ -8,17 +8,10 @@
 #include <utility>
 
 #include "platform/ui/dialogs.h"
+#include "platform/ui/display.h"
 
 namespace ui {
 namespace {
-
-bool DisplayAvailable() {
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return true;
-    }
-    return false;
-}
 
 std::function<void(void*)>& ShownHook() {
     static std::function<void(void*)> hook;

@@ -20,6 +20,8 @@ namespace {
 
 using panel::ComputeFrameGeometry;
 using panel::FrameGeometry;
+using panel::FrameStreamLayout;
+using panel::StreamLayoutOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
@@ -59,6 +61,20 @@ TEST(FrameGeometryTest, WindowsAndFallbacks) {
     EXPECT_EQ(g.FrameWidth, 288);
     EXPECT_TRUE(g.RowSkip);
     EXPECT_EQ(g.FrameHeight, 18);
+}
+
+// Every reader of the stream (the files, the pictures, the element) walks it by this layout: its
+// rows and dropped bytes must add up to the bytes Capture reads, with the bottom row first.
+TEST(FrameGeometryTest, StreamLayoutAccountsForEveryByteRead) {
+    for (const FrameGeometry& g : {Geometry("0", "0", "0", "0"), Geometry("2", "5", "1", "3"),
+                                   Geometry("4", "2", "0", "1")}) {
+        const FrameStreamLayout s = StreamLayoutOf(g);
+        EXPECT_EQ(s.RowOffset(s.rows - 1) + s.row_step + s.tail,
+                  static_cast<std::size_t>(g.ByteCount));
+        EXPECT_EQ(s.row_step, s.width + (g.RowSkip ? 1 : 0));
+        EXPECT_EQ(s.PictureRow(0), g.FrameHeight - 1);
+        EXPECT_EQ(s.PictureRow(s.rows - 1), 0);
+    }
 }
 
 TEST(FrameGeometryTest, FractionsRoundHalvesToEven) {

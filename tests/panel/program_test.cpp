@@ -12,6 +12,7 @@
 
 #include "panel/bitmap_template.h"
 #include "panel/startup.h"
+#include "platform/ui/display.h"
 #include "tests/panel/support.h"
 #include "tests/support/process.h"
 
@@ -148,7 +149,7 @@ TEST_F(ProgramTest, WithoutADisplayTheConsoleRuns) {
 
 TEST(DisplayTest, PlatformAndDisplayVariables) {
     auto with = [](std::map<std::string, std::string> env) {
-        return panel::DisplayAvailable([env](const char* name) -> const char* {
+        return ui::DisplayAvailable([env](const char* name) -> const char* {
             const auto it = env.find(name);
             return it == env.end() ? nullptr : it->second.c_str();
         });

@@ -1,5 +1,6 @@
 // The switch setting named in a register-selection prompt ("Please select EXCTL register
-// A[3:0]=0010"), which the simulated board's switches follow.
+// A[3:0]=0010"), which the simulated board's switches follow. The panel's prompts carry the
+// marker by contract (docs/architecture.md); this is the only place that reads it.
 #include <string_view>
 
 #include "platform/portio/sim/board_operator.h"

@@ -1,0 +1,43 @@
+#include "panel/session.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "platform/com/combase.h"
+#include "platform/com/registry.h"
+
+namespace panel {
+
+void ExitOnPortFault(const base::Error& fault) {
+    std::fprintf(stderr, "%s\n", fault.message.c_str());
+    std::exit(static_cast<int>(kSessionPortRefused));
+}
+
+Session::~Session() {
+    objects_ = PortObjects{};
+    if (com_initialized_) CoUninitialize();
+}
+
+base::Result<std::unique_ptr<Session>> OpenSession(const std::string& pinbus_hint,
+                                                   portio::FaultHandler on_fault) {
+    portio::SetFaultHandler(std::move(on_fault));
+    // Opening the backend first says a refused port plainly before anything else happens.
+    if (base::Result<> opened = portio::Initialize(); !opened)
+        return base::Fail(opened.message(), kSessionPortRefused);
+    std::unique_ptr<Session> session(new Session);
+    session->board_ = portio::Operator();
+    if (const HRESULT init = CoInitialize(nullptr); FAILED(init)) {
+        return base::Fail("COM initialisation failed (" + HresultToString(init) + ")",
+                          kSessionNotRegistered);
+    }
+    session->com_initialized_ = true;
+    if (base::Result<> registry = CheckClassRegistry(); !registry)
+        return base::Fail(registry.message(), kSessionNotRegistered);
+    base::Result<PortObjects> objects = CreatePortObjects(pinbus_hint);
+    if (!objects) return base::Fail(objects.message(), kSessionNotRegistered);
+    session->objects_ = std::move(objects).value();
+    return session;
+}
+
+}  // namespace panel

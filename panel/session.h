@@ -1,0 +1,51 @@
+// One program's hold on the board: the port service opened, COM initialised, the class registry
+// checked and the two port objects created through it and loaded from the main window's stored
+// layout. The window, the console, the task commands and the GStreamer element all start here.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "panel/startup.h"
+#include "platform/base/result.h"
+#include "platform/portio/portio.h"
+
+namespace panel {
+
+// Error codes of OpenSession; they are also the program's exit statuses.
+inline constexpr long kSessionNotRegistered = 2;  // COM, the class registry or Pinbus failed
+inline constexpr long kSessionPortRefused = 3;    // the port backend cannot be opened
+
+class Session {
+public:
+    ~Session();  // releases the port objects, then COM
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    IDispatch* Pinbus1() const { return objects_.pinbus1.Get(); }  // every write
+    IDispatch* Pinbus2() const { return objects_.pinbus2.Get(); }  // every read
+    // The board's operator side (switches, following the prompts, its window) where the backend
+    // has one, else null.
+    portio::BoardOperator* Board() const { return board_; }
+
+private:
+    friend base::Result<std::unique_ptr<Session>> OpenSession(const std::string&,
+                                                              portio::FaultHandler);
+    Session() = default;
+    PortObjects objects_;
+    portio::BoardOperator* board_ = nullptr;
+    bool com_initialized_ = false;
+};
+
+// The programs' fault handler: a port cycle that cannot be done ends the program with
+// kSessionPortRefused after saying why on standard error; the panel must not go on with a board
+// it cannot reach.
+[[noreturn]] void ExitOnPortFault(const base::Error& fault);
+
+// `on_fault` becomes the port service's fault handler before the backend opens: a port cycle the
+// backend refuses goes there. `pinbus_hint` is the PINBUS.OCX path the "register it with" advice
+// names. No port cycle is run: the port's first writes are the front end's load.
+base::Result<std::unique_ptr<Session>> OpenSession(const std::string& pinbus_hint,
+                                                   portio::FaultHandler on_fault);
+
+}  // namespace panel
