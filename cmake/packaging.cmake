@@ -3,6 +3,7 @@
 #   bin/                          lensbay, regsvr, ocxhost
 #   lib/lensbay/                  PINBUS.OCX and the shared libraries of the platform layers
 #   share/lensbay/bmphead1        the default bitmap header template
+#   share/doc/lensbay/copyright   the licence (MIT), in Debian's machine-readable format
 #   share/applications/           lensbay.desktop
 #   share/icons/hicolor/NxN/apps/ lensbay.png, rendered from the icon the windows draw
 #
@@ -42,6 +43,10 @@ if(LENSBAY_GUI)
   install(FILES ${LENSBAY_PACKAGING_DIR}/lensbay.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endif()
+
+# The licence, in the machine-readable form Debian reads (the text of LICENSE).
+install(FILES ${LENSBAY_PACKAGING_DIR}/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/lensbay)
 
 # The Debian package: cpack -G DEB in the build folder.
 set(CPACK_GENERATOR DEB)

@@ -269,4 +269,4 @@ static gboolean plugin_init(GstPlugin* plugin) {
 #define PACKAGE "lensbay"
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, lensbay,
                   "The SX540 camera on its evaluation board", plugin_init, LENSBAY_VERSION,
-                  "Proprietary", "lensbay", "https://example.invalid/lensbay")
+                  "MIT/X11", "lensbay", "https://example.invalid/lensbay")

@@ -25,18 +25,8 @@ struct Sequence {
         stopped = true;
     }
 
-    // A field's text as an integer, or a box naming it.
-    bool Integer(int n, LONG* v) {
-        const HRESULT hr = TextToInteger(state.text[n], v);
-        return Converted(n, hr);
-    }
-    // (real value of the field) * factor + offset, rounded to a 32-bit integer.
-    bool Real(int n, double factor, double offset, LONG* v) {
-        double d = 0;
-        HRESULT hr = TextToReal(state.text[n], &d);
-        if (SUCCEEDED(hr)) hr = RealToInteger(d * factor + offset, v);
-        return Converted(n, hr);
-    }
+    // A field's part of its register value, or a box naming it.
+    bool Field(int n, LONG* v) { return Converted(n, ConvertField(n, state.text[n], v)); }
     bool Converted(int n, HRESULT hr) {
         if (SUCCEEDED(hr)) return true;
         ui.MessageBox(kPanelTitle, FieldErrorText(n, state.text[n], hr));
@@ -62,6 +52,22 @@ struct Sequence {
 
 }  // namespace
 
+HRESULT ConvertField(int n, const std::string& text, LONG* v) {
+    double d = 0;
+    HRESULT hr = S_OK;
+    switch (n) {
+        case 3:  // the divider minus one
+            hr = TextToReal(text, &d);
+            return SUCCEEDED(hr) ? RealToInteger(d - 1.0, v) : hr;
+        case 4:  // a start block, in the high nibble
+        case 6:
+            hr = TextToReal(text, &d);
+            return SUCCEEDED(hr) ? RealToInteger(d * 16.0, v) : hr;
+        default:  // exposure, gain and the end blocks: the integer value
+            return TextToInteger(text, v);
+    }
+}
+
 void ReportPortFailure(const CameraLink& link, UserInterface& ui, const char* title) {
     ui.MessageBox(title, "The port object failed: " + link.LastFailure() + ".");
 }
@@ -72,24 +78,24 @@ bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui, Register
     Sequence s{state, link, ui, record};
     if (state.changed[1]) {
         s.Block(ChipRegister::kExctl, 0x08, "Please select EXCTL register A[3:0]=0010",
-                [&](LONG* v) { return s.Integer(1, v); });
+                [&](LONG* v) { return s.Field(1, v); });
     }
     s.Control(0x08);
     if (!s.stopped && state.changed[2]) {
         s.Block(ChipRegister::kGctl, 0x08, "Please select GCTL register A[3:0]=0011",
-                [&](LONG* v) { return s.Integer(2, v); });
+                [&](LONG* v) { return s.Field(2, v); });
     }
     s.Control(0x08);
     if (!s.stopped && state.changed[3]) {
         // FRCTL holds the divider minus one; its block alone opens with 0x00.
         s.Block(ChipRegister::kFrctl, 0x00, "Please select FRCTL register A[3:0]=0100",
-                [&](LONG* v) { return s.Real(3, 1.0, -1.0, v); });
+                [&](LONG* v) { return s.Field(3, v); });
     }
     s.Control(0x08);
     // A window register packs the start block (times 16) and the end block with a bitwise OR.
     auto window = [&](int start, LONG* v) {
         LONG high = 0, low = 0;
-        if (!s.Real(start, 16.0, 0.0, &high) || !s.Integer(start + 1, &low)) return false;
+        if (!s.Field(start, &high) || !s.Field(start + 1, &low)) return false;
         *v = high | low;
         return true;
     };

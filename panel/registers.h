@@ -2,6 +2,8 @@
 // written one at a time after the user has selected each on the board's A[3:0] switches.
 #pragma once
 
+#include <string>
+
 #include "panel/camera_link.h"
 #include "panel/form_state.h"
 #include "panel/register_record.h"
@@ -23,6 +25,12 @@ bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui,
 // front end is told of the new fields before the prompt; `record`, when given, notes the reset.
 bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui,
                     RegisterRecord* record = nullptr);
+
+// Field TextN's text as Set Register converts it into its register value (before the OR of a
+// window's two fields and the reduction to 8 bits): the integer value of exposure, gain and the
+// end blocks, the real value of the divider minus one and of a start block times 16, rounded
+// to a 32-bit integer. Fails with the conversion's error (not a number, overflow).
+HRESULT ConvertField(int n, const std::string& text, LONG* v);
 
 // The box shown when a port object refuses an access (Pinbus does not, with these values).
 void ReportPortFailure(const CameraLink& link, UserInterface& ui, const char* title);

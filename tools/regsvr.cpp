@@ -97,11 +97,12 @@ int main(int argc, char** argv) {
                      why ? why : "null symbol");
         return 1;
     }
-    // Whatever the server writes lands in the class registry in one change, or not at all.
+    // Whatever the server writes lands in the class registry in one change, or not at all; when
+    // that change cannot be written, not even the first step (the type library) is done.
     RegistryBeginBatch();
     HRESULT hr = fn();
     if (hr == S_OK) {
-        if (base::Result<> written = RegistryCommitBatch(); !written) hr = SELFREG_E_CLASS;
+        if (base::Result<> written = RegistryCommitBatch(); !written) hr = SELFREG_E_TYPELIB;
     } else {
         RegistryAbandonBatch();
     }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "panel/cli/image_output.h"
-#include "panel/cli/settings_values.h"
+#include "panel/settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> args(1);

@@ -16,8 +16,8 @@
 
 #include "panel/camera_link.h"
 #include "panel/capture.h"
+#include "panel/cli/arguments.h"
 #include "panel/cli/image_output.h"
-#include "panel/cli/settings_values.h"
 #include "panel/field_numbers.h"
 #include "panel/image_files.h"
 #include "panel/registers.h"
@@ -38,7 +38,8 @@ constexpr char kSetHelp[] =
     "  Writes the camera's registers as Set Register does after those fields were typed and\n"
     "  those options selected in the window; keys not named are not written.\n"
     "  Keys: exposure, gain, divider, h_start, h_end, v_start, v_end (numbers, as the window's\n"
-    "  fields take them), gamma=0.45|1.0, mirror=on|off, mode=indoor|outdoor, backlight=on|off.\n";
+    "  fields take them), gamma=0.45|1.0, mirror=on|off, mode=indoor|outdoor, backlight=on|off\n"
+    "  (the words in any case), as a settings file takes them.\n";
 constexpr char kResetHelp[] =
     "Usage: lensbay reset [--yes]\n"
     "  Puts the camera back to its default setting, as Default Setting does.\n";
@@ -55,112 +56,6 @@ constexpr char kCommonHelp[] =
     "           the simulated board while its switches follow the prompts.\n"
     "  Exit status: 0 done, 1 bad arguments or a failed operation, 2 the Pinbus control is not\n"
     "  registered or will not load, 3 the port backend (PORTIO) cannot be opened.\n";
-
-struct Arguments {
-    std::string command;
-    bool yes = false;
-    bool help = false;
-    SettingsChanges settings;                          // set
-    std::optional<std::array<std::string, 4>> window;  // capture
-    std::optional<std::string> output;
-    std::optional<ImageFormat> format;
-    int count = 1;
-};
-
-base::Result<int> CountOf(const std::string& text) {
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000)
-        return base::Fail("--count " + base::Shown(text) +
-                          ": must be a whole number from 1 to 1000000");
-    return static_cast<int>(n);
-}
-
-base::Result<std::array<std::string, 4>> WindowOf(const std::string& text) {
-    std::array<std::string, 4> parts;
-    std::size_t start = 0;
-    for (int i = 0; i < 4; ++i) {
-        const auto comma = text.find(',', start);
-        if ((i < 3) == (comma == std::string::npos))
-            return base::Fail("--window " + base::Shown(text) +
-                              ": give four numbers H_START,H_END,V_START,V_END");
-        parts[i] =
-            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        start = comma + 1;
-    }
-    if (auto g = ComputeFrameGeometry(parts[0], parts[1], parts[2], parts[3]); !g)
-        return base::Fail("--window " + base::Shown(text) + ": " + g.message());
-    return parts;
-}
-
-// The directory a file goes into must exist and take new files.
-base::Result<> CheckWritable(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : path.substr(0, slash);
-    if (::access(dir.c_str(), W_OK | X_OK) != 0)
-        return base::Fail("-o " + base::Shown(path) + ": cannot write into " + base::Shown(dir) +
-                          ": " + std::strerror(errno));
-    return {};
-}
-
-base::Result<Arguments> Parse(int argc, char** argv) {
-    Arguments a;
-    a.command = argv[1];
-    std::vector<std::string> assignments;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char* option) -> base::Result<std::string> {
-            if (i + 1 >= argc) return base::Fail(std::string(option) + " needs a value");
-            return std::string(argv[++i]);
-        };
-        if (arg == "--help" || arg == "-h") {
-            a.help = true;
-        } else if (arg == "--yes" || arg == "-y") {
-            a.yes = true;
-        } else if (a.command == "capture" && (arg == "-o" || arg == "--output")) {
-            auto v = value("-o");
-            if (!v) return v.error();
-            if (a.output) return base::Fail("-o is given twice");
-            auto format = FormatOf(*v);
-            if (!format) return base::Fail("-o " + format.message());
-            a.output = *v;
-            a.format = *format;
-        } else if (a.command == "capture" && arg == "--window") {
-            auto v = value("--window");
-            if (!v) return v.error();
-            auto window = WindowOf(*v);
-            if (!window) return window.error();
-            a.window = *window;
-        } else if (a.command == "capture" && arg == "--count") {
-            auto v = value("--count");
-            if (!v) return v.error();
-            auto count = CountOf(*v);
-            if (!count) return count.error();
-            a.count = *count;
-        } else if (a.command == "set" && !arg.empty() && arg[0] != '-') {
-            assignments.push_back(arg);
-        } else {
-            return base::Fail("unknown argument " + base::Shown(arg));
-        }
-    }
-    if (a.help) return a;
-    if (a.command == "set") {
-        auto settings = ParseAssignments(assignments);
-        if (!settings) return settings.error();
-        a.settings = *settings;
-    }
-    if (a.output) {
-        for (int n = 1; n <= (a.count > 1 ? 2 : 0); ++n) {
-            if (auto name = FrameName(*a.output, n); !name)
-                return base::Fail("-o " + name.message());
-        }
-        if (auto w = CheckWritable(*a.output); !w) return w.error();
-    }
-    return a;
-}
 
 // Boxes on the terminal: a register-selection prompt is printed and waits for Enter, unless
 // --yes answers it or the simulated board's switches follow it; any other box is the failure of
@@ -300,7 +195,7 @@ bool IsSubcommand(const char* arg) {
 }
 
 int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint) {
-    auto parsed = Parse(argc, argv);
+    auto parsed = ParseArguments(argv[1], std::vector<std::string>(argv + 2, argv + argc));
     if (!parsed) {
         std::fprintf(stderr, "lensbay %s: %s\n(see lensbay %s --help)\n", argv[1],
                      parsed.message().c_str(), argv[1]);

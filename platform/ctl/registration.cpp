@@ -124,5 +124,6 @@ HRESULT AfxRegisterInOneChange(const std::function<HRESULT()>& body) {
         RegistryAbandonBatch();
         return hr;
     }
-    return RegistryCommitBatch() ? S_OK : SELFREG_E_CLASS;
+    // Nothing was written: the type library, the first step, is not registered (or still is).
+    return RegistryCommitBatch() ? S_OK : SELFREG_E_TYPELIB;
 }

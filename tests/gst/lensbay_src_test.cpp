@@ -150,6 +150,13 @@ protected:
     GstElement* sink_ = nullptr;
 };
 
+TEST(LensbayPlugin, CarriesTheProjectsLicenceAsGStreamerNamesIt) {
+    GstPlugin* plugin = gst_registry_find_plugin(gst_registry_get(), "lensbay");
+    ASSERT_NE(plugin, nullptr);
+    EXPECT_STREQ(gst_plugin_get_license(plugin), "MIT/X11");
+    gst_object_unref(plugin);
+}
+
 TEST_F(LensbaySrcTest, WindowPropertiesFollowThePanelsRulesAndRefuseBadValues) {
     GstElement* src = gst_element_factory_make("lensbaysrc", nullptr);
     ASSERT_NE(src, nullptr);

@@ -1,6 +1,7 @@
 // The library's exports: class objects, the unload answer, registration and unregistration.
 #include "platform/ctl/module.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -283,6 +284,29 @@ TEST_F(RegistrationTest, AnUnusableRegistryFailsAtTheTypeLibraryStep) {
     EXPECT_EQ(lib->DllRegisterServer(), SELFREG_E_TYPELIB);
     EXPECT_EQ(lib->DllUnregisterServer(), SELFREG_E_TYPELIB);
     EXPECT_EQ(FileText(registry.path()), before);
+}
+
+TEST_F(RegistrationTest, ARegistryThatCannotBeWrittenTakesNothingAndSaysTheTypeLibrary) {
+    struct NoHookAfterwards {
+        ~NoHookAfterwards() { SetRegistryWriteHookForTesting(nullptr); }
+    } no_hook_afterwards;
+    // Every attempt to write the file is refused, as by a read-only disk.
+    SetRegistryWriteHookForTesting(
+        [](const char* step) { return std::string(step) == "open-temp" ? EROFS : 0; });
+    EXPECT_EQ(lib->DllRegisterServer(), hresult(0x80040200));
+    EXPECT_FALSE(KeyExists(kTypeLibKey));
+    EXPECT_FALSE(KeyExists(kCtrlKey));
+    EXPECT_FALSE(KeyExists("PINBUS.PinbusCtrl.1"));
+    SetRegistryWriteHookForTesting(nullptr);
+
+    ASSERT_EQ(lib->DllRegisterServer(), S_OK);
+    const std::string registered = FileText(registry.path());
+    SetRegistryWriteHookForTesting([](const char*) { return EACCES; });
+    EXPECT_EQ(lib->DllUnregisterServer(), hresult(0x80040200));
+    SetRegistryWriteHookForTesting(nullptr);
+    EXPECT_EQ(FileText(registry.path()), registered);
+    EXPECT_TRUE(KeyExists(kTypeLibKey + "\\1.0"));
+    EXPECT_EQ(Value(kCtrlKey + "\\InprocServer32"), lib->path);
 }
 
 TEST_F(RegistrationTest, HostsCreateTheControlByProgIdAndReadItsTypeInformation) {

@@ -68,7 +68,7 @@ TEST_F(InstallTest, LaysOutProgramsLibrariesAndDataAndNothingOfTheTests) {
     std::vector<std::string> expected = {"lib/lensbay/PINBUS.OCX", "lib/lensbay/libcom.so",
                                          "lib/lensbay/libctl.so",  "lib/lensbay/libportio.so",
                                          "lib/lensbay/libsim.so",  "lib/lensbay/libui_core.so",
-                                         "share/lensbay/bmphead1"};
+                                         "share/lensbay/bmphead1", "share/doc/lensbay/copyright"};
 #ifdef WITH_GUI
     expected.insert(expected.end(), {"lib/lensbay/libui.so", "share/applications/lensbay.desktop",
                                      "share/icons/hicolor/16x16/apps/lensbay.png",
@@ -157,6 +157,29 @@ TEST_F(InstallTest, InstalledProgramsRunFromThePrefixAlone) {
     EXPECT_THAT(o.out, HasSubstr("VT_I4 888\n"));
 }
 
+TEST_F(InstallTest, TheCopyrightFileSaysTheLicenceInDebiansFormat) {
+    std::string copyright, licence;
+    ASSERT_TRUE(ReadWholeFile(Prefix() + "/share/doc/lensbay/copyright", &copyright));
+    ASSERT_TRUE(ReadWholeFile(LICENSE_PATH, &licence));
+    EXPECT_THAT(copyright, testing::StartsWith("Format: https://www.debian.org/doc/"
+                                               "packaging-manuals/copyright-format/1.0/\n"));
+    EXPECT_THAT(copyright, HasSubstr("\nFiles: *\nCopyright: 2026 the Lensbay authors\n"
+                                     "License: Expat\n"));
+    EXPECT_THAT(licence, HasSubstr("Copyright (c) 2026 the Lensbay authors\n"));
+    // The licence's text, from "Permission" on, as the format writes it: each line indented by
+    // one space, an empty line as " .".
+    std::string expected;
+    std::size_t at = licence.find("Permission is hereby granted");
+    ASSERT_NE(at, std::string::npos);
+    while (at < licence.size()) {
+        const std::size_t end = licence.find('\n', at);
+        const std::string line = licence.substr(at, end - at);
+        expected += line.empty() ? " .\n" : " " + line + "\n";
+        at = end == std::string::npos ? licence.size() : end + 1;
+    }
+    EXPECT_THAT(copyright, HasSubstr("\nLicense: Expat\n" + expected));
+}
+
 #if defined(GST_PLUGIN_INSTALL_DIR) && !defined(LENSBAY_SANITIZED)
 TEST_F(InstallTest, TheInstalledElementFindsItsLibraries) {
     ASSERT_TRUE(fs::exists(Prefix() + "/" + kGstPlugin));
@@ -171,6 +194,7 @@ TEST_F(InstallTest, TheInstalledElementFindsItsLibraries) {
                                    {"PATH", "/usr/bin:/bin"}}});
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_THAT(o.out, HasSubstr(Prefix() + "/" + kGstPlugin));
+    EXPECT_THAT(o.out, testing::ContainsRegex("License +MIT/X11\n"));
 }
 #endif
 

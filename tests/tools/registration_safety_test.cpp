@@ -2,7 +2,7 @@
 // path that is a link or no file at all. The registry file must always read as it was before a
 // registration or as it is after one.
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process.h"
 #include "tests/support/temp_registry.h"
 
 extern char** environ;
@@ -168,6 +169,48 @@ TEST_F(RegistrationSafety, RegistryPathThatIsALinkOrNoFile) {
         << out.str();
     ASSERT_EQ(lstat(temp_.path().c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// Whether a child of this process can be kept from writing a folder: as root it runs as
+// nobody; otherwise this process must hold no capability that passes over file permissions.
+bool CanRunWithoutWriteAccess(bool* as_nobody) {
+    *as_nobody = ::geteuid() == 0;
+    if (*as_nobody) return true;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("CapEff:", 0) == 0) return line.find_first_not_of("0\t ", 7) == line.npos;
+    }
+    return false;
+}
+
+TEST_F(RegistrationSafety, ARegistryThatCannotBeWrittenTakesNothingAndSaysTheTypeLibrary) {
+    bool as_nobody = false;
+    if (!CanRunWithoutWriteAccess(&as_nobody)) GTEST_SKIP() << "cannot drop write access";
+    auto regsvr = [&](bool unregister, bool unprivileged) {
+        std::vector<std::string> args{kRegsvr};
+        if (unregister) args.push_back("-u");
+        args.push_back(kPinbus);
+        test_support::Command c(args, {{"OLE_REGISTRY", temp_.path()}});
+        c.as_nobody = unprivileged && as_nobody;
+        return test_support::RunProcess(c);
+    };
+    // The folder can be read, and no file can be made in it: the registry cannot be replaced.
+    auto writable = [&](bool yes) {
+        ASSERT_EQ(::chmod(temp_.dir().c_str(), yes ? 0777 : 0555), 0);
+    };
+    for (const bool unregister : {true, false}) {
+        SCOPED_TRACE(unregister ? "unregister" : "register");
+        const std::string before = unregister ? registered_ : unregistered_;
+        ASSERT_EQ(regsvr(!unregister, false).status, 0);
+        ASSERT_EQ(temp_.Read(), before);
+        writable(false);
+        const test_support::Outcome o = regsvr(unregister, true);
+        writable(true);
+        EXPECT_EQ(o.status, 1) << o.out << o.err;
+        EXPECT_THAT(o.out, testing::HasSubstr("failed (0x80040200)")) << o.err;
+        EXPECT_EQ(temp_.Read(), before);
+    }
+    writable(true);
 }
 
 TEST(RegsvrInput, ServerThatIsAFifoIsRefusedWithoutHanging) {

@@ -1,9 +1,10 @@
 // KEY=VALUE settings and numbered frame names: what is refused, and how it is applied.
-#include "panel/cli/settings_values.h"
-
 #include <gmock/gmock.h>
 
+#include "panel/cli/arguments.h"
 #include "panel/cli/image_output.h"
+#include "panel/settings.h"
+#include "panel/settings_file.h"  // with the command line's headers: one table of keys
 
 namespace {
 
@@ -12,13 +13,13 @@ using testing::HasSubstr;
 TEST(SettingsValues, NumbersAreCheckedAsSetRegisterConvertsThem) {
     auto r = panel::ParseAssignments({"exposure=100", "divider=2.5", "h_start=1.5", "h_end=7"});
     ASSERT_TRUE(r) << r.message();
-    EXPECT_EQ(r->field[1], "100");
-    EXPECT_EQ(r->field[3], "2.5");
-    EXPECT_EQ(r->field[4], "1.5");
-    EXPECT_FALSE(r->field[2]);
+    EXPECT_EQ(r->fields[1], "100");
+    EXPECT_EQ(r->fields[3], "2.5");
+    EXPECT_EQ(r->fields[4], "1.5");
+    EXPECT_FALSE(r->fields[2]);
     // exposure and h_end are integer fields (rounded by the conversion), the others real.
     EXPECT_TRUE(panel::ParseAssignments({"gain=2.5"}));
-    EXPECT_THAT(panel::ParseAssignments({"gain=abc"}).message(), HasSubstr("gain=\"abc\""));
+    EXPECT_EQ(panel::ParseAssignments({"gain=abc"}).message(), "gain: \"abc\" is not a number");
     EXPECT_THAT(panel::ParseAssignments({"exposure="}).message(), HasSubstr("not a number"));
     EXPECT_THAT(panel::ParseAssignments({"exposure=99999999999"}).message(),
                 HasSubstr("out of range"));
@@ -28,13 +29,16 @@ TEST(SettingsValues, NumbersAreCheckedAsSetRegisterConvertsThem) {
 TEST(SettingsValues, WordsKeysAndShapesAreRefusedWithTheirReason) {
     auto r = panel::ParseAssignments({"gamma=0.45", "mirror=OFF", "mode=indoor", "backlight=on"});
     ASSERT_TRUE(r) << r.message();
-    EXPECT_EQ(r->option[1], 0);
-    EXPECT_EQ(r->option[2], 1);
-    EXPECT_EQ(r->option[3], 0);
-    EXPECT_EQ(r->option[4], 0);
-    EXPECT_THAT(panel::ParseAssignments({"gamma=0.5"}).message(), HasSubstr("0.45 or 1.0"));
-    EXPECT_THAT(panel::ParseAssignments({"mirror=yes"}).message(), HasSubstr("on or off"));
-    EXPECT_THAT(panel::ParseAssignments({"Exposure=1"}).message(), HasSubstr("unknown key"));
+    EXPECT_EQ(r->options[1], 0);
+    EXPECT_EQ(r->options[2], 1);
+    EXPECT_EQ(r->options[3], 0);
+    EXPECT_EQ(r->options[4], 0);
+    EXPECT_THAT(panel::ParseAssignments({"gamma=0.5"}).message(),
+                HasSubstr("neither 0.45 nor 1.0"));
+    EXPECT_THAT(panel::ParseAssignments({"mirror=yes"}).message(), HasSubstr("neither on nor off"));
+    // The same list of keys as a settings file names.
+    EXPECT_EQ(panel::ParseAssignments({"Exposure=1"}).message(),
+              panel::ParseSettings("Exposure = 1", "f").message().substr(5));
     EXPECT_THAT(panel::ParseAssignments({"gain=1", "gain=2"}).message(), HasSubstr("twice"));
     EXPECT_THAT(panel::ParseAssignments({"gain"}).message(), HasSubstr("KEY=VALUE"));
     EXPECT_THAT(panel::ParseAssignments({"=1"}).message(), HasSubstr("KEY=VALUE"));

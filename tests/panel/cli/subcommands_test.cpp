@@ -130,12 +130,16 @@ TEST_F(SubcommandTest, BadArgumentsTouchNoPort) {
     const std::vector<std::vector<std::string>> bad = {
         {"set", "exposure=50", "gain=x"},
         {"set", "colour=red"},
+        {"set", "divider=3e9"},  // 3e9 - 1 is past Set Register's 32-bit conversion
+        {"set", "h_start=2e8"},
         {"set"},
         {"reset", "now"},
         {"capture", "--window", "16,0,0,0"},
         {"capture", "--window", "1,2,3"},
         {"capture", "--count", "0"},
         {"capture", "--count"},
+        {"capture", "--count", "2", "--count", "3"},
+        {"capture", "--window", "1,5,2,6", "--window", "0,1,0,1"},
         {"capture", "-o", "out.jpg"},
         {"capture", "-o", "no/such/dir/out.png"},
         {"capture", "-o", "a%s.png", "--count", "2"},

@@ -1,0 +1,44 @@
+// The subcommands' argument parser on arbitrary bytes: the first byte picks set, reset or
+// capture, the rest is split at NUL bytes into arguments. Every refusal says something; what is
+// accepted holds a count in range, a format with every output, a window of four fields that
+// frames a picture, and settings that apply to a form.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "panel/capture.h"
+#include "panel/cli/arguments.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    static const char* const kCommands[] = {"set", "reset", "capture"};
+    const std::string command = kCommands[data[0] % 3];
+    std::vector<std::string> args;
+    for (std::size_t i = 1; i < size; ++i) {
+        if (args.empty() || data[i] == 0) args.emplace_back();
+        if (data[i] != 0) args.back() += static_cast<char>(data[i]);
+    }
+    const auto parsed = panel::cli::ParseArguments(command, args);
+    if (!parsed) {
+        if (parsed.message().empty()) std::abort();
+        return 0;
+    }
+    const panel::cli::Arguments& a = *parsed;
+    if (a.help) return 0;
+    if (a.count < 1 || a.count > 1000000) std::abort();
+    if (a.output.has_value() != a.format.has_value()) std::abort();
+    if (a.window) {
+        const auto& w = *a.window;
+        if (!panel::ComputeFrameGeometry(w[0], w[1], w[2], w[3])) std::abort();
+    }
+    if (command == "set") {
+        if (a.settings.empty()) std::abort();
+        panel::FormState state;
+        panel::ApplySettings(a.settings, state);
+    } else if (!a.settings.empty()) {
+        std::abort();
+    }
+    return 0;
+}
