@@ -37,7 +37,7 @@ echo "-- $(basename "$deb")"
 # nothing of the tests or benchmarks.
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|')
 for file in /usr/bin/lensbay /usr/bin/regsvr /usr/bin/ocxhost /usr/lib/lensbay/PINBUS.OCX \
-            /usr/lib/lensbay/libcom.so /usr/lib/lensbay/libportio.so /usr/lib/lensbay/libsim.so \
+            /usr/lib/lensbay/libbase.so /usr/lib/lensbay/libcom.so /usr/lib/lensbay/libportio.so /usr/lib/lensbay/libsim.so \
             /usr/share/lensbay/bmphead1; do
   grep -qx "$file" <<<"$contents" || fail "the package lacks $file"
 done
