@@ -1,6 +1,4 @@
 // The library's exports: class objects, the unload answer, registration and unregistration.
-#include "platform/ctl/module.h"
-
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -9,6 +7,7 @@
 #include "platform/com/combase.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
+#include "platform/ctl/module.h"
 #include "tests/portctl/pinbus_fixture.h"
 
 namespace {
