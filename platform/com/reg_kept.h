@@ -70,10 +70,12 @@ private:
     std::string readBuffer_;
     bool bad_ = false;  // the text did not parse; badText_ says where
     std::string badText_;
-    Key tree_;              // the whole tree, when whole_
-    bool whole_ = false;    //
-    SectionIndex index_;    // the text's sections, when indexed_
-    bool indexed_ = false;  //
+    // The whole tree (when whole_), and the text's sections (when indexed_): either, both, or
+    // neither (while a change holds the tree, or after a read that failed).
+    Key tree_;
+    bool whole_ = false;
+    SectionIndex index_;
+    bool indexed_ = false;
     std::uint64_t generation_ = 0;
     // The trees parsed from runs of the text's sections, by run, and the text
     // they were parsed from (overlaps counted twice).
