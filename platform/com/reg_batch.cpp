@@ -1,19 +1,17 @@
-// Batches: one registration, one change of the file. The batch holds the file's
-// lock from its first use to its end, so that what it reads (to decide what to
-// change) is what its commit changes: registrations of other processes wait for
-// it, and none of them can slip in between. Its changes go onto its own copy of
-// the tree, which its reads see, and are kept in order; the commit writes that
-// copy when the file is still the one read, else replays the changes onto the
-// file as read again.
+// Batches: one registration, one change of the file. The batch holds the file's lock from its first
+// use to its end, so that what it reads (to decide what to change) is what its commit changes:
+// registrations of other processes wait for it, and none of them can slip in between. Its changes
+// go onto its own copy of the tree, which its reads see, and are kept in order; the commit writes
+// that copy when the file is still the one read, else replays the changes onto the file as read
+// again.
 #include <unistd.h>
 
 #include "platform/com/reg_state.h"
 
 namespace reg {
 
-// The batch's tree, read from the file at the batch's first use. A registry
-// that cannot be locked (a read-only directory) is still read; the commit then
-// fails as any write there does.
+// The batch's tree, read from the file at the batch's first use. A registry that cannot be locked
+// (a read-only directory) is still read; the commit then fails as any write there does.
 LSTATUS State::LoadBatch() {
     if (batch_.loaded) return ERROR_SUCCESS;
     if (LockRegistry(batch_.path, &batch_.target, &batch_.lockFd) != ERROR_SUCCESS)
@@ -26,12 +24,11 @@ LSTATUS State::LoadBatch() {
     return ERROR_SUCCESS;
 }
 
-// The batch's commit when the file is as the batch read it: a pass under the
-// lock like any other, with the batch's tree as the edited one.
+// The batch's commit when the file is as the batch read it: a pass under the lock like any other,
+// with the batch's tree as the edited one.
 LSTATUS State::CommitBatchTree() {
     RemoveStaleTemporaries(batch_.target);
-    // As in every change of the user's file, a machine-wide file beneath it must
-    // be readable.
+    // As in every change of the user's file, a machine-wide file beneath it must be readable.
     if (const std::string machinePath = LayeredMachinePath(); !machinePath.empty()) {
         LSTATUS status = machine_.Refresh(machinePath, false);
         if (status != ERROR_SUCCESS) return status;
@@ -79,9 +76,8 @@ base::Result<> State::CommitBatch() {
     }
     LSTATUS status = ERROR_SUCCESS;
     if (!batch_.log.empty() && batch_.lockFd >= 0 && batch_.stamp.StillAt(batch_.path)) {
-        // The lock has been held since the file was read, and the file is still the
-        // one read: the batch's tree is the file plus the changes, written as it is
-        // (no second read).
+        // The lock has been held since the file was read, and the file is still the one read: the
+        // batch's tree is the file plus the changes, written as it is (no second read).
         status = CommitBatchTree();
     } else if (!batch_.log.empty()) {
         const Changes log = std::move(batch_.log);

@@ -5,8 +5,7 @@
 namespace reg {
 namespace {
 
-// The key at `names`, made with every missing key on the way (setting *changed
-// when any was).
+// The key at `names`, made with every missing key on the way (setting *changed when any was).
 Key* CreatePath(Key& root, const Names& names, bool* changed) {
     Key* key = &root;
     for (const auto& n : names) {

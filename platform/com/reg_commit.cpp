@@ -1,6 +1,6 @@
-// File locking and commit: every change of the file is a transaction under an
-// exclusive flock on "<file>.lock" beside the file (symbolic links followed):
-// re-read, apply, write a temporary file, fsync, rename into place.
+// File locking and commit: every change of the file is a transaction under an exclusive flock on
+// "<file>.lock" beside the file (symbolic links followed): re-read, apply, write a temporary file,
+// fsync, rename into place.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -42,8 +42,8 @@ LSTATUS MakeDirectories(const std::string& dir) {
     return ERROR_SUCCESS;
 }
 
-// Writes `text` whole to a temporary file beside `path` (the resolved file) and
-// renames it into place, keeping the file's mode and owner.
+// Writes `text` whole to a temporary file beside `path` (the resolved file) and renames it into
+// place, keeping the file's mode and owner.
 LSTATUS WriteFileAtomically(RegistryWriteHook hook, const std::string& path,
                             const std::string& text, struct stat* written, bool* statted) {
     base::AtomicWriteOptions options;
@@ -63,8 +63,7 @@ LSTATUS WriteFileAtomically(RegistryWriteHook hook, const std::string& path,
     return ERROR_SUCCESS;
 }
 
-// The file's path for writing: links followed, and refused when it is not a
-// regular file.
+// The file's path for writing: links followed, and refused when it is not a regular file.
 LSTATUS WritablePath(const std::string& path, std::string* resolved) {
     base::Result<std::string> r = base::ResolveSymlinks(path);
     if (!r) return FailErrno(static_cast<int>(r.error().code), "cannot follow " + path);
@@ -76,8 +75,8 @@ LSTATUS WritablePath(const std::string& path, std::string* resolved) {
 
 }  // namespace
 
-// Safe to remove while we hold the lock, since no other writer can be between
-// its mkstemp and its rename.
+// Safe to remove while we hold the lock, since no other writer can be between its mkstemp and its
+// rename.
 void RemoveStaleTemporaries(const std::string& path) {
     std::string dir = DirName(path);
     std::string prefix = BaseName(path) + ".tmp.";
@@ -108,8 +107,8 @@ LSTATUS LockRegistry(const std::string& path, std::string* target, int* fd) {
     return ERROR_SUCCESS;
 }
 
-// Writes `tree` as the file at `path` (`target` once links are followed; the
-// lock is held) and keeps it, with the text written, as what the file holds.
+// Writes `tree` as the file at `path` (`target` once links are followed; the lock is held) and
+// keeps it, with the text written, as what the file holds.
 LSTATUS State::WriteTree(const std::string& path, const std::string& target, Key tree) {
     std::string text = WriteRegistryText(tree);
     struct stat st;
@@ -120,9 +119,9 @@ LSTATUS State::WriteTree(const std::string& path, const std::string& target, Key
     return ERROR_SUCCESS;
 }
 
-// The one writer of the file: under the lock beside the resolved file (taken
-// here, or already held by the open batch), re-reads it, lets `edit` change a
-// copy of the tree and writes the copy when `edit` changed anything.
+// The one writer of the file: under the lock beside the resolved file (taken here, or already held
+// by the open batch), re-reads it, lets `edit` change a copy of the tree and writes the copy when
+// `edit` changed anything.
 LSTATUS State::Commit(const std::string& path, const std::function<LSTATUS(Key&, bool*)>& edit) {
     std::string target;
     int lockFd = -1;
@@ -142,8 +141,7 @@ LSTATUS State::Commit(const std::string& path, const std::function<LSTATUS(Key&,
 
     LSTATUS status = user_.Refresh(path, true, true);
     if (status != ERROR_SUCCESS) return status;
-    // Whatever a killed writer left behind goes on every locked pass, written or
-    // not.
+    // Whatever a killed writer left behind goes on every locked pass, written or not.
     RemoveStaleTemporaries(target);
     bool layered = false;
     status = UpdateLayered(&layered);

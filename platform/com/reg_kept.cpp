@@ -10,8 +10,8 @@
 namespace reg {
 namespace {
 
-// Reads the whole of an open file, straight into one string sized from its
-// length (it may still grow or shrink while read).
+// Reads the whole of an open file, straight into one string sized from its length (it may still
+// grow or shrink while read).
 LSTATUS ReadAll(int fd, const std::string& path, std::string* text, off_t sizeHint) {
     std::size_t used = 0;
     text->resize(sizeHint > 0 ? static_cast<std::size_t>(sizeHint) + 1 : 65536);
@@ -34,13 +34,11 @@ LSTATUS ReadAll(int fd, const std::string& path, std::string* text, off_t sizeHi
 }  // namespace
 
 LSTATUS KeptFile::Refresh(const std::string& path, bool force, bool whole) {
-    // Non-blocking, so that a FIFO in the file's place cannot hang the caller;
-    // refused below.
+    // Non-blocking, so that a FIFO in the file's place cannot hang the caller; refused below.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) return FailErrno(errno, "cannot open " + path);
-        // No file yet: an empty registry (a new tree only when there was one
-        // before).
+        // No file yet: an empty registry (a new tree only when there was one before).
         if (!file_.Absent(path) || bad_ || !tree_.subkeys.empty() || !tree_.values.empty())
             ++generation_;
         file_.RememberAbsent(path);
@@ -67,8 +65,7 @@ LSTATUS KeptFile::Refresh(const std::string& path, bool force, bool whole) {
         LSTATUS status = ReadAll(fd, path, &readBuffer_, st.st_size);
         if (status != ERROR_SUCCESS) {
             close(fd);
-            // Nothing kept stands for the file any more: the next read reads it
-            // again.
+            // Nothing kept stands for the file any more: the next read reads it again.
             file_.Forget();
             whole_ = indexed_ = false;
             tree_ = Key{};
@@ -76,8 +73,7 @@ LSTATUS KeptFile::Refresh(const std::string& path, bool force, bool whole) {
             return status;
         }
         if (!file_.SameText(path, readBuffer_)) {
-            // Checked and listed now; parsed key by key as reads ask (or whole, when
-            // needed).
+            // Checked and listed now; parsed key by key as reads ask (or whole, when needed).
             SectionIndex index;
             Key tree;
             const base::Result<> checked = whole ? ParseRegistryText(readBuffer_, &tree)
@@ -150,8 +146,7 @@ bool KeptFile::Has(const Names& names, LSTATUS* status) {
 }
 
 const Key* KeptFile::Get(const Names& names, LSTATUS* status) {
-    // The whole tree, once; a failure stays the answer of every later lookup of
-    // the same read.
+    // The whole tree, once; a failure stays the answer of every later lookup of the same read.
     auto whole = [&] {
         if (*status == ERROR_SUCCESS) *status = MakeWhole();
         return *status == ERROR_SUCCESS;
@@ -162,8 +157,8 @@ const Key* KeptFile::Get(const Names& names, LSTATUS* status) {
     if (first == last) return nullptr;
     auto found = pieces_.find({first, last});
     if (found == pieces_.end()) {
-        // Once pieces would hold as much as half the file, it is parsed whole
-        // instead (once, and it answers everything after).
+        // Once pieces would hold as much as half the file, it is parsed whole instead (once, and it
+        // answers everything after).
         const auto& sections = index_.sections;
         const std::size_t bytes = sections[last - 1].end - sections[first].begin;
         if (piecesBytes_ + bytes > text.size() / 2) {

@@ -114,8 +114,7 @@ LSTATUS State::Read(const std::function<LSTATUS(State&, ReadView&)>& fn) {
     return view.status() != ERROR_SUCCESS ? view.status() : status;
 }
 
-LSTATUS
-State::Edit(const std::function<LSTATUS(State&, const Key&, Changes*)>& fn) {
+LSTATUS State::Edit(const std::function<LSTATUS(State&, const Key&, Changes*)>& fn) {
     std::lock_guard lock(mu_);
     if (batch_.depth > 0) {
         LSTATUS status = LoadBatch();

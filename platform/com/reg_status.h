@@ -1,6 +1,5 @@
-// How the class registry's functions fail: an LSTATUS for the caller and the
-// full text for RegistryLastError() (per thread). Internal to the registry's
-// files.
+// How the class registry's functions fail: an LSTATUS for the caller and the full text for
+// RegistryLastError() (per thread). Internal to the registry's files.
 #pragma once
 
 #include <string>
@@ -14,8 +13,7 @@ using Names = std::vector<std::string>;
 
 // Sets the thread's last error to `text` and answers `status`.
 LSTATUS Fail(LSTATUS status, std::string text);
-// A failed system call: access refusals as ERROR_ACCESS_DENIED, the rest as an
-// I/O failure.
+// A failed system call: access refusals as ERROR_ACCESS_DENIED, the rest as an I/O failure.
 LSTATUS FailErrno(int err, const std::string& what);
 LSTATUS NotRegular(const std::string& path);
 LSTATUS KeyDeleted(const Names& names);

@@ -1,29 +1,24 @@
 // The class registry over one REGEDIT4 file: the platform's Reg* functions.
 //
-// Reads use the file's text kept in memory, read again whenever the file may
-// have changed (reg_cache.h says when); every change is a transaction under an
-// exclusive flock on
-// "<file>.lock" beside the file (symbolic links followed): re-read, apply,
-// write a temporary file, fsync, rename into place (reg_commit.cpp).
+// Reads use the file's text kept in memory, read again whenever the file may have changed
+// (reg_cache.h says when); every change is a transaction under an exclusive flock on "<file>.lock"
+// beside the file (symbolic links followed): re-read, apply, write a temporary file, fsync, rename
+// into place (reg_commit.cpp).
 //
-// A read does not need the whole tree: the text is checked once (the same
-// faults as a full parse) while its sections are listed, and a file in the
-// order this code writes answers a lookup by binary search over them, parsing
-// only the sections under the key asked for. The whole tree is parsed when a
-// change, a batch, the machine-wide layering or a file in another order needs
-// it, and is kept until the text changes (reg_kept.h).
+// A read does not need the whole tree: the text is checked once (the same faults as a full parse)
+// while its sections are listed, and a file in the order this code writes answers a lookup by
+// binary search over them, parsing only the sections under the key asked for. The whole tree is
+// parsed when a change, a batch, the machine-wide layering or a file in another order needs it, and
+// is kept until the text changes (reg_kept.h).
 //
-// The transaction seam. A mutating call never edits the tree directly: it
-// checks its arguments against a tree and answers a list of Changes, which
-// ApplyChange replays onto any tree (reg_change.h). Without a batch, the list
-// is replayed at once onto the freshly read file under the lock
-// (State::Commit). In a batch (RegistryBeginBatch, reg_batch.cpp), the changes
-// go onto the batch's own copy of the tree, which the batch's reads see, and
-// are kept in order; the batch holds the file's lock from its first use, and
-// RegistryCommitBatch re-reads the file, replays them all and writes the file
-// once. Whoever reads or writes the file goes through KeptFile::Refresh (reads,
-// cached by the file's stamp) and State::Commit (writes); a faster read path
-// belongs there.
+// The transaction seam. A mutating call never edits the tree directly: it checks its arguments
+// against a tree and answers a list of Changes, which ApplyChange replays onto any tree
+// (reg_change.h). Without a batch, the list is replayed at once onto the freshly read file under
+// the lock (State::Commit). In a batch (RegistryBeginBatch, reg_batch.cpp), the changes go onto the
+// batch's own copy of the tree, which the batch's reads see, and are kept in order; the batch holds
+// the file's lock from its first use, and RegistryCommitBatch re-reads the file, replays them all
+// and writes the file once. Whoever reads or writes the file goes through KeptFile::Refresh (reads,
+// cached by the file's stamp) and State::Commit (writes); a faster read path belongs there.
 #include "platform/com/registry.h"
 
 #include <pwd.h>
@@ -58,8 +53,7 @@ LSTATUS CopyOut(const std::string& data, BYTE* out, DWORD* size) {
     return ERROR_SUCCESS;
 }
 
-// Copies a name out as RegEnumKeyEx does: *size in chars, NUL included on the
-// way in.
+// Copies a name out as RegEnumKeyEx does: *size in chars, NUL included on the way in.
 LSTATUS CopyName(const std::string& name, char* out, DWORD* size) {
     if (!out || !size) return Fail(ERROR_INVALID_PARAMETER, "no buffer for the name");
     if (*size < name.size() + 1) {
@@ -106,8 +100,7 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSA
     if (!result) return Fail(ERROR_INVALID_PARAMETER, "no place for the key handle");
     *result = nullptr;
     Names names;
-    // Opening an existing key writes nothing, so it works on a read-only registry
-    // too.
+    // Opening an existing key writes nothing, so it works on a read-only registry too.
     LSTATUS status = reg::State::Of().Read([&](reg::State& s, reg::ReadView& view) {
         LSTATUS st = s.FullNames(key, subKey, &names);
         if (st != ERROR_SUCCESS) return st;
