@@ -20,7 +20,7 @@ file(RELATIVE_PATH lensbay_bin_to_libs ${CMAKE_INSTALL_FULL_BINDIR}
      ${CMAKE_INSTALL_FULL_LIBDIR}/lensbay)
 
 set(lensbay_programs lensbay regsvr ocxhost)
-set(lensbay_private_libraries com ctl portio sim ui_core ui pinbus)
+set(lensbay_private_libraries base com ctl portio sim ui_core ui pinbus)
 
 foreach(program IN LISTS lensbay_programs)
   if(TARGET ${program})

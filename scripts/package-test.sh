@@ -37,8 +37,8 @@ echo "-- $(basename "$deb")"
 # nothing of the tests or benchmarks.
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|')
 for file in /usr/bin/lensbay /usr/bin/regsvr /usr/bin/ocxhost /usr/lib/lensbay/PINBUS.OCX \
-            /usr/lib/lensbay/libcom.so /usr/lib/lensbay/libportio.so /usr/lib/lensbay/libsim.so \
-            /usr/share/lensbay/bmphead1 /usr/share/doc/lensbay/copyright; do
+            /usr/lib/lensbay/libbase.so /usr/lib/lensbay/libcom.so /usr/lib/lensbay/libportio.so \
+            /usr/lib/lensbay/libsim.so /usr/share/lensbay/bmphead1 /usr/share/doc/lensbay/copyright; do
   grep -qx "$file" <<<"$contents" || fail "the package lacks $file"
 done
 if grep -Ei 'test|bench|fuzz|TLTEST|rescomp|write_bmphead1|render_icon' <<<"$contents"; then

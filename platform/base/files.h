@@ -12,7 +12,7 @@
 
 #include "platform/base/result.h"
 
-// Built into the com library (one list of temporary files per process); callers link com.
+// The base library is one shared library (one list of temporary files per process).
 #define BASE_FILES_EXPORT __attribute__((visibility("default")))
 
 namespace base {

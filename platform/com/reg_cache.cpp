@@ -1,5 +1,7 @@
 #include "platform/com/reg_cache.h"
 
+#include <cerrno>
+
 namespace reg {
 namespace {
 
@@ -16,6 +18,12 @@ FileStamp FileStamp::Of(const struct stat& st) {
 bool FileStamp::operator==(const FileStamp& o) const {
     return dev == o.dev && ino == o.ino && size == o.size && SameTime(mtime, o.mtime) &&
            SameTime(ctime, o.ctime);
+}
+
+bool FileStamp::StillAt(const std::string& path) const {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return errno == ENOENT && *this == FileStamp{};
+    return S_ISREG(st.st_mode) && Of(st) == *this;
 }
 
 bool FileMemory::Fresh(const std::string& path, const struct stat& st) const {
@@ -40,6 +48,7 @@ void FileMemory::Remember(const std::string& path, const struct stat& st, std::s
 
 void FileMemory::Stamp(const std::string& path, const struct stat& st, time_t now) {
     known_ = true;
+    absent_ = false;
     path_ = path;
     stamp_ = FileStamp::Of(st);
     const time_t changed =
@@ -47,10 +56,19 @@ void FileMemory::Stamp(const std::string& path, const struct stat& st, time_t no
     racy_ = now - changed < kRacySeconds;
 }
 
+void FileMemory::RememberAbsent(const std::string& path) {
+    Forget();
+    absent_ = true;
+    racy_ = true;
+    path_ = path;
+}
+
 void FileMemory::Forget() {
     known_ = false;
+    absent_ = false;
     racy_ = false;
     path_.clear();
+    stamp_ = FileStamp{};
     text_.clear();
     text_.shrink_to_fit();
 }

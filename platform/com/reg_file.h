@@ -1,5 +1,5 @@
 // The in-memory form of the HKEY_CLASSES_ROOT tree and its REGEDIT4 text: parsing and writing.
-// Pure functions, no file or lock handling (that is registry.cpp's job).
+// Pure functions, no file or lock handling (that is reg_kept.cpp and reg_commit.cpp's job).
 #pragma once
 
 #include <cstddef>

@@ -12,6 +12,7 @@
 
 #include "platform/com/reg_cache.h"
 #include "platform/com/registry.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/temp_registry.h"
 
 namespace {
@@ -28,6 +29,13 @@ struct stat Stamp(ino_t ino, off_t size, time_t mtime, time_t ctime, long ctimeN
     st.st_ctim.tv_sec = ctime;
     st.st_ctim.tv_nsec = ctimeNs;
     return st;
+}
+
+bool WriteNew(const std::string& path, const std::string& text) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) return false;
+    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    return close(fd) == 0 && ok;
 }
 
 TEST(RegistryFileMemory, WhatMakesTheKeptTreeStale) {
@@ -74,6 +82,51 @@ TEST(RegistryFileMemory, ReadsIntoOneBufferKeepTheLatestText) {
     EXPECT_FALSE(m.SameText("/r", "first"));
     EXPECT_EQ(buffer, "first");
     EXPECT_FALSE(m.Fresh("/r", Stamp(7, 6, 1001, 1001)));  // just changed: read again
+}
+
+// No file, and a file this process just wrote: both are looked at again by the next read, the
+// written one's text still spares the parse when it comes back unchanged.
+TEST(RegistryFileMemory, NoFileAndOwnWritesAreLookedAtAgain) {
+    reg::FileMemory m;
+    const struct stat st = Stamp(7, 100, 1000, 1000);
+    m.RememberAbsent("/r");
+    EXPECT_TRUE(m.Absent("/r"));
+    EXPECT_FALSE(m.Absent("/other"));
+    EXPECT_EQ(m.stamp(), reg::FileStamp{});
+    EXPECT_FALSE(m.Fresh("/r", st));
+    m.Remember("/r", st, "text", 1000 + reg::FileMemory::kRacySeconds);
+    EXPECT_FALSE(m.Absent("/r"));
+    EXPECT_EQ(m.stamp(), reg::FileStamp::Of(st));
+    m.Doubt();
+    EXPECT_FALSE(m.Fresh("/r", st));
+    EXPECT_TRUE(m.SameText("/r", "text"));
+    m.Forget();
+    EXPECT_FALSE(m.Absent("/r"));
+    EXPECT_EQ(m.stamp(), reg::FileStamp{});
+}
+
+// A batch's commit asks whether the file is still the one it read under its lock.
+TEST(RegistryFileStamp, StillAtTheFileItWasTakenFrom) {
+    test_support::TempDir dir;
+    const std::string path = dir.File("registry.reg");
+    EXPECT_TRUE(reg::FileStamp{}.StillAt(path));  // no file, still none
+    ASSERT_TRUE(WriteNew(path, "one"));
+    EXPECT_FALSE(reg::FileStamp{}.StillAt(path));
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    const reg::FileStamp stamp = reg::FileStamp::Of(st);
+    EXPECT_TRUE(stamp.StillAt(path));
+    // The same bytes renamed into place are another file.
+    ASSERT_TRUE(WriteNew(dir.File("next"), "one"));
+    ASSERT_EQ(rename(dir.File("next").c_str(), path.c_str()), 0);
+    EXPECT_FALSE(stamp.StillAt(path));
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    EXPECT_FALSE(stamp.StillAt(path));
+    // Not a regular file: never the one read.
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_FALSE(reg::FileStamp::Of(st).StillAt(path));
+    rmdir(path.c_str());
 }
 
 std::string Probe() {

@@ -1,6 +1,4 @@
 // The library's exports: class objects, the unload answer, registration and unregistration.
-#include "platform/ctl/module.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -10,6 +8,7 @@
 #include "platform/com/combase.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
+#include "platform/ctl/module.h"
 #include "tests/portctl/pinbus_fixture.h"
 
 namespace {

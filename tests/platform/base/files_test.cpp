@@ -1,4 +1,6 @@
 // Whole-file replacement and non-blocking reads: what a failure, a signal or an odd path leaves.
+#include "platform/base/files.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,8 +15,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "platform/base/files.h"
 
 namespace {
 

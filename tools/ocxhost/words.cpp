@@ -1,0 +1,79 @@
+// The words of a command line and the values they carry.
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/com/variant_format.h"
+#include "tools/ocxhost/host.h"
+
+namespace ocxhost {
+
+std::string Trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+std::string FirstWord(const std::string& s, std::string* rest) {
+    std::string t = Trim(s);
+    std::size_t sp = 0;
+    while (sp < t.size() && !std::isspace(static_cast<unsigned char>(t[sp]))) ++sp;
+    if (rest) *rest = Trim(t.substr(sp));
+    return t.substr(0, sp);
+}
+
+bool ParseInt32(const std::string& s, LONG* value) {
+    if (s.empty()) return false;
+    const char* begin = s.data();
+    if (*begin == '+') ++begin;
+    long long v = 0;
+    auto [end, ec] = std::from_chars(begin, s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size()) return false;
+    if (v < INT32_MIN || v > INT32_MAX) return false;
+    *value = static_cast<LONG>(v);
+    return true;
+}
+
+base::Error Error(HRESULT hr, const std::string& why) {
+    return base::Fail("error " + HresultToString(hr) + (why.empty() ? "" : ": " + why), hr);
+}
+
+base::Error Refuse(const std::string& why) { return base::Fail("error " + why); }
+
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    char buf[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(buf, sizeof buf, i ? " %02x" : "%02x",
+                      static_cast<unsigned>(static_cast<unsigned char>(bytes[i])));
+        out += buf;
+    }
+    return out;
+}
+
+bool ParseHex(const std::string& text, std::string* bytes) {
+    std::string digits;
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        digits.push_back(c);
+    }
+    if (digits.size() % 2) return false;
+    bytes->clear();
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        bytes->push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    return true;
+}
+
+bool ParseUInt32(const std::string& s, DWORD* value) {
+    unsigned long long v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || v > 0xFFFFFFFFull)
+        return false;
+    *value = static_cast<DWORD>(v);
+    return true;
+}
+
+}  // namespace ocxhost
