@@ -92,7 +92,8 @@ base::Result<FrameGeometry> ComputeFrameGeometry(const std::string& t4, const st
 
 bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     const base::Result<FrameGeometry> geometry =
-        ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7]);
+        ComputeFrameGeometry(state.text[kHStartField], state.text[kHEndField],
+                             state.text[kVStartField], state.text[kVEndField]);
     if (!geometry) {
         ui.MessageBox(kLensbayTitle, geometry.message());
         return false;

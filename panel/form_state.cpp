@@ -6,8 +6,8 @@ void ClickField(FormState& state, int n) {
     if (n < 1 || n > kMarkedFieldCount) return;
     state.text[n].clear();
     state.changed[n] = true;
-    if (n == 5) state.changed[4] = true;
-    if (n == 7) state.changed[6] = true;
+    if (n == kHEndField) state.changed[kHStartField] = true;
+    if (n == kVEndField) state.changed[kVStartField] = true;
 }
 
 void SelectOption(FormState& state, int group, int item) {
@@ -16,13 +16,13 @@ void SelectOption(FormState& state, int group, int item) {
     static constexpr std::int16_t kMask[] = {0, 0x80, 0x40, 0x20, 0x10};
     const std::int16_t bit = item == 0 ? kMask[group] : 0;
     switch (group) {
-        case 1:
+        case kGammaGroup:
             state.gama = bit;
             break;
-        case 2:
+        case kMirrorGroup:
             state.mir = bit;
             break;
-        case 3:
+        case kModeGroup:
             state.nsr = bit;
             break;
         default:

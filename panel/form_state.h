@@ -12,6 +12,25 @@ constexpr int kFieldCount = 8;        // Text1 .. Text8
 constexpr int kMarkedFieldCount = 7;  // Text1 .. Text7 carry a Changed mark
 constexpr int kOptionGroupCount = 4;  // Option1 .. Option4
 
+// The window's fields by their number: TextN is FormState::text[N].
+enum Field : int {
+    kExposureField = 1,  // Text1, EXCTL
+    kGainField = 2,      // Text2, GCTL
+    kDividerField = 3,   // Text3, FRCTL
+    kHStartField = 4,    // Text4 .. Text7: the capture window in blocks
+    kHEndField = 5,
+    kVStartField = 6,
+    kVEndField = 7,
+    kFileNameField = 8,  // Text8: the Save As target
+};
+// The option groups by their number: OptionN is FormState::selected[N].
+enum OptionGroup : int {
+    kGammaGroup = 1,      // Option1, gama
+    kMirrorGroup = 2,     // Option2, mir
+    kModeGroup = 3,       // Option3, nsr
+    kBacklightGroup = 4,  // Option4, bkl
+};
+
 struct FormState {
     // Index 1..8 is TextN; index 0 is unused.
     std::array<std::string, kFieldCount + 1> text{"",  "0", "0", "1",           "0",

@@ -55,7 +55,8 @@ bool WriteSavedRecord(const std::string& path, const std::string& json, UserInte
 bool WriteCaptureRecord(const FormState& state, const RegisterRecord& registers,
                         UserInterface& ui) {
     const base::Result<FrameGeometry> geometry =
-        ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7]);
+        ComputeFrameGeometry(state.text[kHStartField], state.text[kHEndField],
+                             state.text[kVStartField], state.text[kVEndField]);
     if (!geometry.ok()) {
         ui.MessageBox(kLensbayTitle, geometry.message());
         return false;
@@ -69,7 +70,7 @@ bool WriteCaptureRecord(const FormState& state, const RegisterRecord& registers,
 
 bool SaveAsWithRecord(FormState& state, const RegisterRecord& registers, PngEncoder* encoder,
                       UserInterface& ui) {
-    const std::string target = state.text[8];
+    const std::string target = state.text[kFileNameField];
     if (!IsPngName(target)) {
         if (!SaveAs(state, ui)) return false;
     } else {
@@ -94,7 +95,7 @@ bool SaveAsWithRecord(FormState& state, const RegisterRecord& registers, PngEnco
             ui.MessageBox(kLensbayTitle, written.message());
             return false;
         }
-        state.text[8] = FormState{}.text[8];
+        state.text[kFileNameField] = FormState{}.text[kFileNameField];
     }
 
     // The capture's own record when there is one; else one made now for the saved picture.
@@ -109,7 +110,8 @@ bool SaveAsWithRecord(FormState& state, const RegisterRecord& registers, PngEnco
         height = p->height;
     }
     if (const base::Result<FrameGeometry> g =
-            ComputeFrameGeometry(state.text[4], state.text[5], state.text[6], state.text[7]);
+            ComputeFrameGeometry(state.text[kHStartField], state.text[kHEndField],
+                                 state.text[kVStartField], state.text[kVEndField]);
         g.ok()) {
         row_skip = g->RowSkip;
     }

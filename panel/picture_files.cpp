@@ -92,10 +92,10 @@ std::string PictureRecordJson(int width, int height, const FormState& state, boo
     std::string out = "{\n";
     out += "  \"width\": " + std::to_string(width) + ",\n";
     out += "  \"height\": " + std::to_string(height) + ",\n";
-    out += "  \"window\": {\"h_start\": " + JsonString(state.text[4]) +
-           ", \"h_end\": " + JsonString(state.text[5]) +
-           ", \"v_start\": " + JsonString(state.text[6]) +
-           ", \"v_end\": " + JsonString(state.text[7]) + "},\n";
+    out += "  \"window\": {\"h_start\": " + JsonString(state.text[kHStartField]) +
+           ", \"h_end\": " + JsonString(state.text[kHEndField]) +
+           ", \"v_start\": " + JsonString(state.text[kVStartField]) +
+           ", \"v_end\": " + JsonString(state.text[kVEndField]) + "},\n";
     out += std::string("  \"row_skip\": ") + (row_skip ? "true" : "false") + ",\n";
     out += "  \"registers\": {";
     for (int i = 0; i < kChipRegisterCount; ++i) {

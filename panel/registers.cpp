@@ -76,17 +76,17 @@ void ReportPortFailure(const CameraLink& link, UserInterface& ui, const char* ti
 // contract in docs/architecture.md): the texts never change.
 bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui, RegisterRecord* record) {
     Sequence s{state, link, ui, record};
-    if (state.changed[1]) {
+    if (state.changed[kExposureField]) {
         s.Block(ChipRegister::kExctl, 0x08, "Please select EXCTL register A[3:0]=0010",
                 [&](LONG* v) { return s.Field(1, v); });
     }
     s.Control(0x08);
-    if (!s.stopped && state.changed[2]) {
+    if (!s.stopped && state.changed[kGainField]) {
         s.Block(ChipRegister::kGctl, 0x08, "Please select GCTL register A[3:0]=0011",
                 [&](LONG* v) { return s.Field(2, v); });
     }
     s.Control(0x08);
-    if (!s.stopped && state.changed[3]) {
+    if (!s.stopped && state.changed[kDividerField]) {
         // FRCTL holds the divider minus one; its block alone opens with 0x00.
         s.Block(ChipRegister::kFrctl, 0x00, "Please select FRCTL register A[3:0]=0100",
                 [&](LONG* v) { return s.Field(3, v); });
@@ -99,12 +99,12 @@ bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui, Register
         *v = high | low;
         return true;
     };
-    if (!s.stopped && state.changed[4]) {
+    if (!s.stopped && state.changed[kHStartField]) {
         s.Block(ChipRegister::kHwctl, 0x08, "Please select HWCTL register A[3:0]=0110",
                 [&](LONG* v) { return window(4, v); });
     }
     s.Control(0x08);
-    if (!s.stopped && state.changed[6]) {
+    if (!s.stopped && state.changed[kVStartField]) {
         s.Block(ChipRegister::kVwctl, 0x08, "Please select VWCTL register A[3:0]=0111",
                 [&](LONG* v) { return window(6, v); });
     }

@@ -12,7 +12,7 @@ bool SaveAs(FormState& state, UserInterface& ui) {
         ui.MessageBox(kLensbayTitle, "Can't find the .bmp file.");
         return false;
     }
-    const std::string& target = state.text[8];
+    const std::string& target = state.text[kFileNameField];
     // A name with a NUL in it would open some other file than the one typed.
     if (target.find('\0') != std::string::npos) {
         ui.MessageBox(kLensbayTitle, "Can't open the .bmp file to save.");
@@ -27,7 +27,7 @@ bool SaveAs(FormState& state, UserInterface& ui) {
         ui.MessageBox(kLensbayTitle, "Can't open the .bmp file to save.");
         return false;
     }
-    state.text[8] = FormState{}.text[8];
+    state.text[kFileNameField] = FormState{}.text[kFileNameField];
     return true;
 }
 

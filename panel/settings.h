@@ -29,17 +29,17 @@ struct SettingKey {
 
 // The keys, in the order a settings file lists them.
 inline constexpr std::array<SettingKey, 11> kSettingKeys = {{
-    {"exposure", 1, 0, {}},
-    {"gain", 2, 0, {}},
-    {"divider", 3, 0, {}},
-    {"gamma", 0, 1, {"0.45", "1.0"}},
-    {"mirror", 0, 2, {"on", "off"}},
-    {"mode", 0, 3, {"indoor", "outdoor"}},
-    {"backlight", 0, 4, {"on", "off"}},
-    {"h_start", 4, 0, {}},
-    {"h_end", 5, 0, {}},
-    {"v_start", 6, 0, {}},
-    {"v_end", 7, 0, {}},
+    {"exposure", kExposureField, 0, {}},
+    {"gain", kGainField, 0, {}},
+    {"divider", kDividerField, 0, {}},
+    {"gamma", 0, kGammaGroup, {"0.45", "1.0"}},
+    {"mirror", 0, kMirrorGroup, {"on", "off"}},
+    {"mode", 0, kModeGroup, {"indoor", "outdoor"}},
+    {"backlight", 0, kBacklightGroup, {"on", "off"}},
+    {"h_start", kHStartField, 0, {}},
+    {"h_end", kHEndField, 0, {}},
+    {"v_start", kVStartField, 0, {}},
+    {"v_end", kVEndField, 0, {}},
 }};
 
 // What a list of settings names, each key at most once: the text typed into a field, the item

@@ -96,7 +96,8 @@ void RunWorkbenchCommand(const Command& cmd, Panel& panel,
         case Command::kLive: {
             const FormState& st = panel.State();
             const base::Result<FrameGeometry> geometry =
-                ComputeFrameGeometry(st.text[4], st.text[5], st.text[6], st.text[7]);
+                ComputeFrameGeometry(st.text[kHStartField], st.text[kHEndField],
+                                     st.text[kVStartField], st.text[kVEndField]);
             if (!geometry.ok()) return error(geometry.message());
             const FrameGeometry& g = *geometry;
             FrameReader reader(panel.Pinbus1(), panel.Pinbus2());

@@ -90,8 +90,8 @@ void LiveWindow::Stop() {
 
 bool LiveWindow::TakeGeometry(std::string* error) {
     const FormState& s = panel_.State();
-    const base::Result<FrameGeometry> g =
-        ComputeFrameGeometry(s.text[4], s.text[5], s.text[6], s.text[7]);
+    const base::Result<FrameGeometry> g = ComputeFrameGeometry(
+        s.text[kHStartField], s.text[kHEndField], s.text[kVStartField], s.text[kVEndField]);
     if (!g.ok()) {
         *error = g.message();
         return false;
