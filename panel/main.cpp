@@ -48,8 +48,14 @@ void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* windo
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef LENSBAY_HAVE_PNG
+    panel::QtPngEncoder png_encoder;
+    panel::PngEncoder* const png = &png_encoder;
+#else
+    panel::PngEncoder* const png = nullptr;
+#endif
     if (argc > 1 && panel::cli::IsSubcommand(argv[1]))
-        return panel::cli::RunSubcommand(argc, argv, panel::FindPinbus(LENSBAY_PINBUS_DIR));
+        return panel::cli::RunSubcommand(argc, argv, panel::FindPinbus(LENSBAY_PINBUS_DIR), png);
     bool console = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -100,9 +106,6 @@ int main(int argc, char** argv) {
     options.in = &std::cin;
     options.interactive = ::isatty(STDIN_FILENO) == 1;
     options.board = s.Board();
-#ifdef LENSBAY_HAVE_PNG
-    panel::QtPngEncoder png;
-    options.png_encoder = &png;
-#endif
+    options.png_encoder = png;
     return panel::console::RunConsoleFrontEnd(s.Pinbus1(), s.Pinbus2(), options);
 }

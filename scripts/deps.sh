@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake clang libclang-rt-dev libgtest-dev libgmock-dev googletest
           libbenchmark-dev qt6-base-dev libgl-dev fonts-liberation xvfb xauth xdotool x11-utils
-          imagemagick dpkg-dev file pkg-config libpng-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+          imagemagick dpkg-dev file pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
           gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good python3-gi
           python3-numpy gir1.2-gstreamer-1.0 gir1.2-gst-plugins-base-1.0 qt6-wayland qemu-system-x86
           busybox-static cpio clang-format python3 git)

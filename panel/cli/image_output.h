@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "panel/picture_files.h"
 #include "platform/base/result.h"
 
 namespace panel::cli {
@@ -21,9 +22,10 @@ base::Result<ImageFormat> FormatOf(const std::string& path);
 base::Result<std::string> FrameName(const std::string& pattern, int number);
 
 // Writes `path` in `format` from the bytes of image.bmp and image.raw: .bmp and .raw are byte
-// copies; .png and .pgm are 8-bit grey, rows top-down as the monitor shows them.
+// copies; .png and .pgm are 8-bit grey, rows top-down as the monitor shows them. A PNG is made by
+// `png`, the encoder the window's Save As uses (null in a build without Qt: then .png fails).
 base::Result<> WriteImage(const std::string& path, ImageFormat format,
                           const std::vector<std::uint8_t>& bmp,
-                          const std::vector<std::uint8_t>& raw);
+                          const std::vector<std::uint8_t>& raw, PngEncoder* png);
 
 }  // namespace panel::cli

@@ -148,11 +148,12 @@ private:
     std::string previous_, path_;
 };
 
-int Capture(const Arguments& a, FormState& state, CameraLink& link, TerminalUi& ui) {
+int Capture(const Arguments& a, FormState& state, CameraLink& link, TerminalUi& ui,
+            PngEncoder* png) {
     if (a.window) {
         for (int i = 0; i < 4; ++i) {
-            ClickField(state, 4 + i);
-            state.text[4 + i] = (*a.window)[i];
+            ClickField(state, kHStartField + i);
+            state.text[kHStartField + i] = (*a.window)[i];
         }
     }
     CaptureDir dir;
@@ -171,9 +172,10 @@ int Capture(const Arguments& a, FormState& state, CameraLink& link, TerminalUi& 
             std::vector<std::uint8_t> bmp, raw;
             const base::Result<> rb = ReadWholeFile(kBitmapFile, &bmp);
             const base::Result<> rr = ReadWholeFile(kRawFile, &raw);
-            base::Result<> w = !rb.ok()   ? base::Fail("cannot read image.bmp: " + rb.message())
-                               : !rr.ok() ? base::Fail("cannot read image.raw: " + rr.message())
-                                          : WriteImage(dir.Outside(*name), *a.format, bmp, raw);
+            base::Result<> w = !rb.ok() ? base::Fail("cannot read image.bmp: " + rb.message())
+                               : !rr.ok()
+                                   ? base::Fail("cannot read image.raw: " + rr.message())
+                                   : WriteImage(dir.Outside(*name), *a.format, bmp, raw, png);
             if (!w) {
                 std::fprintf(stderr, "lensbay: %s\n", w.message().c_str());
                 return kFailed;
@@ -194,7 +196,7 @@ bool IsSubcommand(const char* arg) {
     return name == "set" || name == "reset" || name == "capture";
 }
 
-int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint) {
+int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint, PngEncoder* png) {
     auto parsed = ParseArguments(argv[1], std::vector<std::string>(argv + 2, argv + argc));
     if (!parsed) {
         std::fprintf(stderr, "lensbay %s: %s\n(see lensbay %s --help)\n", argv[1],
@@ -235,7 +237,7 @@ int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint) {
     }
     if (a.command == "reset")
         return DefaultSetting(state, link, ui) && !ui.failed() ? kOk : kFailed;
-    return Capture(a, state, link, ui);
+    return Capture(a, state, link, ui, png);
 }
 
 }  // namespace panel::cli

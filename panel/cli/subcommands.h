@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "panel/picture_files.h"
+
 namespace panel::cli {
 
 // Whether argv[1] names a subcommand.
@@ -12,7 +14,8 @@ bool IsSubcommand(const char* arg);
 
 // Runs the subcommand in argv[1]. `pinbus_hint` is the PINBUS.OCX path named in the "register it
 // with" advice. Exit status: 0 done, 1 bad arguments or a failed operation, 2 the Pinbus port
-// objects cannot be created, 3 the port backend cannot be opened.
-int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint);
+// objects cannot be created, 3 the port backend cannot be opened. `png` makes `capture -o
+// NAME.png` (null where the build has no PNG encoder).
+int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint, PngEncoder* png);
 
 }  // namespace panel::cli
