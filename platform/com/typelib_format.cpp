@@ -186,6 +186,9 @@ base::Result<> Validate(const LibraryData& lib) {
             taken = 0xF;  // a variable answers every kind of access
             if (auto check = CheckTypeRef(lib, v.type, 0, what); !check) return check.error();
         }
+        if (!t.impls.empty() && t.kind != TKIND_COCLASS && t.kind != TKIND_DISPATCH &&
+            t.kind != TKIND_INTERFACE)
+            return base::Fail(where + ": only interfaces and classes implement types");
         if (t.kind != TKIND_COCLASS && t.impls.size() > 1)
             return base::Fail(where + ": only a coclass implements several interfaces");
         for (const ImplData& impl : t.impls)

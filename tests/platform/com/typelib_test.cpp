@@ -428,6 +428,8 @@ TEST(TypeLibFormat, LibrariesBreakingTheRulesAreRefused) {
         {"a bad invoke kind",
          [](auto& l) { l.types[0].funcs[0].invkind = static_cast<INVOKEKIND>(3); }, "kind"},
         {"an import of no library", [](auto& l) { l.refs[0].import = 1; }, "no imported"},
+        {"an enumeration implementing a type", [](auto& l) { l.types[1].kind = TKIND_ENUM; },
+         "only interfaces and classes"},
     };
     for (const Case& c : cases) {
         typelib::LibraryData lib = PinbusLibrary();
