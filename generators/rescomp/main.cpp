@@ -1,8 +1,11 @@
 // rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]
 // rescomp --identity DESCRIPTION.odl -o OUTPUT.h
+// rescomp --typelib DESCRIPTION.odl -o OUTPUT.tlb
 // Compiles a resource script into the C++ source that places the module's resource table in its
 // resource section; --table also writes the bare table. --identity writes the header of a
-// type-library description's identities (GUIDs, ProgIDs, member ids) instead.
+// type-library description's identities (GUIDs, ProgIDs, member ids) instead; --typelib writes the
+// type library itself as a bare file of the platform's format, the bytes of its TYPELIB resource,
+// for a platform resource compiler to embed.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,7 +18,8 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]\n"
-                 "       rescomp --identity DESCRIPTION.odl -o OUTPUT.h\n");
+                 "       rescomp --identity DESCRIPTION.odl -o OUTPUT.h\n"
+                 "       rescomp --typelib DESCRIPTION.odl -o OUTPUT.tlb\n");
     return 2;
 }
 
@@ -34,11 +38,13 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 
 int main(int argc, char** argv) {
     std::string script, output, table, symbol = "lensbay_module_resources";
-    bool identity = false;
+    bool identity = false, typelibOnly = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--identity") {
             identity = true;
+        } else if (arg == "--typelib") {
+            typelibOnly = true;
         } else if ((arg == "-o" || arg == "--table" || arg == "--symbol") && i + 1 < argc) {
             (arg == "-o" ? output : arg == "--table" ? table : symbol) = argv[++i];
         } else if (arg == "--help" || arg == "-h") {
@@ -58,12 +64,20 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::size_t slash = script.rfind('/');
-    if (identity) {
-        if (!table.empty()) return Usage();
+    if (identity || typelibOnly) {
+        if (!table.empty() || (identity && typelibOnly)) return Usage();
         const auto description = rescomp::ParseTypeLibraryDescription(*text, script);
         if (!description) {
             std::fprintf(stderr, "%s\n", description.message().c_str());
             return 1;
+        }
+        if (typelibOnly) {
+            const auto bytes = typelib::SerializeTypeLibrary(description->lib);
+            if (!bytes) {
+                std::fprintf(stderr, "%s: %s\n", script.c_str(), bytes.message().c_str());
+                return 1;
+            }
+            return WriteFile(output, *bytes) ? 0 : 1;
         }
         const std::string name = slash == std::string::npos ? script : script.substr(slash + 1);
         return WriteFile(output, rescomp::GenerateIdentityHeader(description->lib,

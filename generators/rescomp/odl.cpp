@@ -359,7 +359,8 @@ private:
         // The standard automation library is the one import a description of ours needs.
         typelib::ImportData imp;
         imp.name = file;
-        imp.guid = {0x00020430, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+        imp.guid = typelib::kStdOleGuid;
+        imp.lcid = lib_.lcid;
         if (file == "stdole32.tlb") {
             imp.major = 1;
         } else if (file == "stdole2.tlb") {
@@ -371,11 +372,36 @@ private:
         lib_.imports.push_back(imp);
     }
 
+    // Every dispinterface is reached through IDispatch, which the library takes from the standard
+    // automation library it imports: the one implemented type the platform's compilers give it.
+    void AddDispatchBase() {
+        std::optional<std::uint32_t> base;
+        for (typelib::TypeData& t : lib_.types) {
+            if (t.kind != TKIND_DISPATCH) continue;
+            if (!base) {
+                std::size_t stdole = 0;
+                while (stdole < lib_.imports.size() &&
+                       lib_.imports[stdole].guid != typelib::kStdOleGuid)
+                    ++stdole;
+                // A description that imports nothing takes IDispatch from where the platform's
+                // description compilers take it by default.
+                if (stdole == lib_.imports.size())
+                    lib_.imports.push_back({"stdole32.tlb", typelib::kStdOleGuid, lib_.lcid, 1, 0});
+                base = static_cast<std::uint32_t>(lib_.refs.size());
+                lib_.refs.push_back(
+                    {static_cast<std::uint32_t>(stdole), typelib::kIDispatchGuid, TKIND_INTERFACE});
+            }
+            t.impls.push_back({typelib::ImportedHref(*base), 0});
+            t.vtableSize = static_cast<WORD>(4 * t.funcs.size());
+        }
+    }
+
     typelib::TypeData& NewType(const std::string& name, int line) {
         if (!typeNames_.emplace(name, lib_.types.size()).second)
             throw ParseError(line, "type " + name + " defined twice");
         typelib::TypeData& t = lib_.types.emplace_back();
         t.name = name;
+        t.size = 4;  // a pointer in the 32-bit module
         return t;
     }
 
@@ -694,8 +720,9 @@ private:
             const typelib::TypeData& target = lib_.types[it->second];
             if (target.kind != TKIND_DISPATCH && target.kind != TKIND_INTERFACE)
                 throw ParseError(r.line, r.name + " is not an interface");
-            lib_.types[r.type].impls[r.impl].type = static_cast<std::uint32_t>(it->second);
+            lib_.types[r.type].impls[r.impl].type = typelib::LocalHref(it->second);
         }
+        AddDispatchBase();
         // User-defined types are rare in a control's description, and only by name: walk every
         // member's types in order and fill them from the pending list.
         std::size_t next = 0;
@@ -706,7 +733,7 @@ private:
                 const PendingRef& p = pending_[next++];
                 auto it = typeNames_.find(p.name);
                 if (it == typeNames_.end()) throw ParseError(p.line, "unknown type " + p.name);
-                ref.hreftype = static_cast<std::uint32_t>(it->second);
+                ref.hreftype = typelib::LocalHref(it->second);
             };
             for (typelib::VarData& v : t.vars) fill(v.type, fill);
             for (typelib::FuncData& f : t.funcs) {
@@ -744,6 +771,9 @@ base::Result<Description> ParseTypeLibraryDescription(const std::string& text,
         description.identity = parser.Identity();
         if (const auto valid = typelib::ValidateTypeLibrary(description.lib); !valid)
             return base::Fail(file + ": " + valid.message());
+        // What the library's format cannot hold (text beyond ASCII) is the description's error.
+        if (const auto bytes = typelib::SerializeTypeLibrary(description.lib); !bytes)
+            return base::Fail(file + ": " + bytes.message());
         return description;
     } catch (const ParseError& e) {
         return base::Fail(file + ":" + std::to_string(e.line) + ": " + e.what());

@@ -17,7 +17,7 @@ enum class ResourceType : std::uint16_t {
     Dialog = 5,       // bytes: the serialised DialogTemplate (see ParseDialogTemplate)
     String = 6,       // bytes: UTF-8 text of one string id
     Version = 16,     // bytes: the serialised VersionInfo (see ParseVersionInfo)
-    TypeLib = 0x7FFF  // bytes: our binary type-library format
+    TypeLib = 0x7FFF  // bytes: a type library in the platform's format
 };
 
 struct ResourceEntry {

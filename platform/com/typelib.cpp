@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -19,6 +20,7 @@
 namespace {
 
 using typelib::FuncData;
+using typelib::ImportedRef;
 using typelib::LibraryData;
 using typelib::TypeData;
 using typelib::TypeRef;
@@ -152,6 +154,7 @@ private:
     std::vector<VARDESC> vars_;
     std::deque<std::vector<ELEMDESC>> params_;  // stable storage for lprgelemdescParam
     std::deque<TYPEDESC> pointees_;             // stable storage for lptdesc chains
+    std::deque<VARIANT> values_;                // stable storage for constants' values
 };
 
 class TypeLibImpl final : public ITypeLib {
@@ -162,7 +165,8 @@ public:
         attr_.syskind = data_.syskind;
         attr_.wMajorVerNum = data_.major;
         attr_.wMinorVerNum = data_.minor;
-        attr_.wLibFlags = data_.flags;
+        // A library read from bytes has, by the platform's definition, a disk image.
+        attr_.wLibFlags = static_cast<WORD>(data_.flags | LIBFLAG_FHASDISKIMAGE);
         infos_.reserve(data_.types.size());
         for (UINT i = 0; i < data_.types.size(); ++i)
             infos_.push_back(std::make_unique<TypeInfoImpl>(this, i, data_));
@@ -264,6 +268,9 @@ public:
     void ReleaseTLibAttr(TLIBATTR*) override {}
 
     ITypeInfo* Info(UINT index) { return infos_[index].get(); }
+    const LibraryData& data() const { return data_; }
+    // The library an imported type comes from, loaded on first use.
+    HRESULT ImportedLibrary(std::uint32_t import, ITypeLib** pptlib);
 
 private:
     // Type names (member id MEMBERID_NIL) and member names, in library order.
@@ -281,6 +288,11 @@ private:
     LibraryData data_;
     TLIBATTR attr_{};
     std::vector<std::unique_ptr<TypeInfoImpl>> infos_;
+    std::map<std::uint32_t, ITypeLib*> imported_;  // owned references
+public:
+    ~TypeLibImpl() {
+        for (auto& [index, lib] : imported_) lib->Release();
+    }
 };
 
 TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data)
@@ -293,10 +305,18 @@ TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data
     attr_.cFuncs = static_cast<WORD>(type_.funcs.size());
     attr_.cVars = static_cast<WORD>(type_.vars.size());
     attr_.cImplTypes = static_cast<WORD>(type_.impls.size());
-    attr_.cbSizeInstance = sizeof(void*);
-    attr_.cbAlignment = alignof(void*);
+    attr_.cbSizeInstance = type_.size;
+    attr_.cbAlignment = type_.alignment;
+    // Interfaces and classes are reached through a pointer, whatever module they were made for.
+    if (type_.kind == TKIND_INTERFACE || type_.kind == TKIND_DISPATCH ||
+        type_.kind == TKIND_COCLASS) {
+        attr_.cbSizeInstance = sizeof(void*);
+        attr_.cbAlignment = alignof(void*);
+    }
+    attr_.cbSizeVft = type_.vtableSize;
     // A dispinterface is reached through IDispatch's seven methods.
     if (type_.kind == TKIND_DISPATCH) attr_.cbSizeVft = 7 * sizeof(void*);
+    if (type_.kind == TKIND_ALIAS) attr_.tdescAlias = Describe(type_.alias);
     attr_.wTypeFlags = type_.flags;
     attr_.wMajorVerNum = type_.major;
     attr_.wMinorVerNum = type_.minor;
@@ -313,6 +333,10 @@ TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data
             if (p.flags & PARAMFLAG_FOPT) ++d.cParamsOpt;
         d.elemdescFunc.tdesc = Describe(f.ret);
         d.wFuncFlags = f.flags;
+        // Table offsets in the library are for its own pointer size; this process has its own.
+        if (f.funckind != FUNC_DISPATCH)
+            d.oVft = static_cast<SHORT>((static_cast<USHORT>(f.vtableOffset) & ~1u) *
+                                        sizeof(void*) / (data.syskind == SYS_WIN64 ? 8 : 4));
         if (!f.params.empty()) {
             std::vector<ELEMDESC>& elems = params_.emplace_back(f.params.size());
             for (std::size_t i = 0; i < f.params.size(); ++i) {
@@ -331,6 +355,15 @@ TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data
         d.varkind = v.varkind;
         d.wVarFlags = v.flags;
         d.elemdescVar.tdesc = Describe(v.type);
+        if (v.varkind == VAR_CONST) {
+            VARIANT& value = values_.emplace_back();
+            VariantInit(&value);
+            value.vt = v.constVt;
+            value.lVal = v.value;
+            d.lpvarValue = &value;
+        } else {
+            d.oInst = static_cast<ULONG>(v.value);
+        }
         vars_.push_back(d);
     }
 }
@@ -373,7 +406,8 @@ HRESULT TypeInfoImpl::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames
         return TYPE_E_ELEMENTNOTFOUND;
     }
     UINT n = 0;
-    for (; n < names.size() && n < cMaxNames; ++n) rgBstrNames[n] = Bstr(*names[n]);
+    // A parameter the library leaves unnamed has a null name.
+    for (; n < names.size() && n < cMaxNames; ++n) rgBstrNames[n] = OptionalBstr(*names[n]);
     *pcNames = n;
     return S_OK;
 }
@@ -451,9 +485,67 @@ HRESULT TypeInfoImpl::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pB
 HRESULT TypeInfoImpl::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
     if (!ppTInfo) return E_INVALIDARG;
     *ppTInfo = nullptr;
-    if (hRefType >= data_.types.size()) return TYPE_E_ELEMENTNOTFOUND;
-    *ppTInfo = lib_->Info(hRefType);
+    if (typelib::IsImportedHref(hRefType)) {
+        const std::size_t index = (hRefType - 1) / 12;
+        if (index >= data_.refs.size()) return TYPE_E_ELEMENTNOTFOUND;
+        const ImportedRef& ref = data_.refs[index];
+        ITypeLib* other = nullptr;
+        HRESULT hr = lib_->ImportedLibrary(ref.import, &other);
+        if (FAILED(hr)) return hr;
+        hr = other->GetTypeInfoOfGuid(ref.guid, ppTInfo);
+        other->Release();
+        return hr;
+    }
+    if (hRefType % typelib::kTypeInfoRecordSize != 0 ||
+        hRefType / typelib::kTypeInfoRecordSize >= data_.types.size())
+        return TYPE_E_ELEMENTNOTFOUND;
+    *ppTInfo = lib_->Info(hRefType / typelib::kTypeInfoRecordSize);
     lib_->AddRef();
+    return S_OK;
+}
+
+// The standard automation library as far as libraries refer to it: its IUnknown and IDispatch.
+// A registered copy, where there is one, comes first.
+LibraryData StandardOleLibrary(const typelib::ImportData& imp) {
+    LibraryData lib;
+    lib.guid = typelib::kStdOleGuid;
+    lib.major = imp.major;
+    lib.minor = imp.minor;
+    lib.name = "stdole";
+    lib.doc = "OLE Automation";
+    TypeData unknown;
+    unknown.kind = TKIND_INTERFACE;
+    unknown.guid = typelib::kIUnknownGuid;
+    unknown.name = "IUnknown";
+    unknown.flags = TYPEFLAG_FHIDDEN;
+    unknown.vtableSize = 3 * 4;
+    TypeData dispatch;
+    dispatch.kind = TKIND_INTERFACE;
+    dispatch.guid = typelib::kIDispatchGuid;
+    dispatch.name = "IDispatch";
+    dispatch.vtableSize = 4 * 4;
+    dispatch.impls.push_back({typelib::LocalHref(0), 0});
+    lib.types.push_back(std::move(unknown));
+    lib.types.push_back(std::move(dispatch));
+    return lib;
+}
+
+HRESULT TypeLibImpl::ImportedLibrary(std::uint32_t import, ITypeLib** pptlib) {
+    *pptlib = nullptr;
+    if (import >= data_.imports.size()) return TYPE_E_ELEMENTNOTFOUND;
+    auto found = imported_.find(import);
+    if (found == imported_.end()) {
+        const typelib::ImportData& imp = data_.imports[import];
+        ITypeLib* lib = nullptr;
+        HRESULT hr = LoadRegTypeLib(imp.guid, imp.major, imp.minor, imp.lcid, &lib);
+        if (FAILED(hr)) {
+            if (imp.guid != typelib::kStdOleGuid) return hr;
+            lib = new TypeLibImpl(StandardOleLibrary(imp));
+        }
+        found = imported_.emplace(import, lib).first;
+    }
+    *pptlib = found->second;
+    (*pptlib)->AddRef();
     return S_OK;
 }
 
@@ -515,11 +607,8 @@ HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeL
     auto parsed = typelib::ParseTypeLibrary(bytes);
     if (!parsed) {
         const std::string& error = parsed.message();
-        const bool otherVersion =
-            bytes.size() >= typelib::kTypeLibMagicSize + 2 &&
-            bytes.compare(0, typelib::kTypeLibMagicSize, typelib::kTypeLibMagic) == 0 &&
-            error.rfind("unsupported", 0) == 0;
-        return Fail(otherVersion ? TYPE_E_UNSUPFORMAT : TYPE_E_INVDATAREAD,
+        const bool unsupported = error.rfind("unsupported", 0) == 0;
+        return Fail(unsupported ? TYPE_E_UNSUPFORMAT : TYPE_E_INVDATAREAD,
                     where.empty() ? error : where + ": " + error);
     }
     *pptlib = new TypeLibImpl(std::move(*parsed));

@@ -1,6 +1,6 @@
-// Type libraries under the platform's names: ITypeLib and ITypeInfo over our own binary format
-// (see typelib_format.h), loading from a module's TYPELIB resource, and registration under
-// HKEY_CLASSES_ROOT\TypeLib the way the platform registers a library.
+// Type libraries under the platform's names: ITypeLib and ITypeInfo over the platform's binary
+// type-library format (see typelib_format.h), loading from a module's TYPELIB resource, and
+// registration under HKEY_CLASSES_ROOT\TypeLib the way the platform registers a library.
 #pragma once
 
 #include "platform/com/oleauto.h"
@@ -260,9 +260,12 @@ protected:
 };
 
 // Loads a type library from a file: a module (its TYPELIB 1 resource) or a bare type-library
-// file of our format. TYPE_E_CANTLOADLIBRARY when the file cannot be read or holds no type
-// library, TYPE_E_INVDATAREAD / TYPE_E_UNSUPFORMAT when the library is malformed.
-// TypeLibLastErrorText() then says why.
+// file (.tlb). TYPE_E_CANTLOADLIBRARY when the file cannot be read or holds no type library,
+// TYPE_E_INVDATAREAD when the library is malformed, TYPE_E_UNSUPFORMAT when it holds what this
+// loader does not represent (module types, dual interfaces, fixed-size arrays, parameter default
+// values). TypeLibLastErrorText() then says why. A type a library imports is looked up through
+// LoadRegTypeLib when asked for; the standard automation library answers for its IUnknown and
+// IDispatch where it is not registered.
 COM_EXPORT HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
 // The library in memory (the bytes of a TYPELIB resource). Not of the platform.
 COM_EXPORT HRESULT LoadTypeLibFromMemory(const std::string& bytes, ITypeLib** pptlib);

@@ -1,28 +1,29 @@
-// Our binary type-library format and the library model it stores.
+// The platform's binary type-library format (the one whose files begin with "MSFT", as the
+// platform's IDL compilers write it and LoadTypeLib reads it) and the library model it stores.
 //
-// All integers little-endian; a string is a u16 byte count and that many bytes of UTF-8; a GUID
-// is u32 Data1, u16 Data2, u16 Data3, 8 bytes Data4. A type is u16 vt, then for VT_PTR and
-// VT_SAFEARRAY the type pointed at, for VT_USERDEFINED a u32 index into the library's types.
+// A file is a header, the offsets of its type descriptions, a directory of fifteen segments and the
+// segments themselves; every integer is little-endian and every cross reference is a byte offset
+// into one segment. The segments this code knows:
+//   type infos   one 100-byte record per type (kind, GUID, name, flags, counts, help, base type)
+//   import info  12 bytes per type taken from another library (count/kind flags, file, GUID)
+//   import files per imported library: GUID offset, lcid, version, length-prefixed file name
+//   references   16 bytes per interface a coclass implements (type, IMPLTYPEFLAG_*, next)
+//   GUID hash    32 buckets chaining GUID entries;  GUIDs: GUID, HREFTYPE, next in bucket
+//   name hash    128 buckets chaining names;  names: HREFTYPE, next, length|hash<<16, text
+//   strings      u16 length and text (help strings, help file)
+//   type descs   8 bytes each: pointers, safe arrays and user-defined types
+//   custom data  values of enumeration constants that do not fit a packed integer
+// Each type's members sit after the segments: a length, one record per function and variable,
+// then their member ids, name offsets and record offsets.
 //
-//   magic "LBTYPLIB", u16 format version (1)
-//   library:  GUID, u16 major, u16 minor, u32 lcid, u16 syskind, u16 flags (LIBFLAG_*),
-//             name, help string, help file, u32 help context
-//   u16 import count, per import: name, GUID, u16 major, u16 minor
-//   u16 type count, per type:
-//     u8 kind (TKIND_*), u16 flags (TYPEFLAG_*), GUID, name, help string, u32 help context,
-//     u16 major, u16 minor,
-//     u16 function count, per function:
-//       i32 member id, u8 invoke kind, u8 function kind, u8 calling convention, u16 flags,
-//       name, help string, u32 help context, return type,
-//       u16 parameter count, per parameter: name, type, u16 flags (PARAMFLAG_*)
-//     u16 variable count, per variable:
-//       i32 member id, u8 variable kind, u16 flags, name, help string, u32 help context, type
-//     u16 implemented-type count, per implemented type: u32 type index, i32 flags (IMPLTYPEFLAG_*)
+// An HREFTYPE is the offset of the type's record in the type info segment (a multiple of 100), or
+// for a type of an imported library the offset of its import info entry plus one. The model keeps
+// HREFTYPEs exactly as the file does, which is also what ITypeInfo hands out.
 //
-// The type index of VT_USERDEFINED and of implemented types is the HREFTYPE that ITypeInfo hands
-// out. Parsing rejects truncated data, trailing bytes, unknown kinds, names that are empty or not
-// UTF-8, indices outside the library, pointer chains deeper than kMaxTypeDepth, and two types
-// with one GUID.
+// Reading refuses, with a message, what the loader cannot represent or what points outside the
+// data: module types, arrays of fixed size (VT_CARRAY), parameter default values, unknown kinds,
+// offsets or counts outside their segment, pointer chains deeper than kMaxTypeDepth, and text
+// that is not a name.
 #pragma once
 
 #include <string>
@@ -34,14 +35,27 @@
 
 namespace typelib {
 
-inline constexpr char kTypeLibMagic[] = "LBTYPLIB";
-inline constexpr std::size_t kTypeLibMagicSize = 8;
-inline constexpr WORD kFormatVersion = 1;
+inline constexpr char kTypeLibMagic[] = "MSFT";
+inline constexpr std::size_t kTypeLibMagicSize = 4;
 inline constexpr int kMaxTypeDepth = 8;
+inline constexpr std::uint32_t kTypeInfoRecordSize = 100;
+
+// The HREFTYPE of the type at this index of its own library, and of the imported type at this
+// index of LibraryData::refs.
+constexpr HREFTYPE LocalHref(std::size_t index) {
+    return static_cast<HREFTYPE>(index * kTypeInfoRecordSize);
+}
+constexpr HREFTYPE ImportedHref(std::size_t index) { return static_cast<HREFTYPE>(index * 12 + 1); }
+constexpr bool IsImportedHref(HREFTYPE href) { return (href & 3) == 1; }
+
+// The automation library every control description imports, and its dispatch interface.
+inline constexpr GUID kStdOleGuid = {0x00020430, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr GUID kIDispatchGuid = {0x00020400, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr GUID kIUnknownGuid = {0x00000000, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 struct TypeRef {
     VARTYPE vt = VT_EMPTY;
-    std::uint32_t hreftype = 0;    // VT_USERDEFINED: index of the type in the library
+    HREFTYPE hreftype = 0;         // VT_USERDEFINED
     std::vector<TypeRef> pointee;  // VT_PTR / VT_SAFEARRAY: exactly one element
 };
 
@@ -57,6 +71,7 @@ struct FuncData {
     FUNCKIND funckind = FUNC_DISPATCH;
     CALLCONV callconv = CC_STDCALL;
     WORD flags = 0;
+    SHORT vtableOffset = 0;  // as a 32-bit module lays out its table; 0 for FUNC_DISPATCH
     std::string name;
     std::string doc;
     DWORD helpContext = 0;
@@ -72,11 +87,15 @@ struct VarData {
     std::string doc;
     DWORD helpContext = 0;
     TypeRef type;
+    // VAR_CONST: the value (an integer of type constVt: VT_I2, VT_I4, VT_UI4, ...);
+    // VAR_PERINSTANCE: the byte offset in the record.
+    VARTYPE constVt = VT_EMPTY;
+    std::int32_t value = 0;
 };
 
 struct ImplData {
-    std::uint32_t type = 0;  // index of the implemented type in the library
-    INT flags = 0;           // IMPLTYPEFLAG_*
+    HREFTYPE type = 0;  // the implemented (or, for an interface, inherited) type
+    INT flags = 0;      // IMPLTYPEFLAG_*
 };
 
 struct TypeData {
@@ -87,15 +106,27 @@ struct TypeData {
     std::string doc;
     DWORD helpContext = 0;
     WORD major = 0, minor = 0;
+    WORD vtableSize = 0;     // bytes of the interface's own functions in a 32-bit table
+    std::uint32_t size = 0;  // instance size in a 32-bit module
+    WORD alignment = 4;      // instance alignment in a 32-bit module
+    TypeRef alias;           // TKIND_ALIAS: the type it names
     std::vector<FuncData> funcs;
     std::vector<VarData> vars;
     std::vector<ImplData> impls;
 };
 
 struct ImportData {
-    std::string name;
+    std::string name;  // the file the library was imported from
     GUID guid{};
+    LCID lcid = 0;
     WORD major = 0, minor = 0;
+};
+
+// A type of an imported library that this library refers to.
+struct ImportedRef {
+    std::uint32_t import = 0;  // index into LibraryData::imports
+    GUID guid{};               // the type's GUID
+    TYPEKIND kind = TKIND_INTERFACE;
 };
 
 struct LibraryData {
@@ -109,15 +140,16 @@ struct LibraryData {
     std::string helpFile;
     DWORD helpContext = 0;
     std::vector<ImportData> imports;
+    std::vector<ImportedRef> refs;
     std::vector<TypeData> types;
 };
 
-// An error when the library does not fit the format (a string over 65535 bytes, more than 65535
-// items) or breaks its rules (see ValidateTypeLibrary).
+// An error when the library breaks the rules of ValidateTypeLibrary or does not fit the format
+// (text other than printable ASCII, a name over 255 bytes, a string over 65535).
 COM_EXPORT base::Result<std::string> SerializeTypeLibrary(const LibraryData& lib);
 COM_EXPORT base::Result<LibraryData> ParseTypeLibrary(std::string_view bytes);
-// The rules a library must keep beyond its layout: names present and UTF-8, indices inside the
-// library, type GUIDs unique, member ids unique per type and invoke kind.
+// The rules a library must keep beyond its layout: names present, references inside the library
+// or its imports, type GUIDs unique, member ids unique per type and invoke kind.
 COM_EXPORT base::Result<> ValidateTypeLibrary(const LibraryData& lib);
 
 }  // namespace typelib

@@ -305,7 +305,9 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
     const std::string neutralKey = versionKey + "\\0";
     bool ok = SetString(versionKey, nullptr, libDoc.empty() ? libName : libDoc) &&
               SetString(localeKey + "\\win32", nullptr, path) &&
-              SetString(versionKey + "\\FLAGS", nullptr, std::to_string(lib.wLibFlags)) &&
+              // FLAGS holds the flags the library declares; having a disk image is not one.
+              SetString(versionKey + "\\FLAGS", nullptr,
+                        std::to_string(lib.wLibFlags & ~LIBFLAG_FHASDISKIMAGE)) &&
               SetString(versionKey + "\\HELPDIR", nullptr, helpDir);
     for (const TypeToRegister& t : interfaces) {
         if (!ok) break;
