@@ -125,6 +125,57 @@ TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
     EXPECT_NE(File("cli/f-01.pgm"), File("cli/f-02.pgm"));  // the scene moves
 }
 
+TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
+    // Set Register then Capture in one program, against set then capture in two programs that
+    // share one kept board: the same straight picture.
+    const std::map<std::string, std::string> kept = {{"LENSBAY_SIM_STATE", dir_.path() + "/board"}};
+    Outcome o = Lensbay("console", {"--console"},
+                        "enter Text4 4\nenter Text5 12\nenter Text6 4\nenter Text7 12\n"
+                        "press Command1\npress Capture\n");
+    ASSERT_EQ(o.status, 0) << o.err;
+    o = Lensbay("cli", {"set", "h_start=4", "h_end=12", "v_start=4", "v_end=12"}, "", nullptr,
+                kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(File("board"), HasSubstr("register HWCTL 4c\nregister VWCTL 4c\n"));
+    o = Lensbay("cli", {"capture", "--window", "4,12,4,12"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(File("cli/image.bmp"), File("console/image.bmp"));
+
+    // Powered off and on: the chip's reset state, and a capture of the window is sheared again.
+    o = Lensbay("cli", {"power-cycle"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(File("board"), Not(HasSubstr("register")));
+    o = Lensbay("cli", {"capture", "--window", "4,12,4,12"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(File("cli/image.bmp"), File("console/image.bmp"));
+
+    // A damaged state opens no port and says how to start afresh.
+    ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/board", "garbage\n"));
+    std::string trace;
+    ASSERT_EQ(::unlink((dir_.path() + "/cli.trace").c_str()), 0);
+    o = Lensbay("cli", {"reset"}, "", &trace, kept);
+    EXPECT_EQ(o.status, 3);
+    EXPECT_THAT(o.err, HasSubstr("is damaged"));
+    EXPECT_THAT(o.err, HasSubstr("lensbay power-cycle"));
+    EXPECT_TRUE(trace.empty()) << trace.size() << " bytes of trace";
+    EXPECT_EQ(File("board"), "garbage\n");  // kept for whoever wants to look at it
+    EXPECT_EQ(Lensbay("cli", {"power-cycle"}, "", nullptr, kept).status, 0);
+    EXPECT_EQ(Lensbay("cli", {"reset", "--yes"}, "", nullptr, kept).status, 0);
+
+    // The console's power-cycle does the same to the kept board.
+    ASSERT_EQ(Lensbay("cli", {"set", "h_start=4"}, "", nullptr, kept).status, 0);
+    EXPECT_THAT(File("board"), HasSubstr("register HWCTL"));
+    o = Lensbay("console", {"--console"}, "power-cycle\n", nullptr, kept);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(File("board"), Not(HasSubstr("register")));
+
+    // Without a place to keep it, each program's board is fresh, and says so once.
+    o = Lensbay("cli", {"reset"}, "", nullptr,
+                {{"LENSBAY_SIM_STATE", ""}, {"XDG_RUNTIME_DIR", ""}});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("the board starts fresh"));
+}
+
 TEST_F(SubcommandTest, BadArgumentsTouchNoPort) {
     const std::vector<std::vector<std::string>> bad = {
         {"set", "exposure=50", "gain=x"},
