@@ -1,9 +1,12 @@
 // lensbay set / reset / capture as processes: the port trace of each equals the console's for the
 // same clicks, files as Capture writes them, and bad arguments or start-up failures with their
 // exit status and no port cycle.
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 
 #include "tests/support/process.h"
@@ -174,6 +177,25 @@ TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
                 {{"LENSBAY_SIM_STATE", ""}, {"XDG_RUNTIME_DIR", ""}});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(o.err, HasSubstr("the board starts fresh"));
+}
+
+TEST_F(SubcommandTest, APortInUseIsRefusedAtOnceNamingItsHolder) {
+    // Another program holds the kept board's port: its lock beside the state file, its name in it.
+    const std::string board = dir_.path() + "/board";
+    const int fd = ::open((board + ".port").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(::write(fd, "holder 4242\n", 12), 12);
+    std::string trace = "stale";
+    ASSERT_EQ(::unlink((dir_.path() + "/cli.trace").c_str()) == 0 || errno == ENOENT, true);
+    Outcome o = Lensbay("cli", {"reset", "--yes"}, "", &trace, {{"LENSBAY_SIM_STATE", board}});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_EQ(o.err, "lensbay: the port 0x378 (the simulated board kept in " + board +
+                         ") is in use by holder, process 4242\n");
+    EXPECT_TRUE(trace.empty());
+    ::close(fd);  // the holder ends: the port is free
+    o = Lensbay("cli", {"reset", "--yes"}, "", &trace, {{"LENSBAY_SIM_STATE", board}});
+    EXPECT_EQ(o.status, 0) << o.err;
 }
 
 TEST_F(SubcommandTest, BadArgumentsTouchNoPort) {
