@@ -13,6 +13,7 @@
 #include "panel/session.h"
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
+#include "platform/portio/port_claim.h"
 #include "platform/portio/sim/sim_backend.h"
 
 #ifdef LENSBAY_HAVE_PNG
@@ -66,6 +67,12 @@ int PowerCycle(int argc, char** argv) {
                      "from here (PORTIO=%s)\n",
                      portio::ChosenBackend().c_str());
         return 1;
+    }
+    // Not under a program that holds the board: it would write its own state back over this.
+    const base::Result<std::unique_ptr<portio::PortClaim>> claim = portio::ClaimPort();
+    if (!claim) {
+        std::fprintf(stderr, "lensbay power-cycle: %s\n", claim.message().c_str());
+        return static_cast<int>(panel::kSessionPortRefused);
     }
     const base::Result<std::string> path = portio::PowerCycleSimState();
     if (!path) {

@@ -251,6 +251,17 @@ TEST_F(LensbaySrcTest, AnUnregisteredPinbusIsAnErrorMessage) {
     EXPECT_EQ(LastControl(), "none");  // no port cycle at all
 }
 
+TEST_F(LensbaySrcTest, ASecondSourceOnThePortFailsToStartNamingTheFirst) {
+    GError* error = nullptr;
+    pipeline_ = gst_parse_launch(
+        "lensbaysrc name=src ! appsink name=sink sync=false lensbaysrc ! fakesink", &error);
+    ASSERT_NE(pipeline_, nullptr) << (error ? error->message : "");
+    ASSERT_EQ(error, nullptr) << error->message;
+    EXPECT_THAT(PlayAndError(),
+                HasSubstr(") is in use by " + std::string(program_invocation_short_name) +
+                          ", process " + std::to_string(::getpid())));
+}
+
 TEST_F(LensbaySrcTest, ARefusedPortBackendIsAnErrorMessage) {
     ::setenv("PORTIO", "ppdev:/nonexistent/parport9", 1);
     portio::ResetForTesting();

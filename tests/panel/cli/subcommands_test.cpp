@@ -193,6 +193,10 @@ TEST_F(SubcommandTest, APortInUseIsRefusedAtOnceNamingItsHolder) {
     EXPECT_EQ(o.err, "lensbay: the port 0x378 (the simulated board kept in " + board +
                          ") is in use by holder, process 4242\n");
     EXPECT_TRUE(trace.empty());
+    // Nor can the board be power-cycled under its holder.
+    o = Lensbay("cli", {"power-cycle"}, "", nullptr, {{"LENSBAY_SIM_STATE", board}});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_THAT(o.err, HasSubstr("is in use by holder, process 4242"));
     ::close(fd);  // the holder ends: the port is free
     o = Lensbay("cli", {"reset", "--yes"}, "", &trace, {{"LENSBAY_SIM_STATE", board}});
     EXPECT_EQ(o.status, 0) << o.err;
