@@ -43,10 +43,14 @@ constexpr char kResetHelp[] =
     "  Puts the camera back to its default setting, as Default Setting does.\n";
 constexpr char kCaptureHelp[] =
     "Usage: lensbay capture [--yes] [-o FILE] [--window H_START,H_END,V_START,V_END] [--count N]\n"
-    "  Captures as the Capture button does. Without -o: image.raw and image.bmp in the working\n"
-    "  directory. With -o: FILE by its extension (.bmp, .raw as Capture writes them; .png, .pgm\n"
-    "  8-bit grey). With --count N: N frames, FILE numbered by a %d or %04d in its name (else\n"
-    "  -0001, -0002, ... before the extension), progress on standard error.\n"
+    "                       [--no-set]\n"
+    "  Writes the chip's window registers (HWCTL, VWCTL) for the window it reads, the full frame\n"
+    "  included, as Set Register does for those fields, then captures as the Capture button\n"
+    "  does; with --no-set, Capture alone (the chip's window must already match). Without -o:\n"
+    "  image.raw and image.bmp in the working directory. With -o: FILE by its extension (.bmp,\n"
+    "  .raw as Capture writes them; .png, .pgm 8-bit grey). With --count N: N frames, FILE\n"
+    "  numbered by a %d or %04d in its name (else -0001, -0002, ... before the extension),\n"
+    "  progress on standard error.\n"
     "  --window: the capture window in blocks (the window's Text4 to Text7).\n";
 constexpr char kCommonHelp[] =
     "  --yes    answer every register-selection prompt at once (for boards whose A[3:0]\n"
@@ -59,6 +63,7 @@ struct Arguments {
     std::string command;
     bool yes = false;
     bool help = false;
+    bool no_set = false;                               // capture
     SettingsChanges settings;                          // set
     std::optional<std::array<std::string, 4>> window;  // capture
     std::optional<std::string> output;
@@ -126,6 +131,8 @@ base::Result<Arguments> Parse(int argc, char** argv) {
             if (!format) return base::Fail("-o " + format.message());
             a.output = *v;
             a.format = *format;
+        } else if (a.command == "capture" && arg == "--no-set") {
+            a.no_set = true;
         } else if (a.command == "capture" && arg == "--window") {
             auto v = value("--window");
             if (!v) return v.error();
@@ -252,12 +259,16 @@ private:
 };
 
 int Capture(const Arguments& a, FormState& state, CameraLink& link, TerminalUi& ui) {
-    if (a.window) {
+    // The window read: the one given, else the full frame the fields hold. Unless --no-set, the
+    // chip's window registers are set to it first, so that the rows it sends are the rows read.
+    if (a.window || !a.no_set) {
         for (int i = 0; i < 4; ++i) {
+            const std::string text = a.window ? (*a.window)[i] : state.text[4 + i];
             ClickField(state, 4 + i);
-            state.text[4 + i] = (*a.window)[i];
+            state.text[4 + i] = text;
         }
     }
+    if (!a.no_set && (!SetRegister(state, link, ui) || ui.failed())) return kFailed;
     CaptureDir dir;
     if (a.output) {
         if (auto entered = dir.Enter(); !entered) {

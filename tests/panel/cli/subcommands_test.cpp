@@ -90,10 +90,12 @@ TEST_F(SubcommandTest, ResetIsDefaultSetting) {
 
 TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
     std::string cli, console;
+    // Set Register of the window's fields, then Capture.
     Outcome o = Lensbay("cli", {"capture", "--window", "1,5,2,0"}, "", &cli);
     ASSERT_EQ(o.status, 0) << o.err;
     o = Lensbay("console", {"--console"},
-                "enter Text4 1\nenter Text5 5\nenter Text6 2\nenter Text7 0\npress Capture\n",
+                "enter Text4 1\nenter Text5 5\nenter Text6 2\nenter Text7 0\npress Command1\n"
+                "press Capture\n",
                 &console);
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(cli, console);
@@ -119,8 +121,26 @@ TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
     EXPECT_EQ(pgm.substr(14, 96), bmp.substr(1078 + 251 * 96, 96));
     EXPECT_EQ(File("cli/out.png").substr(1, 3), "PNG");
 
+    // --no-set: Capture alone, as the window's button.
+    o = Lensbay("cli", {"capture", "--no-set", "--window", "1,5,2,0"}, "", &cli);
+    ASSERT_EQ(o.status, 0) << o.err;
+    Lensbay("console", {"--console"},
+            "enter Text4 1\nenter Text5 5\nenter Text6 2\nenter Text7 0\npress Capture\n",
+            &console);
+    EXPECT_EQ(cli, console);
+
+    // The full frame is a window too: its registers are written before it is read.
+    o = Lensbay("cli", {"capture"}, "", &cli);
+    ASSERT_EQ(o.status, 0) << o.err;
+    Lensbay("console", {"--console"},
+            "enter Text4 0\nenter Text5 0\nenter Text6 0\nenter Text7 0\npress Command1\n"
+            "press Capture\n",
+            &console);
+    EXPECT_EQ(cli, console);
+    EXPECT_THAT(o.err, HasSubstr("Please select HWCTL register"));
+
     // Several frames: the window's load once, then Capture after Capture.
-    o = Lensbay("cli", {"capture", "--count", "3", "-o", "f-%02d.pgm"}, "", &cli);
+    o = Lensbay("cli", {"capture", "--no-set", "--count", "3", "-o", "f-%02d.pgm"}, "", &cli);
     ASSERT_EQ(o.status, 0) << o.err;
     Lensbay("console", {"--console"}, "press Capture\npress Capture\npress Capture\n", &console);
     EXPECT_EQ(cli, console);
@@ -140,7 +160,7 @@ TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
                 kept);
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(File("board"), HasSubstr("register HWCTL 4c\nregister VWCTL 4c\n"));
-    o = Lensbay("cli", {"capture", "--window", "4,12,4,12"}, "", nullptr, kept);
+    o = Lensbay("cli", {"capture", "--no-set", "--window", "4,12,4,12"}, "", nullptr, kept);
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(File("cli/image.bmp"), File("console/image.bmp"));
 
@@ -148,9 +168,14 @@ TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
     o = Lensbay("cli", {"power-cycle"}, "", nullptr, kept);
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(File("board"), Not(HasSubstr("register")));
-    o = Lensbay("cli", {"capture", "--window", "4,12,4,12"}, "", nullptr, kept);
+    o = Lensbay("cli", {"capture", "--no-set", "--window", "4,12,4,12"}, "", nullptr, kept);
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_NE(File("cli/image.bmp"), File("console/image.bmp"));
+    // Without --no-set the capture sets the window itself: straight again on a fresh board.
+    o = Lensbay("cli", {"power-cycle"}, "", nullptr, kept);
+    o = Lensbay("cli", {"capture", "--window", "4,12,4,12"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(File("cli/image.bmp"), File("console/image.bmp"));
 
     // A damaged state opens no port and says how to start afresh.
     ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/board", "garbage\n"));
