@@ -9,6 +9,8 @@
 
 #include "panel/camera_link.h"
 #include "panel/capture.h"
+#include "panel/form_state.h"
+#include "panel/registers.h"
 #include "panel/session.h"
 #include "platform/portio/board_operator.h"
 #include "platform/portio/portio.h"
@@ -121,6 +123,26 @@ base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& 
     }
     if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault, kPortRefused);
     return std::unique_ptr<FrameSource>(new FrameSource(std::move(impl)));
+}
+
+bool FrameSource::BoardFollowsPrompts() const {
+    const portio::BoardOperator* board = impl_->session->Board();
+    return board != nullptr && board->FollowsPrompts();
+}
+
+base::Result<> FrameSource::SetWindowRegisters(const Window& w) {
+    panel::FormState state;
+    const double blocks[4] = {w.h_start, w.h_end, w.v_start, w.v_end};
+    for (int i = 0; i < 4; ++i) {
+        panel::ClickField(state, 4 + i);
+        state.text[4 + i] = BlockText(blocks[i]);
+    }
+    if (!panel::SetRegister(state, *impl_->link, impl_->ui)) {
+        return base::Fail("the chip's window registers could not be written: " +
+                          impl_->link->LastFailure());
+    }
+    if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault);
+    return {};
 }
 
 base::Result<> FrameSource::ReadFrame(const panel::FrameGeometry& g, std::uint8_t* dest,

@@ -17,6 +17,12 @@ namespace lensbay_gst {
 // The capture window in blocks, as the panel's four window fields give it.
 struct Window {
     double h_start = 0, h_end = 0, v_start = 0, v_end = 0;
+    // Whether the chip's window registers are written to the window at start (false: the user's
+    // word that the chip is set already), and whether the board's A[3:0] switches are wired to
+    // follow the register prompts (the simulated board says so itself).
+    bool set_registers = true;
+    bool switches_follow = false;
+    bool Given() const { return h_start != 0 || h_end != 0 || v_start != 0 || v_end != 0; }
 };
 
 // The frame the window gives under the panel's geometry rules (the fallbacks to the sensor's edge,
@@ -45,6 +51,12 @@ public:
     // Rows go top-down into `dest` (`stride` bytes apart, padding zeroed), the row-skip byte
     // dropped, so that the picture stands as the monitor shows it.
     base::Result<> ReadFrame(const panel::FrameGeometry& g, std::uint8_t* dest, std::size_t stride);
+
+    // Whether the board's switches follow the register prompts by themselves.
+    bool BoardFollowsPrompts() const;
+    // Writes HWCTL and VWCTL for the window (the full frame included) as Set Register does for
+    // those four fields, its prompts acknowledged at once.
+    base::Result<> SetWindowRegisters(const Window& window);
 
 private:
     struct Impl;

@@ -38,7 +38,21 @@ G_DEFINE_TYPE(LensbaySrc, lensbay_src, GST_TYPE_PUSH_SRC)
 
 namespace {
 
-enum { PROP_0, PROP_H_START, PROP_H_END, PROP_V_START, PROP_V_END };
+enum {
+    PROP_0,
+    PROP_H_START,
+    PROP_H_END,
+    PROP_V_START,
+    PROP_V_END,
+    PROP_SET_REGISTERS,
+    PROP_SWITCHES_FOLLOW
+};
+
+bool* Flag(lensbay_gst::Window& w, guint id) {
+    return id == PROP_SET_REGISTERS     ? &w.set_registers
+           : id == PROP_SWITCHES_FOLLOW ? &w.switches_follow
+                                        : nullptr;
+}
 
 constexpr char kCapsTemplate[] =
     "video/x-raw, format=(string)GRAY8, width=(int)[1, 2147483647], "
@@ -86,6 +100,11 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     LensbaySrc* self = LENSBAY_SRC(object);
     GST_OBJECT_LOCK(self);
     lensbay_gst::Window candidate = self->window;
+    if (bool* flag = Flag(self->window, id)) {
+        *flag = g_value_get_boolean(value);
+        GST_OBJECT_UNLOCK(self);
+        return;
+    }
     double* field = Field(candidate, id);
     if (!field) {
         GST_OBJECT_UNLOCK(self);
@@ -107,9 +126,11 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     LensbaySrc* self = LENSBAY_SRC(object);
     GST_OBJECT_LOCK(self);
     double* field = Field(self->window, id);
+    bool* flag = Flag(self->window, id);
     if (field) g_value_set_double(value, *field);
+    if (flag) g_value_set_boolean(value, *flag);
     GST_OBJECT_UNLOCK(self);
-    if (!field) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    if (!field && !flag) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
 }
 
 void Finalize(GObject* object) {
@@ -139,6 +160,25 @@ gboolean Start(GstBaseSrc* base) {
                               ("the Pinbus port objects cannot be created"));
         }
         return FALSE;
+    }
+    // The chip's window must match the window read, or every row comes out sheared. It is
+    // written only where the switches follow the prompts; elsewhere nobody would set them.
+    if (window.set_registers) {
+        if ((*opened)->BoardFollowsPrompts() || window.switches_follow) {
+            if (const base::Result<> set = (*opened)->SetWindowRegisters(window); !set) {
+                GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("%s", set.message().c_str()), (nullptr));
+                return FALSE;
+            }
+        } else if (window.Given()) {
+            GST_ELEMENT_ERROR(
+                self, RESOURCE, SETTINGS,
+                ("the board's A[3:0] switches do not follow the register prompts, so the chip's "
+                 "window registers cannot be set to the window properties; set them first (lensbay "
+                 "set h_start=... h_end=... v_start=... v_end=...) and give set-registers=false, "
+                 "or give switches-follow=true if the switches are wired to follow"),
+                (nullptr));
+            return FALSE;
+        }
     }
     self->geometry = geometry.value();
     self->stride = lensbay_gst::RowStride(self->geometry);
@@ -220,6 +260,15 @@ void InstallWindowProperty(GObjectClass* klass, guint id, const char* name, cons
                                                      GST_PARAM_MUTABLE_READY)));
 }
 
+void InstallFlagProperty(GObjectClass* klass, guint id, const char* name, gboolean initial,
+                         const char* blurb) {
+    g_object_class_install_property(
+        klass, id,
+        g_param_spec_boolean(name, name, blurb, initial,
+                             static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                      GST_PARAM_MUTABLE_READY)));
+}
+
 }  // namespace
 
 static void lensbay_src_class_init(LensbaySrcClass* klass) {
@@ -235,6 +284,12 @@ static void lensbay_src_class_init(LensbaySrcClass* klass) {
                           "First row block of the capture window (18 rows each)");
     InstallWindowProperty(object_class, PROP_V_END, "v-end",
                           "Row block the window ends at; not after v-start: to the top edge");
+    InstallFlagProperty(object_class, PROP_SET_REGISTERS, "set-registers", TRUE,
+                        "Write the chip's window registers (HWCTL, VWCTL) to the window at start; "
+                        "false: the chip is set already");
+    InstallFlagProperty(object_class, PROP_SWITCHES_FOLLOW, "switches-follow", FALSE,
+                        "The board's A[3:0] switches are wired to follow the register prompts "
+                        "(the simulated board's say so themselves)");
 
     GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(

@@ -14,6 +14,8 @@
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
 #include "platform/base/shown.h"
+#include "platform/portio/port_claim.h"
+#include "platform/portio/portio.h"
 
 #ifdef LENSBAY_HAVE_PNG
 #include "panel/png/qt_png_encoder.h"
@@ -29,12 +31,16 @@ constexpr char kUsage[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
     "       lensbay [--live] [--inspector]\n"
     "       lensbay set KEY=VALUE... | reset | capture [...]   (each with --help)\n"
+    "       lensbay power-cycle\n"
     "  The SX540 camera control panel. Opens the main window; with --console, or when no display\n"
     "  is found, runs the console front end on standard input and output instead.\n"
     "  --live and --inspector open the live view and the inspector beside the main window\n"
-    "  (F5 and F6 there, or its context menu).\n"
+    "  (F5 and F6 there, or its context menu). power-cycle turns the simulated board off and on:\n"
+    "  its chip registers go back to their reset state (its switches stay as set).\n"
     "  Environment: PORTIO (sim, direct or ppdev:/dev/parportN), PORTIO_TRACE (FILE or -),\n"
-    "  OLE_REGISTRY (the class registry file where PINBUS.OCX is registered).\n"
+    "  OLE_REGISTRY (the class registry file where PINBUS.OCX is registered), LENSBAY_SIM_STATE\n"
+    "  (the file that keeps the simulated board between programs; default\n"
+    "  $XDG_RUNTIME_DIR/lensbay/sim-board).\n"
     "  Exit status: 0 after the window is closed, 1 for a bad option, 2 when the Pinbus port\n"
     "  objects cannot be created, 3 when the port backend cannot be opened.\n\n";
 
@@ -43,6 +49,44 @@ void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* windo
                         char** argv) {
     std::fprintf(stderr, "lensbay: %s\n", message.c_str());
     if (window) window->ShowStartFailure(argc, argv, message);
+}
+
+// `lensbay power-cycle`: the kept simulated board off and on, without opening the port.
+int PowerCycle(int argc, char** argv) {
+    if (argc > 2) {
+        const std::string arg = argv[2];
+        if (argc == 3 && (arg == "--help" || arg == "-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        std::fputs("lensbay power-cycle: takes no argument\n", stderr);
+        return 1;
+    }
+    if (portio::ChosenBackend() != "sim") {
+        std::fprintf(stderr,
+                     "lensbay power-cycle: only the simulated board can be turned off and on "
+                     "from here (PORTIO=%s)\n",
+                     portio::ChosenBackend().c_str());
+        return 1;
+    }
+    // Not under a program that holds the board: it would write its own state back over this.
+    const base::Result<std::unique_ptr<portio::PortClaim>> claim = portio::ClaimPort();
+    if (!claim) {
+        std::fprintf(stderr, "lensbay power-cycle: %s\n", claim.message().c_str());
+        return static_cast<int>(panel::kSessionPortRefused);
+    }
+    const base::Result<std::string> path = portio::PowerCycleSimState();
+    if (!path) {
+        std::fprintf(stderr, "lensbay power-cycle: %s\n", path.message().c_str());
+        return static_cast<int>(panel::kSessionPortRefused);
+    }
+    if (path->empty()) {
+        std::fputs(
+            "lensbay power-cycle: neither LENSBAY_SIM_STATE nor XDG_RUNTIME_DIR is set, so each "
+            "program's simulated board is fresh already\n",
+            stderr);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -54,6 +98,7 @@ int main(int argc, char** argv) {
 #else
     panel::PngEncoder* const png = nullptr;
 #endif
+    if (argc > 1 && std::string(argv[1]) == "power-cycle") return PowerCycle(argc, argv);
     if (argc > 1 && panel::cli::IsSubcommand(argv[1]))
         return panel::cli::RunSubcommand(argc, argv, panel::FindPinbus(LENSBAY_PINBUS_DIR), png);
     bool console = false;

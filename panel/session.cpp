@@ -21,11 +21,16 @@ Session::~Session() {
 
 base::Result<std::unique_ptr<Session>> OpenSession(const std::string& pinbus_hint,
                                                    portio::FaultHandler on_fault) {
+    // The port is claimed before the backend opens, so that a port in use is said at once and
+    // its holder's board is neither read nor touched.
+    base::Result<std::unique_ptr<portio::PortClaim>> claim = portio::ClaimPort();
+    if (!claim) return base::Fail(claim.message(), kSessionPortRefused);
+    std::unique_ptr<Session> session(new Session);
+    session->claim_ = std::move(claim).value();
     portio::SetFaultHandler(std::move(on_fault));
     // Opening the backend first says a refused port plainly before anything else happens.
     if (base::Result<> opened = portio::Initialize(); !opened)
         return base::Fail(opened.message(), kSessionPortRefused);
-    std::unique_ptr<Session> session(new Session);
     session->board_ = portio::Operator();
     if (const HRESULT init = CoInitialize(nullptr); FAILED(init)) {
         return base::Fail("COM initialisation failed (" + HresultToString(init) + ")",

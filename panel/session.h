@@ -8,6 +8,7 @@
 
 #include "panel/startup.h"
 #include "platform/base/result.h"
+#include "platform/portio/port_claim.h"
 #include "platform/portio/portio.h"
 
 namespace panel {
@@ -32,6 +33,9 @@ private:
     friend base::Result<std::unique_ptr<Session>> OpenSession(const std::string&,
                                                               portio::FaultHandler);
     Session() = default;
+    // Declared first, so released last: the port stays this session's until everything that
+    // uses it is gone.
+    std::unique_ptr<portio::PortClaim> claim_;
     PortObjects objects_;
     portio::BoardOperator* board_ = nullptr;
     bool com_initialized_ = false;
@@ -42,6 +46,9 @@ private:
 // it cannot reach.
 [[noreturn]] void ExitOnPortFault(const base::Error& fault);
 
+// The session holds the port PORTIO names until it is destroyed: a second session on the same
+// port, in this process or another, is refused at once with kSessionPortRefused and a message
+// naming the port and its holder ("the port 0x378 is in use by lensbay, process 1234").
 // `on_fault` becomes the port service's fault handler before the backend opens: a port cycle the
 // backend refuses goes there. `pinbus_hint` is the PINBUS.OCX path the "register it with" advice
 // names. No port cycle is run: the port's first writes are the front end's load.

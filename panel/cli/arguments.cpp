@@ -85,6 +85,9 @@ base::Result<Arguments> ParseArguments(const std::string& command,
             if (!format) return base::Fail("-o " + format.message());
             a.output = *v;
             a.format = *format;
+        } else if (command == "capture" && arg == "--no-set") {
+            if (auto first = once("--no-set"); !first) return first.error();
+            a.no_set = true;
         } else if (command == "capture" && arg == "--window") {
             auto v = value("--window");
             if (!v) return v.error();

@@ -18,6 +18,7 @@ struct Arguments {
     std::string command;
     bool yes = false;
     bool help = false;
+    bool no_set = false;                               // capture: Capture alone
     Settings settings;                                 // set
     std::optional<std::array<std::string, 4>> window;  // capture
     std::optional<std::string> output;

@@ -45,10 +45,14 @@ constexpr char kResetHelp[] =
     "  Puts the camera back to its default setting, as Default Setting does.\n";
 constexpr char kCaptureHelp[] =
     "Usage: lensbay capture [--yes] [-o FILE] [--window H_START,H_END,V_START,V_END] [--count N]\n"
-    "  Captures as the Capture button does. Without -o: image.raw and image.bmp in the working\n"
-    "  directory. With -o: FILE by its extension (.bmp, .raw as Capture writes them; .png, .pgm\n"
-    "  8-bit grey). With --count N: N frames, FILE numbered by a %d or %04d in its name (else\n"
-    "  -0001, -0002, ... before the extension), progress on standard error.\n"
+    "                       [--no-set]\n"
+    "  Writes the chip's window registers (HWCTL, VWCTL) for the window it reads, the full frame\n"
+    "  included, as Set Register does for those fields, then captures as the Capture button\n"
+    "  does; with --no-set, Capture alone (the chip's window must already match). Without -o:\n"
+    "  image.raw and image.bmp in the working directory. With -o: FILE by its extension (.bmp,\n"
+    "  .raw as Capture writes them; .png, .pgm 8-bit grey). With --count N: N frames, FILE\n"
+    "  numbered by a %d or %04d in its name (else -0001, -0002, ... before the extension),\n"
+    "  progress on standard error.\n"
     "  --window: the capture window in blocks (the window's Text4 to Text7).\n";
 constexpr char kCommonHelp[] =
     "  --yes    answer every register-selection prompt at once (for boards whose A[3:0]\n"
@@ -150,12 +154,16 @@ private:
 
 int Capture(const Arguments& a, FormState& state, CameraLink& link, TerminalUi& ui,
             PngEncoder* png) {
-    if (a.window) {
+    // The window read: the one given, else the full frame the fields hold. Unless --no-set, the
+    // chip's window registers are set to it first, so that the rows it sends are the rows read.
+    if (a.window || !a.no_set) {
         for (int i = 0; i < 4; ++i) {
+            const std::string text = a.window ? (*a.window)[i] : state.text[kHStartField + i];
             ClickField(state, kHStartField + i);
-            state.text[kHStartField + i] = (*a.window)[i];
+            state.text[kHStartField + i] = text;
         }
     }
+    if (!a.no_set && (!SetRegister(state, link, ui) || ui.failed())) return kFailed;
     CaptureDir dir;
     if (a.output) {
         if (auto entered = dir.Enter(); !entered) {

@@ -118,6 +118,11 @@ base::Result<Command> ParseCommand(std::string_view line) {
         out.item = value;
         return out;
     }
+    if (word == "power-cycle") {
+        if (cmd.has_rest) return too_much("power-cycle");
+        out.kind = Command::kPowerCycle;
+        return out;
+    }
     if (word == "follow") {
         const Split state = SplitWord(cmd.rest);
         if (!cmd.has_rest || (state.word != "on" && state.word != "off")) {

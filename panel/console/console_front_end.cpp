@@ -23,6 +23,8 @@ const char kConsoleHelp[] =
     show                    print the form state (see below)
     switches BBBB           set the simulated board's A[3:0] switches, A3 first (e.g. 0010)
     follow on|off           whether the simulated board's switches follow the prompts
+    power-cycle             turn the simulated board off and on (chip registers to their reset
+                            state; the switches stay)
     inspect                 the statistics and histogram of the picture in image.bmp
     probe X Y               the value of that picture at X (from the left), Y (from the top)
     live N                  read N frames as the live view does (no files written)
@@ -173,10 +175,13 @@ int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOpti
                 return 0;
             case Command::kSwitches:
             case Command::kFollow:
+            case Command::kPowerCycle:
                 if (!board) {
                     write("error\tno simulated board: the port backend is not sim");
                 } else if (cmd.kind == Command::kSwitches) {
                     board->SetSwitches(static_cast<std::uint8_t>(cmd.item));
+                } else if (cmd.kind == Command::kPowerCycle) {
+                    board->PowerCycle();
                 } else {
                     board->SetFollowsPrompts(cmd.item == 1);
                 }

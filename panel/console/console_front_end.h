@@ -35,6 +35,7 @@ struct Command {
         kQuit,
         kSwitches,
         kFollow,
+        kPowerCycle,
         // The workbench's commands (workbench_commands.cpp).
         kInspect,
         kProbe,

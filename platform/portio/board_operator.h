@@ -33,6 +33,8 @@ public:
     // Whether the switches follow the panel's register-selection prompts.
     virtual bool FollowsPrompts() const = 0;
     virtual void SetFollowsPrompts(bool on) = 0;
+    // Off and on again: the chip back in its reset state; the switches stay as set.
+    virtual void PowerCycle() = 0;
     // A message box with this text was acknowledged: a register-selection prompt
     // ("... A[3:0]=0010") sets the switches while they follow the prompts; other texts do nothing.
     virtual void PromptAcknowledged(const std::string& text) = 0;

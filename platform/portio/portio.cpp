@@ -125,7 +125,7 @@ base::Result<> OpenTrace(Service& s, const std::string& target) {
 
 base::Result<std::unique_ptr<Backend>> OpenFromEnvironment() {
     const std::string choice = ChosenBackend();
-    if (choice == "sim") return OpenSim();
+    if (choice == "sim") return OpenSimFromEnvironment();
     if (choice == "direct") {
         const DirectSyscalls* sys = RealDirectSyscalls();
         if (sys == nullptr) {

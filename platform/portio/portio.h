@@ -53,6 +53,11 @@ PORTIO_EXPORT base::Result<> Initialize();
 // port a picture came from.
 PORTIO_EXPORT std::string ChosenBackend();
 
+// Turns the simulated board kept in its state file off and on again without opening it (the
+// chip's reset state; its switches stay as set). Gives the state file's path, or "" when the
+// environment names none (each program's board is fresh). Defined with the sim backend.
+PORTIO_EXPORT base::Result<std::string> PowerCycleSimState();
+
 // A port cycle that cannot be done: refused by the backend (a port it does not present, a mode
 // it must not set), a failing driver call, or any cycle when the service cannot be opened. The
 // cycle is not run (a read gives 0xFF, as floating lines do) and the fault goes to the handler

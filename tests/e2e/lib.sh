@@ -114,9 +114,11 @@ start_xvfb() {
 }
 
 # The program's whole world in the temporary directory: class registry, home, working folder
-# (entered). The caller exports PORTIO_TRACE, or unsets it, itself.
+# (entered), and a simulated board of this test's own, just powered on. The caller exports
+# PORTIO_TRACE, or unsets it, itself.
 enter_private_world() {
   export HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/runtime" XDG_DATA_HOME="$tmp/home/.local/share"
+  export LENSBAY_SIM_STATE="$tmp/sim-board"
   export OLE_REGISTRY="$tmp/registry.reg" PORTIO=sim QT_QPA_PLATFORM=xcb
   unset WAYLAND_DISPLAY LENSBAY_WORKDIR
   "$bin/regsvr" "$bin/PINBUS.OCX" >"$tmp/regsvr.log" 2>&1 || fail "regsvr: $(cat "$tmp/regsvr.log")"

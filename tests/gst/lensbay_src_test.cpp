@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/portio/portio.h"
+#include "platform/portio/sim/board_state_file.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -180,12 +181,14 @@ TEST_F(LensbaySrcTest, WindowPropertiesFollowThePanelsRulesAndRefuseBadValues) {
 }
 
 TEST_F(LensbaySrcTest, FirstFrameEqualsThePanelsCaptureOfTheSameWindow) {
-    // A window with the row skip (h-end not after h-start) and a width that is no multiple of 4.
+    // A window with the row skip (h-end not after h-start) and a width that is no multiple of 4;
+    // the element sets the chip's window first, as Set Register does.
     const Outcome o = RunProcess([&] {
         test_support::Command c(
             {kBin + "/lensbay", "--console"},
             {{"OLE_REGISTRY", registry_}, {"PORTIO", "sim"}, {"PORTIO_TRACE", ""}},
-            "enter Text4 0.1\nenter Text5 0\nenter Text6 2\nenter Text7 5\npress Capture\n");
+            "enter Text4 0.1\nenter Text5 0\nenter Text6 2\nenter Text7 5\npress Command1\n"
+            "press Capture\n");
         c.cwd = dir_.path();
         return c;
     }());
@@ -256,6 +259,41 @@ TEST_F(LensbaySrcTest, AnUnregisteredPinbusIsAnErrorMessage) {
     Build("");
     EXPECT_THAT(PlayAndError(), HasSubstr("is not registered"));
     EXPECT_EQ(LastControl(), "none");  // no port cycle at all
+}
+
+TEST_F(LensbaySrcTest, ASecondSourceOnThePortFailsToStartNamingTheFirst) {
+    GError* error = nullptr;
+    pipeline_ = gst_parse_launch(
+        "lensbaysrc name=src ! appsink name=sink sync=false lensbaysrc ! fakesink", &error);
+    ASSERT_NE(pipeline_, nullptr) << (error ? error->message : "");
+    ASSERT_EQ(error, nullptr) << error->message;
+    EXPECT_THAT(PlayAndError(),
+                HasSubstr(") is in use by " + std::string(program_invocation_short_name) +
+                          ", process " + std::to_string(::getpid())));
+}
+
+TEST_F(LensbaySrcTest, WindowPropertiesOnABoardThatDoesNotFollowNeedSetRegistersFalse) {
+    sim::BoardState state;
+    state.follows_prompts = false;
+    ASSERT_TRUE(sim::SaveBoardState(std::getenv("LENSBAY_SIM_STATE"), state).ok());
+    Build("h-start=4 h-end=12");
+    EXPECT_THAT(PlayAndError(), HasSubstr("do not follow the register prompts"));
+    EXPECT_EQ(LastControl(), "0x27");  // the port's set-up only: no register was written
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    gst_object_unref(pipeline_);
+    pipeline_ = nullptr;
+
+    // The user's word that the chip is set: the window is read as it is.
+    Build("h-start=4 h-end=12 set-registers=false");
+    EXPECT_EQ(PlayAndError(), "");
+    int width = 0, height = 0;
+    EXPECT_EQ(Pull(&width, &height).size(), 192u * 288u);
+    // The full frame needs no setting.
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    gst_object_unref(pipeline_);
+    pipeline_ = nullptr;
+    Build("");
+    EXPECT_EQ(PlayAndError(), "");
 }
 
 TEST_F(LensbaySrcTest, ARefusedPortBackendIsAnErrorMessage) {

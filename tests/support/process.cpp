@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 extern char** environ;
@@ -41,13 +42,23 @@ long long NowMs() {
 
 Outcome RunProcess(const Command& run) {
     Outcome o;
+    // A program the test does not give a board of its own powers up a fresh one, kept in a
+    // folder of this run's own, so that no two runs (nor tests side by side) share a board.
+    std::optional<TempDir> board_dir;
+    std::map<std::string, std::string> env = run.env;
+    if (env.find("LENSBAY_SIM_STATE") == env.end()) {
+        board_dir.emplace("sim-board");
+        env["LENSBAY_SIM_STATE"] = board_dir->File("sim-board");
+        // A program run as "nobody" keeps its board too.
+        if (run.as_nobody && ::chown(board_dir->path().c_str(), 65534, 65534) != 0) return o;
+    }
     std::map<std::string, std::string> vars;
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
         const auto eq = entry.find('=');
         if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
     }
-    for (const auto& [name, value] : run.env) {
+    for (const auto& [name, value] : env) {
         if (value.empty()) {
             vars.erase(name);
         } else {

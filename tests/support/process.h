@@ -16,11 +16,13 @@ struct Command {
     Command(std::vector<std::string> args_, std::map<std::string, std::string> env_ = {},
             std::string input_ = "")
         : args(std::move(args_)), env(std::move(env_)), input(std::move(input_)) {}
-    std::vector<std::string> args;           // args[0] is the program's path
-    std::map<std::string, std::string> env;  // changes; an empty value removes the variable
-    std::string input;                       // standard input, then end of file
-    std::string cwd;                         // "" keeps the test's own
-    bool as_nobody = false;                  // drop to uid/gid 65534 before exec
+    std::vector<std::string> args;  // args[0] is the program's path
+    // Changes; an empty value removes the variable. Without LENSBAY_SIM_STATE here the program
+    // gets a simulated board of its own, just powered on, that no other run shares.
+    std::map<std::string, std::string> env;
+    std::string input;       // standard input, then end of file
+    std::string cwd;         // "" keeps the test's own
+    bool as_nobody = false;  // drop to uid/gid 65534 before exec
     int timeout_seconds = 60;
 };
 

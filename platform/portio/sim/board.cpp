@@ -63,6 +63,45 @@ void Board::SetSwitches(std::uint8_t a) {
     Changed();
 }
 
+void Board::SetFollowsPrompts(bool on) {
+    follow_ = on;
+    if (state_listener_) state_listener_();
+}
+
+BoardState Board::State() const {
+    BoardState s;
+    s.switches = switches_;
+    s.follows_prompts = follow_;
+    s.agc = agc_;
+    s.reset_requested = reset_requested_;
+    s.latched = latched_;
+    s.frames = frames_;
+    s.scene_time = scene_time_;
+    s.next_time = next_time_;
+    return s;
+}
+
+void Board::Restore(const BoardState& s) {
+    switches_ = s.switches & 0x0F;
+    follow_ = s.follows_prompts;
+    agc_ = s.agc;
+    reset_requested_ = s.reset_requested;
+    latched_ = s.latched;
+    frames_ = s.frames;
+    scene_time_ = s.scene_time;
+    next_time_ = s.next_time;
+    stream_ = nullptr;
+    pos_ = length_ = 0;
+    Changed();
+}
+
+void Board::PowerCycle() {
+    BoardState fresh;
+    fresh.switches = switches_;
+    fresh.follows_prompts = follow_;
+    Restore(fresh);
+}
+
 std::uint8_t Board::DefaultValue(Register r) { return r == EXCTL ? 0x40 : 0x00; }
 
 std::uint8_t Board::RegisterValue(Register r) const {
@@ -114,6 +153,7 @@ void Board::StartFrame() {
 
 void Board::Changed() {
     if (listener_) listener_();
+    if (state_listener_) state_listener_();
 }
 
 }  // namespace sim

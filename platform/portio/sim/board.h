@@ -83,6 +83,21 @@ struct StreamWindow {
 };
 SIM_EXPORT StreamWindow WindowOf(std::uint8_t hwctl, std::uint8_t vwctl);
 
+// What a powered board keeps between programs: the chip's registers and reset request, AGC, the
+// switches and whether they follow the prompts, and the scene clock. The PC's own port registers
+// (data, control, ECR) are not the board's and start afresh with each program.
+struct BoardState {
+    std::uint8_t switches = VPORT;
+    bool follows_prompts = true;
+    bool agc = true;
+    bool reset_requested = false;
+    std::array<std::optional<std::uint8_t>, 16> latched{};
+    std::uint64_t frames = 0;
+    std::uint64_t scene_time = 0;
+    std::uint64_t next_time = 0;
+    bool operator==(const BoardState&) const = default;
+};
+
 class SIM_EXPORT Board {
 public:
     Board();
@@ -99,7 +114,7 @@ public:
     void SetSwitches(std::uint8_t a);
     // Whether the switches follow the panel's register-selection prompts (default on).
     bool FollowsPrompts() const { return follow_; }
-    void SetFollowsPrompts(bool on) { follow_ = on; }
+    void SetFollowsPrompts(bool on);
 
     // The register values latched so far (as the chip holds them, not as on the wires). The
     // default-setting pulse puts the chip's defaults into EXCTL..VWCTL.
@@ -122,6 +137,17 @@ public:
     // Called after every change that a board window would show (latch, switches).
     void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
 
+    // What the board keeps while powered, and taking it back (a board that was kept powered
+    // between programs). Restoring ends any frame in progress.
+    BoardState State() const;
+    void Restore(const BoardState& state);
+    // Off and on again: the chip's reset state (registers at their defaults, nothing latched,
+    // AGC on) and the scene clock from zero. The switches stay where they are set by hand.
+    void PowerCycle();
+    // Called after every change of the registers, the switches or the following of the prompts
+    // (not at frame starts: the scene clock is kept when the board is closed).
+    void SetStateListener(std::function<void()> listener) { state_listener_ = std::move(listener); }
+
 private:
     static constexpr std::uint8_t kStrobe = 0x01;      // control bit 0: strobe / pixel handshake
     static constexpr std::uint8_t kFrameStart = 0x08;  // control bit 3: rising starts a frame
@@ -143,6 +169,7 @@ private:
     bool reset_requested_ = false;  // FCTL bit 0 as last latched
     std::array<std::optional<std::uint8_t>, 16> latched_{};
     std::function<void()> listener_;
+    std::function<void()> state_listener_;
 
     // The frame being delivered: stream_[pos_] is on the data lines (already bit-reversed);
     // stream_[length_] is the blanking byte that follows the last row.

@@ -22,6 +22,7 @@ public:
     void SetSwitches(std::uint8_t a) override { board_.SetSwitches(a); }
     bool FollowsPrompts() const override { return board_.FollowsPrompts(); }
     void SetFollowsPrompts(bool on) override { board_.SetFollowsPrompts(on); }
+    void PowerCycle() override { board_.PowerCycle(); }
     void PromptAcknowledged(const std::string& text) override;
     std::unique_ptr<PromptWatch> WatchPrompts() override;
     const std::array<std::optional<std::uint8_t>, 16>& Latched() const override {

@@ -1,7 +1,12 @@
 #include "platform/portio/sim/sim_backend.h"
 
+#include <atomic>
+#include <cstdio>
+#include <utility>
+
 #include "platform/portio/sim/board.h"
 #include "platform/portio/sim/board_operator.h"
+#include "platform/portio/sim/board_state_file.h"
 
 namespace portio {
 
@@ -9,6 +14,23 @@ namespace {
 
 class SimBackend final : public Backend {
 public:
+    SimBackend() = default;
+    // A board kept powered in `state_path`: its state as the file holds it, written back after
+    // every change of the registers or switches, and with the scene clock when it closes.
+    SimBackend(std::string state_path, const sim::BoardState& state)
+        : state_path_(std::move(state_path)), saved_(state) {
+        board_.Restore(state);
+        board_.SetStateListener([this] { Save(); });
+    }
+    ~SimBackend() override {
+        if (!state_path_.empty()) {
+            board_.SetStateListener(nullptr);
+            Save();
+        }
+    }
+    SimBackend(const SimBackend&) = delete;
+    SimBackend& operator=(const SimBackend&) = delete;
+
     std::uint8_t In8(std::uint16_t port) override { return board_.Read(port); }
     std::uint16_t In16(std::uint16_t port) override {
         const std::uint8_t low = board_.Read(port);
@@ -34,13 +56,58 @@ public:
     BoardOperator* Operator() override { return &operator_; }
 
 private:
+    void Save() {
+        const sim::BoardState now = board_.State();
+        if (now == saved_) return;
+        if (base::Result<> saved = sim::SaveBoardState(state_path_, now); !saved) {
+            // The board goes on; only its memory between programs is lost. Said once.
+            if (!save_failed_.exchange(true)) std::fprintf(stderr, "%s\n", saved.message().c_str());
+            return;
+        }
+        saved_ = now;
+    }
+
     sim::Board board_;
     sim::SimBoardOperator operator_{board_};
+    std::string state_path_;
+    sim::BoardState saved_;
+    std::atomic<bool> save_failed_{false};
 };
 
 }  // namespace
 
 std::unique_ptr<Backend> OpenSim() { return std::make_unique<SimBackend>(); }
+
+base::Result<std::unique_ptr<Backend>> OpenSim(const std::string& state_path) {
+    if (state_path.empty()) return std::unique_ptr<Backend>(std::make_unique<SimBackend>());
+    base::Result<sim::BoardState> state = sim::LoadBoardState(state_path);
+    if (!state) return state.error();
+    return std::unique_ptr<Backend>(std::make_unique<SimBackend>(state_path, *state));
+}
+
+base::Result<std::unique_ptr<Backend>> OpenSimFromEnvironment() {
+    const std::string path = sim::StateFilePath();
+    if (path.empty()) {
+        std::fprintf(stderr,
+                     "simulated board: neither LENSBAY_SIM_STATE nor XDG_RUNTIME_DIR is set, so "
+                     "the board starts fresh and forgets its registers when this program ends\n");
+    }
+    return OpenSim(path);
+}
+
+base::Result<std::string> PowerCycleSimState() {
+    const std::string path = sim::StateFilePath();
+    if (path.empty()) return path;
+    // The switches are set by hand and stay; a damaged state gives them their defaults.
+    base::Result<sim::BoardState> kept = sim::LoadBoardState(path);
+    sim::BoardState fresh;
+    if (kept) {
+        fresh.switches = kept->switches;
+        fresh.follows_prompts = kept->follows_prompts;
+    }
+    if (base::Result<> saved = sim::SaveBoardState(path, fresh); !saved) return saved.error();
+    return path;
+}
 
 sim::Board* SimulatedBoard() {
     // The sim backend is the only one whose operator side is the simulated board's.

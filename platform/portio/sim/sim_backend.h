@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/portio/portio.h"
 
@@ -15,7 +16,15 @@ namespace portio {
 
 // The simulated board at base 0x378. A word cycle reaches the board as two byte cycles, the low
 // byte at the port and the high byte at the port + 1, as the ISA bus splits it.
+// A fresh board, kept by nothing.
 PORTIO_EXPORT std::unique_ptr<Backend> OpenSim();
+// The board kept in the state file `state_path` (see sim/board_state_file.h; "" a fresh board):
+// read when it opens, written back after each change and when it closes.
+PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenSim(const std::string& state_path);
+// The board kept where the environment says (LENSBAY_SIM_STATE, else
+// $XDG_RUNTIME_DIR/lensbay/sim-board); with neither, a fresh board, said once on standard error.
+PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenSimFromEnvironment();
+// PowerCycleSimState (portio.h) is defined with the sim backend.
 
 // The simulated board when the service runs the sim backend, else null. Opens the service if it
 // is not open yet (without exiting when that fails).

@@ -1,10 +1,13 @@
 // lensbay set / reset / capture as processes: the port trace of each equals the console's for the
 // same clicks, files as Capture writes them, and bad arguments or start-up failures with their
 // exit status and no port cycle.
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 
 #include "tests/support/process.h"
@@ -88,10 +91,12 @@ TEST_F(SubcommandTest, ResetIsDefaultSetting) {
 
 TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
     std::string cli, console;
+    // Set Register of the window's fields, then Capture.
     Outcome o = Lensbay("cli", {"capture", "--window", "1,5,2,0"}, "", &cli);
     ASSERT_EQ(o.status, 0) << o.err;
     o = Lensbay("console", {"--console"},
-                "enter Text4 1\nenter Text5 5\nenter Text6 2\nenter Text7 0\npress Capture\n",
+                "enter Text4 1\nenter Text5 5\nenter Text6 2\nenter Text7 0\npress Command1\n"
+                "press Capture\n",
                 &console);
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(cli, console);
@@ -117,13 +122,110 @@ TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
     EXPECT_EQ(pgm.substr(14, 96), bmp.substr(1078 + 251 * 96, 96));
     EXPECT_EQ(File("cli/out.png").substr(1, 3), "PNG");
 
+    // --no-set: Capture alone, as the window's button.
+    o = Lensbay("cli", {"capture", "--no-set", "--window", "1,5,2,0"}, "", &cli);
+    ASSERT_EQ(o.status, 0) << o.err;
+    Lensbay("console", {"--console"},
+            "enter Text4 1\nenter Text5 5\nenter Text6 2\nenter Text7 0\npress Capture\n",
+            &console);
+    EXPECT_EQ(cli, console);
+
+    // The full frame is a window too: its registers are written before it is read.
+    o = Lensbay("cli", {"capture"}, "", &cli);
+    ASSERT_EQ(o.status, 0) << o.err;
+    Lensbay("console", {"--console"},
+            "enter Text4 0\nenter Text5 0\nenter Text6 0\nenter Text7 0\npress Command1\n"
+            "press Capture\n",
+            &console);
+    EXPECT_EQ(cli, console);
+    EXPECT_THAT(o.err, HasSubstr("Please select HWCTL register"));
+
     // Several frames: the window's load once, then Capture after Capture.
-    o = Lensbay("cli", {"capture", "--count", "3", "-o", "f-%02d.pgm"}, "", &cli);
+    o = Lensbay("cli", {"capture", "--no-set", "--count", "3", "-o", "f-%02d.pgm"}, "", &cli);
     ASSERT_EQ(o.status, 0) << o.err;
     Lensbay("console", {"--console"}, "press Capture\npress Capture\npress Capture\n", &console);
     EXPECT_EQ(cli, console);
     EXPECT_THAT(o.err, HasSubstr("frame 3 of 3: \"f-03.pgm\""));
     EXPECT_NE(File("cli/f-01.pgm"), File("cli/f-02.pgm"));  // the scene moves
+}
+
+TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
+    // Set Register then Capture in one program, against set then capture in two programs that
+    // share one kept board: the same straight picture.
+    const std::map<std::string, std::string> kept = {{"LENSBAY_SIM_STATE", dir_.path() + "/board"}};
+    Outcome o = Lensbay("console", {"--console"},
+                        "enter Text4 4\nenter Text5 12\nenter Text6 4\nenter Text7 12\n"
+                        "press Command1\npress Capture\n");
+    ASSERT_EQ(o.status, 0) << o.err;
+    o = Lensbay("cli", {"set", "h_start=4", "h_end=12", "v_start=4", "v_end=12"}, "", nullptr,
+                kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(File("board"), HasSubstr("register HWCTL 4c\nregister VWCTL 4c\n"));
+    o = Lensbay("cli", {"capture", "--no-set", "--window", "4,12,4,12"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(File("cli/image.bmp"), File("console/image.bmp"));
+
+    // Powered off and on: the chip's reset state, and a capture of the window is sheared again.
+    o = Lensbay("cli", {"power-cycle"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(File("board"), Not(HasSubstr("register")));
+    o = Lensbay("cli", {"capture", "--no-set", "--window", "4,12,4,12"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(File("cli/image.bmp"), File("console/image.bmp"));
+    // Without --no-set the capture sets the window itself: straight again on a fresh board.
+    o = Lensbay("cli", {"power-cycle"}, "", nullptr, kept);
+    o = Lensbay("cli", {"capture", "--window", "4,12,4,12"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(File("cli/image.bmp"), File("console/image.bmp"));
+
+    // A damaged state opens no port and says how to start afresh.
+    ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/board", "garbage\n"));
+    std::string trace;
+    ASSERT_EQ(::unlink((dir_.path() + "/cli.trace").c_str()), 0);
+    o = Lensbay("cli", {"reset"}, "", &trace, kept);
+    EXPECT_EQ(o.status, 3);
+    EXPECT_THAT(o.err, HasSubstr("is damaged"));
+    EXPECT_THAT(o.err, HasSubstr("lensbay power-cycle"));
+    EXPECT_TRUE(trace.empty()) << trace.size() << " bytes of trace";
+    EXPECT_EQ(File("board"), "garbage\n");  // kept for whoever wants to look at it
+    EXPECT_EQ(Lensbay("cli", {"power-cycle"}, "", nullptr, kept).status, 0);
+    EXPECT_EQ(Lensbay("cli", {"reset", "--yes"}, "", nullptr, kept).status, 0);
+
+    // The console's power-cycle does the same to the kept board.
+    ASSERT_EQ(Lensbay("cli", {"set", "h_start=4"}, "", nullptr, kept).status, 0);
+    EXPECT_THAT(File("board"), HasSubstr("register HWCTL"));
+    o = Lensbay("console", {"--console"}, "power-cycle\n", nullptr, kept);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(File("board"), Not(HasSubstr("register")));
+
+    // Without a place to keep it, each program's board is fresh, and says so once.
+    o = Lensbay("cli", {"reset"}, "", nullptr,
+                {{"LENSBAY_SIM_STATE", ""}, {"XDG_RUNTIME_DIR", ""}});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("the board starts fresh"));
+}
+
+TEST_F(SubcommandTest, APortInUseIsRefusedAtOnceNamingItsHolder) {
+    // Another program holds the kept board's port: its lock beside the state file, its name in it.
+    const std::string board = dir_.path() + "/board";
+    const int fd = ::open((board + ".port").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(::write(fd, "holder 4242\n", 12), 12);
+    std::string trace = "stale";
+    ASSERT_EQ(::unlink((dir_.path() + "/cli.trace").c_str()) == 0 || errno == ENOENT, true);
+    Outcome o = Lensbay("cli", {"reset", "--yes"}, "", &trace, {{"LENSBAY_SIM_STATE", board}});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_EQ(o.err, "lensbay: the port 0x378 (the simulated board kept in " + board +
+                         ") is in use by holder, process 4242\n");
+    EXPECT_TRUE(trace.empty());
+    // Nor can the board be power-cycled under its holder.
+    o = Lensbay("cli", {"power-cycle"}, "", nullptr, {{"LENSBAY_SIM_STATE", board}});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_THAT(o.err, HasSubstr("is in use by holder, process 4242"));
+    ::close(fd);  // the holder ends: the port is free
+    o = Lensbay("cli", {"reset", "--yes"}, "", &trace, {{"LENSBAY_SIM_STATE", board}});
+    EXPECT_EQ(o.status, 0) << o.err;
 }
 
 TEST_F(SubcommandTest, BadArgumentsTouchNoPort) {
