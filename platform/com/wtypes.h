@@ -105,6 +105,18 @@ constexpr HRESULT STG_E_WRITEFAULT = hresult(0x8003001D);
 constexpr HRESULT STG_E_MEDIUMFULL = hresult(0x80030070);
 constexpr HRESULT STG_E_INVALIDPOINTER = hresult(0x80030009);
 
+constexpr HRESULT OLEOBJ_S_INVALIDVERB = 0x00040180;
+constexpr HRESULT DV_E_DVASPECT = hresult(0x8004006B);
+
+// ---------------------------------------------------------------- data aspects
+
+enum DVASPECT {
+    DVASPECT_CONTENT = 1,
+    DVASPECT_THUMBNAIL = 2,
+    DVASPECT_ICON = 4,
+    DVASPECT_DOCPRINT = 8,
+};
+
 // ---------------------------------------------------------------- GUID
 
 struct GUID {
