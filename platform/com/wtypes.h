@@ -117,6 +117,37 @@ enum DVASPECT {
     DVASPECT_DOCPRINT = 8,
 };
 
+// ---------------------------------------------------------------- currency and decimal
+
+// A currency amount: a 64-bit integer scaled by 10000.
+union CY {
+    struct {
+        ULONG Lo;
+        LONG Hi;
+    };
+    LONGLONG int64;
+};
+
+// A 96-bit integer with a sign and a power-of-ten scale (0..28).
+struct DECIMAL {
+    USHORT wReserved;
+    union {
+        struct {
+            BYTE scale;
+            BYTE sign;  // 0x80: negative
+        };
+        USHORT signscale;
+    };
+    ULONG Hi32;
+    union {
+        struct {
+            ULONG Lo32;
+            ULONG Mid32;
+        };
+        ULONGLONG Lo64;
+    };
+};
+
 // ---------------------------------------------------------------- GUID
 
 struct GUID {
