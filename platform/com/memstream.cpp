@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/com/com_exception.h"
 #include "platform/com/objidl.h"
 
 namespace {
@@ -133,8 +134,8 @@ HRESULT CreateStreamOnMemory(const void* bytes, ULONG size, IStream** ppstm) {
         auto data = std::make_shared<std::string>();
         if (size) data->assign(static_cast<const char*>(bytes), size);
         *ppstm = new MemoryStream(std::move(data), 0);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    } catch (...) {
+        return HresultFromCurrentException();
     }
     return S_OK;
 }
