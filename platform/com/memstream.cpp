@@ -1,10 +1,12 @@
 // IStream over growable memory. Clones share the bytes and keep their own position, as the
 // platform's memory streams do.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "platform/com/com_exception.h"
 #include "platform/com/objidl.h"
@@ -18,6 +20,8 @@ constexpr IID IID_MemoryStreamImpl = {
 
 // Streams keep to the platform's 32-bit sizes.
 constexpr ULONGLONG kMaxSize = std::numeric_limits<ULONG>::max();
+// How much CopyTo moves per write.
+constexpr ULONGLONG kCopyChunk = 64 * 1024;
 
 class MemoryStream final : public IStream {
 public:
@@ -105,8 +109,64 @@ public:
         return S_OK;
     }
 
+    STDMETHOD(CopyTo)
+    (IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
+     ULARGE_INTEGER* pcbWritten) override {
+        if (pcbRead) pcbRead->QuadPart = 0;
+        if (pcbWritten) pcbWritten->QuadPart = 0;
+        if (!pstm) return STG_E_INVALIDPOINTER;
+        const ULONGLONG size = bytes_->size();
+        ULONGLONG left = position_ < size ? std::min<ULONGLONG>(cb.QuadPart, size - position_) : 0;
+        ULONGLONG read = 0;
+        ULONGLONG written = 0;
+        HRESULT hr = S_OK;
+        try {
+            // Through a buffer: the target may be a clone whose writes move these very bytes.
+            std::string chunk;
+            while (left > 0) {
+                const ULONG n = static_cast<ULONG>(std::min<ULONGLONG>(left, kCopyChunk));
+                chunk.assign(bytes_->data() + position_, n);
+                position_ += n;
+                read += n;
+                left -= n;
+                ULONG done = 0;
+                hr = pstm->Write(chunk.data(), n, &done);
+                written += done;
+                if (FAILED(hr)) break;
+                if (done < n) {
+                    hr = STG_E_MEDIUMFULL;
+                    break;
+                }
+            }
+        } catch (...) {
+            hr = HresultFromCurrentException();
+        }
+        if (pcbRead) pcbRead->QuadPart = read;
+        if (pcbWritten) pcbWritten->QuadPart = written;
+        return hr;
+    }
+
+    // Memory has nothing to commit or revert: every write is final.
     STDMETHOD(Commit)(DWORD) override { return S_OK; }
     STDMETHOD(Revert)() override { return S_OK; }
+    // Memory streams support no region locks (grfLocksSupported is 0).
+    STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    STDMETHOD(UnlockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+
+    // A memory stream has no name: pwcsName stays null whatever the flag.
+    STDMETHOD(Stat)(STATSTG* pstatstg, DWORD grfStatFlag) override {
+        if (!pstatstg) return STG_E_INVALIDPOINTER;
+        if (grfStatFlag & ~DWORD(STATFLAG_NONAME | STATFLAG_NOOPEN)) return STG_E_INVALIDFLAG;
+        *pstatstg = STATSTG{};
+        pstatstg->type = STGTY_STREAM;
+        pstatstg->cbSize.QuadPart = bytes_->size();
+        pstatstg->grfMode = STGM_READWRITE;
+        return S_OK;
+    }
 
     STDMETHOD(Clone)(IStream** ppstm) override {
         if (!ppstm) return STG_E_INVALIDPOINTER;
