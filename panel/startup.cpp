@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/com/combase.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 
 namespace panel {
@@ -70,7 +71,7 @@ base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
         std::string what;
         const HRESULT hr = CreateOne(slots[i], &what);
         if (SUCCEEDED(hr)) continue;
-        std::string detail = CoLastErrorText();
+        std::string detail = TakeErrorInfoText();
         std::string message;
         if (what == "create") {
             message = "cannot create the port object " + std::string(names[i]) +

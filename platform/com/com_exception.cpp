@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "platform/com/oaidl.h"
+
 namespace {
 
 // The code and, for a ComException, the description of the exception being handled.
@@ -29,6 +31,8 @@ HRESULT HresultFromCurrentException() noexcept {
 HRESULT DispExceptionFromCurrentException(EXCEPINFO* info) noexcept {
     const std::string* description;
     const HRESULT code = Classify(&description);
+    // The caller's script host may read the description from the error object instead.
+    if (description) SetErrorInfoText(*description);
     if (info) {
         *info = EXCEPINFO{};
         info->scode = code;

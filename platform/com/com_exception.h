@@ -31,4 +31,5 @@ private:
 COM_EXPORT HRESULT HresultFromCurrentException() noexcept;
 // The same inside IDispatch::Invoke: DISP_E_EXCEPTION, with the code above in info->scode and a
 // ComException's description in info->bstrDescription (info may be null; it is overwritten).
+// A ComException's description also becomes the thread's error object.
 COM_EXPORT HRESULT DispExceptionFromCurrentException(EXCEPINFO* info) noexcept;

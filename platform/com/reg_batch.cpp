@@ -7,6 +7,7 @@
 // file as read again.
 #include <unistd.h>
 
+#include "platform/com/oaidl.h"
 #include "platform/com/reg_state.h"
 
 namespace reg {
@@ -91,7 +92,12 @@ base::Result<> State::CommitBatch() {
         });
     }
     EndBatch();
-    if (status != ERROR_SUCCESS) return base::Fail(LastError(), status);
+    if (status != ERROR_SUCCESS) {
+        // The message stays the thread's error object too.
+        std::string why = TakeErrorInfoText();
+        SetErrorInfoText(why);
+        return base::Fail(std::move(why), status);
+    }
     return {};
 }
 

@@ -70,7 +70,13 @@ void* COleControl::GetInterface(REFIID riid) {
     if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
     if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
         return static_cast<IProvideClassInfo2*>(this);
+    if (riid == IID_ISupportErrorInfo) return static_cast<ISupportErrorInfo*>(this);
     return nullptr;
+}
+
+HRESULT COleControl::InterfaceSupportsErrorInfo(REFIID riid) {
+    if (riid == IID_IDispatch || (m_piidPrimary && riid == *m_piidPrimary)) return S_OK;
+    return S_FALSE;
 }
 
 void COleControl::InitializeIIDs(const IID* piidPrimary, const IID* piidEvents) {

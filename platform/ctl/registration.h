@@ -46,5 +46,5 @@ CTL_EXPORT BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerM
 // Runs a module's whole registration or unregistration (`body`) as one change of the class
 // registry: what it writes is kept in memory and written in one replacement of the file when it
 // answers S_OK, and dropped otherwise. A registration whose write fails answers SELFREG_E_CLASS
-// (RegistryLastError() says why). Nested inside another such call, the outer one writes.
+// (the thread's error object says why). Nested inside another such call, the outer one writes.
 CTL_EXPORT HRESULT AfxRegisterInOneChange(const std::function<HRESULT()>& body);
