@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/com/combase.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 #include "platform/ui/display.h"
 
@@ -70,7 +71,7 @@ base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
         std::string what;
         const HRESULT hr = CreateOne(slots[i], &what);
         if (SUCCEEDED(hr)) continue;
-        std::string detail = CoLastErrorText();
+        std::string detail = TakeErrorInfoText();
         std::string message;
         if (what == "create") {
             message = "cannot create the port object " + std::string(names[i]) +

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/com/combase.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/com/wtypes.h"
 
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
     // Through the platform's loader: a library whose initialisation fails is refused there.
     void* module = CoLoadLibrary(Utf8ToOle(resolved).data(), FALSE);
     if (!module) {
-        std::fprintf(stderr, "regsvr: %s\n", CoLastErrorText().c_str());
+        std::fprintf(stderr, "regsvr: %s\n", TakeErrorInfoText().c_str());
         return 1;
     }
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
@@ -110,7 +111,7 @@ int main(int argc, char** argv) {
                 HresultToString(hr).c_str());
     if (FAILED(hr)) {
         // A registry that cannot be read is the user's to repair; say which file and how.
-        const std::string last = RegistryLastError();
+        const std::string last = TakeErrorInfoText();
         if (const base::Result<> registry = CheckClassRegistry(); !registry) {
             std::fprintf(stderr, "regsvr: %s\n", registry.message().c_str());
         } else if (!last.empty()) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/com/combase.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 
 namespace {
@@ -35,10 +36,9 @@ Loader& L() {
     return *loader;
 }
 
-thread_local std::string t_lastError;
-
-HRESULT Fail(HRESULT hr, std::string text) {
-    t_lastError = std::move(text);
+// Sets the thread's error object to `text` and answers hr.
+HRESULT Fail(HRESULT hr, const std::string& text) {
+    SetErrorInfoText(text);
     return hr;
 }
 
@@ -138,8 +138,6 @@ HRESULT CoInitialize(void*) { return S_OK; }
 
 void CoUninitialize() {}
 
-std::string CoLastErrorText() { return t_lastError; }
-
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void** ppv) {
     if (!ppv) return Fail(E_INVALIDARG, "no place for the class object");
     *ppv = nullptr;
@@ -151,7 +149,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
     if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && path.empty()))
         return Fail(REGDB_E_CLASSNOTREG,
                     "class " + clsidText + " is not registered as an in-process server");
-    if (status != ERROR_SUCCESS) return Fail(REGDB_E_READREGDB, RegistryLastError());
+    if (status != ERROR_SUCCESS) return Fail(REGDB_E_READREGDB, TakeErrorInfoText());
 
     Loader& l = L();
     std::lock_guard lock(l.mu);
@@ -238,7 +236,7 @@ HRESULT CLSIDFromProgIDA(const char* progId, CLSID* clsid) {
     LSTATUS status = ReadDefaultValue(name + "\\CLSID", &text);
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_INVALID_PARAMETER)
         return Fail(CO_E_CLASSSTRING, "the ProgID \"" + name + "\" is not registered");
-    if (status != ERROR_SUCCESS) return Fail(REGDB_E_READREGDB, RegistryLastError());
+    if (status != ERROR_SUCCESS) return Fail(REGDB_E_READREGDB, TakeErrorInfoText());
     if (!GuidFromString(text, clsid))
         return Fail(CO_E_CLASSSTRING,
                     "the ProgID \"" + name + "\" names no class identity (\"" + text + "\")");

@@ -15,14 +15,14 @@ COM_EXPORT void CoUninitialize();
 
 // CLSID\{...}\InprocServer32 -> dlopen -> DllGetClassObject. REGDB_E_CLASSNOTREG for an unknown
 // class; CO_E_DLLNOTFOUND / CO_E_ERRORINDLL when the library will not load or lacks the export
-// (CoLastErrorText() then holds its path and the loader's message).
+// (the thread's error object then holds its path and the loader's message).
 COM_EXPORT HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID riid,
                                     void** ppv);
 COM_EXPORT HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                                     void** ppv);
 // Loads an in-process server library (a dlopen handle; null when it cannot be loaded or its
-// initialisation failed, and CoLastErrorText() says why). bAutoFree is accepted for form's sake.
-// Each successful call is undone by one CoFreeLibrary.
+// initialisation failed, and the thread's error object says why). bAutoFree is accepted for form's
+// sake. Each successful call is undone by one CoFreeLibrary.
 COM_EXPORT void* CoLoadLibrary(LPOLESTR lpszLibName, BOOL bAutoFree);
 COM_EXPORT void CoFreeLibrary(void* hInst);
 // Not of the platform: how a library's initialisation answers the loader, as DllMain's result
@@ -36,6 +36,3 @@ COM_EXPORT void CoFreeUnusedLibraries();
 // cannot be read.
 COM_EXPORT HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);
 COM_EXPORT HRESULT CLSIDFromProgIDA(const char* progId, CLSID* clsid);
-
-// Not of the platform: the text of the last failure of the functions above in this thread.
-COM_EXPORT std::string CoLastErrorText();

@@ -1,11 +1,14 @@
 // IStream over growable memory. Clones share the bytes and keep their own position, as the
 // platform's memory streams do.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 
+#include "platform/com/com_exception.h"
 #include "platform/com/objidl.h"
 
 namespace {
@@ -17,6 +20,8 @@ constexpr IID IID_MemoryStreamImpl = {
 
 // Streams keep to the platform's 32-bit sizes.
 constexpr ULONGLONG kMaxSize = std::numeric_limits<ULONG>::max();
+// How much CopyTo moves per write.
+constexpr ULONGLONG kCopyChunk = 64 * 1024;
 
 class MemoryStream final : public IStream {
 public:
@@ -104,8 +109,64 @@ public:
         return S_OK;
     }
 
+    STDMETHOD(CopyTo)
+    (IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
+     ULARGE_INTEGER* pcbWritten) override {
+        if (pcbRead) pcbRead->QuadPart = 0;
+        if (pcbWritten) pcbWritten->QuadPart = 0;
+        if (!pstm) return STG_E_INVALIDPOINTER;
+        const ULONGLONG size = bytes_->size();
+        ULONGLONG left = position_ < size ? std::min<ULONGLONG>(cb.QuadPart, size - position_) : 0;
+        ULONGLONG read = 0;
+        ULONGLONG written = 0;
+        HRESULT hr = S_OK;
+        try {
+            // Through a buffer: the target may be a clone whose writes move these very bytes.
+            std::string chunk;
+            while (left > 0) {
+                const ULONG n = static_cast<ULONG>(std::min<ULONGLONG>(left, kCopyChunk));
+                chunk.assign(bytes_->data() + position_, n);
+                position_ += n;
+                read += n;
+                left -= n;
+                ULONG done = 0;
+                hr = pstm->Write(chunk.data(), n, &done);
+                written += done;
+                if (FAILED(hr)) break;
+                if (done < n) {
+                    hr = STG_E_MEDIUMFULL;
+                    break;
+                }
+            }
+        } catch (...) {
+            hr = HresultFromCurrentException();
+        }
+        if (pcbRead) pcbRead->QuadPart = read;
+        if (pcbWritten) pcbWritten->QuadPart = written;
+        return hr;
+    }
+
+    // Memory has nothing to commit or revert: every write is final.
     STDMETHOD(Commit)(DWORD) override { return S_OK; }
     STDMETHOD(Revert)() override { return S_OK; }
+    // Memory streams support no region locks (grfLocksSupported is 0).
+    STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    STDMETHOD(UnlockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+
+    // A memory stream has no name: pwcsName stays null whatever the flag.
+    STDMETHOD(Stat)(STATSTG* pstatstg, DWORD grfStatFlag) override {
+        if (!pstatstg) return STG_E_INVALIDPOINTER;
+        if (grfStatFlag & ~DWORD(STATFLAG_NONAME | STATFLAG_NOOPEN)) return STG_E_INVALIDFLAG;
+        *pstatstg = STATSTG{};
+        pstatstg->type = STGTY_STREAM;
+        pstatstg->cbSize.QuadPart = bytes_->size();
+        pstatstg->grfMode = STGM_READWRITE;
+        return S_OK;
+    }
 
     STDMETHOD(Clone)(IStream** ppstm) override {
         if (!ppstm) return STG_E_INVALIDPOINTER;
@@ -133,8 +194,8 @@ HRESULT CreateStreamOnMemory(const void* bytes, ULONG size, IStream** ppstm) {
         auto data = std::make_shared<std::string>();
         if (size) data->assign(static_cast<const char*>(bytes), size);
         *ppstm = new MemoryStream(std::move(data), 0);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    } catch (...) {
+        return HresultFromCurrentException();
     }
     return S_OK;
 }

@@ -12,6 +12,34 @@ union ULARGE_INTEGER {
 
 enum STREAM_SEEK : DWORD { STREAM_SEEK_SET = 0, STREAM_SEEK_CUR = 1, STREAM_SEEK_END = 2 };
 
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+// What Stat tells of a storage object.
+enum STGTY : DWORD { STGTY_STORAGE = 1, STGTY_STREAM = 2, STGTY_LOCKBYTES = 3, STGTY_PROPERTY = 4 };
+enum STATFLAG : DWORD { STATFLAG_DEFAULT = 0, STATFLAG_NONAME = 1, STATFLAG_NOOPEN = 2 };
+enum LOCKTYPE : DWORD { LOCK_WRITE = 1, LOCK_EXCLUSIVE = 2, LOCK_ONLYONCE = 4 };
+constexpr DWORD STGM_READ = 0x0;
+constexpr DWORD STGM_WRITE = 0x1;
+constexpr DWORD STGM_READWRITE = 0x2;
+constexpr HRESULT STG_E_INVALIDFLAG = hresult(0x800300FF);
+
+struct STATSTG {
+    LPOLESTR pwcsName;  // freed by the caller with CoTaskMemFree; null with STATFLAG_NONAME
+    DWORD type;         // STGTY
+    ULARGE_INTEGER cbSize;
+    FILETIME mtime;
+    FILETIME ctime;
+    FILETIME atime;
+    DWORD grfMode;
+    DWORD grfLocksSupported;
+    CLSID clsid;
+    DWORD grfStateBits;
+    DWORD reserved;
+};
+
 inline constexpr IID IID_ISequentialStream = {
     0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
 inline constexpr IID IID_IStream = {0x0000000C, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -30,11 +58,18 @@ protected:
     ~ISequentialStream() = default;
 };
 
+// The platform's method order: a vtable laid out like its own.
 struct IStream : ISequentialStream {
     STDMETHOD(Seek)(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) = 0;
     STDMETHOD(SetSize)(ULARGE_INTEGER newSize) = 0;
+    // Reads up to cb bytes from the current position and writes them into pstm at its own.
+    STDMETHOD(CopyTo)
+    (IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) = 0;
     STDMETHOD(Commit)(DWORD flags) = 0;
     STDMETHOD(Revert)() = 0;
+    STDMETHOD(LockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER cb, DWORD lockType) = 0;
+    STDMETHOD(UnlockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER cb, DWORD lockType) = 0;
+    STDMETHOD(Stat)(STATSTG* pstatstg, DWORD grfStatFlag) = 0;
     STDMETHOD(Clone)(IStream** ppstm) = 0;
 
 protected:

@@ -1,9 +1,12 @@
 // OLE Automation: BSTR, VARIANT, DISPPARAMS, EXCEPINFO, IDispatch and the variant functions.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/com/unknwn.h"
 
 struct ITypeInfo;
+struct IRecordInfo;
 
 // ---------------------------------------------------------------- BSTR
 // Length-prefixed (a 32-bit byte count before the characters), NUL-terminated, char16_t.
@@ -43,45 +46,66 @@ enum VARENUM : VARTYPE {
     VT_HRESULT = 25,
     VT_PTR = 26,
     VT_USERDEFINED = 29,
+    VT_RECORD = 36,
     VT_ARRAY = 0x2000,
     VT_BYREF = 0x4000,
 };
 
 struct IDispatch;
 
+// The type tag and its value; a DECIMAL takes the whole variant, its reserved word standing
+// where vt stands (so a VT_DECIMAL variant keeps its tag).
 struct VARIANT {
-    VARTYPE vt;
-    WORD wReserved1;
-    WORD wReserved2;
-    WORD wReserved3;
     union {
-        LONGLONG llVal;
-        LONG lVal;
-        BYTE bVal;
-        SHORT iVal;
-        FLOAT fltVal;
-        DOUBLE dblVal;
-        VARIANT_BOOL boolVal;
-        SCODE scode;
-        DATE date;
-        BSTR bstrVal;
-        IUnknown* punkVal;
-        IDispatch* pdispVal;
-        signed char cVal;
-        USHORT uiVal;
-        ULONG ulVal;
-        ULONGLONG ullVal;
-        INT intVal;
-        UINT uintVal;
-        BYTE* pbVal;
-        SHORT* piVal;
-        LONG* plVal;
-        DOUBLE* pdblVal;
-        BSTR* pbstrVal;
-        VARIANT* pvarVal;
-        void* byref;
+        struct {
+            VARTYPE vt;
+            WORD wReserved1;
+            WORD wReserved2;
+            WORD wReserved3;
+            union {
+                LONGLONG llVal;
+                LONG lVal;
+                BYTE bVal;
+                SHORT iVal;
+                FLOAT fltVal;
+                DOUBLE dblVal;
+                VARIANT_BOOL boolVal;
+                SCODE scode;
+                CY cyVal;
+                DATE date;
+                BSTR bstrVal;
+                IUnknown* punkVal;
+                IDispatch* pdispVal;
+                signed char cVal;
+                USHORT uiVal;
+                ULONG ulVal;
+                ULONGLONG ullVal;
+                INT intVal;
+                UINT uintVal;
+                BYTE* pbVal;
+                SHORT* piVal;
+                LONG* plVal;
+                DOUBLE* pdblVal;
+                BSTR* pbstrVal;
+                VARIANT* pvarVal;
+                DECIMAL* pdecVal;
+                CY* pcyVal;
+                void* byref;
+                struct {
+                    void* pvRecord;
+                    IRecordInfo* pRecInfo;
+                };
+            };
+        };
+        DECIMAL decVal;
     };
 };
+// The platform's layout: an array of arguments (DISPPARAMS::rgvarg) has its stride.
+static_assert(sizeof(VARIANT) == (sizeof(void*) == 8 ? 24 : 16));
+static_assert(offsetof(VARIANT, vt) == 0);
+static_assert(offsetof(VARIANT, llVal) == 8);
+static_assert(offsetof(VARIANT, pRecInfo) == 8 + sizeof(void*));
+static_assert(offsetof(VARIANT, decVal) == 0 && sizeof(DECIMAL) == 16);
 using VARIANTARG = VARIANT;
 
 // Flags of VariantChangeType.

@@ -6,6 +6,7 @@
 // again.
 #include <unistd.h>
 
+#include "platform/com/oaidl.h"
 #include "platform/com/reg_state.h"
 
 namespace reg {
@@ -87,7 +88,12 @@ base::Result<> State::CommitBatch() {
         });
     }
     EndBatch();
-    if (status != ERROR_SUCCESS) return base::Fail(LastError(), status);
+    if (status != ERROR_SUCCESS) {
+        // The message stays the thread's error object too.
+        std::string why = TakeErrorInfoText();
+        SetErrorInfoText(why);
+        return base::Fail(std::move(why), status);
+    }
     return {};
 }
 

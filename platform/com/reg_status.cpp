@@ -3,15 +3,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/com/oaidl.h"
+
 namespace reg {
-namespace {
-
-thread_local std::string t_lastError;
-
-}  // namespace
+namespace {}  // namespace
 
 LSTATUS Fail(LSTATUS status, std::string text) {
-    t_lastError = std::move(text);
+    SetErrorInfoText(text);
     return status;
 }
 
@@ -35,8 +33,6 @@ LSTATUS NotFound(const Names& names) {
     return Fail(ERROR_FILE_NOT_FOUND, "no key " + JoinNames(names));
 }
 
-const std::string& LastError() { return t_lastError; }
-
 std::string JoinNames(const Names& names) {
     std::string out;
     for (const auto& n : names) {
@@ -47,5 +43,3 @@ std::string JoinNames(const Names& names) {
 }
 
 }  // namespace reg
-
-std::string RegistryLastError() { return reg::LastError(); }

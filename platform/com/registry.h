@@ -72,16 +72,16 @@ COM_EXPORT LSTATUS RegSetValueA(HKEY key, const char* subKey, DWORD type, const 
 
 // Not of the platform: the path of the registry file in use, and the last error's full text
 // (for instance "registry.reg:12: expected a key or a value") for messages to the user.
-// Both follow $OLE_REGISTRY as it is at the time of the call; the error text is per thread.
-// Every call holding a handle to a key deleted meanwhile fails with ERROR_KEY_DELETED; a file
-// that does not parse makes every call fail with ERROR_BADDB until it is repaired.
+// Both follow $OLE_REGISTRY as it is at the time of the call; a failure's text is the thread's
+// error object's description. Every call holding a handle to a key deleted meanwhile fails with
+// ERROR_KEY_DELETED; a file that does not parse makes every call fail with ERROR_BADDB until it is
+// repaired.
 COM_EXPORT std::string RegistryFilePath();
 // Not of the platform: the machine-wide class registry, $OLE_MACHINE_REGISTRY or else
 // /var/lib/lensbay/registry.reg. Without OLE_REGISTRY, reads see it beneath the user's file (a
 // value or key of the user's wins, the rest falls through) while changes go to the user's file;
 // `regsvr --system` changes it by naming it in OLE_REGISTRY, which means that file alone.
 COM_EXPORT std::string MachineRegistryFilePath();
-COM_EXPORT std::string RegistryLastError();
 
 // Not of the platform, for tests: called before each step of writing the file ("open-temp",
 // "write", "fsync", "rename"); a non-zero answer makes that step fail with that errno value.
@@ -102,7 +102,7 @@ COM_EXPORT base::Result<> CheckClassRegistry();
 // the other and none loses another's entries. A process that dies before the commit leaves the
 // file as it was. Batches nest: only the outermost commit
 // writes, and an abandoned inner level makes it fail. RegistryAbandonBatch drops the changes.
-// A failed commit leaves the file as it was; its message is also RegistryLastError().
+// A failed commit leaves the file as it was; its message is also the thread's error object's.
 COM_EXPORT void RegistryBeginBatch();
 COM_EXPORT base::Result<> RegistryCommitBatch();
 COM_EXPORT void RegistryAbandonBatch();

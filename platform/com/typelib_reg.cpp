@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
 #include "platform/com/typelib_internal.h"
@@ -155,7 +156,7 @@ HRESULT FindRegisteredPath(REFGUID guid, WORD major, WORD minor, LCID lcid, std:
     std::vector<std::string> versions;
     if (!SubkeyNames(LibKey(guid), &versions))
         return Fail(TYPE_E_LIBNOTREGISTERED, "type library " + GuidToString(guid) +
-                                                 " is not registered: " + RegistryLastError());
+                                                 " is not registered: " + TakeErrorInfoText());
     bool found = false;
     WORD bestMinor = 0;
     std::string bestName;
@@ -324,7 +325,7 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
     }
     if (!ok)
         return Fail(TYPE_E_REGISTRYACCESS,
-                    "cannot register type library " + libGuid + ": " + RegistryLastError());
+                    "cannot register type library " + libGuid + ": " + TakeErrorInfoText());
     return S_OK;
 }
 
@@ -339,7 +340,7 @@ HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID, S
     // The interfaces that name this library and version, whether or not its file still exists.
     std::vector<std::string> interfaces, ours;
     if (KeyExists("Interface") && !SubkeyNames("Interface", &interfaces))
-        return Fail(TYPE_E_REGISTRYACCESS, "cannot read Interface: " + RegistryLastError());
+        return Fail(TYPE_E_REGISTRYACCESS, "cannot read Interface: " + TakeErrorInfoText());
     for (const std::string& iid : interfaces) {
         std::string lib, ver;
         const std::string key = "Interface\\" + iid + "\\TypeLib";
@@ -351,15 +352,15 @@ HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID, S
     for (const std::string& iid : ours) {
         if (RegDeleteTreeA(HKEY_CLASSES_ROOT, ("Interface\\" + iid).c_str()) != ERROR_SUCCESS)
             return Fail(TYPE_E_REGISTRYACCESS,
-                        "cannot remove Interface\\" + iid + ": " + RegistryLastError());
+                        "cannot remove Interface\\" + iid + ": " + TakeErrorInfoText());
     }
     if (RegDeleteTreeA(HKEY_CLASSES_ROOT, (libKey + "\\" + version).c_str()) != ERROR_SUCCESS)
         return Fail(TYPE_E_REGISTRYACCESS,
-                    "cannot remove " + libKey + "\\" + version + ": " + RegistryLastError());
+                    "cannot remove " + libKey + "\\" + version + ": " + TakeErrorInfoText());
     std::vector<std::string> left;
     if (SubkeyNames(libKey, &left) && left.empty() &&
         RegDeleteTreeA(HKEY_CLASSES_ROOT, libKey.c_str()) != ERROR_SUCCESS)
-        return Fail(TYPE_E_REGISTRYACCESS, "cannot remove " + libKey + ": " + RegistryLastError());
+        return Fail(TYPE_E_REGISTRYACCESS, "cannot remove " + libKey + ": " + TakeErrorInfoText());
     return S_OK;
 }
 

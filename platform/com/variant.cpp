@@ -361,9 +361,7 @@ bool IsPlainValue(VARTYPE vt) {
 
 void VariantInit(VARIANT* v) {
     if (!v) return;
-    v->vt = VT_EMPTY;
-    v->wReserved1 = v->wReserved2 = v->wReserved3 = 0;
-    v->llVal = 0;
+    *v = VARIANT{};  // VT_EMPTY, nothing left over in the value
 }
 
 HRESULT VariantClear(VARIANT* v) {

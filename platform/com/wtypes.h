@@ -105,6 +105,49 @@ constexpr HRESULT STG_E_WRITEFAULT = hresult(0x8003001D);
 constexpr HRESULT STG_E_MEDIUMFULL = hresult(0x80030070);
 constexpr HRESULT STG_E_INVALIDPOINTER = hresult(0x80030009);
 
+constexpr HRESULT OLEOBJ_S_INVALIDVERB = 0x00040180;
+constexpr HRESULT DV_E_DVASPECT = hresult(0x8004006B);
+
+// ---------------------------------------------------------------- data aspects
+
+enum DVASPECT {
+    DVASPECT_CONTENT = 1,
+    DVASPECT_THUMBNAIL = 2,
+    DVASPECT_ICON = 4,
+    DVASPECT_DOCPRINT = 8,
+};
+
+// ---------------------------------------------------------------- currency and decimal
+
+// A currency amount: a 64-bit integer scaled by 10000.
+union CY {
+    struct {
+        ULONG Lo;
+        LONG Hi;
+    };
+    LONGLONG int64;
+};
+
+// A 96-bit integer with a sign and a power-of-ten scale (0..28).
+struct DECIMAL {
+    USHORT wReserved;
+    union {
+        struct {
+            BYTE scale;
+            BYTE sign;  // 0x80: negative
+        };
+        USHORT signscale;
+    };
+    ULONG Hi32;
+    union {
+        struct {
+            ULONG Lo32;
+            ULONG Mid32;
+        };
+        ULONGLONG Lo64;
+    };
+};
+
 // ---------------------------------------------------------------- GUID
 
 struct GUID {

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <new>
 
+#include "platform/com/com_exception.h"
+
 namespace {
 
 // A snapshot enumerator: the items are held (one reference each) for its whole life, so a
@@ -67,8 +69,8 @@ public:
             copy->AddRef();
             *ppEnum = copy;
             return S_OK;
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
+        } catch (...) {
+            return HresultFromCurrentException();
         }
     }
 
@@ -138,9 +140,9 @@ HRESULT CConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
     }
     try {
         m_sinks.emplace(m_dwNextCookie, static_cast<IUnknown*>(sink));
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         static_cast<IUnknown*>(sink)->Release();
-        return E_OUTOFMEMORY;
+        return HresultFromCurrentException();
     }
     *pdwCookie = m_dwNextCookie++;
     return S_OK;
@@ -166,8 +168,8 @@ HRESULT CConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
         e->AddRef();
         *ppEnum = e;
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    } catch (...) {
+        return HresultFromCurrentException();
     }
 }
 
@@ -186,7 +188,7 @@ HRESULT AfxCreateEnumConnectionPoints(const std::vector<IConnectionPoint*>& poin
         e->AddRef();
         *ppEnum = e;
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    } catch (...) {
+        return HresultFromCurrentException();
     }
 }

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "platform/com/dialog_template.h"
+#include "platform/com/windef.h"
 #include "platform/ctl/module.h"
 #include "platform/ui/dialogs.h"
 
 class CDC;
-struct RECT;
 
 namespace ctl {
 

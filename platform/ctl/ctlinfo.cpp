@@ -1,5 +1,6 @@
 // COleControl as a host finds it before placing it: its connection points (the event source
 // interface registered with InitializeIIDs) and its class information.
+#include "platform/com/com_exception.h"
 #include "platform/com/typelib.h"
 #include "platform/ctl/olecontrol.h"
 
@@ -8,9 +9,9 @@ HRESULT COleControl::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
     std::vector<IConnectionPoint*> points;
     try {
         if (m_xEventConnPt.GetInterface()) points.push_back(&m_xEventConnPt);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         *ppEnum = nullptr;
-        return E_OUTOFMEMORY;
+        return HresultFromCurrentException();
     }
     return AfxCreateEnumConnectionPoints(points, ppEnum);
 }

@@ -80,14 +80,6 @@ HRESULT Dereference(const VARIANT& in, VARIANT* out) {
     return S_OK;
 }
 
-HRESULT Exception(EXCEPINFO* info, SCODE code) {
-    if (info) {
-        *info = EXCEPINFO{};
-        info->scode = code;
-    }
-    return DISP_E_EXCEPTION;
-}
-
 HRESULT Put(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry, const DISPPARAMS& params,
             UINT* puArgErr) {
     if (!entry.pfnSet) return DISP_E_MEMBERNOTFOUND;
@@ -130,24 +122,6 @@ HRESULT Get(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry, const DISPPARAMS
 
 }  // namespace
 
-HRESULT afx_dispatch::CurrentException(EXCEPINFO* pExcepInfo) {
-    try {
-        throw;
-    } catch (const COleDispatchException& e) {
-        const HRESULT hr = Exception(pExcepInfo, e.Code());
-        if (pExcepInfo) {
-            const std::u16string text = Utf8ToOle(e.Description());
-            pExcepInfo->bstrDescription =
-                SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        }
-        return hr;
-    } catch (const std::bad_alloc&) {
-        return Exception(pExcepInfo, E_OUTOFMEMORY);
-    } catch (...) {
-        return Exception(pExcepInfo, E_UNEXPECTED);
-    }
-}
-
 HRESULT afx_dispatch::InvokeGeneral(CCmdTarget* target, const AFX_DISPMAP& map, DISPID dispid,
                                     REFIID riid, WORD wFlags, DISPPARAMS* pDispParams,
                                     VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
@@ -172,7 +146,7 @@ HRESULT afx_dispatch::InvokeGeneral(CCmdTarget* target, const AFX_DISPMAP& map, 
             return Get(target, *entry, params, pVarResult);
         return DISP_E_MEMBERNOTFOUND;
     } catch (...) {
-        return CurrentException(pExcepInfo);
+        return DispExceptionFromCurrentException(pExcepInfo);
     }
 }
 

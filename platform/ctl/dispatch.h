@@ -19,6 +19,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/com/com_exception.h"
 #include "platform/com/oleauto.h"
 #include "platform/ctl/cmdtarget.h"
 
@@ -141,15 +142,12 @@ void SetThunk(CCmdTarget* target, const VARIANT& value) {
     (static_cast<typename M::Class&>(*target).*Set)(Load<typename M::Arg>(value));
 }
 
-// What a handler's exception becomes; called from within a catch block.
-CTL_EXPORT HRESULT CurrentException(EXCEPINFO* info);
-
 template <auto Get>
 HRESULT PlainGetThunk(CCmdTarget* target, VARIANT* result, EXCEPINFO* excep) {
     try {
         GetThunk<Get>(target, result);
     } catch (...) {
-        return CurrentException(excep);
+        return DispExceptionFromCurrentException(excep);
     }
     return S_OK;
 }
@@ -160,7 +158,7 @@ HRESULT PlainPutThunk(CCmdTarget* target, const VARIANT& value, EXCEPINFO* excep
     try {
         SetThunk<Set>(target, value);
     } catch (...) {
-        return CurrentException(excep);
+        return DispExceptionFromCurrentException(excep);
     }
     return S_OK;
 }
@@ -243,17 +241,9 @@ constexpr AFX_DISPMAP AfxMakeDispatchMap(const AFX_DISPMAP_ENTRY (&entries)[N]) 
 
 // Thrown by a member to fail its Invoke with DISP_E_EXCEPTION: the EXCEPINFO carries `scode`
 // and the description (UTF-8 here).
-class COleDispatchException : public std::exception {
+class COleDispatchException : public ComException {
 public:
-    COleDispatchException(std::string description, SCODE scode)
-        : description_(std::move(description)), scode_(scode) {}
-    const char* what() const noexcept override { return description_.c_str(); }
-    const std::string& Description() const { return description_; }
-    SCODE Code() const { return scode_; }
-
-private:
-    std::string description_;
-    SCODE scode_;
+    using ComException::ComException;
 };
 
 // The framework's IDispatch::Invoke and GetIDsOfNames over a map, for any target.

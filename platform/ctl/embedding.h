@@ -12,40 +12,8 @@
 #pragma once
 
 #include "platform/com/oleauto.h"
-
-struct SIZEL {
-    LONG cx;
-    LONG cy;
-};
-
-constexpr DWORD DVASPECT_CONTENT = 1;
-constexpr DWORD DVASPECT_THUMBNAIL = 2;
-constexpr DWORD DVASPECT_ICON = 4;
-constexpr DWORD DVASPECT_DOCPRINT = 8;
-
-// Miscellaneous status bits (OLEMISC).
-constexpr DWORD OLEMISC_RECOMPOSEONRESIZE = 0x1;
-constexpr DWORD OLEMISC_CANTLINKINSIDE = 0x10;
-constexpr DWORD OLEMISC_INSIDEOUT = 0x80;
-constexpr DWORD OLEMISC_ACTIVATEWHENVISIBLE = 0x100;
-constexpr DWORD OLEMISC_INVISIBLEATRUNTIME = 0x400;
-constexpr DWORD OLEMISC_SETCLIENTSITEFIRST = 0x20000;
-
-// Standard verbs.
-constexpr LONG OLEIVERB_PRIMARY = 0;
-constexpr LONG OLEIVERB_SHOW = -1;
-constexpr LONG OLEIVERB_OPEN = -2;
-constexpr LONG OLEIVERB_HIDE = -3;
-constexpr LONG OLEIVERB_UIACTIVATE = -4;
-constexpr LONG OLEIVERB_INPLACEACTIVATE = -5;
-constexpr LONG OLEIVERB_DISCARDUNDOSTATE = -6;
-constexpr LONG OLEIVERB_PROPERTIES = -7;
-
-constexpr DWORD OLEVERBATTRIB_NEVERDIRTIES = 0x1;
-constexpr DWORD OLEVERBATTRIB_ONCONTAINERMENU = 0x2;
-
-constexpr HRESULT OLEOBJ_S_INVALIDVERB = 0x00040180;
-constexpr HRESULT DV_E_DVASPECT = hresult(0x8004006B);
+#include "platform/com/oleidl.h"
+#include "platform/com/windef.h"
 
 // {5C3D8A41-7E2B-4F6A-9B1D-3E8F0C2A6D17}
 inline constexpr IID IID_IOleControlEmbedding = {

@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "platform/com/com_exception.h"
 #include "platform/com/resource_table.h"
 #include "platform/com/unknwn.h"
 
@@ -74,17 +75,15 @@ private:
 };
 #define AFX_MANAGE_STATE(p) AFX_MAINTAIN_STATE2 _afxModuleStateGuard(p)
 
-// Runs an export's body with the module's state current; no exception leaves it (an allocation
-// failure becomes E_OUTOFMEMORY, anything else E_UNEXPECTED).
+// Runs an export's body with the module's state current; no exception leaves it (it becomes
+// its HRESULT, see HresultFromCurrentException).
 template <typename Body>
 HRESULT AfxCallExport(AFX_MODULE_STATE* state, Body&& body) noexcept {
     try {
         AFX_MANAGE_STATE(state);
         return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
     } catch (...) {
-        return E_UNEXPECTED;
+        return HresultFromCurrentException();
     }
 }
 

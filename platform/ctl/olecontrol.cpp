@@ -19,16 +19,6 @@ LONG PixelsToHimetric(int pixels) {
     return static_cast<LONG>(scaled >= 0 ? (scaled + 48) / 96 : (scaled - 48) / 96);
 }
 
-HRESULT CurrentException() {
-    try {
-        throw;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
 // The standard verbs every control answers. A windowless control has nothing to show, open or
 // activate, so they succeed without effect.
 struct StandardVerb {
@@ -80,7 +70,13 @@ void* COleControl::GetInterface(REFIID riid) {
     if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
     if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
         return static_cast<IProvideClassInfo2*>(this);
+    if (riid == IID_ISupportErrorInfo) return static_cast<ISupportErrorInfo*>(this);
     return nullptr;
+}
+
+HRESULT COleControl::InterfaceSupportsErrorInfo(REFIID riid) {
+    if (riid == IID_IDispatch || (m_piidPrimary && riid == *m_piidPrimary)) return S_OK;
+    return S_FALSE;
 }
 
 void COleControl::InitializeIIDs(const IID* piidPrimary, const IID* piidEvents) {
@@ -228,7 +224,7 @@ HRESULT COleControl::Load(IStream* pStm) {
         m_bModified = false;
         return S_OK;
     } catch (...) {
-        return CurrentException();
+        return HresultFromCurrentException();
     }
 }
 
@@ -244,7 +240,7 @@ HRESULT COleControl::Save(IStream* pStm, BOOL fClearDirty) {
         if (fClearDirty) m_bModified = false;
         return S_OK;
     } catch (...) {
-        return CurrentException();
+        return HresultFromCurrentException();
     }
 }
 
@@ -256,7 +252,7 @@ HRESULT COleControl::GetSizeMax(ULARGE_INTEGER* pCbSize) {
         pCbSize->QuadPart = bytes.size();
         return S_OK;
     } catch (...) {
-        return CurrentException();
+        return HresultFromCurrentException();
     }
 }
 
@@ -266,7 +262,7 @@ HRESULT COleControl::InitNew() {
         m_bModified = false;
         return S_OK;
     } catch (...) {
-        return CurrentException();
+        return HresultFromCurrentException();
     }
 }
 
@@ -363,7 +359,7 @@ HRESULT COleControl::DoVerb(LONG verb) {
         if (verb > 0) return OLEOBJ_S_INVALIDVERB;  // the primary verb ran (it has no effect)
         return E_NOTIMPL;
     } catch (...) {
-        return CurrentException();
+        return HresultFromCurrentException();
     }
 }
 
@@ -421,6 +417,6 @@ HRESULT COleControl::Draw(LONG width, LONG height, DWORD* pixels) {
         return ctl::TheControlUi().DrawOnRaster(width, height, pixels,
                                                 [&](CDC* dc) { OnDraw(dc, bounds, bounds); });
     } catch (...) {
-        return CurrentException();
+        return HresultFromCurrentException();
     }
 }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 
+#include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 #include "platform/com/ocidl.h"
 #include "platform/ctl/connpoint.h"
@@ -37,7 +38,8 @@ class CTL_EXPORT COleControl : public IDispatch,
                                public IOleControlEmbedding,
                                public IPersistPropertyBag,
                                public IConnectionPointContainer,
-                               public IProvideClassInfo2 {
+                               public IProvideClassInfo2,
+                               public ISupportErrorInfo {
 public:
     COleControl();
     ~COleControl() override;
@@ -52,6 +54,10 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
                                      DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                      EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+    // ISupportErrorInfo: S_OK for the primary dispatch interface (and IDispatch), whose failed
+    // calls leave their description in the thread's error object; S_FALSE for the rest.
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
     // IPersistStreamInit. Load reads exactly the exchanged size (a shorter stream or a read
     // error fails and leaves the object as it was); Save writes it and leaves the stream just

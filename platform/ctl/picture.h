@@ -6,16 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/com/windef.h"
 #include "platform/ctl/module.h"
 
 class QPainter;
-
-struct RECT {
-    LONG left;
-    LONG top;
-    LONG right;
-    LONG bottom;
-};
 
 // The drawing target handed to a control's OnDraw.
 class CTL_EXPORT CDC {

@@ -1,43 +1,20 @@
 #include "platform/ctl/propbag.h"
 
 #include <cstring>
-#include <new>
 
+#include "platform/com/com_holders.h"
 #include "platform/ctl/olecontrol.h"
-
-namespace {
-
-// Frees what a variant owns when the scope ends.
-struct ScopedVariant {
-    ScopedVariant() { VariantInit(&v); }
-    ~ScopedVariant() { VariantClear(&v); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-    VARIANT v;
-};
-
-HRESULT CurrentException() {
-    try {
-        throw;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
-}  // namespace
 
 HRESULT AfxConvertPropValue(const VARIANT& value, VARTYPE vtProp, void* out) {
     if (!out) return E_POINTER;
     if (vtProp != VT_I2 && vtProp != VT_I4 && vtProp != VT_UI4) return DISP_E_BADVARTYPE;
-    ScopedVariant converted;
-    HRESULT hr = VariantChangeType(&converted.v, &value, 0, vtProp);
+    CComVariant converted;
+    HRESULT hr = VariantChangeType(&converted, &value, 0, vtProp);
     if (FAILED(hr)) return hr;
     if (vtProp == VT_I2)
-        std::memcpy(out, &converted.v.iVal, sizeof(SHORT));
+        std::memcpy(out, &converted.iVal, sizeof(SHORT));
     else
-        std::memcpy(out, &converted.v.lVal, sizeof(LONG));
+        std::memcpy(out, &converted.lVal, sizeof(LONG));
     return S_OK;
 }
 
@@ -53,29 +30,29 @@ BOOL CPropbagPropExchange::ExchangeProp(const char* name, VARTYPE vtProp, void* 
     const std::size_t size = vtProp == VT_I2 ? sizeof(SHORT) : sizeof(LONG);
     if (vtProp != VT_I2 && vtProp != VT_I4 && vtProp != VT_UI4) return Stop(DISP_E_BADVARTYPE);
     const std::u16string wideName = Utf8ToOle(name);
-    ScopedVariant value;
+    CComVariant value;
     if (!IsLoading()) {
-        value.v.vt = vtProp;
-        std::memcpy(&value.v.llVal, pvProp, size);
-        HRESULT hr = m_pPropBag->Write(wideName.c_str(), &value.v);
+        value.vt = vtProp;
+        std::memcpy(&value.llVal, pvProp, size);
+        HRESULT hr = m_pPropBag->Write(wideName.c_str(), &value);
         return FAILED(hr) ? Stop(hr) : TRUE;
     }
 
-    value.v.vt = vtProp;
-    HRESULT hr = m_pPropBag->Read(wideName.c_str(), &value.v, m_pErrorLog);
+    value.vt = vtProp;
+    HRESULT hr = m_pPropBag->Read(wideName.c_str(), &value, m_pErrorLog);
     if (hr == E_INVALIDARG) {
         // Not in the bag: the property's default.
-        VariantInit(&value.v);
+        VariantInit(&value);
         std::memcpy(pvProp, pvDefault, size);
         return TRUE;
     }
     if (FAILED(hr)) {
-        VariantInit(&value.v);  // a failed Read leaves nothing the caller owns
+        VariantInit(&value);  // a failed Read leaves nothing the caller owns
         return Stop(hr);
     }
     // Converted into a buffer first: a value that does not convert changes nothing.
     alignas(LONG) unsigned char buffer[sizeof(LONG)];
-    hr = AfxConvertPropValue(value.v, vtProp, buffer);
+    hr = AfxConvertPropValue(value, vtProp, buffer);
     if (FAILED(hr)) {
         if (m_pErrorLog) {
             EXCEPINFO info{};
@@ -109,7 +86,7 @@ HRESULT COleControl::Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) {
         m_bModified = false;
         return S_OK;
     } catch (...) {
-        return CurrentException();
+        return HresultFromCurrentException();
     }
 }
 
@@ -123,6 +100,6 @@ HRESULT COleControl::Save(IPropertyBag* pPropBag, BOOL fClearDirty, BOOL) {
         if (fClearDirty) m_bModified = false;
         return S_OK;
     } catch (...) {
-        return CurrentException();
+        return HresultFromCurrentException();
     }
 }

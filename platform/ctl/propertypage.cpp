@@ -1,5 +1,6 @@
 #include "platform/ctl/propertypage.h"
 
+#include "platform/com/com_exception.h"
 #include "platform/ctl/dialogs.h"
 
 COlePropertyPage::COlePropertyPage(std::uint16_t idTemplate, std::uint16_t idCaption)
@@ -21,7 +22,7 @@ HRESULT COlePropertyPage::SetObjects(ULONG count, IUnknown** objects) {
     try {
         m_objects.reserve(count);
     } catch (...) {
-        return E_OUTOFMEMORY;
+        return HresultFromCurrentException();
     }
     for (ULONG i = 0; i < count; ++i) {
         if (!objects[i]) continue;

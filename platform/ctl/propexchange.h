@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/com/windef.h"
 #include "platform/ctl/module.h"
 
 class CTL_EXPORT CPropExchange {
@@ -49,5 +50,3 @@ private:
 CTL_EXPORT BOOL PX_Long(CPropExchange* pPX, const char* name, LONG& value, LONG def);
 CTL_EXPORT BOOL PX_ULong(CPropExchange* pPX, const char* name, ULONG& value, ULONG def);
 CTL_EXPORT BOOL PX_Short(CPropExchange* pPX, const char* name, SHORT& value, SHORT def);
-
-constexpr DWORD MAKELONG(WORD low, WORD high) { return DWORD(low) | (DWORD(high) << 16); }

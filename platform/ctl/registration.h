@@ -47,6 +47,6 @@ CTL_EXPORT BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerM
 // registry: what it writes is kept in memory and written in one replacement of the file when it
 // answers S_OK, and dropped otherwise. A registration whose write fails answers
 // SELFREG_E_TYPELIB, the code of its first step, the type library, which like everything else
-// is not written (RegistryLastError() says why). Nested inside another such call, the outer one
-// writes.
+// is not written (the thread's error object says why). Nested inside another such call, the
+// outer one writes.
 CTL_EXPORT HRESULT AfxRegisterInOneChange(const std::function<HRESULT()>& body);

@@ -1,4 +1,5 @@
 // The port access object driven through IDispatch: its properties, port cycles and modified flag.
+#include "platform/com/oaidl.h"
 #include "tests/portctl/pinbus_fixture.h"
 
 namespace {
@@ -238,6 +239,34 @@ TEST_F(PortAccessTest, ARefusedPortFailsTheCallWithTheReasonAndTheHostGoesOn) {
     ASSERT_EQ(PutProp(c.Get(), kAddress, VarI4(0x378)), S_OK);
     EXPECT_EQ(InvokeValue(c.Get(), DISPATCH_PROPERTYPUT, &v, nullptr, &why), S_OK);
     EXPECT_EQ(log, (std::vector<Cycle>{{true, 8, 0x378, 5}}));
+}
+
+// A script host without an EXCEPINFO reads the reason from the error object, once the control
+// says it sets one for _DPinbus.
+TEST_F(PortAccessTest, ARefusedCycleLeavesItsReasonInTheErrorObject) {
+    std::vector<Cycle> log;
+    portio::InstallBackendForTesting(std::make_unique<RefusingBackend>(&log, nullptr));
+    auto c = NewControl();
+    ComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(c.As(IID_ISupportErrorInfo, std::addressof(support)), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_DPinbus), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IPersistStreamInit), S_FALSE);
+
+    ASSERT_EQ(PutProp(c.Get(), kAddress, VarI4(0x278)), S_OK);
+    SetErrorInfo(0, nullptr);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(c->Invoke(3, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeErrorInfoText(), "PORTIO=direct: refusing in8 at port 0x0278: not granted");
+    // A cycle that goes through leaves no new one.
+    ASSERT_EQ(PutProp(c.Get(), kAddress, VarI4(0x378)), S_OK);
+    EXPECT_EQ(c->Invoke(3, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              S_OK);
+    ComPtr<IErrorInfo> info;
+    EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/typelib.h"
 
 namespace ocxhost {
@@ -85,12 +86,12 @@ Outcome Host::Create(const std::string& rest) {
         if (!GuidFromString(name, &clsid)) return Refuse("bad class identity: " + name);
     } else {
         HRESULT hr = CLSIDFromProgIDA(name.c_str(), &clsid);
-        if (FAILED(hr)) return Error(hr, CoLastErrorText());
+        if (FAILED(hr)) return Error(hr, TakeErrorInfoText());
     }
     ComPtr<IUnknown> object;
     HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                   object.ReleaseAndGetVoidAddress());
-    if (FAILED(hr)) return Error(hr, CoLastErrorText());
+    if (FAILED(hr)) return Error(hr, TakeErrorInfoText());
     Release();  // the previous object, if any, goes only once the new one is there
     object_ = object;
     clsid_ = clsid;

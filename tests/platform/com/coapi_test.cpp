@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/com/combase.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/registry.h"
@@ -89,7 +90,7 @@ TEST_F(ObjectCreation, UnregisteredOrRefusedClassesFailWithThePlatformCodes) {
               ERROR_SUCCESS);
     EXPECT_EQ(CoGetClassObject(unknown, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p),
               REGDB_E_CLASSNOTREG);
-    EXPECT_NE(CoLastErrorText().find(GuidToString(unknown)), std::string::npos);
+    EXPECT_NE(TakeErrorInfoText().find(GuidToString(unknown)), std::string::npos);
     EXPECT_EQ(
         CoGetClassObject(kTestObjectClsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, &p),
         REGDB_E_CLASSNOTREG);
@@ -113,22 +114,24 @@ TEST_F(ObjectCreation, LibrariesThatWillNotLoadAreNamedWithTheLoadersReason) {
     EXPECT_EQ(
         CoGetClassObject(kTestObjectClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p),
         CO_E_DLLNOTFOUND);
-    EXPECT_NE(CoLastErrorText().find("cannot load " + missing + ": "), std::string::npos)
-        << CoLastErrorText();
-    EXPECT_NE(CoLastErrorText().find("No such file"), std::string::npos) << CoLastErrorText();
+    const std::string error = TakeErrorInfoText();
+    EXPECT_NE(error.find("cannot load " + missing + ": "), std::string::npos) << error;
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
 
     const std::string text = temp_.dir() + "/not-a-library.so";
     std::ofstream(text) << "just text\n";
     RegisterServer(kTestObjectClsid, text);
     EXPECT_EQ(CoCreateInstance(kTestObjectClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
               CO_E_DLLNOTFOUND);
-    EXPECT_NE(CoLastErrorText().find(text), std::string::npos) << CoLastErrorText();
+    const std::string notLibrary = TakeErrorInfoText();
+    EXPECT_NE(notLibrary.find(text), std::string::npos) << notLibrary;
 
     RegisterServer(kTestObjectClsid, kNoExports);
     EXPECT_EQ(CoCreateInstance(kTestObjectClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
               CO_E_ERRORINDLL);
-    EXPECT_NE(CoLastErrorText().find(kNoExports + " has no DllGetClassObject"), std::string::npos)
-        << CoLastErrorText();
+    const std::string noExports = TakeErrorInfoText();
+    EXPECT_NE(noExports.find(kNoExports + " has no DllGetClassObject"), std::string::npos)
+        << noExports;
     EXPECT_FALSE(Loaded(kNoExports));  // not kept loaded after the failure
 }
 
@@ -137,7 +140,7 @@ TEST_F(ObjectCreation, DamagedRegistryIsReportedNotTakenForAMissingClass) {
     void* p = nullptr;
     EXPECT_EQ(CoCreateInstance(kTestObjectClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
               REGDB_E_READREGDB);
-    EXPECT_EQ(CoLastErrorText(), temp_.path() + ":3: expected a key or a value");
+    EXPECT_EQ(TakeErrorInfoText(), temp_.path() + ":3: expected a key or a value");
     CLSID clsid;
     EXPECT_EQ(CLSIDFromProgIDA("Any.Thing.1", &clsid), REGDB_E_READREGDB);
 }
@@ -197,7 +200,7 @@ TEST_F(ObjectCreation, ProgIdsLeadToTheirClass) {
     EXPECT_EQ(CLSIDFromProgIDA("Missing.Prog.1", &clsid), CO_E_CLASSSTRING);
     EXPECT_EQ(clsid, GUID_NULL);
     EXPECT_EQ(CLSIDFromProgIDA("Broken.Prog.1", &clsid), CO_E_CLASSSTRING);
-    EXPECT_NE(CoLastErrorText().find("not a guid"), std::string::npos);
+    EXPECT_NE(TakeErrorInfoText().find("not a guid"), std::string::npos);
     EXPECT_EQ(CLSIDFromProgIDA("", &clsid), CO_E_CLASSSTRING);
     EXPECT_EQ(CLSIDFromProgIDA("Bad\\\\Name", &clsid), CO_E_CLASSSTRING);
     EXPECT_EQ(CLSIDFromProgIDA(nullptr, &clsid), E_INVALIDARG);

@@ -55,8 +55,18 @@ public:
         return S_OK;
     }
     STDMETHOD(SetSize)(ULARGE_INTEGER) override { return S_OK; }
+    STDMETHOD(CopyTo)(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
     STDMETHOD(Commit)(DWORD) override { return S_OK; }
     STDMETHOD(Revert)() override { return S_OK; }
+    STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    STDMETHOD(UnlockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    STDMETHOD(Stat)(STATSTG*, DWORD) override { return E_NOTIMPL; }
     STDMETHOD(Clone)(IStream** ppstm) override {
         if (ppstm) *ppstm = nullptr;
         return E_NOTIMPL;

@@ -1,4 +1,4 @@
-// IStream over memory: reads, writes, seeks, sizes and clones.
+// IStream over memory: reads, writes, seeks, sizes, copies, locks, status and clones.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -121,6 +121,81 @@ TEST(MemoryStream, InterfacesAndForeignStreams) {
     ULONG got = 0;
     EXPECT_EQ(foreign.Read(buf, 4, &got), STG_E_READFAULT);
     EXPECT_EQ(got, 2u);
+}
+
+TEST(MemoryStream, CopyToMovesFromThePositionIntoTheTarget) {
+    auto s = Make("0123456789");
+    SeekTo(s.Get(), 2, STREAM_SEEK_SET);
+    auto target = Make("ab");
+    SeekTo(target.Get(), 1, STREAM_SEEK_SET);
+    ULARGE_INTEGER read{~0ull}, written{~0ull};
+    EXPECT_EQ(s->CopyTo(target.Get(), ULARGE_INTEGER{3}, &read, &written), S_OK);
+    EXPECT_EQ(read.QuadPart, 3u);
+    EXPECT_EQ(written.QuadPart, 3u);
+    EXPECT_EQ(BytesOf(target.Get()), "a234");
+    EXPECT_EQ(SeekTo(s.Get(), 0, STREAM_SEEK_CUR), 5u);
+    EXPECT_EQ(SeekTo(target.Get(), 0, STREAM_SEEK_CUR), 4u);
+
+    // More than is left copies what is left; at the end, nothing.
+    EXPECT_EQ(s->CopyTo(target.Get(), ULARGE_INTEGER{~0ull}, &read, nullptr), S_OK);
+    EXPECT_EQ(read.QuadPart, 5u);
+    EXPECT_EQ(BytesOf(target.Get()), "a23456789");
+    EXPECT_EQ(s->CopyTo(target.Get(), ULARGE_INTEGER{4}, &read, &written), S_OK);
+    EXPECT_EQ(read.QuadPart, 0u);
+    EXPECT_EQ(written.QuadPart, 0u);
+    EXPECT_EQ(s->CopyTo(nullptr, ULARGE_INTEGER{1}, &read, &written), STG_E_INVALIDPOINTER);
+}
+
+TEST(MemoryStream, CopyToAClonePastTheEndGrowsTheSharedBytes) {
+    // The clone's writes reallocate the very bytes being copied.
+    const std::string text(100000, 'q');
+    auto s = Make(text);
+    ComPtr<IStream> c;
+    ASSERT_EQ(s->Clone(&c), S_OK);
+    SeekTo(c.Get(), 0, STREAM_SEEK_END);
+    ULARGE_INTEGER read{}, written{};
+    EXPECT_EQ(s->CopyTo(c.Get(), ULARGE_INTEGER{text.size()}, &read, &written), S_OK);
+    EXPECT_EQ(written.QuadPart, text.size());
+    EXPECT_EQ(BytesOf(s.Get()), text + text);
+}
+
+TEST(MemoryStream, CopyToAFailingTargetStopsWithItsAnswer) {
+    auto s = Make("abc");
+    FailingReadStream full;  // takes every write
+    ULARGE_INTEGER read{}, written{};
+    EXPECT_EQ(s->CopyTo(&full, ULARGE_INTEGER{2}, &read, &written), S_OK);
+    EXPECT_EQ(full.written(), "ab");
+
+    auto small = Make("");
+    ASSERT_EQ(small->Seek(LARGE_INTEGER{0xFFFFFFFFll}, STREAM_SEEK_SET, nullptr), S_OK);
+    EXPECT_EQ(s->CopyTo(small.Get(), ULARGE_INTEGER{1}, &read, &written), STG_E_MEDIUMFULL);
+    EXPECT_EQ(read.QuadPart, 1u);  // read, but not written
+    EXPECT_EQ(written.QuadPart, 0u);
+}
+
+TEST(MemoryStream, StatGivesTheSizeAndNoLocksOrName) {
+    auto s = Make("abc");
+    STATSTG stat;
+    std::memset(&stat, 0xCC, sizeof stat);
+    ASSERT_EQ(s->Stat(&stat, STATFLAG_DEFAULT), S_OK);
+    EXPECT_EQ(stat.type, DWORD(STGTY_STREAM));
+    EXPECT_EQ(stat.cbSize.QuadPart, 3u);
+    EXPECT_EQ(stat.pwcsName, nullptr);
+    EXPECT_EQ(stat.grfLocksSupported, 0u);
+    EXPECT_EQ(stat.grfMode, STGM_READWRITE);
+    EXPECT_EQ(stat.clsid, GUID_NULL);
+
+    ASSERT_EQ(s->Seek(LARGE_INTEGER{10}, STREAM_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(s->Write("z", 1, nullptr), S_OK);
+    ASSERT_EQ(s->Stat(&stat, STATFLAG_NONAME), S_OK);
+    EXPECT_EQ(stat.cbSize.QuadPart, 11u);
+    EXPECT_EQ(s->Stat(nullptr, STATFLAG_DEFAULT), STG_E_INVALIDPOINTER);
+    EXPECT_EQ(s->Stat(&stat, 8), STG_E_INVALIDFLAG);
+
+    EXPECT_EQ(s->LockRegion(ULARGE_INTEGER{0}, ULARGE_INTEGER{1}, LOCK_WRITE),
+              STG_E_INVALIDFUNCTION);
+    EXPECT_EQ(s->UnlockRegion(ULARGE_INTEGER{0}, ULARGE_INTEGER{1}, LOCK_WRITE),
+              STG_E_INVALIDFUNCTION);
 }
 
 }  // namespace

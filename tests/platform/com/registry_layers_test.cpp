@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 
 namespace {
@@ -100,7 +101,7 @@ TEST_F(RegistryLayers, ChangesGoToTheUsersFileEvenUnderAMachineKey) {
     const char text[] = "mine";
     ASSERT_EQ(RegSetValueExA(b, "Note", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 5),
               ERROR_SUCCESS)
-        << RegistryLastError();
+        << TakeErrorInfoText();
     RegCloseKey(b);
     HKEY created = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{B}\\Sub", 0, nullptr, 0, KEY_ALL_ACCESS,

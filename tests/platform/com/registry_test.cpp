@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/com/oaidl.h"
 #include "platform/com/reg_file.h"
 #include "tests/platform/com/reg_file_support.h"
 #include "tests/support/temp_registry.h"
@@ -469,8 +470,9 @@ TEST_F(Registry, FailedWritesReportTheReasonAndChangeNothing) {
     for (const auto& c : cases) {
         SetRegistryWriteHookForTesting(c.hook);
         EXPECT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "New", REG_SZ, "x", 0), c.status);
-        EXPECT_NE(RegistryLastError().find(c.reason), std::string::npos) << RegistryLastError();
-        EXPECT_NE(RegistryLastError().find(temp_.dir()), std::string::npos) << RegistryLastError();
+        const std::string error = TakeErrorInfoText();
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        EXPECT_NE(error.find(temp_.dir()), std::string::npos) << error;
         SetRegistryWriteHookForTesting(nullptr);
         EXPECT_EQ(temp_.Read(), before);
         EXPECT_EQ(FilesIn(temp_.dir()),
@@ -485,8 +487,8 @@ TEST_F(Registry, ReadOnlyDirectoryRefusesChangesButServesReads) {
     std::filesystem::remove(temp_.path() + ".lock");
     ASSERT_EQ(chmod(temp_.dir().c_str(), 0555), 0);
     EXPECT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "K", REG_SZ, "w", 0), ERROR_ACCESS_DENIED);
-    EXPECT_NE(RegistryLastError().find("registry.reg.lock: Permission denied"), std::string::npos)
-        << RegistryLastError();
+    const std::string error = TakeErrorInfoText();
+    EXPECT_NE(error.find("registry.reg.lock: Permission denied"), std::string::npos) << error;
     EXPECT_EQ(DefaultOf("K"), "v");
     HKEY key = nullptr;  // opening an existing key through RegCreateKeyEx needs no write
     EXPECT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
@@ -509,7 +511,7 @@ TEST_F(Registry, DamagedFileFailsEveryCallAndIsNeverRewritten) {
     char name[8];
     DWORD nameSize = sizeof name;
     EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "K", 0, KEY_READ, &other), ERROR_BADDB);
-    EXPECT_EQ(RegistryLastError(), where);
+    EXPECT_EQ(TakeErrorInfoText(), where);
     EXPECT_EQ(RegQueryValueExA(key, nullptr, nullptr, nullptr, nullptr, &size), ERROR_BADDB);
     EXPECT_EQ(RegEnumKeyExA(key, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
               ERROR_BADDB);
@@ -521,7 +523,7 @@ TEST_F(Registry, DamagedFileFailsEveryCallAndIsNeverRewritten) {
     EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, "K"), ERROR_BADDB);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "K"), ERROR_BADDB);
     EXPECT_EQ(RegDeleteValueA(key, nullptr), ERROR_BADDB);
-    EXPECT_EQ(RegistryLastError(), where);
+    EXPECT_EQ(TakeErrorInfoText(), where);
     EXPECT_EQ(temp_.Read(), damaged);
     // Repaired by hand: everything works again, the old handle included.
     temp_.Replace("REGEDIT4\n[HKEY_CLASSES_ROOT\\K]\n@=\"fixed\"\n");
@@ -649,7 +651,7 @@ TEST_F(Registry, FailedBatchCommitWritesNothingAndSaysWhy) {
     base::Result<> r = RegistryCommitBatch();
     ASSERT_FALSE(r);
     EXPECT_NE(r.message().find("No space left on device"), std::string::npos) << r.message();
-    EXPECT_EQ(RegistryLastError(), r.message());
+    EXPECT_EQ(TakeErrorInfoText(), r.message());
     SetRegistryWriteHookForTesting(nullptr);
     EXPECT_EQ(temp_.Read(), before);
     EXPECT_EQ(DefaultOf("A"), "<status 2>");
@@ -690,9 +692,8 @@ TEST_F(Registry, LinksAreFollowedAndOtherNonFilesRefused) {
         if (made != 0 && kind == "device") continue;  // no CAP_MKNOD here
         ASSERT_EQ(made, 0);
         EXPECT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "K", REG_SZ, "v", 0), ERROR_ACCESS_DENIED);
-        EXPECT_NE(RegistryLastError().find(temp_.path() + " is not a regular file"),
-                  std::string::npos)
-            << RegistryLastError();
+        const std::string error = TakeErrorInfoText();
+        EXPECT_NE(error.find(temp_.path() + " is not a regular file"), std::string::npos) << error;
         HKEY key = nullptr;
         EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "Was", 0, KEY_READ, &key), ERROR_ACCESS_DENIED);
         EXPECT_NE(CheckClassRegistry().message().find("is not a regular file"), std::string::npos);

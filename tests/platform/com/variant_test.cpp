@@ -5,6 +5,8 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -340,6 +342,53 @@ TEST(VariantBoolAndEmpty, EmptyTargetClearsTheDestination) {
     SetText(&dest, "old");
     EXPECT_EQ(VariantChangeType(&dest, &src, 0, VT_EMPTY), S_OK);
     EXPECT_EQ(dest.vt, VT_EMPTY);
+}
+
+// ---------------------------------------------------------------- layout
+
+// The platform's layout on this build: arguments passed as an array keep its stride.
+static_assert(sizeof(VARIANTARG) == 8 + 2 * sizeof(void*));
+static_assert(offsetof(VARIANT, vt) == 0 && offsetof(VARIANT, lVal) == 8);
+static_assert(offsetof(VARIANT, pvRecord) == 8 && offsetof(VARIANT, cyVal) == 8);
+static_assert(offsetof(VARIANT, decVal) == 0 && offsetof(DECIMAL, Hi32) == 4);
+
+TEST(VariantLayout, InitClearsTheWholeVariant) {
+    VARIANT v;
+    std::memset(&v, 0xCC, sizeof v);
+    VariantInit(&v);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&v);
+    for (std::size_t i = 0; i < sizeof v; ++i) EXPECT_EQ(bytes[i], 0) << "byte " << i;
+}
+
+TEST(VariantLayout, ADecimalFillsTheVariantAndKeepsItsTag) {
+    VARIANT v;
+    VariantInit(&v);
+    v.decVal.scale = 2;
+    v.decVal.sign = 0x80;
+    v.decVal.Hi32 = 7;
+    v.decVal.Lo64 = 0x1122334455667788ull;
+    v.vt = VT_DECIMAL;  // the tag stands in the decimal's reserved word
+    EXPECT_EQ(v.decVal.wReserved, VT_DECIMAL);
+    EXPECT_EQ(v.decVal.signscale, 0x8002);
+    EXPECT_EQ(v.decVal.Lo64, 0x1122334455667788ull);
+    // Still refused by the conversions, and owns nothing.
+    Var dest;
+    EXPECT_EQ(VariantChangeType(&dest, &v, 0, VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantChangeType(&dest, &v, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantClear(&v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+
+    VARIANT cy;
+    VariantInit(&cy);
+    cy.vt = VT_CY;
+    cy.cyVal.int64 = 12345;
+    EXPECT_EQ(VariantChangeType(&dest, &cy, 0, VT_I4), DISP_E_TYPEMISMATCH);
+    VARIANT record;
+    VariantInit(&record);
+    record.vt = VT_RECORD;
+    EXPECT_EQ(VariantChangeType(&dest, &record, 0, VT_I4), DISP_E_BADVARTYPE);
+    EXPECT_EQ(ChangeI4(1, VT_RECORD), "badvartype");
+    EXPECT_EQ(ChangeI4(1, VT_DECIMAL), "mismatch");
 }
 
 // ---------------------------------------------------------------- unsupported types

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/com/combase.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/ctl/factory.h"
 #include "platform/ctl/registration.h"
@@ -282,15 +283,15 @@ TEST(ModuleLoadTest, AModuleWhoseInitialisationFailsRefusesToLoad) {
                                object.ReleaseAndGetVoidAddress()),
               CO_E_DLLNOTFOUND);
     EXPECT_FALSE(object);
-    EXPECT_NE(CoLastErrorText().find("initialisation failed"), std::string::npos)
-        << CoLastErrorText();
+    const std::string error = TakeErrorInfoText();
+    EXPECT_NE(error.find("initialisation failed"), std::string::npos) << error;
     EXPECT_FALSE(Loaded(path));
     EXPECT_EQ(CoLoadLibrary(const_cast<LPOLESTR>(olePath.c_str()), FALSE), nullptr);
     EXPECT_FALSE(Loaded(path));
 
     unsetenv("CTL_TEST_REFUSE_INIT");
     void* module = CoLoadLibrary(const_cast<LPOLESTR>(olePath.c_str()), FALSE);
-    ASSERT_NE(module, nullptr) << CoLastErrorText();
+    ASSERT_NE(module, nullptr) << TakeErrorInfoText();
     EXPECT_TRUE(Loaded(path));
     CoFreeLibrary(module);
     EXPECT_FALSE(Loaded(path));
