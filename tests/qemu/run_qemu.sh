@@ -194,6 +194,8 @@ B=$(shq "$bin")
 echo "guest.sh started at \$(cut -d' ' -f1 /proc/uptime) s of guest time" >"\$W/times"
 export HOME="\$W" OLE_REGISTRY="\$W/registry.reg" QT_QPA_PLATFORM=offscreen
 export TMPDIR="\$W/tmp" XDG_RUNTIME_DIR="\$W/tmp"
+# The host's root is read-only here: the port locks live in the guest's scratch space.
+mkdir -p "\$W/tmp/lock" && export LENSBAY_LOCK_DIR="\$W/tmp/lock"
 "\$B/regsvr" "\$B/PINBUS.OCX" >"\$W/regsvr.out" 2>&1 || { cat "\$W/regsvr.out"; exit 1; }
 for backend in ${backends[*]}; do
   case \$backend in
