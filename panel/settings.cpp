@@ -3,15 +3,10 @@
 #include <algorithm>
 
 #include "panel/registers.h"
+#include "platform/base/text.h"
 
 namespace panel {
 namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
 
 bool SameWord(std::string_view a, std::string_view b) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
@@ -65,8 +60,8 @@ std::string ShownSettingText(std::string_view text) {
 }
 
 base::Result<> AddSetting(std::string_view key, std::string_view value, Settings* settings) {
-    key = TrimBlanks(key);
-    value = TrimBlanks(value);
+    key = base::Trim(key);
+    value = base::Trim(value);
     const SettingKey* k = FindSettingKey(key);
     if (!k) {
         std::string known;
@@ -103,7 +98,7 @@ base::Result<Settings> ParseAssignments(const std::vector<std::string>& args) {
     Settings settings;
     for (const std::string& arg : args) {
         const auto eq = arg.find('=');
-        if (eq == std::string::npos || TrimBlanks(std::string_view(arg).substr(0, eq)).empty()) {
+        if (eq == std::string::npos || base::Trim(std::string_view(arg).substr(0, eq)).empty()) {
             return base::Fail(ShownSettingText(arg) + " is not KEY=VALUE");
         }
         const std::string_view text(arg);
@@ -116,7 +111,7 @@ base::Result<Settings> ParseAssignments(const std::vector<std::string>& args) {
 }
 
 std::optional<std::string> SavedFieldText(int field, const std::string& text) {
-    const std::string_view value = TrimBlanks(text);
+    const std::string_view value = base::Trim(text);
     if (FAILED(CheckNumber(field, value))) return std::nullopt;
     return std::string(value);
 }

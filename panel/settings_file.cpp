@@ -5,19 +5,13 @@
 #include "panel/field_numbers.h"
 #include "panel/image_files.h"
 #include "platform/base/shown.h"
+#include "platform/base/text.h"
 
 namespace panel {
 namespace {
 
 // Files larger than this are not settings files.
 constexpr std::size_t kMaxSettingsSize = 64 * 1024;
-
-std::string_view Trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t\r");
-    return s.substr(first, last - first + 1);
-}
 
 // At most this many characters of the user's text in a message.
 std::string Quote(std::string_view s) { return QuoteFieldText(std::string(s)); }
@@ -44,13 +38,13 @@ base::Result<Settings> ParseSettings(std::string_view text, const std::string& f
         if (const auto hash = line.find('#'); hash != std::string_view::npos) {
             line = line.substr(0, hash);
         }
-        line = Trim(line);
+        line = base::Trim(line, " \t\r");
         if (line.empty()) continue;
         const auto eq = line.find('=');
         if (eq == std::string_view::npos) {
             return fail("expected key = value, got " + ShownSettingText(line));
         }
-        const std::string_view key = Trim(line.substr(0, eq));
+        const std::string_view key = base::Trim(line.substr(0, eq), " \t\r");
         if (const SettingKey* k = FindSettingKey(key)) {
             int& seen = seen_on[static_cast<std::size_t>(k - kSettingKeys.data())];
             if (seen != 0) {

@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "platform/base/text.h"
 #include "platform/com/wtypes.h"
 
 std::string HresultToString(HRESULT hr) {
@@ -13,18 +14,11 @@ namespace {
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
 constexpr std::size_t kGuidTextLength = 38;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // Reads `count` hex digits at text[pos]; false if any is not one.
 bool ReadHex(const std::string& text, std::size_t pos, int count, std::uint64_t* value) {
     std::uint64_t v = 0;
     for (int i = 0; i < count; ++i) {
-        const int d = HexValue(text[pos + i]);
+        const int d = base::HexDigitValue(text[pos + i]);
         if (d < 0) return false;
         v = v * 16 + static_cast<unsigned>(d);
     }

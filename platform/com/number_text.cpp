@@ -6,18 +6,13 @@
 #include <limits>
 #include <system_error>
 
+#include "platform/base/text.h"
+
 namespace numtext {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 int DigitValue(char c, int base) {
     int d;
@@ -151,7 +146,7 @@ bool DecimalToReal(const Number& n, std::int64_t overflowAbove, std::int64_t zer
 }  // namespace
 
 bool Parse(std::string_view text, Number* out) {
-    const std::string_view t = Trim(text);
+    const std::string_view t = base::Trim(text);
     if (t.size() >= 2 && t[0] == '&') {
         const char kind = Lower(t[1]);
         if (kind == 'h') return ParseRadix(t.substr(2), 16, out);
@@ -220,7 +215,7 @@ bool ToFloat(const Number& n, float* out) {
 }
 
 bool ParseBooleanWord(std::string_view text, bool* value) {
-    const std::string_view t = Trim(text);
+    const std::string_view t = base::Trim(text);
     auto equalsWord = [t](std::string_view word) {
         if (t.size() != word.size()) return false;
         for (std::size_t i = 0; i < t.size(); ++i)

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/base/text.h"
+
 namespace reg {
 namespace {
 
@@ -38,19 +40,6 @@ inline bool HasNoControl(std::string_view name) {
     for (; i < name.size(); ++i)
         if (IsControl(name[i])) return false;
     return true;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = FoldCase(c);
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-inline std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
 }
 
 // A REG_SZ value is written as a quoted string when its text can be read back unchanged:
@@ -95,11 +84,7 @@ void AppendValue(std::string* out, const std::string& name, const Value& v) {
             std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
             out->append(buf);
         }
-        for (std::size_t i = 0; i < v.data.size(); ++i) {
-            std::snprintf(buf, sizeof buf, i ? ",%02x" : "%02x",
-                          static_cast<unsigned>(static_cast<unsigned char>(v.data[i])));
-            out->append(buf);
-        }
+        base::AppendHexBytes(out, v.data, ",");
     }
     out->push_back('\n');
 }
@@ -188,7 +173,7 @@ public:
         // of which only the pages used are ever touched.
         if (index_) index_->sections.reserve(text_.size() / 20 + 1);
         std::string_view line;
-        if (!NextLine(&line) || TrimBlanks(line) != "REGEDIT4")
+        if (!NextLine(&line) || base::Trim(line) != "REGEDIT4")
             return Fail("expected \"REGEDIT4\" on the first line");
         base::Result<> body = RunBody();
         if (index_ && !index_->sections.empty())
@@ -200,7 +185,7 @@ public:
     base::Result<> RunBody() {
         std::string_view line;
         while (NextLine(&line)) {
-            std::string_view t = TrimBlanks(line);
+            std::string_view t = base::Trim(line);
             if (t.empty() || t.front() == ';') continue;
             bool ok = false;
             if (t.front() == '[')
@@ -360,7 +345,7 @@ private:
         if (!HasNoControl(name)) return Err("bad value name");
         while (i < t.size() && IsBlank(t[i])) ++i;
         if (i >= t.size() || t[i] != '=') return Err("expected \"=\" after the value name");
-        std::string_view data = TrimBlanks(t.substr(i + 1));
+        std::string_view data = base::Trim(t.substr(i + 1));
         Val v;
         if (!data.empty() && data.front() == '"') {
             std::size_t j = 0;
@@ -373,7 +358,7 @@ private:
             if (digits.empty() || digits.size() > 8) return Err("bad dword value");
             std::uint32_t n = 0;
             for (char c : digits) {
-                int d = HexDigit(c);
+                int d = base::HexDigitValue(c);
                 if (d < 0) return Err("bad dword value");
                 n = n << 4 | static_cast<std::uint32_t>(d);
             }
@@ -407,7 +392,7 @@ private:
                 return Err("bad value type");
             std::uint32_t type = 0;
             for (char c : s.substr(1, close - 1)) {
-                int d = HexDigit(c);
+                int d = base::HexDigitValue(c);
                 if (d < 0) return Err("bad value type");
                 type = type << 4 | static_cast<std::uint32_t>(d);
             }
@@ -415,18 +400,20 @@ private:
             s.remove_prefix(close + 1);
         }
         if (s.empty() || s.front() != ':') return Err("expected \":\" after \"hex\"");
-        s = TrimBlanks(s.substr(1));
+        s = base::Trim(s.substr(1));
         bool expectByte = true;
         while (true) {
             while (!s.empty() && s != "\\") {
                 if (expectByte) {
-                    if (s.size() < 2 || HexDigit(s[0]) < 0 || HexDigit(s[1]) < 0)
+                    if (s.size() < 2 || base::HexDigitValue(s[0]) < 0 ||
+                        base::HexDigitValue(s[1]) < 0)
                         return Err("bad hex byte");
-                    v->data.push_back(static_cast<char>(HexDigit(s[0]) << 4 | HexDigit(s[1])));
-                    s = TrimBlanks(s.substr(2));
+                    v->data.push_back(static_cast<char>(base::HexDigitValue(s[0]) << 4 |
+                                                        base::HexDigitValue(s[1])));
+                    s = base::Trim(s.substr(2));
                     expectByte = false;
                 } else if (s.front() == ',') {
-                    s = TrimBlanks(s.substr(1));
+                    s = base::Trim(s.substr(1));
                     expectByte = true;
                 } else {
                     return Err("bad hex list");
@@ -436,7 +423,7 @@ private:
             if (!expectByte) return Err("expected \",\" before the line continuation");
             std::string_view next;
             if (!NextLine(&next)) return Err("hex list ends after a line continuation");
-            s = TrimBlanks(next);
+            s = base::Trim(next);
         }
         if (expectByte && !v->data.empty()) return Err("hex list ends with \",\"");
         return true;

@@ -4,17 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/base/text.h"
 #include "platform/com/variant_format.h"
 #include "tools/ocxhost/host.h"
 
 namespace ocxhost {
 
-std::string Trim(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
+std::string Trim(const std::string& s) { return std::string(base::Trim(s, " \t\n\v\f\r")); }
 
 std::string FirstWord(const std::string& s, std::string* rest) {
     std::string t = Trim(s);
@@ -44,12 +40,7 @@ base::Error Refuse(const std::string& why) { return base::Fail("error " + why); 
 
 std::string Hex(const std::string& bytes) {
     std::string out;
-    char buf[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, i ? " %02x" : "%02x",
-                      static_cast<unsigned>(static_cast<unsigned char>(bytes[i])));
-        out += buf;
-    }
+    base::AppendHexBytes(&out, bytes, " ");
     return out;
 }
 
@@ -57,13 +48,14 @@ bool ParseHex(const std::string& text, std::string* bytes) {
     std::string digits;
     for (char c : text) {
         if (std::isspace(static_cast<unsigned char>(c))) continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        if (base::HexDigitValue(c) < 0) return false;
         digits.push_back(c);
     }
     if (digits.size() % 2) return false;
     bytes->clear();
     for (std::size_t i = 0; i < digits.size(); i += 2)
-        bytes->push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+        bytes->push_back(static_cast<char>(base::HexDigitValue(digits[i]) << 4 |
+                                           base::HexDigitValue(digits[i + 1])));
     return true;
 }
 
