@@ -1,6 +1,7 @@
 #include "tests/support/temp_dir.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
@@ -13,10 +14,11 @@ TempDir::TempDir(const std::string& prefix) {
     if (ec) base = "/tmp";
     std::string pattern = (base / (prefix + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data())) path_ = pattern;
+    owner_ = static_cast<long>(::getpid());
 }
 
 TempDir::~TempDir() {
-    if (path_.empty()) return;
+    if (path_.empty() || static_cast<long>(::getpid()) != owner_) return;
     std::error_code ec;
     // Folders a test made read-only must be writable again to be emptied.
     for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {

@@ -1,5 +1,6 @@
 // A fresh directory of the test's own under $TMPDIR (or /tmp), made with a unique name, so that
-// tests running side by side never share one; removed with its contents on destruction.
+// tests running side by side never share one; removed with its contents on destruction, by the
+// process that made it only (a forked child that exits, as a death test does, leaves it).
 #pragma once
 
 #include <string>
@@ -18,6 +19,7 @@ public:
 
 private:
     std::string path_;
+    long owner_ = 0;  // the process that made it
 };
 
 }  // namespace test_support
