@@ -102,6 +102,25 @@ TEST_F(FileSafetyTest, HeaderTemplateThatIsNoFileIsRefusedWithoutHanging) {
     EXPECT_EQ(bmp[54 + 4 * 7], '\x5a');
 }
 
+// The unshare program, when it can mount a small tmpfs at `mnt` in a mount namespace of its own
+// (a full disk for the tests below); else "" and the reason.
+std::string UnshareForTmpfs(const std::string& mnt, std::string* why_not) {
+    std::string unshare;
+    for (const char* candidate : {"/usr/bin/unshare", "/bin/unshare"})
+        if (unshare.empty() && ::access(candidate, X_OK) == 0) unshare = candidate;
+    if (unshare.empty()) {
+        *why_not = "no unshare program";
+        return "";
+    }
+    const Outcome probe = test_support::RunProcess(test_support::Command(
+        {unshare, "-m", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs \"$1\"", "sh", mnt}));
+    if (probe.status != 0) {
+        *why_not = "cannot mount a tmpfs here: " + probe.err;
+        return "";
+    }
+    return unshare;
+}
+
 // On a full disk a capture, a Save As and an unregistration fail with the reason and leave every
 // earlier file whole and no temporary file. Needs a mount namespace (root, or a user namespace):
 // skipped otherwise.
@@ -109,13 +128,9 @@ TEST_F(FileSafetyTest, FullDiskKeepsThePreviousFiles) {
     const std::string mnt = dir_.path() + "/mnt", good = dir_.path() + "/good",
                       after = dir_.path() + "/after";
     for (const std::string& d : {mnt, good, after}) ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
-    std::string unshare;
-    for (const char* candidate : {"/usr/bin/unshare", "/bin/unshare"})
-        if (unshare.empty() && ::access(candidate, X_OK) == 0) unshare = candidate;
-    if (unshare.empty()) GTEST_SKIP() << "no unshare program";
-    const Outcome probe = test_support::RunProcess(test_support::Command(
-        {unshare, "-m", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs \"$1\"", "sh", mnt}));
-    if (probe.status != 0) GTEST_SKIP() << "cannot mount a tmpfs here: " << probe.err;
+    std::string why_not;
+    const std::string unshare = UnshareForTmpfs(mnt, &why_not);
+    if (unshare.empty()) GTEST_SKIP() << why_not;
 
     const std::string script =
         "set -e\n"
@@ -169,13 +184,9 @@ TEST_F(FileSafetyTest, FullDiskKeepsTheCommandLinesEarlierOutputs) {
     const std::string mnt = dir_.path() + "/mnt", good = dir_.path() + "/good",
                       after = dir_.path() + "/after";
     for (const std::string& d : {mnt, good, after}) ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
-    std::string unshare;
-    for (const char* candidate : {"/usr/bin/unshare", "/bin/unshare"})
-        if (unshare.empty() && ::access(candidate, X_OK) == 0) unshare = candidate;
-    if (unshare.empty()) GTEST_SKIP() << "no unshare program";
-    const Outcome probe = test_support::RunProcess(test_support::Command(
-        {unshare, "-m", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs \"$1\"", "sh", mnt}));
-    if (probe.status != 0) GTEST_SKIP() << "cannot mount a tmpfs here: " << probe.err;
+    std::string why_not;
+    const std::string unshare = UnshareForTmpfs(mnt, &why_not);
+    if (unshare.empty()) GTEST_SKIP() << why_not;
 
     const std::string script =
         "set -e\n"
