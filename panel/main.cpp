@@ -14,6 +14,7 @@
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
 #include "platform/base/shown.h"
+#include "platform/portio/backend_registry.h"
 #include "platform/portio/port_claim.h"
 #include "platform/portio/portio.h"
 
@@ -27,6 +28,7 @@
 
 namespace {
 
+// The backends' lines come from the port service's table (printed in place of the %s).
 constexpr char kUsage[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
     "       lensbay [--live] [--inspector]\n"
@@ -37,12 +39,15 @@ constexpr char kUsage[] =
     "  --live and --inspector open the live view and the inspector beside the main window\n"
     "  (F5 and F6 there, or its context menu). power-cycle turns the simulated board off and on:\n"
     "  its chip registers go back to their reset state (its switches stay as set).\n"
-    "  Environment: PORTIO (sim, direct or ppdev:/dev/parportN), PORTIO_TRACE (FILE or -),\n"
-    "  OLE_REGISTRY (the class registry file where PINBUS.OCX is registered), LENSBAY_SIM_STATE\n"
-    "  (the file that keeps the simulated board between programs; default\n"
-    "  $XDG_RUNTIME_DIR/lensbay/sim-board).\n"
+    "  Environment: PORTIO, the port backend, one of\n"
+    "%s"
+    "  PORTIO_TRACE (FILE or -), OLE_REGISTRY (the class registry file where PINBUS.OCX is\n"
+    "  registered), LENSBAY_SIM_STATE (the file that keeps the simulated board between programs;\n"
+    "  default $XDG_RUNTIME_DIR/lensbay/sim-board).\n"
     "  Exit status: 0 after the window is closed, 1 for a bad option, 2 when the Pinbus port\n"
     "  objects cannot be created, 3 when the port backend cannot be opened.\n\n";
+
+void PrintUsage(std::FILE* out) { std::fprintf(out, kUsage, portio::BackendHelp(4).c_str()); }
 
 // Says what stops the start, on standard error and, in the window front end, in a box.
 void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* window, int argc,
@@ -56,7 +61,7 @@ int PowerCycle(int argc, char** argv) {
     if (argc > 2) {
         const std::string arg = argv[2];
         if (argc == 3 && (arg == "--help" || arg == "-h")) {
-            std::fputs(kUsage, stdout);
+            PrintUsage(stdout);
             return 0;
         }
         std::fputs("lensbay power-cycle: takes no argument\n", stderr);
@@ -109,7 +114,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--live" || arg == "--inspector") {
             // The window front end opens them; the console has `live` and `inspect`.
         } else if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            PrintUsage(stdout);
             std::fputs(panel::console::kConsoleHelp, stdout);
             return 0;
         } else if (arg == "--version") {
@@ -117,8 +122,8 @@ int main(int argc, char** argv) {
             return 0;
         } else {
             // Echoed safely: control characters escaped, a runaway argument cut.
-            std::fprintf(stderr, "lensbay: unknown option %s\n%s", base::Shown(arg).c_str(),
-                         kUsage);
+            std::fprintf(stderr, "lensbay: unknown option %s\n", base::Shown(arg).c_str());
+            PrintUsage(stderr);
             return 1;
         }
     }

@@ -23,6 +23,8 @@ struct DirectSyscalls {
 // The real calls; null on processors without port instructions.
 PORTIO_EXPORT const DirectSyscalls* RealDirectSyscalls();
 PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenDirect(const DirectSyscalls& sys);
+// For tests: the calls PORTIO=direct opens with from now on (null: the real ones again).
+PORTIO_EXPORT void UseDirectSyscallsForTesting(const DirectSyscalls* sys);
 
 // The Linux parallel-port driver (ppdev), presenting the claimed port at base 0x378:
 //   0x378 data       PPWDATA / PPRDATA
@@ -47,6 +49,8 @@ PORTIO_EXPORT const PpdevSyscalls& RealPpdevSyscalls();
 PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenPpdev(const std::string& device,
                                                                bool exclusive,
                                                                const PpdevSyscalls& sys);
+// For tests: the calls PORTIO=ppdev:DEVICE opens with from now on (null: the real ones again).
+PORTIO_EXPORT void UsePpdevSyscallsForTesting(const PpdevSyscalls* sys);
 
 // For backends that trace their own cycles: one trace line (when tracing), e.g. "out8" 0x37a 0x28.
 void TraceDeviceCycle(const char* op, std::uint16_t port, std::uint8_t value);

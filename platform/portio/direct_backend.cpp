@@ -1,8 +1,11 @@
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/portio/backend_registry.h"
 #include "platform/portio/backends.h"
+#include "platform/portio/port_claim.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
@@ -118,7 +121,34 @@ void RealOutw(std::uint16_t value, std::uint16_t port) { ::outw(value, port); }
 constexpr DirectSyscalls kRealDirect = {RealIoperm, RealInb, RealInw, RealOutb, RealOutw};
 #endif
 
+// What PORTIO=direct opens with: the real calls unless a test put its fake in.
+std::atomic<const DirectSyscalls*> g_syscalls{nullptr};
+
+base::Result<std::unique_ptr<Backend>> OpenChosen(const std::string&) {
+    const DirectSyscalls* sys = g_syscalls.load();
+    if (sys == nullptr) sys = RealDirectSyscalls();
+    if (sys == nullptr) {
+        return base::Fail(
+            "PORTIO=direct: this processor has no I/O port instructions (x86 only); use "
+            "PORTIO=ppdev:/dev/parport0 or PORTIO=sim");
+    }
+    return OpenDirect(*sys);
+}
+
+// One lock for the board's ports, whoever reaches them.
+PortLock Lock(const std::string&) { return {"0x378", PortLockFolder() + "/lensbay-port-0x378"}; }
+
+const BackendRegistrar kRegistrar({
+    .name = "direct",
+    .argument = nullptr,
+    .help = "x86 port instructions after ioperm (root or CAP_SYS_RAWIO)",
+    .open = OpenChosen,
+    .lock = Lock,
+});
+
 }  // namespace
+
+void UseDirectSyscallsForTesting(const DirectSyscalls* sys) { g_syscalls.store(sys); }
 
 const DirectSyscalls* RealDirectSyscalls() {
 #ifdef PORTIO_HAS_PORT_INSTRUCTIONS

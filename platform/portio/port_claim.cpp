@@ -10,44 +10,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
-#include "platform/portio/sim/board_state_file.h"
+#include "platform/portio/backend_registry.h"
 
 namespace portio {
 
 namespace {
 
-// A fresh simulated board lives and dies with its program: only this process can be its second
-// user.
+// A port without a lock file (a fresh simulated board lives and dies with its program): only this
+// process can be its second user.
 std::atomic<bool> g_fresh_board_claimed{false};
 
 struct Target {
     std::string port;       // as the refusal names it
-    std::string lock_path;  // "" for a fresh simulated board
+    std::string lock_path;  // "" for a port only this process can reach
     bool known = true;
 };
 
-std::string LockDirectory() {
-    const char* dir = std::getenv("LENSBAY_LOCK_DIR");
-    return dir != nullptr && *dir != '\0' ? dir : "/run/lock";
-}
-
-Target TargetOf(const std::string& backend) {
-    if (backend == "sim") {
-        const std::string state = sim::StateFilePath();
-        if (state.empty()) return {"0x378 (a fresh simulated board)", ""};
-        return {"0x378 (the simulated board kept in " + state + ")", state + ".port"};
-    }
-    if (backend == "direct") return {"0x378", LockDirectory() + "/lensbay-port-0x378"};
-    const std::string ppdev = "ppdev:";
-    if (backend.rfind(ppdev, 0) == 0 && backend.size() > ppdev.size()) {
-        const std::string device = backend.substr(ppdev.size());
-        std::string name = device;
-        for (char& c : name)
-            if (c == '/') c = '_';
-        return {device, LockDirectory() + "/lensbay-port" + name};
-    }
-    return {"", "", false};
+Target TargetOf(const std::string& choice) {
+    std::string argument;
+    const BackendEntry* entry = FindBackend(choice, &argument);
+    if (entry == nullptr) return {"", "", false};
+    PortLock lock = entry->lock(argument);
+    return {std::move(lock.port), std::move(lock.path)};
 }
 
 // "lensbay, process 1234" from what the holder wrote into the lock file, as far as it can be told.
@@ -63,6 +49,11 @@ std::string HolderOf(int fd) {
 }
 
 }  // namespace
+
+std::string PortLockFolder() {
+    const char* dir = std::getenv("LENSBAY_LOCK_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/run/lock";
+}
 
 PortClaim::~PortClaim() {
     if (fd_ >= 0) {
@@ -100,7 +91,7 @@ base::Result<std::unique_ptr<PortClaim>> ClaimPort() {
     if (fd < 0) {
         return base::Fail("the port " + target.port + " cannot be claimed: its lock file '" +
                           target.lock_path + "' cannot be opened: " + std::strerror(errno) +
-                          (target.lock_path.rfind(LockDirectory(), 0) == 0
+                          (target.lock_path.rfind(PortLockFolder(), 0) == 0
                                ? " (LENSBAY_LOCK_DIR=FOLDER chooses another folder)"
                                : ""));
     }

@@ -1,7 +1,8 @@
 // One user of a port at a time. A program that opens the port holds its claim until it closes
 // it; a second claim of the same port, in the same process or another, is refused at once (it
 // never waits) with a message naming the port and the holder: "the port 0x378 is in use by
-// lensbay, process 1234". The claim is a non-blocking flock on a lock file per port:
+// lensbay, process 1234". The claim is a non-blocking flock on a lock file per port, which each
+// backend names in the backend table (backend_registry.h):
 //   direct          $LENSBAY_LOCK_DIR/lensbay-port-0x378 (default folder /run/lock)
 //   ppdev:/dev/X    $LENSBAY_LOCK_DIR/lensbay-port_dev_X
 //   sim             the state file's name with ".port" added (a fresh board: this process only)
@@ -32,5 +33,8 @@ private:
 
 // Claims the port PORTIO names (see above).
 PORTIO_EXPORT base::Result<std::unique_ptr<PortClaim>> ClaimPort();
+
+// The folder of the machine-wide port locks: LENSBAY_LOCK_DIR, else /run/lock.
+PORTIO_EXPORT std::string PortLockFolder();
 
 }  // namespace portio

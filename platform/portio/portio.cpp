@@ -8,8 +8,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/portio/backend_registry.h"
 #include "platform/portio/backends.h"
-#include "platform/portio/sim/sim_backend.h"
 
 namespace portio {
 
@@ -125,25 +125,10 @@ base::Result<> OpenTrace(Service& s, const std::string& target) {
 
 base::Result<std::unique_ptr<Backend>> OpenFromEnvironment() {
     const std::string choice = ChosenBackend();
-    if (choice == "sim") return OpenSimFromEnvironment();
-    if (choice == "direct") {
-        const DirectSyscalls* sys = RealDirectSyscalls();
-        if (sys == nullptr) {
-            return base::Fail(
-                "PORTIO=direct: this processor has no I/O port instructions (x86 only); use "
-                "PORTIO=ppdev:/dev/parport0 or PORTIO=sim");
-        }
-        return OpenDirect(*sys);
-    }
-    const std::string ppdev = "ppdev:";
-    if (choice.rfind(ppdev, 0) == 0 && choice.size() > ppdev.size()) {
-        const char* exclusive = std::getenv("PORTIO_EXCLUSIVE");
-        const bool exclusive_on = exclusive != nullptr && std::string(exclusive) == "1";
-        return OpenPpdev(choice.substr(ppdev.size()), exclusive_on, RealPpdevSyscalls());
-    }
+    std::string argument;
+    if (const BackendEntry* entry = FindBackend(choice, &argument)) return entry->open(argument);
     return base::Fail("PORTIO='" + choice +
-                      "' is not a port backend; accepted: PORTIO=sim (the default when unset), "
-                      "PORTIO=direct or PORTIO=ppdev:/dev/parportN");
+                      "' is not a port backend; accepted: " + AcceptedBackends());
 }
 
 base::Result<> Open(Service& s) {
@@ -231,7 +216,7 @@ inline void Trace(const Backend* b, const char* op, std::uint16_t port, unsigned
 
 std::string ChosenBackend() {
     const char* env = std::getenv("PORTIO");
-    return env != nullptr && *env != '\0' ? env : "sim";
+    return env != nullptr && *env != '\0' ? env : kDefaultBackend;
 }
 
 base::Result<> Initialize() {

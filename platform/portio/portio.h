@@ -1,5 +1,6 @@
 // The process-wide port I/O service. Each call is exactly one port cycle, in program order,
-// with no buffering, retry or delay. The backend is chosen once, from PORTIO:
+// with no buffering, retry or delay. The backend is chosen once, from PORTIO, by its name in the
+// backend table (backend_registry.h), which today holds:
 //   unset, empty or "sim"   the simulated SX540 board at base 0x378
 //   "direct"                x86 port instructions after ioperm
 //   "ppdev:/dev/parportN"   the Linux parallel-port driver

@@ -4,11 +4,15 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "platform/portio/backend_registry.h"
 #include "platform/portio/backends.h"
+#include "platform/portio/port_claim.h"
 
 namespace portio {
 
@@ -188,9 +192,37 @@ int RealIoctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, req
 int RealClose(int fd) { return ::close(fd); }
 constexpr PpdevSyscalls kRealPpdev = {RealOpen, RealIoctl, RealClose};
 
+// What PORTIO=ppdev:DEVICE opens with: the real calls unless a test put its fake in.
+std::atomic<const PpdevSyscalls*> g_syscalls{nullptr};
+
+base::Result<std::unique_ptr<Backend>> OpenChosen(const std::string& device) {
+    const char* exclusive = std::getenv("PORTIO_EXCLUSIVE");
+    const bool exclusive_on = exclusive != nullptr && std::string(exclusive) == "1";
+    const PpdevSyscalls* sys = g_syscalls.load();
+    return OpenPpdev(device, exclusive_on, sys != nullptr ? *sys : kRealPpdev);
+}
+
+// One lock per device, named after its path: /dev/parport0 is lensbay-port_dev_parport0.
+PortLock Lock(const std::string& device) {
+    std::string name = device;
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return {device, PortLockFolder() + "/lensbay-port" + name};
+}
+
+const BackendRegistrar kRegistrar({
+    .name = "ppdev",
+    .argument = "/dev/parportN",
+    .help = "the Linux parallel-port driver (access to the device: group lp)",
+    .open = OpenChosen,
+    .lock = Lock,
+});
+
 }  // namespace
 
 const PpdevSyscalls& RealPpdevSyscalls() { return kRealPpdev; }
+
+void UsePpdevSyscallsForTesting(const PpdevSyscalls* sys) { g_syscalls.store(sys); }
 
 base::Result<std::unique_ptr<Backend>> OpenPpdev(const std::string& device, bool exclusive,
                                                  const PpdevSyscalls& sys) {

@@ -76,12 +76,16 @@ TEST_F(ProgramTest, Options) {
     EXPECT_THAT(o.out, HasSubstr("Usage: lensbay [--console] [--help] [--version]"));
     EXPECT_THAT(o.out, HasSubstr("switches BBBB"));
     EXPECT_THAT(o.out, HasSubstr("show TextN TEXT changed=True|False"));
+    // The port backends as the port service's table has them, each on a line of its own.
+    EXPECT_THAT(o.out, HasSubstr("one of\n    sim    "));
+    EXPECT_THAT(o.out, HasSubstr("\n    ppdev:/dev/parportN   the Linux parallel-port driver"));
     o = Lensbay({"--version"}, "");
     EXPECT_EQ(o.status, 0);
     EXPECT_THAT(o.out, HasSubstr("lensbay 1."));
     o = Lensbay({"--frobnicate"}, "");
     EXPECT_EQ(o.status, 1);
     EXPECT_THAT(o.err, HasSubstr("unknown option \"--frobnicate\""));
+    EXPECT_THAT(o.err, HasSubstr("\n    direct                x86 port instructions"));
 }
 
 TEST_F(ProgramTest, UnregisteredPinbusIsSaidPlainlyAndNoPortIsTouched) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/portio/backend_registry.h"
 #include "platform/portio/sim/board.h"
 #include "platform/portio/sim/board_operator.h"
 #include "platform/portio/sim/board_state_file.h"
@@ -73,6 +74,25 @@ private:
     sim::BoardState saved_;
     std::atomic<bool> save_failed_{false};
 };
+
+base::Result<std::unique_ptr<Backend>> OpenChosen(const std::string&) {
+    return OpenSimFromEnvironment();
+}
+
+// The lock lies beside the state file; a fresh board is this program's alone.
+PortLock Lock(const std::string&) {
+    const std::string state = sim::StateFilePath();
+    if (state.empty()) return {"0x378 (a fresh simulated board)", ""};
+    return {"0x378 (the simulated board kept in " + state + ")", state + ".port"};
+}
+
+const BackendRegistrar kRegistrar({
+    .name = "sim",
+    .argument = nullptr,
+    .help = "the simulated SX540 evaluation board",
+    .open = OpenChosen,
+    .lock = Lock,
+});
 
 }  // namespace
 
