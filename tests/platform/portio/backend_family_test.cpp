@@ -301,6 +301,7 @@ TEST_P(BackendFamily, AWordCycleIsCarriedWholeOrRefusedWhole) {
         EXPECT_NE(portio::TakeCycleFault().find("refusing in16 at port 0x0378"), std::string::npos);
         ASSERT_EQ(g_faults.size(), 2u);
         EXPECT_EQ(g_faults[0], member().word_fault);
+        EXPECT_NE(g_faults[1].find("refusing in16 at port 0x0378"), std::string::npos);
         EXPECT_EQ(Wire(), Lines{});
         EXPECT_EQ(TraceSinceSettled(), Lines{});
     }
