@@ -11,6 +11,8 @@
 #   pinbus_wine.sh client PREFIX CLIENT OCXHOST REGSVR NATIVE_OCX
 #       runs the compiled Winelib client CLIENT; the stream it saves equals the native control's
 #       byte for byte, and each loads the other's.
+#   pinbus_wine.sh typelib NATIVE_OCX WINE_DIR
+#       the Wine build's TYPELIB resource holds the bytes of the native module's type library.
 #   pinbus_wine.sh unregister PREFIX WINE_DIR
 #       Wine's regsvr32 /u removes everything registration wrote, and the class is gone.
 #
@@ -20,8 +22,36 @@ here=$(cd "$(dirname "$0")" && pwd) || exit 1
 # shellcheck source=wine_prefix.sh
 . "$here/wine_prefix.sh"
 
-command -v wine >/dev/null || skip "wine is not installed (apt-get install wine wine64)"
 action=${1:-}
+if [ "$action" = typelib ]; then
+  native_ocx=$2 wine_dir=$3
+  [ -f "$wine_dir/PINBUS.OCX.so" ] || skip "the Wine build of PINBUS.OCX was not made (wine64-tools)"
+  python3 - "$native_ocx" "$wine_dir" <<'PY'
+import struct, subprocess, sys, tempfile, os
+native, wine_dir = sys.argv[1], sys.argv[2]
+with tempfile.TemporaryDirectory() as work:
+    section = os.path.join(work, "lbrsrc")
+    subprocess.run(["objcopy", "-O", "binary", "--only-section=.lbrsrc", native, section], check=True)
+    table = open(section, "rb").read()
+assert table[:8] == b"LBRSRC01", "the native module has no resource table"
+count, = struct.unpack_from("<I", table, 8)
+libs = []
+for i in range(count):
+    kind, rid, lang, _, offset, size = struct.unpack_from("<HHHHII", table, 12 + 16 * i)
+    if kind == 0x7FFF:
+        libs.append(table[offset:offset + size])
+tlb = open(os.path.join(wine_dir, "pinbus.tlb"), "rb").read()
+module = open(os.path.join(wine_dir, "PINBUS.OCX.so"), "rb").read()
+if libs != [tlb]:
+    sys.exit("the native module's TYPELIB (%s) is not the Wine build's library (%d bytes)"
+             % ([len(l) for l in libs], len(tlb)))
+if tlb[:4] != b"MSFT" or tlb not in module:
+    sys.exit("the Wine module does not carry the library's %d bytes" % len(tlb))
+print("both modules carry the same %d-byte type library" % len(tlb))
+PY
+  exit $?
+fi
+command -v wine >/dev/null || skip "wine is not installed (apt-get install wine wine64)"
 prefix=${2:-}
 [ -n "$prefix" ] || { echo "usage: see the head of $0" >&2; exit 2; }
 wine_env "$prefix"
