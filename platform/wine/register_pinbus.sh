@@ -32,6 +32,10 @@ export WINEDEBUG=${WINEDEBUG:--all}
 dest=$prefix/drive_c/pinbus
 export WINEDLLPATH=$dest${WINEDLLPATH:+:$WINEDLLPATH}
 
+if [ "$unregister" = 1 ] && [ ! -f "$dest/PINBUS.OCX" ]; then
+  echo "register_pinbus.sh: Pinbus is not installed in $prefix" >&2
+  exit 1
+fi
 if [ ! -d "$prefix/drive_c/windows" ]; then
   echo "making the Wine prefix $prefix"
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1 || {
@@ -41,10 +45,6 @@ if [ ! -d "$prefix/drive_c/windows" ]; then
 fi
 
 if [ "$unregister" = 1 ]; then
-  if [ ! -f "$dest/PINBUS.OCX" ]; then
-    echo "register_pinbus.sh: Pinbus is not installed in $prefix" >&2
-    exit 1
-  fi
   wine regsvr32 /s /u 'C:\pinbus\PINBUS.OCX'
   status=$?
   if [ "$status" != 0 ]; then
