@@ -5,7 +5,13 @@
 #include "portctl/property_page.h"
 #include "portctl/resource_ids.h"
 
+// The four exports are called as every COM method is (STDMETHODCALLTYPE). Under Wine the
+// platform's headers declare them already and the module's .spec file exports them.
+#ifdef __WINE__
+#define PINBUS_EXPORT extern "C"
+#else
 #define PINBUS_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 AFX_DEFINE_STATIC_MODULE_STATE()
 
@@ -52,17 +58,18 @@ CPinbusPropPageFactory thePropPageFactory;
 
 }  // namespace
 
-PINBUS_EXPORT HRESULT DllCanUnloadNow() {
+PINBUS_EXPORT HRESULT STDMETHODCALLTYPE DllCanUnloadNow() {
     return AfxCallExport(AfxGetStaticModuleState(), [] { return AfxDllCanUnloadNow(); });
 }
 
-PINBUS_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+PINBUS_EXPORT HRESULT STDMETHODCALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid,
+                                                          void** ppv) {
     return AfxCallExport(AfxGetStaticModuleState(),
                          [&] { return AfxDllGetClassObject(rclsid, riid, ppv); });
 }
 
 // Each writes all its entries in one change of the class registry, or none.
-PINBUS_EXPORT HRESULT DllRegisterServer() {
+PINBUS_EXPORT HRESULT STDMETHODCALLTYPE DllRegisterServer() {
     return AfxCallExport(AfxGetStaticModuleState(), []() -> HRESULT {
         return AfxRegisterInOneChange([]() -> HRESULT {
             if (!AfxOleRegisterTypeLib(AfxGetInstanceHandle(), LIBID_PINBUSLib))
@@ -73,7 +80,7 @@ PINBUS_EXPORT HRESULT DllRegisterServer() {
     });
 }
 
-PINBUS_EXPORT HRESULT DllUnregisterServer() {
+PINBUS_EXPORT HRESULT STDMETHODCALLTYPE DllUnregisterServer() {
     return AfxCallExport(AfxGetStaticModuleState(), []() -> HRESULT {
         return AfxRegisterInOneChange([]() -> HRESULT {
             if (!AfxOleUnregisterTypeLib(LIBID_PINBUSLib, VERMAJOR_PINBUSLib, VERMINOR_PINBUSLib))

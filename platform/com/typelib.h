@@ -286,9 +286,12 @@ COM_EXPORT HRESULT QueryPathOfRegTypeLib(REFGUID guid, WORD wMaj, WORD wMin, LCI
 // ProxyStubClsid, ProxyStubClsid32: the automation marshaller; TypeLib: the library's GUID with
 // Version "<major>.<minor>"). TYPE_E_REGISTRYACCESS when the registry cannot be written.
 COM_EXPORT HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);
-// Removes the version's key (and the library's key when no version is left) and every
-// Interface\{IID} whose TypeLib names this library and version. TYPE_E_REGISTRYACCESS when that
-// version of the library is not registered or the registry cannot be written.
+// Removes what RegisterTypeLib wrote for this locale and system kind: <lcid>\win32 (win16,
+// win64) of the version, and its locale's key when nothing else is left in it; when no locale of
+// the version is left, the version's key (and the library's key when no version is left) and
+// every Interface\{IID} whose TypeLib names this library and version. TYPE_E_REGISTRYACCESS when
+// that version of the library is not registered for the locale and kind, or the registry cannot
+// be written.
 COM_EXPORT HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
                                      SYSKIND syskind);
 

@@ -329,13 +329,44 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
     return S_OK;
 }
 
-HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID, SYSKIND) {
+HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                          SYSKIND syskind) {
     const std::string libKey = LibKey(libID);
     const std::string version = VersionName(wVerMajor, wVerMinor);
     const std::string libGuid = GuidToString(libID);
     if (!KeyExists(libKey + "\\" + version))
         return Fail(TYPE_E_REGISTRYACCESS,
                     "type library " + libGuid + " " + version + " is not registered");
+    const char* kind = syskind == SYS_WIN16   ? "win16"
+                       : syskind == SYS_WIN32 ? "win32"
+                       : syskind == SYS_WIN64 ? "win64"
+                                              : nullptr;
+    if (!kind) return Fail(E_INVALIDARG, "no registration is made for system kind " + Hex(syskind));
+
+    // Exactly what a registration for this locale and system kind wrote.
+    const std::string versionKey = libKey + "\\" + version;
+    const std::string localeKey = versionKey + "\\" + Hex(lcid);
+    if (!KeyExists(localeKey + "\\" + kind))
+        return Fail(TYPE_E_REGISTRYACCESS, "type library " + libGuid + " " + version +
+                                               " is not registered for locale " + Hex(lcid) + " (" +
+                                               kind + ")");
+    if (RegDeleteTreeA(HKEY_CLASSES_ROOT, (localeKey + "\\" + kind).c_str()) != ERROR_SUCCESS)
+        return Fail(TYPE_E_REGISTRYACCESS,
+                    "cannot remove " + localeKey + "\\" + kind + ": " + TakeErrorInfoText());
+    std::vector<std::string> inLocale;
+    if (SubkeyNames(localeKey, &inLocale) && inLocale.empty() &&
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, localeKey.c_str()) != ERROR_SUCCESS)
+        return Fail(TYPE_E_REGISTRYACCESS,
+                    "cannot remove " + localeKey + ": " + TakeErrorInfoText());
+    // The version, its interfaces included, stays while another locale or kind is registered.
+    std::vector<std::string> entries;
+    if (!SubkeyNames(versionKey, &entries))
+        return Fail(TYPE_E_REGISTRYACCESS,
+                    "cannot read " + versionKey + ": " + TakeErrorInfoText());
+    for (const std::string& name : entries) {
+        LCID other;
+        if (ParseLocaleName(name, &other)) return S_OK;
+    }
 
     // The interfaces that name this library and version, whether or not its file still exists.
     std::vector<std::string> interfaces, ours;

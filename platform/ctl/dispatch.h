@@ -63,9 +63,9 @@ struct VarType<SHORT> : std::integral_constant<VARTYPE, VT_I2> {};
 template <>
 struct VarType<BYTE> : std::integral_constant<VARTYPE, VT_UI1> {};
 template <>
-struct VarType<FLOAT> : std::integral_constant<VARTYPE, VT_R4> {};
+struct VarType<float> : std::integral_constant<VARTYPE, VT_R4> {};
 template <>
-struct VarType<DOUBLE> : std::integral_constant<VARTYPE, VT_R8> {};
+struct VarType<double> : std::integral_constant<VARTYPE, VT_R8> {};
 template <>
 struct VarType<BSTR> : std::integral_constant<VARTYPE, VT_BSTR> {};
 template <>

@@ -124,8 +124,10 @@ CTL_EXPORT HRESULT AfxDllCanUnloadNow();
 CTL_EXPORT void AfxOleLockApp(AFX_MODULE_STATE* state);
 CTL_EXPORT void AfxOleUnlockApp(AFX_MODULE_STATE* state);
 
-// The full path of the module file holding `instance` (null: the main program). False when the
-// loader cannot tell.
+// The full path of the module file holding `instance` (null: the main program), as the class
+// registry and LoadTypeLib must name it: under Wine the PE module the loader mapped (for a
+// Winelib module its placeholder, C:\pinbus\PINBUS.OCX), not the ELF file. False when the loader
+// cannot tell. Resources are read from the ELF file either way.
 CTL_EXPORT bool AfxGetModuleFileName(HINSTANCE instance, std::string* path);
 // One resource of a module, read from its file.
 CTL_EXPORT bool AfxLoadResource(HINSTANCE instance, ResourceType type, std::uint16_t id,

@@ -108,7 +108,24 @@ BOOL AfxOleRegisterTypeLib(HINSTANCE instance, REFGUID tlid) {
 }
 
 BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor, LCID lcid) {
-    return SUCCEEDED(UnRegisterTypeLib(tlid, wVerMajor, wVerMinor, lcid, SYS_WIN32)) ? TRUE : FALSE;
+    // Registration wrote the library under its own locale and system kind: when the current
+    // module's file holds this library (as for AfxOleRegisterTypeLib), those are removed.
+    LCID locale = lcid;
+    SYSKIND kind = SYS_WIN32;
+    std::string path;
+    ComPtr<ITypeLib> lib;
+    TLIBATTR* attr = nullptr;
+    if (AfxGetInstanceHandle() && AfxGetModuleFileName(AfxGetInstanceHandle(), &path) &&
+        SUCCEEDED(LoadTypeLib(Utf8ToOle(path).c_str(), &lib)) &&
+        SUCCEEDED(lib->GetLibAttr(&attr)) && attr) {
+        if (attr->guid == tlid && attr->wMajorVerNum == wVerMajor &&
+            attr->wMinorVerNum == wVerMinor) {
+            locale = attr->lcid;
+            kind = attr->syskind;
+        }
+        lib->ReleaseTLibAttr(attr);
+    }
+    return SUCCEEDED(UnRegisterTypeLib(tlid, wVerMajor, wVerMinor, locale, kind)) ? TRUE : FALSE;
 }
 
 HRESULT AfxRegisterInOneChange(const std::function<HRESULT()>& body) {

@@ -40,6 +40,8 @@ CTL_EXPORT BOOL AfxOleUnregisterClass(REFCLSID clsid, const char* progId);
 // Registers the type library held by the module's own file (its TYPELIB resource), which must
 // be library `tlid`.
 CTL_EXPORT BOOL AfxOleRegisterTypeLib(HINSTANCE instance, REFGUID tlid);
+// Removes the registration of library `tlid` made for locale `lcid`; when the current module's
+// file holds that library, the locale and system kind it was registered under (its own) instead.
 CTL_EXPORT BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor,
                                         LCID lcid = 0);
 

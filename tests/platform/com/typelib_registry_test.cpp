@@ -204,6 +204,29 @@ TEST_F(TypeLibRegistry, UnregistrationRemovesOnlyThisLibrarysEntries) {
     EXPECT_TRUE(Exists(kLib + "\\1.1"));
 }
 
+// Unregistration removes what registration wrote for the locale and system kind asked for, as
+// the platform's does; another locale of the version keeps it and its interfaces.
+TEST_F(TypeLibRegistry, UnregistrationFollowsTheLocaleAndSystemKindRegistered) {
+    ASSERT_EQ(Register(module_), S_OK);
+    EXPECT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0000, SYS_WIN32), TYPE_E_REGISTRYACCESS);
+    EXPECT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0409, SYS_WIN64), TYPE_E_REGISTRYACCESS);
+    EXPECT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0409, SYS_MAC), E_INVALIDARG);
+    EXPECT_EQ(Value(kLib + "\\1.0\\409\\win32"), module_);  // none of them touched it
+    EXPECT_TRUE(Exists(kDPinbusKey));
+
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kLib + "\\1.0\\407\\win32").c_str(), REG_SZ,
+                           module_.c_str(), 0),
+              ERROR_SUCCESS);
+    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0409, SYS_WIN32), S_OK) << TypeLibLastErrorText();
+    EXPECT_FALSE(Exists(kLib + "\\1.0\\409"));
+    EXPECT_EQ(Value(kLib + "\\1.0\\407\\win32"), module_);
+    EXPECT_TRUE(Exists(kDPinbusKey));
+    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0407, SYS_WIN32), S_OK) << TypeLibLastErrorText();
+    EXPECT_FALSE(Exists(kLib));
+    EXPECT_FALSE(Exists(kDPinbusKey));
+    EXPECT_FALSE(Exists(kEventsKey));
+}
+
 TEST_F(TypeLibRegistry, UnwritableRegistryIsAFailure) {
     const std::string blocker = dir_.File("file");
     tltest::WriteBytes(blocker, "x");

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Registers the Wine build of PINBUS.OCX (the files beside this script) into a Wine prefix, or
+# removes it again.
+#
+#   register_pinbus.sh [--unregister] WINEPREFIX
+#
+# The module goes to C:\pinbus\ of the prefix (WINEPREFIX/drive_c/pinbus): the placeholder
+# PINBUS.OCX, which the class registry names, and the Winelib module PINBUS.OCX.so beside it,
+# also under its lower-case name, where the loader looks it up. Wine's regsvr32 then registers the
+# control. Programs that create Pinbus objects need WINEDLLPATH to name that folder; the script
+# prints the line to use. A prefix that does not exist yet is made first.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd) || exit 1
+unregister=0
+if [ "${1:-}" = --unregister ]; then
+  unregister=1
+  shift
+fi
+if [ $# -ne 1 ] || [ -z "$1" ]; then
+  echo "usage: register_pinbus.sh [--unregister] WINEPREFIX" >&2
+  exit 2
+fi
+prefix=$(realpath -m "$1") || exit 1
+command -v wine >/dev/null || { echo "register_pinbus.sh: wine is not installed" >&2; exit 1; }
+for f in PINBUS.OCX PINBUS.OCX.so; do
+  [ -f "$here/$f" ] || { echo "register_pinbus.sh: $here/$f is missing (build the target pinbus_wine)" >&2; exit 1; }
+done
+
+export WINEPREFIX=$prefix
+export WINEDEBUG=${WINEDEBUG:--all}
+dest=$prefix/drive_c/pinbus
+export WINEDLLPATH=$dest${WINEDLLPATH:+:$WINEDLLPATH}
+
+if [ "$unregister" = 1 ] && [ ! -f "$dest/PINBUS.OCX" ]; then
+  echo "register_pinbus.sh: Pinbus is not installed in $prefix" >&2
+  exit 1
+fi
+if [ ! -d "$prefix/drive_c/windows" ]; then
+  echo "making the Wine prefix $prefix"
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1 || {
+    echo "register_pinbus.sh: wineboot --init failed for $prefix" >&2
+    exit 1
+  }
+fi
+
+if [ "$unregister" = 1 ]; then
+  wine regsvr32 /s /u 'C:\pinbus\PINBUS.OCX'
+  status=$?
+  if [ "$status" != 0 ]; then
+    echo "register_pinbus.sh: regsvr32 /u failed (exit $status)" >&2
+    exit 1
+  fi
+  rm -rf "$dest" || exit 1
+  echo "unregistered Pinbus from $prefix"
+  exit 0
+fi
+
+mkdir -p "$dest" || exit 1
+# Copies, so that a later build does not change a registered control under its hosts' feet.
+cp -f "$here/PINBUS.OCX" "$here/PINBUS.OCX.so" "$dest/" || exit 1
+ln -sfn PINBUS.OCX.so "$dest/pinbus.ocx.so" || exit 1
+wine regsvr32 /s 'C:\pinbus\PINBUS.OCX'
+status=$?
+if [ "$status" != 0 ]; then
+  echo "register_pinbus.sh: regsvr32 failed (exit $status)" >&2
+  exit 1
+fi
+echo "registered Pinbus (C:\\pinbus\\PINBUS.OCX) in $prefix"
+echo "run its hosts with: WINEPREFIX=$prefix WINEDLLPATH=$dest wine ..."

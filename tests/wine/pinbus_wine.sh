@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# The Wine build of PINBUS.OCX driven by the platform's own hosts, in the shared Wine prefix.
+#
+#   pinbus_wine.sh register PREFIX WINE_DIR
+#       registers the build in WINE_DIR (build/wine) with its script and Wine's regsvr32, and checks
+#       the class registry holds the class, the ProgID and the type library under its locale.
+#   pinbus_wine.sh vbscript PREFIX OCXHOST REGSVR NATIVE_OCX
+#       runs pinbus_suite.vbs under Wine's cscript and pinbus_suite.ocxhost in the native container
+#       (NATIVE_OCX registered in a class registry of the test's own); both pass and their port
+#       traces are equal. Then a refused cycle: both give the port service's reason.
+#   pinbus_wine.sh client PREFIX CLIENT OCXHOST REGSVR NATIVE_OCX
+#       runs the compiled Winelib client CLIENT; the stream it saves equals the native control's
+#       byte for byte, and each loads the other's.
+#   pinbus_wine.sh typelib NATIVE_OCX WINE_DIR
+#       the Wine build's TYPELIB resource holds the bytes of the native module's type library.
+#   pinbus_wine.sh unregister PREFIX WINE_DIR
+#       Wine's regsvr32 /u removes everything registration wrote, and the class is gone.
+#
+# Without Wine the tests are skipped (exit 77), unless WINE_REQUIRED=1, where a skip is a failure.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd) || exit 1
+# shellcheck source=wine_prefix.sh
+. "$here/wine_prefix.sh"
+
+action=${1:-}
+if [ "$action" = typelib ]; then
+  native_ocx=$2 wine_dir=$3
+  [ -f "$wine_dir/PINBUS.OCX.so" ] || skip "the Wine build of PINBUS.OCX was not made (wine64-tools)"
+  python3 - "$native_ocx" "$wine_dir" <<'PY'
+import struct, subprocess, sys, tempfile, os
+native, wine_dir = sys.argv[1], sys.argv[2]
+with tempfile.TemporaryDirectory() as work:
+    section = os.path.join(work, "lbrsrc")
+    subprocess.run(["objcopy", "-O", "binary", "--only-section=.lbrsrc", native, section], check=True)
+    table = open(section, "rb").read()
+assert table[:8] == b"LBRSRC01", "the native module has no resource table"
+count, = struct.unpack_from("<I", table, 8)
+libs = []
+for i in range(count):
+    kind, rid, lang, _, offset, size = struct.unpack_from("<HHHHII", table, 12 + 16 * i)
+    if kind == 0x7FFF:
+        libs.append(table[offset:offset + size])
+tlb = open(os.path.join(wine_dir, "pinbus.tlb"), "rb").read()
+module = open(os.path.join(wine_dir, "PINBUS.OCX.so"), "rb").read()
+if libs != [tlb]:
+    sys.exit("the native module's TYPELIB (%s) is not the Wine build's library (%d bytes)"
+             % ([len(l) for l in libs], len(tlb)))
+if tlb[:4] != b"MSFT" or tlb not in module:
+    sys.exit("the Wine module does not carry the library's %d bytes" % len(tlb))
+print("both modules carry the same %d-byte type library" % len(tlb))
+PY
+  exit $?
+fi
+command -v wine >/dev/null || skip "wine is not installed (apt-get install wine wine64)"
+prefix=${2:-}
+[ -n "$prefix" ] || { echo "usage: see the head of $0" >&2; exit 2; }
+wine_env "$prefix"
+ensure_prefix "$prefix" || exit 1
+dest=$prefix/drive_c/pinbus
+export WINEDLLPATH=$dest
+
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+# The simulated board of this test alone.
+export PORTIO=sim LENSBAY_SIM_STATE=$work/sim-board
+unset PORTIO_TRACE
+
+clsid='{6B2F14D3-5C83-11D0-9E41-0040A7B3C250}'
+libid='{6B2F14D0-5C83-11D0-9E41-0040A7B3C250}'
+iid='{6B2F14D1-5C83-11D0-9E41-0040A7B3C250}'
+
+# Prints a key of the prefix's HKEY_CLASSES_ROOT with its subkeys; fails when it is absent.
+query() {
+  timeout 60 wine reg query "HKCR\\$1" /s 2>/dev/null | tr -d '\r'
+  return "${PIPESTATUS[0]}"
+}
+
+# The native container with the native control in a class registry of this test's own.
+native() {
+  local ocxhost=$1 regsvr=$2 ocx=$3 commands=$4
+  export OLE_REGISTRY=$work/native.reg OLE_MACHINE_REGISTRY=$work/machine.reg
+  if [ ! -f "$OLE_REGISTRY" ]; then
+    "$regsvr" "$ocx" >"$work/regsvr.txt" 2>&1 || { cat "$work/regsvr.txt"; return 1; }
+  fi
+  timeout 60 "$ocxhost" <"$commands"
+}
+
+case "$action" in
+  register)
+    wine_dir=$3
+    [ -f "$wine_dir/PINBUS.OCX.so" ] || skip "the Wine build of PINBUS.OCX was not made (wine64-tools)"
+    start=$SECONDS
+    timeout 120 bash "$wine_dir/register_pinbus.sh" "$prefix" || exit 1
+    failures=0
+    server=$(query "CLSID\\$clsid\\InprocServer32") || { echo "no InprocServer32"; exit 1; }
+    grep -q 'REG_SZ *C:\\pinbus\\PINBUS.OCX$' <<<"$server" ||
+      { echo "InprocServer32 does not name the placeholder:"; echo "$server"; failures=1; }
+    query 'PINBUS.PinbusCtrl.1\CLSID' | grep -q "REG_SZ *$clsid" ||
+      { echo "the ProgID does not name the class"; failures=1; }
+    # The library is registered under its own locale (0x409) and system kind.
+    query "TypeLib\\$libid\\1.0\\409\\win32" | grep -q 'REG_SZ *C:\\pinbus\\PINBUS.OCX$' ||
+      { echo "the type library is not registered under 409\\win32:"; query "TypeLib\\$libid"; failures=1; }
+    query "Interface\\$iid\\TypeLib" | grep -q "$libid" ||
+      { echo "the dispatch interface is not registered"; failures=1; }
+    echo "registered in $((SECONDS - start)) s"
+    exit $failures
+    ;;
+  vbscript)
+    ocxhost=$3 regsvr=$4 ocx=$5
+    [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
+    failures=0
+    PORTIO_TRACE=$work/wine.trace timeout 120 wine cscript //nologo \
+      "$(windows_path "$here/pinbus_suite.vbs")" >"$work/wine.out" 2>"$work/wine.err"
+    status=$?
+    tr -d '\r' <"$work/wine.out"
+    if [ "$status" != 0 ] || ! grep -q '^0 failures' "$work/wine.out"; then
+      echo "the script failed (exit $status)"
+      cat "$work/wine.err"
+      failures=1
+    fi
+    rm -f "$LENSBAY_SIM_STATE"
+    PORTIO_TRACE=$work/native.trace native "$ocxhost" "$regsvr" "$ocx" "$here/pinbus_suite.ocxhost" \
+      >"$work/native.out" 2>&1 || { cat "$work/native.out"; echo "ocxhost failed"; failures=1; }
+    if ! diff -u --label native "$work/native.trace" --label wine "$work/wine.trace"; then
+      echo "the port traces differ"
+      failures=1
+    else
+      echo "same port trace ($(wc -l <"$work/wine.trace") cycles)"
+    fi
+
+    # A refused cycle: the service cannot open the port, and says why.
+    export PORTIO=ppdev:$work/no-such-parport
+    timeout 120 wine cscript //nologo "$(windows_path "$here/pinbus_refused.vbs")" \
+      2>/dev/null | tr -d '\r' >"$work/refused.out"
+    status=${PIPESTATUS[0]}
+    printf 'create PINBUS.PinbusCtrl.1\nget Value\nput Value 8\n' >"$work/refused.ocxhost"
+    native "$ocxhost" "$regsvr" "$ocx" "$work/refused.ocxhost" >"$work/refused.native" 2>&1
+    reason=$(sed -n 's/^error 0x80020009: //p' "$work/refused.native" | head -1)
+    cat "$work/refused.out"
+    if [ "$status" != 0 ] || [ -z "$reason" ]; then
+      echo "a refused cycle raised no error (exit $status), or ocxhost gave no reason:"
+      cat "$work/refused.native"
+      failures=1
+    fi
+    for call in get put; do
+      want="$call -2147467259 $reason"
+      got=$(grep "^$call " "$work/refused.out")
+      [ "$got" = "$want" ] || { echo "want: $want"; echo "got:  $got"; failures=1; }
+    done
+    exit $failures
+    ;;
+  client)
+    client=$3 ocxhost=$4 regsvr=$5 ocx=$6
+    [ -f "$client.so" ] || skip "the Winelib client was not built (wine64-tools)"
+    [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
+    failures=0
+    # The native control's stream after the client's own puts.
+    printf 'create PINBUS.PinbusCtrl.1\ninitnew\nput Address 632\nput Bits 16 VT_I2\nsave\n' \
+      >"$work/save.ocxhost"
+    native_stream=$(native "$ocxhost" "$regsvr" "$ocx" "$work/save.ocxhost" | tail -1 | tr -d ' ')
+    [ -n "$native_stream" ] || { echo "ocxhost saved nothing"; exit 1; }
+    timeout 120 wine "$client.so" "$native_stream" >"$work/client.out" 2>"$work/client.err"
+    status=$?
+    tr -d '\r' <"$work/client.out" | tee "$work/client.txt"
+    if [ "$status" != 0 ]; then
+      echo "the client failed (exit $status)"
+      cat "$work/client.err"
+      failures=1
+    fi
+    wine_stream=$(sed -n 's/^stream //p' "$work/client.txt")
+    if [ "$wine_stream" != "$native_stream" ]; then
+      echo "the streams differ: native $native_stream, Wine $wine_stream"
+      failures=1
+    fi
+    # The native control loads the stream saved under Wine.
+    printf 'create PINBUS.PinbusCtrl.1\nload %s\nget Address\nget Bits\n' "$wine_stream" \
+      >"$work/load.ocxhost"
+    native "$ocxhost" "$regsvr" "$ocx" "$work/load.ocxhost" >"$work/load.out" 2>&1
+    if [ "$(tr '\n' '|' <"$work/load.out")" != "S_OK|S_OK|VT_I4 632|VT_I2 16|" ]; then
+      echo "the native control does not load the stream saved under Wine:"
+      cat "$work/load.out"
+      failures=1
+    fi
+    exit $failures
+    ;;
+  unregister)
+    wine_dir=$3
+    [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
+    timeout 120 bash "$wine_dir/register_pinbus.sh" --unregister "$prefix" || exit 1
+    failures=0
+    for key in "CLSID\\$clsid" "CLSID\\{6B2F14D4-5C83-11D0-9E41-0040A7B3C250}" \
+      'PINBUS.PinbusCtrl.1' "TypeLib\\$libid" "Interface\\$iid"; do
+      if query "$key" >/dev/null; then
+        echo "left behind: HKCR\\$key"
+        query "$key"
+        failures=1
+      fi
+    done
+    [ "$failures" = 0 ] && echo "regsvr32 /u removed the class, its ProgID, library and interfaces"
+    exit $failures
+    ;;
+  *)
+    echo "usage: see the head of $0" >&2
+    exit 2
+    ;;
+esac
