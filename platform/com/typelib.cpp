@@ -14,8 +14,8 @@
 #include <optional>
 
 #include "platform/com/module_resources.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/typelib_format.h"
-#include "platform/com/typelib_internal.h"
 
 namespace {
 
@@ -26,10 +26,9 @@ using typelib::TypeData;
 using typelib::TypeRef;
 using typelib::VarData;
 
-thread_local std::string t_lastError;
-
-HRESULT Fail(HRESULT hr, std::string text) {
-    t_lastError = std::move(text);
+// Sets the thread's error object to `text` and answers hr.
+HRESULT Fail(HRESULT hr, const std::string& text) {
+    SetErrorInfoText(text);
     return hr;
 }
 
@@ -616,12 +615,6 @@ HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeL
 }
 
 }  // namespace
-
-namespace typelib_internal {
-void SetLastErrorText(std::string text) { t_lastError = std::move(text); }
-}  // namespace typelib_internal
-
-std::string TypeLibLastErrorText() { return t_lastError; }
 
 HRESULT LoadTypeLibFromMemory(const std::string& bytes, ITypeLib** pptlib) {
     if (!pptlib) return E_INVALIDARG;

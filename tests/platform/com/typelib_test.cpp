@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/com/oaidl.h"
 #include "platform/com/resource_table.h"
 #include "platform/com/typelib_format.h"
 #include "tests/platform/com/resource_results.h"
@@ -55,7 +56,7 @@ class PinbusTypeLib : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
         HRESULT hr = LoadTypeLib(Wide(GetParam().c_str()).c_str(), &lib_);
-        ASSERT_EQ(hr, S_OK) << TypeLibLastErrorText();
+        ASSERT_EQ(hr, S_OK) << TakeErrorInfoText();
     }
     ComPtr<ITypeInfo> Info(UINT index) {
         ComPtr<ITypeInfo> info;
@@ -518,7 +519,7 @@ class WidlLibrary : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(LoadTypeLib(Wide(TYPELIBS_DIR "/coverage.tlb").c_str(), &lib_), S_OK)
-            << TypeLibLastErrorText();
+            << TakeErrorInfoText();
     }
     ComPtr<ITypeInfo> Type(const char* name) {
         ComPtr<ITypeInfo> info;
@@ -652,7 +653,7 @@ TEST(LoadTypeLibFiles, ModulesBareFilesAndFailures) {
     ComPtr<ITypeLib> lib;
     const std::string bare = dir.File("pinbus.tlb");
     tltest::WriteBytes(bare, PinbusLibraryBytes());
-    ASSERT_EQ(LoadTypeLib(Wide(bare.c_str()).c_str(), &lib), S_OK) << TypeLibLastErrorText();
+    ASSERT_EQ(LoadTypeLib(Wide(bare.c_str()).c_str(), &lib), S_OK) << TakeErrorInfoText();
     EXPECT_EQ(lib->GetTypeInfoCount(), 3u);
 
     std::string damaged = PinbusLibraryBytes();
@@ -660,15 +661,15 @@ TEST(LoadTypeLibFiles, ModulesBareFilesAndFailures) {
     tltest::WriteBytes(bare, damaged);
     EXPECT_EQ(LoadTypeLib(Wide(bare.c_str()).c_str(), &lib), TYPE_E_INVDATAREAD);
     EXPECT_FALSE(lib);
-    EXPECT_NE(TypeLibLastErrorText().find(bare), std::string::npos);
+    EXPECT_NE(TakeErrorInfoText().find(bare), std::string::npos);
 
     // A library the loader reads but cannot represent (a dual interface) is refused as such.
     EXPECT_EQ(LoadTypeLib(Wide(TYPELIBS_DIR "/dual.tlb").c_str(), &lib), TYPE_E_UNSUPFORMAT);
-    EXPECT_NE(TypeLibLastErrorText().find("dual"), std::string::npos);
+    EXPECT_NE(TakeErrorInfoText().find("dual"), std::string::npos);
 
     EXPECT_EQ(LoadTypeLib(Wide(dir.File("none").c_str()).c_str(), &lib), TYPE_E_CANTLOADLIBRARY);
     EXPECT_EQ(LoadTypeLib(u"/proc/self/exe", &lib), TYPE_E_CANTLOADLIBRARY);
-    EXPECT_NE(TypeLibLastErrorText().find("no resource section"), std::string::npos);
+    EXPECT_NE(TakeErrorInfoText().find("no resource section"), std::string::npos);
     EXPECT_EQ(LoadTypeLib(Wide(dir.path().c_str()).c_str(), &lib), TYPE_E_CANTLOADLIBRARY);
     EXPECT_EQ(LoadTypeLib(u"", &lib), E_INVALIDARG);
     EXPECT_EQ(LoadTypeLib(nullptr, &lib), E_INVALIDARG);
