@@ -262,10 +262,13 @@ protected:
 // Loads a type library from a file: a module (its TYPELIB 1 resource) or a bare type-library
 // file (.tlb). TYPE_E_CANTLOADLIBRARY when the file cannot be read or holds no type library,
 // TYPE_E_INVDATAREAD when the library is malformed, TYPE_E_UNSUPFORMAT when it holds what this
-// loader does not represent (module types, dual interfaces, fixed-size arrays, parameter default
-// values), and the thread's error object (oaidl.h) says why. A type a library imports is looked
-// up through LoadRegTypeLib when asked for; the standard automation library answers for its
-// IUnknown and IDispatch where it is not registered.
+// loader does not represent (module types, fixed-size arrays, parameter default values), and the
+// thread's error object (oaidl.h) says why. A type a library imports is looked up through
+// LoadRegTypeLib when asked for; the standard automation library answers for its IUnknown and
+// IDispatch (and the records they take) where it is not registered. A dual interface is listed as
+// its dispatch view, whose functions begin with those of the interfaces it derives from (found
+// as the library is loaded; where one cannot be found, the view has its own functions only);
+// GetRefTypeOfImplType(-1) on either view names the other.
 COM_EXPORT HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
 // The library in memory (the bytes of a TYPELIB resource). Not of the platform.
 COM_EXPORT HRESULT LoadTypeLibFromMemory(const std::string& bytes, ITypeLib** pptlib);
