@@ -245,11 +245,15 @@ public:
             vtables_.push_back(std::move(vtable));
         }
         // Every view stands before any dispatch view looks at the interfaces it derives from.
+        // Looking for them is no failure of the load: the thread's error object stays as it was.
         if (!vtables_.empty() && t_loadDepth < kMaxLoadDepth) {
+            ComPtr<IErrorInfo> kept;
+            GetErrorInfo(0, &kept);
             ++t_loadDepth;
             for (UINT i = 0; i < data_.types.size(); ++i)
                 if (typelib::IsDual(data_.types[i])) infos_[i]->InheritFunctions();
             --t_loadDepth;
+            SetErrorInfo(0, kept.Get());
         }
     }
 
