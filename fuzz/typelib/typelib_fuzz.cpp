@@ -1,6 +1,7 @@
 // The type-library reader on arbitrary bytes: a library that parses and fits the writer is written
 // to bytes that read back to a library the writer writes the same way, and every member reachable
-// through ITypeLib and ITypeInfo can be asked for (references may fail to resolve, never crash).
+// through ITypeLib and ITypeInfo, a dual interface's two views included, can be asked for
+// (references may fail to resolve, never crash).
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -14,9 +15,19 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-void Walk(ITypeInfo* info) {
+void Walk(ITypeInfo* info, bool otherView = false) {
     TYPEATTR* attr = nullptr;
     Check(info->GetTypeAttr(&attr) == S_OK);
+    // A dual interface's other view answers as fully, and leads back.
+    if (!otherView && attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL)) {
+        HREFTYPE ref = 0;
+        ComPtr<ITypeInfo> other, back;
+        Check(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref) == S_OK);
+        Check(info->GetRefTypeInfo(ref, &other) == S_OK);
+        Walk(other.Get(), true);
+        Check(other->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref) == S_OK);
+        Check(other->GetRefTypeInfo(ref, &back) == S_OK && back.Get() == info);
+    }
     for (UINT i = 0; i < attr->cFuncs; ++i) {
         FUNCDESC* f = nullptr;
         Check(info->GetFuncDesc(i, &f) == S_OK);

@@ -45,6 +45,8 @@ enum VARENUM : VARTYPE {
     VT_VOID = 24,
     VT_HRESULT = 25,
     VT_PTR = 26,
+    VT_SAFEARRAY = 27,
+    VT_CARRAY = 28,
     VT_USERDEFINED = 29,
     VT_RECORD = 36,
     VT_ARRAY = 0x2000,

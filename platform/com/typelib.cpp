@@ -14,8 +14,8 @@
 #include <optional>
 
 #include "platform/com/module_resources.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/typelib_format.h"
-#include "platform/com/typelib_internal.h"
 
 namespace {
 
@@ -26,10 +26,9 @@ using typelib::TypeData;
 using typelib::TypeRef;
 using typelib::VarData;
 
-thread_local std::string t_lastError;
-
-HRESULT Fail(HRESULT hr, std::string text) {
-    t_lastError = std::move(text);
+// Sets the thread's error object to `text` and answers hr.
+HRESULT Fail(HRESULT hr, const std::string& text) {
+    SetErrorInfoText(text);
     return hr;
 }
 
@@ -53,9 +52,24 @@ bool SameName(const std::string& a, const std::string& b) {
 
 class TypeLibImpl;
 
+// What GetRefTypeOfImplType(-1) names on either view of a dual interface: its other view.
+constexpr HREFTYPE kOtherViewHref = 0xFFFFFFFE;
+// Set on a reference to a dual interface that names its vtable view.
+constexpr HREFTYPE kVtableViewFlag = 0x40000000;
+// How many interfaces a dual interface's vtable view may derive from, IUnknown included.
+constexpr int kMaxBaseDepth = 16;
+// How deeply the loading of one library may load others to find what its dual interfaces derive
+// from (libraries that import one another).
+constexpr int kMaxLoadDepth = 4;
+thread_local int t_loadDepth = 0;
+
+// A type as ITypeInfo shows it. A dual interface has two: its dispatch view (the one its library
+// lists) and its vtable view, each the other's GetRefTypeOfImplType(-1).
+enum class View { kPlain, kDualDispatch, kDualVtable };
+
 class TypeInfoImpl final : public ITypeInfo {
 public:
-    TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data);
+    TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data, View view = View::kPlain);
 
     // The type information lives and dies with its library: references count on the library.
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
@@ -88,14 +102,20 @@ public:
     HRESULT GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) override;
     HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) override {
         if (!pRefType) return E_INVALIDARG;
-        if (index >= type_.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
-        *pRefType = type_.impls[index].type;
+        if (index == static_cast<UINT>(-1) && other_) {
+            *pRefType = kOtherViewHref;
+            return S_OK;
+        }
+        if (index >= impls_.size()) return TYPE_E_ELEMENTNOTFOUND;
+        *pRefType = impls_[index].type;
+        // An interface derives from a dual interface's vtable view, not from its dispatch view.
+        if (attr_.typekind == TKIND_INTERFACE && NamesDual(*pRefType)) *pRefType |= kVtableViewFlag;
         return S_OK;
     }
     HRESULT GetImplTypeFlags(UINT index, INT* pImplTypeFlags) override {
         if (!pImplTypeFlags) return E_INVALIDARG;
-        if (index >= type_.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
-        *pImplTypeFlags = type_.impls[index].flags;
+        if (index >= impls_.size()) return TYPE_E_ELEMENTNOTFOUND;
+        *pImplTypeFlags = impls_[index].flags;
         return S_OK;
     }
     HRESULT GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) override;
@@ -131,9 +151,45 @@ public:
     void ReleaseVarDesc(VARDESC*) override {}
 
     const TypeData& type() const { return type_; }
+    // Makes the two views of a dual interface each other's other view.
+    void PairWith(TypeInfoImpl* other) { other_ = other; }
+    // A dual interface's dispatch view: puts the functions of every interface its vtable view
+    // derives from (IUnknown's and IDispatch's at least) before its own. Where one of them cannot
+    // be found, the view keeps its own functions only.
+    void InheritFunctions();
 
 private:
+    // A function the dispatch view of a dual interface takes from an interface it derives from;
+    // that interface answers for its names and documentation.
+    struct Inherited {
+        ITypeInfo* owner;
+        MEMBERID memid;
+    };
+    // A type an inherited function refers to, resolved by the interface it comes from.
+    struct Foreign {
+        ITypeInfo* owner;
+        HREFTYPE href;
+    };
+    static constexpr HREFTYPE ForeignHref(std::size_t index) {
+        return static_cast<HREFTYPE>(index << 2 | 2);
+    }
+    static constexpr bool IsForeignHref(HREFTYPE href) { return (href & 3) == 2; }
+    // Whether a type this library refers to is a dual interface as its library lists it (a
+    // dispinterface of another library may be one).
+    bool NamesDual(HREFTYPE href) const;
+
     TYPEDESC Describe(const TypeRef& t);
+    // A copy of another type information's type, its user-defined types made foreign references.
+    bool CopyType(const TYPEDESC& from, ITypeInfo* owner, int depth, TYPEDESC* to);
+    // A function as a dual interface's dispatch view shows it: dispatched, and its return value
+    // the last parameter where that is one ([out, retval]), else nothing in place of an HRESULT.
+    static void AsDispatched(FUNCDESC* d);
+    // The interface an inherited member comes from, or null.
+    ITypeInfo* InheritedOwner(MEMBERID memid) const {
+        for (const Inherited& i : inherited_)
+            if (i.memid == memid) return i.owner;
+        return nullptr;
+    }
     const FuncData* FindFunc(MEMBERID memid) const {
         for (const FuncData& f : type_.funcs)
             if (f.memid == memid) return &f;
@@ -149,6 +205,14 @@ private:
     UINT index_;
     const LibraryData& data_;
     const TypeData& type_;
+    View view_;
+    TypeInfoImpl* other_ = nullptr;  // a dual interface's other view (same library)
+    std::vector<typelib::ImplData> impls_;
+    std::vector<Inherited> inherited_;  // the first entries of funcs_, in order
+    std::vector<ITypeInfo*> bases_;     // the interfaces inherited_ comes from, nearest first
+    std::vector<Foreign> foreign_;
+    // References held on the interfaces of other libraries that inherited_ and foreign_ name.
+    std::vector<ComPtr<ITypeInfo>> held_;
     TYPEATTR attr_{};
     std::vector<FUNCDESC> funcs_;
     std::vector<VARDESC> vars_;
@@ -168,8 +232,29 @@ public:
         // A library read from bytes has, by the platform's definition, a disk image.
         attr_.wLibFlags = static_cast<WORD>(data_.flags | LIBFLAG_FHASDISKIMAGE);
         infos_.reserve(data_.types.size());
-        for (UINT i = 0; i < data_.types.size(); ++i)
-            infos_.push_back(std::make_unique<TypeInfoImpl>(this, i, data_));
+        for (UINT i = 0; i < data_.types.size(); ++i) {
+            if (!typelib::IsDual(data_.types[i])) {
+                infos_.push_back(std::make_unique<TypeInfoImpl>(this, i, data_));
+                continue;
+            }
+            auto dispatch = std::make_unique<TypeInfoImpl>(this, i, data_, View::kDualDispatch);
+            auto vtable = std::make_unique<TypeInfoImpl>(this, i, data_, View::kDualVtable);
+            dispatch->PairWith(vtable.get());
+            vtable->PairWith(dispatch.get());
+            infos_.push_back(std::move(dispatch));
+            vtables_.push_back(std::move(vtable));
+        }
+        // Every view stands before any dispatch view looks at the interfaces it derives from.
+        // Looking for them is no failure of the load: the thread's error object stays as it was.
+        if (!vtables_.empty() && t_loadDepth < kMaxLoadDepth) {
+            ComPtr<IErrorInfo> kept;
+            GetErrorInfo(0, &kept);
+            ++t_loadDepth;
+            for (UINT i = 0; i < data_.types.size(); ++i)
+                if (typelib::IsDual(data_.types[i])) infos_[i]->InheritFunctions();
+            --t_loadDepth;
+            SetErrorInfo(0, kept.Get());
+        }
     }
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -287,24 +372,30 @@ private:
     std::atomic<ULONG> refs_{1};
     LibraryData data_;
     TLIBATTR attr_{};
-    std::vector<std::unique_ptr<TypeInfoImpl>> infos_;
     std::map<std::uint32_t, ITypeLib*> imported_;  // owned references
+    std::vector<std::unique_ptr<TypeInfoImpl>> infos_;
+    std::vector<std::unique_ptr<TypeInfoImpl>> vtables_;  // the vtable views of dual interfaces
 public:
     ~TypeLibImpl() {
         for (auto& [index, lib] : imported_) lib->Release();
     }
 };
 
-TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data)
-    : lib_(lib), index_(index), data_(data), type_(data.types[index]) {
+TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data, View view)
+    : lib_(lib), index_(index), data_(data), type_(data.types[index]), view_(view) {
+    impls_ = type_.impls;
+    if (view_ == View::kDualVtable) impls_ = {{type_.dualBase, 0}};
+    // Vtable sizes and offsets in the library are for its own pointer size; this process has its
+    // own.
+    const std::size_t libraryPointer = data.syskind == SYS_WIN64 ? 8 : 4;
     attr_.guid = type_.guid;
     attr_.lcid = data.lcid;
     attr_.memidConstructor = MEMBERID_NIL;
     attr_.memidDestructor = MEMBERID_NIL;
-    attr_.typekind = type_.kind;
+    attr_.typekind = view_ == View::kDualVtable ? TKIND_INTERFACE : type_.kind;
     attr_.cFuncs = static_cast<WORD>(type_.funcs.size());
     attr_.cVars = static_cast<WORD>(type_.vars.size());
-    attr_.cImplTypes = static_cast<WORD>(type_.impls.size());
+    attr_.cImplTypes = static_cast<WORD>(impls_.size());
     attr_.cbSizeInstance = type_.size;
     attr_.cbAlignment = type_.alignment;
     // Interfaces and classes are reached through a pointer, whatever module they were made for.
@@ -313,11 +404,15 @@ TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data
         attr_.cbSizeInstance = sizeof(void*);
         attr_.cbAlignment = alignof(void*);
     }
-    attr_.cbSizeVft = type_.vtableSize;
-    // A dispinterface is reached through IDispatch's seven methods.
-    if (type_.kind == TKIND_DISPATCH) attr_.cbSizeVft = 7 * sizeof(void*);
-    if (type_.kind == TKIND_ALIAS) attr_.tdescAlias = Describe(type_.alias);
+    attr_.cbSizeVft = static_cast<WORD>(type_.vtableSize * sizeof(void*) / libraryPointer);
     attr_.wTypeFlags = type_.flags;
+    // A dispinterface is reached through IDispatch's seven methods, never through a vtable of
+    // its own.
+    if (attr_.typekind == TKIND_DISPATCH) {
+        attr_.cbSizeVft = 7 * sizeof(void*);
+        attr_.wTypeFlags &= static_cast<WORD>(~TYPEFLAG_FOLEAUTOMATION);
+    }
+    if (type_.kind == TKIND_ALIAS) attr_.tdescAlias = Describe(type_.alias);
     attr_.wMajorVerNum = type_.major;
     attr_.wMinorVerNum = type_.minor;
 
@@ -333,10 +428,9 @@ TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data
             if (p.flags & PARAMFLAG_FOPT) ++d.cParamsOpt;
         d.elemdescFunc.tdesc = Describe(f.ret);
         d.wFuncFlags = f.flags;
-        // Table offsets in the library are for its own pointer size; this process has its own.
         if (f.funckind != FUNC_DISPATCH)
             d.oVft = static_cast<SHORT>((static_cast<USHORT>(f.vtableOffset) & ~1u) *
-                                        sizeof(void*) / (data.syskind == SYS_WIN64 ? 8 : 4));
+                                        sizeof(void*) / libraryPointer);
         if (!f.params.empty()) {
             std::vector<ELEMDESC>& elems = params_.emplace_back(f.params.size());
             for (std::size_t i = 0; i < f.params.size(); ++i) {
@@ -346,6 +440,7 @@ TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data
             }
             d.lprgelemdescParam = elems.data();
         }
+        if (view_ == View::kDualDispatch) AsDispatched(&d);
         funcs_.push_back(d);
     }
     vars_.reserve(type_.vars.size());
@@ -380,6 +475,120 @@ TYPEDESC TypeInfoImpl::Describe(const TypeRef& t) {
     return d;
 }
 
+bool TypeInfoImpl::CopyType(const TYPEDESC& from, ITypeInfo* owner, int depth, TYPEDESC* to) {
+    *to = TYPEDESC{};
+    to->vt = from.vt;
+    if (from.vt == VT_PTR || from.vt == VT_SAFEARRAY) {
+        TYPEDESC inner;
+        if (!from.lptdesc || depth >= typelib::kMaxTypeDepth ||
+            !CopyType(*from.lptdesc, owner, depth + 1, &inner))
+            return false;
+        pointees_.push_back(inner);
+        to->lptdesc = &pointees_.back();
+    } else if (from.vt == VT_USERDEFINED) {
+        to->hreftype = ForeignHref(foreign_.size());
+        foreign_.push_back({owner, from.hreftype});
+    } else if (from.vt == VT_CARRAY) {
+        return false;  // arrays of fixed size are not represented
+    }
+    return true;
+}
+
+void TypeInfoImpl::AsDispatched(FUNCDESC* d) {
+    d->funckind = FUNC_DISPATCH;
+    ELEMDESC* last = d->cParams > 0 ? &d->lprgelemdescParam[d->cParams - 1] : nullptr;
+    if (last && (last->paramdesc.wParamFlags & PARAMFLAG_FRETVAL) && last->tdesc.vt == VT_PTR &&
+        last->tdesc.lptdesc) {
+        d->elemdescFunc.tdesc = *last->tdesc.lptdesc;
+        --d->cParams;
+    } else if (d->elemdescFunc.tdesc.vt == VT_HRESULT) {
+        // An HRESULT reaches a dispatch caller as the exception's code, never as a value.
+        d->elemdescFunc.tdesc.vt = VT_VOID;
+    }
+}
+
+void TypeInfoImpl::InheritFunctions() {
+    // The interfaces the vtable view derives from, nearest first, as vtable views (whose
+    // functions are taken) and as the views that name their members (a dual interface's dispatch
+    // view, which leaves return values out of the parameter names).
+    struct Base {
+        ComPtr<ITypeInfo> vtable, names;
+    };
+    std::vector<Base> chain;
+    ITypeInfo* current = other_;
+    for (int depth = 0;; ++depth) {
+        if (depth == kMaxBaseDepth) return;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(current->GetTypeAttr(&attr))) return;
+        const WORD impls = attr->cImplTypes;
+        current->ReleaseTypeAttr(attr);
+        if (impls == 0) break;
+        HREFTYPE ref = 0;
+        Base base;
+        if (FAILED(current->GetRefTypeOfImplType(0, &ref)) ||
+            FAILED(current->GetRefTypeInfo(ref, &base.vtable)))
+            return;
+        if (FAILED(base.vtable->GetTypeAttr(&attr))) return;
+        const TYPEKIND kind = attr->typekind;
+        const bool dual = (attr->wTypeFlags & TYPEFLAG_FDUAL) != 0;
+        base.vtable->ReleaseTypeAttr(attr);
+        if (kind != TKIND_INTERFACE) return;
+        base.names = base.vtable;
+        if (dual && (FAILED(base.vtable->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)) ||
+                     FAILED(base.vtable->GetRefTypeInfo(ref, &base.names))))
+            return;
+        current = base.vtable.Get();
+        chain.push_back(std::move(base));
+    }
+
+    std::vector<FUNCDESC> funcs;
+    std::vector<Inherited> inherited;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        ITypeInfo* base = it->vtable.Get();
+        TYPEATTR* attr = nullptr;
+        if (FAILED(base->GetTypeAttr(&attr))) return;
+        const WORD count = attr->cFuncs;
+        base->ReleaseTypeAttr(attr);
+        for (UINT i = 0; i < count; ++i) {
+            FUNCDESC* from = nullptr;
+            if (FAILED(base->GetFuncDesc(i, &from))) return;
+            FUNCDESC d = *from;
+            bool copied = CopyType(from->elemdescFunc.tdesc, base, 0, &d.elemdescFunc.tdesc);
+            d.lprgelemdescParam = nullptr;
+            if (copied && d.cParams > 0) {
+                std::vector<ELEMDESC>& elems =
+                    params_.emplace_back(static_cast<std::size_t>(d.cParams));
+                for (SHORT p = 0; copied && p < d.cParams; ++p) {
+                    elems[p] = from->lprgelemdescParam[p];
+                    copied = CopyType(from->lprgelemdescParam[p].tdesc, base, 0, &elems[p].tdesc);
+                }
+                d.lprgelemdescParam = elems.data();
+            }
+            base->ReleaseFuncDesc(from);
+            if (!copied || d.cParams < 0) return;
+            AsDispatched(&d);
+            funcs.push_back(d);
+            inherited.push_back({it->names.Get(), d.memid});
+        }
+    }
+
+    // Views of this library live as long as it does; those of others are held.
+    for (const Base& base : chain) {
+        ComPtr<ITypeLib> owner;
+        UINT index = 0;
+        if (FAILED(base.vtable->GetContainingTypeLib(&owner, &index)) ||
+            owner.Get() != static_cast<ITypeLib*>(lib_)) {
+            held_.push_back(base.vtable);
+            held_.push_back(base.names);
+        }
+        bases_.push_back(base.names.Get());
+    }
+    inherited_ = std::move(inherited);
+    funcs.insert(funcs.end(), funcs_.begin(), funcs_.end());
+    funcs_ = std::move(funcs);
+    attr_.cFuncs = static_cast<WORD>(funcs_.size());
+}
+
 HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
@@ -399,9 +608,14 @@ HRESULT TypeInfoImpl::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames
     std::vector<const std::string*> names;
     if (const FuncData* f = FindFunc(memid)) {
         names.push_back(&f->name);
-        for (const auto& p : f->params) names.push_back(&p.name);
+        // A dispatch caller gets a return value as the result, not as a parameter.
+        for (const auto& p : f->params)
+            if (view_ != View::kDualDispatch || !(p.flags & PARAMFLAG_FRETVAL))
+                names.push_back(&p.name);
     } else if (const VarData* v = FindVar(memid)) {
         names.push_back(&v->name);
+    } else if (ITypeInfo* owner = InheritedOwner(memid)) {
+        return owner->GetNames(memid, rgBstrNames, cMaxNames, pcNames);
     } else {
         return TYPE_E_ELEMENTNOTFOUND;
     }
@@ -436,7 +650,14 @@ HRESULT TypeInfoImpl::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* 
             }
         }
     }
-    if (!found) return DISP_E_UNKNOWNNAME;
+    if (!found) {
+        // A dual interface's dispatch view answers for the interfaces it derives from.
+        for (ITypeInfo* base : bases_) {
+            const HRESULT hr = base->GetIDsOfNames(rgszNames, cNames, pMemId);
+            if (hr != DISP_E_UNKNOWNNAME || pMemId[0] != MEMBERID_NIL) return hr;
+        }
+        return DISP_E_UNKNOWNNAME;
+    }
     HRESULT hr = S_OK;
     for (UINT i = 1; i < cNames; ++i) {
         const std::string param = rgszNames[i] ? OleToUtf8(rgszNames[i]) : std::string();
@@ -472,6 +693,9 @@ HRESULT TypeInfoImpl::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pB
         name = &v->name;
         doc = &v->doc;
         context = v->helpContext;
+    } else if (ITypeInfo* owner = InheritedOwner(memid)) {
+        return owner->GetDocumentation(memid, pBstrName, pBstrDocString, pdwHelpContext,
+                                       pBstrHelpFile);
     } else {
         return TYPE_E_ELEMENTNOTFOUND;
     }
@@ -485,6 +709,32 @@ HRESULT TypeInfoImpl::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pB
 HRESULT TypeInfoImpl::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
     if (!ppTInfo) return E_INVALIDARG;
     *ppTInfo = nullptr;
+    if (hRefType == kOtherViewHref) {
+        if (!other_) return TYPE_E_ELEMENTNOTFOUND;
+        *ppTInfo = other_;
+        lib_->AddRef();
+        return S_OK;
+    }
+    if (IsForeignHref(hRefType)) {
+        const std::size_t index = hRefType >> 2;
+        if (index >= foreign_.size()) return TYPE_E_ELEMENTNOTFOUND;
+        return foreign_[index].owner->GetRefTypeInfo(foreign_[index].href, ppTInfo);
+    }
+    if (hRefType & kVtableViewFlag) {
+        ComPtr<ITypeInfo> dispatch;
+        HRESULT hr = GetRefTypeInfo(hRefType & ~kVtableViewFlag, &dispatch);
+        if (FAILED(hr)) return hr;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(hr = dispatch->GetTypeAttr(&attr))) return hr;
+        const bool dual = attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
+        dispatch->ReleaseTypeAttr(attr);
+        HREFTYPE vtable = 0;
+        if (!dual || FAILED(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable))) {
+            *ppTInfo = dispatch.Detach();
+            return S_OK;
+        }
+        return dispatch->GetRefTypeInfo(vtable, ppTInfo);
+    }
     if (typelib::IsImportedHref(hRefType)) {
         const std::size_t index = (hRefType - 1) / 12;
         if (index >= data_.refs.size()) return TYPE_E_ELEMENTNOTFOUND;
@@ -504,27 +754,127 @@ HRESULT TypeInfoImpl::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
     return S_OK;
 }
 
-// The standard automation library as far as libraries refer to it: its IUnknown and IDispatch.
-// A registered copy, where there is one, comes first.
+bool TypeInfoImpl::NamesDual(HREFTYPE href) const {
+    if (typelib::IsImportedHref(href)) {
+        const std::size_t index = (href - 1) / 12;
+        return index < data_.refs.size() && data_.refs[index].kind == TKIND_DISPATCH;
+    }
+    const std::size_t index = href / typelib::kTypeInfoRecordSize;
+    return href % typelib::kTypeInfoRecordSize == 0 && index < data_.types.size() &&
+           typelib::IsDual(data_.types[index]);
+}
+
+// The standard automation library as far as libraries refer to it: IUnknown and IDispatch with
+// their functions, and the records those take, described as the platform's own copy describes
+// them (for a 32-bit module). A registered copy, where there is one, comes first.
 LibraryData StandardOleLibrary(const typelib::ImportData& imp) {
+    using typelib::LocalHref;
+    using typelib::ParamData;
     LibraryData lib;
     lib.guid = typelib::kStdOleGuid;
     lib.major = imp.major;
     lib.minor = imp.minor;
     lib.name = "stdole";
     lib.doc = "OLE Automation";
+
+    auto plain = [](VARTYPE vt) { return TypeRef{vt, 0, {}}; };
+    auto ptr = [](TypeRef to) { return TypeRef{VT_PTR, 0, {std::move(to)}}; };
+    auto user = [](std::size_t index) { return TypeRef{VT_USERDEFINED, LocalHref(index), {}}; };
+    auto in = [](std::string name, TypeRef type) {
+        return ParamData{std::move(name), std::move(type), PARAMFLAG_FIN};
+    };
+    auto out = [](std::string name, TypeRef type) {
+        return ParamData{std::move(name), std::move(type), PARAMFLAG_FOUT};
+    };
+    // The records, each field at its offset in a 32-bit module.
+    auto record = [&](std::string name, std::uint32_t size,
+                      std::vector<std::pair<std::string, TypeRef>> fields,
+                      std::vector<std::int32_t> offsets) {
+        TypeData t;
+        t.kind = TKIND_RECORD;
+        t.name = std::move(name);
+        t.size = size;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            VarData v;
+            v.memid = static_cast<MEMBERID>(0x40000000 + i);
+            v.varkind = VAR_PERINSTANCE;
+            v.name = std::move(fields[i].first);
+            v.type = std::move(fields[i].second);
+            v.value = offsets[i];
+            t.vars.push_back(std::move(v));
+        }
+        lib.types.push_back(std::move(t));
+    };
+    enum : std::size_t { kGuid, kDispParams, kExcepInfo, kUnknown, kDispatch };
+    // GUID's Data4, eight bytes in an array of fixed size, is a field this model does not
+    // represent.
+    record("GUID", 16,
+           {{"Data1", plain(VT_UI4)}, {"Data2", plain(VT_UI2)}, {"Data3", plain(VT_UI2)}},
+           {0, 4, 6});
+    record("DISPPARAMS", 16,
+           {{"rgvarg", ptr(plain(VT_VARIANT))},
+            {"rgdispidNamedArgs", ptr(plain(VT_I4))},
+            {"cArgs", plain(VT_UINT)},
+            {"cNamedArgs", plain(VT_UINT)}},
+           {0, 4, 8, 12});
+    record("EXCEPINFO", 32,
+           {{"wCode", plain(VT_UI2)},
+            {"wReserved", plain(VT_UI2)},
+            {"bstrSource", plain(VT_BSTR)},
+            {"bstrDescription", plain(VT_BSTR)},
+            {"bstrHelpFile", plain(VT_BSTR)},
+            {"dwHelpContext", plain(VT_UI4)},
+            {"pvReserved", ptr(plain(VT_VOID))},
+            {"pfnDeferredFillIn", ptr(plain(VT_VOID))},
+            {"scode", plain(VT_ERROR)}},
+           {0, 2, 4, 8, 12, 16, 20, 24, 28});
+
+    // The interfaces: every function restricted, at its slot of a 32-bit vtable, its member id
+    // 0x60000000 plus the interface's depth below IUnknown (high word) and its place (low word).
+    auto method = [&](TypeData* t, MEMBERID memid, std::string name, TypeRef ret,
+                      std::vector<ParamData> params) {
+        FuncData f;
+        f.memid = memid;
+        f.funckind = FUNC_PUREVIRTUAL;
+        f.flags = FUNCFLAG_FRESTRICTED;
+        f.vtableOffset = static_cast<SHORT>(t->vtableSize);
+        t->vtableSize = static_cast<WORD>(t->vtableSize + 4);
+        f.name = std::move(name);
+        f.ret = std::move(ret);
+        f.params = std::move(params);
+        t->funcs.push_back(std::move(f));
+    };
     TypeData unknown;
     unknown.kind = TKIND_INTERFACE;
     unknown.guid = typelib::kIUnknownGuid;
     unknown.name = "IUnknown";
     unknown.flags = TYPEFLAG_FHIDDEN;
-    unknown.vtableSize = 3 * 4;
+    method(&unknown, 0x60000000, "QueryInterface", plain(VT_HRESULT),
+           {in("riid", ptr(user(kGuid))), out("ppvObj", ptr(ptr(plain(VT_VOID))))});
+    method(&unknown, 0x60000001, "AddRef", plain(VT_UI4), {});
+    method(&unknown, 0x60000002, "Release", plain(VT_UI4), {});
+
     TypeData dispatch;
     dispatch.kind = TKIND_INTERFACE;
     dispatch.guid = typelib::kIDispatchGuid;
     dispatch.name = "IDispatch";
-    dispatch.vtableSize = 4 * 4;
-    dispatch.impls.push_back({typelib::LocalHref(0), 0});
+    dispatch.flags = TYPEFLAG_FRESTRICTED;
+    dispatch.impls.push_back({LocalHref(kUnknown), 0});
+    dispatch.vtableSize = unknown.vtableSize;
+    method(&dispatch, 0x60010000, "GetTypeInfoCount", plain(VT_HRESULT),
+           {out("pctinfo", ptr(plain(VT_UINT)))});
+    method(&dispatch, 0x60010001, "GetTypeInfo", plain(VT_HRESULT),
+           {in("itinfo", plain(VT_UINT)), in("lcid", plain(VT_UI4)),
+            out("pptinfo", ptr(ptr(plain(VT_VOID))))});
+    method(&dispatch, 0x60010002, "GetIDsOfNames", plain(VT_HRESULT),
+           {in("riid", ptr(user(kGuid))), in("rgszNames", ptr(ptr(plain(VT_I1)))),
+            in("cNames", plain(VT_UINT)), in("lcid", plain(VT_UI4)),
+            out("rgdispid", ptr(plain(VT_I4)))});
+    method(&dispatch, 0x60010003, "Invoke", plain(VT_HRESULT),
+           {in("dispidMember", plain(VT_I4)), in("riid", ptr(user(kGuid))),
+            in("lcid", plain(VT_UI4)), in("wFlags", plain(VT_UI2)),
+            in("pdispparams", ptr(user(kDispParams))), out("pvarResult", ptr(plain(VT_VARIANT))),
+            out("pexcepinfo", ptr(user(kExcepInfo))), out("puArgErr", ptr(plain(VT_UINT)))});
     lib.types.push_back(std::move(unknown));
     lib.types.push_back(std::move(dispatch));
     return lib;
@@ -540,6 +890,7 @@ HRESULT TypeLibImpl::ImportedLibrary(std::uint32_t import, ITypeLib** pptlib) {
         HRESULT hr = LoadRegTypeLib(imp.guid, imp.major, imp.minor, imp.lcid, &lib);
         if (FAILED(hr)) {
             if (imp.guid != typelib::kStdOleGuid) return hr;
+            SetErrorInfo(0, nullptr);  // not a failure: the built-in description answers
             lib = new TypeLibImpl(StandardOleLibrary(imp));
         }
         found = imported_.emplace(import, lib).first;
@@ -616,12 +967,6 @@ HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeL
 }
 
 }  // namespace
-
-namespace typelib_internal {
-void SetLastErrorText(std::string text) { t_lastError = std::move(text); }
-}  // namespace typelib_internal
-
-std::string TypeLibLastErrorText() { return t_lastError; }
 
 HRESULT LoadTypeLibFromMemory(const std::string& bytes, ITypeLib** pptlib) {
     if (!pptlib) return E_INVALIDARG;

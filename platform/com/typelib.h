@@ -262,10 +262,13 @@ protected:
 // Loads a type library from a file: a module (its TYPELIB 1 resource) or a bare type-library
 // file (.tlb). TYPE_E_CANTLOADLIBRARY when the file cannot be read or holds no type library,
 // TYPE_E_INVDATAREAD when the library is malformed, TYPE_E_UNSUPFORMAT when it holds what this
-// loader does not represent (module types, dual interfaces, fixed-size arrays, parameter default
-// values). TypeLibLastErrorText() then says why. A type a library imports is looked up through
+// loader does not represent (module types, fixed-size arrays, parameter default values), and the
+// thread's error object (oaidl.h) says why. A type a library imports is looked up through
 // LoadRegTypeLib when asked for; the standard automation library answers for its IUnknown and
-// IDispatch where it is not registered.
+// IDispatch (and the records they take) where it is not registered. A dual interface is listed as
+// its dispatch view, whose functions begin with those of the interfaces it derives from (found
+// as the library is loaded; where one cannot be found, the view has its own functions only);
+// GetRefTypeOfImplType(-1) on either view names the other.
 COM_EXPORT HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
 // The library in memory (the bytes of a TYPELIB resource). Not of the platform.
 COM_EXPORT HRESULT LoadTypeLibFromMemory(const std::string& bytes, ITypeLib** pptlib);
@@ -300,7 +303,5 @@ COM_EXPORT HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMin
 // registered later is found then.
 COM_EXPORT HRESULT GetCachedTypeLib(REFGUID libid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
                                     ITypeLib** pptlib);
-// Not of the platform: empties the cache (tests), and the reason of the last failure of the
-// loading functions above in this thread.
+// Not of the platform: empties the cache (tests).
 COM_EXPORT void ClearTypeLibCache();
-COM_EXPORT std::string TypeLibLastErrorText();

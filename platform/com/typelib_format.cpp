@@ -191,6 +191,17 @@ base::Result<> Validate(const LibraryData& lib) {
             return base::Fail(where + ": only interfaces and classes implement types");
         if (t.kind != TKIND_COCLASS && t.impls.size() > 1)
             return base::Fail(where + ": only a coclass implements several interfaces");
+        if (IsDual(t)) {
+            if (t.impls.size() != 1 || !HrefValid(lib, t.dualBase))
+                return base::Fail(where + ": a dual interface derives from no interface");
+            // Its dispatch view gives each function's return value in place of the last
+            // parameter, which must then be a pointer to it.
+            for (const FuncData& f : t.funcs)
+                if (!f.params.empty() && (f.params.back().flags & PARAMFLAG_FRETVAL) &&
+                    f.params.back().type.vt != VT_PTR)
+                    return base::Fail(where + " member " + f.name +
+                                      ": a return value that is not a pointer");
+        }
         for (const ImplData& impl : t.impls)
             if (!HrefValid(lib, impl.type))
                 return base::Fail(where + ": implements a type outside the library");
@@ -280,7 +291,9 @@ public:
 
         LibraryData lib;
         lib.guid = Guid(img_.I32(0x08));
-        lib.lcid = static_cast<LCID>(img_.I32(0x0C));
+        // The library's own locale is the second of the header's two: the platform's compilers
+        // put their own system locale in the first.
+        lib.lcid = static_cast<LCID>(img_.I32(0x10));
         if ((varflags & 0x0F) > SYS_WIN64) Fail("bad system kind");
         lib.syskind = static_cast<SYSKIND>(varflags & 0x0F);
         const std::int32_t version = img_.I32(0x18);
@@ -421,10 +434,9 @@ private:
         t->guid = Guid(img_.I32(at + 0x2C));
         t->flags = static_cast<WORD>(img_.I32(at + 0x30));
         t->name = Name(img_.I32(at + 0x34));
-        // A dual interface's dispatch view is made by the loader from the standard library's
-        // IDispatch, which this loader does not carry.
-        if (t->kind == TKIND_DISPATCH && (t->flags & TYPEFLAG_FDUAL))
-            Unsupported(Where(*t) + ": dual interfaces are not supported");
+        // A dual interface is stored as its dispatch view; the vtable view is the loader's.
+        if (t->kind == TKIND_INTERFACE && (t->flags & TYPEFLAG_FDUAL))
+            Unsupported(Where(*t) + ": a dual interface stored as its vtable view");
         const std::int32_t version = img_.I32(at + 0x38);
         t->major = static_cast<WORD>(version);
         t->minor = static_cast<WORD>(version >> 16);
@@ -450,8 +462,10 @@ private:
                 Fail(Where(*t) + ": only a coclass implements several interfaces");
             } else if (t->kind == TKIND_DISPATCH) {
                 // A dispinterface is reached through IDispatch, which the header names once for
-                // the whole library.
+                // the whole library; a dual interface's vtable view derives from the type the
+                // record names.
                 t->impls.push_back({static_cast<HREFTYPE>(dispatchHref_), 0});
+                if (IsDual(*t)) t->dualBase = static_cast<HREFTYPE>(datatype1);
             } else {
                 t->impls.push_back({static_cast<HREFTYPE>(datatype1), 0});
             }
@@ -859,6 +873,9 @@ private:
         } else if (t.kind == TKIND_INTERFACE && !t.impls.empty()) {
             datatype1 = static_cast<std::int32_t>(t.impls[0].type);
             datatype2 = 1 << 16;  // one level of inheritance
+        } else if (IsDual(t)) {
+            datatype1 = static_cast<std::int32_t>(t.dualBase);
+            datatype2 = 1 << 16;
         }
         memberAt_.push_back(t.funcs.empty() && t.vars.empty() ? -1 : WriteMembers(t, href));
 

@@ -20,10 +20,14 @@
 // for a type of an imported library the offset of its import info entry plus one. The model keeps
 // HREFTYPEs exactly as the file does, which is also what ITypeInfo hands out.
 //
+// A dual interface is stored once, as a dispinterface flagged TYPEFLAG_FDUAL whose functions are
+// its vtable functions; the header's dispatch type is what its dispatch view derives from, and the
+// type it names itself (dualBase) is what its vtable view derives from.
+//
 // Reading refuses, with a message, what the loader cannot represent or what points outside the
-// data: module types, arrays of fixed size (VT_CARRAY), parameter default values, unknown kinds,
-// offsets or counts outside their segment, pointer chains deeper than kMaxTypeDepth, and text
-// that is not a name.
+// data: module types, arrays of fixed size (VT_CARRAY), parameter default values, a dual interface
+// stored as its vtable view, unknown kinds, offsets or counts outside their segment, pointer
+// chains deeper than kMaxTypeDepth, and text that is not a name.
 #pragma once
 
 #include <string>
@@ -113,7 +117,15 @@ struct TypeData {
     std::vector<FuncData> funcs;
     std::vector<VarData> vars;
     std::vector<ImplData> impls;
+    // A dual interface (TKIND_DISPATCH with TYPEFLAG_FDUAL): the interface its vtable view derives
+    // from (impls holds, as for every dispinterface, the type its dispatch view derives from).
+    HREFTYPE dualBase = 0;
 };
+
+// Whether the type is a dual interface as the library stores it.
+inline bool IsDual(const TypeData& t) {
+    return t.kind == TKIND_DISPATCH && (t.flags & TYPEFLAG_FDUAL) != 0;
+}
 
 struct ImportData {
     std::string name;  // the file the library was imported from

@@ -12,15 +12,15 @@
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
-#include "platform/com/typelib_internal.h"
 
 namespace {
 
 // The automation marshaller that proxies every dispinterface.
 constexpr char kAutomationProxyStub[] = "{00020420-0000-0000-C000-000000000046}";
 
-HRESULT Fail(HRESULT hr, std::string text) {
-    typelib_internal::SetLastErrorText(std::move(text));
+// Sets the thread's error object to `text` and answers hr.
+HRESULT Fail(HRESULT hr, const std::string& text) {
+    SetErrorInfoText(text);
     return hr;
 }
 

@@ -195,6 +195,66 @@ void Members(ITypeInfo* info, const TYPEATTR& attr) {
     }
 }
 
+// A type's documentation, implemented types and members.
+void DumpInfo(ITypeInfo* info, const TYPEATTR& attr) {
+    Doc(info, MEMBERID_NIL, "  ");
+    if (attr.typekind == TKIND_ALIAS)
+        std::printf("  alias of %s\n", Type(info, attr.tdescAlias).c_str());
+    for (UINT i = 0; i < attr.cImplTypes; ++i) {
+        HREFTYPE ref = 0;
+        INT flags = 0;
+        HRESULT got = info->GetRefTypeOfImplType(i, &ref);
+        HRESULT gotFlags = info->GetImplTypeFlags(i, &flags);
+        if (FAILED(got) || FAILED(gotFlags)) {
+            std::printf("  impl %u failed %s\n", i,
+                        Hex(static_cast<std::uint32_t>(FAILED(got) ? got : gotFlags)).c_str());
+            continue;
+        }
+        std::printf("  impl %u flags %s %s\n", i, Hex(flags).c_str(), RefName(info, ref).c_str());
+    }
+    Members(info, attr);
+}
+
+std::string Attributes(const TYPEATTR& attr) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf,
+                  "kind %d %s lcid %s version %d.%d flags %s funcs %d vars %d impls %d vft %d",
+                  attr.typekind, Guid(attr.guid).c_str(), Hex(attr.lcid).c_str(), attr.wMajorVerNum,
+                  attr.wMinorVerNum, Hex(attr.wTypeFlags).c_str(), attr.cFuncs, attr.cVars,
+                  attr.cImplTypes, attr.cbSizeVft);
+    return buf;
+}
+
+// A dual interface's other view (its vtable interface beside its dispatch view, or the other way
+// round), which GetRefTypeOfImplType(-1) names; and the way back from that view.
+void DumpOtherView(ITypeInfo* info) {
+    HREFTYPE ref = 0;
+    HRESULT hr = info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
+    ITypeInfo* other = nullptr;
+    if (SUCCEEDED(hr)) hr = info->GetRefTypeInfo(ref, &other);
+    if (FAILED(hr)) {
+        std::printf("  other view failed %s\n", Hex(static_cast<std::uint32_t>(hr)).c_str());
+        return;
+    }
+    TYPEATTR* attr = nullptr;
+    hr = other->GetTypeAttr(&attr);
+    if (FAILED(hr)) {
+        std::printf("  other view attributes failed %s\n",
+                    Hex(static_cast<std::uint32_t>(hr)).c_str());
+        other->Release();
+        return;
+    }
+    std::printf("  other view %s\n", Attributes(*attr).c_str());
+    DumpInfo(other, *attr);
+    HREFTYPE back = 0;
+    if (SUCCEEDED(other->GetRefTypeOfImplType(static_cast<UINT>(-1), &back)))
+        std::printf("  back to %s\n", RefName(other, back).c_str());
+    else
+        std::printf("  no way back\n");
+    other->ReleaseTypeAttr(attr);
+    other->Release();
+}
+
 void DumpType(ITypeLib* lib, UINT index) {
     ITypeInfo* info = nullptr;
     HRESULT hr = lib->GetTypeInfo(index, &info);
@@ -210,28 +270,9 @@ void DumpType(ITypeLib* lib, UINT index) {
         info->Release();
         return;
     }
-    std::printf(
-        "type %u kind %d %s lcid %s version %d.%d flags %s funcs %d vars %d impls %d "
-        "vft %d\n",
-        index, attr->typekind, Guid(attr->guid).c_str(), Hex(attr->lcid).c_str(),
-        attr->wMajorVerNum, attr->wMinorVerNum, Hex(attr->wTypeFlags).c_str(), attr->cFuncs,
-        attr->cVars, attr->cImplTypes, attr->cbSizeVft);
-    Doc(info, MEMBERID_NIL, "  ");
-    if (attr->typekind == TKIND_ALIAS)
-        std::printf("  alias of %s\n", Type(info, attr->tdescAlias).c_str());
-    for (UINT i = 0; i < attr->cImplTypes; ++i) {
-        HREFTYPE ref = 0;
-        INT flags = 0;
-        HRESULT got = info->GetRefTypeOfImplType(i, &ref);
-        HRESULT gotFlags = info->GetImplTypeFlags(i, &flags);
-        if (FAILED(got) || FAILED(gotFlags)) {
-            std::printf("  impl %u failed %s\n", i,
-                        Hex(static_cast<std::uint32_t>(FAILED(got) ? got : gotFlags)).c_str());
-            continue;
-        }
-        std::printf("  impl %u flags %s %s\n", i, Hex(flags).c_str(), RefName(info, ref).c_str());
-    }
-    Members(info, *attr);
+    std::printf("type %u %s\n", index, Attributes(*attr).c_str());
+    DumpInfo(info, *attr);
+    if (attr->wTypeFlags & TYPEFLAG_FDUAL) DumpOtherView(info);
     info->ReleaseTypeAttr(attr);
     info->Release();
 }

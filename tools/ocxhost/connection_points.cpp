@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/typelib.h"
 #include "platform/com/variant_format.h"
 #include "tools/ocxhost/host.h"
@@ -78,7 +79,7 @@ Outcome Host::ClassInfo(const std::string& rest) {
     HRESULT hr = object_.As(IID_IProvideClassInfo, std::addressof(provider));
     if (FAILED(hr)) return Error(hr, "the object gives no class information");
     ComPtr<ITypeInfo> info;
-    if (FAILED(hr = provider->GetClassInfo(&info))) return Error(hr, TypeLibLastErrorText());
+    if (FAILED(hr = provider->GetClassInfo(&info))) return Error(hr, TakeErrorInfoText());
     BSTR name = nullptr;
     if (FAILED(hr = info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr)))
         return Error(hr);

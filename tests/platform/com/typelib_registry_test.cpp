@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
 #include "tests/platform/com/resource_test_util.h"
@@ -47,7 +48,7 @@ protected:
         ASSERT_EQ(setenv("OLE_REGISTRY", registry_.c_str(), 1), 0);
         ClearTypeLibCache();
         module_ = std::filesystem::absolute(TEST_MODULE_PATH).string();
-        ASSERT_EQ(LoadTypeLib(Utf8ToOle(module_).c_str(), &lib_), S_OK) << TypeLibLastErrorText();
+        ASSERT_EQ(LoadTypeLib(Utf8ToOle(module_).c_str(), &lib_), S_OK) << TakeErrorInfoText();
     }
     void TearDown() override { ClearTypeLibCache(); }
 
@@ -62,7 +63,7 @@ protected:
 };
 
 TEST_F(TypeLibRegistry, RegistrationWritesThePlatformsEntries) {
-    ASSERT_EQ(Register(module_), S_OK) << TypeLibLastErrorText();
+    ASSERT_EQ(Register(module_), S_OK) << TakeErrorInfoText();
     EXPECT_EQ(Value(kLib + "\\1.0"), "pinbus OLE Control module");
     EXPECT_EQ(Value(kLib + "\\1.0\\409\\win32"), module_);
     EXPECT_EQ(Value(kLib + "\\1.0\\FLAGS"), "2");  // a control library
@@ -97,7 +98,7 @@ TEST_F(TypeLibRegistry, RegisteredLibraryLoadsByGuidVersionAndLocale) {
     ComPtr<ITypeLib> loaded;
     EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 0, 0x0409, &loaded), TYPE_E_LIBNOTREGISTERED);
     ASSERT_EQ(Register(module_), S_OK);
-    ASSERT_EQ(LoadRegTypeLib(kLibId, 1, 0, 0x0409, &loaded), S_OK) << TypeLibLastErrorText();
+    ASSERT_EQ(LoadRegTypeLib(kLibId, 1, 0, 0x0409, &loaded), S_OK) << TakeErrorInfoText();
     EXPECT_EQ(loaded->GetTypeInfoCount(), 3u);
     // Any locale finds the library registered under its own.
     EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 0, 0x0407, &loaded), S_OK);
@@ -149,7 +150,7 @@ TEST_F(TypeLibRegistry, AnOldNeutralRegistrationIsReadAndReplaced) {
               ERROR_SUCCESS);
     ComPtr<ITypeLib> loaded;
     for (LCID lcid : {0x0409u, 0x0000u, 0x0407u})
-        EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 0, lcid, &loaded), S_OK) << TypeLibLastErrorText();
+        EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 0, lcid, &loaded), S_OK) << TakeErrorInfoText();
     ASSERT_EQ(Register(module_), S_OK);
     EXPECT_FALSE(Exists(kLib + "\\1.0\\0"));
     EXPECT_EQ(Value(kLib + "\\1.0\\409\\win32"), module_);
@@ -173,7 +174,7 @@ TEST_F(TypeLibRegistry, ARegistrationPointingAtTheWrongFileFailsToLoad) {
     ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, otherKey.c_str(), REG_SZ, module_.c_str(), 0),
               ERROR_SUCCESS);
     EXPECT_EQ(LoadRegTypeLib(other, 1, 0, 0, &loaded), TYPE_E_LIBNOTREGISTERED);
-    EXPECT_NE(TypeLibLastErrorText().find("does not hold"), std::string::npos);
+    EXPECT_NE(TakeErrorInfoText().find("does not hold"), std::string::npos);
 }
 
 TEST_F(TypeLibRegistry, UnregistrationRemovesOnlyThisLibrarysEntries) {
@@ -183,7 +184,7 @@ TEST_F(TypeLibRegistry, UnregistrationRemovesOnlyThisLibrarysEntries) {
                            "{0000BBBB-0000-0000-0000-000000000001}", 0),
               ERROR_SUCCESS);
     ASSERT_EQ(Register(module_), S_OK);
-    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0409, SYS_WIN32), S_OK) << TypeLibLastErrorText();
+    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0409, SYS_WIN32), S_OK) << TakeErrorInfoText();
     EXPECT_FALSE(Exists(kLib));
     EXPECT_FALSE(Exists(kDPinbusKey));
     EXPECT_FALSE(Exists(kEventsKey));
@@ -232,7 +233,7 @@ TEST_F(TypeLibRegistry, UnwritableRegistryIsAFailure) {
     tltest::WriteBytes(blocker, "x");
     ASSERT_EQ(setenv("OLE_REGISTRY", (blocker + "/registry.reg").c_str(), 1), 0);
     EXPECT_EQ(Register(module_), TYPE_E_REGISTRYACCESS);
-    EXPECT_FALSE(TypeLibLastErrorText().empty());
+    EXPECT_FALSE(TakeErrorInfoText().empty());
     ComPtr<ITypeLib> loaded;
     EXPECT_TRUE(FAILED(LoadRegTypeLib(kLibId, 1, 0, 0x0409, &loaded)));
 }

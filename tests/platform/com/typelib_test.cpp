@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/com/oaidl.h"
 #include "platform/com/resource_table.h"
 #include "platform/com/typelib_format.h"
 #include "tests/platform/com/resource_results.h"
@@ -55,7 +56,7 @@ class PinbusTypeLib : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
         HRESULT hr = LoadTypeLib(Wide(GetParam().c_str()).c_str(), &lib_);
-        ASSERT_EQ(hr, S_OK) << TypeLibLastErrorText();
+        ASSERT_EQ(hr, S_OK) << TakeErrorInfoText();
     }
     ComPtr<ITypeInfo> Info(UINT index) {
         ComPtr<ITypeInfo> info;
@@ -430,6 +431,21 @@ TEST(TypeLibFormat, LibrariesBreakingTheRulesAreRefused) {
         {"an import of no library", [](auto& l) { l.refs[0].import = 1; }, "no imported"},
         {"an enumeration implementing a type", [](auto& l) { l.types[1].kind = TKIND_ENUM; },
          "only interfaces and classes"},
+        {"a dual interface deriving from nothing",
+         [](auto& l) {
+             l.types[0].flags |= TYPEFLAG_FDUAL;
+             l.types[0].dualBase = typelib::LocalHref(3);
+         },
+         "derives from no interface"},
+        {"a dual interface's return value that is not a pointer",
+         [](auto& l) {
+             l.types[0].flags |= TYPEFLAG_FDUAL;
+             l.types[0].dualBase = l.types[0].impls[0].type;
+             typelib::ParamData result{
+                 "result", {VT_I4, 0, {}}, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL};
+             l.types[0].funcs[0].params.push_back(result);
+         },
+         "not a pointer"},
     };
     for (const Case& c : cases) {
         typelib::LibraryData lib = PinbusLibrary();
@@ -518,7 +534,7 @@ class WidlLibrary : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(LoadTypeLib(Wide(TYPELIBS_DIR "/coverage.tlb").c_str(), &lib_), S_OK)
-            << TypeLibLastErrorText();
+            << TakeErrorInfoText();
     }
     ComPtr<ITypeInfo> Type(const char* name) {
         ComPtr<ITypeInfo> info;
@@ -647,12 +663,187 @@ TEST_F(WidlLibrary, CoclassWithSeveralInterfacesAndADefaultSource) {
     }
 }
 
+// ---------------------------------------------------------------- dual interfaces (widl)
+
+class DualInterfaces : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(LoadTypeLib(Wide(TYPELIBS_DIR "/dual.tlb").c_str(), &lib_), S_OK)
+            << TakeErrorInfoText();
+        ASSERT_EQ(lib_->GetTypeInfo(0, &meter_), S_OK);
+        ASSERT_EQ(lib_->GetTypeInfo(1, &meterEx_), S_OK);
+    }
+    static ComPtr<ITypeInfo> OtherView(ITypeInfo* info) {
+        HREFTYPE ref = 0;
+        ComPtr<ITypeInfo> other;
+        EXPECT_EQ(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
+        EXPECT_EQ(info->GetRefTypeInfo(ref, &other), S_OK);
+        return other;
+    }
+    static TYPEATTR Attributes(ITypeInfo* info) {
+        TYPEATTR* attr = nullptr;
+        EXPECT_EQ(info->GetTypeAttr(&attr), S_OK);
+        TYPEATTR copy = *attr;
+        info->ReleaseTypeAttr(attr);
+        return copy;
+    }
+    static std::vector<std::string> Names(ITypeInfo* info, MEMBERID memid) {
+        BSTR names[8] = {};
+        UINT count = 0;
+        EXPECT_EQ(info->GetNames(memid, names, 8, &count), S_OK);
+        std::vector<std::string> out;
+        for (UINT i = 0; i < count; ++i) out.push_back(Take(names[i]));
+        return out;
+    }
+    ComPtr<ITypeLib> lib_;
+    ComPtr<ITypeInfo> meter_, meterEx_;
+};
+
+// The library lists the dispatch view: IUnknown's and IDispatch's functions from the standard
+// library first, every function dispatched, an [out, retval] parameter made the result.
+TEST_F(DualInterfaces, DispatchViewTakesTheStandardFunctionsFirst) {
+    const TYPEATTR attr = Attributes(meter_.Get());
+    EXPECT_EQ(attr.typekind, TKIND_DISPATCH);
+    EXPECT_EQ(attr.cFuncs, 3 + 4 + 4);
+    EXPECT_EQ(attr.cbSizeVft, 7 * sizeof(void*));
+    EXPECT_EQ(attr.wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE);  // not FOLEAUTOMATION
+
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(meter_->GetFuncDesc(0, &f), S_OK);  // QueryInterface([in] GUID*, [out] void**)
+    EXPECT_EQ(f->memid, 0x60000000);
+    EXPECT_EQ(f->funckind, FUNC_DISPATCH);
+    EXPECT_EQ(f->wFuncFlags, FUNCFLAG_FRESTRICTED);
+    EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_VOID);  // the HRESULT is no value
+    ASSERT_EQ(f->cParams, 2);
+    const TYPEDESC& riid = *f->lprgelemdescParam[0].tdesc.lptdesc;
+    ASSERT_EQ(riid.vt, VT_USERDEFINED);
+    ComPtr<ITypeInfo> guid;
+    ASSERT_EQ(meter_->GetRefTypeInfo(riid.hreftype, &guid), S_OK);
+    EXPECT_EQ(Attributes(guid.Get()).typekind, TKIND_RECORD);
+    meter_->ReleaseFuncDesc(f);
+    ASSERT_EQ(meter_->GetFuncDesc(1, &f), S_OK);  // AddRef keeps its ULONG
+    EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_UI4);
+    meter_->ReleaseFuncDesc(f);
+    ASSERT_EQ(meter_->GetFuncDesc(6, &f), S_OK);
+    EXPECT_EQ(f->memid, 0x60010003);  // Invoke
+    EXPECT_EQ(f->cParams, 8);
+    meter_->ReleaseFuncDesc(f);
+
+    ASSERT_EQ(meter_->GetFuncDesc(9, &f), S_OK);  // Reset([in] VARIANT_BOOL, [out, retval] BSTR*)
+    EXPECT_EQ(f->memid, 2);
+    EXPECT_EQ(f->funckind, FUNC_DISPATCH);
+    EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_BSTR);
+    EXPECT_EQ(f->cParams, 1);
+    meter_->ReleaseFuncDesc(f);
+    EXPECT_EQ(meter_->GetFuncDesc(11, &f), TYPE_E_ELEMENTNOTFOUND);
+
+    EXPECT_EQ(Names(meter_.Get(), 2), (std::vector<std::string>{"Reset", "hard"}));
+    EXPECT_EQ(Names(meter_.Get(), 0x60010001),
+              (std::vector<std::string>{"GetTypeInfo", "itinfo", "lcid", "pptinfo"}));
+    BSTR name = nullptr;
+    ASSERT_EQ(meter_->GetDocumentation(0x60000002, &name, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(Take(name), "Release");
+    OLECHAR invoke[] = u"invoke";
+    LPOLESTR names[] = {invoke};
+    MEMBERID id = 0;
+    ASSERT_EQ(meter_->GetIDsOfNames(names, 1, &id), S_OK);
+    EXPECT_EQ(id, 0x60010003);
+}
+
+// GetRefTypeOfImplType(-1) names the vtable view, and the vtable view names the dispatch view.
+TEST_F(DualInterfaces, VtableViewIsTheOtherView) {
+    ComPtr<ITypeInfo> vtable = OtherView(meter_.Get());
+    const TYPEATTR attr = Attributes(vtable.Get());
+    EXPECT_EQ(attr.typekind, TKIND_INTERFACE);
+    EXPECT_EQ(attr.cFuncs, 4);
+    EXPECT_EQ(attr.cbSizeVft, 11 * sizeof(void*));
+    EXPECT_NE(attr.wTypeFlags & TYPEFLAG_FOLEAUTOMATION, 0);
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(vtable->GetFuncDesc(2, &f), S_OK);
+    EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
+    EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT);
+    EXPECT_EQ(f->cParams, 2);
+    EXPECT_EQ(f->oVft, static_cast<SHORT>(9 * sizeof(void*)));
+    vtable->ReleaseFuncDesc(f);
+    EXPECT_EQ(Names(vtable.Get(), 2), (std::vector<std::string>{"Reset", "hard", "report"}));
+
+    HREFTYPE base = 0;
+    ComPtr<ITypeInfo> dispatch;
+    ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &base), S_OK);
+    ASSERT_EQ(vtable->GetRefTypeInfo(base, &dispatch), S_OK);
+    BSTR name = nullptr;
+    dispatch->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+    EXPECT_EQ(Take(name), "IDispatch");
+
+    EXPECT_EQ(OtherView(vtable.Get()).Get(), meter_.Get());
+    ComPtr<ITypeLib> owner;
+    UINT index = 9;
+    ASSERT_EQ(vtable->GetContainingTypeLib(&owner, &index), S_OK);
+    EXPECT_EQ(owner.Get(), lib_.Get());
+    EXPECT_EQ(index, 0u);
+}
+
+// A dual interface derived from another takes the other's functions after IDispatch's, and its
+// vtable view derives from the other's vtable view.
+TEST_F(DualInterfaces, DerivedDualTakesItsBasesFunctions) {
+    EXPECT_EQ(Attributes(meterEx_.Get()).cFuncs, 7 + 4 + 2);
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(meterEx_->GetFuncDesc(7, &f), S_OK);  // IMeter's Level (get)
+    EXPECT_EQ(f->memid, 1);
+    EXPECT_EQ(f->invkind, INVOKE_PROPERTYGET);
+    EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_I4);
+    EXPECT_EQ(f->cParams, 0);
+    meterEx_->ReleaseFuncDesc(f);
+    EXPECT_EQ(Names(meterEx_.Get(), 2), (std::vector<std::string>{"Reset", "hard"}));
+
+    ComPtr<ITypeInfo> vtable = OtherView(meterEx_.Get());
+    HREFTYPE ref = 0;
+    ComPtr<ITypeInfo> base;
+    ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &ref), S_OK);
+    ASSERT_EQ(vtable->GetRefTypeInfo(ref, &base), S_OK);
+    EXPECT_EQ(Attributes(base.Get()).typekind, TKIND_INTERFACE);
+    EXPECT_EQ(OtherView(base.Get()).Get(), meter_.Get());
+}
+
+// Where the interface a dual interface derives from cannot be found (its library is not
+// registered), the dispatch view has the dual interface's own functions, each of them whole.
+TEST(DualInterfaceOfAMissingLibrary, KeepsItsOwnFunctions) {
+    typelib::LibraryData lib = PinbusLibrary();
+    const GUID missing = {
+        0x3E1D6A40, 0x7B21, 0x4C55, {0x9F, 0x0E, 0x2A, 0x6B, 0x8C, 0x4D, 0xEE, 1}};
+    lib.imports.push_back({"missing.tlb", missing, 0, 1, 0});
+    lib.refs.push_back(
+        {static_cast<std::uint32_t>(lib.imports.size() - 1), missing, TKIND_INTERFACE});
+    typelib::TypeData& dual = lib.types[0];
+    dual.flags |= TYPEFLAG_FDUAL;
+    dual.dualBase = typelib::ImportedHref(lib.refs.size() - 1);
+    for (typelib::FuncData& f : dual.funcs) f.funckind = FUNC_PUREVIRTUAL;
+    std::string bytes, error;
+    ASSERT_TRUE(SerializeInto(lib, &bytes, &error)) << error;
+    ComPtr<ITypeLib> loaded;
+    SetErrorInfoText("before");
+    ASSERT_EQ(LoadTypeLibFromMemory(bytes, &loaded), S_OK) << TakeErrorInfoText();
+    EXPECT_EQ(TakeErrorInfoText(), "before");  // the missing library is no failure of the load
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(loaded->GetTypeInfo(0, &info), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->cFuncs, dual.funcs.size());
+    for (UINT i = 0; i < attr->cFuncs; ++i) {
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(info->GetFuncDesc(i, &f), S_OK);
+        EXPECT_EQ(f->memid, dual.funcs[i].memid);
+        info->ReleaseFuncDesc(f);
+    }
+    info->ReleaseTypeAttr(attr);
+}
+
 TEST(LoadTypeLibFiles, ModulesBareFilesAndFailures) {
     tltest::TempDir dir;
     ComPtr<ITypeLib> lib;
     const std::string bare = dir.File("pinbus.tlb");
     tltest::WriteBytes(bare, PinbusLibraryBytes());
-    ASSERT_EQ(LoadTypeLib(Wide(bare.c_str()).c_str(), &lib), S_OK) << TypeLibLastErrorText();
+    ASSERT_EQ(LoadTypeLib(Wide(bare.c_str()).c_str(), &lib), S_OK) << TakeErrorInfoText();
     EXPECT_EQ(lib->GetTypeInfoCount(), 3u);
 
     std::string damaged = PinbusLibraryBytes();
@@ -660,15 +851,23 @@ TEST(LoadTypeLibFiles, ModulesBareFilesAndFailures) {
     tltest::WriteBytes(bare, damaged);
     EXPECT_EQ(LoadTypeLib(Wide(bare.c_str()).c_str(), &lib), TYPE_E_INVDATAREAD);
     EXPECT_FALSE(lib);
-    EXPECT_NE(TypeLibLastErrorText().find(bare), std::string::npos);
+    EXPECT_NE(TakeErrorInfoText().find(bare), std::string::npos);
 
-    // A library the loader reads but cannot represent (a dual interface) is refused as such.
-    EXPECT_EQ(LoadTypeLib(Wide(TYPELIBS_DIR "/dual.tlb").c_str(), &lib), TYPE_E_UNSUPFORMAT);
-    EXPECT_NE(TypeLibLastErrorText().find("dual"), std::string::npos);
+    // A library the loader reads but cannot represent (a dual interface stored as its vtable
+    // view, which the platform's compilers never write) is refused as such.
+    typelib::LibraryData vtableDual = PinbusLibrary();
+    vtableDual.types[1].kind = TKIND_INTERFACE;
+    vtableDual.types[1].flags |= TYPEFLAG_FDUAL;
+    std::string bytes, error;
+    ASSERT_TRUE(SerializeInto(vtableDual, &bytes, &error)) << error;
+    tltest::WriteBytes(bare, bytes);
+    EXPECT_EQ(LoadTypeLib(Wide(bare.c_str()).c_str(), &lib), TYPE_E_UNSUPFORMAT);
+    EXPECT_NE(TakeErrorInfoText().find("dual interface stored as its vtable view"),
+              std::string::npos);
 
     EXPECT_EQ(LoadTypeLib(Wide(dir.File("none").c_str()).c_str(), &lib), TYPE_E_CANTLOADLIBRARY);
     EXPECT_EQ(LoadTypeLib(u"/proc/self/exe", &lib), TYPE_E_CANTLOADLIBRARY);
-    EXPECT_NE(TypeLibLastErrorText().find("no resource section"), std::string::npos);
+    EXPECT_NE(TakeErrorInfoText().find("no resource section"), std::string::npos);
     EXPECT_EQ(LoadTypeLib(Wide(dir.path().c_str()).c_str(), &lib), TYPE_E_CANTLOADLIBRARY);
     EXPECT_EQ(LoadTypeLib(u"", &lib), E_INVALIDARG);
     EXPECT_EQ(LoadTypeLib(nullptr, &lib), E_INVALIDARG);
