@@ -218,11 +218,11 @@ TEST_F(TypeLibRegistry, UnregistrationFollowsTheLocaleAndSystemKindRegistered) {
     ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (kLib + "\\1.0\\407\\win32").c_str(), REG_SZ,
                            module_.c_str(), 0),
               ERROR_SUCCESS);
-    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0409, SYS_WIN32), S_OK) << TypeLibLastErrorText();
+    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0409, SYS_WIN32), S_OK) << TakeErrorInfoText();
     EXPECT_FALSE(Exists(kLib + "\\1.0\\409"));
     EXPECT_EQ(Value(kLib + "\\1.0\\407\\win32"), module_);
     EXPECT_TRUE(Exists(kDPinbusKey));
-    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0407, SYS_WIN32), S_OK) << TypeLibLastErrorText();
+    ASSERT_EQ(UnRegisterTypeLib(kLibId, 1, 0, 0x0407, SYS_WIN32), S_OK) << TakeErrorInfoText();
     EXPECT_FALSE(Exists(kLib));
     EXPECT_FALSE(Exists(kDPinbusKey));
     EXPECT_FALSE(Exists(kEventsKey));
