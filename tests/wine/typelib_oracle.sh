@@ -57,7 +57,7 @@ case "${1:-}" in
     trap 'rm -rf "$work"' EXIT
     "$ours" "$file" >"$work/ours.txt"
     ours_status=$?
-    timeout 120 wine "$platform" "$file" 2>"$work/wine.err" | tr -d '\r' >"$work/platform.txt"
+    timeout 120 wine "$platform.so" "$file" 2>"$work/wine.err" | tr -d '\r' >"$work/platform.txt"
     platform_status=${PIPESTATUS[0]}
     if [ "$ours_status" != "$platform_status" ]; then
       echo "our reader exits $ours_status, the platform's $platform_status"
