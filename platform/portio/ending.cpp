@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 
@@ -81,8 +82,10 @@ void WriteSteps(int control) {
         for (auto it = c.work.rbegin(); it != c.work.rend(); ++it) (**it)();
     }
     base::RemoveTemporaryFiles();
-    ending_internal::ReleaseBackend();
-    std::fflush(nullptr);
+    // The backend stays as it is: the window's thread may still be looking at the simulated
+    // board, and the driver hands the port back when the process's descriptors close. (The
+    // simulated board's registers are in its state file already; its scene clock is not saved.)
+    // (Nothing is flushed: the trace and the console's lines are written whole as they come.)
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);
@@ -104,6 +107,12 @@ void MakeEnding(int sig) {
     WriteSteps(g_control.load(std::memory_order_relaxed));
     if (sig != 0) DieWith(sig);
     g_exit_done.store(true);
+}
+
+// A signal that came after the program's last idle point (while it was closing down) still ends
+// it with the signal's status; the port was left by then.
+extern "C" void DieWithPendingSignal() {
+    if (const int sig = g_signal.load(); sig != 0) DieWith(sig);
 }
 
 }  // namespace
@@ -130,6 +139,8 @@ void TakeOverEndingSignals() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (::pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) g_wake[0] = g_wake[1] = -1;
+        if (std::atexit(DieWithPendingSignal) != 0)
+            std::fputs("lensbay: cannot register the ending at exit\n", stderr);
         g_null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         struct sigaction act {};
         act.sa_handler = RecordEndingSignal;

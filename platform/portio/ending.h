@@ -92,9 +92,6 @@ PORTIO_EXPORT bool AtCycle();
 // The service's own cycle for the ending's writes: made and traced as any other, without the
 // check.
 PORTIO_EXPORT void EndingOut8(std::uint16_t port, std::uint8_t value);
-// Releases the backend (the driver's port handed back, the simulated board's state written), as
-// at the process's normal end; later cycles see floating lines.
-PORTIO_EXPORT void ReleaseBackend();
 }  // namespace ending_internal
 
 }  // namespace portio

@@ -448,14 +448,6 @@ void ending_internal::EndingOut8(std::uint16_t port, std::uint8_t value) {
     Trace(b, "out8", port, value, 2);
 }
 
-void ending_internal::ReleaseBackend() {
-    Service& s = TheService();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    static FloatingBackend* released = new FloatingBackend;
-    g_backend.store(released, std::memory_order_release);
-    s.backend.reset();
-}
-
 BoardOperator* Operator() {
     if (!Initialize()) return nullptr;
     return g_backend.load(std::memory_order_acquire)->Operator();
