@@ -90,7 +90,7 @@ PORTIO_EXPORT extern std::atomic<int> g_control;
 // whether the cycle may still be made (false once the port is left idle for an exit).
 PORTIO_EXPORT bool AtCycle();
 // The service's own cycle for the ending's writes: made and traced as any other, without the
-// check.
+// check; a refusal is not reported (the write is not done).
 PORTIO_EXPORT void EndingOut8(std::uint16_t port, std::uint8_t value);
 }  // namespace ending_internal
 

@@ -444,7 +444,10 @@ void ending_internal::EndingOut8(std::uint16_t port, std::uint8_t value) {
     Backend* b = g_backend.load(std::memory_order_acquire);
     if (b == nullptr) return;  // the service never opened: no port to leave idle
     NoteControl(port, value);
-    b->Out8(port, value);
+    // Checked, so that a refusal never reaches the program's fault handler (which exits) from
+    // an ending that may itself run at exit; a refused write is simply not done.
+    (void)b->CheckedOut8(port, value);
+    (void)TakeCycleFault();
     Trace(b, "out8", port, value, 2);
 }
 
