@@ -160,6 +160,23 @@ TEST_P(EndingTest, ConsoleBetweenCommandsLeavesTheRestingPort) {
     EXPECT_THAT(Last(ControlWrites(trace_), 2), ElementsAreArray({"28", "22"}));
 }
 
+TEST_P(EndingTest, CaptureEndedByAFileErrorKeepsItsEnding) {
+    // image.raw cannot be written (a folder has its name): the capture ends at 0x2B, its own
+    // ending, and a signal afterwards leaves it so. The settings file written by the next
+    // command shows that the capture is over.
+    ASSERT_TRUE(std::filesystem::create_directory(work_ + "/image.raw"));
+    Command c = Lensbay({"--console"}, "press Capture\nsave-settings done.txt\n");
+    c.keep_input_open = true;
+    bool sent = false;
+    const std::string done = work_ + "/done.txt";
+    c.while_running = SignalWhen([&] { return std::filesystem::exists(done); }, GetParam(), &sent);
+    const Outcome o = RunProcess(c);
+    EXPECT_TRUE(sent) << o.out << o.err;
+    EXPECT_THAT(o.out, testing::HasSubstr("Can't create the .raw file."));
+    EXPECT_EQ(o.status, 128 + GetParam()) << o.err;
+    EXPECT_THAT(Last(ControlWrites(trace_), 2), ElementsAreArray({"2a", "2b"}));
+}
+
 std::string SignalName(const testing::TestParamInfo<int>& info) {
     return info.param == SIGTERM ? "SIGTERM" : info.param == SIGINT ? "SIGINT" : "SIGHUP";
 }
