@@ -83,9 +83,9 @@ void WriteSteps(int control) {
     }
     base::RemoveTemporaryFiles();
     // The backend stays as it is: the window's thread may still be looking at the simulated
-    // board, and the driver hands the port back when the process's descriptors close. (The
-    // simulated board's registers are in its state file already; its scene clock is not saved.)
-    // (Nothing is flushed: the trace and the console's lines are written whole as they come.)
+    // board, and the driver hands the port back when the process's descriptors close. The
+    // simulated board's registers are in its state file already (its scene clock is not saved).
+    // Nothing is flushed: the trace and the console's lines are written whole as they come.
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);
