@@ -112,7 +112,7 @@ FrameSource::~FrameSource() = default;
 base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& pinbus_hint) {
     TakeFault();
     base::Result<std::unique_ptr<panel::Session>> session =
-        panel::OpenSession(pinbus_hint, RecordFault);
+        panel::OpenSession(pinbus_hint, RecordFault, panel::SignalEndings::kLeaveToHost);
     if (!session) return base::Fail(session.message(), session.error().code);
     auto impl = std::make_unique<Impl>();
     impl->session = std::move(session).value();

@@ -7,6 +7,7 @@
 #include "panel/field_numbers.h"
 #include "panel/monitor.h"
 #include "panel/registers.h"
+#include "platform/portio/ending.h"
 
 namespace panel {
 namespace {
@@ -122,6 +123,8 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
 
     // A file error ends the capture here: no 0x27, the cursor back, the monitor not reopened.
     auto file_failed = [&](const base::Result<>& r, const char* cannot_open, const char* what) {
+        // 0x2B is this ending's own: a signal after it leaves the port so.
+        portio::ControlRestsHere();
         if (r.error().code == kFileWrite) {
             ui.MessageBox(kLensbayTitle,
                           std::string("Can't write ") + what + ": " + r.message() + ".");

@@ -6,6 +6,7 @@
 
 #include "platform/com/combase.h"
 #include "platform/com/registry.h"
+#include "platform/portio/ending.h"
 
 namespace panel {
 
@@ -15,12 +16,17 @@ void ExitOnPortFault(const base::Error& fault) {
 }
 
 Session::~Session() {
+    // A signal that came while no port cycle followed (the console between commands, the last
+    // frame's files) ends the process here, with the port still open.
+    portio::EndIfPending();
     objects_ = PortObjects{};
     if (com_initialized_) CoUninitialize();
 }
 
 base::Result<std::unique_ptr<Session>> OpenSession(const std::string& pinbus_hint,
-                                                   portio::FaultHandler on_fault) {
+                                                   portio::FaultHandler on_fault,
+                                                   SignalEndings signals) {
+    if (signals == SignalEndings::kTakeOver) portio::TakeOverEndingSignals();
     // The port is claimed before the backend opens, so that a port in use is said at once and
     // its holder's board is neither read nor touched.
     base::Result<std::unique_ptr<portio::PortClaim>> claim = portio::ClaimPort();

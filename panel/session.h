@@ -17,9 +17,16 @@ namespace panel {
 inline constexpr long kSessionNotRegistered = 2;  // COM, the class registry or Pinbus failed
 inline constexpr long kSessionPortRefused = 3;    // the port backend cannot be opened
 
+// Whether the session takes SIGINT, SIGTERM and SIGHUP over so that they leave the port idle
+// (platform/portio/ending.h): a program of ours does; a library in another program's process (the
+// GStreamer element) leaves the host's signals alone.
+enum class SignalEndings { kTakeOver, kLeaveToHost };
+
 class Session {
 public:
-    ~Session();  // releases the port objects, then COM
+    // Makes an ending a signal left pending (which ends the process), then releases the port
+    // objects, then COM.
+    ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -31,7 +38,7 @@ public:
 
 private:
     friend base::Result<std::unique_ptr<Session>> OpenSession(const std::string&,
-                                                              portio::FaultHandler);
+                                                              portio::FaultHandler, SignalEndings);
     Session() = default;
     // Declared first, so released last: the port stays this session's until everything that
     // uses it is gone.
@@ -51,8 +58,10 @@ private:
 // naming the port and its holder ("the port 0x378 is in use by lensbay, process 1234").
 // `on_fault` becomes the port service's fault handler before the backend opens: a port cycle the
 // backend refuses goes there. `pinbus_hint` is the PINBUS.OCX path the "register it with" advice
-// names. No port cycle is run: the port's first writes are the front end's load.
-base::Result<std::unique_ptr<Session>> OpenSession(const std::string& pinbus_hint,
-                                                   portio::FaultHandler on_fault);
+// names. No port cycle is run: the port's first writes are the front end's load. With
+// SignalEndings::kTakeOver the signals are taken over before anything else.
+base::Result<std::unique_ptr<Session>> OpenSession(
+    const std::string& pinbus_hint, portio::FaultHandler on_fault,
+    SignalEndings signals = SignalEndings::kTakeOver);
 
 }  // namespace panel

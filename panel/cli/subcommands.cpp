@@ -25,6 +25,7 @@
 #include "platform/base/result.h"
 #include "platform/base/shown.h"
 #include "platform/portio/board_operator.h"
+#include "platform/portio/ending.h"
 #include "platform/portio/portio.h"
 #include "platform/ui/message_box.h"
 
@@ -150,6 +151,12 @@ public:
 
 private:
     std::string previous_, path_;
+    // A signal ends the process without unwinding: the folder goes all the same.
+    portio::EndingCleanup on_ending_{[this] {
+        if (path_.empty()) return;
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }};
 };
 
 int Capture(const Arguments& a, FormState& state, CameraLink& link, TerminalUi& ui,

@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -18,6 +20,7 @@
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
 #include "platform/portio/board_operator.h"
+#include "platform/portio/ending.h"
 #include "platform/ui/cursor.h"
 #include "platform/ui/message_box.h"
 
@@ -59,6 +62,44 @@ std::string XServerProblem(const std::string& display) {
     ::dlclose(xcb);
     return problem;
 }
+
+// The port of the window running now, for an exit the window did not choose.
+std::atomic<panel::PortArbiter*> g_window_port{nullptr};
+
+// Qt's X11 platform ends the process with exit() when the connection to the X server breaks,
+// from inside the event loop: possibly in a box of Set Register with the data lines driven, or
+// with the live view inside a frame. The port is left idle on the way out, once the window's
+// thread holds it (the live view's frame ends at its next cycle).
+extern "C" void LeavePortIdleAtExit() {
+    panel::PortArbiter* port = g_window_port.load();
+    if (port == nullptr) return;
+    portio::AnnounceExitEnding();
+    panel::PortArbiter::Exclusive hold(*port);
+    portio::EndForExit();
+}
+
+// A signal's ending on the window's thread, made as soon as the window holds the port: at once
+// inside a handler's box, after the frame under way otherwise (which usually makes it first).
+class SignalEnding {
+public:
+    explicit SignalEnding(panel::PortArbiter& port) {
+        if (portio::WakeFd() < 0) return;
+        notifier_ = std::make_unique<QSocketNotifier>(portio::WakeFd(), QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [&port] {
+            panel::PortArbiter::Exclusive hold(port);
+            portio::EndIfPending();
+        });
+        g_window_port.store(&port);
+        static const bool registered = std::atexit(LeavePortIdleAtExit) == 0;
+        if (!registered) std::fputs("lensbay: cannot register the exit ending\n", stderr);
+    }
+    ~SignalEnding() { g_window_port.store(nullptr); }
+    SignalEnding(const SignalEnding&) = delete;
+    SignalEnding& operator=(const SignalEnding&) = delete;
+
+private:
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
 
 class QtWindowFrontEnd final : public WindowFrontEnd {
 public:
@@ -122,6 +163,8 @@ int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
     panel::Panel panel(pinbus1, pinbus2, ui);
     panel::QtPngEncoder png;
     panel.SetPngEncoder(&png);
+    // Before the first port cycle, so that a signal in the start-up notice is seen too.
+    SignalEnding signal_ending(panel.Port());
     MainWindow window(panel);
     ConnectFormChanges(ui, window);
     Workbench workbench(window, panel, &png, [&window] { window.Refresh(); });

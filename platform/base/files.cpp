@@ -46,17 +46,22 @@ struct TempSlot {
 constexpr int kSlots = 16;
 TempSlot g_slots[kSlots];
 
-extern "C" void RemoveTemporariesAndDie(int sig) {
+void UnlinkArmedSlots() {
     const int saved = errno;
     for (TempSlot& slot : g_slots)
         if (slot.armed.load()) ::unlink(slot.path);
     errno = saved;
+}
+
+extern "C" void RemoveTemporariesAndDie(int sig) {
+    UnlinkArmedSlots();
     // SA_RESETHAND has put the default action back: the signal ends the process on return.
     ::raise(sig);
 }
 
 // Takes over SIGTERM, SIGINT and SIGHUP where the program left them at their default (ending
-// the process), so that their end removes temporary files first.
+// the process), so that their end removes temporary files first. A program that took them over
+// itself calls RemoveTemporaryFiles before it ends.
 void InstallTerminationCleanup() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -224,6 +229,8 @@ Result<std::string> ReadRegularFile(const std::string& path, std::size_t max) {
     }
     return text;
 }
+
+void RemoveTemporaryFiles() { UnlinkArmedSlots(); }
 
 void SetAtomicWriteHookForTesting(int (*hook)(const char* step)) { g_testHook.store(hook); }
 

@@ -102,6 +102,11 @@ private:
     std::vector<std::string> folders_;
 };
 
+// Removes the temporary files of the replacements in the making. Safe in a signal handler; for a
+// program that takes SIGTERM, SIGINT and SIGHUP over itself and ends the process without
+// unwinding (the takeover above is then left out).
+BASE_FILES_EXPORT void RemoveTemporaryFiles();
+
 // For tests: a hook every replacement without one of its own calls, as AtomicWriteOptions::hook
 // (so that a full disk can be played without one). Null removes it.
 BASE_FILES_EXPORT void SetAtomicWriteHookForTesting(int (*hook)(const char* step));

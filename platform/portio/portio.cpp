@@ -10,6 +10,7 @@
 
 #include "platform/portio/backend_registry.h"
 #include "platform/portio/backends.h"
+#include "platform/portio/ending.h"
 
 namespace portio {
 
@@ -258,33 +259,53 @@ namespace {
 
 inline Backend* OpenUntraced() {
     Backend* b = g_backend.load(std::memory_order_acquire);
-    return g_trace.load(std::memory_order_relaxed) == nullptr ? b : nullptr;
+    return g_trace.load(std::memory_order_relaxed) == nullptr &&
+                   !ending_internal::g_armed.load(std::memory_order_relaxed)
+               ? b
+               : nullptr;
+}
+
+// Once an ending is pending, each cycle first gives it its turn; false: the cycle is not made.
+inline bool EndingLetsCycle() {
+    return !ending_internal::g_armed.load(std::memory_order_relaxed) || ending_internal::AtCycle();
+}
+
+// The control register's last value, for an ending.
+inline void NoteControl(std::uint16_t port, std::uint8_t value) {
+    if (port == kEndingControlPort)
+        ending_internal::g_control.store(value, std::memory_order_relaxed);
 }
 
 [[gnu::noinline]] std::uint8_t SlowIn8(std::uint16_t port) {
+    if (!EndingLetsCycle()) return 0xFF;
     Backend* b = Current();
     const std::uint8_t value = b->In8(port);
     Trace(b, "in8", port, value, 2);
     return value;
 }
 [[gnu::noinline]] std::uint16_t SlowIn16(std::uint16_t port) {
+    if (!EndingLetsCycle()) return 0xFFFF;
     Backend* b = Current();
     const std::uint16_t value = b->In16(port);
     Trace(b, "in16", port, value, 4);
     return value;
 }
 [[gnu::noinline]] void SlowOut8(std::uint16_t port, std::uint8_t value) {
+    if (!EndingLetsCycle()) return;
+    NoteControl(port, value);
     Backend* b = Current();
     b->Out8(port, value);
     Trace(b, "out8", port, value, 2);
 }
 [[gnu::noinline]] void SlowOut16(std::uint16_t port, std::uint16_t value) {
+    if (!EndingLetsCycle()) return;
     Backend* b = Current();
     b->Out16(port, value);
     Trace(b, "out16", port, value, 4);
 }
 // A refused read is traced as a plain one reads: all ones.
 [[gnu::noinline]] int SlowCheckedIn8(std::uint16_t port) {
+    if (!EndingLetsCycle()) return 0xFF;
     Backend* b = CurrentOrNull();
     if (b == nullptr) return -1;
     const int value = b->CheckedIn8(port);
@@ -292,6 +313,7 @@ inline Backend* OpenUntraced() {
     return value;
 }
 [[gnu::noinline]] std::int32_t SlowCheckedIn16(std::uint16_t port) {
+    if (!EndingLetsCycle()) return 0xFFFF;
     Backend* b = CurrentOrNull();
     if (b == nullptr) return -1;
     const std::int32_t value = b->CheckedIn16(port);
@@ -299,6 +321,8 @@ inline Backend* OpenUntraced() {
     return value;
 }
 [[gnu::noinline]] bool SlowCheckedOut8(std::uint16_t port, std::uint8_t value) {
+    if (!EndingLetsCycle()) return true;
+    NoteControl(port, value);
     Backend* b = CurrentOrNull();
     if (b == nullptr) return false;
     const bool done = b->CheckedOut8(port, value);
@@ -306,6 +330,7 @@ inline Backend* OpenUntraced() {
     return done;
 }
 [[gnu::noinline]] bool SlowCheckedOut16(std::uint16_t port, std::uint16_t value) {
+    if (!EndingLetsCycle()) return true;
     Backend* b = CurrentOrNull();
     if (b == nullptr) return false;
     const bool done = b->CheckedOut16(port, value);
@@ -328,8 +353,10 @@ std::uint16_t In16(std::uint16_t port) {
 }
 
 void Out8(std::uint16_t port, std::uint8_t value) {
-    if (Backend* b = OpenUntraced()) [[likely]]
+    if (Backend* b = OpenUntraced()) [[likely]] {
+        NoteControl(port, value);
         return b->Out8(port, value);
+    }
     SlowOut8(port, value);
 }
 
@@ -352,8 +379,10 @@ std::int32_t CheckedIn16(std::uint16_t port) {
 }
 
 bool CheckedOut8(std::uint16_t port, std::uint8_t value) {
-    if (Backend* b = OpenUntraced()) [[likely]]
+    if (Backend* b = OpenUntraced()) [[likely]] {
+        NoteControl(port, value);
         return b->CheckedOut8(port, value);
+    }
     return SlowCheckedOut8(port, value);
 }
 
@@ -394,6 +423,17 @@ bool Backend::CheckedOut16(std::uint16_t port, std::uint16_t value) {
 void TraceDeviceCycle(const char* op, std::uint16_t port, std::uint8_t value) {
     std::FILE* f = g_trace.load(std::memory_order_relaxed);
     if (f != nullptr) TraceCycle(f, op, port, value, 2);
+}
+
+void ending_internal::EndingOut8(std::uint16_t port, std::uint8_t value) {
+    Backend* b = g_backend.load(std::memory_order_acquire);
+    if (b == nullptr) return;  // the service never opened: no port to leave idle
+    NoteControl(port, value);
+    // Checked, so that a refusal never reaches the program's fault handler (which exits) from
+    // an ending that may itself run at exit; a refused write is simply not done.
+    (void)b->CheckedOut8(port, value);
+    (void)TakeCycleFault();
+    Trace(b, "out8", port, value, 2);
 }
 
 BoardOperator* Operator() {

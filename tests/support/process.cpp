@@ -15,6 +15,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -103,7 +104,10 @@ Outcome RunProcess(const Command& run) {
                                   static_cast<ssize_t>(run.input.size())) {
         o.err = "(writing the child's input failed)";
     }
-    ::close(in[1]);
+    if (!run.keep_input_open) ::close(in[1]);
+    std::atomic<bool> ended{false};
+    std::thread alongside;
+    if (run.while_running) alongside = std::thread([&] { run.while_running(pid, ended); });
 
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* sinks[2] = {&o.out, &o.err};
@@ -134,6 +138,9 @@ Outcome RunProcess(const Command& run) {
     }
     for (auto& fd : fds)
         if (fd.fd >= 0) ::close(fd.fd);
+    ended = true;
+    if (alongside.joinable()) alongside.join();
+    if (run.keep_input_open) ::close(in[1]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

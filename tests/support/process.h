@@ -3,6 +3,10 @@
 // is killed after a time limit, so that a hang shows as a failure rather than a stuck suite.
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -24,6 +28,11 @@ struct Command {
     std::string cwd;         // "" keeps the test's own
     bool as_nobody = false;  // drop to uid/gid 65534 before exec
     int timeout_seconds = 60;
+    // Run on a thread of its own while the child runs, with the child's process id and a flag
+    // that turns true once the child has closed its outputs (it ended); it must return by itself.
+    std::function<void(pid_t pid, const std::atomic<bool>& ended)> while_running;
+    // Standard input stays open (after `input`) until the child ends, as a terminal's would.
+    bool keep_input_open = false;
 };
 
 struct Outcome {
