@@ -13,6 +13,9 @@
 #       byte for byte, and each loads the other's.
 #   pinbus_wine.sh typelib NATIVE_OCX WINE_DIR
 #       the Wine build's TYPELIB resource holds the bytes of the native module's type library.
+#   pinbus_wine.sh module-typelib PREFIX OUR_DUMP PLATFORM_DUMP NATIVE_OCX
+#       Wine's LoadTypeLib reads TYPELIB 1 of the registered Wine module by its name, and the
+#       platform's dump of it equals ours of the native module.
 #   pinbus_wine.sh unregister PREFIX WINE_DIR
 #       Wine's regsvr32 /u removes everything registration wrote, and the class is gone.
 #
@@ -104,6 +107,17 @@ case "$action" in
       { echo "the dispatch interface is not registered"; failures=1; }
     echo "registered in $((SECONDS - start)) s"
     exit $failures
+    ;;
+  module-typelib)
+    # Wine's LoadTypeLib on the registered module's name and ours on the native module.
+    ours=$3 platform=$4 ocx=$5
+    [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
+    "$ours" "$ocx" >"$work/ours.txt" || { cat "$work/ours.txt"; exit 1; }
+    timeout 120 wine "$platform.so" 'C:\pinbus\PINBUS.OCX' 2>"$work/wine.err" |
+      tr -d '\r' >"$work/platform.txt"
+    [ "${PIPESTATUS[0]}" = 0 ] || { cat "$work/platform.txt" "$work/wine.err"; exit 1; }
+    diff -u --label native "$work/ours.txt" --label wine "$work/platform.txt" || exit 1
+    echo "Wine's LoadTypeLib reads the Wine module's library as ours reads the native one"
     ;;
   vbscript)
     ocxhost=$3 regsvr=$4 ocx=$5
