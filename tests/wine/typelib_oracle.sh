@@ -14,36 +14,9 @@
 # skip is a failure.
 set -uo pipefail
 
-skip() {
-  if [ "${WINE_REQUIRED:-0}" = 1 ]; then
-    echo "FAIL (WINE_REQUIRED=1): $*"
-    exit 1
-  fi
-  echo "SKIP: $*"
-  exit 77
-}
-
-wine_env() {
-  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-  unset DISPLAY WAYLAND_DISPLAY
-}
-
-# The first test to take the lock makes the prefix; the others wait for it.
-ensure_prefix() {
-  local prefix=$1
-  mkdir -p "$(dirname "$prefix")" || return 1
-  (
-    flock -w 240 9 || { echo "timed out waiting for the Wine prefix"; exit 1; }
-    if [ ! -f "$prefix/.ready" ]; then
-      rm -rf "$prefix"
-      local start=$SECONDS
-      timeout 200 wineboot --init >/dev/null 2>&1 || { echo "wineboot --init failed"; exit 1; }
-      timeout 60 wineserver -w
-      touch "$prefix/.ready"
-      echo "made the Wine prefix in $((SECONDS - start)) s"
-    fi
-  ) 9>"$prefix.lock"
-}
+here=$(cd "$(dirname "$0")" && pwd) || exit 1
+# shellcheck source=wine_prefix.sh
+. "$here/wine_prefix.sh"
 
 case "${1:-}" in
   compare)
