@@ -1,5 +1,5 @@
-// Our own helpers of platform/com, on the platform's COM (Wine): GUID text, HRESULT text, the
-// error object's text, the registry batch, the type-library cache and memory streams.
+// Our own helpers of platform/com, on the platform's COM (Wine): the error object's text, the
+// registry batch, the type-library cache and memory streams.
 #include "platform/wine/platform.h"
 
 #include <cstdio>
@@ -7,26 +7,6 @@
 #include <map>
 #include <mutex>
 #include <tuple>
-
-std::string GuidToString(REFGUID guid) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                  guid.Data4[6], guid.Data4[7]);
-    return buf;
-}
-
-bool GuidFromString(const std::string& text, GUID* guid) {
-    const std::u16string wide = Utf8ToOle(text);
-    return guid && SUCCEEDED(CLSIDFromString(const_cast<LPOLESTR>(wide.c_str()), guid));
-}
-
-std::string HresultToString(HRESULT hr) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
-    return buf;
-}
 
 void SetErrorInfoText(const std::string& description, const std::string& source) {
     ICreateErrorInfo* create = nullptr;
