@@ -7,109 +7,62 @@
 #include <stdexcept>
 
 #include "generators/rescomp/rescomp.h"
+#include "generators/rescomp/tokens.h"
+#include "platform/base/text.h"
 
 namespace rescomp {
 namespace {
 
-struct ParseError : std::runtime_error {
-    ParseError(int line, const std::string& what) : std::runtime_error(what), line(line) {}
-    int line;
-};
+using ParseError = LineError;
 
 enum class Tok { Ident, Number, String, Punct, Uuid, End };
-
-struct Token {
-    Tok kind;
-    std::string text;
-    int line;
-};
+using Token = BasicToken<Tok>;
 
 bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-std::vector<Token> Lex(const std::string& s) {
-    std::vector<Token> out;
-    int line = 1;
-    std::size_t i = 0;
-    auto push = [&](Tok kind, std::string text) { out.push_back({kind, std::move(text), line}); };
-    while (i < s.size()) {
-        char c = s[i];
-        if (c == '\n') {
-            ++line;
-            ++i;
-        } else if (c == ' ' || c == '\t' || c == '\r') {
-            ++i;
-        } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '/') {
-            while (i < s.size() && s[i] != '\n') ++i;
-        } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
-            std::size_t end = s.find("*/", i + 2);
-            if (end == std::string::npos) throw ParseError(line, "unterminated comment");
-            for (std::size_t k = i; k < end; ++k)
-                if (s[k] == '\n') ++line;
-            i = end + 2;
-        } else if (IsIdentStart(c)) {
-            std::size_t start = i;
-            while (i < s.size() && IsIdentChar(s[i])) ++i;
-            push(Tok::Ident, s.substr(start, i - start));
-        } else if (IsDigit(c) || (c == '-' && i + 1 < s.size() && IsDigit(s[i + 1]))) {
-            std::size_t start = i++;
-            while (i < s.size() && (IsIdentChar(s[i]) || s[i] == '.')) ++i;
-            push(Tok::Number, s.substr(start, i - start));
-        } else if (c == '"') {
-            auto text = ReadQuotedString(s, &i);
-            if (!text) throw ParseError(line, text.message());
-            push(Tok::String, std::move(*text));
-        } else if (std::string_view("[](){};:,*=").find(c) != std::string_view::npos) {
-            push(Tok::Punct, std::string(1, c));
-            ++i;
-            // uuid(...) holds a bare GUID that is no token of the language: take it raw.
-            if (c == '(' && out.size() >= 2 && out[out.size() - 2].kind == Tok::Ident &&
-                out[out.size() - 2].text == "uuid") {
-                std::size_t end = s.find(')', i);
-                if (end == std::string::npos || s.find('\n', i) < end)
-                    throw ParseError(line, "unterminated uuid");
-                std::string raw = s.substr(i, end - i);
-                while (!raw.empty() && (raw.front() == ' ' || raw.front() == '\t'))
-                    raw.erase(raw.begin());
-                while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\t')) raw.pop_back();
-                push(Tok::Uuid, raw);
-                i = end;
-            }
-        } else {
-            throw ParseError(line, std::string("unexpected character '") + c + "'");
+// What the shared lexer leaves: comments, names, numbers, punctuation and uuid(...)'s GUID.
+void LexRest(Lexer<Tok>& x) {
+    const std::string& s = x.text;
+    const char c = s[x.at];
+    if (c == '/' && x.Ahead(1) == '/') {
+        x.SkipLine();
+    } else if (c == '/' && x.Ahead(1) == '*') {
+        std::size_t end = s.find("*/", x.at + 2);
+        if (end == std::string::npos) throw ParseError(x.line, "unterminated comment");
+        for (std::size_t k = x.at; k < end; ++k)
+            if (s[k] == '\n') ++x.line;
+        x.at = end + 2;
+    } else if (IsIdentStart(c)) {
+        std::size_t start = x.at;
+        while (x.at < s.size() && IsIdentChar(s[x.at])) ++x.at;
+        x.Push(Tok::Ident, s.substr(start, x.at - start));
+    } else if (IsDigit(c) || (c == '-' && IsDigit(x.Ahead(1)))) {
+        std::size_t start = x.at++;
+        while (x.at < s.size() && (IsIdentChar(s[x.at]) || s[x.at] == '.')) ++x.at;
+        x.Push(Tok::Number, s.substr(start, x.at - start));
+    } else if (std::string_view("[](){};:,*=").find(c) != std::string_view::npos) {
+        x.Push(Tok::Punct, std::string(1, c));
+        ++x.at;
+        // uuid(...) holds a bare GUID that is no token of the language: take it raw.
+        const std::vector<Token>& out = x.tokens;
+        if (c == '(' && out.size() >= 2 && out[out.size() - 2].kind == Tok::Ident &&
+            out[out.size() - 2].text == "uuid") {
+            std::size_t end = s.find(')', x.at);
+            if (end == std::string::npos || s.find('\n', x.at) < end)
+                throw ParseError(x.line, "unterminated uuid");
+            x.Push(Tok::Uuid,
+                   std::string(base::Trim(std::string_view(s).substr(x.at, end - x.at))));
+            x.at = end;
         }
+    } else {
+        throw ParseError(x.line, std::string("unexpected character '") + c + "'");
     }
-    push(Tok::End, "");
-    return out;
 }
 
-// A bare GUID "6B2F14D0-5C83-11D0-9E41-0040A7B3C250".
-bool ParseBareGuid(const std::string& text, GUID* g) {
-    static constexpr int kGroups[] = {8, 4, 4, 4, 12};
-    std::size_t pos = 0;
-    std::string hex;
-    for (int gi = 0; gi < 5; ++gi) {
-        if (gi > 0) {
-            if (pos >= text.size() || text[pos] != '-') return false;
-            ++pos;
-        }
-        for (int k = 0; k < kGroups[gi]; ++k, ++pos) {
-            if (pos >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[pos])))
-                return false;
-            hex += text[pos];
-        }
-    }
-    if (pos != text.size()) return false;
-    auto val = [&](std::size_t at, std::size_t n) {
-        return std::strtoull(hex.substr(at, n).c_str(), nullptr, 16);
-    };
-    g->Data1 = static_cast<DWORD>(val(0, 8));
-    g->Data2 = static_cast<WORD>(val(8, 4));
-    g->Data3 = static_cast<WORD>(val(12, 4));
-    for (int k = 0; k < 8; ++k) g->Data4[k] = static_cast<BYTE>(val(16 + 2 * k, 2));
-    return true;
-}
+// A bare GUID "6B2F14D0-5C83-11D0-9E41-0040A7B3C250": the registry form without its braces.
+bool ParseBareGuid(const std::string& text, GUID* g) { return GuidFromString("{" + text + "}", g); }
 
 // Member ids the platform gives names to.
 const std::map<std::string, long long>& NamedIds() {
@@ -135,9 +88,10 @@ struct PendingRef {
     int line;
 };
 
-class Parser {
+class Parser : TokenReader<Tok> {
 public:
-    explicit Parser(std::vector<Token> tokens) : t_(std::move(tokens)) {}
+    explicit Parser(std::vector<Token> tokens)
+        : TokenReader(std::move(tokens), "the end of the file") {}
 
     // The classes the module serves, in the order the description names them.
     const ModuleIdentity& Identity() const { return identity_; }
@@ -173,50 +127,16 @@ public:
 
 private:
     // ------------------------------------------------ tokens
-    const Token& Peek() const { return t_[pos_]; }
-    const Token& Next() {
-        const Token& tok = t_[pos_];
-        if (tok.kind != Tok::End) ++pos_;
-        return tok;
-    }
-    static std::string Describe(const Token& tok) {
-        switch (tok.kind) {
-            case Tok::End:
-                return "the end of the file";
-            case Tok::String:
-                return "a string";
-            default:
-                return "'" + tok.text + "'";
-        }
-    }
-    bool Accept(const char* punct) {
-        if (Peek().kind == Tok::Punct && Peek().text == punct) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
+    bool Accept(const char* punct) { return TokenReader::Accept(Tok::Punct, punct); }
     void Expect(const char* punct) {
-        if (!Accept(punct))
-            throw ParseError(Peek().line,
-                             std::string("expected '") + punct + "', found " + Describe(Peek()));
+        if (!Accept(punct)) Expected(std::string("'") + punct + "'");
     }
-    bool AcceptWord(const char* word) {
-        if (Peek().kind == Tok::Ident && Peek().text == word) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
+    bool AcceptWord(const char* word) { return TokenReader::Accept(Tok::Ident, word); }
     void ExpectWord(const char* word) {
-        if (!AcceptWord(word))
-            throw ParseError(Peek().line,
-                             std::string("expected '") + word + "', found " + Describe(Peek()));
+        if (!AcceptWord(word)) Expected(std::string("'") + word + "'");
     }
     std::string Ident(const char* what) {
-        if (Peek().kind != Tok::Ident)
-            throw ParseError(Peek().line,
-                             std::string("expected ") + what + ", found " + Describe(Peek()));
+        if (Peek().kind != Tok::Ident) Expected(what);
         return Next().text;
     }
 
@@ -537,9 +457,10 @@ private:
     void Parameters(typelib::FuncData* f) {
         Expect("(");
         if (Accept(")")) return;
-        if (Peek().kind == Tok::Ident && Peek().text == "void" && t_[pos_ + 1].kind == Tok::Punct &&
-            t_[pos_ + 1].text == ")") {
-            pos_ += 2;
+        if (Peek().kind == Tok::Ident && Peek().text == "void" && Peek(1).kind == Tok::Punct &&
+            Peek(1).text == ")") {
+            Next();
+            Next();
             return;
         }
         std::set<std::string> names;
@@ -750,8 +671,6 @@ private:
         int line;
     };
 
-    std::vector<Token> t_;
-    std::size_t pos_ = 0;
     typelib::LibraryData lib_;
     std::map<std::string, std::size_t> typeNames_;
     std::vector<ImplRef> implRefs_;
@@ -766,7 +685,7 @@ private:
 base::Result<Description> ParseTypeLibraryDescription(const std::string& text,
                                                       const std::string& file) {
     try {
-        Parser parser(Lex(text));
+        Parser parser(Lexer<Tok>(text).Run(LexRest));
         Description description{parser.Parse(), {}};
         description.identity = parser.Identity();
         if (const auto valid = typelib::ValidateTypeLibrary(description.lib); !valid)

@@ -10,27 +10,18 @@
 #include <tuple>
 
 #include "generators/rescomp/rescomp.h"
+#include "generators/rescomp/tokens.h"
+#include "platform/base/text.h"
 #include "platform/com/dialog_template.h"
 #include "platform/com/version_info.h"
 
 namespace rescomp {
 namespace {
 
-struct ScriptError : std::runtime_error {
-    // `located`: the message already says where (an error inside a file the script names).
-    ScriptError(int line, const std::string& what, bool located = false)
-        : std::runtime_error(what), line(line), located(located) {}
-    int line;
-    bool located;
-};
+using ScriptError = LineError;
 
 enum class Tok { Word, String, Pipe, End };
-
-struct Token {
-    Tok kind;
-    std::string text;
-    int line;
-};
+using Token = BasicToken<Tok>;
 
 // Words run up to white space, a comment, a '|' or a string; control characters end nothing and
 // start nothing, they are errors.
@@ -39,37 +30,22 @@ bool IsWordChar(char c) {
     return u > ' ' && u != 0x7F && c != '#' && c != '|' && c != '"';
 }
 
-std::vector<Token> Lex(const std::string& s) {
-    std::vector<Token> out;
-    int line = 1;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        char c = s[i];
-        if (c == '\n') {
-            ++line;
-            ++i;
-        } else if (c == ' ' || c == '\t' || c == '\r') {
-            ++i;
-        } else if (c == '#') {
-            while (i < s.size() && s[i] != '\n') ++i;
-        } else if (c == '|') {
-            out.push_back({Tok::Pipe, "|", line});
-            ++i;
-        } else if (c == '"') {
-            auto text = ReadQuotedString(s, &i);
-            if (!text) throw ScriptError(line, text.message());
-            out.push_back({Tok::String, std::move(*text), line});
-        } else if (IsWordChar(c)) {
-            std::size_t start = i;
-            while (i < s.size() && IsWordChar(s[i])) ++i;
-            out.push_back({Tok::Word, s.substr(start, i - start), line});
-        } else {
-            throw ScriptError(line, "unexpected control character " +
-                                        std::to_string(static_cast<unsigned char>(c)));
-        }
+// What the shared lexer leaves: comments, '|' and words.
+void LexRest(Lexer<Tok>& x) {
+    const char c = x.text[x.at];
+    if (c == '#') {
+        x.SkipLine();
+    } else if (c == '|') {
+        x.Push(Tok::Pipe, "|");
+        ++x.at;
+    } else if (IsWordChar(c)) {
+        std::size_t start = x.at;
+        while (x.at < x.text.size() && IsWordChar(x.text[x.at])) ++x.at;
+        x.Push(Tok::Word, x.text.substr(start, x.at - start));
+    } else {
+        throw ScriptError(x.line, "unexpected control character " +
+                                      std::to_string(static_cast<unsigned char>(c)));
     }
-    out.push_back({Tok::End, "", line});
-    return out;
 }
 
 // Names of the platform's window, dialog, control and version constants.
@@ -108,17 +84,10 @@ const std::map<std::string, long long>& Symbols() {
     return kSymbols;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-class Compiler {
+class Compiler : TokenReader<Tok> {
 public:
     Compiler(std::vector<Token> tokens, std::string baseDir)
-        : t_(std::move(tokens)), baseDir_(std::move(baseDir)) {}
+        : TokenReader(std::move(tokens), "the end of the script"), baseDir_(std::move(baseDir)) {}
 
     void Run() {
         while (Peek().kind != Tok::End) {
@@ -154,27 +123,12 @@ public:
     std::vector<std::string> dependencies;
 
 private:
-    const Token& Peek() const { return t_[pos_]; }
-    const Token& Next() {
-        const Token& tok = t_[pos_];
-        if (tok.kind != Tok::End) ++pos_;
-        return tok;
-    }
-    static std::string Describe(const Token& tok) {
-        if (tok.kind == Tok::End) return "the end of the script";
-        if (tok.kind == Tok::String) return "a string";
-        return "'" + tok.text + "'";
-    }
     const Token& Word(const char* what) {
-        if (Peek().kind != Tok::Word)
-            throw ScriptError(Peek().line,
-                              std::string("expected ") + what + ", found " + Describe(Peek()));
+        if (Peek().kind != Tok::Word) Expected(what);
         return Next();
     }
     std::string String(const char* what) {
-        if (Peek().kind != Tok::String)
-            throw ScriptError(Peek().line, std::string("expected ") + what + " in quotes, found " +
-                                               Describe(Peek()));
+        if (Peek().kind != Tok::String) Expected(std::string(what) + " in quotes");
         return Next().text;
     }
     // A number or a named constant.
@@ -246,7 +200,7 @@ private:
                                                 " pixels; the picture is " +
                                                 std::to_string(art.width) + " wide");
             for (char c : row.text) {
-                int index = c == '.' && transparency ? -1 : HexDigit(c);
+                int index = c == '.' && transparency ? -1 : base::HexDigitValue(c);
                 if (c != '.' && index < 0)
                     throw ScriptError(row.line, std::string("bad pixel '") + c + "'");
                 if (c == '.' && !transparency)
@@ -344,8 +298,6 @@ private:
         Add(ResourceType::Version, id, std::move(bytes), line);
     }
 
-    std::vector<Token> t_;
-    std::size_t pos_ = 0;
     std::string baseDir_;
     std::uint16_t language_ = 0x0409;
     std::set<std::tuple<std::uint16_t, std::uint16_t, std::uint16_t>> seen_;
@@ -365,7 +317,7 @@ base::Result<std::string> ReadTextFile(const std::string& path) {
 base::Result<CompiledScript> CompileResourceScript(const std::string& text, const std::string& file,
                                                    const std::string& baseDir) {
     try {
-        Compiler compiler(Lex(text), baseDir.empty() ? "." : baseDir);
+        Compiler compiler(Lexer<Tok>(text).Run(LexRest), baseDir.empty() ? "." : baseDir);
         compiler.Run();
         return CompiledScript{std::move(compiler.entries), std::move(compiler.dependencies)};
     } catch (const ScriptError& e) {
