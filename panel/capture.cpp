@@ -7,6 +7,7 @@
 #include "panel/field_numbers.h"
 #include "panel/monitor.h"
 #include "panel/registers.h"
+#include "platform/base/little_endian.h"
 #include "platform/portio/ending.h"
 
 namespace panel {
@@ -147,12 +148,12 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
         std::copy(kDefaultBitmapHeader.begin(), kDefaultBitmapHeader.end(), bitmap.begin());
     }
     FillPixelArea(g, layout, raw.data(), bitmap.data());
-    PutLe32(bitmap.data() + kFileSizeOffset, static_cast<std::uint32_t>(layout.file_size));
-    PutLe32(bitmap.data() + kImageSizeOffset, static_cast<std::uint32_t>(layout.pixel_area));
+    base::PutLe32(bitmap.data() + kFileSizeOffset, static_cast<std::uint32_t>(layout.file_size));
+    base::PutLe32(bitmap.data() + kImageSizeOffset, static_cast<std::uint32_t>(layout.pixel_area));
     // The bitmap's width and height go in before the file is written, so that the file is whole
     // from the moment it appears under its name.
-    PutLe32(bitmap.data() + kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth));
-    PutLe32(bitmap.data() + kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight));
+    base::PutLe32(bitmap.data() + kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth));
+    base::PutLe32(bitmap.data() + kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight));
     r = WriteWholeFile(kBitmapFile, bitmap.data(), bitmap.size());
     if (!r.ok()) return file_failed(r, "Can't create the bmp file.", "the bmp file");
     std::vector<std::uint8_t>().swap(raw);

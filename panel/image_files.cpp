@@ -11,7 +11,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "panel/bitmap_layout.h"
 #include "platform/base/files.h"
+#include "platform/base/little_endian.h"
 
 namespace panel {
 namespace {
@@ -82,20 +84,7 @@ base::Error OpenFailure(int error, const std::string& why) {
     return Failure(error == ENOENT ? kFileMissing : kFileOpen, error);
 }
 
-std::uint16_t GetLe16(const std::uint8_t* at) {
-    return static_cast<std::uint16_t>(at[0] | at[1] << 8);
-}
-
 }  // namespace
-
-void PutLe32(std::uint8_t* at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint32_t GetLe32(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
 
 BitmapLayout LayoutFor(const FrameGeometry& g) {
     BitmapLayout layout;
@@ -199,7 +188,7 @@ base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>
     if (!S_ISREG(st.st_mode)) return NotRegular(kFileOpen, base::NotRegularText(st.st_mode));
     for (const Le32Field& field : fields) {
         std::uint8_t bytes[4];
-        PutLe32(bytes, field.value);
+        base::PutLe32(bytes, field.value);
         int error = 0;
         if (!PWriteAll(fd.get(), bytes, 4, static_cast<off_t>(field.offset), &error)) {
             return Failure(kFileWrite, error);
@@ -210,25 +199,28 @@ base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>
 }
 
 bool IsLoadableBitmap(const std::uint8_t* data, std::size_t size) {
-    if (size < 26 || data[0] != 'B' || data[1] != 'M') return false;
-    const std::uint64_t offset = GetLe32(data + 10);
-    const std::uint64_t header = GetLe32(data + 14);
+    if (size < kInfoSizeOffset + kCoreInfoHeaderSize || data[kSignatureOffset] != 'B' ||
+        data[kSignatureOffset + 1] != 'M')
+        return false;
+    const std::uint64_t offset = base::GetLe32(data + kPixelDataOffset);
+    const std::uint64_t header = base::GetLe32(data + kInfoSizeOffset);
     std::int64_t width = 0, height = 0;
     unsigned planes = 0, bpp = 0, entry = 4;
     std::uint32_t compression = 0, colours = 0;
-    if (header == 12) {
-        width = GetLe16(data + 18);
-        height = static_cast<std::int16_t>(GetLe16(data + 20));
-        planes = GetLe16(data + 22);
-        bpp = GetLe16(data + 24);
+    if (header == kCoreInfoHeaderSize) {
+        width = base::GetLe16(data + kCoreWidthOffset);
+        height = static_cast<std::int16_t>(base::GetLe16(data + kCoreHeightOffset));
+        planes = base::GetLe16(data + kCorePlanesOffset);
+        bpp = base::GetLe16(data + kCoreBitCountOffset);
         entry = 3;
-    } else if (header >= 40 && header <= 124 && size >= 14 + 40) {
-        width = static_cast<std::int32_t>(GetLe32(data + 18));
-        height = static_cast<std::int32_t>(GetLe32(data + 22));
-        planes = GetLe16(data + 26);
-        bpp = GetLe16(data + 28);
-        compression = GetLe32(data + 30);
-        colours = GetLe32(data + 46);
+    } else if (header >= kInfoHeaderSize && header <= 124 &&
+               size >= kFileHeaderSize + kInfoHeaderSize) {
+        width = static_cast<std::int32_t>(base::GetLe32(data + kWidthOffset));
+        height = static_cast<std::int32_t>(base::GetLe32(data + kHeightOffset));
+        planes = base::GetLe16(data + kPlanesOffset);
+        bpp = base::GetLe16(data + kBitCountOffset);
+        compression = base::GetLe32(data + kCompressionOffset);
+        colours = base::GetLe32(data + kColoursUsedOffset);
     } else {
         return false;
     }
@@ -241,7 +233,7 @@ bool IsLoadableBitmap(const std::uint8_t* data, std::size_t size) {
         if (colours > max_colours) return false;
         palette = (colours ? colours : max_colours) * entry;
     }
-    if (14 + header + palette > offset || offset > size) return false;
+    if (kFileHeaderSize + header + palette > offset || offset > size) return false;
     const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
     const std::uint64_t row_bytes = (static_cast<std::uint64_t>(width) * bpp + 31) / 32 * 4;
     return row_bytes * rows <= size - offset;

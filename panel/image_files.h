@@ -58,10 +58,6 @@ BitmapLayout LayoutFor(const FrameGeometry& g);
 void FillPixelArea(const FrameGeometry& g, const BitmapLayout& layout, const std::uint8_t* raw,
                    std::uint8_t* bitmap);
 
-// Little-endian 32-bit fields of a buffer.
-void PutLe32(std::uint8_t* at, std::uint32_t v);
-std::uint32_t GetLe32(const std::uint8_t* at);
-
 // The file operations below fail with the step that failed as the error's code and the
 // strerror text of the call that failed as its message; a name that is no regular file gives
 // kFileOpen and what it is ("it is a FIFO, not a regular file").

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "panel/image_files.h"
+#include "platform/base/little_endian.h"
 
 namespace panel {
 namespace {
@@ -22,8 +23,8 @@ void LoadMonitor(MonitorWindow& monitor, UserInterface& ui, const std::string& p
     std::size_t got = 0;
     std::int32_t width = 0, height = 0;
     if (ReadFileStart(path, header, sizeof header, &got).ok() && got == sizeof header) {
-        width = static_cast<std::int32_t>(GetLe32(header + kWidthOffset));
-        height = static_cast<std::int32_t>(GetLe32(header + kHeightOffset));
+        width = static_cast<std::int32_t>(base::GetLe32(header + kWidthOffset));
+        height = static_cast<std::int32_t>(base::GetLe32(header + kHeightOffset));
     }
     monitor.SetHeightTwips(Twips(height));
     monitor.SetWidthTwips(Twips(width));

@@ -6,19 +6,13 @@
 #include <cstring>
 #include <limits>
 
+#include "panel/bitmap_layout.h"
 #include "panel/image_files.h"
+#include "platform/base/little_endian.h"
 #include "platform/base/shown.h"
 
 namespace panel {
-namespace {
-
-constexpr std::size_t kFileHeaderSize = 14;
-
-std::uint32_t Le16(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(at[0] | at[1] << 8);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 PictureStats ComputeStats(const std::uint8_t* pixels, std::size_t count, int width, int height) {
     PictureStats s;
@@ -76,18 +70,19 @@ std::vector<std::uint8_t> ColumnProfile(const Picture& picture, int x) {
 }
 
 base::Result<Picture> DecodeBitmap(const std::uint8_t* data, std::size_t size) {
-    if (size < kFileHeaderSize + 40) {
+    if (size < kFileHeaderSize + kInfoHeaderSize) {
         return base::Fail("too short for a bitmap (" + std::to_string(size) + " bytes)");
     }
-    if (data[0] != 'B' || data[1] != 'M') return base::Fail("not a bitmap (no BM signature)");
-    const std::uint32_t offset = GetLe32(data + 10);
-    const std::uint32_t info_size = GetLe32(data + 14);
-    if (info_size < 40) return base::Fail("unsupported bitmap header");
-    const auto width = static_cast<std::int32_t>(GetLe32(data + 18));
-    const auto height = static_cast<std::int32_t>(GetLe32(data + 22));
-    const std::uint32_t planes = Le16(data + 26);
-    const std::uint32_t bits = Le16(data + 28);
-    const std::uint32_t compression = GetLe32(data + 30);
+    if (data[kSignatureOffset] != 'B' || data[kSignatureOffset + 1] != 'M')
+        return base::Fail("not a bitmap (no BM signature)");
+    const std::uint32_t offset = base::GetLe32(data + kPixelDataOffset);
+    const std::uint32_t info_size = base::GetLe32(data + kInfoSizeOffset);
+    if (info_size < kInfoHeaderSize) return base::Fail("unsupported bitmap header");
+    const auto width = static_cast<std::int32_t>(base::GetLe32(data + kWidthOffset));
+    const auto height = static_cast<std::int32_t>(base::GetLe32(data + kHeightOffset));
+    const std::uint32_t planes = base::GetLe16(data + kPlanesOffset);
+    const std::uint32_t bits = base::GetLe16(data + kBitCountOffset);
+    const std::uint32_t compression = base::GetLe32(data + kCompressionOffset);
     if (planes != 1 || bits != 8 || compression != 0) {
         return base::Fail("not an uncompressed 8-bit bitmap (" + std::to_string(bits) +
                           " bits per pixel, compression " + std::to_string(compression) + ")");

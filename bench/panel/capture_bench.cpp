@@ -26,6 +26,7 @@
 #include "panel/register_record.h"
 #include "panel/startup.h"
 #include "platform/base/files.h"
+#include "platform/base/little_endian.h"
 #include "platform/portio/portio.h"
 
 namespace {
@@ -164,8 +165,8 @@ void BM_StageMonitorLoad(benchmark::State& state) {
     std::vector<std::uint8_t> bitmap(layout.file_size);
     std::copy(panel::kDefaultBitmapHeader.begin(), panel::kDefaultBitmapHeader.end(),
               bitmap.begin());
-    panel::PutLe32(bitmap.data() + panel::kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth));
-    panel::PutLe32(bitmap.data() + panel::kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight));
+    base::PutLe32(bitmap.data() + panel::kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth));
+    base::PutLe32(bitmap.data() + panel::kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight));
     if (!panel::WriteWholeFile(panel::kBitmapFile, bitmap.data(), bitmap.size()).ok()) {
         state.SkipWithError("cannot write the bitmap");
         return;

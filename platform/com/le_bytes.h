@@ -1,6 +1,7 @@
 // Little-endian byte writing and bounds-checked reading for the binary formats of module resources
-// and type libraries. The reader never reads past its view: after the first short read it stays
-// failed and returns zeros, so a parser checks ok() once per record instead of after every field.
+// and type libraries, on platform/base/little_endian.h. The reader never reads past its view:
+// after the first short read it stays failed and returns zeros, so a parser checks ok() once per
+// record instead of after every field.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/little_endian.h"
 #include "platform/com/wtypes.h"
 
 namespace lebytes {
@@ -16,12 +18,14 @@ class Writer {
 public:
     void U8(std::uint8_t v) { out_.push_back(static_cast<char>(v)); }
     void U16(std::uint16_t v) {
-        U8(static_cast<std::uint8_t>(v));
-        U8(static_cast<std::uint8_t>(v >> 8));
+        char bytes[2];
+        base::PutLe16(bytes, v);
+        out_.append(bytes, 2);
     }
     void U32(std::uint32_t v) {
-        U16(static_cast<std::uint16_t>(v));
-        U16(static_cast<std::uint16_t>(v >> 16));
+        char bytes[4];
+        base::PutLe32(bytes, v);
+        out_.append(bytes, 4);
     }
     void I16(std::int16_t v) { U16(static_cast<std::uint16_t>(v)); }
     void I32(std::int32_t v) { U32(static_cast<std::uint32_t>(v)); }
@@ -65,14 +69,13 @@ public:
     }
     std::uint16_t U16() {
         if (!Need(2)) return 0;
-        std::uint16_t v = Byte(0) | (Byte(1) << 8);
+        const std::uint16_t v = base::GetLe16(data_.data() + pos_);
         pos_ += 2;
         return v;
     }
     std::uint32_t U32() {
         if (!Need(4)) return 0;
-        std::uint32_t v = Byte(0) | (Byte(1) << 8) | (Byte(2) << 16) |
-                          (static_cast<std::uint32_t>(Byte(3)) << 24);
+        const std::uint32_t v = base::GetLe32(data_.data() + pos_);
         pos_ += 4;
         return v;
     }
@@ -114,7 +117,6 @@ private:
         }
         return true;
     }
-    std::uint32_t Byte(std::size_t i) const { return static_cast<std::uint8_t>(data_[pos_ + i]); }
 
     std::string_view data_;
     std::size_t pos_ = 0;

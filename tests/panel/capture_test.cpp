@@ -13,6 +13,7 @@
 #include "panel/monitor.h"
 #include "panel/panel.h"
 #include "platform/base/files.h"
+#include "platform/base/little_endian.h"
 #include "tests/panel/support.h"
 
 namespace panel_test {
@@ -254,14 +255,14 @@ TEST_P(CaptureTest, BitmapIsByteExactForTemplatesOfEveryLength) {
         const std::string raw = File("image.raw");
         ASSERT_EQ(raw.size(), byte_count + 1);
         std::string expected = tmpl.substr(0, 1078);
-        panel::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 2,
-                       static_cast<std::uint32_t>(1078 + byte_count + 1));
-        panel::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 18,
-                       static_cast<std::uint32_t>(c.width));
-        panel::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 22,
-                       static_cast<std::uint32_t>(c.height));
-        panel::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 34,
-                       static_cast<std::uint32_t>(c.width * c.height));
+        base::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 2,
+                      static_cast<std::uint32_t>(1078 + byte_count + 1));
+        base::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 18,
+                      static_cast<std::uint32_t>(c.width));
+        base::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 22,
+                      static_cast<std::uint32_t>(c.height));
+        base::PutLe32(reinterpret_cast<std::uint8_t*>(expected.data()) + 34,
+                      static_cast<std::uint32_t>(c.width * c.height));
         for (std::size_t r = 0; r < c.height; ++r) expected += raw.substr(r * stream_row, c.width);
         while (expected.size() < 1078 + byte_count + 1) {
             expected += expected.size() < tmpl.size() ? tmpl[expected.size()] : '\0';
@@ -398,8 +399,8 @@ TEST(BitmapCheckTest, AcceptsWhatCaptureWritesAndRejectsBrokenHeaders) {
     auto make = [](std::int32_t width, std::int32_t height, std::size_t pixels) {
         std::vector<std::uint8_t> b(panel::kDefaultBitmapHeader.begin(),
                                     panel::kDefaultBitmapHeader.end());
-        panel::PutLe32(b.data() + 18, static_cast<std::uint32_t>(width));
-        panel::PutLe32(b.data() + 22, static_cast<std::uint32_t>(height));
+        base::PutLe32(b.data() + 18, static_cast<std::uint32_t>(width));
+        base::PutLe32(b.data() + 22, static_cast<std::uint32_t>(height));
         b.resize(b.size() + pixels);
         return b;
     };

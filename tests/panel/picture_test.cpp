@@ -5,6 +5,7 @@
 
 #include "panel/bitmap_template.h"
 #include "panel/image_files.h"
+#include "platform/base/little_endian.h"
 #include "tests/panel/support.h"
 
 namespace panel_test {
@@ -21,7 +22,7 @@ std::string Bitmap(int width, const std::vector<std::vector<std::uint8_t>>& rows
     std::string bytes(panel::kDefaultBitmapHeader.begin(), panel::kDefaultBitmapHeader.end());
     const int height = static_cast<int>(rows.size());
     auto put = [&](std::size_t at, std::uint32_t v) {
-        panel::PutLe32(reinterpret_cast<std::uint8_t*>(bytes.data()) + at, v);
+        base::PutLe32(reinterpret_cast<std::uint8_t*>(bytes.data()) + at, v);
     };
     put(18, static_cast<std::uint32_t>(width));
     put(22, static_cast<std::uint32_t>(bottom_up ? height : -height));
@@ -109,16 +110,16 @@ TEST(PictureTest, DamagedBitmapsAreRefusedWithAReason) {
     bad[28] = 24;
     EXPECT_THAT(Decode(bad).message(), HasSubstr("not an uncompressed 8-bit bitmap"));
     bad = good;
-    panel::PutLe32(reinterpret_cast<std::uint8_t*>(bad.data()) + 18, 0);
+    base::PutLe32(reinterpret_cast<std::uint8_t*>(bad.data()) + 18, 0);
     EXPECT_THAT(Decode(bad).message(), HasSubstr("bad picture size"));
     bad = good;
-    panel::PutLe32(reinterpret_cast<std::uint8_t*>(bad.data()) + 22, 0x80000000u);
+    base::PutLe32(reinterpret_cast<std::uint8_t*>(bad.data()) + 22, 0x80000000u);
     EXPECT_FALSE(Decode(bad).ok());
     bad = good;
-    panel::PutLe32(reinterpret_cast<std::uint8_t*>(bad.data()) + 10, 0xFFFFFFF0u);
+    base::PutLe32(reinterpret_cast<std::uint8_t*>(bad.data()) + 10, 0xFFFFFFF0u);
     EXPECT_FALSE(Decode(bad).ok());
     bad = good;  // a huge height the file cannot hold
-    panel::PutLe32(reinterpret_cast<std::uint8_t*>(bad.data()) + 22, 0x7FFFFFFF);
+    base::PutLe32(reinterpret_cast<std::uint8_t*>(bad.data()) + 22, 0x7FFFFFFF);
     EXPECT_THAT(Decode(bad).message(), HasSubstr("run past the end"));
 
     TempDir dir;

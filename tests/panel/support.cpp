@@ -12,6 +12,7 @@
 
 #include "panel/image_files.h"
 #include "panel/startup.h"
+#include "platform/base/little_endian.h"
 #include "platform/com/objidl.h"
 
 namespace panel_test {
@@ -195,7 +196,7 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 
 std::uint32_t Le32At(const std::string& bytes, std::size_t at) {
     if (bytes.size() < at + 4) return 0xDEADBEEF;
-    return panel::GetLe32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + at);
+    return base::GetLe32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + at);
 }
 
 }  // namespace panel_test
