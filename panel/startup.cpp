@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/com/combase.h"
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 #include "platform/ui/display.h"

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/com/combase.h"
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/com/wtypes.h"

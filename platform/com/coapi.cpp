@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/com/combase.h"
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 
@@ -34,12 +35,6 @@ struct Loader {
 Loader& L() {
     static Loader* loader = new Loader;  // servers stay loaded until the process ends
     return *loader;
-}
-
-// Sets the thread's error object to `text` and answers hr.
-HRESULT Fail(HRESULT hr, const std::string& text) {
-    SetErrorInfoText(text);
-    return hr;
 }
 
 // The default value of HKEY_CLASSES_ROOT\keyPath as text, without its NUL.
@@ -84,13 +79,13 @@ HRESULT OpenLibrary(const std::string& path, void** out) {
     // The loader's own open would wait for ever on a FIFO in a library's place.
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return Fail(CO_E_DLLNOTFOUND, "cannot load " + path + ": not a regular file");
+        return FailWithText(CO_E_DLLNOTFOUND, "cannot load " + path + ": not a regular file");
     dlerror();
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* why = dlerror();
-        return Fail(CO_E_DLLNOTFOUND,
-                    "cannot load " + path + ": " + (why ? why : "unknown loader error"));
+        return FailWithText(CO_E_DLLNOTFOUND,
+                            "cannot load " + path + ": " + (why ? why : "unknown loader error"));
     }
     link_map* map = nullptr;
     bool refused = false;
@@ -101,7 +96,8 @@ HRESULT OpenLibrary(const std::string& path, void** out) {
     }
     if (refused) {
         dlclose(handle);
-        return Fail(CO_E_DLLNOTFOUND, "cannot load " + path + ": its initialisation failed");
+        return FailWithText(CO_E_DLLNOTFOUND,
+                            "cannot load " + path + ": its initialisation failed");
     }
     *out = handle;
     return S_OK;
@@ -122,7 +118,7 @@ HRESULT OpenServer(const std::string& path, Library** out) {
         const char* why = dlerror();
         std::string text = path + " has no DllGetClassObject: " + (why ? why : "null symbol");
         dlclose(handle);
-        return Fail(CO_E_ERRORINDLL, text);
+        return FailWithText(CO_E_ERRORINDLL, text);
     }
     Library lib;
     lib.handle = handle;
@@ -139,17 +135,17 @@ HRESULT CoInitialize(void*) { return S_OK; }
 void CoUninitialize() {}
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void** ppv) {
-    if (!ppv) return Fail(E_INVALIDARG, "no place for the class object");
+    if (!ppv) return FailWithText(E_INVALIDARG, "no place for the class object");
     *ppv = nullptr;
     std::string clsidText = GuidToString(clsid);
     if (!(context & CLSCTX_INPROC_SERVER))
-        return Fail(REGDB_E_CLASSNOTREG, "only in-process servers can be created");
+        return FailWithText(REGDB_E_CLASSNOTREG, "only in-process servers can be created");
     std::string path;
     LSTATUS status = ReadDefaultValue("CLSID\\" + clsidText + "\\InprocServer32", &path);
     if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && path.empty()))
-        return Fail(REGDB_E_CLASSNOTREG,
-                    "class " + clsidText + " is not registered as an in-process server");
-    if (status != ERROR_SUCCESS) return Fail(REGDB_E_READREGDB, TakeErrorInfoText());
+        return FailWithText(REGDB_E_CLASSNOTREG,
+                            "class " + clsidText + " is not registered as an in-process server");
+    if (status != ERROR_SUCCESS) return FailWithText(REGDB_E_READREGDB, TakeErrorInfoText());
 
     Loader& l = L();
     std::lock_guard lock(l.mu);
@@ -159,16 +155,16 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
     hr = lib->getClassObject(clsid, riid, ppv);
     if (FAILED(hr)) {
         *ppv = nullptr;
-        return Fail(hr,
-                    path + " has no class object " + clsidText + " (" + HresultToString(hr) + ")");
+        return FailWithText(
+            hr, path + " has no class object " + clsidText + " (" + HresultToString(hr) + ")");
     }
     return hr;
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv) {
-    if (!ppv) return Fail(E_INVALIDARG, "no place for the object");
+    if (!ppv) return FailWithText(E_INVALIDARG, "no place for the object");
     *ppv = nullptr;
-    if (outer) return Fail(CLASS_E_NOAGGREGATION, "aggregation is not supported");
+    if (outer) return FailWithText(CLASS_E_NOAGGREGATION, "aggregation is not supported");
     IClassFactory* factory = nullptr;
     HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory,
                                   reinterpret_cast<void**>(&factory));
@@ -177,15 +173,15 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     factory->Release();
     if (FAILED(hr)) {
         *ppv = nullptr;
-        return Fail(hr, "the class factory of " + GuidToString(clsid) + " failed (" +
-                            HresultToString(hr) + ")");
+        return FailWithText(hr, "the class factory of " + GuidToString(clsid) + " failed (" +
+                                    HresultToString(hr) + ")");
     }
     return hr;
 }
 
 void* CoLoadLibrary(LPOLESTR lpszLibName, BOOL) {
     if (!lpszLibName || !*lpszLibName) {
-        Fail(E_INVALIDARG, "no library name");
+        FailWithText(E_INVALIDARG, "no library name");
         return nullptr;
     }
     void* handle = nullptr;
@@ -228,22 +224,22 @@ void CoFreeUnusedLibraries() {
 }
 
 HRESULT CLSIDFromProgIDA(const char* progId, CLSID* clsid) {
-    if (!progId || !clsid) return Fail(E_INVALIDARG, "no ProgID or no place for the CLSID");
+    if (!progId || !clsid) return FailWithText(E_INVALIDARG, "no ProgID or no place for the CLSID");
     *clsid = GUID_NULL;
     std::string name = progId;
-    if (name.empty()) return Fail(CO_E_CLASSSTRING, "empty ProgID");
+    if (name.empty()) return FailWithText(CO_E_CLASSSTRING, "empty ProgID");
     std::string text;
     LSTATUS status = ReadDefaultValue(name + "\\CLSID", &text);
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_INVALID_PARAMETER)
-        return Fail(CO_E_CLASSSTRING, "the ProgID \"" + name + "\" is not registered");
-    if (status != ERROR_SUCCESS) return Fail(REGDB_E_READREGDB, TakeErrorInfoText());
+        return FailWithText(CO_E_CLASSSTRING, "the ProgID \"" + name + "\" is not registered");
+    if (status != ERROR_SUCCESS) return FailWithText(REGDB_E_READREGDB, TakeErrorInfoText());
     if (!GuidFromString(text, clsid))
-        return Fail(CO_E_CLASSSTRING,
-                    "the ProgID \"" + name + "\" names no class identity (\"" + text + "\")");
+        return FailWithText(CO_E_CLASSSTRING, "the ProgID \"" + name +
+                                                  "\" names no class identity (\"" + text + "\")");
     return S_OK;
 }
 
 HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
-    if (!progId) return Fail(E_INVALIDARG, "no ProgID");
+    if (!progId) return FailWithText(E_INVALIDARG, "no ProgID");
     return CLSIDFromProgIDA(OleToUtf8(progId).c_str(), clsid);
 }

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 
 namespace {

@@ -4,8 +4,6 @@
 // sets it for the methods of an interface says so through ISupportErrorInfo.
 #pragma once
 
-#include <string>
-
 #include "platform/com/unknwn.h"
 
 inline constexpr IID IID_IErrorInfo = {
@@ -53,10 +51,3 @@ COM_EXPORT HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
 COM_EXPORT HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 // A new, empty error object (its IErrorInfo answers QueryInterface on it).
 COM_EXPORT HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
-
-// Not of the platform: sets the thread's error object to one with this description (UTF-8) and
-// source. Never fails: when no object can be made, the thread is left without one.
-COM_EXPORT void SetErrorInfoText(const std::string& description, const std::string& source = {});
-// Not of the platform: takes the thread's error object (as GetErrorInfo) and gives its
-// description in UTF-8; empty when there was none.
-COM_EXPORT std::string TakeErrorInfoText();

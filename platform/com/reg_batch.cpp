@@ -6,6 +6,7 @@
 // again.
 #include <unistd.h>
 
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/reg_state.h"
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 
 namespace reg {

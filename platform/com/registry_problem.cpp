@@ -1,5 +1,6 @@
 #include <string>
 
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/com/error_text.h"
 #include "platform/com/module_resources.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/typelib_format.h"
@@ -25,12 +26,6 @@ using typelib::LibraryData;
 using typelib::TypeData;
 using typelib::TypeRef;
 using typelib::VarData;
-
-// Sets the thread's error object to `text` and answers hr.
-HRESULT Fail(HRESULT hr, const std::string& text) {
-    SetErrorInfoText(text);
-    return hr;
-}
 
 // A BSTR of a UTF-8 text; null for an empty optional text.
 BSTR Bstr(const std::string& text) {
@@ -959,8 +954,8 @@ HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeL
     if (!parsed) {
         const std::string& error = parsed.message();
         const bool unsupported = error.rfind("unsupported", 0) == 0;
-        return Fail(unsupported ? TYPE_E_UNSUPFORMAT : TYPE_E_INVDATAREAD,
-                    where.empty() ? error : where + ": " + error);
+        return FailWithText(unsupported ? TYPE_E_UNSUPFORMAT : TYPE_E_INVDATAREAD,
+                            where.empty() ? error : where + ": " + error);
     }
     *pptlib = new TypeLibImpl(std::move(*parsed));
     return S_OK;
@@ -977,16 +972,16 @@ HRESULT LoadTypeLibFromMemory(const std::string& bytes, ITypeLib** pptlib) {
 HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
     if (!pptlib) return E_INVALIDARG;
     *pptlib = nullptr;
-    if (!szFile || !*szFile) return Fail(E_INVALIDARG, "no file name");
+    if (!szFile || !*szFile) return FailWithText(E_INVALIDARG, "no file name");
     const std::string path = OleToUtf8(szFile);
     auto bare = ReadBareLibrary(path);
-    if (!bare) return Fail(TYPE_E_CANTLOADLIBRARY, bare.message());
+    if (!bare) return FailWithText(TYPE_E_CANTLOADLIBRARY, bare.message());
     std::string bytes;
     if (*bare) {
         bytes = std::move(**bare);
     } else {
         auto found = FindModuleResource(path, ResourceType::TypeLib, 1);
-        if (!found) return Fail(TYPE_E_CANTLOADLIBRARY, found.message());
+        if (!found) return FailWithText(TYPE_E_CANTLOADLIBRARY, found.message());
         bytes = std::move(*found);
     }
     return LoadFromBytes(bytes, path, pptlib);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
@@ -17,12 +18,6 @@ namespace {
 
 // The automation marshaller that proxies every dispinterface.
 constexpr char kAutomationProxyStub[] = "{00020420-0000-0000-C000-000000000046}";
-
-// Sets the thread's error object to `text` and answers hr.
-HRESULT Fail(HRESULT hr, const std::string& text) {
-    SetErrorInfoText(text);
-    return hr;
-}
 
 std::string Hex(unsigned v) {
     char text[16];
@@ -155,8 +150,9 @@ bool ParseLocaleName(const std::string& name, LCID* lcid) {
 HRESULT FindRegisteredPath(REFGUID guid, WORD major, WORD minor, LCID lcid, std::string* path) {
     std::vector<std::string> versions;
     if (!SubkeyNames(LibKey(guid), &versions))
-        return Fail(TYPE_E_LIBNOTREGISTERED, "type library " + GuidToString(guid) +
-                                                 " is not registered: " + TakeErrorInfoText());
+        return FailWithText(
+            TYPE_E_LIBNOTREGISTERED,
+            "type library " + GuidToString(guid) + " is not registered: " + TakeErrorInfoText());
     bool found = false;
     WORD bestMinor = 0;
     std::string bestName;
@@ -170,8 +166,9 @@ HRESULT FindRegisteredPath(REFGUID guid, WORD major, WORD minor, LCID lcid, std:
         }
     }
     if (!found)
-        return Fail(TYPE_E_LIBNOTREGISTERED, "type library " + GuidToString(guid) + " " +
-                                                 VersionName(major, minor) + " is not registered");
+        return FailWithText(TYPE_E_LIBNOTREGISTERED, "type library " + GuidToString(guid) + " " +
+                                                         VersionName(major, minor) +
+                                                         " is not registered");
     const std::string versionKey = LibKey(guid) + "\\" + bestName + "\\";
     for (LCID candidate : {lcid, lcid & 0x3FFu, LCID{0}}) {
         if (GetString(versionKey + Hex(candidate) + "\\win32", nullptr, path) && !path->empty())
@@ -194,8 +191,9 @@ HRESULT FindRegisteredPath(REFGUID guid, WORD major, WORD minor, LCID lcid, std:
         }
         if (any) return S_OK;
     }
-    return Fail(TYPE_E_LIBNOTREGISTERED, "type library " + GuidToString(guid) + " " + bestName +
-                                             " has no file registered for locale " + Hex(lcid));
+    return FailWithText(TYPE_E_LIBNOTREGISTERED,
+                        "type library " + GuidToString(guid) + " " + bestName +
+                            " has no file registered for locale " + Hex(lcid));
 }
 
 std::string Bstring(BSTR b) { return b ? OleToUtf8(b) : std::string(); }
@@ -248,8 +246,8 @@ HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
     const bool same = attr->guid == rguid;
     lib->ReleaseTLibAttr(attr);
     if (!same)
-        return Fail(TYPE_E_LIBNOTREGISTERED,
-                    path + " does not hold type library " + GuidToString(rguid));
+        return FailWithText(TYPE_E_LIBNOTREGISTERED,
+                            path + " does not hold type library " + GuidToString(rguid));
     *pptlib = lib.Detach();
     return S_OK;
 }
@@ -258,7 +256,8 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
     if (!ptlib || !szFullPath || !*szFullPath) return E_INVALIDARG;
     std::string path;
     if (!AbsolutePath(OleToUtf8(szFullPath), &path))
-        return Fail(E_INVALIDARG, OleToUtf8(szFullPath) + ": cannot make the path absolute");
+        return FailWithText(E_INVALIDARG,
+                            OleToUtf8(szFullPath) + ": cannot make the path absolute");
 
     TLIBATTR* attr = nullptr;
     HRESULT hr = ptlib->GetLibAttr(&attr);
@@ -324,8 +323,8 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpD
         ok = removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
     }
     if (!ok)
-        return Fail(TYPE_E_REGISTRYACCESS,
-                    "cannot register type library " + libGuid + ": " + TakeErrorInfoText());
+        return FailWithText(TYPE_E_REGISTRYACCESS,
+                            "cannot register type library " + libGuid + ": " + TakeErrorInfoText());
     return S_OK;
 }
 
@@ -335,34 +334,36 @@ HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lc
     const std::string version = VersionName(wVerMajor, wVerMinor);
     const std::string libGuid = GuidToString(libID);
     if (!KeyExists(libKey + "\\" + version))
-        return Fail(TYPE_E_REGISTRYACCESS,
-                    "type library " + libGuid + " " + version + " is not registered");
+        return FailWithText(TYPE_E_REGISTRYACCESS,
+                            "type library " + libGuid + " " + version + " is not registered");
     const char* kind = syskind == SYS_WIN16   ? "win16"
                        : syskind == SYS_WIN32 ? "win32"
                        : syskind == SYS_WIN64 ? "win64"
                                               : nullptr;
-    if (!kind) return Fail(E_INVALIDARG, "no registration is made for system kind " + Hex(syskind));
+    if (!kind)
+        return FailWithText(E_INVALIDARG,
+                            "no registration is made for system kind " + Hex(syskind));
 
     // Exactly what a registration for this locale and system kind wrote.
     const std::string versionKey = libKey + "\\" + version;
     const std::string localeKey = versionKey + "\\" + Hex(lcid);
     if (!KeyExists(localeKey + "\\" + kind))
-        return Fail(TYPE_E_REGISTRYACCESS, "type library " + libGuid + " " + version +
-                                               " is not registered for locale " + Hex(lcid) + " (" +
-                                               kind + ")");
+        return FailWithText(TYPE_E_REGISTRYACCESS, "type library " + libGuid + " " + version +
+                                                       " is not registered for locale " +
+                                                       Hex(lcid) + " (" + kind + ")");
     if (RegDeleteTreeA(HKEY_CLASSES_ROOT, (localeKey + "\\" + kind).c_str()) != ERROR_SUCCESS)
-        return Fail(TYPE_E_REGISTRYACCESS,
-                    "cannot remove " + localeKey + "\\" + kind + ": " + TakeErrorInfoText());
+        return FailWithText(TYPE_E_REGISTRYACCESS, "cannot remove " + localeKey + "\\" + kind +
+                                                       ": " + TakeErrorInfoText());
     std::vector<std::string> inLocale;
     if (SubkeyNames(localeKey, &inLocale) && inLocale.empty() &&
         RegDeleteTreeA(HKEY_CLASSES_ROOT, localeKey.c_str()) != ERROR_SUCCESS)
-        return Fail(TYPE_E_REGISTRYACCESS,
-                    "cannot remove " + localeKey + ": " + TakeErrorInfoText());
+        return FailWithText(TYPE_E_REGISTRYACCESS,
+                            "cannot remove " + localeKey + ": " + TakeErrorInfoText());
     // The version, its interfaces included, stays while another locale or kind is registered.
     std::vector<std::string> entries;
     if (!SubkeyNames(versionKey, &entries))
-        return Fail(TYPE_E_REGISTRYACCESS,
-                    "cannot read " + versionKey + ": " + TakeErrorInfoText());
+        return FailWithText(TYPE_E_REGISTRYACCESS,
+                            "cannot read " + versionKey + ": " + TakeErrorInfoText());
     for (const std::string& name : entries) {
         LCID other;
         if (ParseLocaleName(name, &other)) return S_OK;
@@ -371,7 +372,7 @@ HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lc
     // The interfaces that name this library and version, whether or not its file still exists.
     std::vector<std::string> interfaces, ours;
     if (KeyExists("Interface") && !SubkeyNames("Interface", &interfaces))
-        return Fail(TYPE_E_REGISTRYACCESS, "cannot read Interface: " + TakeErrorInfoText());
+        return FailWithText(TYPE_E_REGISTRYACCESS, "cannot read Interface: " + TakeErrorInfoText());
     for (const std::string& iid : interfaces) {
         std::string lib, ver;
         const std::string key = "Interface\\" + iid + "\\TypeLib";
@@ -382,16 +383,17 @@ HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lc
     }
     for (const std::string& iid : ours) {
         if (RegDeleteTreeA(HKEY_CLASSES_ROOT, ("Interface\\" + iid).c_str()) != ERROR_SUCCESS)
-            return Fail(TYPE_E_REGISTRYACCESS,
-                        "cannot remove Interface\\" + iid + ": " + TakeErrorInfoText());
+            return FailWithText(TYPE_E_REGISTRYACCESS,
+                                "cannot remove Interface\\" + iid + ": " + TakeErrorInfoText());
     }
     if (RegDeleteTreeA(HKEY_CLASSES_ROOT, (libKey + "\\" + version).c_str()) != ERROR_SUCCESS)
-        return Fail(TYPE_E_REGISTRYACCESS,
-                    "cannot remove " + libKey + "\\" + version + ": " + TakeErrorInfoText());
+        return FailWithText(TYPE_E_REGISTRYACCESS, "cannot remove " + libKey + "\\" + version +
+                                                       ": " + TakeErrorInfoText());
     std::vector<std::string> left;
     if (SubkeyNames(libKey, &left) && left.empty() &&
         RegDeleteTreeA(HKEY_CLASSES_ROOT, libKey.c_str()) != ERROR_SUCCESS)
-        return Fail(TYPE_E_REGISTRYACCESS, "cannot remove " + libKey + ": " + TakeErrorInfoText());
+        return FailWithText(TYPE_E_REGISTRYACCESS,
+                            "cannot remove " + libKey + ": " + TakeErrorInfoText());
     return S_OK;
 }
 

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <tuple>
 
+#include "platform/com/error_text.h"
+
 void SetErrorInfoText(const std::string& description, const std::string& source) {
     ICreateErrorInfo* create = nullptr;
     if (FAILED(CreateErrorInfo(&create))) return;

@@ -40,9 +40,6 @@ std::string OleToUtf8(const std::u16string& text);
 std::string OleToUtf8(LPCOLESTR text);
 std::string HresultToString(HRESULT hr);
 
-void SetErrorInfoText(const std::string& description, const std::string& source = {});
-std::string TakeErrorInfoText();
-
 // The platform keeps each registry change as it is made: a batch is a no-op that always commits.
 struct RegistryBatchResult {
     explicit operator bool() const { return true; }

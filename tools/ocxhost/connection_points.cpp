@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/typelib.h"
 #include "platform/com/variant_format.h"

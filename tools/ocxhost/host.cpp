@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/typelib.h"
 

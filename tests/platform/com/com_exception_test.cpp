@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 
 namespace {

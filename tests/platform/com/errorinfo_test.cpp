@@ -3,6 +3,7 @@
 
 #include <thread>
 
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/oleauto.h"
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/reg_file.h"
 #include "tests/platform/com/reg_file_support.h"

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/resource_table.h"
 #include "platform/com/typelib_format.h"

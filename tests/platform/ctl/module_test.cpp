@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/com/combase.h"
+#include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/ctl/factory.h"
