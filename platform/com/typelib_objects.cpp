@@ -1,22 +1,15 @@
-// ITypeLib and ITypeInfo over a parsed library, and loading libraries from files.
-#include "platform/com/typelib.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+// ITypeLib and ITypeInfo over a parsed library (typelib_objects.h).
+#include "platform/com/typelib_objects.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
-#include <optional>
 
 #include "platform/com/error_text.h"
-#include "platform/com/module_resources.h"
 #include "platform/com/oaidl.h"
-#include "platform/com/typelib_format.h"
+#include "platform/com/typelib.h"
 
 namespace {
 
@@ -759,122 +752,6 @@ bool TypeInfoImpl::NamesDual(HREFTYPE href) const {
            typelib::IsDual(data_.types[index]);
 }
 
-// The standard automation library as far as libraries refer to it: IUnknown and IDispatch with
-// their functions, and the records those take, described as the platform's own copy describes
-// them (for a 32-bit module). A registered copy, where there is one, comes first.
-LibraryData StandardOleLibrary(const typelib::ImportData& imp) {
-    using typelib::LocalHref;
-    using typelib::ParamData;
-    LibraryData lib;
-    lib.guid = typelib::kStdOleGuid;
-    lib.major = imp.major;
-    lib.minor = imp.minor;
-    lib.name = "stdole";
-    lib.doc = "OLE Automation";
-
-    auto plain = [](VARTYPE vt) { return TypeRef{vt, 0, {}}; };
-    auto ptr = [](TypeRef to) { return TypeRef{VT_PTR, 0, {std::move(to)}}; };
-    auto user = [](std::size_t index) { return TypeRef{VT_USERDEFINED, LocalHref(index), {}}; };
-    auto in = [](std::string name, TypeRef type) {
-        return ParamData{std::move(name), std::move(type), PARAMFLAG_FIN};
-    };
-    auto out = [](std::string name, TypeRef type) {
-        return ParamData{std::move(name), std::move(type), PARAMFLAG_FOUT};
-    };
-    // The records, each field at its offset in a 32-bit module.
-    auto record = [&](std::string name, std::uint32_t size,
-                      std::vector<std::pair<std::string, TypeRef>> fields,
-                      std::vector<std::int32_t> offsets) {
-        TypeData t;
-        t.kind = TKIND_RECORD;
-        t.name = std::move(name);
-        t.size = size;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            VarData v;
-            v.memid = static_cast<MEMBERID>(0x40000000 + i);
-            v.varkind = VAR_PERINSTANCE;
-            v.name = std::move(fields[i].first);
-            v.type = std::move(fields[i].second);
-            v.value = offsets[i];
-            t.vars.push_back(std::move(v));
-        }
-        lib.types.push_back(std::move(t));
-    };
-    enum : std::size_t { kGuid, kDispParams, kExcepInfo, kUnknown, kDispatch };
-    // GUID's Data4, eight bytes in an array of fixed size, is a field this model does not
-    // represent.
-    record("GUID", 16,
-           {{"Data1", plain(VT_UI4)}, {"Data2", plain(VT_UI2)}, {"Data3", plain(VT_UI2)}},
-           {0, 4, 6});
-    record("DISPPARAMS", 16,
-           {{"rgvarg", ptr(plain(VT_VARIANT))},
-            {"rgdispidNamedArgs", ptr(plain(VT_I4))},
-            {"cArgs", plain(VT_UINT)},
-            {"cNamedArgs", plain(VT_UINT)}},
-           {0, 4, 8, 12});
-    record("EXCEPINFO", 32,
-           {{"wCode", plain(VT_UI2)},
-            {"wReserved", plain(VT_UI2)},
-            {"bstrSource", plain(VT_BSTR)},
-            {"bstrDescription", plain(VT_BSTR)},
-            {"bstrHelpFile", plain(VT_BSTR)},
-            {"dwHelpContext", plain(VT_UI4)},
-            {"pvReserved", ptr(plain(VT_VOID))},
-            {"pfnDeferredFillIn", ptr(plain(VT_VOID))},
-            {"scode", plain(VT_ERROR)}},
-           {0, 2, 4, 8, 12, 16, 20, 24, 28});
-
-    // The interfaces: every function restricted, at its slot of a 32-bit vtable, its member id
-    // 0x60000000 plus the interface's depth below IUnknown (high word) and its place (low word).
-    auto method = [&](TypeData* t, MEMBERID memid, std::string name, TypeRef ret,
-                      std::vector<ParamData> params) {
-        FuncData f;
-        f.memid = memid;
-        f.funckind = FUNC_PUREVIRTUAL;
-        f.flags = FUNCFLAG_FRESTRICTED;
-        f.vtableOffset = static_cast<SHORT>(t->vtableSize);
-        t->vtableSize = static_cast<WORD>(t->vtableSize + 4);
-        f.name = std::move(name);
-        f.ret = std::move(ret);
-        f.params = std::move(params);
-        t->funcs.push_back(std::move(f));
-    };
-    TypeData unknown;
-    unknown.kind = TKIND_INTERFACE;
-    unknown.guid = typelib::kIUnknownGuid;
-    unknown.name = "IUnknown";
-    unknown.flags = TYPEFLAG_FHIDDEN;
-    method(&unknown, 0x60000000, "QueryInterface", plain(VT_HRESULT),
-           {in("riid", ptr(user(kGuid))), out("ppvObj", ptr(ptr(plain(VT_VOID))))});
-    method(&unknown, 0x60000001, "AddRef", plain(VT_UI4), {});
-    method(&unknown, 0x60000002, "Release", plain(VT_UI4), {});
-
-    TypeData dispatch;
-    dispatch.kind = TKIND_INTERFACE;
-    dispatch.guid = typelib::kIDispatchGuid;
-    dispatch.name = "IDispatch";
-    dispatch.flags = TYPEFLAG_FRESTRICTED;
-    dispatch.impls.push_back({LocalHref(kUnknown), 0});
-    dispatch.vtableSize = unknown.vtableSize;
-    method(&dispatch, 0x60010000, "GetTypeInfoCount", plain(VT_HRESULT),
-           {out("pctinfo", ptr(plain(VT_UINT)))});
-    method(&dispatch, 0x60010001, "GetTypeInfo", plain(VT_HRESULT),
-           {in("itinfo", plain(VT_UINT)), in("lcid", plain(VT_UI4)),
-            out("pptinfo", ptr(ptr(plain(VT_VOID))))});
-    method(&dispatch, 0x60010002, "GetIDsOfNames", plain(VT_HRESULT),
-           {in("riid", ptr(user(kGuid))), in("rgszNames", ptr(ptr(plain(VT_I1)))),
-            in("cNames", plain(VT_UINT)), in("lcid", plain(VT_UI4)),
-            out("rgdispid", ptr(plain(VT_I4)))});
-    method(&dispatch, 0x60010003, "Invoke", plain(VT_HRESULT),
-           {in("dispidMember", plain(VT_I4)), in("riid", ptr(user(kGuid))),
-            in("lcid", plain(VT_UI4)), in("wFlags", plain(VT_UI2)),
-            in("pdispparams", ptr(user(kDispParams))), out("pvarResult", ptr(plain(VT_VARIANT))),
-            out("pexcepinfo", ptr(user(kExcepInfo))), out("puArgErr", ptr(plain(VT_UINT)))});
-    lib.types.push_back(std::move(unknown));
-    lib.types.push_back(std::move(dispatch));
-    return lib;
-}
-
 HRESULT TypeLibImpl::ImportedLibrary(std::uint32_t import, ITypeLib** pptlib) {
     *pptlib = nullptr;
     if (import >= data_.imports.size()) return TYPE_E_ELEMENTNOTFOUND;
@@ -886,7 +763,7 @@ HRESULT TypeLibImpl::ImportedLibrary(std::uint32_t import, ITypeLib** pptlib) {
         if (FAILED(hr)) {
             if (imp.guid != typelib::kStdOleGuid) return hr;
             SetErrorInfo(0, nullptr);  // not a failure: the built-in description answers
-            lib = new TypeLibImpl(StandardOleLibrary(imp));
+            lib = new TypeLibImpl(typelib::StandardOleLibrary(imp));
         }
         found = imported_.emplace(import, lib).first;
     }
@@ -905,84 +782,10 @@ HRESULT TypeInfoImpl::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
     return S_OK;
 }
 
-// A bare type-library file is read whole; no library of ours comes near this size.
-constexpr std::size_t kMaxBareFileSize = 64u << 20;
-
-// The file's bytes when it is a bare type library; no bytes when it is something else.
-base::Result<std::optional<std::string>> ReadBareLibrary(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO never blocks
-    if (fd < 0) return base::Fail(path + ": " + std::strerror(errno));
-    struct stat st;
-    base::Result<std::optional<std::string>> read = std::optional<std::string>();
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        read = base::Fail(path + ": not a regular file");
-    } else if (st.st_size >= static_cast<off_t>(typelib::kTypeLibMagicSize)) {
-        char magic[typelib::kTypeLibMagicSize];
-        ssize_t got = ::pread(fd, magic, sizeof magic, 0);
-        if (got == static_cast<ssize_t>(sizeof magic) &&
-            std::memcmp(magic, typelib::kTypeLibMagic, sizeof magic) == 0) {
-            if (static_cast<std::uint64_t>(st.st_size) > kMaxBareFileSize) {
-                read = base::Fail(path + ": type library file too large");
-            } else {
-                std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
-                std::size_t done = 0;
-                bool ok = true;
-                while (ok && done < bytes.size()) {
-                    ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done,
-                                        static_cast<off_t>(done));
-                    if (n < 0 && errno == EINTR) continue;
-                    if (n <= 0)
-                        ok = false;
-                    else
-                        done += static_cast<std::size_t>(n);
-                }
-                if (ok)
-                    read = std::optional<std::string>(std::move(bytes));
-                else
-                    read = base::Fail(path + ": read failed");
-            }
-        } else if (got < 0) {
-            read = base::Fail(path + ": " + std::strerror(errno));
-        }
-    }
-    ::close(fd);
-    return read;
-}
-
-HRESULT LoadFromBytes(const std::string& bytes, const std::string& where, ITypeLib** pptlib) {
-    auto parsed = typelib::ParseTypeLibrary(bytes);
-    if (!parsed) {
-        const std::string& error = parsed.message();
-        const bool unsupported = error.rfind("unsupported", 0) == 0;
-        return FailWithText(unsupported ? TYPE_E_UNSUPFORMAT : TYPE_E_INVDATAREAD,
-                            where.empty() ? error : where + ": " + error);
-    }
-    *pptlib = new TypeLibImpl(std::move(*parsed));
-    return S_OK;
-}
-
 }  // namespace
 
-HRESULT LoadTypeLibFromMemory(const std::string& bytes, ITypeLib** pptlib) {
-    if (!pptlib) return E_INVALIDARG;
-    *pptlib = nullptr;
-    return LoadFromBytes(bytes, "", pptlib);
-}
+namespace typelib {
 
-HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
-    if (!pptlib) return E_INVALIDARG;
-    *pptlib = nullptr;
-    if (!szFile || !*szFile) return FailWithText(E_INVALIDARG, "no file name");
-    const std::string path = OleToUtf8(szFile);
-    auto bare = ReadBareLibrary(path);
-    if (!bare) return FailWithText(TYPE_E_CANTLOADLIBRARY, bare.message());
-    std::string bytes;
-    if (*bare) {
-        bytes = std::move(**bare);
-    } else {
-        auto found = FindModuleResource(path, ResourceType::TypeLib, 1);
-        if (!found) return FailWithText(TYPE_E_CANTLOADLIBRARY, found.message());
-        bytes = std::move(*found);
-    }
-    return LoadFromBytes(bytes, path, pptlib);
-}
+ITypeLib* NewTypeLibObject(LibraryData data) { return new TypeLibImpl(std::move(data)); }
+
+}  // namespace typelib
