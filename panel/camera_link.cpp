@@ -102,9 +102,8 @@ HRESULT CameraLink::Failed(HRESULT hr, IDispatch* object, DISPID dispid, bool pu
 }
 
 std::string CameraLink::LastFailure() const {
-    const char* name = failure_dispid_ == kDispidAddress ? "Address"
-                       : failure_dispid_ == kDispidBits  ? "Bits"
-                                                         : "Value";
+    const char* name = MemberName_DPinbus(failure_dispid_);
+    if (!name) name = NAME_DPinbus_Value;
     const char* object = failure_on_pinbus1_ ? "Pinbus1" : "Pinbus2";
     char text[128];
     if (failure_put_) {

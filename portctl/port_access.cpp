@@ -13,11 +13,12 @@ CPinbusCtrl::CPinbusCtrl() {
 const AFX_DISPMAP& CPinbusCtrl::GetDispatchMap() const {
     static constexpr AFX_DISPMAP_ENTRY entries[] = {
         AfxDispProperty<&CPinbusCtrl::GetAddress, &CPinbusCtrl::SetAddress>(DISPID_DPinbus_Address,
-                                                                            "Address"),
-        AfxDispProperty<&CPinbusCtrl::GetBits, &CPinbusCtrl::SetBits>(DISPID_DPinbus_Bits, "Bits"),
+                                                                            NAME_DPinbus_Address),
+        AfxDispProperty<&CPinbusCtrl::GetBits, &CPinbusCtrl::SetBits>(DISPID_DPinbus_Bits,
+                                                                      NAME_DPinbus_Bits),
         AfxDispProperty<&CPinbusCtrl::GetValue, &CPinbusCtrl::SetValue>(DISPID_DPinbus_Value,
-                                                                        "Value"),
-        AfxDispMethod<&CPinbusCtrl::AboutBox>(DISPID_DPinbus_AboutBox, "AboutBox"),
+                                                                        NAME_DPinbus_Value),
+        AfxDispMethod<&CPinbusCtrl::AboutBox>(DISPID_DPinbus_AboutBox, NAME_DPinbus_AboutBox),
     };
     static constexpr AFX_DISPMAP map = AfxMakeDispatchMap(entries);
     return map;
@@ -46,8 +47,8 @@ void CPinbusCtrl::DoPropExchange(CPropExchange* pPX) {
     ExchangeVersion(pPX, MAKELONG(VERMINOR_PINBUSLib, VERMAJOR_PINBUSLib));
     COleControl::DoPropExchange(pPX);
     // A loaded Bits is taken as stored; Value then uses 16-bit cycles unless it is 8.
-    PX_Long(pPX, "Address", m_address, 0x378);
-    PX_Short(pPX, "Bits", m_bits, 8);
+    PX_Long(pPX, NAME_DPinbus_Address, m_address, 0x378);
+    PX_Short(pPX, NAME_DPinbus_Bits, m_bits, 8);
 }
 
 void CPinbusCtrl::SetAddress(LONG address) {

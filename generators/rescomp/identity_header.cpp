@@ -57,13 +57,21 @@ std::string GenerateIdentityHeader(const typelib::LibraryData& lib, const Module
         if (t.kind != TKIND_DISPATCH) continue;
         // A property's get and put share one name and one id.
         std::set<std::string> named;
+        std::string cases;
         auto member = [&](const std::string& member, MEMBERID memid) {
             if (!named.insert(member).second) return;
-            out += "inline constexpr DISPID DISPID_" + name + "_" + member + " = " +
-                   std::to_string(memid) + ";\n";
+            const std::string suffix = name + "_" + member;
+            out +=
+                "inline constexpr DISPID DISPID_" + suffix + " = " + std::to_string(memid) + ";\n";
+            out += "inline constexpr char NAME_" + suffix + "[] = " + Literal(member) + ";\n";
+            cases += "        case " + std::to_string(memid) + ":\n            return NAME_" +
+                     suffix + ";\n";
         };
         for (const typelib::VarData& v : t.vars) member(v.name, v.memid);
         for (const typelib::FuncData& f : t.funcs) member(f.name, f.memid);
+        out += "// The name of the " + t.name + " member with this id; null for none.\n";
+        out += "constexpr const char* MemberName_" + name + "(DISPID id) {\n    switch (id) {\n" +
+               cases + "        default:\n            return nullptr;\n    }\n}\n";
     }
     for (const ClassIdentity& c : identity.classes) {
         out += "\n// " + c.name + " " + GuidToString(c.clsid) + "\n";

@@ -85,7 +85,8 @@ base::Result<Description> ParseTypeLibraryDescription(const std::string& text,
 
 // The C++ header of a described library's identities, for the module and its hosts alike:
 // LIBID_<library>, VERMAJOR_/VERMINOR_<library>, IID_<interface> (leading '_' dropped),
-// DISPID_<interface>_<member> for each dispinterface member, CLSID_<class> and PROGID_<class>.
+// DISPID_<interface>_<member> and NAME_<interface>_<member> for each dispinterface member,
+// MemberName_<interface>(DISPID) (a member's name by its id), CLSID_<class> and PROGID_<class>.
 // `source` names the description in the header's opening comment.
 std::string GenerateIdentityHeader(const typelib::LibraryData& lib, const ModuleIdentity& identity,
                                    const std::string& source);
