@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "panel/image_files.h"
+#include "panel/frame_layout.h"
 #include "platform/base/result.h"
 
 namespace lensbay_gst {

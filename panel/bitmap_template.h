@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "panel/bitmap_layout.h"
+#include "panel/bitmap_file.h"
 #include "platform/base/little_endian.h"
 
 namespace panel {

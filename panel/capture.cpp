@@ -4,7 +4,11 @@
 #include <new>
 #include <vector>
 
+#include "panel/bitmap_file.h"
+#include "panel/bitmap_template.h"
 #include "panel/field_numbers.h"
+#include "panel/file_io.h"
+#include "panel/image_files.h"
 #include "panel/monitor.h"
 #include "panel/registers.h"
 #include "platform/base/little_endian.h"

@@ -7,7 +7,7 @@
 
 #include "panel/camera_link.h"
 #include "panel/form_state.h"
-#include "panel/image_files.h"
+#include "panel/frame_layout.h"
 #include "panel/user_interface.h"
 #include "platform/base/result.h"
 

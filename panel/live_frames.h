@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "panel/camera_link.h"
-#include "panel/image_files.h"
+#include "panel/frame_layout.h"
 #include "panel/picture.h"
 #include "platform/base/result.h"
 

@@ -4,7 +4,8 @@
 #include <climits>
 #include <cstdint>
 
-#include "panel/image_files.h"
+#include "panel/bitmap_file.h"
+#include "panel/file_io.h"
 #include "platform/base/little_endian.h"
 
 namespace panel {

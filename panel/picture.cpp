@@ -6,8 +6,9 @@
 #include <cstring>
 #include <limits>
 
-#include "panel/bitmap_layout.h"
-#include "panel/image_files.h"
+#include "panel/bitmap_file.h"
+#include "panel/file_io.h"
+#include "panel/frame_layout.h"
 #include "platform/base/little_endian.h"
 #include "platform/base/shown.h"
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "panel/capture.h"
+#include "panel/file_io.h"
+#include "panel/frame_layout.h"
 #include "panel/image_files.h"
 #include "panel/save_as.h"
 #include "platform/base/shown.h"

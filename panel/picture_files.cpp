@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "panel/image_files.h"
+#include "panel/file_io.h"
 #include "platform/base/shown.h"
 #include "platform/portio/portio.h"
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "panel/file_io.h"
 #include "panel/image_files.h"
 
 namespace panel {

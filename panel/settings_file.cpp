@@ -3,7 +3,7 @@
 #include <array>
 
 #include "panel/field_numbers.h"
-#include "panel/image_files.h"
+#include "panel/file_io.h"
 #include "platform/base/shown.h"
 #include "platform/base/text.h"
 

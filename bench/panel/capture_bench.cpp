@@ -17,8 +17,12 @@
 
 #include "bench/support/board.h"
 #include "bench/support/ratio.h"
+#include "panel/bitmap_file.h"
+#include "panel/bitmap_template.h"
 #include "panel/camera_link.h"
 #include "panel/capture.h"
+#include "panel/file_io.h"
+#include "panel/frame_layout.h"
 #include "panel/image_files.h"
 #include "panel/monitor.h"
 #include "panel/panel.h"

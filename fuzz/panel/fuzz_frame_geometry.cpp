@@ -5,9 +5,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "panel/bitmap_template.h"
 #include "panel/capture.h"
 #include "panel/field_numbers.h"
-#include "panel/image_files.h"
+#include "panel/frame_layout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Four texts separated by newlines.

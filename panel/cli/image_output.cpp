@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "panel/image_files.h"
+#include "panel/file_io.h"
 #include "panel/picture.h"
 #include "platform/base/shown.h"
 

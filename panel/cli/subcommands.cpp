@@ -14,11 +14,13 @@
 #include <optional>
 #include <vector>
 
+#include "panel/bitmap_file.h"
 #include "panel/camera_link.h"
 #include "panel/capture.h"
 #include "panel/cli/arguments.h"
 #include "panel/cli/image_output.h"
 #include "panel/field_numbers.h"
+#include "panel/file_io.h"
 #include "panel/image_files.h"
 #include "panel/registers.h"
 #include "panel/session.h"

@@ -3,7 +3,8 @@
 #include <istream>
 #include <vector>
 
-#include "panel/image_files.h"
+#include "panel/bitmap_file.h"
+#include "panel/file_io.h"
 #include "panel/panel.h"
 #include "platform/portio/board_operator.h"
 #include "platform/portio/portio.h"

@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "panel/bitmap_file.h"
 #include "panel/bitmap_template.h"
+#include "panel/file_io.h"
+#include "panel/frame_layout.h"
 #include "panel/image_files.h"
 #include "panel/monitor.h"
 #include "panel/panel.h"

@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 
 #include "panel/bitmap_template.h"
-#include "panel/image_files.h"
 #include "platform/base/little_endian.h"
 #include "tests/panel/support.h"
 

@@ -10,7 +10,8 @@
 #include <iterator>
 #include <sstream>
 
-#include "panel/image_files.h"
+#include "panel/bitmap_file.h"
+#include "panel/file_io.h"
 #include "panel/startup.h"
 #include "platform/base/little_endian.h"
 #include "platform/com/objidl.h"

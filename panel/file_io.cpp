@@ -1,17 +1,15 @@
-#include "panel/image_files.h"
+#include "panel/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 #include <utility>
 
-#include "panel/bitmap_layout.h"
 #include "platform/base/files.h"
 #include "platform/base/little_endian.h"
 
@@ -85,38 +83,6 @@ base::Error OpenFailure(int error, const std::string& why) {
 }
 
 }  // namespace
-
-BitmapLayout LayoutFor(const FrameGeometry& g) {
-    BitmapLayout layout;
-    const auto width = static_cast<std::size_t>(g.FrameWidth);
-    const auto height = static_cast<std::size_t>(g.FrameHeight);
-    layout.row_bytes = (width + 3) / 4 * 4;
-    layout.pixel_area = layout.row_bytes * height;
-    layout.file_size = kBitmapHeaderSize + layout.pixel_area + height + 1;
-    return layout;
-}
-
-FrameStreamLayout StreamLayoutOf(const FrameGeometry& g) {
-    FrameStreamLayout s;
-    s.width = static_cast<std::size_t>(std::max(g.FrameWidth, 0));
-    s.rows = std::max(g.FrameHeight, 0);
-    s.row_step = s.width + (g.RowSkip ? 1 : 0);
-    s.tail = g.RowSkip ? 0 : static_cast<std::size_t>(s.rows);
-    return s;
-}
-
-void FillPixelArea(const FrameGeometry& g, const BitmapLayout& layout, const std::uint8_t* raw,
-                   std::uint8_t* bitmap) {
-    // The bitmap stores the bottom row first too: stream row r is stored row r.
-    const FrameStreamLayout stream = StreamLayoutOf(g);
-    const std::size_t padding = layout.row_bytes - stream.width;
-    std::uint8_t* target = bitmap + kBitmapHeaderSize;
-    for (int r = 0; r < stream.rows; ++r) {
-        std::memcpy(target, raw + stream.RowOffset(r), stream.width);
-        std::memset(target + stream.width, 0, padding);
-        target += layout.row_bytes;
-    }
-}
 
 base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     // Written beside the file and renamed over it when complete: a full disk or a signal leaves
@@ -196,47 +162,6 @@ base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>
     }
     if (fd.Close() != 0) return Failure(kFileWrite, errno);
     return {};
-}
-
-bool IsLoadableBitmap(const std::uint8_t* data, std::size_t size) {
-    if (size < kInfoSizeOffset + kCoreInfoHeaderSize || data[kSignatureOffset] != 'B' ||
-        data[kSignatureOffset + 1] != 'M')
-        return false;
-    const std::uint64_t offset = base::GetLe32(data + kPixelDataOffset);
-    const std::uint64_t header = base::GetLe32(data + kInfoSizeOffset);
-    std::int64_t width = 0, height = 0;
-    unsigned planes = 0, bpp = 0, entry = 4;
-    std::uint32_t compression = 0, colours = 0;
-    if (header == kCoreInfoHeaderSize) {
-        width = base::GetLe16(data + kCoreWidthOffset);
-        height = static_cast<std::int16_t>(base::GetLe16(data + kCoreHeightOffset));
-        planes = base::GetLe16(data + kCorePlanesOffset);
-        bpp = base::GetLe16(data + kCoreBitCountOffset);
-        entry = 3;
-    } else if (header >= kInfoHeaderSize && header <= 124 &&
-               size >= kFileHeaderSize + kInfoHeaderSize) {
-        width = static_cast<std::int32_t>(base::GetLe32(data + kWidthOffset));
-        height = static_cast<std::int32_t>(base::GetLe32(data + kHeightOffset));
-        planes = base::GetLe16(data + kPlanesOffset);
-        bpp = base::GetLe16(data + kBitCountOffset);
-        compression = base::GetLe32(data + kCompressionOffset);
-        colours = base::GetLe32(data + kColoursUsedOffset);
-    } else {
-        return false;
-    }
-    if (width <= 0 || height == 0 || planes != 1) return false;
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
-    if (compression != 0 && !(compression == 3 && (bpp == 16 || bpp == 32))) return false;
-    std::uint64_t palette = 0;
-    if (bpp <= 8) {
-        const std::uint64_t max_colours = 1u << bpp;
-        if (colours > max_colours) return false;
-        palette = (colours ? colours : max_colours) * entry;
-    }
-    if (kFileHeaderSize + header + palette > offset || offset > size) return false;
-    const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
-    const std::uint64_t row_bytes = (static_cast<std::uint64_t>(width) * bpp + 31) / 32 * 4;
-    return row_bytes * rows <= size - offset;
 }
 
 }  // namespace panel

@@ -1,10 +1,12 @@
-// Where the fields of a bitmap file sit: the 14-byte file header, then the information header
-// (40 bytes, or longer in its later forms; 12 in the old core form), the palette and the pixel
-// rows. Every field is little-endian (platform/base/little_endian.h). The readers of bitmaps and
-// the writer of "image.bmp" name their fields from here.
+// The bitmap file: where its fields sit (the 14-byte file header, then the information header of
+// 40 bytes, or longer in its later forms, or 12 in the old core form, then the palette and the
+// pixel rows; every field little-endian, platform/base/little_endian.h), and whether bytes make a
+// bitmap a picture loader can show. The readers of bitmaps and the writer of "image.bmp" name
+// their fields from here.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace panel {
 
@@ -35,5 +37,11 @@ inline constexpr std::size_t kCoreWidthOffset = 18;     // 16 bits
 inline constexpr std::size_t kCoreHeightOffset = 20;    // 16 bits, signed
 inline constexpr std::size_t kCorePlanesOffset = 22;    // 16 bits
 inline constexpr std::size_t kCoreBitCountOffset = 24;  // 16 bits
+
+// Whether the bytes form an uncompressed bitmap a picture loader can show: "BM", a 40-byte or
+// larger information header (or the 12-byte core header), planes 1, 1/4/8/16/24/32 bits per
+// pixel, no compression (or bit fields for 16/32), a non-zero size, the palette and pixel rows
+// within the file.
+bool IsLoadableBitmap(const std::uint8_t* data, std::size_t size);
 
 }  // namespace panel

@@ -1,0 +1,38 @@
+// The panel's file reads and writes: whole-file replacement, reads that never block, fields written
+// in place. Each failure says which step failed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/base/result.h"
+
+namespace panel {
+
+// The file operations below fail with the step that failed as the error's code and the
+// strerror text of the call that failed as its message; a name that is no regular file gives
+// kFileOpen and what it is ("it is a FIFO, not a regular file").
+enum FileStep : long { kFileMissing = 1, kFileOpen, kFileRead, kFileWrite };
+
+// Replaces the file whole (a temporary file beside it, flushed and renamed over it; a symbolic
+// link's target is replaced): on any failure the previous file stays as it was. kFileOpen when the
+// name is not a regular file, is a file the user may not write, or no file can be made beside
+// it; kFileWrite when writing fails.
+base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+// Reads never block and refuse anything but a regular file (kFileOpen).
+// Reads up to `max` bytes from the start of the file into buffer; *got is how many. kFileMissing
+// when the file does not exist.
+base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
+                             std::size_t* got);
+// Reads the whole file.
+base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out);
+// Writes 32-bit little-endian values at offsets of an existing file, leaving the rest as it is.
+struct Le32Field {
+    std::size_t offset;
+    std::uint32_t value;
+};
+base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>& fields);
+
+}  // namespace panel
