@@ -413,7 +413,10 @@ TEST_F(Tools, OcxhostPlacesTheControlAndSaysWhatItAskedOfTheSite) {
     Outcome r = RunProgram(temp_, {kOcxhost, "--close-dialogs"},
                            "create PINBUS.PinbusCtrl.1\nsite\nload " + form +
                                "\nactivate\nsite\nactivate\nsite\ndeactivate\nsite\n"
-                               "properties\nsite\nsave\nrelease\n"
+                               "properties\nsite\nsave\ndraw " +
+                               temp_.dir() + "/picture.png 48 44\ndraw " + temp_.dir() +
+                               "/picture.png 0 44\n"
+                               "release\n"
                                "create LensbayTest.Object.1\nactivate\nsite\n");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out,
@@ -434,10 +437,17 @@ TEST_F(Tools, OcxhostPlacesTheControlAndSaysWhatItAskedOfTheSite) {
                   form +
                   "\n"
                   "S_OK\n"
+                  "error the picture's size must be 1 to 4096 pixels each way\n"
+                  "S_OK\n"
                   "S_OK\n"
                   "error 0x80004002: the object is no OLE object (IOleObject)\n"
                   "error 0x80004002: the object is no OLE object (IOleObject)\n")
         << r.err;
+    // The picture the view drew, as a PNG file of the size asked for (its header says so).
+    const std::string png = Slurp(temp_.dir() + "/picture.png");
+    ASSERT_GE(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\x30\0\0\0\x2c", 8));  // 48 x 44
 }
 
 // What a host asks before it places a control, and named persistence in NAME=VALUE text.

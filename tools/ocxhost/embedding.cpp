@@ -174,4 +174,31 @@ Outcome Host::SiteCalls(const std::string& rest) {
     return out.empty() ? std::string("no calls") : out;
 }
 
+Outcome Host::Draw(const std::string& rest) {
+    if (auto c = NeedObject(); !c) return c.error();
+    std::string sizes;
+    const std::string path = FirstWord(rest, &sizes);
+    std::string heightText;
+    const std::string widthText = FirstWord(sizes, &heightText);
+    LONG width = 0, height = 0;
+    if (path.empty() ||
+        (!sizes.empty() && (!ParseInt32(widthText, &width) || !ParseInt32(heightText, &height))))
+        return Refuse("draw needs FILE [WIDTH HEIGHT]");
+    if (sizes.empty()) {
+        const RECT extent = ExtentInPixels(ole_.Get());
+        width = extent.right;
+        height = extent.bottom;
+    }
+    // A picture of any size a screen shows, and no more.
+    if (width < 1 || height < 1 || width > 4096 || height > 4096)
+        return Refuse("the picture's size must be 1 to 4096 pixels each way");
+    ComPtr<IViewObject> view;
+    if (HRESULT hr = object_.As(IID_IViewObject, std::addressof(view)); FAILED(hr))
+        return Error(hr, "the object has no view");
+    std::string why;
+    if (HRESULT hr = HostWindow::DrawToFile(view.Get(), width, height, path, &why); FAILED(hr))
+        return Error(hr, why);
+    return std::string("S_OK");
+}
+
 }  // namespace ocxhost

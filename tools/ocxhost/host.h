@@ -147,6 +147,7 @@ private:
     Outcome Activate(const std::string& rest);
     Outcome Deactivate(const std::string& rest);
     Outcome SiteCalls(const std::string& rest);
+    Outcome Draw(const std::string& rest);
     // ocxhost's window for the object and the object's rectangle in it (its extent in pixels);
     // null when there is none.
     HWND ObjectWindow(RECT* position) const;

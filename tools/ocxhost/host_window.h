@@ -3,8 +3,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
-#include "platform/com/windef.h"
+#include "platform/com/oleidl.h"
 
 namespace ocxhost {
 
@@ -17,6 +18,12 @@ public:
     virtual HWND Handle() const = 0;
     // Lets the window (and the object's, inside it) handle what is pending: paints, resizes.
     virtual void ProcessEvents() = 0;
+
+    // The object's picture through its view (IViewObject::Draw, the content aspect) over a
+    // transparent `width` x `height` image, written to `path` as PNG. The view's answer, or
+    // E_NOTIMPL without the GUI, or E_FAIL with *why when the file cannot be written.
+    static HRESULT DrawToFile(IViewObject* view, int width, int height, const std::string& path,
+                              std::string* why);
 };
 
 }  // namespace ocxhost
