@@ -130,10 +130,11 @@ PortObjects::~PortObjects() { Close(); }
 void PortObjects::Close() {
     // As a form lets its controls go: closed, then their site taken back, then released.
     for (ComPtr<IUnknown>& placed : placed_) {
-        if (!placed) continue;
-        auto* ole = static_cast<IOleObject*>(placed.Get());
-        ole->Close(OLECLOSE_NOSAVE);
-        ole->SetClientSite(nullptr);
+        ComPtr<IOleObject> ole;
+        if (placed && SUCCEEDED(placed.As(IID_IOleObject, std::addressof(ole)))) {
+            ole->Close(OLECLOSE_NOSAVE);
+            ole->SetClientSite(nullptr);
+        }
         placed.Reset();
     }
     pinbus1.Reset();

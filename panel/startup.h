@@ -40,7 +40,7 @@ public:
 private:
     friend base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path);
     void Close();
-    ComPtr<IUnknown> placed_[2];  // pinbus1's and pinbus2's IOleObject, once their site is set
+    ComPtr<IUnknown> placed_[2];  // pinbus1 and pinbus2 once their site is set
 };
 
 // Creates Pinbus1 and Pinbus2 with CoCreateInstance, places each on a client site of its own

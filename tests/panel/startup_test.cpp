@@ -161,7 +161,8 @@ TEST(Startup, PortObjectsGetTheirSiteBeforeTheirStreamAndCloseWhenLetGo) {
         panel::PortObjects held = std::move(objects).value();
         EXPECT_TRUE(log1.empty());
     }
-    const std::vector<std::string> letGo{"Close 1", "SetClientSite null", "released"};
+    const std::vector<std::string> letGo{"QueryInterface IOleObject", "Close 1",
+                                         "SetClientSite null", "released"};
     EXPECT_EQ(log1, letGo);
     EXPECT_EQ(log2, letGo);
     EXPECT_EQ(pinbus1.site_, nullptr);
