@@ -174,10 +174,16 @@ case "$action" in
       >"$work/save.ocxhost"
     native_stream=$(native "$ocxhost" "$regsvr" "$ocx" "$work/save.ocxhost" | tail -1 | tr -d ' ')
     [ -n "$native_stream" ] || { echo "ocxhost saved nothing"; exit 1; }
-    # The container part needs windows, so a display: Xvfb where it is installed.
-    runner=()
-    command -v xvfb-run >/dev/null && runner=(xvfb-run -a)
-    timeout 120 "${runner[@]}" wine "$client.so" "$native_stream" >"$work/client.out" \
+    # The container part needs windows, so a display: Xvfb where it is installed. The prefix's
+    # desktop belongs to the Wine session that made it, and a session begun without a display
+    # makes no windows: this run waits for the prefix's session to end and begins its own.
+    # Its session ends before the display does.
+    runner=(wine)
+    if command -v xvfb-run >/dev/null; then
+      runner=(xvfb-run -a bash -c 'wine "$@"; s=$?; timeout 60 wineserver -w; exit $s' wine)
+      timeout 60 wineserver -w
+    fi
+    timeout 120 "${runner[@]}" "$client.so" "$native_stream" >"$work/client.out" \
       2>"$work/client.err"
     status=$?
     tr -d '\r' <"$work/client.out" | tee "$work/client.txt"
