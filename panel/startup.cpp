@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 
@@ -11,6 +12,7 @@
 #include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
+#include "platform/com/oleidl.h"
 #include "platform/ui/display.h"
 
 namespace panel {
@@ -38,7 +40,43 @@ bool IsRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-HRESULT CreateOne(ComPtr<IDispatch>* out, std::string* what) {
+// The window's site for one port object: where a control asks for its container. The window has
+// no document to save, no moniker and nothing to show the object in.
+class FormSite final : public IOleClientSite {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IOleClientSite) return E_NOINTERFACE;
+        *ppv = static_cast<IOleClientSite*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** ppmk) override {
+        if (ppmk) *ppmk = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** ppContainer) override {
+        if (ppContainer) *ppContainer = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+private:
+    ~FormSite() = default;
+    std::atomic<ULONG> refs_{1};
+};
+
+HRESULT CreateOne(ComPtr<IDispatch>* out, ComPtr<IUnknown>* placed, std::string* what) {
     ComPtr<IDispatch> object;
     HRESULT hr = CoCreateInstance(CLSID_PinbusCtrl, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                   object.ReleaseAndGetVoidAddress());
@@ -46,6 +84,19 @@ HRESULT CreateOne(ComPtr<IDispatch>* out, std::string* what) {
         *what = "create";
         return hr;
     }
+    // Placed on the window first: the control asks for its site before it is loaded.
+    ComPtr<IOleObject> ole;
+    hr = object.As(IID_IOleObject, std::addressof(ole));
+    if (SUCCEEDED(hr)) {
+        ComPtr<IOleClientSite> site;
+        site.Attach(new FormSite);
+        hr = ole->SetClientSite(site.Get());
+    }
+    if (FAILED(hr)) {
+        *what = "place";
+        return hr;
+    }
+    *placed = ComPtr<IUnknown>(ole.Get());
     ComPtr<IPersistStreamInit> persist;
     hr = object.As(IID_IPersistStreamInit, std::addressof(persist));
     ComPtr<IStream> stream;
@@ -64,13 +115,40 @@ HRESULT CreateOne(ComPtr<IDispatch>* out, std::string* what) {
 
 }  // namespace
 
+PortObjects& PortObjects::operator=(PortObjects&& other) noexcept {
+    if (this != &other) {
+        Close();
+        pinbus1 = std::move(other.pinbus1);
+        pinbus2 = std::move(other.pinbus2);
+        placed_[0] = std::move(other.placed_[0]);
+        placed_[1] = std::move(other.placed_[1]);
+    }
+    return *this;
+}
+
+PortObjects::~PortObjects() { Close(); }
+
+void PortObjects::Close() {
+    // As a form lets its controls go: closed, then their site taken back, then released.
+    for (ComPtr<IUnknown>& placed : placed_) {
+        ComPtr<IOleObject> ole;
+        if (placed && SUCCEEDED(placed.As(IID_IOleObject, std::addressof(ole)))) {
+            ole->Close(OLECLOSE_NOSAVE);
+            ole->SetClientSite(nullptr);
+        }
+        placed.Reset();
+    }
+    pinbus1.Reset();
+    pinbus2.Reset();
+}
+
 base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
     PortObjects objects;
     ComPtr<IDispatch>* slots[] = {std::addressof(objects.pinbus1), std::addressof(objects.pinbus2)};
     const char* names[] = {"Pinbus1", "Pinbus2"};
     for (int i = 0; i < 2; ++i) {
         std::string what;
-        const HRESULT hr = CreateOne(slots[i], &what);
+        const HRESULT hr = CreateOne(slots[i], std::addressof(objects.placed_[i]), &what);
         if (SUCCEEDED(hr)) continue;
         std::string detail = TakeErrorInfoText();
         std::string message;
@@ -83,6 +161,9 @@ base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
             if (!detail.empty()) message += ": " + detail;
             message += "\nregister it with: regsvr " +
                        (ocx_path.empty() ? std::string("/path/to/PINBUS.OCX") : ocx_path);
+        } else if (what == "place") {
+            message = "the port object " + std::string(names[i]) +
+                      " cannot be placed on the window (" + HresultToString(hr) + ")";
         } else {
             message = "the port object " + std::string(names[i]) +
                       " would not load its stored properties (" + HresultToString(hr) + ")";

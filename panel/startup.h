@@ -1,5 +1,6 @@
-// Start-up of Lensbay: the two port objects created by class identity from the class registry
-// and loaded from the main window's stored layout, and the choice of front end.
+// Start-up of Lensbay: the two port objects created by class identity from the class registry,
+// placed on the main window as a form host places a control and loaded from its stored layout,
+// and the choice of front end.
 #pragma once
 
 #include <array>
@@ -23,12 +24,27 @@ inline constexpr std::array<std::uint8_t, 22> kPinbusStoredStream = {
     0x00, 0x00, 0x01, 0x00, 0x3D, 0x04, 0x00, 0x00, 0x69, 0x03, 0x00,
     0x00, 0x00, 0x00, 0x00, 0x00, 0x78, 0x03, 0x00, 0x00, 0x08, 0x00};
 
-struct PortObjects {
+// The window's two port objects. Each sits on a client site of the window's own; the window never
+// activates them in place (the control is invisible while a form runs). Letting them go (the
+// destructor, or assigning others) closes each, takes its site back, then releases it.
+class PortObjects {
+public:
+    PortObjects() = default;
+    PortObjects(PortObjects&&) noexcept = default;
+    PortObjects& operator=(PortObjects&& other) noexcept;
+    ~PortObjects();
+
     ComPtr<IDispatch> pinbus1;  // every write
     ComPtr<IDispatch> pinbus2;  // every read
+
+private:
+    friend base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path);
+    void Close();
+    ComPtr<IUnknown> placed_[2];  // pinbus1 and pinbus2 once their site is set
 };
 
-// Creates Pinbus1 and Pinbus2 with CoCreateInstance and loads each with
+// Creates Pinbus1 and Pinbus2 with CoCreateInstance, places each on a client site of its own
+// (IOleObject::SetClientSite, before anything else as the control asks) and loads it with
 // IPersistStreamInit::Load from the stored stream. An error with a message that says what failed
 // (the HRESULT and the loader's own text) and, when the class could not be created, how to
 // register it: "register it with: regsvr PATH" with `ocx_path` (or a placeholder when empty).

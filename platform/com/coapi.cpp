@@ -4,6 +4,7 @@
 #include <link.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
@@ -128,11 +129,73 @@ HRESULT OpenServer(const std::string& path, Library** out) {
     return S_OK;
 }
 
+// Class objects the program registered itself, by class identity.
+struct Registered {
+    std::mutex mu;
+    DWORD nextCookie = 1;
+    std::map<DWORD, std::pair<CLSID, IUnknown*>> objects;  // one reference each
+};
+
+Registered& R() {
+    static Registered* registered = new Registered;
+    return *registered;
+}
+
+// A registered class object for `clsid` answering riid; S_FALSE when none is registered.
+HRESULT FindRegistered(REFCLSID clsid, REFIID riid, void** ppv) {
+    IUnknown* object = nullptr;
+    {
+        Registered& r = R();
+        std::lock_guard lock(r.mu);
+        for (const auto& entry : r.objects)
+            if (entry.second.first == clsid) object = entry.second.second;
+        if (!object) return S_FALSE;
+        object->AddRef();
+    }
+    const HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+}
+
 }  // namespace
 
 HRESULT CoInitialize(void*) { return S_OK; }
 
 void CoUninitialize() {}
+
+void* CoTaskMemAlloc(std::size_t cb) { return std::malloc(cb ? cb : 1); }
+
+void* CoTaskMemRealloc(void* pv, std::size_t cb) { return std::realloc(pv, cb ? cb : 1); }
+
+void CoTaskMemFree(void* pv) { std::free(pv); }
+
+HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext, DWORD flags,
+                              DWORD* lpdwRegister) {
+    if (!pUnk || !lpdwRegister) return E_INVALIDARG;
+    *lpdwRegister = 0;
+    if (dwClsContext != CLSCTX_INPROC_SERVER || flags != REGCLS_MULTIPLEUSE) return E_INVALIDARG;
+    Registered& r = R();
+    std::lock_guard lock(r.mu);
+    const DWORD cookie = r.nextCookie++;
+    r.objects.emplace(cookie, std::make_pair(rclsid, pUnk));
+    pUnk->AddRef();
+    *lpdwRegister = cookie;
+    return S_OK;
+}
+
+HRESULT CoRevokeClassObject(DWORD dwRegister) {
+    IUnknown* object = nullptr;
+    {
+        Registered& r = R();
+        std::lock_guard lock(r.mu);
+        auto found = r.objects.find(dwRegister);
+        if (found == r.objects.end()) return CO_E_OBJNOTREG;
+        object = found->second.second;
+        r.objects.erase(found);
+    }
+    object->Release();  // outside the lock: the object may go, and its destructor call back
+    return S_OK;
+}
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void** ppv) {
     if (!ppv) return FailWithText(E_INVALIDARG, "no place for the class object");
@@ -140,6 +203,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
     std::string clsidText = GuidToString(clsid);
     if (!(context & CLSCTX_INPROC_SERVER))
         return FailWithText(REGDB_E_CLASSNOTREG, "only in-process servers can be created");
+    if (HRESULT hr = FindRegistered(clsid, riid, ppv); hr != S_FALSE) return hr;
     std::string path;
     LSTATUS status = ReadDefaultValue("CLSID\\" + clsidText + "\\InprocServer32", &path);
     if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && path.empty()))

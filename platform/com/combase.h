@@ -13,6 +13,20 @@ constexpr DWORD CLSCTX_ALL = 0x17;
 COM_EXPORT HRESULT CoInitialize(void* reserved);
 COM_EXPORT void CoUninitialize();
 
+// The task allocator: memory one side of an interface allocates and the other frees (CAUUID
+// arrays, OLEVERB names, PROPPAGEINFO strings). CoTaskMemFree of null does nothing.
+COM_EXPORT void* CoTaskMemAlloc(std::size_t cb);
+COM_EXPORT void* CoTaskMemRealloc(void* pv, std::size_t cb);
+COM_EXPORT void CoTaskMemFree(void* pv);
+
+// A class object registered by the running program, found by CoGetClassObject before the class
+// registry is asked. Only CLSCTX_INPROC_SERVER with REGCLS_MULTIPLEUSE is served; the cookie
+// takes it back (CO_E_OBJNOTREG for one not handed out).
+enum REGCLS : DWORD { REGCLS_SINGLEUSE = 0, REGCLS_MULTIPLEUSE = 1, REGCLS_MULTI_SEPARATE = 2 };
+COM_EXPORT HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext,
+                                         DWORD flags, DWORD* lpdwRegister);
+COM_EXPORT HRESULT CoRevokeClassObject(DWORD dwRegister);
+
 // CLSID\{...}\InprocServer32 -> dlopen -> DllGetClassObject. REGDB_E_CLASSNOTREG for an unknown
 // class; CO_E_DLLNOTFOUND / CO_E_ERRORINDLL when the library will not load or lacks the export
 // (the thread's error object then holds its path and the loader's message).

@@ -1,4 +1,5 @@
-// Streams and stream persistence: IStream, IPersist, IPersistStreamInit.
+// Streams and stream persistence (IStream, IPersist, IPersistStreamInit) and the advise sink
+// through which an object tells its container that its view or its state changed.
 #pragma once
 
 #include "platform/com/unknwn.h"
@@ -92,6 +93,42 @@ struct IPersistStreamInit : IPersist {
 
 protected:
     ~IPersistStreamInit() = default;
+};
+
+// ---------------------------------------------------------------- advise sinks
+
+// What an advise sink's methods name but an object of ours never hands over.
+struct IMoniker;
+struct IDataObject;
+struct IEnumSTATDATA;
+struct FORMATETC;
+struct STGMEDIUM;
+
+// A target device of a drawing (a printer's description); null names the screen.
+struct DVTARGETDEVICE {
+    DWORD tdSize;
+    WORD tdDriverNameOffset;
+    WORD tdDeviceNameOffset;
+    WORD tdPortNameOffset;
+    WORD tdExtDevmodeOffset;
+    BYTE tdData[1];
+};
+
+// How an advise sink wants to be told (IViewObject::SetAdvise).
+enum ADVF : DWORD { ADVF_NODATA = 1, ADVF_PRIMEFIRST = 2, ADVF_ONLYONCE = 4 };
+
+inline constexpr IID IID_IAdviseSink = {0x0000010F, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// A container's sink for an object's notifications; none of them answers.
+struct IAdviseSink : IUnknown {
+    STDMETHOD_(void, OnDataChange)(FORMATETC* pFormatetc, STGMEDIUM* pStgmed) = 0;
+    STDMETHOD_(void, OnViewChange)(DWORD dwAspect, LONG lindex) = 0;
+    STDMETHOD_(void, OnRename)(IMoniker* pmk) = 0;
+    STDMETHOD_(void, OnSave)() = 0;
+    STDMETHOD_(void, OnClose)() = 0;
+
+protected:
+    ~IAdviseSink() = default;
 };
 
 // A stream over growable memory. The initial bytes (may be null/0) are copied in; the position

@@ -1,10 +1,13 @@
 // What a host asks of a control besides dispatch and stream persistence, under the platform's
-// names: connection points (the control's event sources), class information, and named
-// persistence over a host's property bag. Header only.
+// names: connection points (the control's event sources), class information, named persistence
+// over a host's property bag, the control's own interface and its site's (IOleControl,
+// IOleControlSite), and property pages (ISpecifyPropertyPages, IPropertyPage and the frame's
+// IPropertyPageSite). Header only.
 #pragma once
 
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
+#include "platform/com/oleidl.h"
 
 struct ITypeInfo;
 
@@ -140,4 +143,131 @@ struct IPersistPropertyBag : IPersist {
 
 protected:
     ~IPersistPropertyBag() = default;
+};
+
+// ---------------------------------------------------------------- controls and their sites
+
+inline constexpr IID IID_IOleControl = {
+    0xB196B288, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+inline constexpr IID IID_IOleControlSite = {
+    0xB196B289, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+
+// A control's keyboard mnemonics: an accelerator table and its size (none: null and 0).
+struct CONTROLINFO {
+    ULONG cb;
+    HACCEL hAccel;
+    USHORT cAccel;
+    DWORD dwFlags;  // CTRLINFO
+};
+using LPCONTROLINFO = CONTROLINFO*;
+enum CTRLINFO { CTRLINFO_EATS_RETURN = 1, CTRLINFO_EATS_ESCAPE = 2 };
+
+struct IOleControl : IUnknown {
+    STDMETHOD(GetControlInfo)(CONTROLINFO* pCI) = 0;
+    STDMETHOD(OnMnemonic)(MSG* pMsg) = 0;
+    STDMETHOD(OnAmbientPropertyChange)(DISPID dispID) = 0;
+    STDMETHOD(FreezeEvents)(BOOL bFreeze) = 0;
+
+protected:
+    ~IOleControl() = default;
+};
+
+struct POINTF {
+    FLOAT x;
+    FLOAT y;
+};
+enum XFORMCOORDS {
+    XFORMCOORDS_POSITION = 0x1,
+    XFORMCOORDS_SIZE = 0x2,
+    XFORMCOORDS_HIMETRICTOCONTAINER = 0x4,
+    XFORMCOORDS_CONTAINERTOHIMETRIC = 0x8,
+    XFORMCOORDS_EVENTCOMPAT = 0x10,
+};
+
+// The container's side of a control. ShowPropertyFrame answers S_OK when the container showed
+// a frame of its own (with its extended properties) for the control.
+struct IOleControlSite : IUnknown {
+    STDMETHOD(OnControlInfoChanged)() = 0;
+    STDMETHOD(LockInPlaceActive)(BOOL fLock) = 0;
+    STDMETHOD(GetExtendedControl)(IDispatch** ppDisp) = 0;
+    STDMETHOD(TransformCoords)(POINTL* pPtlHimetric, POINTF* pPtfContainer, DWORD dwFlags) = 0;
+    STDMETHOD(TranslateAccelerator)(MSG* pMsg, DWORD grfModifiers) = 0;
+    STDMETHOD(OnFocus)(BOOL fGotFocus) = 0;
+    STDMETHOD(ShowPropertyFrame)() = 0;
+
+protected:
+    ~IOleControlSite() = default;
+};
+
+// ---------------------------------------------------------------- property pages
+
+inline constexpr IID IID_ISpecifyPropertyPages = {
+    0xB196B28B, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+inline constexpr IID IID_IPropertyPageSite = {
+    0xB196B28C, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+inline constexpr IID IID_IPropertyPage = {
+    0xB196B28D, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+
+// A counted array of GUIDs; pElems is allocated with CoTaskMemAlloc and freed by the receiver.
+struct CAUUID {
+    ULONG cElems;
+    GUID* pElems;
+};
+using LPCAUUID = CAUUID*;
+
+struct ISpecifyPropertyPages : IUnknown {
+    STDMETHOD(GetPages)(CAUUID* pPages) = 0;
+
+protected:
+    ~ISpecifyPropertyPages() = default;
+};
+
+enum PROPPAGESTATUS {
+    PROPPAGESTATUS_DIRTY = 0x1,
+    PROPPAGESTATUS_VALIDATE = 0x2,
+    PROPPAGESTATUS_CLEAN = 0x4,
+};
+
+struct IPropertyPage;
+
+// The property frame's side of one page.
+struct IPropertyPageSite : IUnknown {
+    STDMETHOD(OnStatusChange)(DWORD dwFlags) = 0;
+    STDMETHOD(GetLocaleID)(LCID* pLocaleID) = 0;
+    STDMETHOD(GetPageContainer)(IUnknown** ppUnk) = 0;
+    STDMETHOD(TranslateAccelerator)(MSG* pMsg) = 0;
+
+protected:
+    ~IPropertyPageSite() = default;
+};
+
+// What a page tells its frame: its tab's title and its size in pixels (the strings are freed by
+// the frame with CoTaskMemFree).
+struct PROPPAGEINFO {
+    ULONG cb;
+    LPOLESTR pszTitle;
+    SIZE size;
+    LPOLESTR pszDocString;
+    LPOLESTR pszHelpFile;
+    DWORD dwHelpContext;
+};
+using LPPROPPAGEINFO = PROPPAGEINFO*;
+
+// One page of a property frame. The frame sets its site and objects, asks for its info, then
+// activates it as a child of one of its windows, shows, moves, applies and deactivates it.
+struct IPropertyPage : IUnknown {
+    STDMETHOD(SetPageSite)(IPropertyPageSite* pPageSite) = 0;
+    STDMETHOD(Activate)(HWND hWndParent, LPCRECT pRect, BOOL bModal) = 0;
+    STDMETHOD(Deactivate)() = 0;
+    STDMETHOD(GetPageInfo)(PROPPAGEINFO* pPageInfo) = 0;
+    STDMETHOD(SetObjects)(ULONG cObjects, IUnknown** ppUnk) = 0;
+    STDMETHOD(Show)(UINT nCmdShow) = 0;
+    STDMETHOD(Move)(LPCRECT pRect) = 0;
+    STDMETHOD(IsPageDirty)() = 0;
+    STDMETHOD(Apply)() = 0;
+    STDMETHOD(Help)(LPCOLESTR pszHelpDir) = 0;
+    STDMETHOD(TranslateAccelerator)(MSG* pMsg) = 0;
+
+protected:
+    ~IPropertyPage() = default;
 };

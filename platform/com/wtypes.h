@@ -33,6 +33,12 @@ using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
 using BSTR = OLECHAR*;
 using DATE = double;
+// Integers as wide as a pointer, and the parameters of a window message.
+using ULONG_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
+using WPARAM = UINT_PTR;
+using LPARAM = LONG_PTR;
 
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
@@ -105,8 +111,20 @@ constexpr HRESULT STG_E_WRITEFAULT = hresult(0x8003001D);
 constexpr HRESULT STG_E_MEDIUMFULL = hresult(0x80030070);
 constexpr HRESULT STG_E_INVALIDPOINTER = hresult(0x80030009);
 
-constexpr HRESULT OLEOBJ_S_INVALIDVERB = 0x00040180;
+// OLE embedding: objects, views and in-place activation.
+constexpr HRESULT OLE_E_ADVISENOTSUPPORTED = hresult(0x80040003);
+constexpr HRESULT OLE_E_NOCONNECTION = hresult(0x80040004);
+constexpr HRESULT OLE_E_NOTRUNNING = hresult(0x80040005);
+constexpr HRESULT OLE_E_INVALIDRECT = hresult(0x8004000D);
+constexpr HRESULT OLE_E_INVALIDHWND = hresult(0x8004000F);
+constexpr HRESULT OLE_E_NOT_INPLACEACTIVE = hresult(0x80040010);
+constexpr HRESULT DV_E_LINDEX = hresult(0x80040068);
 constexpr HRESULT DV_E_DVASPECT = hresult(0x8004006B);
+constexpr HRESULT OLEOBJ_S_INVALIDVERB = 0x00040180;
+constexpr HRESULT OLEOBJ_S_CANNOT_DOVERB_NOW = 0x00040181;
+constexpr HRESULT OLEOBJ_E_NOVERBS = hresult(0x80040180);
+constexpr HRESULT INPLACE_E_NOTUNDOABLE = hresult(0x800401A0);
+constexpr HRESULT CO_E_OBJNOTREG = hresult(0x800401FB);
 
 // ---------------------------------------------------------------- data aspects
 

@@ -1,13 +1,15 @@
-// What a control needs from a user interface: modal dialogs from templates, the property frame,
-// and pictures drawn onto a raster. The build links exactly one implementation: the Qt one
-// (control_ui_qt.cpp, through platform/ui) or the headless one (control_ui_headless.cpp), in
-// which no dialog shows, no picture decodes and drawing is not implemented.
+// What a control needs from a user interface: modal dialogs from templates, its own window inside
+// a container's, the child dialogs of property pages, pictures, and drawing on a device context.
+// Windows and device contexts are the platform's opaque handles (HWND, HDC): the implementation
+// resolves them. The build links exactly one implementation: the Qt one (control_ui_qt.cpp,
+// through platform/ui, whose handles name widgets and painters) or the headless one
+// (control_ui_headless.cpp), in which no dialog or window shows, no picture decodes and drawing
+// is not implemented.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/com/dialog_template.h"
 #include "platform/com/windef.h"
@@ -27,29 +29,54 @@ public:
     virtual void Render(CDC* dc, const RECT& target) = 0;
 };
 
+// A window the framework made (a control's own window, a page's dialog). Destroying the object
+// destroys the window; a window its parent took away with it is simply gone.
+class Window {
+public:
+    virtual ~Window() = default;
+    virtual HWND Handle() const = 0;
+    // The rectangle in its parent's client coordinates.
+    virtual void Move(const RECT& rect) = 0;
+    virtual void Show(bool visible) = 0;
+};
+
+// Paints a control's window: the device context and the window's client rectangle.
+using PaintHandler = std::function<void(CDC* dc, const RECT& bounds)>;
+
 class ControlUi {
 public:
     virtual ~ControlUi() = default;
 
-    // Whether dialogs can be shown at all.
+    // Whether dialogs and windows can be shown at all.
     virtual bool HaveDialogs() const = 0;
     // Runs the dialog modally with no parent; the id of the button that closed it, or -1 when it
     // cannot be shown.
     virtual int RunModalDialog(const DialogTemplate& dialog, const ui::IconLookup& icons) = 0;
-    // The property frame "<objectName> Properties"; whether it was closed with OK (false also
-    // when it cannot be shown, which *shown tells apart when given).
-    virtual bool RunPropertyFrame(const std::string& objectName,
-                                  const std::vector<ui::PropertyPageView>& pages,
-                                  const std::function<void()>& onApply, bool* shown) = 0;
+    // A control's window, a child of `parent` at `rect`, shown and painted by `paint`.
+    // OLE_E_INVALIDHWND when `parent` names no window; E_NOTIMPL without windows.
+    virtual HRESULT CreateControlWindow(HWND parent, const RECT& rect, PaintHandler paint,
+                                        std::unique_ptr<Window>* window) = 0;
+    // A property page's dialog from its template, a child of `parent` with its top left corner
+    // at rect's, hidden. Errors as CreateControlWindow's.
+    virtual HRESULT CreateChildDialog(HWND parent, const RECT& rect, const DialogTemplate& dialog,
+                                      const ui::IconLookup& icons,
+                                      std::unique_ptr<Window>* window) = 0;
+    // The template's size in pixels.
+    virtual SIZE DialogSize(const DialogTemplate& dialog) = 0;
     // The picture of a .bmp file's bytes; null for bytes that are no bitmap (or no pictures).
     virtual std::unique_ptr<Picture> DecodeBitmap(const std::string& bmpFile) = 0;
-    // Clears the 32-bit ARGB raster (`width` x `height`, rows top-down) to transparent and lets
-    // `draw` paint on it through a device context. E_NOTIMPL where nothing can be drawn.
-    virtual HRESULT DrawOnRaster(LONG width, LONG height, DWORD* pixels,
-                                 const std::function<void(CDC*)>& draw) = 0;
+    // Runs `draw` for the device context `hdc` names, leaving the context as it found it.
+    // E_INVALIDARG when `hdc` names none; E_NOTIMPL where nothing can be drawn.
+    virtual HRESULT DrawOn(HDC hdc, const std::function<void()>& draw) = 0;
 };
 
 // The implementation this build links.
 ControlUi& TheControlUi();
+
+// A template's size where no font can be measured: the dialog units of an 8-point
+// "MS Sans Serif" at 96 dots per inch, 6 x 13 pixels for 4 x 8 units.
+inline SIZE StandardDialogSize(const DialogTemplate& dialog) {
+    return SIZE{(dialog.cx * 6 + 2) / 4, (dialog.cy * 13 + 4) / 8};
+}
 
 }  // namespace ctl

@@ -1,4 +1,5 @@
-// The control UI of a build without the GUI: no dialog shows, no picture decodes, nothing draws.
+// The control UI of a build without the GUI (and, for now, of the Wine build): no dialog or window
+// shows, no picture decodes, nothing draws.
 #include "platform/ctl/control_ui.h"
 
 namespace ctl {
@@ -8,15 +9,17 @@ class HeadlessControlUi : public ControlUi {
 public:
     bool HaveDialogs() const override { return false; }
     int RunModalDialog(const DialogTemplate&, const ui::IconLookup&) override { return -1; }
-    bool RunPropertyFrame(const std::string&, const std::vector<ui::PropertyPageView>&,
-                          const std::function<void()>&, bool* shown) override {
-        if (shown != nullptr) *shown = false;
-        return false;
-    }
-    std::unique_ptr<Picture> DecodeBitmap(const std::string&) override { return nullptr; }
-    HRESULT DrawOnRaster(LONG, LONG, DWORD*, const std::function<void(CDC*)>&) override {
+    HRESULT CreateControlWindow(HWND, const RECT&, PaintHandler,
+                                std::unique_ptr<Window>*) override {
         return E_NOTIMPL;
     }
+    HRESULT CreateChildDialog(HWND, const RECT&, const DialogTemplate&, const ui::IconLookup&,
+                              std::unique_ptr<Window>*) override {
+        return E_NOTIMPL;
+    }
+    SIZE DialogSize(const DialogTemplate& dialog) override { return StandardDialogSize(dialog); }
+    std::unique_ptr<Picture> DecodeBitmap(const std::string&) override { return nullptr; }
+    HRESULT DrawOn(HDC, const std::function<void()>&) override { return E_NOTIMPL; }
 };
 
 }  // namespace

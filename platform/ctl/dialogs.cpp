@@ -1,5 +1,8 @@
 #include "platform/ctl/dialogs.h"
 
+#include <cstring>
+
+#include "platform/com/combase.h"
 #include "platform/ctl/control_ui.h"
 
 ui::IconLookup AfxModuleIcons(HINSTANCE instance) {
@@ -22,10 +25,14 @@ int AfxDoModalDialog(HINSTANCE instance, std::uint16_t id) {
     return ctl::TheControlUi().RunModalDialog(dialog, AfxModuleIcons(instance));
 }
 
-bool AfxRunPropertyFrame(const std::string& objectName,
-                         const std::vector<ui::PropertyPageView>& pages,
-                         const std::function<void()>& onApply, bool* shown) {
-    return ctl::TheControlUi().RunPropertyFrame(objectName, pages, onApply, shown);
+HRESULT AfxLoadTaskString(HINSTANCE instance, std::uint16_t id, LPOLESTR* text) {
+    *text = nullptr;
+    std::string utf8;
+    if (!AfxLoadString(instance, id, &utf8)) return E_FAIL;
+    const std::u16string ole = Utf8ToOle(utf8);
+    const std::size_t bytes = (ole.size() + 1) * sizeof(OLECHAR);
+    *text = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
+    if (!*text) return E_OUTOFMEMORY;
+    std::memcpy(*text, ole.c_str(), bytes);
+    return S_OK;
 }
-
-bool AfxHaveDialogs() { return ctl::TheControlUi().HaveDialogs(); }

@@ -1,10 +1,9 @@
-// Dialogs of a module: templates from its resources run modally through the control UI. Without
-// the GUI layer every dialog fails to show at once.
+// Dialogs and strings of a module as a control shows them: templates from its resources run
+// modally through the control UI (without the GUI layer every dialog fails to show at once), and
+// its strings handed to a container in task memory.
 #pragma once
 
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/ctl/module.h"
 #include "platform/ui/dialogs.h"
@@ -17,10 +16,6 @@ CTL_EXPORT int AfxDoModalDialog(HINSTANCE instance, std::uint16_t id);
 // The icon lookup for templates of a module (icon id -> .ico bytes, empty when absent).
 CTL_EXPORT ui::IconLookup AfxModuleIcons(HINSTANCE instance);
 
-// The property frame "<objectName> Properties" with one tab per page. Returns whether it was
-// closed with OK; false also when it cannot be shown, which *shown (when given) tells apart.
-CTL_EXPORT bool AfxRunPropertyFrame(const std::string& objectName,
-                                    const std::vector<ui::PropertyPageView>& pages,
-                                    const std::function<void()>& onApply, bool* shown = nullptr);
-// Whether this build can show dialogs at all.
-CTL_EXPORT bool AfxHaveDialogs();
+// String `id` of the module as a new task string (the receiver frees it with CoTaskMemFree):
+// E_FAIL when the module has no such string, E_OUTOFMEMORY; *text is null on failure.
+CTL_EXPORT HRESULT AfxLoadTaskString(HINSTANCE instance, std::uint16_t id, LPOLESTR* text);

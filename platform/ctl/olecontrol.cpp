@@ -1,15 +1,8 @@
 #include "platform/ctl/olecontrol.h"
 
-#include <new>
-#include <vector>
-
-#include "platform/com/combase.h"
 #include "platform/com/typelib.h"
 #include "platform/ctl/control_ui.h"
-#include "platform/ctl/dialogs.h"
 #include "platform/ctl/dispatch_invoke.h"
-#include "platform/ctl/factory.h"
-#include "platform/ctl/propertypage.h"
 
 namespace {
 
@@ -17,39 +10,6 @@ namespace {
 LONG PixelsToHimetric(int pixels) {
     long long scaled = static_cast<long long>(pixels) * 2540;
     return static_cast<LONG>(scaled >= 0 ? (scaled + 48) / 96 : (scaled - 48) / 96);
-}
-
-// The standard verbs every control answers. A windowless control has nothing to show, open or
-// activate, so they succeed without effect.
-struct StandardVerb {
-    LONG verb;
-    const char* name;
-};
-constexpr StandardVerb kStandardVerbs[] = {
-    {OLEIVERB_PRIMARY, "&Edit"},
-    {OLEIVERB_SHOW, "&Show"},
-    {OLEIVERB_OPEN, "&Open"},
-    {OLEIVERB_HIDE, "&Hide"},
-    {OLEIVERB_UIACTIVATE, "&Activate"},
-    {OLEIVERB_INPLACEACTIVATE, "&In-place Activate"},
-    {OLEIVERB_DISCARDUNDOSTATE, "&Discard Undo State"},
-};
-constexpr ULONG kStandardVerbCount = sizeof kStandardVerbs / sizeof kStandardVerbs[0];
-
-BSTR AllocBstr(const std::string& utf8) {
-    std::u16string text = Utf8ToOle(utf8);
-    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-}
-
-// A page object: from this module's own factories first (no registration needed), else
-// through the class registry.
-HRESULT CreatePage(AFX_MODULE_STATE* state, REFCLSID clsid, IAfxPropertyPage** page) {
-    for (COleObjectFactory* f = state->m_pFactoryFirst; f; f = f->m_pNextFactory) {
-        if (f->GetClassID() == clsid)
-            return f->CreateInstance(nullptr, IID_IAfxPropertyPage, reinterpret_cast<void**>(page));
-    }
-    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IAfxPropertyPage,
-                            reinterpret_cast<void**>(page));
 }
 
 }  // namespace
@@ -65,7 +25,13 @@ void* COleControl::GetInterface(REFIID riid) {
         return static_cast<IDispatch*>(this);
     if (riid == IID_IPersist || riid == IID_IPersistStreamInit)
         return static_cast<IPersistStreamInit*>(this);
-    if (riid == IID_IOleControlEmbedding) return static_cast<IOleControlEmbedding*>(this);
+    if (riid == IID_IOleObject) return static_cast<IOleObject*>(this);
+    if (riid == IID_IOleWindow || riid == IID_IOleInPlaceObject)
+        return static_cast<IOleInPlaceObject*>(this);
+    if (riid == IID_IViewObject || riid == IID_IViewObject2)
+        return static_cast<IViewObject2*>(this);
+    if (riid == IID_IOleControl) return static_cast<IOleControl*>(this);
+    if (riid == IID_ISpecifyPropertyPages) return static_cast<ISpecifyPropertyPages*>(this);
     if (riid == IID_IPersistPropertyBag) return static_cast<IPersistPropertyBag*>(this);
     if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
     if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
@@ -261,161 +227,6 @@ HRESULT COleControl::InitNew() {
         OnResetState();
         m_bModified = false;
         return S_OK;
-    } catch (...) {
-        return HresultFromCurrentException();
-    }
-}
-
-// ---------------------------------------------------------------- embedding
-
-HRESULT COleControl::GetUserType(BSTR* name) {
-    if (!name) return E_POINTER;
-    *name = nullptr;
-    std::string text;
-    if (!AfxLoadString(GetInstanceHandle(), GetUserTypeNameID(), &text)) return E_FAIL;
-    *name = AllocBstr(text);
-    return *name ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT COleControl::GetMiscStatus(DWORD aspect, DWORD* status) {
-    if (!status) return E_POINTER;
-    *status = aspect == DVASPECT_CONTENT ? GetControlMiscStatus() : 0;
-    return S_OK;
-}
-
-HRESULT COleControl::SetExtent(DWORD aspect, const SIZEL* size) {
-    if (!size) return E_POINTER;
-    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-    m_cxExtent = size->cx;
-    m_cyExtent = size->cy;
-    return S_OK;
-}
-
-HRESULT COleControl::GetExtent(DWORD aspect, SIZEL* size) {
-    if (!size) return E_POINTER;
-    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-    size->cx = m_cxExtent;
-    size->cy = m_cyExtent;
-    return S_OK;
-}
-
-const AFX_OLEVERB* COleControl::GetVerbMap(ULONG* count) {
-    *count = 0;
-    return nullptr;
-}
-
-const CLSID* COleControl::GetPropPageIDs(ULONG* count) {
-    *count = 0;
-    return nullptr;
-}
-
-HRESULT COleControl::GetVerbCount(ULONG* count) {
-    if (!count) return E_POINTER;
-    ULONG added = 0;
-    GetVerbMap(&added);
-    *count = kStandardVerbCount + added;
-    return S_OK;
-}
-
-HRESULT COleControl::GetVerb(ULONG index, LONG* verb, BSTR* name, DWORD* attribs) {
-    if (!verb || !name || !attribs) return E_POINTER;
-    *name = nullptr;
-    ULONG added = 0;
-    const AFX_OLEVERB* map = GetVerbMap(&added);
-    const char* text = nullptr;
-    if (index < kStandardVerbCount) {
-        *verb = kStandardVerbs[index].verb;
-        text = kStandardVerbs[index].name;
-        *attribs = OLEVERBATTRIB_NEVERDIRTIES;
-    } else if (index - kStandardVerbCount < added) {
-        const AFX_OLEVERB& entry = map[index - kStandardVerbCount];
-        *verb = entry.lVerb;
-        text = entry.lpszName;
-        *attribs = entry.grfAttribs;
-    } else {
-        return DISP_E_BADINDEX;
-    }
-    *name = AllocBstr(text);
-    return *name ? S_OK : E_OUTOFMEMORY;
-}
-
-BOOL COleControl::DoStandardVerb(LONG verb) {
-    for (const StandardVerb& v : kStandardVerbs)
-        if (v.verb == verb) return TRUE;
-    return FALSE;
-}
-
-HRESULT COleControl::DoVerb(LONG verb) {
-    try {
-        ULONG added = 0;
-        const AFX_OLEVERB* map = GetVerbMap(&added);
-        for (ULONG i = 0; i < added; ++i) {
-            if (map[i].lVerb == verb) {
-                if (!map[i].pfnHandler) return E_NOTIMPL;
-                return (this->*map[i].pfnHandler)() ? S_OK : E_FAIL;
-            }
-        }
-        if (DoStandardVerb(verb)) return S_OK;
-        if (verb > 0) return OLEOBJ_S_INVALIDVERB;  // the primary verb ran (it has no effect)
-        return E_NOTIMPL;
-    } catch (...) {
-        return HresultFromCurrentException();
-    }
-}
-
-HRESULT COleControl::GetPages(ULONG capacity, CLSID* pages, ULONG* count) {
-    if (!count || (capacity && !pages)) return E_POINTER;
-    ULONG n = 0;
-    const CLSID* ids = GetPropPageIDs(&n);
-    for (ULONG i = 0; i < n && i < capacity; ++i) pages[i] = ids[i];
-    *count = n;
-    return S_OK;
-}
-
-BOOL COleControl::OnProperties() {
-    if (!AfxHaveDialogs()) return FALSE;
-    ULONG n = 0;
-    const CLSID* ids = GetPropPageIDs(&n);
-    std::vector<ComPtr<IAfxPropertyPage>> pages;
-    std::vector<ui::PropertyPageView> views;
-    IUnknown* self = GetControllingUnknown();
-    for (ULONG i = 0; i < n; ++i) {
-        ComPtr<IAfxPropertyPage> page;
-        ui::PropertyPageView view;
-        if (FAILED(CreatePage(m_pModuleState, ids[i], &page)) ||
-            FAILED(page->SetObjects(1, &self)) || FAILED(page->GetPageView(&view))) {
-            if (page) page->SetObjects(0, nullptr);
-            continue;  // a page that cannot be created is left out, as the frame does
-        }
-        pages.push_back(page);
-        views.push_back(std::move(view));
-    }
-    std::string name;
-    if (!AfxLoadString(GetInstanceHandle(), GetUserTypeNameID(), &name)) name = "Control";
-    // Failure when no frame could be shown: no page, or no display to show it on.
-    bool shown = false;
-    if (!views.empty()) {
-        AfxRunPropertyFrame(
-            name, views,
-            [&pages]() {
-                for (auto& page : pages) page->Apply();
-            },
-            &shown);
-    }
-    // The pages let go of the object before it can be released.
-    for (auto& page : pages) page->SetObjects(0, nullptr);
-    return shown ? TRUE : FALSE;
-}
-
-void COleControl::OnDraw(CDC*, const RECT&, const RECT&) {}
-
-HRESULT COleControl::Draw(LONG width, LONG height, DWORD* pixels) {
-    if (!pixels) return E_POINTER;
-    if (width < 1 || height < 1 || width > 4096 || height > 4096) return E_INVALIDARG;
-    try {
-        const RECT bounds{0, 0, width, height};
-        return ctl::TheControlUi().DrawOnRaster(width, height, pixels,
-                                                [&](CDC* dc) { OnDraw(dc, bounds, bounds); });
     } catch (...) {
         return HresultFromCurrentException();
     }

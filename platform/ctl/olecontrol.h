@@ -1,33 +1,50 @@
 // COleControl: the base of an in-process control. It serves
 //   IDispatch            through the class's dispatch map (see dispatch.h),
 //   IPersistStreamInit   through the class's DoPropExchange (see propexchange.h),
-//   IOleControlEmbedding the host's view of type name, status, extent, verbs, pages and drawing,
+//   IOleObject           the container's view of the object: its site, type name, status,
+//                        extent, verbs (oleobject.cpp),
+//   IOleInPlaceObject    in-place activation in a window of its own, painted by OnDraw, and
+//   IOleControl          the control's mnemonics, ambient changes and frozen events (inplace.cpp),
+//   IViewObject2         drawing onto a container's device context, and
+//   ISpecifyPropertyPages  the property pages the properties verb shows (viewobject.cpp),
 //   IPersistPropertyBag  the same DoPropExchange by property name (see propbag.h),
 //   IConnectionPointContainer  one connection point, for the event interface (see connpoint.h),
 //   IProvideClassInfo2   the coclass from the type library and the default source interface.
 // A derived class provides its dispatch map, class identity, user type name and misc status,
 // and overrides DoPropExchange, OnDraw, GetPropPageIDs and GetVerbMap as it needs.
+//
+// What a container may rely on: SetClientSite before or after InitNew or Load; SetHostNames is
+// optional; SetExtent at any time, in HIMETRIC; in-place activation (the activation verbs) needs
+// a site that answers IOleInPlaceSite; Close deactivates the control, then SetClientSite(NULL)
+// lets the site go and the last Release ends the object.
 #pragma once
 
 #include <atomic>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 #include "platform/com/ocidl.h"
+#include "platform/com/oleidl.h"
 #include "platform/ctl/connpoint.h"
 #include "platform/ctl/dispatch.h"
-#include "platform/ctl/embedding.h"
 #include "platform/ctl/picture.h"
 #include "platform/ctl/propexchange.h"
 
 class COleControl;
+namespace ctl {
+class Window;
+}
 
-// A verb the control adds to the standard set.
+// A verb the control adds to the standard set: its handler gets DoVerb's message, parent window
+// and rectangle and says whether the verb was carried out.
 struct AFX_OLEVERB {
     LONG lVerb;
     const char* lpszName;
     DWORD grfAttribs;
-    BOOL (COleControl::*pfnHandler)();
+    BOOL (COleControl::*pfnHandler)(LPMSG pMsg, HWND hWndParent, LPCRECT lpRect);
 };
 
 // IDispatch comes first so that a host's Invoke reaches COleControl::Invoke without a this-
@@ -35,7 +52,11 @@ struct AFX_OLEVERB {
 class CTL_EXPORT COleControl : public IDispatch,
                                public CCmdTarget,
                                public IPersistStreamInit,
-                               public IOleControlEmbedding,
+                               public IOleObject,
+                               public IOleInPlaceObject,
+                               public IViewObject2,
+                               public IOleControl,
+                               public ISpecifyPropertyPages,
                                public IPersistPropertyBag,
                                public IConnectionPointContainer,
                                public IProvideClassInfo2,
@@ -80,16 +101,64 @@ public:
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
     HRESULT STDMETHODCALLTYPE GetGUID(DWORD dwGuidKind, GUID* pGUID) override;
 
-    // IOleControlEmbedding
-    HRESULT STDMETHODCALLTYPE GetUserType(BSTR* name) override;
-    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD aspect, DWORD* status) override;
-    HRESULT STDMETHODCALLTYPE SetExtent(DWORD aspect, const SIZEL* size) override;
-    HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, SIZEL* size) override;
-    HRESULT STDMETHODCALLTYPE GetVerbCount(ULONG* count) override;
-    HRESULT STDMETHODCALLTYPE GetVerb(ULONG index, LONG* verb, BSTR* name, DWORD* attribs) override;
-    HRESULT STDMETHODCALLTYPE DoVerb(LONG verb) override;
-    HRESULT STDMETHODCALLTYPE GetPages(ULONG capacity, CLSID* pages, ULONG* count) override;
-    HRESULT STDMETHODCALLTYPE Draw(LONG width, LONG height, DWORD* pixels) override;
+    // IOleObject (oleobject.cpp)
+    HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* pClientSite) override;
+    HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite** ppClientSite) override;
+    HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR szContainerApp,
+                                           LPCOLESTR szContainerObj) override;
+    HRESULT STDMETHODCALLTYPE Close(DWORD dwSaveOption) override;
+    HRESULT STDMETHODCALLTYPE SetMoniker(DWORD dwWhichMoniker, IMoniker* pmk) override;
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD dwAssign, DWORD dwWhichMoniker,
+                                         IMoniker** ppmk) override;
+    HRESULT STDMETHODCALLTYPE InitFromData(IDataObject* pDataObject, BOOL fCreation,
+                                           DWORD dwReserved) override;
+    HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD dwReserved,
+                                               IDataObject** ppDataObject) override;
+    HRESULT STDMETHODCALLTYPE DoVerb(LONG iVerb, LPMSG lpmsg, IOleClientSite* pActiveSite,
+                                     LONG lindex, HWND hwndParent, LPCRECT lprcPosRect) override;
+    HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB** ppEnumOleVerb) override;
+    HRESULT STDMETHODCALLTYPE Update() override;
+    HRESULT STDMETHODCALLTYPE IsUpToDate() override;
+    HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID* pClsid) override;
+    HRESULT STDMETHODCALLTYPE GetUserType(DWORD dwFormOfType, LPOLESTR* pszUserType) override;
+    HRESULT STDMETHODCALLTYPE SetExtent(DWORD dwDrawAspect, SIZEL* psizel) override;
+    HRESULT STDMETHODCALLTYPE GetExtent(DWORD dwDrawAspect, SIZEL* psizel) override;
+    HRESULT STDMETHODCALLTYPE Advise(IAdviseSink* pAdvSink, DWORD* pdwConnection) override;
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwConnection) override;
+    HRESULT STDMETHODCALLTYPE EnumAdvise(IEnumSTATDATA** ppenumAdvise) override;
+    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD dwAspect, DWORD* pdwStatus) override;
+    HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE* pLogpal) override;
+
+    // IOleInPlaceObject and IOleControl (inplace.cpp)
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* phwnd) override;
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL fEnterMode) override;
+    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override;
+    HRESULT STDMETHODCALLTYPE UIDeactivate() override;
+    HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT lprcPosRect, LPCRECT lprcClipRect) override;
+    HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override;
+    HRESULT STDMETHODCALLTYPE GetControlInfo(CONTROLINFO* pCI) override;
+    HRESULT STDMETHODCALLTYPE OnMnemonic(MSG* pMsg) override;
+    HRESULT STDMETHODCALLTYPE OnAmbientPropertyChange(DISPID dispID) override;
+    HRESULT STDMETHODCALLTYPE FreezeEvents(BOOL bFreeze) override;
+
+    // IViewObject2 and ISpecifyPropertyPages (viewobject.cpp)
+    HRESULT STDMETHODCALLTYPE Draw(DWORD dwDrawAspect, LONG lindex, void* pvAspect,
+                                   DVTARGETDEVICE* ptd, HDC hdcTargetDev, HDC hdcDraw,
+                                   LPCRECTL lprcBounds, LPCRECTL lprcWBounds,
+                                   BOOL(STDMETHODCALLTYPE* pfnContinue)(ULONG_PTR dwContinue),
+                                   ULONG_PTR dwContinue) override;
+    HRESULT STDMETHODCALLTYPE GetColorSet(DWORD dwDrawAspect, LONG lindex, void* pvAspect,
+                                          DVTARGETDEVICE* ptd, HDC hicTargetDev,
+                                          LOGPALETTE** ppColorSet) override;
+    HRESULT STDMETHODCALLTYPE Freeze(DWORD dwDrawAspect, LONG lindex, void* pvAspect,
+                                     DWORD* pdwFreeze) override;
+    HRESULT STDMETHODCALLTYPE Unfreeze(DWORD dwFreeze) override;
+    HRESULT STDMETHODCALLTYPE SetAdvise(DWORD aspects, DWORD advf, IAdviseSink* pAdvSink) override;
+    HRESULT STDMETHODCALLTYPE GetAdvise(DWORD* pAspects, DWORD* pAdvf,
+                                        IAdviseSink** ppAdvSink) override;
+    HRESULT STDMETHODCALLTYPE GetExtent(DWORD dwDrawAspect, LONG lindex, DVTARGETDEVICE* ptd,
+                                        LPSIZEL lpsizel) override;
+    HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pPages) override;
 
     IUnknown* GetControllingUnknown() override;
     void* GetInterface(REFIID riid) override;
@@ -111,10 +180,20 @@ public:
     virtual void DoPropExchange(CPropExchange* pPX);
     // Reset: the exchange in its default-setting direction.
     virtual void OnResetState();
-    // Design-time picture; the default draws nothing.
+    // The picture: in the control's own window and on a container's device context. The
+    // default draws nothing.
     virtual void OnDraw(CDC* pDC, const RECT& rcBounds, const RECT& rcInvalid);
-    // Opens the property frame on the pages of GetPropPageIDs. TRUE when it was shown.
-    BOOL OnProperties();
+    // The properties verb: the site's own frame when it shows one (IOleControlSite), else the
+    // property frame on the pages of GetPropPageIDs, owned by the container's window. TRUE
+    // when a frame was shown.
+    BOOL OnProperties(LPMSG pMsg, HWND hWndParent, LPCRECT lpRect);
+
+    // The site the container gave the control (null before SetClientSite and after
+    // SetClientSite(NULL)).
+    IOleClientSite* GetClientSite() const { return m_pClientSite.Get(); }
+    BOOL IsInPlaceActive() const { return m_bInPlaceActive; }
+    // Whether the container froze the control's events (IOleControl::FreezeEvents).
+    BOOL AreEventsFrozen() const { return m_nFreezeEvents > 0; }
 
 protected:
     // What a derived class declares.
@@ -138,12 +217,17 @@ protected:
 
 private:
     HRESULT MeasureState(std::string* bytes);
+    // In-place activation through the client site's IOleInPlaceSite, with the UI active or not.
+    HRESULT OnActivateInPlace(BOOL bUIActivate);
+    // The container's window: the in-place site's, else `fallback`.
+    HWND ContainerWindow(HWND fallback) const;
+    // Tells the view's advise sink that the picture changed.
+    void SendViewChange();
     // The calls Invoke's fast path leaves; its signature is Invoke's own, so that Invoke hands
     // them on with a jump and keeps no frame for them.
     HRESULT InvokeGeneral(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
                           DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                           UINT* puArgErr);
-    BOOL DoStandardVerb(LONG verb);
 
     // GetDispatchMap()'s entries, kept from the first automation call on (a class's map is
     // static), so that each call reaches an entry in two loads instead of three. The count is
@@ -161,4 +245,19 @@ private:
     WORD m_wVerMinor = 0;
     // Sinks of the event interface; released with the object.
     CConnectionPoint m_xEventConnPt{this};
+
+    // The container: its site, and while the control is active in place, its in-place site and
+    // the control's own window.
+    ComPtr<IOleClientSite> m_pClientSite;
+    ComPtr<IOleInPlaceSite> m_pInPlaceSite;
+    std::unique_ptr<ctl::Window> m_pWnd;
+    bool m_bInPlaceActive = false;
+    bool m_bUIActive = false;
+    long m_nFreezeEvents = 0;
+    // IOleObject::Advise's sinks by cookie, and IViewObject::SetAdvise's one sink.
+    std::vector<std::pair<DWORD, ComPtr<IAdviseSink>>> m_adviseSinks;
+    DWORD m_dwNextAdviseCookie = 1;
+    ComPtr<IAdviseSink> m_pViewAdviseSink;
+    DWORD m_dwViewAdviseAspects = 0;
+    DWORD m_dwViewAdviseFlags = 0;
 };

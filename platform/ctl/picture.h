@@ -1,6 +1,6 @@
-// Drawing for controls: a device context over a Qt painter and CPictureHolder, a picture that
-// renders a bitmap stretched into a rectangle. Without the GUI layer pictures cannot be created
-// and nothing is drawn.
+// Drawing for controls: CDC, the device context a control's OnDraw is given (the platform's HDC,
+// which the control UI resolves), and CPictureHolder, a picture that renders a bitmap stretched
+// into a rectangle. Without the GUI layer pictures cannot be created and nothing is drawn.
 #pragma once
 
 #include <memory>
@@ -9,18 +9,16 @@
 #include "platform/com/windef.h"
 #include "platform/ctl/module.h"
 
-class QPainter;
-
-// The drawing target handed to a control's OnDraw.
+// The drawing target handed to a control's OnDraw. A metafile target is one whose container gave
+// the metafile's window bounds (IViewObject::Draw's lprcWBounds).
 class CTL_EXPORT CDC {
 public:
-    explicit CDC(QPainter* painter, bool metafile = false)
-        : m_pPainter(painter), m_bMetafile(metafile) {}
-    QPainter* GetPainter() const { return m_pPainter; }
+    explicit CDC(HDC hdc, bool metafile = false) : m_hDC(hdc), m_bMetafile(metafile) {}
+    HDC GetSafeHdc() const { return m_hDC; }
     bool IsMetafile() const { return m_bMetafile; }
 
 private:
-    QPainter* m_pPainter;
+    HDC m_hDC;
     bool m_bMetafile;
 };
 

@@ -1,32 +1,20 @@
 // COlePropertyPage: a property page built from a dialog template and a caption string of its
-// module. The property frame reaches pages through IAfxPropertyPage, an interface of this
-// framework: it hands the page the objects it edits, asks for its tab (caption and template) and
-// applies it on OK and Apply.
+// module. A property frame (OleCreatePropertyFrame) creates it by its class identity and drives
+// it through IPropertyPage: it gives the page its site and the objects it edits, asks for its
+// info (the caption as title, the template's size in pixels), activates it as a child dialog of
+// one of the frame's windows, shows, moves and hides it, applies it on OK and Apply, and
+// deactivates it when the frame closes.
 #pragma once
 
+#include <memory>
 #include <vector>
 
+#include "platform/com/ocidl.h"
 #include "platform/ctl/cmdtarget.h"
-#include "platform/ui/dialogs.h"
 
-// {5C3D8A42-7E2B-4F6A-9B1D-3E8F0C2A6D17}
-inline constexpr IID IID_IAfxPropertyPage = {
-    0x5C3D8A42, 0x7E2B, 0x4F6A, {0x9B, 0x1D, 0x3E, 0x8F, 0x0C, 0x2A, 0x6D, 0x17}};
-
-struct IAfxPropertyPage : IUnknown {
-    // The objects the page edits (count 0 lets go of them). E_POINTER for a null array with a
-    // non-zero count.
-    STDMETHOD(SetObjects)(ULONG count, IUnknown** objects) = 0;
-    // The tab: caption and child template from the page's module. E_FAIL when they are missing.
-    STDMETHOD(GetPageView)(ui::PropertyPageView* view) = 0;
-    // Moves the page's values into the objects.
-    STDMETHOD(Apply)() = 0;
-    // S_OK when the page holds changes not yet applied, S_FALSE otherwise.
-    STDMETHOD(IsPageDirty)() = 0;
-
-protected:
-    ~IAfxPropertyPage() = default;
-};
+namespace ctl {
+class Window;
+}
 
 class COlePropertyPage;
 
@@ -39,23 +27,39 @@ public:
     BOOL m_bSaveAndValidate;
 };
 
-class CTL_EXPORT COlePropertyPage : public CCmdTarget, public IAfxPropertyPage {
+class CTL_EXPORT COlePropertyPage : public CCmdTarget, public IPropertyPage {
 public:
     COlePropertyPage(std::uint16_t idTemplate, std::uint16_t idCaption);
     ~COlePropertyPage() override;
 
     AFX_DECLARE_IUNKNOWN
-    HRESULT STDMETHODCALLTYPE SetObjects(ULONG count, IUnknown** objects) override;
-    HRESULT STDMETHODCALLTYPE GetPageView(ui::PropertyPageView* view) override;
-    HRESULT STDMETHODCALLTYPE Apply() override;
+    HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* pPageSite) override;
+    // The template as a child dialog of hWndParent at pRect's top left corner, hidden until
+    // Show. E_UNEXPECTED when the page is active already.
+    HRESULT STDMETHODCALLTYPE Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) override;
+    HRESULT STDMETHODCALLTYPE Deactivate() override;
+    // Never reads pPageInfo->cb, which frames leave as they please.
+    HRESULT STDMETHODCALLTYPE GetPageInfo(PROPPAGEINFO* pPageInfo) override;
+    // The objects the page edits (count 0 lets go of them). E_POINTER for a null array with a
+    // non-zero count.
+    HRESULT STDMETHODCALLTYPE SetObjects(ULONG cObjects, IUnknown** ppUnk) override;
+    // Show, Move: E_UNEXPECTED when the page is not active.
+    HRESULT STDMETHODCALLTYPE Show(UINT nCmdShow) override;
+    HRESULT STDMETHODCALLTYPE Move(LPCRECT pRect) override;
+    // S_OK when the page holds changes not yet applied, S_FALSE otherwise.
     HRESULT STDMETHODCALLTYPE IsPageDirty() override;
+    // Moves the page's values into the objects (the data exchange) and clears the page's mark.
+    HRESULT STDMETHODCALLTYPE Apply() override;
+    HRESULT STDMETHODCALLTYPE Help(LPCOLESTR pszHelpDir) override;
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* pMsg) override;
 
     IUnknown* GetControllingUnknown() override;
     void* GetInterface(REFIID riid) override;
 
     // Exchanges the page's controls with the objects' properties; runs on Apply.
     virtual void DoDataExchange(CDataExchange* pDX);
-    void SetModifiedFlag(BOOL bModified = TRUE) { m_bDirty = bModified != FALSE; }
+    // Marks the page changed (or not) and tells the frame, which then offers Apply.
+    void SetModifiedFlag(BOOL bModified = TRUE);
     BOOL IsModified() const { return m_bDirty; }
     ULONG GetObjectCount() const { return static_cast<ULONG>(m_objects.size()); }
 
@@ -66,6 +70,8 @@ protected:
 private:
     bool m_bDirty = false;
     std::vector<IUnknown*> m_objects;  // one reference each
+    ComPtr<IPropertyPageSite> m_pPageSite;
+    std::unique_ptr<ctl::Window> m_pWnd;  // while active
 };
 
 // The closing step of a page's property exchange: writes what the page's controls collected to

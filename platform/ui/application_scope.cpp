@@ -28,7 +28,14 @@ ApplicationScope::ApplicationScope() {
               QThread::currentThread() == app->thread();
         return;
     }
-    if (!DisplayAvailable()) return;
+    temporary_ = CreateApplication();
+    ok_ = temporary_ != nullptr;
+}
+
+ApplicationScope::~ApplicationScope() = default;
+
+std::unique_ptr<QApplication> CreateApplication() {
+    if (!DisplayAvailable()) return nullptr;
     // A display that is named but cannot be reached (no server, no permission) makes Qt abort
     // when its platform is the only choice. With "minimal" behind it as a fallback Qt comes up
     // on that instead, which shows nothing: then no window can be shown here.
@@ -52,15 +59,11 @@ ApplicationScope::ApplicationScope() {
     argv[1] = option;
     argv[2] = platform_arg.data();
     argv[3] = nullptr;
-    temporary_ = std::make_unique<QApplication>(argc, argv);
-    if (!minimal_asked && QGuiApplication::platformName() == QLatin1String("minimal")) {
-        temporary_.reset();
-        return;
-    }
-    ok_ = true;
+    auto app = std::make_unique<QApplication>(argc, argv);
+    if (!minimal_asked && QGuiApplication::platformName() == QLatin1String("minimal"))
+        return nullptr;
+    return app;
 }
-
-ApplicationScope::~ApplicationScope() = default;
 
 void ScheduleShownHook(QWidget* widget) {
     if (!ShownHook()) return;

@@ -22,6 +22,10 @@ private:
     bool ok_ = false;
 };
 
+// A new QApplication when there is none and a display (or an explicit Qt platform) is
+// available; null otherwise.
+std::unique_ptr<QApplication> CreateApplication();
+
 // Runs the test hook (if any) on the widget once its event loop has started.
 void ScheduleShownHook(QWidget* widget);
 

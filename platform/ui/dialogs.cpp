@@ -3,13 +3,10 @@
 
 #include <QBuffer>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QImageReader>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
-#include <QTabWidget>
-#include <QVBoxLayout>
 #include <optional>
 
 #include "platform/ui/application_scope.h"
@@ -157,42 +154,22 @@ int RunModalDialog(const DialogTemplate& dialog, const IconLookup& icons) {
     return endedWith.value_or(kIdCancel);
 }
 
-bool RunPropertyFrame(const std::string& objectName, const std::vector<PropertyPageView>& pages,
-                      const std::function<void()>& onApply, bool* shown) {
-    if (shown != nullptr) *shown = false;
+QWidget* CreateChildDialog(QWidget* parent, const DialogTemplate& dialog, const IconLookup& icons) {
+    if (parent == nullptr) return nullptr;
+    auto* page = new QWidget(parent);
+    page->setFixedSize(BuildItems(page, dialog, icons, {}));
+    page->hide();
+    return page;
+}
+
+bool DialogSizeInPixels(const DialogTemplate& dialog, int* width, int* height) {
     ApplicationScope app;
     if (!app.ok()) return false;
-    if (shown != nullptr) *shown = true;
-    QDialog frame(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                               Qt::MSWindowsFixedSizeDialogHint);
-    frame.setWindowTitle(QString::fromStdString(objectName + " Properties"));
-    auto* layout = new QVBoxLayout(&frame);
-    auto* tabs = new QTabWidget(&frame);
-    tabs->setObjectName(QStringLiteral("pages"));
-    for (const PropertyPageView& page : pages) {
-        auto* host = new QWidget;
-        host->setFixedSize(BuildItems(host, page.dialog, page.icons, {}));
-        tabs->addTab(host, QString::fromStdString(page.caption));
-    }
-    layout->addWidget(tabs);
-    auto* buttons = new QDialogButtonBox(
-        QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, &frame);
-    buttons->setObjectName(QStringLiteral("buttons"));
-    layout->addWidget(buttons);
-    const auto apply = [&onApply] {
-        if (onApply) onApply();
-    };
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &frame, [&] {
-        apply();
-        frame.accept();
-    });
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &frame, [&] { frame.reject(); });
-    QObject::connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, &frame,
-                     apply);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    ScheduleShownHook(&frame);
-    return frame.exec() == QDialog::Accepted;
+    const DialogBaseUnits units = BaseUnitsOf(DialogFont(dialog.fontName, dialog.pointSize));
+    const QSize size = MapDialogRect(units, 0, 0, dialog.cx, dialog.cy).size();
+    *width = size.width();
+    *height = size.height();
+    return true;
 }
 
 }  // namespace ui

@@ -1,5 +1,7 @@
-// Qt rendering of dialog templates (dialog units, the template's font) and the property frame.
-// Used by the control framework for About boxes and property pages.
+// Qt rendering of dialog templates (dialog units, the template's font): modal dialogs and the
+// child dialogs property pages are made of. Used by the control framework for About boxes and
+// property pages; the property frame that holds the pages is OleCreatePropertyFrame
+// (platform/com/olectl.h, property_frame.cpp).
 #pragma once
 
 #include <functional>
@@ -7,6 +9,8 @@
 #include <vector>
 
 #include "platform/com/dialog_template.h"
+
+class QWidget;
 
 #define UI_EXPORT __attribute__((visibility("default")))
 
@@ -20,18 +24,14 @@ using IconLookup = std::function<std::string(int iconId)>;
 // (for instance with no QApplication and no display).
 UI_EXPORT int RunModalDialog(const DialogTemplate& dialog, const IconLookup& icons);
 
-struct PropertyPageView {
-    std::string caption;    // the tab caption, e.g. "General"
-    DialogTemplate dialog;  // a child template (WS_CHILD)
-    IconLookup icons;
-};
+// The template as a child dialog of `parent` (a property page): its items placed as in a modal
+// dialog, sized to the template, hidden until shown. Owned by `parent`; null for a null parent.
+UI_EXPORT QWidget* CreateChildDialog(QWidget* parent, const DialogTemplate& dialog,
+                                     const IconLookup& icons);
 
-// The property frame: a modal dialog titled "<objectName> Properties" with one tab per page and
-// OK, Cancel and Apply buttons. onApply runs for OK and Apply. Returns true when closed with OK;
-// false with Cancel or when it could not be shown. *shown (when given) tells the two apart.
-UI_EXPORT bool RunPropertyFrame(const std::string& objectName,
-                                const std::vector<PropertyPageView>& pages,
-                                const std::function<void()>& onApply, bool* shown = nullptr);
+// The template's size in pixels in its own font; false (and nothing set) when no window can be
+// shown, so that no font can be measured.
+UI_EXPORT bool DialogSizeInPixels(const DialogTemplate& dialog, int* width, int* height);
 
 // Test hook: called with each dialog/frame right after it is shown (a QWidget*), so that tests
 // can inspect and close it. Null to remove.

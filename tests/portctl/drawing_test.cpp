@@ -1,14 +1,30 @@
-// The design-time picture: bitmap 1 stretched over the bounds.
+// The picture a container draws through IViewObject: bitmap 1 stretched over the bounds, onto
+// the container's device context.
 #include <QImage>
+#include <QPainter>
 
 #include "platform/com/module_resources.h"
+#include "platform/ui/window_handles.h"
 #include "tests/portctl/pinbus_fixture.h"
 
 namespace {
 
 using DrawingTest = PinbusTest;
 
+constexpr RECTL kMetafileBounds{0, 0, 24, 22};
+
 QRgb Opaque(QRgb c) { return c | 0xFF000000u; }
+
+// Draws the control's content onto `image` within `bounds` through IViewObject::Draw.
+HRESULT DrawInto(const ComPtr<IDispatch>& control, QImage* image, const RECTL& bounds,
+                 const RECTL* metafileBounds = nullptr) {
+    ComPtr<IViewObject2> view;
+    EXPECT_EQ(control.As(IID_IViewObject2, std::addressof(view)), S_OK);
+    QPainter painter(image);
+    ui::DeviceContext dc(&painter);
+    return view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc.handle(), &bounds,
+                      metafileBounds, nullptr, 0);
+}
 
 TEST_F(DrawingTest, DrawStretchesTheBitmapOverTheBounds) {
     const auto found = FindModuleResource(lib->path, ResourceType::Bitmap, 1);
@@ -23,9 +39,10 @@ TEST_F(DrawingTest, DrawStretchesTheBitmapOverTheBounds) {
 
     auto c = NewControl();
     for (auto [width, height] : {std::pair{24, 22}, std::pair{96, 88}, std::pair{240, 33}}) {
-        std::vector<DWORD> pixels(std::size_t(width) * height, 0);
-        ASSERT_EQ(Embedding(c)->Draw(width, height, pixels.data()), S_OK);
-        auto at = [&](int x, int y) { return Opaque(pixels[std::size_t(y) * width + x]); };
+        QImage target(width, height, QImage::Format_ARGB32);
+        target.fill(Qt::transparent);
+        ASSERT_EQ(DrawInto(c, &target, RECTL{0, 0, width, height}), S_OK);
+        auto at = [&](int x, int y) { return Opaque(target.pixel(x, y)); };
         EXPECT_EQ(at(0, 0), Opaque(picture.pixel(0, 0)));
         EXPECT_EQ(at(width - 1, 0), Opaque(picture.pixel(w - 1, 0)));
         EXPECT_EQ(at(0, height - 1), Opaque(picture.pixel(0, h - 1)));
@@ -36,6 +53,36 @@ TEST_F(DrawingTest, DrawStretchesTheBitmapOverTheBounds) {
         }
     }
     EXPECT_EQ(Persist(c)->IsDirty(), S_FALSE);
+}
+
+// Bounds inside a larger surface: the picture fills them and nothing outside; a metafile
+// target (its window bounds given) draws the same picture.
+TEST_F(DrawingTest, DrawStaysWithinItsBounds) {
+    auto c = NewControl();
+    for (const RECTL* metafile : {static_cast<const RECTL*>(nullptr), &kMetafileBounds}) {
+        QImage target(100, 100, QImage::Format_ARGB32);
+        target.fill(Qt::transparent);
+        ASSERT_EQ(DrawInto(c, &target, RECTL{10, 20, 58, 64}, metafile), S_OK);
+        EXPECT_EQ(qAlpha(target.pixel(9, 40)), 0);
+        EXPECT_EQ(qAlpha(target.pixel(58, 40)), 0);
+        EXPECT_EQ(qAlpha(target.pixel(30, 19)), 0);
+        EXPECT_EQ(qAlpha(target.pixel(30, 64)), 0);
+        EXPECT_NE(qAlpha(target.pixel(10, 20)), 0);
+        EXPECT_NE(qAlpha(target.pixel(57, 63)), 0);
+    }
+    // A device context that is gone is no device context.
+    HDC gone = nullptr;
+    {
+        QImage image(4, 4, QImage::Format_ARGB32);
+        QPainter painter(&image);
+        gone = ui::DeviceContext(&painter).handle();
+    }
+    ComPtr<IViewObject2> view;
+    ASSERT_EQ(c.As(IID_IViewObject2, std::addressof(view)), S_OK);
+    const RECTL bounds{0, 0, 4, 4};
+    EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, gone, &bounds, nullptr,
+                         nullptr, 0),
+              E_INVALIDARG);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The control inside a host: its persistent stream, reset, status, verbs, pages and picture.
+// The control inside a host: its persistent stream, reset, status, type name, verbs and pages.
+#include "platform/com/combase.h"
 #include "tests/portctl/pinbus_fixture.h"
 
 namespace {
@@ -16,7 +17,7 @@ TEST_F(EmbeddingTest, NewObjectStream) {
     auto c = NewControl();
     EXPECT_EQ(Save(c), kNewObjectStream);
     SIZEL size{1085, 873};
-    ASSERT_EQ(Embedding(c)->SetExtent(DVASPECT_CONTENT, &size), S_OK);
+    ASSERT_EQ(Ole(c)->SetExtent(DVASPECT_CONTENT, &size), S_OK);
     EXPECT_EQ(Save(c), kFormStream);
     ULARGE_INTEGER max{};
     ASSERT_EQ(Persist(c)->GetSizeMax(&max), S_OK);
@@ -33,7 +34,7 @@ TEST_F(EmbeddingTest, FormStreamLoadsAndSavesUnchanged) {
     EXPECT_EQ(GetI4(c.Get(), kAddress), 0x378);
     EXPECT_EQ(GetI2(c.Get(), kBits), 8);
     SIZEL size{};
-    ASSERT_EQ(Embedding(c)->GetExtent(DVASPECT_CONTENT, &size), S_OK);
+    ASSERT_EQ(Ole(c)->GetExtent(DVASPECT_CONTENT, &size), S_OK);
     EXPECT_EQ(size.cx, 1085);
     EXPECT_EQ(size.cy, 873);
     EXPECT_EQ(Save(c), kFormStream);
@@ -102,45 +103,47 @@ TEST_F(EmbeddingTest, ResetRestoresTheDefaults) {
 
 TEST_F(EmbeddingTest, StatusTypeNamePagesAndVerbs) {
     auto c = NewControl();
-    auto e = Embedding(c);
+    auto ole = Ole(c);
     DWORD misc = 0;
-    ASSERT_EQ(e->GetMiscStatus(DVASPECT_CONTENT, &misc), S_OK);
+    ASSERT_EQ(ole->GetMiscStatus(DVASPECT_CONTENT, &misc), S_OK);
     EXPECT_EQ(misc, 132497u);
     EXPECT_EQ(misc, OLEMISC_SETCLIENTSITEFIRST | OLEMISC_INVISIBLEATRUNTIME |
                         OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE |
                         OLEMISC_RECOMPOSEONRESIZE);
 
-    BSTR name = nullptr;
-    ASSERT_EQ(e->GetUserType(&name), S_OK);
+    LPOLESTR name = nullptr;
+    ASSERT_EQ(ole->GetUserType(USERCLASSTYPE_FULL, &name), S_OK);
     EXPECT_EQ(std::u16string(name), u"Pinbus Control");
-    SysFreeString(name);
+    CoTaskMemFree(name);
 
-    CLSID pages[2] = {};
-    ULONG count = 0;
-    ASSERT_EQ(e->GetPages(2, pages, &count), S_OK);
-    ASSERT_EQ(count, 1u);
-    EXPECT_EQ(pages[0], CLSID_PinbusPropPage);
-    // The list is served unchanged on every request.
-    ASSERT_EQ(e->GetPages(0, nullptr, &count), S_OK);
-    EXPECT_EQ(count, 1u);
-
-    ULONG verbs = 0;
-    ASSERT_EQ(e->GetVerbCount(&verbs), S_OK);
-    bool properties = false;
-    for (ULONG i = 0; i < verbs; ++i) {
-        LONG verb = 0;
-        DWORD attribs = 0;
-        ASSERT_EQ(e->GetVerb(i, &verb, &name, &attribs), S_OK);
-        if (verb == OLEIVERB_PROPERTIES) {
-            properties = true;
-            EXPECT_EQ(std::u16string(name), u"&Properties...");
-            EXPECT_TRUE(attribs & OLEVERBATTRIB_ONCONTAINERMENU);
-        }
-        SysFreeString(name);
+    // The one page, in an array the caller frees, the same on every request.
+    ComPtr<ISpecifyPropertyPages> specify;
+    ASSERT_EQ(c.As(IID_ISpecifyPropertyPages, std::addressof(specify)), S_OK);
+    for (int request = 0; request < 2; ++request) {
+        CAUUID pages{0, nullptr};
+        ASSERT_EQ(specify->GetPages(&pages), S_OK);
+        ASSERT_EQ(pages.cElems, 1u);
+        EXPECT_EQ(pages.pElems[0], CLSID_PinbusPropPage);
+        CoTaskMemFree(pages.pElems);
     }
-    EXPECT_TRUE(properties);
-    EXPECT_EQ(e->DoVerb(OLEIVERB_SHOW), S_OK);
-    EXPECT_EQ(e->DoVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+
+    // The standard verbs, then the properties verb, and nothing past it.
+    ComPtr<IEnumOLEVERB> verbs;
+    ASSERT_EQ(ole->EnumVerbs(&verbs), S_OK);
+    std::vector<LONG> order;
+    OLEVERB verb{};
+    ULONG fetched = 0;
+    while (verbs->Next(1, &verb, &fetched) == S_OK) {
+        order.push_back(verb.lVerb);
+        if (verb.lVerb == OLEIVERB_PROPERTIES) {
+            EXPECT_EQ(std::u16string(verb.lpszVerbName), u"&Properties...");
+            EXPECT_EQ(verb.grfAttribs,
+                      DWORD(OLEVERBATTRIB_ONCONTAINERMENU | OLEVERBATTRIB_NEVERDIRTIES));
+        }
+        CoTaskMemFree(verb.lpszVerbName);
+    }
+    EXPECT_EQ(fetched, 0u);
+    EXPECT_EQ(order, (std::vector<LONG>{0, -1, -2, -3, -4, -5, -6, -7}));
     EXPECT_EQ(Persist(c)->IsDirty(), S_FALSE);
     EXPECT_TRUE(cycles.empty());
 }

@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "platform/com/objidl.h"
-#include "platform/ctl/embedding.h"
+#include "platform/com/ocidl.h"
+#include "platform/com/oleidl.h"
 #include "platform/portio/portio.h"
 #include "portctl/resource_ids.h"
 #include "tests/platform/ctl/dispatch_helpers.h"
@@ -130,10 +131,10 @@ protected:
         EXPECT_EQ(control.As(IID_IPersistStreamInit, std::addressof(persist)), S_OK);
         return persist;
     }
-    static ComPtr<IOleControlEmbedding> Embedding(const ComPtr<IDispatch>& control) {
-        ComPtr<IOleControlEmbedding> embedding;
-        EXPECT_EQ(control.As(IID_IOleControlEmbedding, std::addressof(embedding)), S_OK);
-        return embedding;
+    static ComPtr<IOleObject> Ole(const ComPtr<IDispatch>& control) {
+        ComPtr<IOleObject> ole;
+        EXPECT_EQ(control.As(IID_IOleObject, std::addressof(ole)), S_OK);
+        return ole;
     }
     static std::string Save(const ComPtr<IDispatch>& control, BOOL clearDirty = TRUE) {
         ComPtr<IStream> stream;

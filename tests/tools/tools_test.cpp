@@ -390,15 +390,64 @@ TEST_F(Tools, PinbusDialogsWithoutAReachableDisplay) {
     setenv("DISPLAY", "nonexistent.invalid:0", 1);
     Outcome r = Ocxhost(
         "create PINBUS.PinbusCtrl.1\ninitnew\nabout\nproperties\nabout\n"
-        "properties\nget Address\n");
+        "properties\nget Address\nactivate\n");
     if (display != nullptr) {
         setenv("DISPLAY", saved.c_str(), 1);
     } else {
         unsetenv("DISPLAY");
     }
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "S_OK\nS_OK\nS_OK\nerror 0x80004005\nS_OK\nerror 0x80004005\nVT_I4 888\n")
+    EXPECT_EQ(r.out,
+              "S_OK\nS_OK\nS_OK\nerror 0x80004005\nS_OK\nerror 0x80004005\nVT_I4 888\n"
+              "error no window to activate the object in (no display)\n")
         << r.err;
+}
+
+// ocxhost places the control as a form host does: its site before its state (the control asks
+// for that), in place in ocxhost's window only when asked, and every call the control makes on
+// the site in order.
+TEST_F(Tools, OcxhostPlacesTheControlAndSaysWhatItAskedOfTheSite) {
+    ASSERT_EQ(Regsvr({kPinbus}).exitCode, 0);
+    ASSERT_EQ(Regsvr({kServer}).exitCode, 0);
+    const std::string form = "00 00 01 00 3d 04 00 00 69 03 00 00 00 00 00 00 78 03 00 00 08 00";
+    Outcome r = RunProgram(temp_, {kOcxhost, "--close-dialogs"},
+                           "create PINBUS.PinbusCtrl.1\nsite\nload " + form +
+                               "\nactivate\nsite\nactivate\nsite\ndeactivate\nsite\n"
+                               "properties\nsite\nsave\ndraw " +
+                               temp_.dir() + "/picture.png 48 44\ndraw " + temp_.dir() +
+                               "/picture.png 0 44\n"
+                               "release\n"
+                               "create LensbayTest.Object.1\nactivate\nsite\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "S_OK\n"
+              "no calls\n"
+              "S_OK\n"
+              "S_OK\n"
+              "QueryInterface IOleInPlaceSite\nCanInPlaceActivate\nOnInPlaceActivate\n"
+              "GetWindow\nGetWindowContext\n"
+              "S_OK\n"
+              "no calls\n"
+              "S_OK\n"
+              "OnInPlaceDeactivate\n"
+              "dialog Pinbus Control Properties\n"
+              "S_OK\n"
+              "QueryInterface IOleControlSite\nShowPropertyFrame\n"
+              "QueryInterface IOleInPlaceSite\nGetWindow\n" +
+                  form +
+                  "\n"
+                  "S_OK\n"
+                  "error the picture's size must be 1 to 4096 pixels each way\n"
+                  "S_OK\n"
+                  "S_OK\n"
+                  "error 0x80004002: the object is no OLE object (IOleObject)\n"
+                  "error 0x80004002: the object is no OLE object (IOleObject)\n")
+        << r.err;
+    // The picture the view drew, as a PNG file of the size asked for (its header says so).
+    const std::string png = Slurp(temp_.dir() + "/picture.png");
+    ASSERT_GE(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\x30\0\0\0\x2c", 8));  // 48 x 44
 }
 
 // What a host asks before it places a control, and named persistence in NAME=VALUE text.
@@ -415,7 +464,8 @@ TEST_F(Tools, OcxhostAsksForInterfacesEventsClassInfoAndPropertyBags) {
               "S_OK\nS_OK\n"
               "IUnknown\nIDispatch\nIPersist\nIPersistStreamInit\nIPersistPropertyBag\n"
               "IConnectionPointContainer\nIProvideClassInfo\nIProvideClassInfo2\n"
-              "IOleControlEmbedding\n"
+              "IOleObject\nIOleWindow\nIOleInPlaceObject\nIViewObject\nIViewObject2\n"
+              "IOleControl\nISpecifyPropertyPages\n"
               "{6B2F14D2-5C83-11D0-9E41-0040A7B3C250}\n"
               "Pinbus {6B2F14D2-5C83-11D0-9E41-0040A7B3C250}\n"
               "cookie 1\ncookie 2\nS_OK\nerror 0x80040200\nerror unadvise needs a COOKIE\n"

@@ -2,16 +2,26 @@
 // control by class identity through the platform's CoCreateInstance and calls it through the
 // platform's interfaces, so every call crosses the platform's calling convention.
 //
+// The embedding interfaces are called through the platform's own declarations, so a method out of
+// the platform's order or layout in the control shows here; and the platform's own container,
+// the AtlAxWin window of Wine's atl.dll, places the control where windows can be made (a display:
+// the test runs the client under Xvfb).
+//
 //   pinbus_client.exe NATIVE_STREAM
 //       NATIVE_STREAM: the stream (hex) the native control saves after Address = 632, Bits = 16.
 //       Prints "ok ..." or "FAIL ..." per check and "stream HEX", the stream saved here after the
 //       same puts; exits with the number of failures.
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "portctl/pinbus_identity.h"
+
+// Wine's atl.dll, as atliface.h declares them (that header cannot come after the adapter's).
+extern "C" BOOL WINAPI AtlAxWinInit(void);
+extern "C" HRESULT WINAPI AtlAxGetControl(HWND hWnd, IUnknown** pUnk);
 
 namespace {
 
@@ -380,6 +390,173 @@ void ClassInfo(IDispatch* object) {
     info->Release();
 }
 
+// A container's client site and nothing more (no in-place activation), counting its references.
+class ClientSite : public IOleClientSite {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (riid != IID_IUnknown && riid != IID_IOleClientSite) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppv = static_cast<IOleClientSite*>(this);
+        ++refs;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+        *moniker = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** container) override {
+        *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+    ULONG refs = 1;
+};
+
+// The verbs in menu order: the standard ones, then the properties verb, nothing past it.
+void Verbs(IOleObject* ole) {
+    IEnumOLEVERB* verbs = nullptr;
+    CheckHr(ole->EnumVerbs(&verbs), S_OK, "EnumVerbs");
+    if (!verbs) return;
+    OLEVERB got[10] = {};
+    ULONG fetched = 0;
+    CheckHr(verbs->Next(10, got, &fetched), S_FALSE, "Next past the end");
+    Check(fetched == 8 && got[0].lVerb == OLEIVERB_PRIMARY && got[7].lVerb == OLEIVERB_PROPERTIES,
+          "eight verbs, the properties verb last");
+    Check(fetched == 8 && got[7].lpszVerbName &&
+              std::u16string(got[7].lpszVerbName) == u"&Properties...",
+          "the properties verb's name");
+    for (ULONG i = 0; i < fetched; ++i) CoTaskMemFree(got[i].lpszVerbName);
+    verbs->Release();
+}
+
+void Embedding(IDispatch* object) {
+    IOleObject* ole = Query<IOleObject>(object, IID_IOleObject);
+    Check(ole != nullptr, "IOleObject");
+    if (!ole) return;
+    DWORD misc = 0;
+    CheckHr(ole->GetMiscStatus(DVASPECT_CONTENT, &misc), S_OK, "GetMiscStatus");
+    Check(misc == 0x20591 && (misc & OLEMISC_SETCLIENTSITEFIRST), "misc status 0x20591");
+    ClientSite site;
+    CheckHr(ole->SetClientSite(&site), S_OK, "SetClientSite before the state");
+    IPersistStreamInit* persist = Query<IPersistStreamInit>(object, IID_IPersistStreamInit);
+    if (persist) {
+        CheckHr(persist->InitNew(), S_OK, "InitNew with the site set");
+        persist->Release();
+    }
+    LPOLESTR name = nullptr;
+    CheckHr(ole->GetUserType(USERCLASSTYPE_FULL, &name), S_OK, "GetUserType");
+    Check(name && std::u16string(name) == u"Pinbus Control", "the user type name");
+    CoTaskMemFree(name);
+    SIZEL size{1085, 873}, back{};
+    CheckHr(ole->SetExtent(DVASPECT_CONTENT, &size), S_OK, "SetExtent");
+    ole->GetExtent(DVASPECT_CONTENT, &back);
+    Check(back.cx == 1085 && back.cy == 873, "the extent in HIMETRIC");
+    Verbs(ole);
+
+    ISpecifyPropertyPages* specify =
+        Query<ISpecifyPropertyPages>(object, IID_ISpecifyPropertyPages);
+    Check(specify != nullptr, "ISpecifyPropertyPages");
+    if (specify) {
+        CAUUID pages{0, nullptr};
+        CheckHr(specify->GetPages(&pages), S_OK, "GetPages");
+        Check(pages.cElems == 1 && pages.pElems[0] == CLSID_PinbusPropPage, "the one page");
+        CoTaskMemFree(pages.pElems);
+        specify->Release();
+    }
+    IOleControl* control = Query<IOleControl>(object, IID_IOleControl);
+    CONTROLINFO info{};
+    Check(control && control->GetControlInfo(&info) == S_OK && info.cAccel == 0,
+          "IOleControl: no mnemonics");
+    if (control) control->Release();
+    IViewObject2* view = Query<IViewObject2>(object, IID_IViewObject2);
+    SIZEL viewSize{};
+    Check(view && view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &viewSize) == S_OK &&
+              viewSize.cx == 1085,
+          "IViewObject2's extent");
+    if (view) view->Release();
+    // This site offers no in-place activation.
+    RECT rect{0, 0, 41, 33};
+    CheckHr(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, nullptr, &rect), E_NOINTERFACE,
+            "no in-place activation without an in-place site");
+    CheckHr(ole->Close(OLECLOSE_NOSAVE), S_OK, "Close");
+    CheckHr(ole->SetClientSite(nullptr), S_OK, "SetClientSite(NULL)");
+    Check(site.refs == 1, "the site is let go");
+    ole->Release();
+}
+
+void PropertyPage() {
+    IPropertyPage* page = nullptr;
+    CheckHr(CoCreateInstance(CLSID_PinbusPropPage, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                             reinterpret_cast<void**>(&page)),
+            S_OK, "the page's IPropertyPage");
+    if (!page) return;
+    PROPPAGEINFO info;
+    std::memset(&info, 0xCD, sizeof info);  // a frame may leave cb as it pleases
+    CheckHr(page->GetPageInfo(&info), S_OK, "GetPageInfo");
+    Check(info.pszTitle && std::u16string(info.pszTitle) == u"General", "the page's title");
+    Check(info.size.cx > 0 && info.size.cy > 0, "the page's size");
+    CoTaskMemFree(info.pszTitle);
+    CheckHr(page->IsPageDirty(), S_FALSE, "IsPageDirty");
+    page->Release();
+}
+
+// Wine's ActiveX container places the control by its ProgID: it initialises it, gives it its site
+// and its extent, and on its window's end closes it and takes the site back.
+void AtlContainer() {
+    if (!AtlAxWinInit()) {
+        Check(false, "AtlAxWinInit");
+        return;
+    }
+    HWND probe = CreateWindowExW(0, u"STATIC", u"", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                                 nullptr, nullptr, nullptr);
+    if (!probe) {
+        std::printf("skip AtlAxWin: no display to make windows on\n");
+        return;
+    }
+    DestroyWindow(probe);
+    HWND host = CreateWindowExW(0, u"AtlAxWin", u"PINBUS.PinbusCtrl.1", WS_OVERLAPPEDWINDOW, 0, 0,
+                                160, 120, nullptr, nullptr, nullptr, nullptr);
+    Check(host != nullptr, "AtlAxWin places Pinbus by its ProgID");
+    if (!host) return;
+    IUnknown* control = nullptr;
+    CheckHr(AtlAxGetControl(host, &control), S_OK, "AtlAxGetControl");
+    IOleObject* ole = control ? Query<IOleObject>(control, IID_IOleObject) : nullptr;
+    IDispatch* dispatch = control ? Query<IDispatch>(control, IID_IDispatch) : nullptr;
+    if (control) control->Release();
+    Check(dispatch && IsLong(dispatch, DISPID_DPinbus_Address, 0x378),
+          "the container initialised it: Address 888");
+    if (ole) {
+        IOleClientSite* site = nullptr;
+        ole->GetClientSite(&site);
+        Check(site != nullptr, "the container gave it its site");
+        if (site) site->Release();
+        // The container sets the extent from its window's size (by its own arithmetic): no
+        // longer the control's own 24 x 22 pixels (635 x 582 HIMETRIC).
+        SIZEL extent{};
+        ole->GetExtent(DVASPECT_CONTENT, &extent);
+        Check(extent.cx != 635 && extent.cy != 582 && extent.cx > 0 && extent.cy > 0,
+              "the container's extent");
+    }
+    DestroyWindow(host);
+    if (ole) {
+        IOleClientSite* site = reinterpret_cast<IOleClientSite*>(1);
+        ole->GetClientSite(&site);
+        Check(site == nullptr, "the container took its site back when its window went");
+        ole->Release();
+    }
+    if (dispatch) {
+        Check(IsLong(dispatch, DISPID_DPinbus_Address, 0x378), "automation after the container");
+        dispatch->Release();
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -397,10 +574,13 @@ int main(int argc, char** argv) {
         Dispatch(object);
         ConnectionPoints(object);
         ClassInfo(object);
+        Embedding(object);
         object->Release();
     }
+    PropertyPage();
     Streams(argv[1]);
     PropertyBags();
+    AtlContainer();
     CoUninitialize();
     std::printf("%d failures\n", failures);
     std::fflush(stdout);

@@ -9,8 +9,9 @@
 #       (NATIVE_OCX registered in a class registry of the test's own); both pass and their port
 #       traces are equal. Then a refused cycle: both give the port service's reason.
 #   pinbus_wine.sh client PREFIX CLIENT OCXHOST REGSVR NATIVE_OCX
-#       runs the compiled Winelib client CLIENT; the stream it saves equals the native control's
-#       byte for byte, and each loads the other's.
+#       runs the compiled Winelib client CLIENT (under Xvfb, so that Wine's AtlAxWin container can
+#       make its window); the stream it saves equals the native control's byte for byte, and each
+#       loads the other's.
 #   pinbus_wine.sh typelib NATIVE_OCX WINE_DIR
 #       the Wine build's TYPELIB resource holds the bytes of the native module's type library.
 #   pinbus_wine.sh module-typelib PREFIX OUR_DUMP PLATFORM_DUMP NATIVE_OCX
@@ -173,12 +174,26 @@ case "$action" in
       >"$work/save.ocxhost"
     native_stream=$(native "$ocxhost" "$regsvr" "$ocx" "$work/save.ocxhost" | tail -1 | tr -d ' ')
     [ -n "$native_stream" ] || { echo "ocxhost saved nothing"; exit 1; }
-    timeout 120 wine "$client.so" "$native_stream" >"$work/client.out" 2>"$work/client.err"
+    # The container part needs windows, so a display: Xvfb where it is installed. The prefix's
+    # desktop belongs to the Wine session that made it, and a session begun without a display
+    # makes no windows: this run waits for the prefix's session to end and begins its own.
+    # Its session ends before the display does.
+    runner=(wine)
+    if command -v xvfb-run >/dev/null; then
+      runner=(xvfb-run -a bash -c 'wine "$@"; s=$?; timeout 60 wineserver -w; exit $s' wine)
+      timeout 60 wineserver -w
+    fi
+    timeout 120 "${runner[@]}" "$client.so" "$native_stream" >"$work/client.out" \
+      2>"$work/client.err"
     status=$?
     tr -d '\r' <"$work/client.out" | tee "$work/client.txt"
     if [ "$status" != 0 ]; then
       echo "the client failed (exit $status)"
       cat "$work/client.err"
+      failures=1
+    fi
+    if grep -q '^skip ' "$work/client.txt" && [ "${WINE_REQUIRED:-0}" = 1 ]; then
+      echo "FAIL (WINE_REQUIRED=1): the container check was skipped (xvfb-run is in xvfb)"
       failures=1
     fi
     wine_stream=$(sed -n 's/^stream //p' "$work/client.txt")

@@ -1,10 +1,14 @@
 // Embedding: what a form asks a control before it places it (its status bits, verbs and
-// property pages) and the properties verb.
+// property pages), the properties verb, and in-place activation in ocxhost's own window, all
+// through the platform's embedding interfaces (IOleObject, ISpecifyPropertyPages,
+// IOleInPlaceObject).
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/ocidl.h"
 #include "platform/com/registry.h"
 #include "platform/com/variant_format.h"
 #include "tools/ocxhost/host.h"
@@ -44,8 +48,8 @@ Outcome Host::Misc(const std::string& rest) {
     std::string out;
     DWORD status = 0;
     if (RegistryMiscStatus(&status)) out = StatusLine("registry", status);
-    if (embedding_) {
-        HRESULT hr = embedding_->GetMiscStatus(DVASPECT_CONTENT, &status);
+    if (ole_) {
+        HRESULT hr = ole_->GetMiscStatus(DVASPECT_CONTENT, &status);
         if (!out.empty()) out += "\n";
         out += FAILED(hr) ? Error(hr).message : StatusLine("object", status);
     }
@@ -53,56 +57,148 @@ Outcome Host::Misc(const std::string& rest) {
     return out;
 }
 
-Check Host::NeedEmbedding() const {
+Check Host::NeedOleObject() const {
     if (auto c = NeedObject(); !c) return c;
-    if (embedding_) return {};
-    return Error(E_NOINTERFACE, "the object offers no control embedding");
+    if (ole_) return {};
+    return Error(E_NOINTERFACE, "the object is no OLE object (IOleObject)");
 }
 
 Outcome Host::Verbs(const std::string& rest) {
     if (auto c = NoArguments(rest); !c) return c.error();
-    if (auto c = NeedEmbedding(); !c) return c.error();
-    ULONG count = 0;
-    if (HRESULT hr = embedding_->GetVerbCount(&count); FAILED(hr)) return Error(hr);
+    if (auto c = NeedOleObject(); !c) return c.error();
+    ComPtr<IEnumOLEVERB> verbs;
+    if (HRESULT hr = ole_->EnumVerbs(&verbs); FAILED(hr) || !verbs)
+        return Error(FAILED(hr) ? hr : E_UNEXPECTED);
     std::string out;
-    for (ULONG i = 0; i < count; ++i) {
-        LONG verb = 0;
-        CComBSTR name;
-        DWORD attribs = 0;
-        HRESULT hr = embedding_->GetVerb(i, &verb, &name, &attribs);
-        if (!out.empty()) out += "\n";
+    // One at a time, so that a verb the enumerator fails on is said and the rest still listed.
+    for (;;) {
+        OLEVERB verb{};
+        ULONG fetched = 0;
+        HRESULT hr = verbs->Next(1, &verb, &fetched);
         if (FAILED(hr)) {
-            out += Error(hr).message;
-            continue;
+            out += (out.empty() ? "" : "\n") + Error(hr).message;
+            break;
         }
+        if (fetched == 0) break;
         char head[48];
-        std::snprintf(head, sizeof head, "%ld 0x%08x ", static_cast<long>(verb),
-                      static_cast<unsigned>(attribs));
-        out += head + (name ? OleToUtf8(name) : std::string());
+        std::snprintf(head, sizeof head, "%ld 0x%08x ", static_cast<long>(verb.lVerb),
+                      static_cast<unsigned>(verb.grfAttribs));
+        out += (out.empty() ? "" : "\n") + std::string(head) +
+               (verb.lpszVerbName ? OleToUtf8(verb.lpszVerbName) : std::string());
+        CoTaskMemFree(verb.lpszVerbName);
     }
     return out.empty() ? std::string("no verbs") : out;
 }
 
 Outcome Host::Pages(const std::string& rest) {
     if (auto c = NoArguments(rest); !c) return c.error();
-    if (auto c = NeedEmbedding(); !c) return c.error();
-    ULONG count = 0;
-    if (HRESULT hr = embedding_->GetPages(0, nullptr, &count); FAILED(hr)) return Error(hr);
-    std::vector<CLSID> pages(count);
-    if (HRESULT hr = embedding_->GetPages(count, pages.data(), &count); FAILED(hr))
-        return Error(hr);
+    if (auto c = NeedObject(); !c) return c.error();
+    ComPtr<ISpecifyPropertyPages> specify;
+    if (HRESULT hr = object_.As(IID_ISpecifyPropertyPages, std::addressof(specify)); FAILED(hr))
+        return Error(hr, "the object specifies no property pages");
+    CAUUID pages{0, nullptr};
+    if (HRESULT hr = specify->GetPages(&pages); FAILED(hr)) return Error(hr);
     std::string out;
-    for (ULONG i = 0; i < count && i < pages.size(); ++i)
-        out += (out.empty() ? "" : "\n") + GuidToString(pages[i]);
+    for (ULONG i = 0; i < pages.cElems && pages.pElems; ++i)
+        out += (out.empty() ? "" : "\n") + GuidToString(pages.pElems[i]);
+    CoTaskMemFree(pages.pElems);
     return out.empty() ? std::string("no pages") : out;
 }
 
 Outcome Host::Properties(const std::string& rest) {
     if (auto c = NoArguments(rest); !c) return c.error();
-    if (auto c = NeedEmbedding(); !c) return c.error();
-    HRESULT hr = embedding_->DoVerb(OLEIVERB_PROPERTIES);
+    if (auto c = NeedOleObject(); !c) return c.error();
+    RECT position{};
+    const HWND window = ObjectWindow(&position);
+    HRESULT hr = ole_->DoVerb(OLEIVERB_PROPERTIES, nullptr, site_.Get(), 0, window,
+                              window ? &position : nullptr);
     if (FAILED(hr)) return Error(hr);
     return std::string(hr == S_OK ? "S_OK" : "S_FALSE");
+}
+
+namespace {
+
+// The object's extent in pixels at 96 per inch, from HIMETRIC.
+RECT ExtentInPixels(IOleObject* ole) {
+    SIZEL extent{0, 0};
+    if (ole) ole->GetExtent(DVASPECT_CONTENT, &extent);
+    const auto pixels = [](LONG himetric) {
+        return static_cast<LONG>((static_cast<long long>(himetric) * 96 + 1270) / 2540);
+    };
+    return RECT{0, 0, pixels(extent.cx), pixels(extent.cy)};
+}
+
+}  // namespace
+
+HWND Host::ObjectWindow(RECT* position) const {
+    if (!window_) return nullptr;
+    *position = ExtentInPixels(ole_.Get());
+    return window_->Handle();
+}
+
+Outcome Host::Activate(const std::string& rest) {
+    if (auto c = NoArguments(rest); !c) return c.error();
+    if (auto c = NeedOleObject(); !c) return c.error();
+    if (!window_) {
+        const RECT extent = ExtentInPixels(ole_.Get());
+        window_ =
+            HostWindow::Create(std::max<LONG>(extent.right, 1), std::max<LONG>(extent.bottom, 1));
+        if (!window_) return Refuse("no window to activate the object in (no display)");
+    }
+    RECT position{};
+    const HWND window = ObjectWindow(&position);
+    const HRESULT hr =
+        ole_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.Get(), 0, window, &position);
+    window_->ProcessEvents();
+    if (FAILED(hr)) return Error(hr);
+    return hr == S_OK ? std::string("S_OK") : HresultToString(hr);
+}
+
+Outcome Host::Deactivate(const std::string& rest) {
+    if (auto c = NoArguments(rest); !c) return c.error();
+    if (auto c = NeedObject(); !c) return c.error();
+    ComPtr<IOleInPlaceObject> inPlace;
+    if (HRESULT hr = object_.As(IID_IOleInPlaceObject, std::addressof(inPlace)); FAILED(hr))
+        return Error(hr, "the object cannot be active in place");
+    const HRESULT hr = inPlace->InPlaceDeactivate();
+    if (window_) window_->ProcessEvents();
+    if (FAILED(hr)) return Error(hr);
+    return std::string("S_OK");
+}
+
+Outcome Host::SiteCalls(const std::string& rest) {
+    if (auto c = NoArguments(rest); !c) return c.error();
+    if (auto c = NeedOleObject(); !c) return c.error();
+    std::string out;
+    for (const std::string& call : site_->TakeCalls()) out += (out.empty() ? "" : "\n") + call;
+    return out.empty() ? std::string("no calls") : out;
+}
+
+Outcome Host::Draw(const std::string& rest) {
+    if (auto c = NeedObject(); !c) return c.error();
+    std::string sizes;
+    const std::string path = FirstWord(rest, &sizes);
+    std::string heightText;
+    const std::string widthText = FirstWord(sizes, &heightText);
+    LONG width = 0, height = 0;
+    if (path.empty() ||
+        (!sizes.empty() && (!ParseInt32(widthText, &width) || !ParseInt32(heightText, &height))))
+        return Refuse("draw needs FILE [WIDTH HEIGHT]");
+    if (sizes.empty()) {
+        const RECT extent = ExtentInPixels(ole_.Get());
+        width = extent.right;
+        height = extent.bottom;
+    }
+    // A picture of any size a screen shows, and no more.
+    if (width < 1 || height < 1 || width > 4096 || height > 4096)
+        return Refuse("the picture's size must be 1 to 4096 pixels each way");
+    ComPtr<IViewObject> view;
+    if (HRESULT hr = object_.As(IID_IViewObject, std::addressof(view)); FAILED(hr))
+        return Error(hr, "the object has no view");
+    std::string why;
+    if (HRESULT hr = HostWindow::DrawToFile(view.Get(), width, height, path, &why); FAILED(hr))
+        return Error(hr, why);
+    return std::string("S_OK");
 }
 
 }  // namespace ocxhost

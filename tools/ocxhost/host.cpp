@@ -41,7 +41,14 @@ constexpr KnownInterface kKnownInterfaces[] = {
     {"IEnumConnections", &IID_IEnumConnections},
     {"IProvideClassInfo", &IID_IProvideClassInfo},
     {"IProvideClassInfo2", &IID_IProvideClassInfo2},
-    {"IOleControlEmbedding", &IID_IOleControlEmbedding},
+    {"IOleObject", &IID_IOleObject},
+    {"IOleWindow", &IID_IOleWindow},
+    {"IOleInPlaceObject", &IID_IOleInPlaceObject},
+    {"IViewObject", &IID_IViewObject},
+    {"IViewObject2", &IID_IViewObject2},
+    {"IOleControl", &IID_IOleControl},
+    {"ISpecifyPropertyPages", &IID_ISpecifyPropertyPages},
+    {"IPropertyPage", &IID_IPropertyPage},
     {"IClassFactory", &IID_IClassFactory},
     {"IPropertyBag", &IID_IPropertyBag},
     {"IErrorLog", &IID_IErrorLog},
@@ -66,11 +73,26 @@ void Host::Release() {
             for (DWORD cookie : cookies_) point->Unadvise(cookie);
     }
     cookies_.clear();
+    // As a form lets a control go: closed, then its site taken back, then released.
+    if (ole_) {
+        ole_->Close(OLECLOSE_NOSAVE);
+        if (!sitePending_) ole_->SetClientSite(nullptr);
+    }
+    if (site_) site_->Detach();
+    site_.Reset();
+    sitePending_ = false;
     dispatch_.Reset();
     persist_.Reset();
-    embedding_.Reset();
+    ole_.Reset();
     object_.Reset();
+    window_.reset();
     CoFreeUnusedLibraries();
+}
+
+void Host::PlaceAfterInit() {
+    if (!sitePending_ || !ole_) return;
+    sitePending_ = false;
+    ole_->SetClientSite(site_.Get());
 }
 
 Outcome Host::Help(const std::string&) {
@@ -98,7 +120,17 @@ Outcome Host::Create(const std::string& rest) {
     clsid_ = clsid;
     object_->QueryInterface(IID_IDispatch, dispatch_.ReleaseAndGetVoidAddress());
     object_->QueryInterface(IID_IPersistStreamInit, persist_.ReleaseAndGetVoidAddress());
-    object_->QueryInterface(IID_IOleControlEmbedding, embedding_.ReleaseAndGetVoidAddress());
+    object_->QueryInterface(IID_IOleObject, ole_.ReleaseAndGetVoidAddress());
+    if (ole_) {
+        site_.Attach(HostSite::New([this](RECT* position) { return ObjectWindow(position); }));
+        // An object that asks for its site first gets it before it is initialised.
+        DWORD misc = 0;
+        if (SUCCEEDED(ole_->GetMiscStatus(DVASPECT_CONTENT, &misc)) &&
+            (misc & OLEMISC_SETCLIENTSITEFIRST))
+            ole_->SetClientSite(site_.Get());
+        else
+            sitePending_ = true;
+    }
     return std::string("S_OK");
 }
 
@@ -145,6 +177,15 @@ const Command Host::kCommands[] = {
     {"verbs", "", "the object's verbs: VERB ATTRIBUTES NAME", &Host::Verbs},
     {"pages", "", "the class identities of the object's property pages", &Host::Pages},
     {"properties", "", "run the properties verb (the property frame)", &Host::Properties},
+    {"activate", "",
+     "activate the object in place, in a window of ocxhost's own\n(where a display exists)",
+     &Host::Activate},
+    {"deactivate", "", "deactivate the object in place (its window goes)", &Host::Deactivate},
+    {"draw", "FILE [WIDTH HEIGHT]",
+     "the object's picture (IViewObject) as a PNG file, its extent's size\nin pixels unless given",
+     &Host::Draw},
+    {"site", "", "the calls the object made on ocxhost's site since the last\n\"site\", in order",
+     &Host::SiteCalls},
     {"about", "", "call the object's AboutBox (DISPID -552)", &Host::About},
     {"interfaces", "", "the interfaces the object answers QueryInterface for, by name",
      &Host::Interfaces},

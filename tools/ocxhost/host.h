@@ -1,10 +1,13 @@
-// ocxhost's host: one object at a time, created through the class registry and driven by one
-// command a line. The command table (host.cpp) gives both the dispatch and the --help text; each
-// family of commands has its own file: automation.cpp, persistence.cpp, embedding.cpp,
-// connection_points.cpp, resources.cpp.
+// ocxhost's host: one object at a time, created through the class registry and placed as a form
+// host places a control (its client site set first when it asks for that, else once it is
+// initialised), driven by one command a line. The command table (host.cpp) gives both the
+// dispatch and the --help text; each family of commands has its own file: automation.cpp,
+// persistence.cpp, embedding.cpp, connection_points.cpp, resources.cpp; the site is site.cpp,
+// ocxhost's own window host_window*.cpp.
 #pragma once
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,7 +16,9 @@
 #include "platform/com/objidl.h"
 #include "platform/com/ocidl.h"
 #include "platform/com/oleauto.h"
-#include "platform/ctl/embedding.h"
+#include "platform/com/oleidl.h"
+#include "tools/ocxhost/host_window.h"
+#include "tools/ocxhost/site.h"
 
 namespace ocxhost {
 
@@ -98,7 +103,10 @@ private:
 
     // The object and its lifetime, and what it answers QueryInterface for (host.cpp).
     Check NeedObject() const;
+    // Closes the object, takes its site back and releases it.
     void Release();
+    // Gives the object its site once it is initialised, unless it had it before (host.cpp).
+    void PlaceAfterInit();
     Outcome Help(const std::string&);
     Outcome Create(const std::string& rest);
     Outcome ReleaseCommand(const std::string& rest);
@@ -126,15 +134,23 @@ private:
     Outcome SaveBag(const std::string& rest);
     Outcome LoadBag(const std::string& rest);
 
-    // Embedding: the status bits, verbs and property pages a form asks for (embedding.cpp).
+    // Embedding: the status bits, verbs and property pages a form asks for, the properties verb
+    // and in-place activation in ocxhost's window (embedding.cpp).
     static std::string StatusLine(const char* source, DWORD value);
     // CLSID\{...}\MiscStatus: the content aspect's own subkey "1", else the default value.
     bool RegistryMiscStatus(DWORD* status) const;
     Outcome Misc(const std::string& rest);
-    Check NeedEmbedding() const;
+    Check NeedOleObject() const;
     Outcome Verbs(const std::string& rest);
     Outcome Pages(const std::string& rest);
     Outcome Properties(const std::string& rest);
+    Outcome Activate(const std::string& rest);
+    Outcome Deactivate(const std::string& rest);
+    Outcome SiteCalls(const std::string& rest);
+    Outcome Draw(const std::string& rest);
+    // ocxhost's window for the object and the object's rectangle in it (its extent in pixels);
+    // null when there is none.
+    HWND ObjectWindow(RECT* position) const;
 
     // Connection points: events and the class information that names them
     // (connection_points.cpp).
@@ -151,7 +167,10 @@ private:
     ComPtr<IUnknown> object_;
     ComPtr<IDispatch> dispatch_;
     ComPtr<IPersistStreamInit> persist_;
-    ComPtr<IOleControlEmbedding> embedding_;
+    ComPtr<IOleObject> ole_;
+    bool sitePending_ = false;  // the site goes to the object once it is initialised
+    ComPtr<HostSite> site_;
+    std::unique_ptr<HostWindow> window_;
     CLSID clsid_ = GUID_NULL;
     HostSink sink_;
     std::vector<DWORD> cookies_;  // what ocxhost advised on the object

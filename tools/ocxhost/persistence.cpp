@@ -42,6 +42,7 @@ Outcome Host::InitNew(const std::string& rest) {
     if (auto c = NeedPersist(); !c) return c.error();
     HRESULT hr = persist_->InitNew();
     if (FAILED(hr)) return Error(hr);
+    PlaceAfterInit();
     return std::string("S_OK");
 }
 
@@ -54,6 +55,7 @@ Outcome Host::Load(const std::string& rest) {
     if (FAILED(hr)) return Error(hr);
     hr = persist_->Load(stream.Get());
     if (FAILED(hr)) return Error(hr);
+    PlaceAfterInit();
     return std::string("S_OK");
 }
 
@@ -107,6 +109,7 @@ Outcome Host::LoadBag(const std::string& rest) {
     PropertyErrors log;
     HRESULT hr = persist->Load(&bag, &log);
     if (FAILED(hr)) return Error(hr, log.names);
+    PlaceAfterInit();
     return std::string("S_OK");
 }
 

@@ -1,5 +1,4 @@
-// Object identity and reference counting, persistence and the host-side embedding interface of
-// COleControl.
+// Object identity and reference counting, and persistence of COleControl.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,8 +9,9 @@
 namespace {
 
 std::vector<IID> ServedIids() {
-    return {IID_IUnknown, IID_IDispatch,          IID_DTestCtrl,
-            IID_IPersist, IID_IPersistStreamInit, IID_IOleControlEmbedding};
+    return {IID_IUnknown,           IID_IDispatch,    IID_DTestCtrl,   IID_IPersist,
+            IID_IPersistStreamInit, IID_IOleObject,   IID_IOleWindow,  IID_IOleInPlaceObject,
+            IID_IViewObject,        IID_IViewObject2, IID_IOleControl, IID_ISpecifyPropertyPages};
 }
 
 IUnknown* Query(IUnknown* from, REFIID iid) {
@@ -252,79 +252,6 @@ TEST_F(PersistTest, MemoryStreamRoundTrip) {
     EXPECT_EQ(other->m_long, -64648);
     EXPECT_EQ(other->m_short, 16);
     other->Release();
-}
-
-TEST(EmbeddingTest, ExtentMiscStatusAndAspects) {
-    CTestCtrl* ctrl = NewTestCtrl();
-    SIZEL size{};
-    ASSERT_EQ(ctrl->GetExtent(DVASPECT_CONTENT, &size), S_OK);
-    // 100 x 50 pixels at 96 per inch, until the control or a host says otherwise.
-    EXPECT_EQ(size.cx, 2646);
-    EXPECT_EQ(size.cy, 1323);
-    EXPECT_EQ(ctrl->SetExtent(DVASPECT_ICON, &size), DV_E_DVASPECT);
-    EXPECT_EQ(ctrl->GetExtent(DVASPECT_ICON, &size), DV_E_DVASPECT);
-    EXPECT_EQ(ctrl->SetExtent(DVASPECT_CONTENT, nullptr), E_POINTER);
-    EXPECT_EQ(ctrl->GetExtent(DVASPECT_CONTENT, nullptr), E_POINTER);
-
-    DWORD misc = 0;
-    EXPECT_EQ(ctrl->GetMiscStatus(DVASPECT_CONTENT, &misc), S_OK);
-    EXPECT_EQ(misc, 0x20591u);
-    EXPECT_EQ(ctrl->GetMiscStatus(DVASPECT_ICON, &misc), S_OK);
-    EXPECT_EQ(misc, 0u);
-    EXPECT_EQ(ctrl->GetMiscStatus(DVASPECT_CONTENT, nullptr), E_POINTER);
-    ctrl->Release();
-}
-
-TEST(EmbeddingTest, StandardVerbsAndNoPages) {
-    CTestCtrl* ctrl = NewTestCtrl();
-    ULONG count = 0;
-    ASSERT_EQ(ctrl->GetVerbCount(&count), S_OK);
-    EXPECT_EQ(count, 7u);
-    std::vector<LONG> verbs;
-    for (ULONG i = 0; i < count; ++i) {
-        LONG verb = 1;
-        BSTR name = nullptr;
-        DWORD attribs = 0;
-        ASSERT_EQ(ctrl->GetVerb(i, &verb, &name, &attribs), S_OK);
-        ASSERT_NE(name, nullptr);
-        EXPECT_GT(SysStringLen(name), 0u);
-        SysFreeString(name);
-        verbs.push_back(verb);
-        // The standard verbs run and change nothing.
-        EXPECT_EQ(ctrl->DoVerb(verb), S_OK);
-    }
-    EXPECT_EQ(verbs, (std::vector<LONG>{0, -1, -2, -3, -4, -5, -6}));
-    LONG verb;
-    BSTR name;
-    DWORD attribs;
-    EXPECT_EQ(ctrl->GetVerb(count, &verb, &name, &attribs), DISP_E_BADINDEX);
-    EXPECT_EQ(ctrl->GetVerb(0, nullptr, &name, &attribs), E_POINTER);
-    // No properties verb without pages; positive verbs fall back to the primary one.
-    EXPECT_EQ(ctrl->DoVerb(OLEIVERB_PROPERTIES), E_NOTIMPL);
-    EXPECT_EQ(ctrl->DoVerb(5), OLEOBJ_S_INVALIDVERB);
-    EXPECT_EQ(ctrl->DoVerb(-100), E_NOTIMPL);
-    EXPECT_FALSE(ctrl->IsModified());
-
-    ULONG pages = 9;
-    EXPECT_EQ(ctrl->GetPages(0, nullptr, &pages), S_OK);
-    EXPECT_EQ(pages, 0u);
-    EXPECT_EQ(ctrl->GetPages(0, nullptr, nullptr), E_POINTER);
-    EXPECT_EQ(ctrl->GetPages(1, nullptr, &pages), E_POINTER);
-    ctrl->Release();
-}
-
-TEST(EmbeddingTest, DrawChecksItsArguments) {
-    CTestCtrl* ctrl = NewTestCtrl();
-    DWORD pixel = 0;
-    EXPECT_EQ(ctrl->Draw(1, 1, nullptr), E_POINTER);
-    EXPECT_EQ(ctrl->Draw(0, 1, &pixel), E_INVALIDARG);
-    EXPECT_EQ(ctrl->Draw(1, -1, &pixel), E_INVALIDARG);
-    EXPECT_EQ(ctrl->Draw(5000, 1, &pixel), E_INVALIDARG);
-    // The user type name comes from the module's strings; this test program has none.
-    BSTR name = reinterpret_cast<BSTR>(0x1);
-    EXPECT_EQ(ctrl->GetUserType(&name), E_FAIL);
-    EXPECT_EQ(name, nullptr);
-    ctrl->Release();
 }
 
 }  // namespace

@@ -4,12 +4,10 @@
 
 #include <QBuffer>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QImageWriter>
 #include <QLabel>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTest>
 #include <functional>
 
@@ -170,52 +168,23 @@ TEST_F(DialogTest, ButtonsOtherThanOkAndCancelDoNotEndTheDialog) {
     EXPECT_TRUE(stillOpen);
 }
 
-class PropertyFrameTest : public DialogTest {
-protected:
-    // Runs the frame; `act` gets its button box.
-    bool Run(const std::function<void(QDialog*, QDialogButtonBox*)>& act) {
-        ui::SetDialogShownHookForTesting([&](void* widget) {
-            auto* frame = qobject_cast<QDialog*>(static_cast<QWidget*>(widget));
-            ASSERT_NE(frame, nullptr);
-            act(frame, frame->findChild<QDialogButtonBox*>("buttons"));
-        });
-        return ui::RunPropertyFrame("Pinbus", {{"General", GeneralPage(), {}}},
-                                    [this] { ++applied_; });
-    }
-    int applied_ = 0;
-};
-
-TEST_F(PropertyFrameTest, OneGeneralTabWithItsText) {
-    EXPECT_TRUE(Run([](QDialog* frame, QDialogButtonBox* buttons) {
-        EXPECT_EQ(frame->windowTitle(), "Pinbus Properties");
-        auto* tabs = frame->findChild<QTabWidget*>("pages");
-        ASSERT_NE(tabs, nullptr);
-        ASSERT_EQ(tabs->count(), 1);
-        EXPECT_EQ(tabs->tabText(0), "General");
-        QLabel* text = LabelWithText(tabs->widget(0), "Not implemented!");
-        ASSERT_NE(text, nullptr);
-        const ui::DialogBaseUnits units = ui::BaseUnitsOf(ui::DialogFont("MS Sans Serif", 8));
-        EXPECT_EQ(text->geometry(), ui::MapDialogRect(units, 24, 25, 212, 16));
-        EXPECT_EQ(tabs->widget(0)->size(), ui::MapDialogRect(units, 0, 0, 250, 62).size());
-        ASSERT_NE(buttons, nullptr);
-        EXPECT_NE(buttons->button(QDialogButtonBox::Cancel), nullptr);
-        EXPECT_NE(buttons->button(QDialogButtonBox::Apply), nullptr);
-        buttons->button(QDialogButtonBox::Ok)->click();
-    }));
-    EXPECT_EQ(applied_, 1);
-}
-
-TEST_F(PropertyFrameTest, ApplyAppliesAndStaysCancelAndCloseDoNot) {
-    EXPECT_FALSE(Run([](QDialog* frame, QDialogButtonBox* buttons) {
-        buttons->button(QDialogButtonBox::Apply)->click();
-        EXPECT_TRUE(frame->isVisible());
-        buttons->button(QDialogButtonBox::Cancel)->click();
-    }));
-    EXPECT_EQ(applied_, 1);
-    EXPECT_FALSE(Run([](QDialog* frame, QDialogButtonBox*) { frame->close(); }));
-    EXPECT_FALSE(
-        Run([](QDialog* frame, QDialogButtonBox*) { QTest::keyClick(frame, Qt::Key_Escape); }));
-    EXPECT_EQ(applied_, 1);
+// A property page's dialog: the template's items in its font, inside a page that keeps the
+// template's size, hidden until the page is shown.
+TEST_F(DialogTest, AChildDialogPlacesItsItemsAndKeepsTheTemplatesSize) {
+    QWidget tab;
+    QWidget* page = ui::CreateChildDialog(&tab, GeneralPage(), {});
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->parentWidget(), &tab);
+    EXPECT_FALSE(page->isVisibleTo(&tab));
+    const ui::DialogBaseUnits units = ui::BaseUnitsOf(ui::DialogFont("MS Sans Serif", 8));
+    EXPECT_EQ(page->size(), ui::MapDialogRect(units, 0, 0, 250, 62).size());
+    QLabel* text = LabelWithText(page, "Not implemented!");
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->geometry(), ui::MapDialogRect(units, 24, 25, 212, 16));
+    int width = 0, height = 0;
+    ASSERT_TRUE(ui::DialogSizeInPixels(GeneralPage(), &width, &height));
+    EXPECT_EQ(QSize(width, height), page->size());
+    EXPECT_EQ(ui::CreateChildDialog(nullptr, GeneralPage(), {}), nullptr);
 }
 
 }  // namespace

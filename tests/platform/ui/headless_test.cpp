@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/com/olectl.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/message_box.h"
+#include "platform/ui/window_handles.h"
 
 namespace {
 
@@ -29,9 +31,13 @@ TEST(Headless, WithoutADisplayNothingIsShownAndBoxesStillCount) {
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     EXPECT_EQ(ui::RunModalDialog(OkBox(), {}), -1);
-    bool applied = false;
-    EXPECT_FALSE(ui::RunPropertyFrame("Pinbus", {}, [&] { applied = true; }));
-    EXPECT_FALSE(applied);
+    // No frame, so no page is even created (the class is not registered: it would fail).
+    CLSID page = {0xA1B2C3D4, 0x0009, 0x4000, {0x80, 0, 0, 0, 0, 0, 0xC0, 0xDE}};
+    EXPECT_EQ(OleCreatePropertyFrame(nullptr, 0, 0, u"Pinbus", 0, nullptr, 1, &page, 0, 0, nullptr),
+              E_FAIL);
+    int width = 0, height = 0;
+    EXPECT_FALSE(ui::DialogSizeInPixels(OkBox(), &width, &height));
+    EXPECT_FALSE(ui::KeepApplication());
 
     std::string seen;
     const int handle = ui::AddMessageBoxObserver(
@@ -50,11 +56,9 @@ TEST(Headless, ADisplayThatIsNotThereShowsNothingAndDoesNotAbort) {
     unsetenv("WAYLAND_DISPLAY");
     setenv("DISPLAY", "nonexistent.invalid:0", 1);  // .invalid never resolves
     EXPECT_EQ(ui::RunModalDialog(OkBox(), {}), -1);
-    bool applied = false, shown = true;
-    EXPECT_FALSE(ui::RunPropertyFrame(
-        "Pinbus", {}, [&] { applied = true; }, &shown));
-    EXPECT_FALSE(shown);
-    EXPECT_FALSE(applied);
+    CLSID page = {0xA1B2C3D4, 0x0009, 0x4000, {0x80, 0, 0, 0, 0, 0, 0xC0, 0xDE}};
+    EXPECT_EQ(OleCreatePropertyFrame(nullptr, 0, 0, u"Pinbus", 0, nullptr, 1, &page, 0, 0, nullptr),
+              E_FAIL);
     EXPECT_EQ(ui::RunModalDialog(OkBox(), {}), -1);  // and again, with a new attempt
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
     unsetenv("DISPLAY");
