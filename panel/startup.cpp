@@ -76,44 +76,48 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
-HRESULT CreateOne(ComPtr<IDispatch>* out, ComPtr<IUnknown>* placed, std::string* what) {
+HRESULT CreateOne(ComPtr<IDispatch>* out, ComPtr<IUnknown>* placed, PinbusStep* failed) {
+    ComPtr<IOleClientSite> site;
+    site.Attach(new FormSite);
+    return CreateLoadedPinbus(nullptr, site.Get(), out, placed, failed);
+}
+
+}  // namespace
+
+HRESULT CreateLoadedPinbus(IClassFactory* factory, IOleClientSite* site, ComPtr<IDispatch>* out,
+                           ComPtr<IUnknown>* placed, PinbusStep* failed) {
+    PinbusStep step = PinbusStep::kCreate;
     ComPtr<IDispatch> object;
-    HRESULT hr = CoCreateInstance(CLSID_PinbusCtrl, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                  object.ReleaseAndGetVoidAddress());
-    if (FAILED(hr)) {
-        *what = "create";
-        return hr;
+    HRESULT hr =
+        factory ? factory->CreateInstance(nullptr, IID_IDispatch, object.ReleaseAndGetVoidAddress())
+                : CoCreateInstance(CLSID_PinbusCtrl, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                   object.ReleaseAndGetVoidAddress());
+    // Placed first: the control asks for its site before it is loaded.
+    if (SUCCEEDED(hr) && site) {
+        step = PinbusStep::kPlace;
+        ComPtr<IOleObject> ole;
+        hr = object.As(IID_IOleObject, std::addressof(ole));
+        if (SUCCEEDED(hr)) hr = ole->SetClientSite(site);
+        if (SUCCEEDED(hr) && placed) *placed = ComPtr<IUnknown>(ole.Get());
     }
-    // Placed on the window first: the control asks for its site before it is loaded.
-    ComPtr<IOleObject> ole;
-    hr = object.As(IID_IOleObject, std::addressof(ole));
     if (SUCCEEDED(hr)) {
-        ComPtr<IOleClientSite> site;
-        site.Attach(new FormSite);
-        hr = ole->SetClientSite(site.Get());
+        step = PinbusStep::kLoad;
+        ComPtr<IPersistStreamInit> persist;
+        hr = object.As(IID_IPersistStreamInit, std::addressof(persist));
+        ComPtr<IStream> stream;
+        if (SUCCEEDED(hr)) {
+            hr = CreateStreamOnMemory(kPinbusStoredStream.data(),
+                                      static_cast<ULONG>(kPinbusStoredStream.size()), &stream);
+        }
+        if (SUCCEEDED(hr)) hr = persist->Load(stream.Get());
     }
     if (FAILED(hr)) {
-        *what = "place";
-        return hr;
-    }
-    *placed = ComPtr<IUnknown>(ole.Get());
-    ComPtr<IPersistStreamInit> persist;
-    hr = object.As(IID_IPersistStreamInit, std::addressof(persist));
-    ComPtr<IStream> stream;
-    if (SUCCEEDED(hr)) {
-        hr = CreateStreamOnMemory(kPinbusStoredStream.data(),
-                                  static_cast<ULONG>(kPinbusStoredStream.size()), &stream);
-    }
-    if (SUCCEEDED(hr)) hr = persist->Load(stream.Get());
-    if (FAILED(hr)) {
-        *what = "load";
+        if (failed) *failed = step;
         return hr;
     }
     *out = std::move(object);
     return S_OK;
 }
-
-}  // namespace
 
 PortObjects& PortObjects::operator=(PortObjects&& other) noexcept {
     if (this != &other) {
@@ -147,12 +151,12 @@ base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
     ComPtr<IDispatch>* slots[] = {std::addressof(objects.pinbus1), std::addressof(objects.pinbus2)};
     const char* names[] = {"Pinbus1", "Pinbus2"};
     for (int i = 0; i < 2; ++i) {
-        std::string what;
-        const HRESULT hr = CreateOne(slots[i], std::addressof(objects.placed_[i]), &what);
+        PinbusStep failed = PinbusStep::kCreate;
+        const HRESULT hr = CreateOne(slots[i], std::addressof(objects.placed_[i]), &failed);
         if (SUCCEEDED(hr)) continue;
         std::string detail = TakeErrorInfoText();
         std::string message;
-        if (what == "create") {
+        if (failed == PinbusStep::kCreate) {
             message = "cannot create the port object " + std::string(names[i]) +
                       ": the Pinbus control " + GuidToString(CLSID_PinbusCtrl) +
                       (hr == REGDB_E_CLASSNOTREG ? " is not registered"
@@ -161,7 +165,7 @@ base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
             if (!detail.empty()) message += ": " + detail;
             message += "\nregister it with: regsvr " +
                        (ocx_path.empty() ? std::string("/path/to/PINBUS.OCX") : ocx_path);
-        } else if (what == "place") {
+        } else if (failed == PinbusStep::kPlace) {
             message = "the port object " + std::string(names[i]) +
                       " cannot be placed on the window (" + HresultToString(hr) + ")";
         } else {

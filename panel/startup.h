@@ -13,6 +13,8 @@
 #include "platform/ui/display.h"
 #include "portctl/pinbus_identity.h"
 
+struct IOleClientSite;
+
 namespace panel {
 
 // Pinbus's class identity, as its type-library description names it.
@@ -42,6 +44,18 @@ private:
     void Close();
     ComPtr<IUnknown> placed_[2];  // pinbus1 and pinbus2 once their site is set
 };
+
+// The steps of making one port object, for a failure's message.
+enum class PinbusStep { kCreate, kPlace, kLoad };
+
+// Makes one Pinbus object and loads it from kPinbusStoredStream (IPersistStreamInit::Load): the
+// one way the programs, the tests and the benchmarks make one. `factory` makes it (null:
+// CoCreateInstance of CLSID_PinbusCtrl through the class registry); with a `site`, the object is
+// placed on it (IOleObject::SetClientSite) before it is loaded, as the control asks, and *placed
+// (when given) receives it once placed. On failure the HRESULT, with *failed (when given) naming
+// the step.
+HRESULT CreateLoadedPinbus(IClassFactory* factory, IOleClientSite* site, ComPtr<IDispatch>* out,
+                           ComPtr<IUnknown>* placed = nullptr, PinbusStep* failed = nullptr);
 
 // Creates Pinbus1 and Pinbus2 with CoCreateInstance, places each on a client site of its own
 // (IOleObject::SetClientSite, before anything else as the control asks) and loads it with

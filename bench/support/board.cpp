@@ -62,18 +62,10 @@ IDispatch* CreatePinbus(std::string* why) {
     auto get = reinterpret_cast<GetClassObject>(::dlsym(module, "DllGetClassObject"));
     ComPtr<IClassFactory> factory;
     ComPtr<IDispatch> object;
-    ComPtr<IPersistStreamInit> persist;
-    ComPtr<IStream> stream;
     if (!get ||
         FAILED(
             get(panel::CLSID_PinbusCtrl, IID_IClassFactory, factory.ReleaseAndGetVoidAddress())) ||
-        FAILED(
-            factory->CreateInstance(nullptr, IID_IDispatch, object.ReleaseAndGetVoidAddress())) ||
-        FAILED(object.As(IID_IPersistStreamInit, std::addressof(persist))) ||
-        FAILED(CreateStreamOnMemory(panel::kPinbusStoredStream.data(),
-                                    static_cast<ULONG>(panel::kPinbusStoredStream.size()),
-                                    &stream)) ||
-        FAILED(persist->Load(stream.Get()))) {
+        FAILED(panel::CreateLoadedPinbus(factory.Get(), nullptr, std::addressof(object)))) {
         *why = "cannot create a Pinbus object";
         return nullptr;
     }

@@ -110,15 +110,7 @@ IDispatch* CreateRealPinbus(std::string* why) {
         return nullptr;
     }
     ComPtr<IDispatch> object;
-    ComPtr<IPersistStreamInit> persist;
-    ComPtr<IStream> stream;
-    if (FAILED(
-            factory->CreateInstance(nullptr, IID_IDispatch, object.ReleaseAndGetVoidAddress())) ||
-        FAILED(object.As(IID_IPersistStreamInit, std::addressof(persist))) ||
-        FAILED(CreateStreamOnMemory(panel::kPinbusStoredStream.data(),
-                                    static_cast<ULONG>(panel::kPinbusStoredStream.size()),
-                                    &stream)) ||
-        FAILED(persist->Load(stream.Get()))) {
+    if (FAILED(panel::CreateLoadedPinbus(factory.Get(), nullptr, std::addressof(object)))) {
         *why = "the Pinbus object could not be created and loaded";
         return nullptr;
     }
