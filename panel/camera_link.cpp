@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "platform/com/guid_text.h"
+#include "platform/com/utf.h"
+
 namespace panel {
 
 CameraLink::CameraLink(IDispatch* pinbus1, IDispatch* pinbus2, UserInterface& ui)

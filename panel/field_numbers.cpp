@@ -1,5 +1,8 @@
 #include "panel/field_numbers.h"
 
+#include "platform/com/guid_text.h"
+#include "platform/com/utf.h"
+
 namespace panel {
 namespace {
 

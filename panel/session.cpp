@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/com/combase.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/registry.h"
 #include "platform/portio/ending.h"
 

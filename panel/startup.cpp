@@ -10,6 +10,8 @@
 
 #include "platform/com/combase.h"
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
+#include "platform/com/memory_stream.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 #include "platform/com/oleidl.h"

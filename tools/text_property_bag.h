@@ -10,6 +10,7 @@
 
 #include "platform/base/result.h"
 #include "platform/com/ocidl.h"
+#include "platform/com/utf.h"
 
 class TextPropertyBag final : public IPropertyBag {
 public:

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/com/memory_stream.h"
 #include "platform/com/objidl.h"
 #include "platform/portio/portio.h"
 #include "portctl/port_access.h"

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "generators/rescomp/rescomp.h"
+#include "platform/com/guid_text.h"
 
 namespace rescomp {
 namespace {

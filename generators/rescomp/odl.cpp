@@ -9,6 +9,7 @@
 #include "generators/rescomp/rescomp.h"
 #include "generators/rescomp/tokens.h"
 #include "platform/base/text.h"
+#include "platform/com/guid_text.h"
 
 namespace rescomp {
 namespace {

@@ -12,8 +12,11 @@
 
 #include "platform/com/combase.h"
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
+#include "platform/com/library_init.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
+#include "platform/com/utf.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/com/oleauto.h"
+#include "platform/com/utf.h"
 
 // A VARIANT that clears itself. It is one, so it passes wherever a VARIANT* is asked for.
 class CComVariant : public VARIANT {

@@ -39,11 +39,6 @@ COM_EXPORT HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD conte
 // sake. Each successful call is undone by one CoFreeLibrary.
 COM_EXPORT void* CoLoadLibrary(LPOLESTR lpszLibName, BOOL bAutoFree);
 COM_EXPORT void CoFreeLibrary(void* hInst);
-// Not of the platform: how a library's initialisation answers the loader, as DllMain's result
-// does. A library whose initialisation failed says so (with any address inside it) while it is
-// being loaded; the loader then refuses it and lets it go again. `failed` false takes the mark
-// back (when the library is unloaded).
-COM_EXPORT void CoSetLibraryInitFailed(const void* addressInLibrary, bool failed);
 // Unloads every loaded server whose DllCanUnloadNow answers S_OK.
 COM_EXPORT void CoFreeUnusedLibraries();
 // PROGID\CLSID; CO_E_CLASSSTRING when absent or malformed, REGDB_E_READREGDB when the registry

@@ -6,6 +6,7 @@
 #include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/oleauto.h"
+#include "platform/com/utf.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The platform's GUID functions over OLE strings (the text forms are in guid_text.cpp).
 #include <string>
 
+#include "platform/com/guid_text.h"
 #include "platform/com/wtypes.h"
 
 int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int capacity) {

@@ -1,5 +1,7 @@
 // The text forms of GUIDs and HRESULTs used in messages and in the registry. Plain C++ over the
 // platform's types, so the Wine build of the control framework takes this file too.
+#include "platform/com/guid_text.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/com/com_exception.h"
+#include "platform/com/memory_stream.h"
 #include "platform/com/objidl.h"
 
 namespace {

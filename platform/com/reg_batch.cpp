@@ -9,6 +9,7 @@
 #include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/reg_state.h"
+#include "platform/com/registry_batch.h"
 
 namespace reg {
 

@@ -297,11 +297,3 @@ COM_EXPORT HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLE
 // be written.
 COM_EXPORT HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
                                      SYSKIND syskind);
-
-// The process-wide type-library cache: the first request for a GUID loads the library through
-// LoadRegTypeLib; later requests get the same object. Failures are not remembered, so a library
-// registered later is found then.
-COM_EXPORT HRESULT GetCachedTypeLib(REFGUID libid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
-                                    ITypeLib** pptlib);
-// Not of the platform: empties the cache (tests).
-COM_EXPORT void ClearTypeLibCache();

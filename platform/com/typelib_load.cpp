@@ -14,6 +14,7 @@
 #include "platform/com/typelib.h"
 #include "platform/com/typelib_format.h"
 #include "platform/com/typelib_objects.h"
+#include "platform/com/utf.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/typelib.h"
+#include "platform/com/utf.h"
 
 namespace {
 

@@ -10,9 +10,12 @@
 
 #include "platform/com/com_holders.h"
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
+#include "platform/com/typelib_cache.h"
+#include "platform/com/utf.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // UTF-8 <-> UTF-16. Ill-formed input never fails a conversion: each maximal ill-formed
 // subsequence becomes one U+FFFD, the way the Unicode standard recommends.
+#include "platform/com/utf.h"
+
 #include "platform/com/wtypes.h"
 
 namespace {

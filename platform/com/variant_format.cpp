@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/guid_text.h"
+#include "platform/com/utf.h"
 
 const char* VarTypeName(VARTYPE vt) {
     switch (vt) {

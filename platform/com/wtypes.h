@@ -194,20 +194,7 @@ inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return a == b; }
 inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 inline constexpr IID IID_NULL = GUID_NULL;
 
-// Registry form "{6B2F14D3-5C83-11D0-9E41-0040A7B3C250}" (upper-case hex, braces).
-COM_EXPORT std::string GuidToString(REFGUID guid);
-// Parses the registry form (braces required, hex digits of either case); false on anything else.
-COM_EXPORT bool GuidFromString(const std::string& text, GUID* guid);
-
 // The platform's functions over OLE strings.
 COM_EXPORT int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int capacity);
 COM_EXPORT HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid);
 COM_EXPORT HRESULT IIDFromString(LPCOLESTR text, IID* iid);
-
-// UTF-8 <-> UTF-16 helpers used wherever OLE strings meet the rest of the program.
-COM_EXPORT std::u16string Utf8ToOle(const std::string& text);
-COM_EXPORT std::string OleToUtf8(const std::u16string& text);
-COM_EXPORT std::string OleToUtf8(LPCOLESTR text);
-
-// An HRESULT as "0x80020005" (lower-case hex, 8 digits).
-COM_EXPORT std::string HresultToString(HRESULT hr);

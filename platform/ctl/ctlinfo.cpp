@@ -2,6 +2,7 @@
 // interface registered with InitializeIIDs) and its class information.
 #include "platform/com/com_exception.h"
 #include "platform/com/typelib.h"
+#include "platform/com/typelib_cache.h"
 #include "platform/ctl/olecontrol.h"
 
 HRESULT COleControl::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {

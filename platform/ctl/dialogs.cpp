@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/com/combase.h"
+#include "platform/com/utf.h"
 #include "platform/ctl/control_ui.h"
 
 ui::IconLookup AfxModuleIcons(HINSTANCE instance) {

@@ -9,7 +9,9 @@
 #include <memory>
 
 #include "platform/com/combase.h"
+#include "platform/com/library_init.h"
 #include "platform/com/module_resources.h"
+#include "platform/com/utf.h"
 #include "platform/ctl/factory.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "platform/ctl/olecontrol.h"
 
 #include "platform/com/typelib.h"
+#include "platform/com/typelib_cache.h"
 #include "platform/ctl/control_ui.h"
 #include "platform/ctl/dispatch_invoke.h"
 

@@ -8,6 +8,7 @@
 
 #include "platform/com/com_exception.h"
 #include "platform/com/combase.h"
+#include "platform/com/utf.h"
 #include "platform/ctl/control_ui.h"
 #include "platform/ctl/dialogs.h"
 #include "platform/ctl/olecontrol.h"

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/utf.h"
 #include "platform/ctl/olecontrol.h"
 
 HRESULT AfxConvertPropValue(const VARIANT& value, VARTYPE vtProp, void* out) {

@@ -1,7 +1,10 @@
 #include "platform/ctl/registration.h"
 
+#include "platform/com/guid_text.h"
 #include "platform/com/registry.h"
+#include "platform/com/registry_batch.h"
 #include "platform/com/typelib.h"
+#include "platform/com/utf.h"
 
 namespace {
 

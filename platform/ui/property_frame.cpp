@@ -18,6 +18,7 @@
 
 #include "platform/com/combase.h"
 #include "platform/com/olectl.h"
+#include "platform/com/utf.h"
 #include "platform/ui/application_scope.h"
 #include "platform/ui/window_handles.h"
 

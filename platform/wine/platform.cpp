@@ -1,5 +1,5 @@
 // Our own helpers of platform/com, on the platform's COM (Wine): the error object's text, the
-// registry batch, the type-library cache and memory streams.
+// registry batch, the loader's initialisation mark, the type-library cache and memory streams.
 #include "platform/wine/platform.h"
 
 #include <cstdio>
@@ -9,6 +9,12 @@
 #include <tuple>
 
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
+#include "platform/com/library_init.h"
+#include "platform/com/memory_stream.h"
+#include "platform/com/registry_batch.h"
+#include "platform/com/typelib_cache.h"
+#include "platform/com/utf.h"
 
 void SetErrorInfoText(const std::string& description, const std::string& source) {
     ICreateErrorInfo* create = nullptr;
@@ -38,9 +44,13 @@ std::string TakeErrorInfoText() {
     return out;
 }
 
+// The platform keeps each registry change as it is made: a batch is nothing and always commits.
 void RegistryBeginBatch() {}
-RegistryBatchResult RegistryCommitBatch() { return {}; }
+base::Result<> RegistryCommitBatch() { return {}; }
 void RegistryAbandonBatch() {}
+
+// The platform's loader learns of a failed initialisation from DllMain: nothing to tell.
+void CoSetLibraryInitFailed(const void*, bool) {}
 
 namespace {
 

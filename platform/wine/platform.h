@@ -1,8 +1,9 @@
 // The platform's own COM and OLE Automation (Wine's headers and DLLs) under the names the control
-// framework and Pinbus include from platform/com/, plus the few helpers of our own they call
-// (GUID text, UTF-8 and UTF-16, the registry batch, the type-library cache). The headers of
-// include/platform/com/ stand in front of platform/com/ in the Wine build's include path and all
-// come here.
+// framework and Pinbus include from platform/com/: the headers of include/platform/com/ stand in
+// front of platform/com/'s in the Wine build's include path and all come here. Our own helpers
+// keep headers of their own in platform/com/ (guid_text.h, utf.h, error_text.h, ...), which this
+// build includes unchanged; platform.cpp implements those the stand-in implements on its own
+// state. What is here is only what Wine's headers lack.
 #pragma once
 
 #include <string>
@@ -27,34 +28,4 @@
 
 #define COM_EXPORT
 
-// How the stand-in builds an HRESULT from its bits; the platform has the same constants.
-constexpr HRESULT hresult(unsigned v) { return static_cast<HRESULT>(v); }
-
 #include "platform/com/com_ptr.h"
-
-// Our own helpers, as platform/com declares them.
-std::string GuidToString(REFGUID guid);
-bool GuidFromString(const std::string& text, GUID* guid);
-std::u16string Utf8ToOle(const std::string& text);
-std::string OleToUtf8(const std::u16string& text);
-std::string OleToUtf8(LPCOLESTR text);
-std::string HresultToString(HRESULT hr);
-
-// The platform keeps each registry change as it is made: a batch is a no-op that always commits.
-struct RegistryBatchResult {
-    explicit operator bool() const { return true; }
-};
-void RegistryBeginBatch();
-RegistryBatchResult RegistryCommitBatch();
-void RegistryAbandonBatch();
-
-// The library registered for `libid`, loaded once per process and kept.
-HRESULT GetCachedTypeLib(REFGUID libid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
-                         ITypeLib** pptlib);
-
-// The platform's loader learns of a failed initialisation from DllMain; nothing to tell here.
-inline void CoSetLibraryInitFailed(const void*, bool) {}
-
-// The stand-in's memory streams, on the platform's HGLOBAL streams.
-HRESULT CreateStreamOnMemory(const void* bytes, ULONG size, IStream** ppstm);
-bool GetMemoryStreamBytes(IStream* stream, std::string* bytes);

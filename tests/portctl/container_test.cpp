@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "platform/com/memory_stream.h"
 #include "platform/com/module_resources.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/window_handles.h"

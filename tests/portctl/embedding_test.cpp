@@ -1,5 +1,6 @@
 // The control inside a host: its persistent stream, reset, status, type name, verbs and pages.
 #include "platform/com/combase.h"
+#include "platform/com/memory_stream.h"
 #include "tests/portctl/pinbus_fixture.h"
 
 namespace {

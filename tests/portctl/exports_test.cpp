@@ -8,6 +8,7 @@
 #include "platform/com/combase.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
+#include "platform/com/typelib_cache.h"
 #include "platform/ctl/module.h"
 #include "tests/portctl/pinbus_fixture.h"
 

@@ -1,7 +1,10 @@
 // What a host asks of the control before and after placing it: its connection points, its class
 // information and its named persistence, each reached through QueryInterface.
+#include "platform/com/guid_text.h"
 #include "platform/com/ocidl.h"
 #include "platform/com/typelib.h"
+#include "platform/com/typelib_cache.h"
+#include "platform/com/utf.h"
 #include "tests/portctl/pinbus_fixture.h"
 #include "tools/text_property_bag.h"
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/memory_stream.h"
 #include "platform/com/objidl.h"
 #include "platform/com/ocidl.h"
 #include "platform/com/oleidl.h"

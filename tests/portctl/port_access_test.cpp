@@ -1,6 +1,7 @@
 // The port access object driven through IDispatch: its properties, port cycles and modified flag.
 #include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
+#include "platform/com/utf.h"
 #include "tests/portctl/pinbus_fixture.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "platform/com/com_holders.h"
 #include "platform/com/oleauto.h"
+#include "platform/com/utf.h"
 
 // A VARIANT that clears itself.
 using Var = CComVariant;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/com/guid_text.h"
 #include "platform/com/wtypes.h"
 #include "tests/platform/com/test_server.h"
 #include "tests/support/temp_registry.h"

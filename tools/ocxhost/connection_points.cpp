@@ -5,8 +5,10 @@
 
 #include "platform/com/com_holders.h"
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/typelib.h"
+#include "platform/com/utf.h"
 #include "platform/com/variant_format.h"
 #include "tools/ocxhost/host.h"
 

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/ocidl.h"
 #include "platform/com/registry.h"
+#include "platform/com/utf.h"
 #include "platform/com/variant_format.h"
 #include "tools/ocxhost/host.h"
 

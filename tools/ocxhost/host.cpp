@@ -5,6 +5,7 @@
 
 #include "platform/com/com_holders.h"
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/typelib.h"
 

@@ -8,6 +8,7 @@
 
 #include "platform/base/result.h"
 #include "platform/com/combase.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/registry.h"
 #include "platform/com/variant_format.h"
 #include "platform/portio/portio.h"

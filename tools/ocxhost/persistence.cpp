@@ -3,6 +3,8 @@
 #include <string>
 
 #include "platform/com/com_holders.h"
+#include "platform/com/memory_stream.h"
+#include "platform/com/utf.h"
 #include "tools/ocxhost/host.h"
 #include "tools/text_property_bag.h"
 

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "platform/com/guid_text.h"
+
 namespace ocxhost {
 namespace {
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/base/text.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/variant_format.h"
 #include "tools/ocxhost/host.h"
 

@@ -9,6 +9,7 @@
 
 #include "platform/com/combase.h"
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"

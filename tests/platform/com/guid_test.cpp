@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/com/guid_text.h"
 #include "platform/com/oleauto.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/com/memory_stream.h"
 #include "platform/com/objidl.h"
 #include "tests/platform/com/failing_stream.h"
 

@@ -18,6 +18,7 @@
 #include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/reg_file.h"
+#include "platform/com/registry_batch.h"
 #include "tests/platform/com/reg_file_support.h"
 #include "tests/support/temp_registry.h"
 

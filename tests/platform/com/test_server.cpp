@@ -11,9 +11,11 @@
 #include <cstring>
 #include <string>
 
+#include "platform/com/guid_text.h"
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/registry.h"
+#include "platform/com/utf.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 

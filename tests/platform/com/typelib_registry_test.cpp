@@ -6,9 +6,12 @@
 #include <filesystem>
 
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
+#include "platform/com/typelib_cache.h"
+#include "platform/com/utf.h"
 #include "tests/platform/com/resource_test_util.h"
 
 namespace {

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/resource_table.h"
 #include "platform/com/typelib_format.h"
+#include "platform/com/utf.h"
 #include "tests/platform/com/resource_results.h"
 #include "tests/platform/com/resource_test_util.h"
 

@@ -1,4 +1,6 @@
 // UTF-8 <-> UTF-16 at the edges of OLE strings.
+#include "platform/com/utf.h"
+
 #include <gtest/gtest.h>
 
 #include <string>

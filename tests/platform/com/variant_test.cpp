@@ -10,6 +10,8 @@
 #include <limits>
 #include <string>
 
+#include "platform/com/guid_text.h"
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "platform/com/combase.h"
+#include "platform/com/guid_text.h"
+#include "platform/com/memory_stream.h"
 #include "tests/platform/ctl/test_control.h"
 #include "tests/support/recording_site.h"
 

@@ -12,8 +12,10 @@
 
 #include "platform/com/combase.h"
 #include "platform/com/error_text.h"
+#include "platform/com/guid_text.h"
 #include "platform/com/oaidl.h"
 #include "platform/com/registry.h"
+#include "platform/com/utf.h"
 #include "platform/ctl/factory.h"
 #include "platform/ctl/registration.h"
 #include "tests/platform/ctl/test_control.h"

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/com/guid_text.h"
+#include "platform/com/memory_stream.h"
 #include "tests/platform/ctl/test_control.h"
 
 namespace {
