@@ -5,13 +5,10 @@
 #include "portctl/property_page.h"
 #include "portctl/resource_ids.h"
 
-// The four exports are called as every COM method is (STDMETHODCALLTYPE). Under Wine the
-// platform's headers declare them already and the module's .spec file exports them.
-#ifdef __WINE__
-#define PINBUS_EXPORT extern "C"
-#else
-#define PINBUS_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+// The exports (pinbus_exports.cmake lists them) are called as every COM method is
+// (STDMETHODCALLTYPE). COM_EXPORT makes them visible in the native build; under Wine the module's
+// .def file exports them.
+#define PINBUS_EXPORT extern "C" COM_EXPORT
 
 AFX_DEFINE_STATIC_MODULE_STATE()
 

@@ -11,8 +11,8 @@
 #include "platform/com/combase.h"
 #include "platform/com/library_init.h"
 #include "platform/com/module_resources.h"
-#include "platform/com/utf.h"
 #include "platform/ctl/factory.h"
+#include "platform/ctl/module_image.h"
 
 namespace {
 
@@ -106,10 +106,6 @@ void AfxOleUnlockApp(AFX_MODULE_STATE* state) {
     }
 }
 
-namespace {
-
-// The ELF file that holds `instance` (null: the main program): where the module's resource
-// section is read from.
 bool ModuleImageFile(HINSTANCE instance, std::string* path) {
     if (instance) {
         Dl_info info{};
@@ -127,30 +123,6 @@ bool ModuleImageFile(HINSTANCE instance, std::string* path) {
     *path = buffer;
     return true;
 }
-
-}  // namespace
-
-#ifdef __WINE__
-// Under Wine a module is the PE module the loader mapped (for a Winelib module, the placeholder
-// that stands for its ELF file): its name is what the class registry and LoadTypeLib must see.
-bool AfxGetModuleFileName(HINSTANCE instance, std::string* path) {
-    if (!path) return false;
-    HMODULE module = nullptr;
-    if (instance && !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                        static_cast<LPCWSTR>(instance), &module))
-        return false;
-    WCHAR buffer[MAX_PATH + 1];
-    const DWORD n = GetModuleFileNameW(module, buffer, MAX_PATH + 1);
-    if (n == 0 || n > MAX_PATH) return false;
-    *path = OleToUtf8(std::u16string(buffer, n));
-    return true;
-}
-#else
-bool AfxGetModuleFileName(HINSTANCE instance, std::string* path) {
-    return path && ModuleImageFile(instance, path);
-}
-#endif
 
 bool AfxLoadResource(HINSTANCE instance, ResourceType type, std::uint16_t id, std::string* bytes) {
     std::string path;

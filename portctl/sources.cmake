@@ -1,6 +1,9 @@
-# The functions PINBUS.OCX exports, one list for both builds: pinbus_export_files() writes the
-# native module's version script (only these leave the module, whatever the headers' templates
-# instantiate) and the Wine module's .def file from it.
+# What both builds of PINBUS.OCX take from here (the native module, CMakeLists.txt here, and the
+# Wine module, platform/wine): its sources, and the functions it exports, from which
+# pinbus_export_files() writes the native module's version script (only these leave the module,
+# whatever the headers' templates instantiate) and the Wine module's .def file.
+set(PINBUS_SOURCES port_access.cpp property_page.cpp pinbus.cpp)
+list(TRANSFORM PINBUS_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 set(PINBUS_EXPORTS DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer)
 
 # Writes DIR/pinbus.map and DIR/pinbus.def (only when their text changes, so a module is relinked

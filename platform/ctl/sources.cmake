@@ -1,0 +1,23 @@
+# The control framework's sources, one list for both builds of PINBUS.OCX: the native library
+# (CMakeLists.txt here) and the Wine module (platform/wine). Each build adds what is its own: the
+# module's file name (module_file_name.cpp here, platform/wine's under Wine) and its UI (Qt or
+# headless here, headless under Wine).
+set(CTL_SOURCES
+  cmdtarget.cpp
+  connpoint.cpp
+  ctlinfo.cpp
+  dialogs.cpp
+  dispatch.cpp
+  factory.cpp
+  inplace.cpp
+  module.cpp
+  olecontrol.cpp
+  oleobject.cpp
+  picture.cpp
+  propbag.cpp
+  propertypage.cpp
+  propexchange.cpp
+  registration.cpp
+  viewobject.cpp)
+list(TRANSFORM CTL_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
+set(CTL_HEADLESS_UI_SOURCES ${CMAKE_CURRENT_LIST_DIR}/control_ui_headless.cpp)
