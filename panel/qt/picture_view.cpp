@@ -224,10 +224,10 @@ void PlotView::paintEvent(QPaintEvent*) {
                              area.bottom() + 4 + fm.ascent(), label);
         }
     }
-    // The y scale: counts (or values) at round steps, or powers of ten on the logarithmic one.
+    // The y scale: counts (or values) at round steps, or the powers of ten from 1 on the
+    // logarithmic one.
     std::vector<double> ys;
     if (log_) {
-        ys.push_back(0);
         for (double p = 1; p <= top_; p *= 10) ys.push_back(p);
     } else if (top_ > 0) {
         ys = AxisTicks(0, top_);
