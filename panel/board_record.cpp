@@ -114,7 +114,12 @@ base::Result<RegisterRecord> ParseBoardRecord(std::string_view text) {
         const char* first = words[3].data();
         const char* last = first + words[3].size();
         const auto [ptr, ec] = std::from_chars(first, last, ms);
-        if (words[3].empty() || ec != std::errc() || ptr != last || ms < 0 || words[3][0] == '-')
+        // Within what the clock can hold (some 292 years either side of 1970 in nanoseconds).
+        constexpr long long kLatest = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          RegisterRecord::Clock::duration::max())
+                                          .count();
+        if (words[3].empty() || ec != std::errc() || ptr != last || ms < 0 || ms > kLatest ||
+            words[3][0] == '-')
             return bad("bad time");
         e.when = RegisterRecord::Clock::time_point(std::chrono::milliseconds(ms));
         if (rest.empty() || rest.size() > kMaxWriterBytes || WriterText(rest) != rest)

@@ -31,11 +31,12 @@ namespace {
 constexpr char kUsageHead[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
     "       lensbay [--live] [--inspector]\n";
-constexpr char kUsageBody[] =
+constexpr char kUsageAbout[] =
     "  The SX540 camera control panel. Opens the main window; with --console, or when no display\n"
     "  is found, runs the console front end on standard input and output instead.\n"
     "  --live and --inspector open the live view and the inspector beside the main window\n"
-    "  (F5 and F6 there, or its context menu).\n"
+    "  (F5 and F6 there, or its context menu).\n";
+constexpr char kUsageBody[] =
     "  Environment: PORTIO, the port backend, one of\n"
     "%s"
     "  PORTIO_TRACE (FILE or -), OLE_REGISTRY (the class registry file where PINBUS.OCX is\n"
@@ -48,6 +49,8 @@ constexpr char kUsageBody[] =
 void PrintUsage(std::FILE* out) {
     std::fputs(kUsageHead, out);
     std::fputs(panel::cli::SubcommandUsage().c_str(), out);
+    std::fputs(kUsageAbout, out);
+    std::fputs(panel::cli::SubcommandList().c_str(), out);
     std::fprintf(out, kUsageBody, portio::BackendHelp(4).c_str());
 }
 

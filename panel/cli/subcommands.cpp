@@ -100,7 +100,11 @@ std::string SubcommandUsage() {
         if (*s.synopsis) line += " " + std::string(s.synopsis);
         out += line + "\n";
     }
-    out += "  Subcommands (each with --help):\n";
+    return out;
+}
+
+std::string SubcommandList() {
+    std::string out = "  Subcommands (each with --help):\n";
     for (const Subcommand& s : Subcommands()) {
         std::string name = s.name;
         name.resize(std::max<std::size_t>(name.size(), 13), ' ');

@@ -46,9 +46,10 @@ const Subcommand* FindSubcommand(std::string_view name);
 // not start with '-' (a known subcommand, or one refused as unknown).
 bool IsSubcommand(const char* arg);
 
-// The usage lines of the subcommands for lensbay --help, each indented by 7 spaces after the first
-// "lensbay".
+// For lensbay --help: the subcommands' usage lines (indented to follow "Usage: lensbay ..."),
+// and their list with one line each.
 std::string SubcommandUsage();
+std::string SubcommandList();
 
 // Runs the subcommand in argv[1]: its --help, its arguments' refusal (status 1), or its run. A
 // word that names none is refused with status 2, the list of subcommands and the nearest name

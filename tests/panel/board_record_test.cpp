@@ -79,6 +79,7 @@ TEST(BoardRecord, AnythingElseIsRefusedNamingTheLine) {
         {head + "register EXCTL 128 1 a\n", "line 2: bad value for EXCTL"},
         {head + "register VPORT 00 1 a\n", "line 2: unknown register \"VPORT\""},
         {head + "register GCTL 01 -5 a\n", "line 2: bad time"},
+        {head + "register GCTL 01 17667225600123 a\n", "line 2: bad time"},  // past the clock
         {head + "register GCTL 01 5\n", "line 2: five fields expected"},
         {head + "register GCTL 01 5 a", "line 2: the last line is cut"},
         {head + "value GCTL 01 5 a\n", "line 2: \"register\" expected"},
