@@ -263,9 +263,17 @@ gboolean Open(LensbaySrc* self) {
 }
 
 GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition) {
-    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && !Open(LENSBAY_SRC(element)))
+    LensbaySrc* self = LENSBAY_SRC(element);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && !Open(self))
         return GST_STATE_CHANGE_FAILURE;
-    return GST_ELEMENT_CLASS(lensbay_src_parent_class)->change_state(element, transition);
+    const GstStateChangeReturn r =
+        GST_ELEMENT_CLASS(lensbay_src_parent_class)->change_state(element, transition);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && r == GST_STATE_CHANGE_FAILURE) {
+        // Started nothing after all: the port goes back at once.
+        delete self->source;
+        self->source = nullptr;
+    }
+    return r;
 }
 
 // The board was opened by the state change just before.
