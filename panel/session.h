@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "panel/board_record.h"
 #include "panel/startup.h"
 #include "platform/base/result.h"
 #include "platform/portio/port_claim.h"
@@ -35,6 +36,10 @@ public:
     // The board's operator side (switches, following the prompts, its window) where the backend
     // has one, else null.
     portio::BoardOperator* Board() const { return board_; }
+    // What Lensbay's programs wrote to the board's chip (board_record.h), read when the port was
+    // claimed and written back after each change while the session holds the port. Its writer's
+    // name is the program's ("lensbay") until the front end names itself.
+    KeptBoardRecord& BoardRecord() const { return *record_; }
 
 private:
     friend base::Result<std::unique_ptr<Session>> OpenSession(const std::string&,
@@ -45,6 +50,7 @@ private:
     std::unique_ptr<portio::PortClaim> claim_;
     PortObjects objects_;
     portio::BoardOperator* board_ = nullptr;
+    std::unique_ptr<KeptBoardRecord> record_;
     bool com_initialized_ = false;
 };
 

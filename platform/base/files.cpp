@@ -236,7 +236,12 @@ void SetAtomicWriteHookForTesting(int (*hook)(const char* step)) { g_testHook.st
 
 Result<AtomicFile> AtomicFile::Create(const std::string& path, const AtomicWriteOptions& options) {
     if (path.empty()) return Errno(ENOENT, "cannot write a file without a name");
-    Result<std::string> resolved = ResolveSymlinks(path);
+    Result<std::string> resolved = path;
+    if (options.follow_links) {
+        resolved = ResolveSymlinks(path);
+    } else if (struct stat link{}; ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        return Fail(path + " is a symbolic link; it is not followed", ELOOP);
+    }
     if (!resolved) return resolved.error();
     AtomicFile file;
     file.options_ = options;
@@ -318,8 +323,8 @@ Result<> AtomicFile::Write(std::string_view bytes) {
 
 Result<> AtomicFile::Commit() {
     if (fd_ < 0) return Fail("the replacement of " + target_ + " is no longer open", EBADF);
-    int err = Hook(options_, "fsync");
-    if (err == 0 && ::fsync(fd_) != 0) err = errno;
+    int err = options_.durable ? Hook(options_, "fsync") : 0;
+    if (err == 0 && options_.durable && ::fsync(fd_) != 0) err = errno;
     if (err != 0) {
         Abandon();
         return Errno(err, "cannot flush " + temp_);
@@ -339,6 +344,7 @@ Result<> AtomicFile::Commit() {
         return Errno(err, "cannot rename " + temp_ + " to " + target_);
     }
     ReleaseSlot(std::exchange(slot_, -1));
+    if (!options_.durable) return {};
     if (FolderFlushGroup* group = FolderFlushGroup::Current()) {
         group->Add(DirName(target_));
     } else {

@@ -38,6 +38,12 @@ struct AtomicWriteOptions {
     // The mode of a file that does not exist yet, before the umask. An existing file keeps its
     // mode and, where the writer may keep it, its owner and group.
     mode_t new_file_mode = 0666;
+    // False: a target that is a symbolic link is refused (ELOOP) instead of followed, so that the
+    // file is only ever replaced under its own name (for files in folders others may write).
+    bool follow_links = true;
+    // False: the file is replaced whole but neither it nor its folder is flushed to the disk (a
+    // record of the running machine that a power cut may lose, written often).
+    bool durable = true;
     // For tests: called before each step ("open-temp", "write", "fsync", "rename", and
     // "flush-folder" after the rename); a non-zero answer makes that step fail with that errno
     // value (a folder's flush is then skipped, as its failure is not reported).

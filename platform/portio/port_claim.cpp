@@ -50,6 +50,8 @@ std::string HolderOf(int fd) {
 
 }  // namespace
 
+std::string PortLockPath() { return TargetOf(ChosenBackend()).lock_path; }
+
 std::string PortLockFolder() {
     const char* dir = std::getenv("LENSBAY_LOCK_DIR");
     return dir != nullptr && *dir != '\0' ? dir : "/run/lock";

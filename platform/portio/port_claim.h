@@ -34,6 +34,11 @@ private:
 // Claims the port PORTIO names (see above).
 PORTIO_EXPORT base::Result<std::unique_ptr<PortClaim>> ClaimPort();
 
+// The lock file of the port PORTIO names (see above); "" for a port only this process can reach
+// (a fresh simulated board) or a PORTIO that names no backend. Files that belong with the port
+// (the record of what was written to its board) are kept beside it.
+PORTIO_EXPORT std::string PortLockPath();
+
 // The folder of the machine-wide port locks: LENSBAY_LOCK_DIR, else /run/lock.
 PORTIO_EXPORT std::string PortLockFolder();
 

@@ -19,6 +19,9 @@
 #       platform's dump of it equals ours of the native module.
 #   pinbus_wine.sh unregister PREFIX WINE_DIR
 #       Wine's regsvr32 /u removes everything registration wrote, and the class is gone.
+#   pinbus_wine.sh usage SCRIPT
+#       register_pinbus.sh's --help and -h print its usage (status 0) and a bad option or a
+#       missing prefix are refused with it (status 2), before anything of Wine's runs.
 #
 # Without Wine the tests are skipped (exit 77), unless WINE_REQUIRED=1, where a skip is a failure.
 set -uo pipefail
@@ -54,6 +57,27 @@ if tlb[:4] != b"MSFT" or tlb not in module:
 print("both modules carry the same %d-byte type library" % len(tlb))
 PY
   exit $?
+fi
+if [ "$action" = usage ]; then
+  script=$2 work=$(mktemp -d) || exit 1
+  trap 'rm -rf "$work"' EXIT
+  check() {  # check STATUS FIRST_LINE STREAM ARGS...: the exit status and the stream's first line
+    local want=$1 first=$2 stream=$3 status
+    shift 3
+    bash "$script" "$@" >"$work/out" 2>"$work/err"
+    status=$?
+    [ "$status" = "$want" ] || { echo "FAIL: $* exits $status, not $want"; cat "$work/err"; exit 1; }
+    [ "$(head -n1 "$work/$stream")" = "$first" ] ||
+      { echo "FAIL: $* prints on its $stream:"; cat "$work/$stream"; exit 1; }
+  }
+  check 0 "usage: register_pinbus.sh [--unregister] WINEPREFIX" out --help
+  check 0 "usage: register_pinbus.sh [--unregister] WINEPREFIX" out -h
+  check 2 "register_pinbus.sh: unknown option --bogus" err --bogus
+  check 2 "usage: register_pinbus.sh [--unregister] WINEPREFIX" err
+  check 2 "usage: register_pinbus.sh [--unregister] WINEPREFIX" err --unregister
+  ! grep -q realpath "$work/out" "$work/err" || { echo "FAIL: realpath's words in the output"; exit 1; }
+  echo "PASS: register_pinbus.sh says its usage"
+  exit 0
 fi
 command -v wine >/dev/null || skip "wine is not installed (apt-get install wine wine64)"
 prefix=${2:-}

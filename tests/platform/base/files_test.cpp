@@ -136,6 +136,29 @@ TEST_F(AtomicFileTest, LinksAreFollowedModeAndOwnerKept) {
     EXPECT_EQ(r.error().code, ELOOP);
 }
 
+// A file in a folder others may write is replaced under its own name only: a link put there is
+// refused, and neither its target nor the link changes. Without durability nothing is flushed.
+TEST_F(AtomicFileTest, WithoutFollowingLinksALinkIsRefusedAndNothingFlushed) {
+    Put("target", "theirs");
+    ASSERT_EQ(::symlink("target", At("record").c_str()), 0);
+    base::AtomicWriteOptions options;
+    options.follow_links = false;
+    options.durable = false;
+    const base::Result<> r = base::AtomicWriteFile(At("record"), "mine", options);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().code, ELOOP);
+    EXPECT_EQ(Read("target"), "theirs");
+    EXPECT_TRUE(std::filesystem::is_symlink(At("record")));
+    EXPECT_EQ(Files(), (std::vector<std::string>{"record", "target"}));
+
+    g_steps.clear();
+    base::SetAtomicWriteHookForTesting(RecordStep);
+    ASSERT_TRUE(base::AtomicWriteFile(At("plain"), "mine", options));
+    base::SetAtomicWriteHookForTesting(nullptr);
+    EXPECT_EQ(Read("plain"), "mine");
+    EXPECT_EQ(g_steps, (std::vector<std::string>{"open-temp", "write", "rename"}));
+}
+
 TEST_F(AtomicFileTest, NonRegularTargetsAreRefusedUntouched) {
     ASSERT_EQ(mkfifo(At("fifo").c_str(), 0644), 0);
     ASSERT_EQ(mkdir(At("dir").c_str(), 0755), 0);
