@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,20 +57,48 @@ void ForgetIfForked(ProcessClaim& c) {
     c.service = false;
 }
 
-std::string Holder(pid_t pid) {
-    return std::string(program_invocation_short_name) + ", process " + std::to_string(pid);
+// The program's name as its process shows it: the last part of its first argument, read back
+// from the kernel, since Wine writes the Windows program's path there (cscript.exe for
+// C:\windows\system32\cscript.exe) after the C library took its short name from the original.
+std::string ProgramName() {
+    std::string name;
+    if (const int fd = ::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC); fd >= 0) {
+        char text[4096];
+        const ssize_t n = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (n > 0) {
+            text[n] = '\0';
+            name = text;
+            const std::size_t cut = name.find_last_of("/\\");
+            if (cut != std::string::npos) name.erase(0, cut + 1);
+        }
+    }
+    if (name.empty()) name = program_invocation_short_name;
+    if (name.size() > 100) name.resize(100);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return name;
 }
 
-// "lensbay, process 1234" from what the holder wrote into the lock file, as far as it can be told.
+std::string Holder(pid_t pid) { return ProgramName() + ", process " + std::to_string(pid); }
+
+// "lensbay, process 1234" from what the holder wrote into the lock file ("NAME PID"; the name
+// may hold blanks), as far as it can be told.
 std::string HolderOf(int fd) {
     char text[256];
     const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
     if (n <= 0) return "another program";
-    text[n] = '\0';
-    char name[128];
-    long pid = 0;
-    if (std::sscanf(text, "%127s %ld", name, &pid) != 2 || pid <= 0) return "another program";
-    return std::string(name) + ", process " + std::to_string(pid);
+    std::string line(text, static_cast<std::size_t>(n));
+    line.erase(std::min(line.find('\n'), line.size()));
+    const std::size_t space = line.rfind(' ');
+    if (space == std::string::npos || space == 0) return "another program";
+    char* end = nullptr;
+    const long pid = std::strtol(line.c_str() + space + 1, &end, 10);
+    if (pid <= 0 || *end != '\0') return "another program";
+    std::string name = line.substr(0, space);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return name + ", process " + std::to_string(pid);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -159,8 +188,7 @@ base::Result<> Take(ProcessClaim& c) {
     c.held = true;
     c.fd = *fd;
     c.port = lock->port;
-    const std::string holder =
-        std::string(program_invocation_short_name) + " " + std::to_string(::getpid()) + "\n";
+    const std::string holder = ProgramName() + " " + std::to_string(::getpid()) + "\n";
     if (::ftruncate(c.fd, 0) == 0 &&
         ::pwrite(c.fd, holder.data(), holder.size(), 0) != static_cast<ssize_t>(holder.size())) {
         // Not written (a lock file this user may only read): the lock still holds.
