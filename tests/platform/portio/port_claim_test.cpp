@@ -1,6 +1,6 @@
 // One user of a port at a time, where a backend's claim is its own: a fresh simulated board, links
-// planted where a lock file goes, and a lock folder that cannot hold the lock. The refusal of a second claim of each backend's port, in
-// this process and another, is in backend_family_test.cpp.
+// planted where a lock file goes, and a lock folder that cannot hold the lock. The refusal of a
+// second claim of each backend's port, in this process and another, is in backend_family_test.cpp.
 #include "platform/portio/port_claim.h"
 
 #include <grp.h>
