@@ -252,7 +252,7 @@ base::Result<std::unique_ptr<PortClaim>> ClaimPort() {
     ProcessClaim& c = TheClaim();
     std::lock_guard<std::mutex> lock(c.mutex);
     ForgetIfForked(c);
-    if (c.session) {
+    if (c.session && c.held) {
         // The process holds the port already; a port no lock file keeps has no holder to read.
         const std::string holder =
             c.fd >= 0 ? Holder(::getpid()) : "this program, process " + std::to_string(::getpid());
