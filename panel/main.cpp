@@ -13,6 +13,7 @@
 #include "panel/session.h"
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
+#include "platform/base/output.h"
 #include "platform/base/shown.h"
 #include "platform/portio/backend_registry.h"
 #include "platform/portio/portio.h"
@@ -61,9 +62,7 @@ void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* windo
     if (window) window->ShowStartFailure(argc, argv, message);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
 #ifdef LENSBAY_HAVE_PNG
     panel::QtPngEncoder png_encoder;
     panel::PngEncoder* const png = &png_encoder;
@@ -126,4 +125,12 @@ int main(int argc, char** argv) {
     options.png_encoder = png;
     options.board_record = &s.BoardRecord();
     return panel::console::RunConsoleFrontEnd(s.Pinbus1(), s.Pinbus2(), options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    base::GuardStandardStreams();
+    // Output that could not be written fails the program, whatever it did besides.
+    return base::FinishOutput(Run(argc, argv));
 }

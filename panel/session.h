@@ -18,9 +18,9 @@ namespace panel {
 inline constexpr long kSessionNotRegistered = 2;  // COM, the class registry or Pinbus failed
 inline constexpr long kSessionPortRefused = 3;    // the port backend cannot be opened
 
-// Whether the session takes SIGINT, SIGTERM and SIGHUP over so that they leave the port idle
-// (platform/portio/ending.h): a program of ours does; a library in another program's process (the
-// GStreamer element) leaves the host's signals alone.
+// Whether the session takes SIGINT, SIGTERM, SIGHUP and SIGPIPE over so that they leave the port
+// idle (platform/portio/ending.h): a program of ours does; a library in another program's process
+// (the GStreamer element) leaves the host's signals alone.
 enum class SignalEndings { kTakeOver, kLeaveToHost };
 
 class Session {

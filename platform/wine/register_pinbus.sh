@@ -84,5 +84,13 @@ if [ "$status" != 0 ]; then
   echo "register_pinbus.sh: regsvr32 failed (exit $status)" >&2
   exit 1
 fi
+# A word as sh reads it back: as it is when it holds nothing sh treats specially, else in single
+# quotes (a quote inside as '\'').
+sh_word() {
+  case $1 in
+    '' | *[!A-Za-z0-9_./:@%+,=-]*) printf "'%s'" "${1//\'/\'\\\'\'}" ;;
+    *) printf '%s' "$1" ;;
+  esac
+}
 echo "registered Pinbus (C:\\pinbus\\PINBUS.OCX) in $prefix"
-echo "run its hosts with: WINEPREFIX=$prefix WINEDLLPATH=$dest wine ..."
+echo "run its hosts with: WINEPREFIX=$(sh_word "$prefix") WINEDLLPATH=$(sh_word "$dest") wine ..."
