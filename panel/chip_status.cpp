@@ -52,14 +52,14 @@ std::string Pad(std::string text, std::size_t width) {
 
 ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
                            const std::string& record_path, bool simulated,
-                           const portio::BoardOperator* board) {
+                           const std::optional<portio::BoardView>& board) {
     ChipStatus s;
     s.backend = backend;
     s.record_path = record_path;
     s.simulated = simulated;
     if (board) {
-        for (int bit = 3; bit >= 0; --bit) s.switches += (board->Switches() >> bit & 1) ? '1' : '0';
-        s.follows_prompts = board->FollowsPrompts();
+        for (int bit = 3; bit >= 0; --bit) s.switches += (board->switches >> bit & 1) ? '1' : '0';
+        s.follows_prompts = board->follows_prompts;
     }
     for (const Control& c : kControls) {
         ControlStatus row;
@@ -79,13 +79,21 @@ ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& back
         if (board && c.reg != ChipRegister::kFctl) {
             // The chip works with the latched value, else with its reset value.
             const std::optional<std::uint8_t> latched =
-                board->Latched()[std::stoi(RegisterAddress(c.reg), nullptr, 2)];
+                board->latched[std::stoi(RegisterAddress(c.reg), nullptr, 2)];
             row.board = c.decode(latched.value_or(RegisterResetValue(c.reg)));
             row.differs = !row.written.empty() && *row.board != row.written;
         }
         s.controls.push_back(std::move(row));
     }
     return s;
+}
+
+ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
+                           const std::string& record_path, bool simulated,
+                           const portio::BoardOperator* board) {
+    std::optional<portio::BoardView> view;
+    if (board != nullptr) view = portio::ViewOf(*board);
+    return BuildChipStatus(record, backend, record_path, simulated, view);
 }
 
 std::string UnwrittenText(const ChipStatus& status) {

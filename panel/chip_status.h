@@ -12,10 +12,7 @@
 #include <vector>
 
 #include "panel/register_record.h"
-
-namespace portio {
-class BoardOperator;
-}
+#include "platform/portio/board_operator.h"
 
 namespace panel {
 
@@ -44,8 +41,12 @@ struct ChipStatus {
 };
 
 // The status from the record and, where there is one, the simulated board's chip (`latched`, by
-// register address, and its switches from `board`). `simulated` says whether the backend is the
+// register address, and its switches, from `board`). `simulated` says whether the backend is the
 // simulated board (then an unwritten control is "not written since power-on").
+ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
+                           const std::string& record_path, bool simulated,
+                           const std::optional<portio::BoardView>& board);
+// The same with the board's operator side, where the program has it open.
 ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
                            const std::string& record_path, bool simulated,
                            const portio::BoardOperator* board);

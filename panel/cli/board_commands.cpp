@@ -2,19 +2,20 @@
 // off and on): neither runs a port cycle.
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "panel/board_record.h"
 #include "panel/chip_status.h"
 #include "panel/cli/task.h"
+#include "platform/portio/board_operator.h"
 #include "platform/portio/port_claim.h"
 #include "platform/portio/portio.h"
 
 namespace panel::cli {
 namespace {
 
-// Only the simulated board has registers that can be looked at, and opening it runs no cycle;
-// a real port is not opened at all.
+// Only the simulated board has registers that can be looked at; a real port is not opened at all.
 bool Simulated() { return portio::ChosenBackend() == "sim"; }
 
 }  // namespace
@@ -32,13 +33,15 @@ int RunStatus(const Arguments& a, const Context&) {
             problem = kept.message();
         }
     }
-    portio::BoardOperator* board = nullptr;
+    // The simulated board is read from its state file: the port is neither claimed nor opened, so
+    // this works while another program holds it.
+    std::optional<portio::BoardView> board;
     std::string board_problem;
     if (Simulated()) {
-        if (base::Result<> opened = portio::Initialize(); opened) {
-            board = portio::Operator();
+        if (base::Result<portio::BoardView> kept = portio::ReadSimBoardState(); kept) {
+            board = *kept;
         } else {
-            board_problem = opened.message();
+            board_problem = kept.message();
         }
     }
     ChipStatus status = BuildChipStatus(record, portio::ChosenBackend(), path, Simulated(), board);

@@ -226,7 +226,13 @@ void EndOfUser() {
 
 }  // namespace
 
-std::string PortLockPath() { return TargetOf(ChosenBackend()).lock_path; }
+std::string PortLockPath() {
+    std::string argument;
+    const BackendEntry* entry = FindBackend(ChosenBackend(), &argument);
+    if (entry == nullptr) return "";
+    const base::Result<PortLock> lock = entry->lock(argument);
+    return lock ? lock->path : "";
+}
 
 std::string PortLockFolder() {
     const char* dir = std::getenv("LENSBAY_LOCK_DIR");

@@ -58,8 +58,9 @@ public:
 };
 
 // The lock file of the port PORTIO names (see above); "" for a port only this process can reach
-// (a fresh simulated board) or a PORTIO that names no backend. Files that belong with the port
-// (the record of what was written to its board) are kept beside it.
+// (a fresh simulated board), a PORTIO that names no backend, or a port that cannot be told (a
+// device without a base address). Files that belong with the port (the record of what was
+// written to its board) are kept beside it.
 PORTIO_EXPORT std::string PortLockPath();
 
 // The folder of the machine-wide port locks: LENSBAY_LOCK_DIR, else /run/lock.

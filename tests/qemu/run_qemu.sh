@@ -292,8 +292,9 @@ for backend in "${backends[@]}"; do
   traces+=("$backend=$d/trace")
 done
 
-if [ "$(cat "$work/locks" 2>/dev/null)" != "lensbay-port-0x378" ]; then
-  failed "the port's lock is not lensbay-port-0x378 for both backends: $(tr '\n' ' ' <"$work/locks" 2>/dev/null)"
+# One lock, and beside it one record of what was written to the board, for both backends.
+if [ "$(tr '\n' ' ' <"$work/locks" 2>/dev/null)" != "lensbay-port-0x378 lensbay-port-0x378.registers " ]; then
+  failed "the port's lock and record are not lensbay-port-0x378(.registers) for both backends: $(tr '\n' ' ' <"$work/locks" 2>/dev/null)"
 fi
 
 step "holding the device log against the port traces"

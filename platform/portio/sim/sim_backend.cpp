@@ -133,6 +133,18 @@ base::Result<std::string> PowerCycleSimState() {
     return path;
 }
 
+base::Result<BoardView> ReadSimBoardState() {
+    base::Result<std::string> where = sim::StateFilePath();
+    if (!where) return where.error();
+    sim::BoardState kept;
+    if (!where->empty()) {
+        base::Result<sim::BoardState> loaded = sim::LoadBoardState(*where);
+        if (!loaded) return loaded.error();
+        kept = *loaded;
+    }
+    return BoardView{kept.switches, kept.follows_prompts, kept.latched};
+}
+
 sim::Board* SimulatedBoard() {
     // The sim backend is the only one whose operator side is the simulated board's.
     auto* op = dynamic_cast<sim::SimBoardOperator*>(Operator());

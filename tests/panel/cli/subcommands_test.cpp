@@ -230,6 +230,7 @@ TEST_F(SubcommandTest, StatusShowsWhatEachProgramWroteBesideTheBoardsRegisters) 
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     std::string trace;
+    ASSERT_EQ(::unlink((dir_.path() + "/cli.trace").c_str()), 0);  // the set's; status adds none
     o = Lensbay("cli", {"status", "--json"}, "", &trace, kept);
     ::close(fd);
     ASSERT_EQ(o.status, 0) << o.err;
