@@ -10,6 +10,8 @@ Two rules, both read from the document's "Include rules" block, never from a lis
     source folder X/. A test that starts with its subject's header (its first include, alone in
     its block) lives in tests/ + that header's folder. Folders of whole-program
     and shared tests are named in the block as "tests/NAME/ *".
+  - Every folder of tests/ that builds something (a CMakeLists.txt or source files) mirrors a
+    source folder, with or without a *_test.cpp in it.
 Also: platform/base/ includes only the standard library and POSIX headers (no Qt, no GStreamer).
 
 Usage: check_layout.py [REPO_ROOT]   (exit status 1 and one line per fault when any)
@@ -113,9 +115,30 @@ def main():
         # not mirror a source folder; every other test does.
         if folder == "tests/" and path.endswith("_test.cpp"):
             faults += test_place_faults(path, first_include)
+    faults += test_folder_faults(rules)
     for fault in faults:
         print(fault)
     return 1 if faults else 0
+
+
+def test_folder_faults(rules):
+    """Every folder of tests/ that builds something (a CMakeLists.txt or source files) mirrors a
+    source folder, whether or not it holds a *_test.cpp: tests/X/ for the folder X/. Folders of
+    whole-program and shared tests (their own entry in the rules) and what they hold are exempt;
+    so are folders of data only."""
+    faults = []
+    tests = os.path.join(ROOT, "tests")
+    for dirpath, dirnames, filenames in os.walk(tests):
+        dirnames.sort()
+        rel = os.path.relpath(dirpath, ROOT).replace(os.sep, "/") + "/"
+        if rel == "tests/" or folder_of(rel, rules) != "tests/":
+            continue
+        if "CMakeLists.txt" not in filenames and not any(n.endswith(SOURCE_SUFFIXES) for n in filenames):
+            continue
+        mirrored = rel[len("tests/"):]
+        if not os.path.isdir(os.path.join(ROOT, mirrored)):
+            faults.append(f"{rel}: mirrors no source folder {mirrored} (a test folder is named for what it tests)")
+    return faults
 
 
 def test_place_faults(path, first_include):
