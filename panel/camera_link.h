@@ -8,13 +8,14 @@
 #include "panel/user_interface.h"
 #include "platform/com/com_holders.h"
 #include "platform/com/oleauto.h"
+#include "platform/portio/port_addresses.h"
 #include "portctl/pinbus_identity.h"
 
 namespace panel {
 
-constexpr std::uint16_t kDataPort = 0x378;
-constexpr std::uint16_t kControlPort = 0x37A;
-constexpr std::uint16_t kEcrPort = 0x77A;
+using portio::kControlPort;
+using portio::kDataPort;
+using portio::kEcrPort;
 
 // Pinbus's dispatch interface, as its type-library description names it.
 constexpr DISPID kDispidAddress = DISPID_DPinbus_Address;

@@ -1,6 +1,7 @@
 #include "portctl/port_access.h"
 
 #include "platform/ctl/dialogs.h"
+#include "platform/portio/port_addresses.h"
 #include "platform/portio/portio.h"
 #include "portctl/resource_ids.h"
 
@@ -47,7 +48,7 @@ void CPinbusCtrl::DoPropExchange(CPropExchange* pPX) {
     ExchangeVersion(pPX, MAKELONG(VERMINOR_PINBUSLib, VERMAJOR_PINBUSLib));
     COleControl::DoPropExchange(pPX);
     // A loaded Bits is taken as stored; Value then uses 16-bit cycles unless it is 8.
-    PX_Long(pPX, NAME_DPinbus_Address, m_address, 0x378);
+    PX_Long(pPX, NAME_DPinbus_Address, m_address, portio::kPortBase);
     PX_Short(pPX, NAME_DPinbus_Bits, m_bits, 8);
 }
 

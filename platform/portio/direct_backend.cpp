@@ -5,6 +5,7 @@
 
 #include "platform/portio/backend_registry.h"
 #include "platform/portio/backends.h"
+#include "platform/portio/port_addresses.h"
 #include "platform/portio/port_claim.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -21,7 +22,7 @@ struct Grant {
     unsigned long from;
     unsigned long count;
 };
-constexpr Grant kGrants[] = {{0x378, 3}, {0x77A, 1}};
+constexpr Grant kGrants[] = {{kDataPort, 3}, {kEcrPort, 1}};
 
 std::string Hex4(unsigned port) {
     char text[8];
@@ -135,8 +136,10 @@ base::Result<std::unique_ptr<Backend>> OpenChosen(const std::string&) {
     return OpenDirect(*sys);
 }
 
-// The port at base 0x378, named by its base address as every way to it names it.
-base::Result<PortLock> Lock(const std::string&) { return PortLock{"0x378", PortLockPath(0x378)}; }
+// The port at its base address, named by it as every way to it names it.
+base::Result<PortLock> Lock(const std::string&) {
+    return PortLock{PortName(), PortLockPath(kPortBase)};
+}
 
 const BackendRegistrar kRegistrar({
     .name = "direct",

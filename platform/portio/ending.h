@@ -28,12 +28,13 @@
 #include <functional>
 #include <vector>
 
+#include "platform/portio/port_addresses.h"
 #include "platform/portio/portio.h"
 
 namespace portio {
 
-// The control register of the port at base 0x378.
-inline constexpr std::uint16_t kEndingControlPort = 0x37A;
+// The control register of the port (port_addresses.h).
+inline constexpr std::uint16_t kEndingControlPort = kControlPort;
 inline constexpr std::uint8_t kIdleControl = 0x27;
 
 // The control writes that take the port from `control` (the last value written, or -1 for none)

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/portio/backend_registry.h"
+#include "platform/portio/port_addresses.h"
 
 namespace portio {
 
@@ -240,9 +241,7 @@ std::string PortLockFolder() {
 }
 
 std::string PortLockPath(unsigned long base) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/lensbay-port-0x%lx", base);
-    return PortLockFolder() + name;
+    return PortLockFolder() + "/lensbay-port-" + PortName(base);
 }
 
 PortClaim::~PortClaim() {

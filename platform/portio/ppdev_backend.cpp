@@ -15,16 +15,12 @@
 
 #include "platform/portio/backend_registry.h"
 #include "platform/portio/backends.h"
+#include "platform/portio/port_addresses.h"
 #include "platform/portio/port_claim.h"
 
 namespace portio {
 
 namespace {
-
-constexpr std::uint16_t kData = 0x378;
-constexpr std::uint16_t kStatus = 0x379;
-constexpr std::uint16_t kControl = 0x37A;
-constexpr std::uint16_t kEcr = 0x77A;
 
 constexpr std::uint8_t kControlLines = 0x0F;  // strobe, autofeed, init, select-in
 constexpr std::uint8_t kIrqEnable = 0x10;
@@ -53,21 +49,21 @@ public:
     std::uint8_t In8(std::uint16_t port) override {
         unsigned char value = 0;
         switch (port) {
-            case kData:
+            case kDataPort:
                 if (!Ioctl(PPRDATA, &value, "PPRDATA")) return 0xFF;
-                TraceDeviceCycle("in8", kData, value);
+                TraceDeviceCycle("in8", kDataPort, value);
                 return value;
-            case kStatus:
+            case kStatusPort:
                 if (!Ioctl(PPRSTATUS, &value, "PPRSTATUS")) return 0xFF;
-                TraceDeviceCycle("in8", kStatus, value);
+                TraceDeviceCycle("in8", kStatusPort, value);
                 return value;
-            case kControl:
+            case kControlPort:
                 // The driver returns only the four control lines; the direction and interrupt
                 // bits read back as last written and the unused top bits as 1.
                 if (!Ioctl(PPRCONTROL, &value, "PPRCONTROL")) return 0xFF;
                 return static_cast<std::uint8_t>((value & kControlLines) |
                                                  (control_ & (kIrqEnable | kDirection)) | 0xC0);
-            case kEcr:
+            case kEcrPort:
                 return ecr_;
             default:
                 Refuse("in8", port);
@@ -77,17 +73,17 @@ public:
 
     void Out8(std::uint16_t port, std::uint8_t value) override {
         switch (port) {
-            case kData: {
+            case kDataPort: {
                 unsigned char byte = value;
-                if (Ioctl(PPWDATA, &byte, "PPWDATA")) TraceDeviceCycle("out8", kData, value);
+                if (Ioctl(PPWDATA, &byte, "PPWDATA")) TraceDeviceCycle("out8", kDataPort, value);
                 return;
             }
-            case kStatus:
+            case kStatusPort:
                 return;  // the status register ignores writes
-            case kControl:
+            case kControlPort:
                 WriteControl(value);
                 return;
-            case kEcr:
+            case kEcrPort:
                 if ((value & 0xE0) != kEcrByteMode) {
                     return ReportFault(
                         Prefix() + "refusing to write " + Hex(value, 2) +
@@ -132,7 +128,7 @@ private:
         unsigned char arg = lines;
         if (!Ioctl(PPWCONTROL, &arg, "PPWCONTROL")) return false;
         lines_ = lines;
-        TraceDeviceCycle("out8", kControl, static_cast<std::uint8_t>(lines_ | Direction()));
+        TraceDeviceCycle("out8", kControlPort, static_cast<std::uint8_t>(lines_ | Direction()));
         return true;
     }
 
@@ -141,7 +137,7 @@ private:
         if (!Ioctl(PPDATADIR, &arg, "PPDATADIR")) return false;
         reverse_ = reverse;
         direction_known_ = true;
-        TraceDeviceCycle("out8", kControl, static_cast<std::uint8_t>(lines_ | Direction()));
+        TraceDeviceCycle("out8", kControlPort, static_cast<std::uint8_t>(lines_ | Direction()));
         return true;
     }
 
@@ -255,9 +251,7 @@ base::Result<PortLock> Lock(const std::string& device) {
         return base::Fail(prefix + "cannot read the port's base address from " + text_path +
                           ": it holds no address");
     }
-    char port[24];
-    std::snprintf(port, sizeof port, "0x%lx", base);
-    return PortLock{std::string(port) + " (" + canonical + ")", PortLockPath(base)};
+    return PortLock{PortName(base) + " (" + canonical + ")", PortLockPath(base)};
 }
 
 const BackendRegistrar kRegistrar({

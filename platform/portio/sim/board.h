@@ -31,14 +31,16 @@
 #include <functional>
 #include <optional>
 
+#include "platform/portio/port_addresses.h"
+
 #define SIM_EXPORT __attribute__((visibility("default")))
 
 namespace sim {
 
-constexpr std::uint16_t kDataPort = 0x378;
-constexpr std::uint16_t kStatusPort = 0x379;
-constexpr std::uint16_t kControlPort = 0x37A;
-constexpr std::uint16_t kEcrPort = 0x77A;
+using portio::kControlPort;
+using portio::kDataPort;
+using portio::kEcrPort;
+using portio::kStatusPort;
 
 // The status register's fixed value (no status line is wired to the chip).
 constexpr std::uint8_t kStatusValue = 0x7F;

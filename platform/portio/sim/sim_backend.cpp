@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/portio/backend_registry.h"
+#include "platform/portio/port_addresses.h"
 #include "platform/portio/sim/board.h"
 #include "platform/portio/sim/board_operator.h"
 #include "platform/portio/sim/board_state_file.h"
@@ -83,8 +84,8 @@ base::Result<std::unique_ptr<Backend>> OpenChosen(const std::string&) {
 base::Result<PortLock> Lock(const std::string&) {
     base::Result<std::string> state = sim::StateFilePath();
     if (!state) return state.error();
-    if (state->empty()) return PortLock{"0x378 (a fresh simulated board)", ""};
-    return PortLock{"0x378 (the simulated board kept in " + *state + ")", *state + ".port"};
+    if (state->empty()) return PortLock{PortName() + " (a fresh simulated board)", ""};
+    return PortLock{PortName() + " (the simulated board kept in " + *state + ")", *state + ".port"};
 }
 
 const BackendRegistrar kRegistrar({
