@@ -3,25 +3,39 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/portio/chip_registers.h"
+
 namespace panel {
 namespace {
 
-constexpr const char* kNames[kChipRegisterCount] = {"FCTL", "EXCTL", "GCTL", "FRCTL",
-                                                    "MCTL", "HWCTL", "VWCTL"};
-constexpr const char* kAddresses[kChipRegisterCount] = {"0001", "0010", "0011", "0100",
-                                                        "0101", "0110", "0111"};
+static_assert(portio::kChipRegisterCount == kChipRegisterCount);
+
+// The A[3:0] setting of each register, A3 first.
+struct AddressText {
+    char bits[5];
+};
+constexpr std::array<AddressText, kChipRegisterCount> MakeAddressTexts() {
+    std::array<AddressText, kChipRegisterCount> texts{};
+    for (int i = 0; i < kChipRegisterCount; ++i)
+        for (int bit = 0; bit < 4; ++bit)
+            texts[i].bits[bit] = (portio::kChipRegisters[i].address >> (3 - bit)) & 1 ? '1' : '0';
+    return texts;
+}
+constexpr std::array<AddressText, kChipRegisterCount> kAddresses = MakeAddressTexts();
 
 }  // namespace
 
-const char* RegisterName(ChipRegister r) { return kNames[static_cast<int>(r)]; }
+const char* RegisterName(ChipRegister r) {
+    return portio::kChipRegisters[static_cast<int>(r)].name;
+}
 
-const char* RegisterAddress(ChipRegister r) { return kAddresses[static_cast<int>(r)]; }
+const char* RegisterAddress(ChipRegister r) { return kAddresses[static_cast<std::size_t>(r)].bits; }
 
 std::uint8_t RegisterResetValue(ChipRegister r) { return r == ChipRegister::kExctl ? 0x40 : 0; }
 
 std::optional<ChipRegister> RegisterByName(std::string_view name) {
     for (int i = 0; i < kChipRegisterCount; ++i) {
-        if (name == kNames[i]) return static_cast<ChipRegister>(i);
+        if (name == portio::kChipRegisters[i].name) return static_cast<ChipRegister>(i);
     }
     return std::nullopt;
 }

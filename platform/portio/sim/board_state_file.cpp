@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/base/files.h"
+#include "platform/portio/chip_registers.h"
 
 namespace sim {
 
@@ -20,9 +21,6 @@ namespace {
 constexpr char kMagic[] = "lensbay-sim-board 1";
 // A state file is a few hundred bytes; anything much larger is not one.
 constexpr std::size_t kMaxStateBytes = 4096;
-
-constexpr const char* kRegisterNames[] = {nullptr, "FCTL", "EXCTL", "GCTL",
-                                          "FRCTL", "MCTL", "HWCTL", "VWCTL"};
 
 std::string Errno(int err) { return std::strerror(err); }
 
@@ -139,7 +137,7 @@ std::string FormatBoardState(const BoardState& s) {
     for (int r = FCTL; r <= VWCTL; ++r) {
         if (!s.latched[r]) continue;
         out += "register ";
-        out += kRegisterNames[r];
+        out += portio::ChipRegisterAt(r);
         out += ' ';
         out += HexDigit(*s.latched[r] >> 4);
         out += HexDigit(*s.latched[r]);
@@ -180,7 +178,7 @@ base::Result<BoardState> ParseBoardState(std::string_view text) {
             const std::size_t gap = value.find(' ');
             const std::string_view name = value.substr(0, gap);
             for (int r = FCTL; r <= VWCTL; ++r)
-                if (name == kRegisterNames[r]) slot = kKeyCount + r;
+                if (name == portio::ChipRegisterAt(r)) slot = kKeyCount + r;
             if (slot < 0 || gap == std::string_view::npos) return bad("unknown register");
             value = value.substr(gap + 1);
             unsigned byte = 0;

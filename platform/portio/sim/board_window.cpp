@@ -7,15 +7,10 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "platform/portio/chip_registers.h"
 #include "platform/portio/sim/board_operator.h"
 
 namespace sim {
-namespace {
-
-constexpr const char* kRegisterNames[] = {"",      "FCTL", "EXCTL", "GCTL",
-                                          "FRCTL", "MCTL", "HWCTL", "VWCTL"};
-
-}  // namespace
 
 BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board_(board) {
     setObjectName(QStringLiteral("Board"));
@@ -41,10 +36,11 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     auto* registerBox = new QGroupBox(QStringLiteral("Registers latched"), this);
     auto* grid = new QGridLayout(registerBox);
     for (int address = FCTL; address <= VWCTL; ++address) {
-        grid->addWidget(new QLabel(QString::fromLatin1(kRegisterNames[address]), registerBox),
-                        address - 1, 0);
+        grid->addWidget(
+            new QLabel(QString::fromLatin1(portio::ChipRegisterAt(address)), registerBox),
+            address - 1, 0);
         auto* value = new QLabel(registerBox);
-        value->setObjectName(QString::fromLatin1(kRegisterNames[address]));
+        value->setObjectName(QString::fromLatin1(portio::ChipRegisterAt(address)));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         grid->addWidget(value, address - 1, 1);
         registers_[address] = value;
