@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/base/files.h"
+#include "platform/base/text.h"
 #include "platform/portio/chip_registers.h"
 
 namespace sim {
@@ -85,8 +86,6 @@ bool ParseOnOff(std::string_view text, bool* out) {
     return true;
 }
 
-char HexDigit(unsigned v) { return "0123456789abcdef"[v & 0xF]; }
-
 }  // namespace
 
 base::Result<std::string> StateFilePath() {
@@ -139,8 +138,8 @@ std::string FormatBoardState(const BoardState& s) {
         out += "register ";
         out += portio::ChipRegisterAt(r);
         out += ' ';
-        out += HexDigit(*s.latched[r] >> 4);
-        out += HexDigit(*s.latched[r]);
+        const char byte = static_cast<char>(*s.latched[r]);
+        base::AppendHexBytes(&out, std::string_view(&byte, 1));
         out += '\n';
     }
     return out;
