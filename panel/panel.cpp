@@ -2,7 +2,7 @@
 
 #include "panel/camera_link.h"
 #include "panel/capture.h"
-#include "panel/picture_export.h"
+#include "panel/picture_files.h"
 #include "panel/registers.h"
 #include "panel/save_as.h"
 #include "platform/base/files.h"

@@ -1,6 +1,8 @@
-// Files written beside pictures: the `.json` record of a capture or a saved picture, and PNG
-// export of the picture in "image.bmp". PNG encoding comes from the front end (the panel's logic
-// has no image library of its own).
+// The picture files: a capture's files in the current directory ("image.raw", the bytes as read;
+// the header template "bmphead1"; the 8-bit bitmap "image.bmp"; its record "image.json"), the
+// `.json` record beside a captured or saved picture, and Save As to a PNG file of the picture in
+// "image.bmp". PNG encoding comes from the front end (the panel's logic has no image library of
+// its own).
 #pragma once
 
 #include <cstdint>
@@ -14,6 +16,14 @@
 #include "platform/base/result.h"
 
 namespace panel {
+
+class UserInterface;
+
+inline constexpr char kRawFile[] = "image.raw";
+inline constexpr char kTemplateFile[] = "bmphead1";
+inline constexpr char kBitmapFile[] = "image.bmp";
+// The title of the file messages.
+inline constexpr char kLensbayTitle[] = "Lensbay";
 
 inline constexpr char kCaptureRecordFile[] = "image.json";
 
@@ -62,5 +72,23 @@ base::Result<> WriteBytesFile(const std::string& path, const std::uint8_t* data,
 inline base::Result<> WriteTextFile(const std::string& path, const std::string& text) {
     return WriteBytesFile(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
+
+// Whether a record may be written at `path`: nothing is there, or a record Lensbay wrote. A
+// file of that name that is anything else (the user's own NAME.json) is kept: the error says so
+// ("\"shot.json\" is not a picture record and was kept as it is.").
+base::Result<> CheckRecordReplaceable(const std::string& path);
+
+// After a capture: "image.json" for the frame of the window fields. A failure is reported in a
+// box; false then.
+bool WriteCaptureRecord(const FormState& state, const RegisterRecord& registers, UserInterface& ui);
+
+// Save As. A name ending in ".png" (any case) gets a PNG of the picture in "image.bmp" from the
+// encoder (a box says so when there is none); any other name the bitmap's bytes as before. Then
+// the record beside the target: "image.json" as Capture wrote it, or a fresh one when there is
+// none; a file of the record's name that is not a picture record is kept and no record is
+// written (a box says so). Every failure is reported in a box; true when the picture and its record
+// were written.
+bool SaveAsWithRecord(FormState& state, const RegisterRecord& registers, PngEncoder* encoder,
+                      UserInterface& ui);
 
 }  // namespace panel

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "panel/file_io.h"
-#include "panel/image_files.h"
+#include "panel/picture_files.h"
 
 namespace panel {
 

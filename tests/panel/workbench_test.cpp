@@ -10,7 +10,7 @@
 #include "panel/console/console_front_end.h"
 #include "panel/live_frames.h"
 #include "panel/panel.h"
-#include "panel/picture_export.h"
+#include "panel/picture_files.h"
 #include "panel/registers.h"
 #include "panel/settings_file.h"
 #include "tests/panel/support.h"
