@@ -1,5 +1,7 @@
 #include "gst/frame_source.h"
 
+#include <errno.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -67,12 +69,6 @@ std::string TakeFault() {
     return std::exchange(g_fault, std::string());
 }
 
-std::string BlockText(double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
-
 // The panel's messages name its window fields; the element's name its properties.
 std::string NameProperties(std::string message) {
     static const char* const kNames[][2] = {
@@ -88,9 +84,47 @@ std::string NameProperties(std::string message) {
 
 }  // namespace
 
+bool Window::ControlsGiven() const { return !ControlsText().empty(); }
+
+std::string Window::ControlsText() const {
+    static const char* const kOptionNames[4] = {"gamma", "mirror", "mode", "backlight"};
+    static const char* const kItems[4][2] = {
+        {"0.45", "1.0"}, {"on", "off"}, {"indoor", "outdoor"}, {"on", "off"}};
+    std::string out;
+    auto add = [&](const std::string& text) { out += (out.empty() ? "" : " ") + text; };
+    if (exposure >= 0) add("exposure=" + std::to_string(exposure));
+    if (gain >= 0) add("gain=" + std::to_string(gain));
+    if (divider >= 0) add("divider=" + std::to_string(divider));
+    for (int g = 0; g < 4; ++g) {
+        if (options[g] == 0 || options[g] == 1)
+            add(std::string(kOptionNames[g]) + "=" + kItems[g][options[g]]);
+    }
+    return out;
+}
+
 base::Result<panel::FrameGeometry> GeometryOf(const Window& w) {
-    auto g = panel::ComputeFrameGeometry(BlockText(w.h_start), BlockText(w.h_end),
-                                         BlockText(w.v_start), BlockText(w.v_end));
+    struct Range {
+        const char* name;
+        int value, low, high;
+        bool unset_allowed;
+    };
+    const Range ranges[] = {
+        {"h-start", w.h_start, 0, 15, false},   {"h-end", w.h_end, 0, 15, false},
+        {"v-start", w.v_start, 0, 15, false},   {"v-end", w.v_end, 0, 15, false},
+        {"exposure", w.exposure, 0, 127, true}, {"gain", w.gain, 0, 7, true},
+        {"divider", w.divider, 2, 128, true},
+    };
+    for (const Range& r : ranges) {
+        if (r.unset_allowed && r.value == -1) continue;
+        if (r.value < r.low || r.value > r.high) {
+            return base::Fail(std::string(r.name) + " = " + std::to_string(r.value) +
+                              " is outside " + std::to_string(r.low) + ".." +
+                              std::to_string(r.high) +
+                              (r.unset_allowed ? " (-1 leaves the register as it is)" : ""));
+        }
+    }
+    auto g = panel::ComputeFrameGeometry(std::to_string(w.h_start), std::to_string(w.h_end),
+                                         std::to_string(w.v_start), std::to_string(w.v_end));
     if (!g) return base::Fail(NameProperties(g.message()));
     return g;
 }
@@ -116,6 +150,8 @@ base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& 
     if (!session) return base::Fail(session.message(), session.error().code);
     auto impl = std::make_unique<Impl>();
     impl->session = std::move(session).value();
+    impl->session->BoardRecord().Record().SetWriter(std::string("lensbaysrc in ") +
+                                                    program_invocation_short_name);
     impl->link = std::make_unique<panel::CameraLink>(impl->session->Pinbus1(),
                                                      impl->session->Pinbus2(), impl->ui);
     if (FAILED(impl->link->SetupPortMode())) {
@@ -130,15 +166,27 @@ bool FrameSource::BoardFollowsPrompts() const {
     return board != nullptr && board->FollowsPrompts();
 }
 
-base::Result<> FrameSource::SetWindowRegisters(const Window& w) {
+base::Result<> FrameSource::SetRegisters(const Window& w) {
     panel::FormState state;
-    const double blocks[4] = {w.h_start, w.h_end, w.v_start, w.v_end};
+    const int blocks[4] = {w.h_start, w.h_end, w.v_start, w.v_end};
     for (int i = 0; i < 4; ++i) {
-        panel::ClickField(state, 4 + i);
-        state.text[4 + i] = BlockText(blocks[i]);
+        panel::ClickField(state, panel::kHStartField + i);
+        state.text[panel::kHStartField + i] = std::to_string(blocks[i]);
     }
-    if (!panel::SetRegister(state, *impl_->link, impl_->ui)) {
-        return base::Fail("the chip's window registers could not be written: " +
+    const std::pair<int, int> numbers[] = {{panel::kExposureField, w.exposure},
+                                           {panel::kGainField, w.gain},
+                                           {panel::kDividerField, w.divider}};
+    for (const auto& [field, value] : numbers) {
+        if (value < 0) continue;
+        panel::ClickField(state, field);
+        state.text[field] = std::to_string(value);
+    }
+    for (int g = 0; g < 4; ++g) {
+        if (w.options[g] != Window::kUnset) panel::SelectOption(state, g + 1, w.options[g]);
+    }
+    if (!panel::SetRegister(state, *impl_->link, impl_->ui,
+                            &impl_->session->BoardRecord().Record())) {
+        return base::Fail("the chip's registers could not be written: " +
                           impl_->link->LastFailure());
     }
     if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault);

@@ -14,19 +14,30 @@
 
 namespace lensbay_gst {
 
-// The capture window in blocks, as the panel's four window fields give it.
+// The capture window in blocks, as the panel's four window fields give it, and the other
+// controls the element writes: each number -1 (and each option kUnset) when not given.
 struct Window {
-    double h_start = 0, h_end = 0, v_start = 0, v_end = 0;
-    // Whether the chip's window registers are written to the window at start (false: the user's
-    // word that the chip is set already), and whether the board's A[3:0] switches are wired to
-    // follow the register prompts (the simulated board says so itself).
+    int h_start = 0, h_end = 0, v_start = 0, v_end = 0;
+    int exposure = -1, gain = -1, divider = -1;
+    // The option groups gamma, mirror, mode, backlight (Option1..Option4): the item selected (0:
+    // 0.45, on, indoor, on; 1: 1.0, off, outdoor, off), or kUnset.
+    static constexpr int kUnset = -1;
+    int options[4] = {kUnset, kUnset, kUnset, kUnset};
+    // Whether the chip's registers are written at start (false: the user's word that the chip is
+    // set already), and whether the board's A[3:0] switches are wired to follow the register
+    // prompts (the simulated board says so itself).
     bool set_registers = true;
     bool switches_follow = false;
     bool Given() const { return h_start != 0 || h_end != 0 || v_start != 0 || v_end != 0; }
+    // Whether a control other than the window is given.
+    bool ControlsGiven() const;
+    // "exposure=40" for each control given, space-separated ("" for none).
+    std::string ControlsText() const;
 };
 
-// The frame the window gives under the panel's geometry rules (the fallbacks to the sensor's edge,
-// the row skip, the size limit); the error message names the element's properties.
+// The window and values the element can use: blocks 0..15, exposure 0..127, gain 0..7, divider
+// 2..128, and the frame the window gives under the panel's geometry rules (the fallbacks to the
+// sensor's edge, the row skip, the size limit); the error message names the property.
 base::Result<panel::FrameGeometry> GeometryOf(const Window& window);
 
 // Bytes of one output row: the frame width rounded up to a multiple of 4 (GStreamer's GRAY8).
@@ -54,9 +65,9 @@ public:
 
     // Whether the board's switches follow the register prompts by themselves.
     bool BoardFollowsPrompts() const;
-    // Writes HWCTL and VWCTL for the window (the full frame included) as Set Register does for
-    // those four fields, its prompts acknowledged at once.
-    base::Result<> SetWindowRegisters(const Window& window);
+    // Writes HWCTL and VWCTL for the window (the full frame included) and every control given,
+    // as Set Register does for those fields and options, its prompts acknowledged at once.
+    base::Result<> SetRegisters(const Window& window);
 
 private:
     struct Impl;

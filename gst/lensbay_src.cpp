@@ -45,7 +45,14 @@ enum {
     PROP_V_START,
     PROP_V_END,
     PROP_SET_REGISTERS,
-    PROP_SWITCHES_FOLLOW
+    PROP_SWITCHES_FOLLOW,
+    PROP_EXPOSURE,
+    PROP_GAIN,
+    PROP_DIVIDER,
+    PROP_GAMMA,
+    PROP_MIRROR,
+    PROP_MODE,
+    PROP_BACKLIGHT,
 };
 
 bool* Flag(lensbay_gst::Window& w, guint id) {
@@ -54,14 +61,7 @@ bool* Flag(lensbay_gst::Window& w, guint id) {
                                         : nullptr;
 }
 
-constexpr char kCapsTemplate[] =
-    "video/x-raw, format=(string)GRAY8, width=(int)[1, 2147483647], "
-    "height=(int)[1, 2147483647], framerate=(fraction)0/1";
-
-GstStaticPadTemplate src_template =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(kCapsTemplate));
-
-double* Field(lensbay_gst::Window& w, guint id) {
+int* Number(lensbay_gst::Window& w, guint id) {
     switch (id) {
         case PROP_H_START:
             return &w.h_start;
@@ -71,10 +71,73 @@ double* Field(lensbay_gst::Window& w, guint id) {
             return &w.v_start;
         case PROP_V_END:
             return &w.v_end;
+        case PROP_EXPOSURE:
+            return &w.exposure;
+        case PROP_GAIN:
+            return &w.gain;
+        case PROP_DIVIDER:
+            return &w.divider;
         default:
             return nullptr;
     }
 }
+
+// The option groups' properties, each the item selected or unset.
+int* Option(lensbay_gst::Window& w, guint id) {
+    return id >= PROP_GAMMA && id <= PROP_BACKLIGHT ? &w.options[id - PROP_GAMMA] : nullptr;
+}
+
+// An integer property whose range gst-inspect-1.0 shows, but whose values outside it reach the
+// element instead of being dropped by GLib with a warning alone (after which the pipeline would
+// run with the last value): the element refuses them at start, and the pipeline fails with a
+// message that names the property. Its one difference from GLib's own integer property is the
+// validation, which keeps every value as given.
+GType CheckedIntParamType() {
+    static const GType type = [] {
+        GTypeInfo info{};
+        info.class_size = sizeof(GParamSpecClass);
+        info.class_init = [](gpointer klass, gpointer) {
+            G_PARAM_SPEC_CLASS(klass)->value_validate = [](GParamSpec*, GValue*) -> gboolean {
+                return FALSE;  // unchanged: the element checks the value itself
+            };
+        };
+        info.instance_size = sizeof(GParamSpecInt);
+        return g_type_register_static(G_TYPE_PARAM_INT, "LensbayCheckedInt", &info,
+                                      static_cast<GTypeFlags>(0));
+    }();
+    return type;
+}
+
+GType OptionType(const char* name, const GEnumValue* values) {
+    // Registered once per name; the table lives as long as the type.
+    GType type = g_type_from_name(name);
+    return type != 0 ? type : g_enum_register_static(name, values);
+}
+
+const GEnumValue kGammaValues[] = {{-1, "Not written", "unset"},
+                                   {0, "Gamma 0.45 (MCTL bit 7 set)", "0.45"},
+                                   {1, "Gamma 1.0, linear", "1.0"},
+                                   {0, nullptr, nullptr}};
+const GEnumValue kMirrorValues[] = {{-1, "Not written", "unset"},
+                                    {0, "Mirror image on (MCTL bit 6)", "on"},
+                                    {1, "Mirror image off", "off"},
+                                    {0, nullptr, nullptr}};
+const GEnumValue kModeValues[] = {
+    {-1, "Not written", "unset"},
+    {0, "Indoor: exposure locked to the mains flicker (MCTL bit 5)", "indoor"},
+    {1, "Outdoor", "outdoor"},
+    {0, nullptr, nullptr}};
+const GEnumValue kBacklightValues[] = {{-1, "Not written", "unset"},
+                                       {0, "Backlight compensation on (MCTL bit 4)", "on"},
+                                       {1, "Backlight compensation off", "off"},
+                                       {0, nullptr, nullptr}};
+
+constexpr char kCapsTemplate[] =
+    "video/x-raw, format=(string)GRAY8, width=(int)[1, 2147483647], "
+    "height=(int)[1, 2147483647], framerate=(fraction)0/1";
+
+GstStaticPadTemplate src_template =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(kCapsTemplate));
 
 // PINBUS.OCX as the "register it with" advice names it: beside the programs in the build tree
 // (build/bin), or in the private library folder once installed.
@@ -96,41 +159,41 @@ std::string PinbusPath() {
     return "";
 }
 
+// Every value is kept as given: Start() refuses one the element cannot use, with a message.
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
     LensbaySrc* self = LENSBAY_SRC(object);
     GST_OBJECT_LOCK(self);
-    lensbay_gst::Window candidate = self->window;
-    if (bool* flag = Flag(self->window, id)) {
+    lensbay_gst::Window& w = self->window;
+    bool known = true;
+    if (bool* flag = Flag(w, id)) {
         *flag = g_value_get_boolean(value);
-        GST_OBJECT_UNLOCK(self);
-        return;
+    } else if (int* number = Number(w, id)) {
+        *number = g_value_get_int(value);
+    } else if (int* option = Option(w, id)) {
+        *option = g_value_get_enum(value);
+    } else {
+        known = false;
     }
-    double* field = Field(candidate, id);
-    if (!field) {
-        GST_OBJECT_UNLOCK(self);
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        return;
-    }
-    *field = g_value_get_double(value);
-    const auto geometry = lensbay_gst::GeometryOf(candidate);
-    if (geometry) self->window = candidate;
     GST_OBJECT_UNLOCK(self);
-    if (!geometry) {
-        // Refused: the window keeps its last valid value.
-        g_warning("lensbaysrc: %s = %g refused: %s", pspec->name, g_value_get_double(value),
-                  geometry.message().c_str());
-    }
+    if (!known) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     LensbaySrc* self = LENSBAY_SRC(object);
     GST_OBJECT_LOCK(self);
-    double* field = Field(self->window, id);
-    bool* flag = Flag(self->window, id);
-    if (field) g_value_set_double(value, *field);
-    if (flag) g_value_set_boolean(value, *flag);
+    lensbay_gst::Window& w = self->window;
+    bool known = true;
+    if (bool* flag = Flag(w, id)) {
+        g_value_set_boolean(value, *flag);
+    } else if (int* number = Number(w, id)) {
+        g_value_set_int(value, *number);
+    } else if (int* option = Option(w, id)) {
+        g_value_set_enum(value, *option);
+    } else {
+        known = false;
+    }
     GST_OBJECT_UNLOCK(self);
-    if (!field && !flag) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    if (!known) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
 }
 
 void Finalize(GObject* object) {
@@ -140,14 +203,24 @@ void Finalize(GObject* object) {
     G_OBJECT_CLASS(lensbay_src_parent_class)->finalize(object);
 }
 
-gboolean Start(GstBaseSrc* base) {
-    LensbaySrc* self = LENSBAY_SRC(base);
+// Checks the properties, opens the board and writes the registers: at the change from READY to
+// PAUSED, before the base class starts, so that a failure posts this one error message (the base
+// class would add its own "failed to post a proper error message" after a failed start).
+gboolean Open(LensbaySrc* self) {
     GST_OBJECT_LOCK(self);
     const lensbay_gst::Window window = self->window;
     GST_OBJECT_UNLOCK(self);
     const auto geometry = lensbay_gst::GeometryOf(window);
     if (!geometry) {
         GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("%s", geometry.message().c_str()), (nullptr));
+        return FALSE;
+    }
+    if (!window.set_registers && window.ControlsGiven()) {
+        GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS,
+                          ("%s cannot be written with set-registers=false; leave them out, or "
+                           "let the element write them",
+                           window.ControlsText().c_str()),
+                          (nullptr));
         return FALSE;
     }
     auto opened = lensbay_gst::FrameSource::Open(PinbusPath());
@@ -162,20 +235,22 @@ gboolean Start(GstBaseSrc* base) {
         return FALSE;
     }
     // The chip's window must match the window read, or every row comes out sheared. It is
-    // written only where the switches follow the prompts; elsewhere nobody would set them.
+    // written, with the controls given, only where the switches follow the prompts; elsewhere
+    // nobody would set them.
     if (window.set_registers) {
         if ((*opened)->BoardFollowsPrompts() || window.switches_follow) {
-            if (const base::Result<> set = (*opened)->SetWindowRegisters(window); !set) {
+            if (const base::Result<> set = (*opened)->SetRegisters(window); !set) {
                 GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("%s", set.message().c_str()), (nullptr));
                 return FALSE;
             }
-        } else if (window.Given()) {
+        } else if (window.Given() || window.ControlsGiven()) {
             GST_ELEMENT_ERROR(
                 self, RESOURCE, SETTINGS,
                 ("the board's A[3:0] switches do not follow the register prompts, so the chip's "
-                 "window registers cannot be set to the window properties; set them first (lensbay "
-                 "set h_start=... h_end=... v_start=... v_end=...) and give set-registers=false, "
-                 "or give switches-follow=true if the switches are wired to follow"),
+                 "registers cannot be set to the properties given; set them first (lensbay set "
+                 "h_start=... h_end=... v_start=... v_end=... and the others) and give "
+                 "set-registers=false, or give switches-follow=true if the switches are wired to "
+                 "follow"),
                 (nullptr));
             return FALSE;
         }
@@ -186,6 +261,23 @@ gboolean Start(GstBaseSrc* base) {
     self->source = new std::unique_ptr<lensbay_gst::FrameSource>(std::move(opened).value());
     return TRUE;
 }
+
+GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition) {
+    LensbaySrc* self = LENSBAY_SRC(element);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && !Open(self))
+        return GST_STATE_CHANGE_FAILURE;
+    const GstStateChangeReturn r =
+        GST_ELEMENT_CLASS(lensbay_src_parent_class)->change_state(element, transition);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && r == GST_STATE_CHANGE_FAILURE) {
+        // Started nothing after all: the port goes back at once.
+        delete self->source;
+        self->source = nullptr;
+    }
+    return r;
+}
+
+// The board was opened by the state change just before.
+gboolean Start(GstBaseSrc* base) { return LENSBAY_SRC(base)->source != nullptr; }
 
 gboolean Stop(GstBaseSrc* base) {
     LensbaySrc* self = LENSBAY_SRC(base);
@@ -252,12 +344,25 @@ GstFlowReturn Fill(GstPushSrc* push, GstBuffer* buffer) {
     return GST_FLOW_OK;
 }
 
-void InstallWindowProperty(GObjectClass* klass, guint id, const char* name, const char* blurb) {
+void InstallNumberProperty(GObjectClass* klass, guint id, const char* name, int low, int high,
+                           int initial, const char* blurb) {
+    auto* spec = static_cast<GParamSpecInt*>(
+        g_param_spec_internal(CheckedIntParamType(), name, name, blurb,
+                              static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                       GST_PARAM_MUTABLE_READY)));
+    spec->minimum = low;
+    spec->maximum = high;
+    spec->default_value = initial;
+    g_object_class_install_property(klass, id, G_PARAM_SPEC(spec));
+}
+
+void InstallOptionProperty(GObjectClass* klass, guint id, const char* name, const char* type,
+                           const GEnumValue* values, const char* blurb) {
     g_object_class_install_property(
         klass, id,
-        g_param_spec_double(name, name, blurb, -G_MAXDOUBLE, G_MAXDOUBLE, 0.0,
-                            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
-                                                     GST_PARAM_MUTABLE_READY)));
+        g_param_spec_enum(name, name, blurb, OptionType(type, values), -1,
+                          static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                   GST_PARAM_MUTABLE_READY)));
 }
 
 void InstallFlagProperty(GObjectClass* klass, guint id, const char* name, gboolean initial,
@@ -276,17 +381,34 @@ static void lensbay_src_class_init(LensbaySrcClass* klass) {
     object_class->set_property = SetProperty;
     object_class->get_property = GetProperty;
     object_class->finalize = Finalize;
-    InstallWindowProperty(object_class, PROP_H_START, "h-start",
+    InstallNumberProperty(object_class, PROP_H_START, "h-start", 0, 15, 0,
                           "First column block of the capture window (24 columns each)");
-    InstallWindowProperty(object_class, PROP_H_END, "h-end",
+    InstallNumberProperty(object_class, PROP_H_END, "h-end", 0, 15, 0,
                           "Column block the window ends at; not after h-start: to the right edge");
-    InstallWindowProperty(object_class, PROP_V_START, "v-start",
+    InstallNumberProperty(object_class, PROP_V_START, "v-start", 0, 15, 0,
                           "First row block of the capture window (18 rows each)");
-    InstallWindowProperty(object_class, PROP_V_END, "v-end",
+    InstallNumberProperty(object_class, PROP_V_END, "v-end", 0, 15, 0,
                           "Row block the window ends at; not after v-start: to the top edge");
-    InstallFlagProperty(object_class, PROP_SET_REGISTERS, "set-registers", TRUE,
-                        "Write the chip's window registers (HWCTL, VWCTL) to the window at start; "
-                        "false: the chip is set already");
+    InstallNumberProperty(object_class, PROP_EXPOSURE, "exposure", -1, 127, -1,
+                          "Exposure time (EXCTL; turns automatic exposure off); -1: not written");
+    InstallNumberProperty(object_class, PROP_GAIN, "gain", -1, 7, -1,
+                          "Gain, 0 (0 dB) to 7 (18 dB) (GCTL; used while automatic exposure is "
+                          "off); -1: not written");
+    InstallNumberProperty(object_class, PROP_DIVIDER, "divider", -1, 128, -1,
+                          "Frame-rate divider, 2 to 128 (FRCTL); -1: not written");
+    InstallOptionProperty(object_class, PROP_GAMMA, "gamma", "LensbaySrcGamma", kGammaValues,
+                          "Gamma (MCTL; the options not given are written as the window's "
+                          "defaults: 1.0, off, outdoor, off)");
+    InstallOptionProperty(object_class, PROP_MIRROR, "mirror", "LensbaySrcMirror", kMirrorValues,
+                          "Mirror image (MCTL)");
+    InstallOptionProperty(object_class, PROP_MODE, "mode", "LensbaySrcMode", kModeValues,
+                          "Indoor or outdoor mode (MCTL)");
+    InstallOptionProperty(object_class, PROP_BACKLIGHT, "backlight", "LensbaySrcBacklight",
+                          kBacklightValues, "Backlight compensation (MCTL)");
+    InstallFlagProperty(
+        object_class, PROP_SET_REGISTERS, "set-registers", TRUE,
+        "Write the chip's window registers (HWCTL, VWCTL) and the controls given at "
+        "start, as Set Register does; false: the chip is set already");
     InstallFlagProperty(object_class, PROP_SWITCHES_FOLLOW, "switches-follow", FALSE,
                         "The board's A[3:0] switches are wired to follow the register prompts "
                         "(the simulated board's say so themselves)");
@@ -297,6 +419,7 @@ static void lensbay_src_class_init(LensbaySrcClass* klass) {
         "Frames of the SX540 camera chip on its evaluation board, read through Pinbus",
         "Lensbay project <lensbay@example.invalid>");
     gst_element_class_add_static_pad_template(element_class, &src_template);
+    element_class->change_state = ChangeState;
 
     GstBaseSrcClass* base_class = GST_BASE_SRC_CLASS(klass);
     base_class->start = Start;

@@ -160,13 +160,20 @@ base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std:
     return {};
 }
 
-base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out) {
+base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out,
+                             std::size_t max) {
     out->clear();
     std::string why;
     Fd fd(OpenRegularForReading(path, &why));
     if (fd.get() < 0) return OpenFailure(errno, why);
+    auto too_large = [](std::uint64_t size) {
+        return base::Fail(std::to_string(size) + " bytes", kFileTooLarge);
+    };
     struct stat st {};
     if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+        // Said from its size alone: a huge (or sparse) file is never read.
+        if (static_cast<std::uint64_t>(st.st_size) > max)
+            return too_large(static_cast<std::uint64_t>(st.st_size));
         try {
             out->reserve(static_cast<std::size_t>(st.st_size));
         } catch (const std::exception&) {
@@ -183,6 +190,12 @@ base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>*
             }
             if (n == 0) break;
             out->insert(out->end(), chunk, chunk + n);
+            // A file that grows while it is read stops at the limit all the same.
+            if (out->size() > max) {
+                const std::size_t size = out->size();
+                out->clear();
+                return too_large(size);
+            }
         }
     } catch (const std::bad_alloc&) {
         out->clear();

@@ -65,7 +65,7 @@ std::uint32_t GetLe32(const std::uint8_t* at);
 // The file operations below fail with the step that failed as the error's code and the
 // strerror text of the call that failed as its message; a name that is no regular file gives
 // kFileOpen and what it is ("it is a FIFO, not a regular file").
-enum FileStep : long { kFileMissing = 1, kFileOpen, kFileRead, kFileWrite };
+enum FileStep : long { kFileMissing = 1, kFileOpen, kFileRead, kFileWrite, kFileTooLarge };
 
 // Replaces the file whole (a temporary file beside it, flushed and renamed over it; a symbolic
 // link's target is replaced): on any failure the previous file stays as it was. kFileOpen when the
@@ -77,8 +77,10 @@ base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data,
 // when the file does not exist.
 base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
                              std::size_t* got);
-// Reads the whole file.
-base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out);
+// Reads the whole file. A file of more than `max` bytes is refused before anything is read
+// (kFileTooLarge, its size as the message: "3221225472 bytes").
+base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out,
+                             std::size_t max = ~std::size_t{0});
 // Writes 32-bit little-endian values at offsets of an existing file, leaving the rest as it is.
 struct Le32Field {
     std::size_t offset;

@@ -13,9 +13,9 @@
 #include "panel/session.h"
 #include "panel/startup.h"
 #include "panel/window_front_end.h"
+#include "platform/base/output.h"
 #include "platform/base/shown.h"
 #include "platform/portio/backend_registry.h"
-#include "platform/portio/port_claim.h"
 #include "platform/portio/portio.h"
 
 #ifdef LENSBAY_HAVE_PNG
@@ -28,26 +28,32 @@
 
 namespace {
 
-// The backends' lines come from the port service's table (printed in place of the %s).
-constexpr char kUsage[] =
+// The subcommands' lines come from their table, the backends' from the port service's table.
+constexpr char kUsageHead[] =
     "Usage: lensbay [--console] [--help] [--version]\n"
-    "       lensbay [--live] [--inspector]\n"
-    "       lensbay set KEY=VALUE... | reset | capture [...]   (each with --help)\n"
-    "       lensbay power-cycle\n"
+    "       lensbay [--live] [--inspector]\n";
+constexpr char kUsageAbout[] =
     "  The SX540 camera control panel. Opens the main window; with --console, or when no display\n"
     "  is found, runs the console front end on standard input and output instead.\n"
     "  --live and --inspector open the live view and the inspector beside the main window\n"
-    "  (F5 and F6 there, or its context menu). power-cycle turns the simulated board off and on:\n"
-    "  its chip registers go back to their reset state (its switches stay as set).\n"
+    "  (F5 and F6 there, or its context menu).\n";
+constexpr char kUsageBody[] =
     "  Environment: PORTIO, the port backend, one of\n"
     "%s"
     "  PORTIO_TRACE (FILE or -), OLE_REGISTRY (the class registry file where PINBUS.OCX is\n"
     "  registered), LENSBAY_SIM_STATE (the file that keeps the simulated board between programs;\n"
     "  default $XDG_RUNTIME_DIR/lensbay/sim-board).\n"
-    "  Exit status: 0 after the window is closed, 1 for a bad option, 2 when the Pinbus port\n"
-    "  objects cannot be created, 3 when the port backend cannot be opened.\n\n";
+    "  Exit status: 0 after the window is closed (the console: 0, or 1 when a command gave an\n"
+    "  error event), 1 for a bad option, 2 when the Pinbus port objects cannot be created (or\n"
+    "  for a word that names no subcommand), 3 when the port backend cannot be opened.\n\n";
 
-void PrintUsage(std::FILE* out) { std::fprintf(out, kUsage, portio::BackendHelp(4).c_str()); }
+void PrintUsage(std::FILE* out) {
+    std::fputs(kUsageHead, out);
+    std::fputs(panel::cli::SubcommandUsage().c_str(), out);
+    std::fputs(kUsageAbout, out);
+    std::fputs(panel::cli::SubcommandList().c_str(), out);
+    std::fprintf(out, kUsageBody, portio::BackendHelp(4).c_str());
+}
 
 // Says what stops the start, on standard error and, in the window front end, in a box.
 void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* window, int argc,
@@ -56,56 +62,15 @@ void ReportStartFailure(const std::string& message, panel::WindowFrontEnd* windo
     if (window) window->ShowStartFailure(argc, argv, message);
 }
 
-// `lensbay power-cycle`: the kept simulated board off and on, without opening the port.
-int PowerCycle(int argc, char** argv) {
-    if (argc > 2) {
-        const std::string arg = argv[2];
-        if (argc == 3 && (arg == "--help" || arg == "-h")) {
-            PrintUsage(stdout);
-            return 0;
-        }
-        std::fputs("lensbay power-cycle: takes no argument\n", stderr);
-        return 1;
-    }
-    if (portio::ChosenBackend() != "sim") {
-        std::fprintf(stderr,
-                     "lensbay power-cycle: only the simulated board can be turned off and on "
-                     "from here (PORTIO=%s)\n",
-                     portio::ChosenBackend().c_str());
-        return 1;
-    }
-    // Not under a program that holds the board: it would write its own state back over this.
-    const base::Result<std::unique_ptr<portio::PortClaim>> claim = portio::ClaimPort();
-    if (!claim) {
-        std::fprintf(stderr, "lensbay power-cycle: %s\n", claim.message().c_str());
-        return static_cast<int>(panel::kSessionPortRefused);
-    }
-    const base::Result<std::string> path = portio::PowerCycleSimState();
-    if (!path) {
-        std::fprintf(stderr, "lensbay power-cycle: %s\n", path.message().c_str());
-        return static_cast<int>(panel::kSessionPortRefused);
-    }
-    if (path->empty()) {
-        std::fputs(
-            "lensbay power-cycle: neither LENSBAY_SIM_STATE nor XDG_RUNTIME_DIR is set, so each "
-            "program's simulated board is fresh already\n",
-            stderr);
-    }
-    return 0;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
 #ifdef LENSBAY_HAVE_PNG
     panel::QtPngEncoder png_encoder;
     panel::PngEncoder* const png = &png_encoder;
 #else
     panel::PngEncoder* const png = nullptr;
 #endif
-    if (argc > 1 && std::string(argv[1]) == "power-cycle") return PowerCycle(argc, argv);
     if (argc > 1 && panel::cli::IsSubcommand(argv[1]))
-        return panel::cli::RunSubcommand(argc, argv, panel::FindPinbus(LENSBAY_PINBUS_DIR), png);
+        return panel::cli::RunSubcommand(argc, argv, {panel::FindPinbus(LENSBAY_PINBUS_DIR), png});
     bool console = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -151,11 +116,21 @@ int main(int argc, char** argv) {
         return static_cast<int>(session.error().code);
     }
     const panel::Session& s = **session;
-    if (window) return window->Run(argc, argv, s.Pinbus1(), s.Pinbus2(), s.Board());
+    if (window)
+        return window->Run(argc, argv, s.Pinbus1(), s.Pinbus2(), s.Board(), &s.BoardRecord());
     panel::console::ConsoleOptions options;
     options.in = &std::cin;
     options.interactive = ::isatty(STDIN_FILENO) == 1;
     options.board = s.Board();
     options.png_encoder = png;
+    options.board_record = &s.BoardRecord();
     return panel::console::RunConsoleFrontEnd(s.Pinbus1(), s.Pinbus2(), options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    base::GuardStandardStreams();
+    // Output that could not be written fails the program, whatever it did besides.
+    return base::FinishOutput(Run(argc, argv));
 }

@@ -18,6 +18,7 @@ struct Panel::Impl {
     UserInterface& ui;
     CameraLink link;
     RegisterRecord record;
+    KeptBoardRecord* kept = nullptr;
     PortArbiter port;
     PngEncoder* encoder = nullptr;
 };
@@ -67,6 +68,18 @@ void Panel::Command2Click() {
 }
 
 const RegisterRecord& Panel::Registers() const { return impl_->record; }
+
+void Panel::SetBoardRecord(KeptBoardRecord* kept, const std::string& writer) {
+    impl_->kept = kept;
+    impl_->record.Mirror(kept ? &kept->Record() : nullptr);
+    if (kept) kept->Record().SetWriter(writer);
+}
+
+const RegisterRecord& Panel::BoardRegisters() const {
+    return impl_->kept ? impl_->kept->Record() : impl_->record;
+}
+
+std::string Panel::BoardRecordPath() const { return impl_->kept ? impl_->kept->Path() : ""; }
 
 PortArbiter& Panel::Port() { return impl_->port; }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "panel/board_record.h"
 #include "panel/form_state.h"
 #include "panel/live_frames.h"
 #include "panel/picture_files.h"
@@ -44,6 +45,13 @@ public:
 
     // What this session wrote to the chip's registers.
     const RegisterRecord& Registers() const;
+    // The board's record (what every program wrote; not owned): each write of this panel's is
+    // noted there too, under `writer`'s name ("lensbay window"). Null: none.
+    void SetBoardRecord(KeptBoardRecord* kept, const std::string& writer);
+    // The board's record when there is one, else this session's.
+    const RegisterRecord& BoardRegisters() const;
+    // Where the board's record is kept ("" with none, or for a fresh simulated board).
+    std::string BoardRecordPath() const;
     // The port's ownership: every button's handler holds it while it runs.
     PortArbiter& Port();
     // The port objects, for a FrameReader of the live view.

@@ -26,31 +26,34 @@ bool WriteRecord(const std::string& path, const std::string& json, UserInterface
 // The record beside a saved picture replaces only a record: a file of that name that this
 // program did not write (the user's own NAME.json) is kept, and the box says so.
 bool WriteSavedRecord(const std::string& path, const std::string& json, UserInterface& ui) {
-    // Anything but a regular file is refused by the writing itself, with what it is.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        constexpr std::size_t kLargestRecord = 64 * 1024;
-        std::vector<std::uint8_t> old(kLargestRecord + 1);
-        std::size_t got = 0;
-        const base::Result<> r = ReadFileStart(path, old.data(), old.size(), &got);
-        if (!r.ok()) {
-            ui.MessageBox(kLensbayTitle,
-                          "The picture was saved, but no record was written: can't read " +
-                              base::Shown(path) + " to see what it is: " + r.message() + ".");
-            return false;
-        }
-        if (got > kLargestRecord ||
-            !IsPictureRecord(std::string_view(reinterpret_cast<const char*>(old.data()), got))) {
-            ui.MessageBox(kLensbayTitle,
-                          "The picture was saved, but no record was written: " + base::Shown(path) +
-                              " is not a picture record and was kept as it is.");
-            return false;
-        }
+    if (base::Result<> free = CheckRecordReplaceable(path); !free) {
+        ui.MessageBox(kLensbayTitle,
+                      "The picture was saved, but no record was written: " + free.message());
+        return false;
     }
     return WriteRecord(path, json, ui);
 }
 
 }  // namespace
+
+base::Result<> CheckRecordReplaceable(const std::string& path) {
+    // Anything but a regular file is refused by the writing itself, with what it is.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    constexpr std::size_t kLargestRecord = 64 * 1024;
+    std::vector<std::uint8_t> old(kLargestRecord + 1);
+    std::size_t got = 0;
+    const base::Result<> r = ReadFileStart(path, old.data(), old.size(), &got);
+    if (!r.ok()) {
+        return base::Fail("can't read " + base::Shown(path) + " to see what it is: " + r.message() +
+                          ".");
+    }
+    if (got > kLargestRecord ||
+        !IsPictureRecord(std::string_view(reinterpret_cast<const char*>(old.data()), got))) {
+        return base::Fail(base::Shown(path) + " is not a picture record and was kept as it is.");
+    }
+    return {};
+}
 
 bool WriteCaptureRecord(const FormState& state, const RegisterRecord& registers,
                         UserInterface& ui) {

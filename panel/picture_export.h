@@ -9,6 +9,11 @@
 
 namespace panel {
 
+// Whether a record may be written at `path`: nothing is there, or a record Lensbay wrote. A
+// file of that name that is anything else (the user's own NAME.json) is kept: the error says so
+// ("\"shot.json\" is not a picture record and was kept as it is.").
+base::Result<> CheckRecordReplaceable(const std::string& path);
+
 // After a capture: "image.json" for the frame of the window fields. A failure is reported in a
 // box; false then.
 bool WriteCaptureRecord(const FormState& state, const RegisterRecord& registers, UserInterface& ui);

@@ -45,7 +45,8 @@ std::size_t Utf8Length(const std::string& text, std::size_t i) {
     return n;
 }
 
-// A JSON string; bytes that are not UTF-8 become U+FFFD, so that the file stays valid JSON.
+}  // namespace
+
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -73,8 +74,6 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-}  // namespace
-
 bool IsPngName(const std::string& name) { return EndsWithNoCase(name, ".png"); }
 
 std::string RecordPathFor(const std::string& picture_path) {
@@ -88,7 +87,7 @@ std::string PortBackendName() { return portio::ChosenBackend(); }
 
 std::string PictureRecordJson(int width, int height, const FormState& state, bool row_skip,
                               const RegisterRecord& registers, const std::string& backend,
-                              RegisterRecord::Clock::time_point when) {
+                              RegisterRecord::Clock::time_point when, const SeriesFrame* frame) {
     std::string out = "{\n";
     out += "  \"width\": " + std::to_string(width) + ",\n";
     out += "  \"height\": " + std::to_string(height) + ",\n";
@@ -114,7 +113,16 @@ std::string PictureRecordJson(int width, int height, const FormState& state, boo
     }
     out += "\n  },\n";
     out += "  \"backend\": " + JsonString(backend) + ",\n";
-    out += "  \"time\": " + JsonString(Iso8601(when)) + "\n}\n";
+    out += "  \"time\": " + JsonString(Iso8601(when));
+    if (frame) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", frame->seconds);
+        out += ",\n  \"frame\": {\"number\": " + std::to_string(frame->number) +
+               ", \"of\": " + std::to_string(frame->count) +
+               ", \"time\": " + JsonString(Iso8601Millis(frame->when)) +
+               ", \"seconds\": " + seconds + "}";
+    }
+    out += "\n}\n";
     return out;
 }
 

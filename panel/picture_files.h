@@ -34,14 +34,28 @@ std::string RecordPathFor(const std::string& picture_path);
 // writing a record over it loses nothing of the user's.
 bool IsPictureRecord(std::string_view text);
 
+// A JSON string; bytes that are not UTF-8 become U+FFFD, so that the file stays valid JSON.
+std::string JsonString(const std::string& text);
+
 // The port backend as chosen by PORTIO ("sim" when unset).
 std::string PortBackendName();
 
+// A frame of a series (`lensbay capture --count N`): its number from 1, the series' length, and
+// the time it was read.
+struct SeriesFrame {
+    int number = 1;
+    int count = 1;
+    RegisterRecord::Clock::time_point when{};
+    double seconds = 0;  // since the series' first frame began
+};
+
 // The record as JSON: width, height, the four window fields, the row-skip flag, the register
-// record, the port backend and the time (ISO 8601, UTC).
+// record, the port backend and the time (ISO 8601, UTC); with `frame`, then its number, the
+// series' length, its time to the millisecond and its seconds into the series.
 std::string PictureRecordJson(int width, int height, const FormState& state, bool row_skip,
                               const RegisterRecord& registers, const std::string& backend,
-                              RegisterRecord::Clock::time_point when);
+                              RegisterRecord::Clock::time_point when,
+                              const SeriesFrame* frame = nullptr);
 
 // Writes the bytes to the file (created or truncated); the error names the file and the cause.
 base::Result<> WriteBytesFile(const std::string& path, const std::uint8_t* data, std::size_t size);

@@ -1,5 +1,7 @@
 #include "panel/session.h"
 
+#include <errno.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -33,6 +35,9 @@ base::Result<std::unique_ptr<Session>> OpenSession(const std::string& pinbus_hin
     if (!claim) return base::Fail(claim.message(), kSessionPortRefused);
     std::unique_ptr<Session> session(new Session);
     session->claim_ = std::move(claim).value();
+    // Read only now that the port is this session's: nobody else writes the record meanwhile.
+    session->record_ =
+        std::make_unique<KeptBoardRecord>(BoardRecordPath(), program_invocation_short_name);
     portio::SetFaultHandler(std::move(on_fault));
     // Opening the backend first says a refused port plainly before anything else happens.
     if (base::Result<> opened = portio::Initialize(); !opened)

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "panel/board_record.h"
 #include "panel/startup.h"
 #include "platform/base/result.h"
 #include "platform/portio/port_claim.h"
@@ -17,9 +18,9 @@ namespace panel {
 inline constexpr long kSessionNotRegistered = 2;  // COM, the class registry or Pinbus failed
 inline constexpr long kSessionPortRefused = 3;    // the port backend cannot be opened
 
-// Whether the session takes SIGINT, SIGTERM and SIGHUP over so that they leave the port idle
-// (platform/portio/ending.h): a program of ours does; a library in another program's process (the
-// GStreamer element) leaves the host's signals alone.
+// Whether the session takes SIGINT, SIGTERM, SIGHUP and SIGPIPE over so that they leave the port
+// idle (platform/portio/ending.h): a program of ours does; a library in another program's process
+// (the GStreamer element) leaves the host's signals alone.
 enum class SignalEndings { kTakeOver, kLeaveToHost };
 
 class Session {
@@ -35,6 +36,10 @@ public:
     // The board's operator side (switches, following the prompts, its window) where the backend
     // has one, else null.
     portio::BoardOperator* Board() const { return board_; }
+    // What Lensbay's programs wrote to the board's chip (board_record.h), read when the port was
+    // claimed and written back after each change while the session holds the port. Its writer's
+    // name is the program's ("lensbay") until the front end names itself.
+    KeptBoardRecord& BoardRecord() const { return *record_; }
 
 private:
     friend base::Result<std::unique_ptr<Session>> OpenSession(const std::string&,
@@ -45,6 +50,7 @@ private:
     std::unique_ptr<portio::PortClaim> claim_;
     PortObjects objects_;
     portio::BoardOperator* board_ = nullptr;
+    std::unique_ptr<KeptBoardRecord> record_;
     bool com_initialized_ = false;
 };
 

@@ -81,14 +81,13 @@ std::string FormatSettings(const FormState& state) {
 
 base::Result<Settings> LoadSettingsFile(const std::string& path) {
     std::vector<std::uint8_t> bytes;
-    const base::Result<> r = ReadWholeFile(path, &bytes);
+    const base::Result<> r = ReadWholeFile(path, &bytes, kMaxSettingsSize);
     if (!r.ok() && r.error().code == kFileMissing)
         return base::Fail(base::Shown(path) + ": no such file");
+    if (!r.ok() && r.error().code == kFileTooLarge)
+        return base::Fail(base::Shown(path) + ": too large for a settings file (" + r.message() +
+                          ")");
     if (!r.ok()) return base::Fail(base::Shown(path) + ": can't read: " + r.message());
-    if (bytes.size() > kMaxSettingsSize) {
-        return base::Fail(base::Shown(path) + ": too large for a settings file (" +
-                          std::to_string(bytes.size()) + " bytes)");
-    }
     return ParseSettings(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
 }

@@ -14,6 +14,8 @@ class BoardOperator;
 
 namespace panel {
 
+class KeptBoardRecord;
+
 class WindowFrontEnd {
 public:
     virtual ~WindowFrontEnd() = default;
@@ -24,7 +26,7 @@ public:
     virtual void ShowStartFailure(int argc, char** argv, const std::string& message) = 0;
     // Runs the window until it is closed (see RunQtFrontEnd); returns the exit status.
     virtual int Run(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
-                    portio::BoardOperator* board) = 0;
+                    portio::BoardOperator* board, KeptBoardRecord* record) = 0;
 };
 
 // The build's windowed front end, or null when it was built without one.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/ctl/olecontrol.h"
+#include "platform/portio/port_claim.h"
 #include "platform/portio/portio.h"
 
 class CPinbusCtrl : public COleControl {
@@ -51,4 +52,8 @@ private:
 
     LONG m_address = 0x378;  // only the low 16 bits address the port
     SHORT m_bits = 8;        // 8: byte access; anything else: 16-bit access
+    // The object's share of its process's claim of the port: the first cycle of the process
+    // claims the port (a port another process holds fails the call with the holder's name), and
+    // the claim is given up when the process's last object and session are gone.
+    portio::PortUser m_portUser;
 };

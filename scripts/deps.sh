@@ -4,9 +4,9 @@ set -euo pipefail
 packages=(build-essential cmake clang libclang-rt-dev libgtest-dev libgmock-dev googletest
           libbenchmark-dev qt6-base-dev libgl-dev fonts-liberation xvfb xauth xdotool x11-utils
           imagemagick dpkg-dev file pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-          gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good python3-gi
-          python3-numpy gir1.2-gstreamer-1.0 gir1.2-gst-plugins-base-1.0 qt6-wayland qemu-system-x86
-          busybox-static cpio clang-format python3 git wine wine64 wine64-tools)
+          gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
+          python3-gi python3-numpy gir1.2-gstreamer-1.0 gir1.2-gst-plugins-base-1.0 qt6-wayland
+          qemu-system-x86 busybox-static cpio clang-format python3 git wine wine64 wine64-tools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

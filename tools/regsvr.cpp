@@ -29,6 +29,7 @@ void Usage(std::FILE* out) {
         "DllUnregisterServer). The class registry is the file named by OLE_REGISTRY, else\n"
         "${XDG_DATA_HOME:-$HOME/.local/share}/lensbay/registry.reg (read over the machine-wide\n"
         "one). --system: the machine-wide registry for every user instead (needs root).\n"
+        "On success it says which registry file it wrote.\n"
         "Exit status: 0 when the server answers S_OK, 1 otherwise.\n",
         out);
 }
@@ -109,6 +110,8 @@ int main(int argc, char** argv) {
     }
     std::printf("%s in %s %s (%s)\n", entry, resolved, hr == S_OK ? "succeeded" : "failed",
                 HresultToString(hr).c_str());
+    // Which file changed: OLE_REGISTRY, the user's own registry or (--system) the machine's.
+    if (hr == S_OK) std::printf("written to the class registry %s\n", RegistryFilePath().c_str());
     if (FAILED(hr)) {
         // A registry that cannot be read is the user's to repair; say which file and how.
         const std::string last = TakeErrorInfoText();

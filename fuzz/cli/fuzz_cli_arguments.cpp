@@ -1,7 +1,7 @@
-// The subcommands' argument parser on arbitrary bytes: the first byte picks set, reset or
-// capture, the rest is split at NUL bytes into arguments. Every refusal says something; what is
-// accepted holds a count in range, a format with every output, a window of four fields that
-// frames a picture, and settings that apply to a form.
+// The subcommands' argument parsers on arbitrary bytes: the first byte picks set, reset, capture,
+// status or power-cycle, the rest is split at NUL bytes into arguments. Every refusal says
+// something; what is accepted holds a count in range, a format with every output, a window of four
+// fields that frames a picture, and settings that apply to a form.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,8 +13,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    static const char* const kCommands[] = {"set", "reset", "capture"};
-    const std::string command = kCommands[data[0] % 3];
+    static const char* const kCommands[] = {"set", "reset", "capture", "status", "power-cycle"};
+    const std::string command = kCommands[data[0] % 5];
     std::vector<std::string> args;
     for (std::size_t i = 1; i < size; ++i) {
         if (args.empty() || data[i] == 0) args.emplace_back();

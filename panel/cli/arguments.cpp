@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "panel/capture.h"
+#include "panel/cli/subcommands.h"
 #include "platform/base/shown.h"
 
 namespace panel::cli {
@@ -52,74 +54,143 @@ base::Result<> CheckWritable(const std::string& path) {
     return {};
 }
 
-}  // namespace
+// One argument's reading: what it is, and the next argument for an option that takes a value.
+class Reader {
+public:
+    Reader(const std::vector<std::string>& args, Arguments& a) : args_(args), a_(a) {}
+    const std::string& arg() const { return args_[i_]; }
+    bool Is(const char* short_name, const char* long_name) const {
+        return (short_name && arg() == short_name) || arg() == long_name;
+    }
+    // Options other than --help may be given once.
+    base::Result<> Once(const char* option) {
+        if (!given_.insert(option).second)
+            return base::Fail(std::string(option) + " is given twice");
+        return {};
+    }
+    base::Result<std::string> Value(const char* option) {
+        if (auto first = Once(option); !first) return first.error();
+        if (i_ + 1 >= args_.size()) return base::Fail(std::string(option) + " needs a value");
+        return args_[++i_];
+    }
+    bool Next() { return ++i_ < args_.size(); }
+    Arguments& a() { return a_; }
 
-base::Result<Arguments> ParseArguments(const std::string& command,
-                                       const std::vector<std::string>& args) {
+private:
+    const std::vector<std::string>& args_;
+    Arguments& a_;
+    std::size_t i_ = 0;
+    std::set<std::string> given_;  // each option by its long name
+};
+
+// A subcommand's own argument: handled (true), not one of its own (false), or refused.
+using Own = std::function<base::Result<bool>(Reader& r)>;
+
+// The loop every subcommand shares: --help anywhere, --yes and -q where `prompts` (the
+// subcommands that write registers), then the subcommand's own arguments.
+base::Result<Arguments> Parse(const char* command, const std::vector<std::string>& args,
+                              bool prompts, const Own& own) {
     Arguments a;
     a.command = command;
-    std::vector<std::string> assignments;
-    std::set<std::string> given;  // each option by its long name
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        // Options other than --help may be given once.
-        auto once = [&](const char* option) -> base::Result<> {
-            if (!given.insert(option).second)
-                return base::Fail(std::string(option) + " is given twice");
-            return {};
-        };
-        auto value = [&](const char* option) -> base::Result<std::string> {
-            if (auto first = once(option); !first) return first.error();
-            if (i + 1 >= args.size()) return base::Fail(std::string(option) + " needs a value");
-            return args[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
+    Reader r(args, a);
+    for (bool more = !args.empty(); more; more = r.Next()) {
+        if (r.Is("-h", "--help")) {
             a.help = true;
-        } else if (arg == "--yes" || arg == "-y") {
-            if (auto first = once("--yes"); !first) return first.error();
+            continue;
+        }
+        if (prompts && r.Is("-y", "--yes")) {
+            if (auto first = r.Once("--yes"); !first) return first.error();
             a.yes = true;
-        } else if (command == "capture" && (arg == "-o" || arg == "--output")) {
-            auto v = value("-o");
+            continue;
+        }
+        if (prompts && r.Is("-q", "--quiet")) {
+            if (auto first = r.Once("-q"); !first) return first.error();
+            a.quiet = true;
+            continue;
+        }
+        base::Result<bool> taken = own ? own(r) : base::Result<bool>(false);
+        if (!taken) return taken.error();
+        if (!*taken) return base::Fail("unknown argument " + base::Shown(r.arg()));
+    }
+    return a;
+}
+
+}  // namespace
+
+base::Result<Arguments> ParseSetArguments(const std::vector<std::string>& args) {
+    std::vector<std::string> assignments;
+    base::Result<Arguments> a = Parse("set", args, true, [&](Reader& r) -> base::Result<bool> {
+        if (r.arg().empty() || r.arg()[0] == '-') return false;
+        assignments.push_back(r.arg());
+        return true;
+    });
+    if (!a || a->help) return a;
+    auto settings = ParseAssignments(assignments);
+    if (!settings) return settings.error();
+    a->settings = *settings;
+    return a;
+}
+
+base::Result<Arguments> ParseResetArguments(const std::vector<std::string>& args) {
+    return Parse("reset", args, true, nullptr);
+}
+
+base::Result<Arguments> ParseCaptureArguments(const std::vector<std::string>& args) {
+    base::Result<Arguments> a = Parse("capture", args, true, [](Reader& r) -> base::Result<bool> {
+        Arguments& a = r.a();
+        if (r.Is("-o", "--output")) {
+            auto v = r.Value("-o");
             if (!v) return v.error();
             auto format = FormatOf(*v);
             if (!format) return base::Fail("-o " + format.message());
             a.output = *v;
             a.format = *format;
-        } else if (command == "capture" && arg == "--no-set") {
-            if (auto first = once("--no-set"); !first) return first.error();
+        } else if (r.Is(nullptr, "--no-set")) {
+            if (auto first = r.Once("--no-set"); !first) return first.error();
             a.no_set = true;
-        } else if (command == "capture" && arg == "--window") {
-            auto v = value("--window");
+        } else if (r.Is(nullptr, "--window")) {
+            auto v = r.Value("--window");
             if (!v) return v.error();
             auto window = WindowOf(*v);
             if (!window) return window.error();
             a.window = *window;
-        } else if (command == "capture" && arg == "--count") {
-            auto v = value("--count");
+        } else if (r.Is(nullptr, "--count")) {
+            auto v = r.Value("--count");
             if (!v) return v.error();
             auto count = CountOf(*v);
             if (!count) return count.error();
             a.count = *count;
-        } else if (command == "set" && !arg.empty() && arg[0] != '-') {
-            assignments.push_back(arg);
         } else {
-            return base::Fail("unknown argument " + base::Shown(arg));
+            return false;
         }
+        return true;
+    });
+    if (!a || a->help || !a->output) return a;
+    for (int n = 1; n <= (a->count > 1 ? 2 : 0); ++n) {
+        if (auto name = FrameName(*a->output, n); !name) return base::Fail("-o " + name.message());
     }
-    if (a.help) return a;
-    if (command == "set") {
-        auto settings = ParseAssignments(assignments);
-        if (!settings) return settings.error();
-        a.settings = *settings;
-    }
-    if (a.output) {
-        for (int n = 1; n <= (a.count > 1 ? 2 : 0); ++n) {
-            if (auto name = FrameName(*a.output, n); !name)
-                return base::Fail("-o " + name.message());
-        }
-        if (auto w = CheckWritable(*a.output); !w) return w.error();
-    }
+    if (auto w = CheckWritable(*a->output); !w) return w.error();
     return a;
+}
+
+base::Result<Arguments> ParseStatusArguments(const std::vector<std::string>& args) {
+    return Parse("status", args, false, [](Reader& r) -> base::Result<bool> {
+        if (!r.Is(nullptr, "--json")) return false;
+        if (auto first = r.Once("--json"); !first) return first.error();
+        r.a().json = true;
+        return true;
+    });
+}
+
+base::Result<Arguments> ParsePowerCycleArguments(const std::vector<std::string>& args) {
+    return Parse("power-cycle", args, false, nullptr);
+}
+
+base::Result<Arguments> ParseArguments(const std::string& command,
+                                       const std::vector<std::string>& args) {
+    const Subcommand* s = FindSubcommand(command);
+    if (!s) return base::Fail("unknown subcommand " + base::Shown(command));
+    return s->parse(args);
 }
 
 }  // namespace panel::cli

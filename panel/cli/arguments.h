@@ -1,6 +1,7 @@
-// The arguments of lensbay's task subcommands: `set [--yes] KEY=VALUE...`, `reset [--yes]` and
-// `capture [--yes] [-o FILE] [--window H_START,H_END,V_START,V_END] [--count N]`. Everything is
-// checked before any port cycle; an option given twice is refused.
+// The arguments of lensbay's subcommands: `set [--yes] [-q] KEY=VALUE...`, `reset [--yes] [-q]`,
+// `capture [--yes] [-q] [-o FILE] [--window H_START,H_END,V_START,V_END] [--count N] [--no-set]`,
+// `status [--json]` and `power-cycle`. Everything is checked before any port cycle; an option
+// given twice is refused; --help (or -h) may come anywhere.
 #pragma once
 
 #include <array>
@@ -17,8 +18,10 @@ namespace panel::cli {
 struct Arguments {
     std::string command;
     bool yes = false;
+    bool quiet = false;  // set, reset, capture: errors only on standard error
     bool help = false;
     bool no_set = false;                               // capture: Capture alone
+    bool json = false;                                 // status
     Settings settings;                                 // set
     std::optional<std::array<std::string, 4>> window;  // capture
     std::optional<std::string> output;
@@ -26,8 +29,15 @@ struct Arguments {
     int count = 1;
 };
 
-// `command` is the subcommand's name, `args` what follows it. With -o, the file's directory must
-// take new files.
+// Each subcommand's parser (the subcommand table's): `args` is what follows its name. With -o,
+// the file's directory must take new files.
+base::Result<Arguments> ParseSetArguments(const std::vector<std::string>& args);
+base::Result<Arguments> ParseResetArguments(const std::vector<std::string>& args);
+base::Result<Arguments> ParseCaptureArguments(const std::vector<std::string>& args);
+base::Result<Arguments> ParseStatusArguments(const std::vector<std::string>& args);
+base::Result<Arguments> ParsePowerCycleArguments(const std::vector<std::string>& args);
+
+// The parser of the subcommand named `command` in the table; an unknown name fails.
 base::Result<Arguments> ParseArguments(const std::string& command,
                                        const std::vector<std::string>& args);
 

@@ -1,5 +1,6 @@
 #include "panel/cli/image_output.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +13,9 @@
 
 namespace panel::cli {
 namespace {
+
+// A width past any frame number's digits (seven at most) is a slip, not a wish.
+constexpr std::size_t kMaxFrameWidth = 99;
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -63,35 +67,39 @@ base::Result<std::string> FrameName(const std::string& pattern, int number) {
             ++i;
             continue;
         }
-        // %d or %0Nd (N one or two digits), once.
+        // %d or %0Nd, once. The number is written whole whatever the width asks.
         std::size_t j = i + 1;
-        int width = 0;
+        std::size_t width = 0;
         if (j < pattern.size() && pattern[j] == '0') {
             ++j;
-            const std::size_t digits_start = j;
-            while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j])) &&
-                   j - digits_start < 2) {
-                width = width * 10 + (pattern[j] - '0');
+            while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j]))) {
+                width = std::min<std::size_t>(
+                    width * 10 + static_cast<std::size_t>(pattern[j] - '0'), kMaxFrameWidth + 1);
                 ++j;
             }
-            if (j == digits_start) width = 0;
         }
         if (numbered || j >= pattern.size() || pattern[j] != 'd') {
             return base::Fail(base::Shown(pattern) + ": only one %d or %0Nd may number the frames");
         }
-        char digits[32];
-        std::snprintf(digits, sizeof digits, "%0*d", width, number);
+        if (width > kMaxFrameWidth) {
+            return base::Fail(base::Shown(pattern) + ": a frame number's width is at most " +
+                              std::to_string(kMaxFrameWidth) + " digits");
+        }
+        const std::string digits = std::to_string(number);
+        if (digits.size() < width) out.append(width - digits.size(), '0');
         out += digits;
         numbered = true;
         i = j;
     }
     if (numbered) return out;
-    char suffix[32];
+    // Without a number in the name, "-0001" goes before the extension of the name as written
+    // ("%%" already made "%").
+    char suffix[16];
     std::snprintf(suffix, sizeof suffix, "-%04d", number);
-    const auto slash = pattern.rfind('/');
-    auto dot = pattern.rfind('.');
+    const auto slash = out.rfind('/');
+    auto dot = out.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = out.size();
-    return pattern.substr(0, dot) + suffix + pattern.substr(dot);
+    return out.substr(0, dot) + suffix + out.substr(dot);
 }
 
 base::Result<> WriteImage(const std::string& path, ImageFormat format,

@@ -17,8 +17,9 @@ enum class ImageFormat { kBmp, kRaw, kPng, kPgm };
 base::Result<ImageFormat> FormatOf(const std::string& path);
 
 // The name of frame `number` (from 1) of a series: a printf-style "%d" / "%0Nd" in `pattern` is
-// replaced by the number; without one, "-NNNN" goes before the extension. Fails when the pattern
-// holds another '%' conversion.
+// replaced by the whole number, padded with zeros to N digits (N at most 99); without one, "-NNNN"
+// goes before the extension. "%%" is a '%' wherever it stands. Fails when the pattern holds
+// another '%' conversion or a wider width.
 base::Result<std::string> FrameName(const std::string& pattern, int number);
 
 // Writes `path` in `format` from the bytes of image.bmp and image.raw: .bmp and .raw are byte

@@ -1,21 +1,59 @@
-// lensbay's task subcommands, each one process: `set KEY=VALUE...`, `reset` and `capture`. Each
-// does on the port exactly what the window does for the same clicks: the port set-up of the
-// window's load, then Set Register, Default Setting or Capture.
+// lensbay's subcommands, one table: each one's name, argument parser, help line and run. The
+// program's dispatch, its usage and each subcommand's --help all read it. The task subcommands
+// (`set KEY=VALUE...`, `reset`, `capture`) each do on the port exactly what the window does for
+// the same clicks: the port set-up of the window's load, then Set Register, Default Setting or
+// Capture. `status` shows what was written to the chip; `power-cycle` turns the simulated board
+// off and on.
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "panel/cli/arguments.h"
 #include "panel/picture_files.h"
+#include "platform/base/result.h"
 
 namespace panel::cli {
 
-// Whether argv[1] names a subcommand.
+// Exit statuses of the subcommands.
+inline constexpr int kOk = 0;
+inline constexpr int kFailed = 1;  // bad arguments or a failed operation
+// 2 and 3 are panel::kSessionNotRegistered and kSessionPortRefused; 2 also for a word that names
+// no subcommand.
+inline constexpr int kUnknownSubcommand = 2;
+
+// What a subcommand runs with besides its arguments.
+struct Context {
+    std::string pinbus_hint;    // the PINBUS.OCX path named in the "register it with" advice
+    PngEncoder* png = nullptr;  // makes `capture -o NAME.png` (null: the build has none)
+};
+
+struct Subcommand {
+    const char* name;
+    const char* synopsis;  // what follows the name in the usage ("KEY=VALUE...")
+    const char* summary;   // one line for lensbay --help
+    std::string help;      // `lensbay NAME --help`
+    base::Result<Arguments> (*parse)(const std::vector<std::string>& args);
+    int (*run)(const Arguments& a, const Context& context);
+};
+
+// Every subcommand, in the order the usage lists them.
+const std::vector<Subcommand>& Subcommands();
+const Subcommand* FindSubcommand(std::string_view name);
+
+// Whether argv[1] is a word for the subcommand dispatch rather than an option: anything that does
+// not start with '-' (a known subcommand, or one refused as unknown).
 bool IsSubcommand(const char* arg);
 
-// Runs the subcommand in argv[1]. `pinbus_hint` is the PINBUS.OCX path named in the "register it
-// with" advice. Exit status: 0 done, 1 bad arguments or a failed operation, 2 the Pinbus port
-// objects cannot be created, 3 the port backend cannot be opened. `png` makes `capture -o
-// NAME.png` (null where the build has no PNG encoder).
-int RunSubcommand(int argc, char** argv, const std::string& pinbus_hint, PngEncoder* png);
+// For lensbay --help: the subcommands' usage lines (indented to follow "Usage: lensbay ..."),
+// and their list with one line each.
+std::string SubcommandUsage();
+std::string SubcommandList();
+
+// Runs the subcommand in argv[1]: its --help, its arguments' refusal (status 1), or its run. A
+// word that names none is refused with status 2, the list of subcommands and the nearest name
+// ("did you mean capture?").
+int RunSubcommand(int argc, char** argv, const Context& context);
 
 }  // namespace panel::cli

@@ -3,6 +3,7 @@
 #include <istream>
 #include <vector>
 
+#include "panel/board_record.h"
 #include "panel/image_files.h"
 #include "panel/panel.h"
 #include "platform/portio/board_operator.h"
@@ -29,6 +30,8 @@ const char kConsoleHelp[] =
     probe X Y               the value of that picture at X (from the left), Y (from the top)
     live N                  read N frames as the live view does (no files written)
     registers               what this session wrote to each chip register
+    status                  every control of the chip: range, default, what Lensbay's programs
+                            last wrote (when, by whom) and what the simulated board holds
     save-settings FILE      write the fields and options to a settings file
     load-settings FILE      set the fields and options a settings file names
     quit                    close the main window (the end of input does the same)
@@ -50,9 +53,13 @@ const char kConsoleHelp[] =
     frame INDEX W H MIN MAX MEAN                    live, one per frame from 1
     register NAME VALUE|default|unknown             registers, FCTL EXCTL GCTL FRCTL MCTL
                                                     HWCTL VWCTL
+    status CONTROL REGISTER RANGE DEFAULT WRITTEN WHEN BY BOARD
+                                                    status, one per control (exposure ...
+                                                    v_end, reset); "-" for an empty field
   In event fields a backslash, tab, newline or CR is written as \\, \t, \n or \r.
   Other control characters are written as \xNN; quoted input is cut after 64 bytes.
   With PORTIO_TRACE=- the port trace lines appear among the events in their true order.
+  Exit status: 0, or 1 when any command gave an error event.
 )";
 
 namespace {
@@ -125,9 +132,15 @@ void Show(const FormState& s, const std::function<void(const std::string&)>& wri
 }  // namespace
 
 int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOptions& options) {
-    const std::function<void(const std::string&)> write =
+    const std::function<void(const std::string&)> out =
         options.write_line ? options.write_line
                            : std::function<void(const std::string&)>(portio::WriteStdoutLine);
+    // Any error event, whichever command wrote it, makes the exit status 1.
+    bool errors = false;
+    const std::function<void(const std::string&)> write = [&](const std::string& line) {
+        if (line.rfind("error\t", 0) == 0) errors = true;
+        out(line);
+    };
     ConsoleUserInterface ui(options, write);
     portio::BoardOperator* board = options.board;
     // The switches follow each acknowledged register-selection prompt from the very first one.
@@ -135,6 +148,7 @@ int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOpti
         board ? board->WatchPrompts() : nullptr;
     Panel panel(pinbus1, pinbus2, ui);
     panel.SetPngEncoder(options.png_encoder);
+    panel.SetBoardRecord(options.board_record, "lensbay --console");
     panel.FormLoad();
     if (!options.in) return 0;
 
@@ -172,7 +186,7 @@ int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOpti
                 Show(panel.State(), write);
                 break;
             case Command::kQuit:
-                return 0;
+                return errors ? 1 : 0;
             case Command::kSwitches:
             case Command::kFollow:
             case Command::kPowerCycle:
@@ -182,16 +196,21 @@ int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOpti
                     board->SetSwitches(static_cast<std::uint8_t>(cmd.item));
                 } else if (cmd.kind == Command::kPowerCycle) {
                     board->PowerCycle();
+                    // Nothing is written to a chip just powered on.
+                    if (options.board_record) options.board_record->Record().Clear();
                 } else {
                     board->SetFollowsPrompts(cmd.item == 1);
                 }
+                break;
+            case Command::kStatus:
+                WriteStatusEvents(panel, board, write);
                 break;
             default:
                 RunWorkbenchCommand(cmd, panel, write);
                 break;
         }
     }
-    return 0;
+    return errors ? 1 : 0;
 }
 
 }  // namespace panel::console

@@ -13,6 +13,7 @@
 struct IDispatch;
 
 namespace panel {
+class KeptBoardRecord;
 class Panel;
 class PngEncoder;
 }  // namespace panel
@@ -41,6 +42,7 @@ struct Command {
         kProbe,
         kLive,
         kRegisters,
+        kStatus,
         kSaveSettings,
         kLoadSettings
     };
@@ -52,7 +54,7 @@ struct Command {
     std::string button;      // press: Command1, Capture, SaveAs or Command2
 };
 
-// Parses the workbench's commands (inspect, probe, live, registers, save-settings,
+// Parses the workbench's commands (inspect, probe, live, registers, status, save-settings,
 // load-settings): nullopt when `word` is none of them; else the command or what is wrong.
 std::optional<base::Result<Command>> ParseWorkbenchCommand(const std::string& word,
                                                            std::string_view rest, bool has_rest);
@@ -86,14 +88,22 @@ struct ConsoleOptions {
     portio::BoardOperator* board = nullptr;
     // Save As to a ".png" name encodes with it (none: such a Save As says it cannot).
     PngEncoder* png_encoder = nullptr;
+    // The board's record of what Lensbay's programs wrote (board_record.h): the console's writes
+    // are noted there, `status` shows it and `power-cycle` empties it. Null: this session's own.
+    KeptBoardRecord* board_record = nullptr;
 };
 
 // Runs one of the workbench's commands on the panel, writing its events.
 void RunWorkbenchCommand(const Command& cmd, Panel& panel,
                          const std::function<void(const std::string&)>& write);
+// `status`: one event per control of the chip (chip_status.h), `board` the simulated board's
+// operator side or null.
+void WriteStatusEvents(const Panel& panel, const portio::BoardOperator* board,
+                       const std::function<void(const std::string&)>& write);
 
 // Runs the panel on the two port objects: the window's load (port set-up and the start-up
-// prompt), then the commands until `quit` or the end of input. Returns the exit status (0).
+// prompt), then the commands until `quit` or the end of input. Returns the exit status: 0, or 1
+// when any command gave an `error` event (so that a script can tell).
 int RunConsoleFrontEnd(IDispatch* pinbus1, IDispatch* pinbus2, const ConsoleOptions& options);
 
 }  // namespace panel::console

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "panel/capture.h"
+#include "panel/chip_status.h"
 #include "panel/console/console_front_end.h"
 #include "panel/live_frames.h"
 #include "panel/panel.h"
@@ -35,9 +36,11 @@ std::optional<base::Result<Command>> ParseWorkbenchCommand(const std::string& wo
         out.kind = kind;
         return std::optional<base::Result<Command>>(out);
     };
-    if (word == "inspect" || word == "registers") {
+    if (word == "inspect" || word == "registers" || word == "status") {
         if (has_rest) return fail(word + " takes no argument");
-        return done(word == "inspect" ? Command::kInspect : Command::kRegisters);
+        return done(word == "inspect"     ? Command::kInspect
+                    : word == "registers" ? Command::kRegisters
+                                          : Command::kStatus);
     }
     if (word == "probe") {
         const auto space = rest.find(' ');
@@ -63,6 +66,19 @@ std::optional<base::Result<Command>> ParseWorkbenchCommand(const std::string& wo
         return done(word == "save-settings" ? Command::kSaveSettings : Command::kLoadSettings);
     }
     return std::nullopt;
+}
+
+void WriteStatusEvents(const Panel& panel, const portio::BoardOperator* board,
+                       const std::function<void(const std::string&)>& write) {
+    const ChipStatus status = BuildChipStatus(panel.BoardRegisters(), PortBackendName(),
+                                              panel.BoardRecordPath(), board != nullptr, board);
+    auto field = [](const std::string& text) { return text.empty() ? "-" : EscapeField(text); };
+    for (const ControlStatus& c : status.controls) {
+        write(std::string("status\t") + c.name + "\t" + RegisterName(c.reg) + "\t" + c.range +
+              "\t" + field(c.fallback) + "\t" + field(WrittenText(status, c)) + "\t" +
+              field(c.when) + "\t" + field(c.by) + "\t" +
+              field(c.board ? *c.board + (c.differs ? " (differs)" : "") : ""));
+    }
 }
 
 void RunWorkbenchCommand(const Command& cmd, Panel& panel,

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -32,6 +33,8 @@ InspectorWindow::InspectorWindow(QWidget* parent) : QWidget(parent) {
     zoom_->setSuffix(QStringLiteral("x"));
     zoom_->setObjectName(QStringLiteral("Zoom"));
     log_ = new QCheckBox(QStringLiteral("&Logarithmic"));
+    clipping_ = new QCheckBox(QStringLiteral("&Clipping: 0 blue, 255 red"));
+    clipping_->setObjectName(QStringLiteral("Clipping"));
     row_ = new QSpinBox;
     column_ = new QSpinBox;
     row_->setRange(0, 0);
@@ -47,8 +50,13 @@ InspectorWindow::InspectorWindow(QWidget* parent) : QWidget(parent) {
     pointer_ = new QLabel(QStringLiteral("Pointer: -"));
     pointer_->setObjectName(QStringLiteral("Pointer"));
     histogram_ = new PlotView;
+    histogram_->SetAxes(0, 64, QStringLiteral("grey level"), QStringLiteral("pixels"));
     row_profile_ = new PlotView;
+    row_profile_->SetAxes(0, 0, QStringLiteral("x"), QStringLiteral("grey level"));
+    row_profile_->SetLine(true);
     column_profile_ = new PlotView;
+    column_profile_->SetAxes(0, 0, QStringLiteral("y"), QStringLiteral("grey level"));
+    column_profile_->SetLine(true);
 
     auto* top = new QHBoxLayout;
     top->addWidget(source_);
@@ -60,6 +68,7 @@ InspectorWindow::InspectorWindow(QWidget* parent) : QWidget(parent) {
     auto* side = new QFormLayout;
     side->addRow(stats_);
     side->addRow(pointer_);
+    side->addRow(clipping_);
     side->addRow(QStringLiteral("Histogram"), log_);
     side->addRow(histogram_);
     side->addRow(QStringLiteral("Row profile, y ="), row_);
@@ -85,6 +94,7 @@ InspectorWindow::InspectorWindow(QWidget* parent) : QWidget(parent) {
     });
     connect(zoom_, &QSpinBox::valueChanged, this, [this](int z) { view_->SetZoom(z); });
     connect(log_, &QCheckBox::toggled, this, [this] { UpdateHistogram(); });
+    connect(clipping_, &QCheckBox::toggled, this, [this](bool on) { view_->SetClipping(on); });
     connect(row_, &QSpinBox::valueChanged, this, [this] { UpdateProfiles(); });
     connect(column_, &QSpinBox::valueChanged, this, [this] { UpdateProfiles(); });
     view_->on_hover = [this](int x, int y, int value) { Hover(x, y, value); };
@@ -124,12 +134,26 @@ void InspectorWindow::SetProfileColumn(int x) { column_->setValue(x); }
 QString InspectorWindow::StatsText() const { return stats_->text(); }
 QString InspectorWindow::PointerText() const { return pointer_->text(); }
 
+void InspectorWindow::SetClipping(bool on) { clipping_->setChecked(on); }
+
 void InspectorWindow::Show(const Picture& picture) {
+    const bool resized =
+        picture.width != view_->Shown().width || picture.height != view_->Shown().height;
     view_->SetPicture(picture);
     stats_values_ = ComputeStats(picture);
     const PictureStats& s = stats_values_;
-    row_->setRange(0, std::max(0, picture.height - 1));
-    column_->setRange(0, std::max(0, picture.width - 1));
+    {
+        // The profiles follow once, when both are set.
+        const QSignalBlocker row_block(row_), column_block(column_);
+        row_->setRange(0, std::max(0, picture.height - 1));
+        column_->setRange(0, std::max(0, picture.width - 1));
+        // A new size of picture starts its profiles at its centre (its edges are the sensor's
+        // dark border).
+        if (resized) {
+            row_->setValue(picture.height / 2);
+            column_->setValue(picture.width / 2);
+        }
+    }
     if (picture.pixels.empty()) {
         stats_->setText(QStringLiteral("No picture"));
     } else {
@@ -166,6 +190,8 @@ void InspectorWindow::UpdateProfiles() {
     };
     plot(row_profile_, panel::RowProfile(p, row_->value()));
     plot(column_profile_, panel::ColumnProfile(p, column_->value()));
+    view_->SetMarks(p.pixels.empty() ? -1 : column_->value(),
+                    p.pixels.empty() ? -1 : row_->value());
 }
 
 }  // namespace panel::qt

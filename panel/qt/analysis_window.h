@@ -1,6 +1,7 @@
 // The inspector: a picture (the monitor's "image.bmp" or the live view's) with its histogram
-// (linear or logarithmic), statistics, the value under the pointer, whole-factor zoom and the
-// profiles of a chosen row and column.
+// (linear or logarithmic), statistics, the value under the pointer, whole-factor zoom, the
+// profiles of a chosen row and column (marked on the picture; a new picture's start at its
+// centre), each plot with its scales, and an overlay of the clipped pixels on request.
 #pragma once
 
 #include <QWidget>
@@ -34,6 +35,7 @@ public:
     void SetLogarithmic(bool on);
     void SetProfileRow(int y);
     void SetProfileColumn(int x);
+    void SetClipping(bool on);
 
     PictureView* View() const { return view_; }
     PlotView* Histogram() const { return histogram_; }
@@ -52,6 +54,7 @@ private:
     QLabel* stats_;
     QLabel* pointer_;
     QCheckBox* log_;
+    QCheckBox* clipping_;
     QSpinBox* zoom_;
     QSpinBox* row_;
     QSpinBox* column_;

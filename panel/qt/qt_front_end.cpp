@@ -129,8 +129,8 @@ public:
     }
 
     int Run(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
-            portio::BoardOperator* board) override {
-        return RunQtFrontEnd(argc, argv, pinbus1, pinbus2, board);
+            portio::BoardOperator* board, KeptBoardRecord* record) override {
+        return RunQtFrontEnd(argc, argv, pinbus1, pinbus2, board, record);
     }
 
 private:
@@ -146,7 +146,7 @@ std::unique_ptr<panel::WindowFrontEnd> panel::MakeWindowFrontEnd() {
 }
 
 int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
-                  portio::BoardOperator* board) {
+                  portio::BoardOperator* board, panel::KeptBoardRecord* record) {
     using namespace panel::qt;
     // QApplication keeps a reference to argc: it lives in this frame, as does the application.
     std::unique_ptr<QApplication> own;
@@ -163,11 +163,13 @@ int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
     panel::Panel panel(pinbus1, pinbus2, ui);
     panel::QtPngEncoder png;
     panel.SetPngEncoder(&png);
+    panel.SetBoardRecord(record, "lensbay window");
     // Before the first port cycle, so that a signal in the start-up notice is seen too.
     SignalEnding signal_ending(panel.Port());
     MainWindow window(panel);
     ConnectFormChanges(ui, window);
-    Workbench workbench(window, panel, &png, [&window] { window.Refresh(); });
+    Workbench workbench(
+        window, panel, &png, [&window] { window.Refresh(); }, board);
     bool open_live = false, open_inspector = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -188,14 +190,11 @@ int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1, IDispatch* pinbus2,
         window.activateWindow();
         window.raise();
     }
-    if (open_live) {
-        LiveWindow& live = workbench.OpenLive();
-        live.move(window.frameGeometry().bottomLeft() + QPoint(0, 8));
-    }
-    if (open_inspector) {
-        InspectorWindow& inspector = workbench.OpenInspector();
-        inspector.move(window.frameGeometry().topRight() + QPoint(8, 40));
-    }
+    // Beside the main window and the board's, covering neither.
+    std::vector<QWidget*> beside;
+    if (open_live) beside.push_back(&workbench.OpenLive());
+    if (open_inspector) beside.push_back(&workbench.OpenInspector());
+    Workbench::PlaceBesideOthers(beside);
     const int status = QApplication::exec();
     ui.on_form_changed = nullptr;
     return status;

@@ -12,6 +12,9 @@ struct IDispatch;
 namespace portio {
 class BoardOperator;
 }
+namespace panel {
+class KeptBoardRecord;
+}
 
 namespace panel::qt {
 
@@ -44,7 +47,9 @@ void ConnectFormChanges(QtUserInterface& ui, MainWindow& window);
 // the event loop until it is closed. With a board operator (null for none), the board's switches
 // follow the prompts from the very first one and its window opens beside the main window.
 // With --live or --inspector among the arguments, the live view or the inspector opens
-// beside the main window. Returns the exit code.
+// beside the main window. The panel's writes are noted in `record` (the board's record, not
+// owned; null: none), which the registers window shows. Returns the exit code.
 __attribute__((visibility("default"))) int RunQtFrontEnd(int argc, char** argv, IDispatch* pinbus1,
                                                          IDispatch* pinbus2,
-                                                         portio::BoardOperator* board);
+                                                         portio::BoardOperator* board,
+                                                         panel::KeptBoardRecord* record = nullptr);

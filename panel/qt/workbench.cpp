@@ -1,19 +1,26 @@
 #include "panel/qt/workbench.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFileDialog>
+#include <QScreen>
 #include <QWidget>
 
 #include "panel/qt/analysis_window.h"
 #include "panel/qt/live_window.h"
 #include "panel/qt/registers_window.h"
+#include "panel/qt/window_placement.h"
 #include "platform/ui/message_box.h"
 
 namespace panel::qt {
 
 Workbench::Workbench(QWidget& main_window, Panel& panel, PngEncoder* encoder,
-                     std::function<void()> refresh)
-    : main_(main_window), panel_(panel), encoder_(encoder), refresh_(std::move(refresh)) {
+                     std::function<void()> refresh, portio::BoardOperator* board)
+    : main_(main_window),
+      panel_(panel),
+      encoder_(encoder),
+      refresh_(std::move(refresh)),
+      board_(board) {
     // The background's context menu lists the actions with their shortcuts.
     main_.setContextMenuPolicy(Qt::ActionsContextMenu);
     AddAction("live", QStringLiteral("&Live view"), QKeySequence(Qt::Key_F5),
@@ -80,13 +87,37 @@ InspectorWindow& Workbench::OpenInspector() {
 
 RegistersWindow& Workbench::OpenRegisters() {
     if (!registers_) {
-        registers_ = std::make_unique<RegistersWindow>(panel_.Registers());
-        // Beside the main window, below where the board's window goes.
-        registers_->move(main_.frameGeometry().topRight() + QPoint(8, 320));
+        registers_ = std::make_unique<RegistersWindow>([this] {
+            return BuildChipStatus(panel_.BoardRegisters(), PortBackendName(),
+                                   panel_.BoardRecordPath(), board_ != nullptr, board_);
+        });
+        registers_->show();
+        PlaceBesideOthers({registers_.get()});
     }
     registers_->show();
     registers_->raise();
     return *registers_;
+}
+
+void Workbench::PlaceBesideOthers(const std::vector<QWidget*>& windows) {
+    if (windows.empty()) return;
+    std::vector<QRect> taken;
+    QWidget* anchor = nullptr;  // a window of the program already placed
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible() || std::find(windows.begin(), windows.end(), w) != windows.end())
+            continue;
+        taken.push_back(w->frameGeometry());
+        if (!anchor) anchor = w;
+    }
+    QScreen* screen = (anchor ? anchor : windows.front())->screen();
+    if (!screen) return;
+    // A frame that the window manager has not drawn yet is taken to be as thick as an anchor's.
+    const QSize frame =
+        anchor ? anchor->frameGeometry().size() - anchor->geometry().size() : QSize();
+    std::vector<QSize> sizes;
+    for (QWidget* w : windows) sizes.push_back(w->size() + frame);
+    const std::vector<QPoint> at = PlaceBeside(screen->availableGeometry(), taken, sizes);
+    for (std::size_t i = 0; i < windows.size(); ++i) windows[i]->move(at[i]);
 }
 
 base::Result<> Workbench::SaveSettingsTo(const std::string& path) {

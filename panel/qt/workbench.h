@@ -12,6 +12,10 @@
 class QAction;
 class QWidget;
 
+namespace portio {
+class BoardOperator;
+}
+
 namespace panel::qt {
 
 class InspectorWindow;
@@ -20,9 +24,10 @@ class RegistersWindow;
 
 class Workbench : public QObject {
 public:
-    // `refresh` shows the form state in the main window after settings were loaded.
+    // `refresh` shows the form state in the main window after settings were loaded; `board` is
+    // the simulated board's operator side (null: none), whose chip the registers window shows.
     Workbench(QWidget& main_window, Panel& panel, PngEncoder* encoder,
-              std::function<void()> refresh);
+              std::function<void()> refresh, portio::BoardOperator* board = nullptr);
     ~Workbench() override;
 
     LiveWindow& OpenLive();  // shows the live view and starts it
@@ -36,6 +41,10 @@ public:
 
     QAction* Action(const char* name) const;  // "live", "inspector", "registers", "save", "load"
 
+    // Moves `windows` (shown already) beside the program's other visible windows (the main
+    // window, the board's), covering none of them where the screen has room (window_placement.h).
+    static void PlaceBesideOthers(const std::vector<QWidget*>& windows);
+
 private:
     QAction* AddAction(const char* name, const QString& text, const QKeySequence& keys,
                        std::function<void()> run);
@@ -44,6 +53,7 @@ private:
     Panel& panel_;
     PngEncoder* encoder_;
     std::function<void()> refresh_;
+    portio::BoardOperator* board_;
     std::unique_ptr<LiveWindow> live_;
     std::unique_ptr<InspectorWindow> inspector_;
     std::unique_ptr<RegistersWindow> registers_;

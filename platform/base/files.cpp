@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <mutex>
 #include <utility>
 
@@ -59,13 +60,13 @@ extern "C" void RemoveTemporariesAndDie(int sig) {
     ::raise(sig);
 }
 
-// Takes over SIGTERM, SIGINT and SIGHUP where the program left them at their default (ending
-// the process), so that their end removes temporary files first. A program that took them over
-// itself calls RemoveTemporaryFiles before it ends.
+// Takes over SIGTERM, SIGINT, SIGHUP and SIGPIPE where the program left them at their default
+// (ending the process), so that their end removes temporary files first. A program that took them
+// over itself calls RemoveTemporaryFiles before it ends.
 void InstallTerminationCleanup() {
     static std::once_flag once;
     std::call_once(once, [] {
-        for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
             struct sigaction old {};
             if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
                 (old.sa_flags & SA_SIGINFO))
@@ -148,6 +149,23 @@ std::string RandomSuffix() {
     std::string out;
     for (unsigned char b : bytes) out += kChars[b % (sizeof kChars - 1)];
     return out;
+}
+
+// The part of a temporary file's name taken from its target's: the whole name, or as much of its
+// start as leaves room for ".tmp.PID.XXXXXX" in a name the folder accepts (cut before a UTF-8
+// sequence, never inside one), so that any name the folder takes can be replaced.
+std::string TempStem(const std::string& dir, const std::string& name) {
+    long name_max = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+    if (name_max <= 0) name_max = NAME_MAX;
+    // ".tmp." + the largest process id + "." + six letters
+    const std::size_t suffix = 5 + std::to_string(std::numeric_limits<pid_t>::max()).size() + 7;
+    const std::size_t room = static_cast<std::size_t>(name_max) > suffix
+                                 ? static_cast<std::size_t>(name_max) - suffix
+                                 : 1;
+    if (name.size() <= room) return name;
+    std::size_t cut = room;
+    while (cut > 1 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    return name.substr(0, cut);
 }
 
 int Hook(const AtomicWriteOptions& o, const char* step) {
@@ -236,30 +254,39 @@ void SetAtomicWriteHookForTesting(int (*hook)(const char* step)) { g_testHook.st
 
 Result<AtomicFile> AtomicFile::Create(const std::string& path, const AtomicWriteOptions& options) {
     if (path.empty()) return Errno(ENOENT, "cannot write a file without a name");
-    Result<std::string> resolved = ResolveSymlinks(path);
-    if (!resolved) return resolved.error();
     AtomicFile file;
     file.options_ = options;
-    file.target_ = std::move(resolved).value();
+    if (options.follow_links) {
+        Result<std::string> resolved = ResolveSymlinks(path);
+        if (!resolved) return resolved.error();
+        file.target_ = std::move(resolved).value();
+    } else {
+        file.target_ = path;
+    }
     struct stat st {};
-    const bool exists = ::stat(file.target_.c_str(), &st) == 0;
+    const bool exists = ::lstat(file.target_.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) return Errno(errno, "cannot examine " + file.target_);
+    if (exists && S_ISLNK(st.st_mode))
+        return Fail(file.target_ + " is a symbolic link, which is not followed", ELOOP);
     if (exists && !S_ISREG(st.st_mode))
         return Fail(file.target_ + " is " + NotRegularText(st.st_mode), EINVAL);
     // The rename would replace a file the user may not write (a read-only one, or another user's
-    // in a shared folder): refused as an open for writing would be. The effective ids decide.
+    // in a shared folder): refused as an open for writing would be. The effective ids decide; a
+    // file nobody may write stays read-only for root too, whose access check always passes.
+    if (exists && (st.st_mode & 0222) == 0)
+        return Errno(EACCES, "cannot write " + file.target_ + " (it is read-only)");
     if (exists && ::faccessat(AT_FDCWD, file.target_.c_str(), W_OK, AT_EACCESS) != 0)
         return Errno(errno, "cannot write " + file.target_);
 
     const std::string dir = DirName(file.target_);
-    const std::string name = BaseName(file.target_);
+    const std::string name = TempStem(dir, BaseName(file.target_));
     RemoveOrphans(dir, name);
     InstallTerminationCleanup();
     // The name is listed for the termination handler before the file exists, so that no moment
     // of a signal can leave it behind; removing a name not made yet is harmless.
     int err = Hook(options, "open-temp");
     for (int attempt = 0; err == 0; ++attempt) {
-        file.temp_ = file.target_ + ".tmp." + std::to_string(::getpid()) + "." + RandomSuffix();
+        file.temp_ = dir + "/" + name + ".tmp." + std::to_string(::getpid()) + "." + RandomSuffix();
         file.slot_ = ClaimSlot(file.temp_);
         file.fd_ = ::open(file.temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (file.fd_ >= 0) break;
@@ -318,8 +345,11 @@ Result<> AtomicFile::Write(std::string_view bytes) {
 
 Result<> AtomicFile::Commit() {
     if (fd_ < 0) return Fail("the replacement of " + target_ + " is no longer open", EBADF);
-    int err = Hook(options_, "fsync");
-    if (err == 0 && ::fsync(fd_) != 0) err = errno;
+    int err = 0;
+    if (options_.durable) {
+        err = Hook(options_, "fsync");
+        if (err == 0 && ::fsync(fd_) != 0) err = errno;
+    }
     if (err != 0) {
         Abandon();
         return Errno(err, "cannot flush " + temp_);
@@ -339,6 +369,7 @@ Result<> AtomicFile::Commit() {
         return Errno(err, "cannot rename " + temp_ + " to " + target_);
     }
     ReleaseSlot(std::exchange(slot_, -1));
+    if (!options_.durable) return {};
     if (FolderFlushGroup* group = FolderFlushGroup::Current()) {
         group->Add(DirName(target_));
     } else {

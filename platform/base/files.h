@@ -38,6 +38,13 @@ struct AtomicWriteOptions {
     // The mode of a file that does not exist yet, before the umask. An existing file keeps its
     // mode and, where the writer may keep it, its owner and group.
     mode_t new_file_mode = 0666;
+    // False: a symbolic link in the target's place is refused (code ELOOP) instead of followed to
+    // the file it names, for files that another user could otherwise redirect.
+    bool follow_links = true;
+    // False: the content and the rename are not flushed to the disk (a file that is meant to last
+    // no longer than the machine's power, such as one in a RAM folder); a crash or a signal still
+    // leaves the old file or the new one, never a part of one.
+    bool durable = true;
     // For tests: called before each step ("open-temp", "write", "fsync", "rename", and
     // "flush-folder" after the rename); a non-zero answer makes that step fail with that errno
     // value (a folder's flush is then skipped, as its failure is not reported).
@@ -47,16 +54,18 @@ struct AtomicWriteOptions {
 // A replacement of one file in the making: a temporary file beside the final target (links
 // followed) that takes the new content and is renamed over the old file only by Commit().
 // Until then the old file is untouched; a replacement dropped uncommitted removes its temporary
-// file, and so does a SIGTERM, SIGINT or SIGHUP that ends the process meanwhile (when the
+// file, and so does a SIGTERM, SIGINT, SIGHUP or SIGPIPE that ends the process meanwhile (when the
 // program has not taken those signals over). A temporary file left by a process that died anyway
 // (SIGKILL, power loss) is removed by the next replacement of the same name.
 class BASE_FILES_EXPORT AtomicFile {
 public:
     // Fails when the target exists and is not a regular file (code EINVAL, "PATH is a FIFO, not
     // a regular file"), when it exists and the process may not write it (EACCES or EROFS: its
-    // mode, owner and links decide, not the folder's), or when the temporary file cannot be made
-    // (its errno). A target with several hard links is replaced under the one name; its other
-    // names keep the old content.
+    // mode, owner and links decide, not the folder's; a file with no write permission bit at all
+    // is read-only for root as well), or when the temporary file cannot be made (its errno). A
+    // target with several hard links is replaced under the one name; its other names keep the old
+    // content. The temporary file's name is the target's with ".tmp.PID.XXXXXX" added, the
+    // target's part cut short where the whole would be too long a name for the folder.
     static Result<AtomicFile> Create(const std::string& path,
                                      const AtomicWriteOptions& options = {});
     AtomicFile(AtomicFile&& other) noexcept;
@@ -103,7 +112,7 @@ private:
 };
 
 // Removes the temporary files of the replacements in the making. Safe in a signal handler; for a
-// program that takes SIGTERM, SIGINT and SIGHUP over itself and ends the process without
+// program that takes SIGTERM, SIGINT, SIGHUP and SIGPIPE over itself and ends the process without
 // unwinding (the takeover above is then left out).
 BASE_FILES_EXPORT void RemoveTemporaryFiles();
 

@@ -28,7 +28,7 @@ inline constexpr char kDefaultBackend[] = "sim";
 
 // The lock through which a port has one user at a time (see port_claim.h).
 struct PortLock {
-    std::string port;  // as a refusal names it: "0x378", "/dev/parport0"
+    std::string port;  // as a refusal names it: "0x378", "0x378 (/dev/parport0)"
     std::string path;  // the lock file; "" when only this process can reach the port
 };
 
@@ -39,8 +39,9 @@ struct BackendEntry {
     // Opens the backend with the argument PORTIO gave ("" for a backend that takes none); the
     // message of a failure names the backend, the device and the reason.
     base::Result<std::unique_ptr<Backend>> (*open)(const std::string& argument);
-    // The port's lock for a claim.
-    PortLock (*lock)(const std::string& argument);
+    // The port's lock for a claim, named after the port's base address where the backend reaches
+    // a physical port (PortLockPath); fails when the port cannot be told, saying why.
+    base::Result<PortLock> (*lock)(const std::string& argument);
 };
 
 class PORTIO_EXPORT BackendRegistrar {

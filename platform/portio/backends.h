@@ -2,6 +2,10 @@
 // tests. The simulated board's backend is in sim/sim_backend.h.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +48,13 @@ struct PpdevSyscalls {
     int (*open)(const char* path, int flags);
     int (*ioctl)(int fd, unsigned long request, void* arg);
     int (*close)(int fd);
+    // For the port's lock, named after its base address: the device's canonical path (links,
+    // "." and ".." and doubled slashes resolved; `resolved` holds PATH_MAX bytes), the device
+    // number it stands for, and the parport driver's text for the port's base address
+    // (/proc/sys/dev/parport/parportN/base-addr: "888\t1912\n"): up to `size` bytes, or -1.
+    char* (*realpath)(const char* path, char* resolved);
+    int (*stat)(const char* path, struct stat* st);
+    ssize_t (*read_text)(const char* path, char* buffer, std::size_t size);
 };
 PORTIO_EXPORT const PpdevSyscalls& RealPpdevSyscalls();
 PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenPpdev(const std::string& device,

@@ -10,7 +10,18 @@
 #include <optional>
 #include <string>
 
+#include "platform/base/result.h"
+#include "platform/portio/portio.h"
+
 namespace portio {
+
+// What a person at the bench sees of a board: its A[3:0] switches (A0 in bit 0), whether they
+// follow the prompts, and the register values latched so far (by address).
+struct BoardView {
+    std::uint8_t switches = 0;
+    bool follows_prompts = false;
+    std::array<std::optional<std::uint8_t>, 16> latched{};
+};
 
 class BoardOperator {
 public:
@@ -45,5 +56,14 @@ public:
     // build without windows. Needs the application's widget machinery to be running.
     virtual std::unique_ptr<Window> OpenWindow(int left, int top) = 0;
 };
+
+inline BoardView ViewOf(const BoardOperator& board) {
+    return {board.Switches(), board.FollowsPrompts(), board.Latched()};
+}
+
+// The simulated board as its state file keeps it, read without opening the port (another program
+// may hold it) and without running a cycle; a board just powered on where the environment names
+// no state file or the file is missing. Defined with the sim backend.
+PORTIO_EXPORT base::Result<BoardView> ReadSimBoardState();
 
 }  // namespace portio

@@ -135,8 +135,8 @@ base::Result<std::unique_ptr<Backend>> OpenChosen(const std::string&) {
     return OpenDirect(*sys);
 }
 
-// One lock for the board's ports, whoever reaches them.
-PortLock Lock(const std::string&) { return {"0x378", PortLockFolder() + "/lensbay-port-0x378"}; }
+// The port at base 0x378, named by its base address as every way to it names it.
+base::Result<PortLock> Lock(const std::string&) { return PortLock{"0x378", PortLockPath(0x378)}; }
 
 const BackendRegistrar kRegistrar({
     .name = "direct",

@@ -28,6 +28,10 @@ using ending_internal::g_control;
 
 constexpr int kRestMark = 0x100;
 
+// A closed pipe on standard output or error (`lensbay ... | head`) ends the program as the others
+// do; the write that met it fails, and the next cycle or idle point makes the ending.
+constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
+
 // The signal waiting for its ending (0: none), written by the handler.
 std::atomic<int> g_signal{0};
 // The ending was made for an exit: the port stays idle, no cycle is made any more.
@@ -146,8 +150,8 @@ void TakeOverEndingSignals() {
         act.sa_handler = RecordEndingSignal;
         act.sa_flags = 0;  // no SA_RESTART: a blocked read returns, so its front end moves on
         sigemptyset(&act.sa_mask);
-        for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&act.sa_mask, sig);
-        for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        for (int sig : kEndingSignals) sigaddset(&act.sa_mask, sig);
+        for (int sig : kEndingSignals) {
             struct sigaction old {};
             // A signal the program's caller ignores (nohup, a shell's background job) stays
             // ignored.

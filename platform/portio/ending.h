@@ -1,6 +1,7 @@
 // How a program that holds the port ends when it is told to from outside: SIGINT, SIGTERM, SIGHUP,
-// or the loss of its display. The handshake in progress is ended the way the program's own
-// sequences end theirs, and the port is left idle (control 0x27) before the process goes.
+// SIGPIPE (its output's reader went away), or the loss of its display. The handshake in progress is
+// ended the way the program's own sequences end theirs, and the port is left idle (control 0x27)
+// before the process goes.
 //
 // Port cycles must not be made inside a signal handler (the simulated board writes its state file
 // under a lock, a trace line goes through stdio), so the handler only records the signal. The
@@ -39,9 +40,9 @@ inline constexpr std::uint8_t kIdleControl = 0x27;
 // to idle; empty when it is at rest. `rests_at` is a value a sequence marked as its ending (or -1).
 PORTIO_EXPORT std::vector<std::uint8_t> StepsToIdle(int control, int rests_at = -1);
 
-// Takes SIGINT, SIGTERM and SIGHUP over for the ending, once per process (later calls do nothing).
-// This replaces the temporary-file cleanup the file layer installs by itself: the ending removes
-// those files too. After a signal, reads of standard input see its end, so that a front end
+// Takes SIGINT, SIGTERM, SIGHUP and SIGPIPE over for the ending, once per process (later calls do
+// nothing). This replaces the temporary-file cleanup the file layer installs by itself: the ending
+// removes those files too. After a signal, reads of standard input see its end, so that a front end
 // waiting for a line goes on to its next cycle or its end.
 PORTIO_EXPORT void TakeOverEndingSignals();
 

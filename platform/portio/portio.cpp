@@ -8,9 +8,11 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/base/output.h"
 #include "platform/portio/backend_registry.h"
 #include "platform/portio/backends.h"
 #include "platform/portio/ending.h"
+#include "platform/portio/port_claim.h"
 
 namespace portio {
 
@@ -76,18 +78,28 @@ struct Service {
     bool ok = false;
     std::string error;
     std::unique_ptr<Backend> backend;
+    // The backend stands on the process's claim of the port (a backend a test installed does
+    // not): it is closed when the claim's last user ends.
+    bool claimed = false;
     std::FILE* trace_file = nullptr;  // owned; stdout is never closed here
     std::string trace_name;
+    bool trace_open = false;  // kept when the backend closes, for the next one
 
     void CloseTrace() {
         g_trace.store(nullptr, std::memory_order_relaxed);
         if (trace_file != nullptr && trace_file != stdout) std::fclose(trace_file);
         trace_file = nullptr;
+        trace_open = false;
+    }
+    void DropBackend() {
+        g_backend.store(nullptr, std::memory_order_release);
+        backend.reset();  // the simulated board saves its state: the claim still holds
+        if (claimed) claim_internal::ReleaseForService();
+        claimed = false;
     }
     void Drop() {
-        g_backend.store(nullptr, std::memory_order_release);
         CloseTrace();
-        backend.reset();
+        DropBackend();
     }
     // At exit the backend is released (the parallel port is handed back to the driver) and
     // any access that still comes sees floating lines.
@@ -121,6 +133,7 @@ base::Result<> OpenTrace(Service& s, const std::string& target) {
         }
     }
     g_trace.store(s.trace_file, std::memory_order_relaxed);
+    s.trace_open = true;
     return {};
 }
 
@@ -135,9 +148,13 @@ base::Result<std::unique_ptr<Backend>> OpenFromEnvironment() {
 base::Result<> Open(Service& s) {
     base::Result<std::unique_ptr<Backend>> backend = OpenFromEnvironment();
     if (!backend) return backend.error();
-    const char* trace = std::getenv("PORTIO_TRACE");
-    if (base::Result<> traced = OpenTrace(s, trace != nullptr ? trace : ""); !traced) {
-        return traced;  // the backend is released
+    // A backend opened again after its last user ended goes on with the same trace.
+    const char* env = std::getenv("PORTIO_TRACE");
+    const std::string trace = env != nullptr ? env : "";
+    if (!s.trace_open || trace != s.trace_name) {
+        if (base::Result<> traced = OpenTrace(s, trace); !traced) {
+            return traced;  // the backend is released
+        }
     }
     s.backend = std::move(*backend);
     g_backend.store(s.backend.get(), std::memory_order_release);
@@ -200,6 +217,8 @@ char Hex(unsigned digit) { return "0123456789abcdef"[digit & 0xF]; }
         if (g_trace.exchange(nullptr, std::memory_order_relaxed) != nullptr) {
             std::fprintf(stderr, "PORTIO_TRACE: writing the trace failed (%s); tracing stopped\n",
                          std::strerror(err));
+            // On standard output it is the program's output that failed.
+            if (f == stdout) base::NoteOutputFailure(1, err, true);
         }
     }
 }
@@ -215,6 +234,11 @@ inline void Trace(const Backend* b, const char* op, std::uint16_t port, unsigned
 
 }  // namespace
 
+// Called by the port claim when its last user ended (port_claim.cpp).
+namespace service_internal {
+void CloseIfUnused();
+}
+
 std::string ChosenBackend() {
     const char* env = std::getenv("PORTIO");
     return env != nullptr && *env != '\0' ? env : kDefaultBackend;
@@ -224,10 +248,19 @@ base::Result<> Initialize() {
     Service& s = TheService();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (!s.decided) {
+        // The port is claimed before the backend opens: a port another process holds is said,
+        // and its holder's board is neither read nor touched. The refusal is not kept: the next
+        // cycle asks again.
+        if (base::Result<> held = claim_internal::HoldForService(); !held) return held;
         s.decided = true;
+        s.claimed = true;
         base::Result<> opened = Open(s);
         s.ok = opened.ok();
-        if (!s.ok) s.error = opened.message();
+        if (!s.ok) {
+            s.error = opened.message();
+            claim_internal::ReleaseForService();
+            s.claimed = false;
+        }
     }
     if (!s.ok) return base::Fail(s.error);
     return {};
@@ -447,7 +480,7 @@ void InstallBackendForTesting(std::unique_ptr<Backend> backend, const std::strin
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.Drop();
-        s.decided = true;
+        s.decided = true;  // a backend of the test's own: no claim
         base::Result<> traced = OpenTrace(s, trace);
         s.ok = traced.ok();
         s.error = s.ok ? "" : traced.message();
@@ -469,18 +502,23 @@ void ResetForTesting() {
     s.error.clear();
 }
 
+void service_internal::CloseIfUnused() {
+    Service& s = TheService();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.claimed || claim_internal::Users() != 0) return;
+    s.DropBackend();
+    s.decided = false;
+    s.ok = false;
+    s.error.clear();
+}
+
 void WriteStdoutLine(const std::string& line) {
     // Same stream and same flushing as a trace on standard output, so the two keep their order.
     flockfile(stdout);
     const bool ok = std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
                     std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
     funlockfile(stdout);
-    if (!ok) {
-        static std::atomic<bool> reported{false};
-        if (!reported.exchange(true)) {
-            std::fprintf(stderr, "standard output: write failed: %s\n", std::strerror(errno));
-        }
-    }
+    if (!ok) base::NoteOutputFailure(1, errno);
 }
 
 }  // namespace portio

@@ -1,7 +1,10 @@
 #include <fcntl.h>
+#include <limits.h>
+#include <linux/major.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -190,24 +193,71 @@ private:
 int RealOpen(const char* path, int flags) { return ::open(path, flags | O_CLOEXEC); }
 int RealIoctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
 int RealClose(int fd) { return ::close(fd); }
-constexpr PpdevSyscalls kRealPpdev = {RealOpen, RealIoctl, RealClose};
+char* RealRealpath(const char* path, char* resolved) { return ::realpath(path, resolved); }
+int RealStat(const char* path, struct stat* st) { return ::stat(path, st); }
+ssize_t RealReadText(const char* path, char* buffer, std::size_t size) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return -1;
+    ssize_t n;
+    while ((n = ::read(fd, buffer, size)) < 0 && errno == EINTR) {
+    }
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return n;
+}
+constexpr PpdevSyscalls kRealPpdev = {RealOpen,     RealIoctl, RealClose,
+                                      RealRealpath, RealStat,  RealReadText};
 
 // What PORTIO=ppdev:DEVICE opens with: the real calls unless a test put its fake in.
 std::atomic<const PpdevSyscalls*> g_syscalls{nullptr};
 
+const PpdevSyscalls& Chosen() {
+    const PpdevSyscalls* sys = g_syscalls.load();
+    return sys != nullptr ? *sys : kRealPpdev;
+}
+
 base::Result<std::unique_ptr<Backend>> OpenChosen(const std::string& device) {
     const char* exclusive = std::getenv("PORTIO_EXCLUSIVE");
     const bool exclusive_on = exclusive != nullptr && std::string(exclusive) == "1";
-    const PpdevSyscalls* sys = g_syscalls.load();
-    return OpenPpdev(device, exclusive_on, sys != nullptr ? *sys : kRealPpdev);
+    return OpenPpdev(device, exclusive_on, Chosen());
 }
 
-// One lock per device, named after its path: /dev/parport0 is lensbay-port_dev_parport0.
-PortLock Lock(const std::string& device) {
-    std::string name = device;
-    for (char& c : name)
-        if (c == '/') c = '_';
-    return {device, PortLockFolder() + "/lensbay-port" + name};
+// The lock of the port the device stands for, named after the port's base address as the driver
+// tells it (a ppdev device's minor number is its port's number), so that PORTIO=direct on the same
+// port and every spelling of the device take the same lock: /dev/parport0 of a port at 0x378 is
+// lensbay-port-0x378.
+base::Result<PortLock> Lock(const std::string& device) {
+    const PpdevSyscalls& sys = Chosen();
+    const std::string prefix = "PORTIO=ppdev:" + device + ": ";
+    char canonical[PATH_MAX];
+    struct stat st {};
+    if (sys.realpath(device.c_str(), canonical) == nullptr || sys.stat(canonical, &st) != 0)
+        return base::Fail(prefix + "cannot open " + device + ": " + std::strerror(errno));
+    if (!S_ISCHR(st.st_mode) || major(st.st_rdev) != PP_MAJOR) {
+        return base::Fail(prefix + "'" + canonical +
+                          "' is not a device of the parallel-port driver (ppdev, major " +
+                          std::to_string(PP_MAJOR) + ")");
+    }
+    const std::string text_path =
+        "/proc/sys/dev/parport/parport" + std::to_string(minor(st.st_rdev)) + "/base-addr";
+    char text[64];
+    const ssize_t n = sys.read_text(text_path.c_str(), text, sizeof text - 1);
+    if (n < 0) {
+        return base::Fail(prefix + "cannot read the port's base address from " + text_path + ": " +
+                          std::strerror(errno));
+    }
+    text[n] = '\0';
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long base = std::strtoul(text, &end, 10);
+    if (end == text || errno != 0 || base == 0 || (*end != '\t' && *end != '\n' && *end != ' ')) {
+        return base::Fail(prefix + "cannot read the port's base address from " + text_path +
+                          ": it holds no address");
+    }
+    char port[24];
+    std::snprintf(port, sizeof port, "0x%lx", base);
+    return PortLock{std::string(port) + " (" + canonical + ")", PortLockPath(base)};
 }
 
 const BackendRegistrar kRegistrar({

@@ -11,17 +11,35 @@
 # prints the line to use. A prefix that does not exist yet is made first.
 set -uo pipefail
 
+usage() {
+  cat <<'EOF'
+usage: register_pinbus.sh [--unregister] WINEPREFIX
+Registers the Wine build of PINBUS.OCX (the files beside this script) into the Wine prefix
+WINEPREFIX, made first when it does not exist: the module is copied to C:\pinbus\ and Wine's
+regsvr32 registers it. --unregister runs regsvr32 /u and removes C:\pinbus\ again.
+Programs that create Pinbus objects need WINEDLLPATH=WINEPREFIX/drive_c/pinbus.
+Exit status: 0 done, 1 a step failed, 2 bad arguments.
+EOF
+}
+
 here=$(cd "$(dirname "$0")" && pwd) || exit 1
 unregister=0
-if [ "${1:-}" = --unregister ]; then
-  unregister=1
-  shift
-fi
-if [ $# -ne 1 ] || [ -z "$1" ]; then
-  echo "usage: register_pinbus.sh [--unregister] WINEPREFIX" >&2
+case "${1:-}" in
+  -h | --help)
+    usage
+    exit 0
+    ;;
+  --unregister)
+    unregister=1
+    shift
+    ;;
+esac
+if [ $# -ne 1 ] || [ -z "$1" ] || [ "${1#-}" != "$1" ]; then
+  if [ $# -eq 1 ] && [ "${1#-}" != "$1" ]; then echo "register_pinbus.sh: unknown option $1" >&2; fi
+  usage >&2
   exit 2
 fi
-prefix=$(realpath -m "$1") || exit 1
+prefix=$(realpath -m -- "$1") || exit 1
 command -v wine >/dev/null || { echo "register_pinbus.sh: wine is not installed" >&2; exit 1; }
 for f in PINBUS.OCX PINBUS.OCX.so; do
   [ -f "$here/$f" ] || { echo "register_pinbus.sh: $here/$f is missing (build the target pinbus_wine)" >&2; exit 1; }
@@ -66,5 +84,13 @@ if [ "$status" != 0 ]; then
   echo "register_pinbus.sh: regsvr32 failed (exit $status)" >&2
   exit 1
 fi
+# A word as sh reads it back: as it is when it holds nothing sh treats specially, else in single
+# quotes (a quote inside as '\'').
+sh_word() {
+  case $1 in
+    '' | *[!A-Za-z0-9_./:@%+,=-]*) printf "'%s'" "${1//\'/\'\\\'\'}" ;;
+    *) printf '%s' "$1" ;;
+  esac
+}
 echo "registered Pinbus (C:\\pinbus\\PINBUS.OCX) in $prefix"
-echo "run its hosts with: WINEPREFIX=$prefix WINEDLLPATH=$dest wine ..."
+echo "run its hosts with: WINEPREFIX=$(sh_word "$prefix") WINEDLLPATH=$(sh_word "$dest") wine ..."

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Opens the real Lensbay with --live and --inspector under a private Xvfb: answers the start-up
-# notice, waits for the live view and the inspector, checks that the live picture is a picture
-# (not a blank window) when ImageMagick is there, opens the register table with F7 and the
-# context menu with the right mouse button, and closes the program.
+# Opens the real Lensbay with --live and --inspector under a private Xvfb (after `lensbay set` wrote
+# some registers): answers the start-up notice, waits for the live view and the inspector, checks
+# that they and the main and board windows lie side by side on the screen, covering none of each
+# other, that the live picture is a picture (not a blank window) when ImageMagick is there, opens
+# the register table with F7 and the context menu with the right mouse button, and closes the
+# program.
 #
 # Usage: run_workbench_e2e.sh BIN_DIR
 # Environment:
@@ -25,6 +27,9 @@ start_xvfb
 unset PORTIO_TRACE
 enter_private_world
 
+# Registers written by another program first: the register table shows them with their writer.
+"$bin/lensbay" set exposure=80 gain=2 mirror=on >"$tmp/set.log" 2>&1 || fail "lensbay set: $(cat "$tmp/set.log")"
+
 "$bin/lensbay" --live --inspector >"$tmp/lensbay.log" 2>&1 &
 app_pid=$!
 step "lensbay --live --inspector started (pid $app_pid)"
@@ -40,6 +45,28 @@ wait_for 10 "the live view" live_up
 inspector_up() { inspector="$(first_titled 'Lensbay Inspector')" && [ -n "$inspector" ] && viewable "$inspector"; }
 wait_for 10 "the inspector" inspector_up
 step "live view $live, inspector $inspector"
+
+# On the 1280 x 1024 screen the live view and the inspector lie beside the main window and the
+# board's, whole, covering none of them nor each other.
+frame() {  # frame WINDOW: "X Y WIDTH HEIGHT" on the screen
+  xwininfo -id "$1" | awk '/Absolute upper-left X:/ { x = $4 } /Absolute upper-left Y:/ { y = $4 }
+    /^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print x, y, w, h }'
+}
+board="$(first_titled 'SX540 Evaluation Board')"
+[ -n "$board" ] || fail "no board window"
+frames=()
+for w in "$main" "$board" "$live" "$inspector"; do frames+=("$(frame "$w")"); done
+for ((i = 0; i < 4; i++)); do
+  read -r x y w h <<<"${frames[i]}"
+  ((x >= 0 && y >= 0 && x + w <= 1280 && y + h <= 1024)) || fail "window $i (${frames[i]}) leaves the screen"
+  for ((j = i + 1; j < 4; j++)); do
+    read -r x2 y2 w2 h2 <<<"${frames[j]}"
+    if ((x < x2 + w2 && x2 < x + w && y < y2 + h2 && y2 < y + h)); then
+      fail "windows $i (${frames[i]}) and $j (${frames[j]}) overlap"
+    fi
+  done
+done
+step "main, board, live view and inspector side by side: ${frames[*]}"
 [ ! -e image.bmp ] || fail "the live view wrote image.bmp"
 
 if command -v import >/dev/null; then

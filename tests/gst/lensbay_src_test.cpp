@@ -158,36 +158,100 @@ TEST(LensbayPlugin, CarriesTheProjectsLicenceAsGStreamerNamesIt) {
     gst_object_unref(plugin);
 }
 
-TEST_F(LensbaySrcTest, WindowPropertiesFollowThePanelsRulesAndRefuseBadValues) {
+// Integer properties with their real ranges, as gst-inspect-1.0 shows them; a value outside one
+// is kept (GLib would drop it with a warning alone) and refused when the pipeline starts, before
+// any port cycle, with a message that names the property.
+TEST_F(LensbaySrcTest, PropertiesHaveTheirRangesAndAValueOutsideOneFailsThePipeline) {
     GstElement* src = gst_element_factory_make("lensbaysrc", nullptr);
     ASSERT_NE(src, nullptr);
-    double v = -1;
+    const struct {
+        const char* name;
+        int minimum, maximum, initial;
+    } ranges[] = {{"h-start", 0, 15, 0},
+                  {"v-end", 0, 15, 0},
+                  {"exposure", -1, 127, -1},
+                  {"gain", -1, 7, -1},
+                  {"divider", -1, 128, -1}};
+    for (const auto& r : ranges) {
+        GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(src), r.name);
+        ASSERT_NE(spec, nullptr) << r.name;
+        ASSERT_EQ(G_PARAM_SPEC_VALUE_TYPE(spec), G_TYPE_INT) << r.name;
+        EXPECT_EQ(G_PARAM_SPEC_INT(spec)->minimum, r.minimum) << r.name;
+        EXPECT_EQ(G_PARAM_SPEC_INT(spec)->maximum, r.maximum) << r.name;
+        int v = -5;
+        g_object_get(src, r.name, &v, nullptr);
+        EXPECT_EQ(v, r.initial) << r.name;
+    }
+    g_object_set(src, "h-start", 16, nullptr);
+    int v = 0;
     g_object_get(src, "h-start", &v, nullptr);
-    EXPECT_EQ(v, 0.0);
-    // The end block not after the start block: the window runs to the edge (valid up to 15.x).
-    g_object_set(src, "h-start", 15.5, nullptr);
-    g_object_get(src, "h-start", &v, nullptr);
-    EXPECT_EQ(v, 15.5);
-    // 16 leaves no column; NaN is no number; a huge span exceeds the size limit: all refused,
-    // the last valid value stays.
-    g_object_set(src, "h-start", 16.0, nullptr);
-    g_object_set(src, "h-start", std::nan(""), nullptr);
-    g_object_get(src, "h-start", &v, nullptr);
-    EXPECT_EQ(v, 15.5);
-    g_object_set(src, "v-end", 1e9, nullptr);
-    g_object_get(src, "v-end", &v, nullptr);
-    EXPECT_EQ(v, 0.0);
+    EXPECT_EQ(v, 16);  // kept as given, for the start to refuse
     gst_object_unref(src);
+
+    const std::pair<const char*, const char*> refused[] = {
+        {"h-start=16", "h-start = 16 is outside 0..15"},
+        {"v-end=-1", "v-end = -1 is outside 0..15"},
+        {"exposure=128", "exposure = 128 is outside 0..127 (-1 leaves the register as it is)"},
+        {"divider=1", "divider = 1 is outside 2..128 (-1 leaves the register as it is)"},
+    };
+    for (const auto& [property, message] : refused) {
+        Build(property);
+        EXPECT_EQ(PlayAndError(), message) << property;
+        EXPECT_EQ(LastControl(), "none") << property;
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        gst_object_unref(pipeline_);
+        pipeline_ = nullptr;
+    }
+}
+
+// The controls go to the chip as Set Register writes them for the same fields and options, in the
+// one Set Register run that also writes the window; the record of the board says who wrote them.
+TEST_F(LensbaySrcTest, ControlsAreWrittenAsSetRegisterWritesThem) {
+    const Outcome o = RunProcess([&] {
+        test_support::Command c(
+            {kBin + "/lensbay", "--console"},
+            {{"OLE_REGISTRY", registry_}, {"PORTIO", "sim"}, {"PORTIO_TRACE", "-"}},
+            "enter Text1 40\nenter Text2 3\nenter Text3 4\nenter Text4 2\nenter Text5 9\n"
+            "enter Text6 0\nenter Text7 0\noption Option2 0\noption Option3 0\npress Command1\n");
+        c.cwd = dir_.path();
+        return c;
+    }());
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::string console;
+    for (std::size_t at = 0; at < o.out.size();) {
+        const std::size_t end = o.out.find('\n', at);
+        const std::string line = o.out.substr(at, end - at);
+        if (line.rfind("out8 ", 0) == 0 || line.rfind("in8 ", 0) == 0) console += line + "\n";
+        at = end == std::string::npos ? o.out.size() : end + 1;
+    }
+
+    Build("h-start=2 h-end=9 exposure=40 gain=3 divider=4 mirror=on mode=indoor num-buffers=1");
+    ASSERT_EQ(PlayAndError(), "");
+    int width = 0, height = 0;
+    Pull(&width, &height);
+    EXPECT_EQ(width, 7 * 24);  // blocks 2 to 9, the end not included
+    std::string trace;
+    ASSERT_TRUE(test_support::ReadWholeFile(dir_.path() + "/trace", &trace));
+    // The element's Set Register is the console's, cycle for cycle; its frame follows.
+    EXPECT_EQ(trace.substr(0, console.size()), console);
+    EXPECT_GT(trace.size(), console.size());
+
+    std::string record;
+    ASSERT_TRUE(test_support::ReadWholeFile(
+        std::string(std::getenv("LENSBAY_SIM_STATE")) + ".registers", &record));
+    EXPECT_THAT(record, HasSubstr("register EXCTL 28 "));  // 40
+    EXPECT_THAT(record, HasSubstr("register MCTL 60 "));   // mirror and indoor
+    EXPECT_THAT(record, HasSubstr(" lensbaysrc in " + std::string(program_invocation_short_name)));
 }
 
 TEST_F(LensbaySrcTest, FirstFrameEqualsThePanelsCaptureOfTheSameWindow) {
-    // A window with the row skip (h-end not after h-start) and a width that is no multiple of 4;
-    // the element sets the chip's window first, as Set Register does.
+    // A window with the row skip (h-end not after h-start); the element sets the chip's window
+    // first, as Set Register does.
     const Outcome o = RunProcess([&] {
         test_support::Command c(
             {kBin + "/lensbay", "--console"},
             {{"OLE_REGISTRY", registry_}, {"PORTIO", "sim"}, {"PORTIO_TRACE", ""}},
-            "enter Text4 0.1\nenter Text5 0\nenter Text6 2\nenter Text7 5\npress Command1\n"
+            "enter Text4 1\nenter Text5 0\nenter Text6 2\nenter Text7 5\npress Command1\n"
             "press Capture\n");
         c.cwd = dir_.path();
         return c;
@@ -196,13 +260,13 @@ TEST_F(LensbaySrcTest, FirstFrameEqualsThePanelsCaptureOfTheSameWindow) {
     std::string bmp;
     ASSERT_TRUE(test_support::ReadWholeFile(dir_.path() + "/image.bmp", &bmp));
 
-    Build("h-start=0.1 h-end=0 v-start=2 v-end=5");
+    Build("h-start=1 h-end=0 v-start=2 v-end=5");
     ASSERT_EQ(PlayAndError(), "");
     int width = 0, height = 0;
     const std::vector<std::uint8_t> frame = Pull(&width, &height);
-    ASSERT_EQ(width, 382);  // (16 - 0.1) * 24, rounded
+    ASSERT_EQ(width, 360);  // blocks 1 to the edge
     ASSERT_EQ(height, 54);
-    const std::size_t stride = 384;
+    const std::size_t stride = 360;
     ASSERT_EQ(frame.size(), stride * 54);
     ASSERT_GE(bmp.size(), 1078 + stride * 54);
     // The bitmap stores the bottom row first; the element sends the top row first.
@@ -245,7 +309,7 @@ TEST_F(LensbaySrcTest, RepeatedStateChangesLeaveThePortAsCaptureLeavesIt) {
         EXPECT_EQ(LastControl(), "0x27") << "round " << round;
     }
     // Properties can change between runs; the caps follow.
-    g_object_set(src_, "h-end", 6.0, nullptr);
+    g_object_set(src_, "h-end", 6, nullptr);
     ASSERT_EQ(PlayAndError(), "");
     int width = 0, height = 0;
     Pull(&width, &height);
@@ -379,6 +443,32 @@ TEST_F(PipelineProgramTest, AnErrorEndsGstLaunchWithoutAHang) {
     EXPECT_FALSE(o.timed_out);
     EXPECT_NE(o.status, 0);
     EXPECT_THAT(o.out + o.err, HasSubstr("regsvr"));
+}
+
+// GStreamer's own tools: gst-inspect-1.0 shows the real ranges and the options' words, and
+// gst-launch-1.0 ends a pipeline with a value outside a range with that one message.
+TEST_F(PipelineProgramTest, GstToolsShowTheRangesAndOneMessageForABadValue) {
+    std::string launch = GST_LAUNCH_PATH;
+    if (launch.find("NOTFOUND") != std::string::npos)
+        GTEST_SKIP() << "gst-launch-1.0 is not installed";
+    const std::string inspect = launch.substr(0, launch.rfind('/') + 1) + "gst-inspect-1.0";
+    Outcome o = Run({inspect, "lensbaysrc"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out,
+                testing::ContainsRegex("h-start +:[^\n]*\n[^\n]*\n +Integer\\. Range: 0 - 15 "
+                                       "Default: 0"));
+    EXPECT_THAT(o.out, testing::ContainsRegex("exposure +:[^\n]*\n[^\n]*\n +Integer\\. Range: -1 - "
+                                              "127 Default: -1"));
+    EXPECT_THAT(o.out, HasSubstr("(0): 0.45"));
+    EXPECT_THAT(o.out, HasSubstr("(1): outdoor"));
+
+    o = Run({launch, "lensbaysrc", "h-start=4", "gain=9", "!", "fakesink"});
+    EXPECT_NE(o.status, 0);
+    const std::string all = o.out + o.err;
+    EXPECT_THAT(all, HasSubstr("gain = 9 is outside 0..7"));
+    EXPECT_EQ(all.find("ERROR: from element"), all.rfind("ERROR: from element")) << all;
+    EXPECT_THAT(all, testing::Not(HasSubstr("failed to post a proper error message")));
+    EXPECT_THAT(all, testing::Not(HasSubstr("WARNING")));
 }
 
 TEST_F(PipelineProgramTest, PythonExamplePullsFramesIntoNumpy) {

@@ -122,6 +122,32 @@ TEST_F(ProgramTest, TraceAndEventsInTheirTrueOrder) {
             "box\tSX540 Control Panel\tPlease VPORT register A[3:0]=1000", "out8 0x037a 0x22"));
 }
 
+// Output that cannot be written (a full disk, a closed standard output) is said once and fails
+// the program, whatever else went well; a closed output never becomes a file the program opens.
+TEST_F(ProgramTest, AFailedWriteToTheOutputIsSaidOnceAndFailsTheProgram) {
+    Register();
+    const std::string lensbay = kBin + "/lensbay";
+    const std::map<std::string, std::string> env = {
+        {"OLE_REGISTRY", registry_}, {"PORTIO", "sim"}, {"PORTIO_TRACE", dir_.path() + "/trace"}};
+    struct Case {
+        const char* redirect;
+        const char* said;
+    };
+    for (const Case& c :
+         {Case{">/dev/full", "No space left on device"}, Case{">&-", "Bad file descriptor"}}) {
+        SCOPED_TRACE(c.redirect);
+        const Outcome o = RunProgram(
+            {"/bin/sh", "-c", "exec \"$0\" --console " + std::string(c.redirect), lensbay}, env,
+            "show\npress Command1\nshow\nquit\n");
+        EXPECT_EQ(o.status, 1) << o.err;
+        EXPECT_EQ(o.err, "standard output: write failed: " + std::string(c.said) + "\n");
+        std::string trace;
+        ASSERT_TRUE(ReadFile(dir_.path() + "/trace", &trace));
+        EXPECT_THAT(trace, HasSubstr("out8 0x037a 0x22\n")) << "Set Register did not run";
+        EXPECT_THAT(trace, testing::Not(HasSubstr("box")));
+    }
+}
+
 TEST_F(ProgramTest, FullCaptureFromTheConsole) {
     Register();
     const Outcome o = Lensbay({"--console"}, "press Capture\nshow\n");

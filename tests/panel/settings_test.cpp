@@ -2,8 +2,12 @@
 // `key = value` take and refuse exactly the same values, numbers as Set Register converts them.
 #include "panel/settings.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "panel/settings_file.h"
@@ -91,6 +95,36 @@ TEST(Settings, AByteOrderMarkIsSkippedOnceAndShownWhereItDoesNotBelong) {
     s = panel::LoadSettingsFile(dir.File("bom.txt"));
     ASSERT_TRUE(s.ok()) << s.message();
     EXPECT_EQ(s->options[2], 0);
+}
+
+// A settings file's size is known before a byte is read: a 3 GB sparse file is refused at once,
+// in a process whose address space could not even hold it.
+TEST(Settings, AFileTooLargeIsRefusedBeforeItIsRead) {
+    test_support::TempDir dir;
+    const std::string huge = dir.File("huge.txt");
+    const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{3} << 30), 0);
+    ::close(fd);
+    const std::string said = "\"" + huge + "\": too large for a settings file (3221225472 bytes)";
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_EXIT(
+        {
+            // Room for what the program has mapped and 256 MB more.
+            long pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const rlim_t room = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (256 << 20);
+            rlimit limit{};
+            limit.rlim_cur = limit.rlim_max = room;
+            if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+            const auto s = panel::LoadSettingsFile(huge);
+            std::_Exit(!s.ok() && s.message() == said ? 7 : 1);
+        },
+        ::testing::ExitedWithCode(7), "");
+#endif
+    const auto s = panel::LoadSettingsFile(huge);
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.message(), said);
 }
 
 TEST(Settings, SavedAsTheyLoad) {

@@ -36,14 +36,15 @@ private:
 
 class WorkbenchTest : public PanelWindowRig {
 protected:
-    Log Console(const std::string& script, panel::PngEncoder* encoder = nullptr) {
+    // The events of the script; the exit status must be `status` (1 after any error event).
+    Log Console(const std::string& script, panel::PngEncoder* encoder = nullptr, int status = 0) {
         std::istringstream in(script);
         Log out;
         panel::console::ConsoleOptions options;
         options.in = &in;
         options.png_encoder = encoder;
         options.write_line = [&](const std::string& line) { out.push_back(line); };
-        EXPECT_EQ(panel::console::RunConsoleFrontEnd(pinbus1_, pinbus2_, options), 0);
+        EXPECT_EQ(panel::console::RunConsoleFrontEnd(pinbus1_, pinbus2_, options), status);
         return out;
     }
 };
@@ -285,7 +286,7 @@ TEST_P(WorkbenchTest, SaveAsToAPngNameEncodesThePictureAsShown) {
 }
 
 TEST_P(WorkbenchTest, ConsoleCommands) {
-    const Log none = Console("inspect\nprobe 1 1\nregisters\n");
+    const Log none = Console("inspect\nprobe 1 1\nregisters\n", nullptr, 1);
     EXPECT_THAT(none, ElementsAre(StartsWith("box\t"), "error\t\"image.bmp\" does not exist",
                                   "error\t\"image.bmp\" does not exist", "register\tFCTL\tunknown",
                                   "register\tEXCTL\tunknown", "register\tGCTL\tunknown",
@@ -295,7 +296,8 @@ TEST_P(WorkbenchTest, ConsoleCommands) {
     const Log out = Console(
         "text Text4 2\ntext Text5 3\ntext Text6 0\ntext Text7 1\n"
         "press Capture\ninspect\nprobe 0 17\nprobe 23 0\nprobe 24 0\nprobe -1 0\nprobe 1\n"
-        "live 2\nlive 0\n");
+        "live 2\nlive 0\n",
+        nullptr, 1);
     ASSERT_EQ(out.size(), 12u);
     EXPECT_THAT(out[1], StartsWith("monitor\t"));
     // Bytes 0..431 read: 0..250, then 0..180 (sum 47,665).
@@ -321,7 +323,8 @@ TEST_P(WorkbenchTest, ConsoleSettingsFiles) {
     const Log out = Console(
         "load-settings bad.txt\nload-settings good.txt\nload-settings none.txt\n"
         "show\nsave-settings saved.txt\npress Command1\nregisters\n"
-        "load-settings dir.txt\nsave-settings fifo.txt\nload-settings \x1b]2;x\x07.txt\n");
+        "load-settings dir.txt\nsave-settings fifo.txt\nload-settings \x1b]2;x\x07.txt\n",
+        nullptr, 1);
     EXPECT_EQ(out[1], "error\tbad.txt:3: mirror: \"maybe\" is neither on nor off");
     EXPECT_EQ(out[2], "error\t\"none.txt\": no such file");
     EXPECT_EQ(out[3], "show\tText1\t40\tchanged=True");

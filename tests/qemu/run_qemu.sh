@@ -208,6 +208,8 @@ for backend in ${backends[*]}; do
   echo \$? >"\$W/\$backend/status"
   echo "\$backend run ended at \$(cut -d' ' -f1 /proc/uptime) s" >>"\$W/times"
 done
+# Both ways to the port took one lock, named after the base address the driver gives.
+ls "\$W/tmp/lock" >"\$W/locks"
 GUEST
 
 # TCG by default: a /dev/kvm that opens is no proof that KVM runs a guest (nested setups hang
@@ -289,6 +291,11 @@ for backend in "${backends[@]}"; do
   fi
   traces+=("$backend=$d/trace")
 done
+
+# One lock, and beside it one record of what was written to the board, for both backends.
+if [ "$(tr '\n' ' ' <"$work/locks" 2>/dev/null)" != "lensbay-port-0x378 lensbay-port-0x378.registers " ]; then
+  failed "the port's lock and record are not lensbay-port-0x378(.registers) for both backends: $(tr '\n' ' ' <"$work/locks" 2>/dev/null)"
+fi
 
 step "holding the device log against the port traces"
 "$match" "$work/device.log" "${traces[@]}" || failed "the device log and the port trace differ"

@@ -1,7 +1,7 @@
-// SIGTERM, SIGINT and SIGHUP in the middle of a handshake: the program ends the handshake the way
-// its own sequences end theirs, leaves the port idle (the last control write is 0x27), removes its
-// temporary files and folders, and ends with the signal. The signal is sent once the port trace
-// shows the program inside the sequence, never after a guessed delay.
+// SIGTERM, SIGINT, SIGHUP and SIGPIPE in the middle of a handshake: the program ends the handshake
+// the way its own sequences end theirs, leaves the port idle (the last control write is 0x27),
+// removes its temporary files and folders, and ends with the signal. The signal is sent once the
+// port trace shows the program inside the sequence, never after a guessed delay.
 #include <gmock/gmock.h>
 #include <signal.h>
 #include <sys/types.h>
@@ -178,10 +178,42 @@ TEST_P(EndingTest, CaptureEndedByAFileErrorKeepsItsEnding) {
 }
 
 std::string SignalName(const testing::TestParamInfo<int>& info) {
-    return info.param == SIGTERM ? "SIGTERM" : info.param == SIGINT ? "SIGINT" : "SIGHUP";
+    return info.param == SIGTERM  ? "SIGTERM"
+           : info.param == SIGINT ? "SIGINT"
+           : info.param == SIGHUP ? "SIGHUP"
+                                  : "SIGPIPE";
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, EndingTest, testing::Values(SIGTERM, SIGINT, SIGHUP), SignalName);
+INSTANTIATE_TEST_SUITE_P(Signals, EndingTest, testing::Values(SIGTERM, SIGINT, SIGHUP, SIGPIPE),
+                         SignalName);
+
+// A pipe whose reader ends (`lensbay capture ... 2>&1 | head -c1`): the next write of the program
+// meets it, and the program ends as for SIGTERM, whenever that comes: the port left idle, its
+// private folder removed, and the status a shell shows for SIGPIPE.
+TEST(PipeEnding, AClosedPipeEndsTheCaptureAsASignalDoes) {
+    TempDir dir{"pipe-ending"};
+    const std::string registry = dir.File("registry.reg"), trace = dir.File("trace");
+    const std::string tmp = dir.File("tmp"), work = dir.File("work");
+    ASSERT_TRUE(std::filesystem::create_directory(tmp));
+    ASSERT_TRUE(std::filesystem::create_directory(work));
+    Outcome o = RunProcess({{kRegsvr, kPinbus}, {{"OLE_REGISTRY", registry}}});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    Command c({"/bin/bash", "-c",
+               "\"$0\" capture -o frame.pgm --count 1000000 2>&1 | head -c1; exit "
+               "\"${PIPESTATUS[0]}\"",
+               kLensbay},
+              {{"OLE_REGISTRY", registry},
+               {"PORTIO", "sim"},
+               {"PORTIO_TRACE", trace},
+               {"TMPDIR", tmp},
+               {"LENSBAY_SIM_STATE", dir.File("sim-board")}});
+    c.cwd = work;
+    o = RunProcess(c);
+    EXPECT_FALSE(o.timed_out);
+    EXPECT_EQ(o.status, 128 + SIGPIPE) << o.out << o.err;
+    EXPECT_THAT(Last(ControlWrites(trace), 1), ElementsAreArray({"27"}));
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "a temporary folder was left in " << tmp;
+}
 
 }  // namespace
 }  // namespace release_test

@@ -92,6 +92,10 @@ Outcome RunProcess(const Command& run) {
             if (::setuid(65534) != 0) ChildFail("setuid");
             if (::geteuid() == 0 || ::setuid(0) == 0) ChildFail("privileges kept");
         }
+        // A shell starts its programs with SIGPIPE at its default; this process ignores it.
+        struct sigaction pipe_default {};
+        pipe_default.sa_handler = SIG_DFL;
+        ::sigaction(SIGPIPE, &pipe_default, nullptr);
         ::execve(argv[0], argv.data(), envp.data());
         ChildFail("execve");
     }

@@ -99,14 +99,19 @@ TEST_F(Tools, RegsvrRegistersTheFullPathAndUnregisters) {
     std::string relative = std::filesystem::relative(kServer).string();
     Outcome r = Regsvr({relative});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "DllRegisterServer in " + kServer + " succeeded (0x00000000)\n");
+    // It says which registry file it wrote.
+    EXPECT_EQ(r.out, "DllRegisterServer in " + kServer +
+                         " succeeded (0x00000000)\nwritten to the class registry " + temp_.path() +
+                         "\n");
     std::string file = temp_.Read();
     EXPECT_NE(file.find("InprocServer32]\n@=\"" + kServer + "\"\n"), std::string::npos) << file;
     EXPECT_NE(file.find("[HKEY_CLASSES_ROOT\\LensbayTest.Object.1\\CLSID]"), std::string::npos);
 
     r = Regsvr({"-u", kServer});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "DllUnregisterServer in " + kServer + " succeeded (0x00000000)\n");
+    EXPECT_EQ(r.out, "DllUnregisterServer in " + kServer +
+                         " succeeded (0x00000000)\nwritten to the class registry " + temp_.path() +
+                         "\n");
     EXPECT_EQ(temp_.Read(), "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\CLSID]\n\n");
 }
 
@@ -186,6 +191,7 @@ TEST_F(Tools, OcxhostDrivesAnObjectLikeAHost) {
         "call Reset\n"
         "get Number\n"
         "get Nothing\n"
+        "call Refuse\n"
         "put 99 1\n"
         "misc\n"
         "members\n"
@@ -230,8 +236,9 @@ TEST_F(Tools, OcxhostDrivesAnObjectLikeAHost) {
               "error bad hex: xyz\n"
               "S_OK\n"
               "VT_I4 0\n"
-              "error 0x80020006\n"
-              "error 0x80020003\n"
+              "error 0x80020006: the object has no member named Nothing\n"
+              "error 0x80004005: the test object refuses, as asked\n"
+              "error 0x80020003\n"  // the earlier command's reason is not this one's
               "registry 132497 0x00020591\n"
               "error 0x8002000b\n"
               "error " +
@@ -299,7 +306,9 @@ const std::string kPinbus = std::filesystem::canonical(PINBUS_PATH).string();
 TEST_F(Tools, PinbusRegistersAndRunsInTheContainer) {
     Outcome r = Regsvr({kPinbus});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(r.out, "DllRegisterServer in " + kPinbus + " succeeded (0x00000000)\n");
+    EXPECT_EQ(r.out, "DllRegisterServer in " + kPinbus +
+                         " succeeded (0x00000000)\nwritten to the class registry " + temp_.path() +
+                         "\n");
     // The stream Lensbay's form holds: extent 1085 x 873, Address 0x378, Bits 8.
     const std::string form = "00 00 01 00 3d 04 00 00 69 03 00 00 00 00 00 00 78 03 00 00 08 00";
     r = RunProgram(temp_, {kOcxhost, "--close-dialogs"},

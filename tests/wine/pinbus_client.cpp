@@ -11,6 +11,10 @@
 //       NATIVE_STREAM: the stream (hex) the native control saves after Address = 632, Bits = 16.
 //       Prints "ok ..." or "FAIL ..." per check and "stream HEX", the stream saved here after the
 //       same puts; exits with the number of failures.
+//   pinbus_client.exe hold RELEASE_FILE
+//       holds the port as any host of Pinbus does after its first cycle: writes the control
+//       register (0x27) through a Pinbus object, prints "holding", then waits until RELEASE_FILE
+//       (a Windows path) exists, at most a minute, and releases the object.
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -557,9 +561,35 @@ void AtlContainer() {
     }
 }
 
+int Hold(const char* release) {
+    IDispatch* object = Create();
+    if (object == nullptr) {
+        std::printf("FAIL CoCreateInstance of Pinbus\n");
+        return 1;
+    }
+    HRESULT hr = Put(object, DISPID_DPinbus_Address, I4(0x37A));
+    if (SUCCEEDED(hr)) hr = Put(object, DISPID_DPinbus_Value, I4(0x27));
+    if (SUCCEEDED(hr)) {
+        std::printf("holding\n");
+    } else {
+        std::printf("FAIL the control register's write: 0x%08x\n", static_cast<unsigned>(hr));
+    }
+    std::fflush(stdout);
+    for (int i = 0; i < 3000 && GetFileAttributesA(release) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(20);
+    object->Release();
+    return FAILED(hr) ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "hold") {
+        if (FAILED(CoInitialize(nullptr))) return 100;
+        const int status = Hold(argv[2]);
+        CoUninitialize();
+        return status;
+    }
     if (argc != 2) {
         std::printf("usage: pinbus_client.exe NATIVE_STREAM_HEX\n");
         return 100;

@@ -12,6 +12,11 @@
 #       runs the compiled Winelib client CLIENT (under Xvfb, so that Wine's AtlAxWin container can
 #       make its window); the stream it saves equals the native control's byte for byte, and each
 #       loads the other's.
+#   pinbus_wine.sh claim PREFIX LENSBAY CLIENT OCXHOST REGSVR NATIVE_OCX
+#       one user of the port at a time across both builds: while the native lensbay holds the
+#       simulated board, a script's cycles fail with the holder's name in Err.Description and
+#       never reach the board; while a Windows program (CLIENT hold) holds it, lensbay is refused
+#       at once naming it.
 #   pinbus_wine.sh resources PREFIX LISTER OCXHOST NATIVE_OCX
 #       the registered module's resources as the platform's own functions list and read them
 #       (LISTER, pinbus_resources.exe): every resource of the native module, in the platform's
@@ -28,6 +33,9 @@
 #       platform's dump of it equals ours of the native module.
 #   pinbus_wine.sh unregister PREFIX WINE_DIR
 #       Wine's regsvr32 /u removes everything registration wrote, and the class is gone.
+#   pinbus_wine.sh usage SCRIPT
+#       register_pinbus.sh's --help and -h print its usage (status 0) and a bad option or a
+#       missing prefix are refused with it (status 2), before anything of Wine's runs.
 #
 # Without Wine the tests are skipped (exit 77), unless WINE_REQUIRED=1, where a skip is a failure.
 set -uo pipefail
@@ -63,6 +71,27 @@ if tlb[:4] != b"MSFT" or tlb not in module:
 print("both modules carry the same %d-byte type library" % len(tlb))
 PY
   exit $?
+fi
+if [ "$action" = usage ]; then
+  script=$2 work=$(mktemp -d) || exit 1
+  trap 'rm -rf "$work"' EXIT
+  check() {  # check STATUS FIRST_LINE STREAM ARGS...: the exit status and the stream's first line
+    local want=$1 first=$2 stream=$3 status
+    shift 3
+    bash "$script" "$@" >"$work/out" 2>"$work/err"
+    status=$?
+    [ "$status" = "$want" ] || { echo "FAIL: $* exits $status, not $want"; cat "$work/err"; exit 1; }
+    [ "$(head -n1 "$work/$stream")" = "$first" ] ||
+      { echo "FAIL: $* prints on its $stream:"; cat "$work/$stream"; exit 1; }
+  }
+  check 0 "usage: register_pinbus.sh [--unregister] WINEPREFIX" out --help
+  check 0 "usage: register_pinbus.sh [--unregister] WINEPREFIX" out -h
+  check 2 "register_pinbus.sh: unknown option --bogus" err --bogus
+  check 2 "usage: register_pinbus.sh [--unregister] WINEPREFIX" err
+  check 2 "usage: register_pinbus.sh [--unregister] WINEPREFIX" err --unregister
+  ! grep -q realpath "$work/out" "$work/err" || { echo "FAIL: realpath's words in the output"; exit 1; }
+  echo "PASS: register_pinbus.sh says its usage"
+  exit 0
 fi
 command -v wine >/dev/null || skip "wine is not installed (apt-get install wine wine64)"
 prefix=${2:-}
@@ -103,8 +132,18 @@ case "$action" in
     wine_dir=$3
     [ -f "$wine_dir/PINBUS.OCX.so" ] || skip "the Wine build of PINBUS.OCX was not made (wine64-tools)"
     start=$SECONDS
-    timeout 120 bash "$wine_dir/register_pinbus.sh" "$prefix" || exit 1
+    timeout 120 bash "$wine_dir/register_pinbus.sh" "$prefix" >"$work/register.out" || exit 1
+    cat "$work/register.out"
     failures=0
+    # The line it prints works when pasted into a shell, whatever the prefix's name holds (the
+    # shared prefix's name has a blank, a comma and a quote).
+    hosts=$(sed -n 's/^run its hosts with: \(.*\) wine \.\.\.$/\1/p' "$work/register.out")
+    pasted=$(sh -c "$hosts printenv WINEPREFIX WINEDLLPATH" 2>&1)
+    if [ "$pasted" != "$(printf '%s\n%s' "$prefix" "$dest")" ]; then
+      echo "the printed line does not paste: $hosts"
+      echo "$pasted"
+      failures=1
+    fi
     server=$(query "CLSID\\$clsid\\InprocServer32") || { echo "no InprocServer32"; exit 1; }
     grep -q 'REG_SZ *C:\\pinbus\\PINBUS.OCX$' <<<"$server" ||
       { echo "InprocServer32 does not name the placeholder:"; echo "$server"; failures=1; }
@@ -213,6 +252,70 @@ case "$action" in
       got=$(grep "^$call " "$work/refused.out")
       [ "$got" = "$want" ] || { echo "want: $want"; echo "got:  $got"; failures=1; }
     done
+    exit $failures
+    ;;
+  claim)
+    lensbay=$3 client=$4 ocxhost=$5 regsvr=$6 ocx=$7
+    [ -f "$client.so" ] || skip "the Winelib client was not built (wine64-tools)"
+    [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
+    failures=0
+    # The native lensbay holds the board (its console waits on a pipe that stays open).
+    native "$ocxhost" "$regsvr" "$ocx" /dev/null >/dev/null || { echo "cannot register natively"; exit 1; }
+    # Polls (at most a minute) until the board's lock names a holder; prints it.
+    holder() {
+      local i
+      for ((i = 0; i < 600; i++)); do
+        if [ -s "$LENSBAY_SIM_STATE.port" ]; then
+          cat "$LENSBAY_SIM_STATE.port"
+          return 0
+        fi
+        sleep 0.1
+      done
+      return 1
+    }
+    mkfifo "$work/console" || exit 1
+    PORTIO_TRACE=$work/lensbay.trace "$lensbay" --console <"$work/console" >"$work/lensbay.out" 2>&1 &
+    console=$!
+    exec 8>"$work/console"
+    held=$(holder) || { echo "lensbay never held the board"; cat "$work/lensbay.out"; exit 1; }
+    want="the port 0x378 (the simulated board kept in $LENSBAY_SIM_STATE) is in use by lensbay, process $console"
+    [ "$held" = "lensbay $console" ] || { echo "the lock names '$held', not lensbay $console"; failures=1; }
+    PORTIO_TRACE=$work/refused.trace timeout 120 wine cscript //nologo \
+      "$(windows_path "$here/pinbus_refused.vbs")" 2>/dev/null | tr -d '\r' >"$work/refused.out"
+    status=${PIPESTATUS[0]}
+    cat "$work/refused.out"
+    for call in get put; do
+      got=$(grep "^$call " "$work/refused.out")
+      [ "$got" = "$call -2147467259 $want" ] ||
+        { echo "want: $call -2147467259 $want"; echo "got:  $got"; failures=1; }
+    done
+    [ "$status" = 0 ] || { echo "the script saw no error (exit $status)"; failures=1; }
+    [ ! -s "$work/refused.trace" ] || { echo "the script's cycles reached the port:"; cat "$work/refused.trace"; failures=1; }
+    exec 8>&-
+    wait "$console" || { echo "lensbay failed:"; cat "$work/lensbay.out"; failures=1; }
+    [ ! -s "$LENSBAY_SIM_STATE.port" ] || { echo "lensbay left the board claimed"; failures=1; }
+
+    # A Windows program holds the board; lensbay is refused naming it. (Wine's cscript cannot
+    # wait: it has no WScript.Sleep nor StdIn.)
+    rm -f "$work/release"
+    PORTIO_TRACE=$work/script.trace timeout 120 wine "$client.so" hold \
+      "$(windows_path "$work/release")" >"$work/script.out" 2>&1 &
+    script=$!
+    held=$(holder) || { echo "the program never held the board:"; cat "$work/script.out"; exit 1; }
+    echo "the Windows program's process holds the board: $held"
+    PORTIO_TRACE=$work/lensbay2.trace "$lensbay" set exposure=40 --yes >"$work/set.out" 2>&1
+    status=$?
+    touch "$work/release"
+    wait "$script" || { echo "the program failed:"; cat "$work/script.out"; failures=1; }
+    name=${held% *} pid=${held##* }
+    [ "$name" = pinbus_client.exe.so ] || { echo "the holder is named '$name'"; failures=1; }
+    want="lensbay: the port 0x378 (the simulated board kept in $LENSBAY_SIM_STATE) is in use by $name, process $pid"
+    if [ "$status" != 3 ] || [ "$(cat "$work/set.out")" != "$want" ]; then
+      echo "lensbay was not refused (exit $status):"; cat "$work/set.out"; echo "want: $want"; failures=1
+    fi
+    [ ! -s "$work/lensbay2.trace" ] || { echo "lensbay's cycles reached the port"; failures=1; }
+    [ "$(cat "$work/script.trace")" = "out8 0x037a 0x27" ] || { echo "the program's trace:"; cat "$work/script.trace"; failures=1; }
+    [ ! -s "$LENSBAY_SIM_STATE.port" ] || { echo "the program left the board claimed"; failures=1; }
     exit $failures
     ;;
   client)

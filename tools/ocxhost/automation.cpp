@@ -25,6 +25,11 @@ HRESULT Host::Resolve(const std::string& member, DISPID* id) {
     return dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
 }
 
+// A member the object does not know by that name says which name.
+base::Error Host::UnknownMember(HRESULT hr, const std::string& member) {
+    return Error(hr, hr == DISP_E_UNKNOWNNAME ? "the object has no member named " + member : "");
+}
+
 Check Host::Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) {
     EXCEPINFO info{};
     UINT argErr = 0;
@@ -51,7 +56,7 @@ Outcome Host::Get(const std::string& rest) {
     std::string member = FirstWord(rest, &extra);
     if (member.empty() || !extra.empty()) return Refuse("get needs one NAME or DISPID");
     DISPID id;
-    if (HRESULT hr = Resolve(member, &id); FAILED(hr)) return Error(hr);
+    if (HRESULT hr = Resolve(member, &id); FAILED(hr)) return UnknownMember(hr, member);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     CComVariant result;
     if (auto c = Invoke(id, DISPATCH_PROPERTYGET, &none, &result); !c) return c.error();
@@ -75,7 +80,7 @@ Outcome Host::Put(const std::string& rest) {
     bool quoted = valueText.size() >= 2 && valueText.front() == '"' && valueText.back() == '"';
     if (quoted) valueText = valueText.substr(1, valueText.size() - 2);
     DISPID id;
-    if (HRESULT hr = Resolve(member, &id); FAILED(hr)) return Error(hr);
+    if (HRESULT hr = Resolve(member, &id); FAILED(hr)) return UnknownMember(hr, member);
 
     CComVariant arg;
     LONG number = 0;
@@ -98,7 +103,7 @@ Outcome Host::Call(const std::string& rest) {
     std::string member = FirstWord(rest, &extra);
     if (member.empty() || !extra.empty()) return Refuse("call needs one NAME or DISPID");
     DISPID id;
-    if (HRESULT hr = Resolve(member, &id); FAILED(hr)) return Error(hr);
+    if (HRESULT hr = Resolve(member, &id); FAILED(hr)) return UnknownMember(hr, member);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     CComVariant result;
     if (auto c = Invoke(id, DISPATCH_METHOD, &none, &result); !c) return c.error();

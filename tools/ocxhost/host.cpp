@@ -230,6 +230,7 @@ bool Host::Execute(const std::string& line) {
     for (const Command& c : kCommands) {
         if (name != c.name) continue;
         if (!c.run) return false;
+        SetErrorInfo(0, nullptr);  // what a failure leaves there is this command's
         const Outcome outcome = (this->*c.run)(rest);
         Print(outcome ? *outcome : outcome.message());
         return true;

@@ -36,7 +36,8 @@ bool ParseUInt32(const std::string& s, DWORD* value);
 // Bytes as two hex digits each, separated by spaces; and back (spaces optional).
 std::string Hex(const std::string& bytes);
 bool ParseHex(const std::string& text, std::string* bytes);
-// The error line of a failed call ("error 0x80004002: why"), and of a command refused.
+// The error line of a failed call ("error 0x80004002: why"; without `why`, the text the call left
+// in the thread's error object, if any), and of a command refused.
 base::Error Error(HRESULT hr, const std::string& why = {});
 base::Error Refuse(const std::string& why);
 
@@ -116,6 +117,7 @@ private:
     Check NeedDispatch() const;
     // A member by DISPID (a decimal number) or by name through GetIDsOfNames.
     HRESULT Resolve(const std::string& member, DISPID* id);
+    static base::Error UnknownMember(HRESULT hr, const std::string& member);
     Check Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result);
     Outcome Get(const std::string& rest);
     Outcome Put(const std::string& rest);

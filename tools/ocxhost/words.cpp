@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/base/text.h"
+#include "platform/com/oaidl.h"
 #include "platform/com/variant_format.h"
 #include "tools/ocxhost/host.h"
 
@@ -33,7 +34,10 @@ bool ParseInt32(const std::string& s, LONG* value) {
 }
 
 base::Error Error(HRESULT hr, const std::string& why) {
-    return base::Fail("error " + HresultToString(hr) + (why.empty() ? "" : ": " + why), hr);
+    // Without a reason of the command's own, the error object's text where the failed call left
+    // one (Host::Execute clears it before each command, so it is never an earlier one's).
+    const std::string text = why.empty() ? TakeErrorInfoText() : why;
+    return base::Fail("error " + HresultToString(hr) + (text.empty() ? "" : ": " + text), hr);
 }
 
 base::Error Refuse(const std::string& why) { return base::Fail("error " + why); }

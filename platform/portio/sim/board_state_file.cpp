@@ -7,8 +7,11 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/base/files.h"
 
 namespace sim {
 
@@ -23,24 +26,38 @@ constexpr const char* kRegisterNames[] = {nullptr, "FCTL", "EXCTL", "GCTL",
 
 std::string Errno(int err) { return std::strerror(err); }
 
+// Why a name opened without following links could not be opened: a link in its place is said.
+std::string OpenError(const std::string& path, int err) {
+    struct stat st {};
+    if (err == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        return "it is a symbolic link, which is never followed";
+    return Errno(err);
+}
+
 // The lock file beside the state file, held while it is read or replaced; closed by the
-// destructor, which ends the hold.
+// destructor, which ends the hold. It is never followed as a link. Readable by every user who may
+// reach the folder, so that a board root once used stays its user's (a read-only descriptor
+// holds a lock as well).
 class StateLock {
 public:
     static base::Result<StateLock> Take(const std::string& path, int operation) {
         StateLock lock;
         const std::string name = path + ".lock";
-        lock.fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (lock.fd_ < 0) {
-            return base::Fail("the simulated board's lock file '" + name +
-                              "' cannot be opened: " + Errno(errno));
+        constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+        lock.fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+        if (lock.fd_ < 0 && errno == EACCES) lock.fd_ = ::open(name.c_str(), O_RDONLY | kFlags);
+        if (lock.fd_ < 0) return Refused(name, "cannot be opened: " + OpenError(name, errno));
+        struct stat st {};
+        if (::fstat(lock.fd_, &st) != 0)
+            return Refused(name, "cannot be examined: " + Errno(errno));
+        if (!S_ISREG(st.st_mode)) return Refused(name, "is " + base::NotRegularText(st.st_mode));
+        if (st.st_uid == ::geteuid() && (st.st_mode & 0644) != 0644 &&
+            ::fchmod(lock.fd_, (st.st_mode & 07777) | 0644) != 0) {
+            // Kept as it is: only another user of the board may not take its turn.
         }
         // Held only for one read or one replacement, so waiting for it is short.
         while (::flock(lock.fd_, operation) != 0) {
-            if (errno != EINTR) {
-                return base::Fail("the simulated board's lock file '" + name +
-                                  "' cannot be locked: " + Errno(errno));
-            }
+            if (errno != EINTR) return Refused(name, "cannot be locked: " + Errno(errno));
         }
         return lock;
     }
@@ -52,6 +69,9 @@ public:
 
 private:
     StateLock() = default;
+    static base::Error Refused(const std::string& name, const std::string& why) {
+        return base::Fail("the simulated board's lock file '" + name + "' " + why);
+    }
     int fd_ = -1;
 };
 
@@ -71,14 +91,35 @@ char HexDigit(unsigned v) { return "0123456789abcdef"[v & 0xF]; }
 
 }  // namespace
 
-std::string StateFilePath() {
+base::Result<std::string> StateFilePath() {
     if (const char* named = std::getenv("LENSBAY_SIM_STATE"); named != nullptr && *named != '\0')
-        return named;
+        return std::string(named);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || *runtime == '\0') return "";
+    if (runtime == nullptr || *runtime == '\0') return std::string();
+    // The folder is this user's alone: another user who made it first (or a link in its place)
+    // could otherwise see the board, swap its files or plant links in it.
     const std::string folder = std::string(runtime) + "/lensbay";
-    // A failure shows when the file is read or written, with its reason.
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return folder + "/sim-board";
+    auto refused = [&folder](const std::string& why) {
+        return base::Fail("the simulated board's folder '" + folder + "' " + why +
+                          "; remove it, or name the board's file with LENSBAY_SIM_STATE");
+    };
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+        if (::chmod(folder.c_str(), 0700) != 0)
+            return refused("cannot be made private: " + Errno(errno));
+    } else if (errno != EEXIST) {
+        return base::Fail("the simulated board's folder '" + folder +
+                          "' cannot be made: " + Errno(errno));
+    }
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) return refused("cannot be examined: " + Errno(errno));
+    if (!S_ISDIR(st.st_mode)) return refused("is not a folder (a link or another file)");
+    if (st.st_uid != ::geteuid())
+        return refused("belongs to another user (uid " + std::to_string(st.st_uid) + ")");
+    if ((st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return refused(std::string("is open to other users (mode ") + mode + ")");
+    }
     return folder + "/sim-board";
 }
 
@@ -191,11 +232,11 @@ base::Result<BoardState> ParseBoardState(std::string_view text) {
 base::Result<BoardState> LoadBoardState(const std::string& path) {
     base::Result<StateLock> lock = StateLock::Take(path, LOCK_SH);
     if (!lock) return lock.error();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) return BoardState{};  // a board just powered on
         return base::Fail("the simulated board's state '" + path +
-                          "' cannot be read: " + Errno(errno));
+                          "' cannot be read: " + OpenError(path, errno));
     }
     std::string text;
     struct stat st {};
@@ -205,8 +246,10 @@ base::Result<BoardState> LoadBoardState(const std::string& path) {
         ok = false;
         err = EINVAL;
     }
+    // Its size is known before anything is read: a huge file is refused at once.
+    const bool too_long = ok && st.st_size > static_cast<off_t>(kMaxStateBytes);
     char buffer[kMaxStateBytes + 1];
-    while (ok && text.size() <= kMaxStateBytes) {
+    while (ok && !too_long && text.size() <= kMaxStateBytes) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
@@ -221,7 +264,7 @@ base::Result<BoardState> LoadBoardState(const std::string& path) {
         return base::Fail("the simulated board's state '" + path + "' cannot be read: " +
                           (err == EINVAL ? std::string("not a regular file") : Errno(err)));
     }
-    base::Result<BoardState> state = text.size() > kMaxStateBytes
+    base::Result<BoardState> state = too_long || text.size() > kMaxStateBytes
                                          ? base::Result<BoardState>(base::Fail("too long"))
                                          : ParseBoardState(text);
     if (!state) {
@@ -234,32 +277,20 @@ base::Result<BoardState> LoadBoardState(const std::string& path) {
 base::Result<> SaveBoardState(const std::string& path, const BoardState& state) {
     base::Result<StateLock> lock = StateLock::Take(path, LOCK_EX);
     if (!lock) return lock.error();
-    // Writers take turns through the lock, so one temporary name is enough; a
-    // temporary file a killed writer left is truncated and reused by the next one.
-    const std::string temp = path + ".new";
-    const std::string text = FormatBoardState(state);
-    auto fail = [&](const char* what, int err) {
-        ::unlink(temp.c_str());
-        return base::Fail("the simulated board's state '" + path + "' cannot be " + what + ": " +
-                          Errno(err));
-    };
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return base::Fail("the simulated board's state '" + path +
-                          "' cannot be written: " + Errno(errno));
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            return fail("written", err);
-        }
-        done += static_cast<std::size_t>(n);
+    // Replaced whole, through a temporary file of its own beside it: never a link followed, the
+    // file's owner and mode kept (a board root used stays its user's). It lives for the power of
+    // the board, not of the machine: no flush to the disk.
+    base::AtomicWriteOptions options;
+    options.new_file_mode = 0600;
+    options.follow_links = false;
+    options.durable = false;
+    if (base::Result<> written = base::AtomicWriteFile(path, FormatBoardState(state), options);
+        !written) {
+        const std::string why = written.error().code == ELOOP
+                                    ? "it is a symbolic link, which is never followed"
+                                    : written.message();
+        return base::Fail("the simulated board's state '" + path + "' cannot be written: " + why);
     }
-    if (::close(fd) != 0) return fail("written", errno);
-    if (::rename(temp.c_str(), path.c_str()) != 0) return fail("replaced", errno);
     return {};
 }
 

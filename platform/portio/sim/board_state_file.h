@@ -23,8 +23,10 @@
 namespace sim {
 
 // Where the board's state is kept: LENSBAY_SIM_STATE, else $XDG_RUNTIME_DIR/lensbay/sim-board;
-// empty when neither is set (the board is then fresh in each program).
-SIM_EXPORT std::string StateFilePath();
+// empty when neither is set (the board is then fresh in each program). The folder under
+// XDG_RUNTIME_DIR is made (mode 0700) when it is missing, and used only when it is a folder of
+// this user's that no other user may enter; otherwise the refusal says why.
+SIM_EXPORT base::Result<std::string> StateFilePath();
 
 SIM_EXPORT std::string FormatBoardState(const BoardState& state);
 // Refuses anything but the lines FormatBoardState writes (each key once, in any order; the
@@ -32,9 +34,10 @@ SIM_EXPORT std::string FormatBoardState(const BoardState& state);
 SIM_EXPORT base::Result<BoardState> ParseBoardState(std::string_view text);
 
 // Reads the state file (a missing file gives a board just powered on). Writing replaces the file
-// whole (a temporary file beside it, renamed over it), so a reader never meets half a state, and
-// readers and writers of one file take turns through the lock file beside it (PATH.lock). The
-// folder $XDG_RUNTIME_DIR/lensbay is made when it is missing; any other folder must exist.
+// whole (a temporary file beside it, renamed over it; its owner and mode kept), so a reader never
+// meets half a state, and readers and writers of one file take turns through the lock file beside
+// it (PATH.lock). Neither the state file nor its lock file is ever followed as a symbolic link: a
+// link in their place is refused. The folder must exist.
 SIM_EXPORT base::Result<BoardState> LoadBoardState(const std::string& path);
 SIM_EXPORT base::Result<> SaveBoardState(const std::string& path, const BoardState& state);
 

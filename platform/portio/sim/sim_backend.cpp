@@ -80,10 +80,11 @@ base::Result<std::unique_ptr<Backend>> OpenChosen(const std::string&) {
 }
 
 // The lock lies beside the state file; a fresh board is this program's alone.
-PortLock Lock(const std::string&) {
-    const std::string state = sim::StateFilePath();
-    if (state.empty()) return {"0x378 (a fresh simulated board)", ""};
-    return {"0x378 (the simulated board kept in " + state + ")", state + ".port"};
+base::Result<PortLock> Lock(const std::string&) {
+    base::Result<std::string> state = sim::StateFilePath();
+    if (!state) return state.error();
+    if (state->empty()) return PortLock{"0x378 (a fresh simulated board)", ""};
+    return PortLock{"0x378 (the simulated board kept in " + *state + ")", *state + ".port"};
 }
 
 const BackendRegistrar kRegistrar({
@@ -106,7 +107,9 @@ base::Result<std::unique_ptr<Backend>> OpenSim(const std::string& state_path) {
 }
 
 base::Result<std::unique_ptr<Backend>> OpenSimFromEnvironment() {
-    const std::string path = sim::StateFilePath();
+    base::Result<std::string> kept = sim::StateFilePath();
+    if (!kept) return kept.error();
+    const std::string path = std::move(kept).value();
     if (path.empty()) {
         std::fprintf(stderr,
                      "simulated board: neither LENSBAY_SIM_STATE nor XDG_RUNTIME_DIR is set, so "
@@ -116,8 +119,9 @@ base::Result<std::unique_ptr<Backend>> OpenSimFromEnvironment() {
 }
 
 base::Result<std::string> PowerCycleSimState() {
-    const std::string path = sim::StateFilePath();
-    if (path.empty()) return path;
+    base::Result<std::string> where = sim::StateFilePath();
+    if (!where || where->empty()) return where;
+    const std::string path = std::move(where).value();
     // The switches are set by hand and stay; a damaged state gives them their defaults.
     base::Result<sim::BoardState> kept = sim::LoadBoardState(path);
     sim::BoardState fresh;
@@ -127,6 +131,18 @@ base::Result<std::string> PowerCycleSimState() {
     }
     if (base::Result<> saved = sim::SaveBoardState(path, fresh); !saved) return saved.error();
     return path;
+}
+
+base::Result<BoardView> ReadSimBoardState() {
+    base::Result<std::string> where = sim::StateFilePath();
+    if (!where) return where.error();
+    sim::BoardState kept;
+    if (!where->empty()) {
+        base::Result<sim::BoardState> loaded = sim::LoadBoardState(*where);
+        if (!loaded) return loaded.error();
+        kept = *loaded;
+    }
+    return BoardView{kept.switches, kept.follows_prompts, kept.latched};
 }
 
 sim::Board* SimulatedBoard() {

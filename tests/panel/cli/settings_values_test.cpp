@@ -71,6 +71,15 @@ TEST(FrameNames, NumberedByPatternOrBeforeTheExtension) {
     EXPECT_FALSE(FrameName("a%s.png", 1));
     EXPECT_FALSE(FrameName("a%d%d.png", 1));
     EXPECT_FALSE(FrameName("a%", 1));
+    // A wide number is written whole: no two frames ever share a name.
+    EXPECT_EQ(*FrameName("w%032d.pgm", 1000000), "w" + std::string(25, '0') + "1000000.pgm");
+    EXPECT_EQ(*FrameName("w%099d.pgm", 3), "w" + std::string(98, '0') + "3.pgm");
+    EXPECT_EQ(FrameName("w%0100d.pgm", 3).message(),
+              "\"w%0100d.pgm\": a frame number's width is at most 99 digits");
+    // "%%" is one '%' wherever it stands, with or without a number in the name.
+    EXPECT_EQ(*FrameName("b%%.pgm", 2), "b%-0002.pgm");
+    EXPECT_EQ(*FrameName("x%%y%d.pgm", 1), "x%y1.pgm");
+    EXPECT_EQ(*FrameName("v1.%%/shot", 4), "v1.%/shot-0004");
     EXPECT_TRUE(panel::cli::FormatOf("A.PNG"));
     EXPECT_FALSE(panel::cli::FormatOf("a.png/x"));
     EXPECT_FALSE(panel::cli::FormatOf("a.jpg"));

@@ -205,6 +205,128 @@ TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
     EXPECT_THAT(o.err, HasSubstr("the board starts fresh"));
 }
 
+// Every program notes what it writes in the board's record: status shows it with its writer,
+// the simulated board's own registers beside it (a value latched elsewhere marked), works while
+// another program holds the port, and a power-cycle empties it.
+TEST_F(SubcommandTest, StatusShowsWhatEachProgramWroteBesideTheBoardsRegisters) {
+    const std::map<std::string, std::string> kept = {{"LENSBAY_SIM_STATE", dir_.path() + "/board"}};
+    ASSERT_EQ(Lensbay("cli", {"set", "exposure=40", "mirror=on"}, "", nullptr, kept).status, 0);
+    Outcome o = Lensbay("console", {"--console"},
+                        "enter Text2 3\npress Command1\nfollow off\nswitches 0011\n"
+                        "enter Text1 7\npress Command1\nfollow on\nstatus\n",
+                        nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    // The console wrote gain 3, then exposure 7 into GCTL (its switches selected it by hand).
+    EXPECT_THAT(o.out, testing::ContainsRegex("status\texposure\tEXCTL\t0..127\t64\t7\t"
+                                              "[-0-9T:Z]+\tlensbay --console\t40 \\(differs\\)\n"));
+    EXPECT_THAT(o.out, HasSubstr("\tlensbay --console\t7 (differs)\n"));  // gain
+    EXPECT_THAT(o.out, HasSubstr("status\tmirror\tMCTL\ton|off\toff\ton\t"));
+    EXPECT_THAT(o.out, HasSubstr("status\tdivider\tFRCTL\t2..128 step 2\t1\tnot written since "
+                                 "power-on\t-\t-\t1\n"));
+
+    // Another program holds the port: status reads the record and the board all the same.
+    const int fd =
+        ::open((dir_.path() + "/board.port").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    std::string trace;
+    ASSERT_EQ(::unlink((dir_.path() + "/cli.trace").c_str()), 0);  // the set's; status adds none
+    o = Lensbay("cli", {"status", "--json"}, "", &trace, kept);
+    ::close(fd);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(trace, "");
+    EXPECT_THAT(o.out, HasSubstr("\"record\": \"" + dir_.path() + "/board.registers\""));
+    EXPECT_THAT(o.out, HasSubstr("{\"name\": \"mirror\", \"register\": \"MCTL\", \"address\": "
+                                 "\"0101\", \"range\": \"on|off\", \"default\": \"off\", "
+                                 "\"written\": {\"value\": \"on\", \"reset\": false, \"time\": "));
+    EXPECT_THAT(o.out,
+                HasSubstr("\"by\": \"lensbay set\"}, \"board\": \"on\", \"differs\": false}"));
+
+    ASSERT_EQ(Lensbay("cli", {"power-cycle"}, "", nullptr, kept).status, 0);
+    o = Lensbay("cli", {"status"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, testing::ContainsRegex("\nexposure +EXCTL +0010 +0..127 +64 +not written "
+                                              "since power-on +64\n"));
+    EXPECT_THAT(o.out, Not(HasSubstr("lensbay --console")));
+
+    // A damaged record is said, and the board is shown all the same.
+    ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/board.registers", "junk"));
+    o = Lensbay("cli", {"status"}, "", nullptr, kept);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("board.registers\" is damaged"));
+    EXPECT_THAT(o.out, HasSubstr("BOARD"));
+}
+
+// Every picture capture writes has its record beside it, with the frame's number in the series
+// and its time, and the registers as the board's record holds them; a summary ends the capture,
+// and -q leaves only errors. A file of the record's name that is not one is kept.
+TEST_F(SubcommandTest, EveryCapturedPictureHasItsRecordAndTheCaptureASummary) {
+    const std::map<std::string, std::string> kept = {{"LENSBAY_SIM_STATE", dir_.path() + "/board"}};
+    ASSERT_EQ(Lensbay("cli", {"set", "exposure=40"}, "", nullptr, kept).status, 0);
+    Outcome o =
+        Lensbay("cli", {"capture", "-o", "shot.png", "--window", "4,12,4,12"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string shot = File("cli/shot.json");
+    EXPECT_THAT(shot, testing::StartsWith("{\n  \"width\": 192,\n  \"height\": 144,\n"));
+    EXPECT_THAT(shot, HasSubstr("\"EXCTL\": {\"value\": 40, \"time\": "));  // by another program
+    EXPECT_THAT(shot, HasSubstr("\"HWCTL\": {\"value\": 76, "));
+    EXPECT_THAT(
+        shot, testing::ContainsRegex("\n  \"frame\": \\{\"number\": 1, \"of\": 1, \"time\": "
+                                     "\"[-0-9T:]+\\.[0-9]{3}Z\", \"seconds\": [0-9.]+\\}\n\\}\n$"));
+    EXPECT_THAT(o.err, testing::ContainsRegex("lensbay: 1 frame in [0-9.]+ s, [0-9.]+ frames a "
+                                              "second\n$"));
+
+    o = Lensbay("cli", {"capture", "--no-set", "--count", "3", "-o", "f-%02d.pgm", "-q"}, "",
+                nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    EXPECT_THAT(File("cli/f-02.json"), HasSubstr("\"frame\": {\"number\": 2, \"of\": 3, "));
+    EXPECT_THAT(File("cli/f-03.json"), HasSubstr("\"width\": 384"));
+
+    // Without -o: image.json beside image.bmp, as the window's Capture writes it.
+    o = Lensbay("cli", {"capture", "--no-set", "-q"}, "", nullptr, kept);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(File("cli/image.json"), HasSubstr("\"frame\": {\"number\": 1, \"of\": 1, "));
+
+    ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/cli/shot.json", "{\"mine\": 1}\n"));
+    o = Lensbay("cli", {"capture", "--no-set", "-o", "shot.png"}, "", nullptr, kept);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("the picture \"shot.png\" was written, but no record: "
+                                 "\"" +
+                                 dir_.path() +
+                                 "/cli/shot.json\" is not a picture record and "
+                                 "was kept as it is."));
+    EXPECT_EQ(File("cli/shot.json"), "{\"mine\": 1}\n");
+}
+
+// A word that names no subcommand is never taken for one: status 2, no port cycle, the list of
+// subcommands and the nearest name. The usage lists each subcommand from the same table.
+TEST_F(SubcommandTest, AnUnknownSubcommandIsRefusedWithTheNearestName) {
+    std::string trace;
+    Outcome o = Lensbay("cli", {"captrue", "-o", "x.png"}, "", &trace);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(trace, "");
+    EXPECT_EQ(o.err,
+              "lensbay: unknown subcommand \"captrue\"; did you mean capture?\n"
+              "The subcommands: set, reset, capture, status, power-cycle (each with --help); "
+              "lensbay --help says the rest.\n");
+    o = Lensbay("cli", {"\x1b[2Jzzz"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_THAT(o.err, HasSubstr("unknown subcommand \"\\x1b[2Jzzz\"\n"));
+    o = Lensbay("cli", {"--help"});
+    EXPECT_EQ(o.status, 0);
+    for (const char* line : {"lensbay set [--yes] [-q] KEY=VALUE...\n", "lensbay status [--json]\n",
+                             "lensbay power-cycle\n", "    status       every register"})
+        EXPECT_THAT(o.out, HasSubstr(line));
+    o = Lensbay("cli", {"power-cycle", "now"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("lensbay power-cycle: unknown argument \"now\""));
+    // The console's status says whether any command failed.
+    o = Lensbay("console", {"--console"}, "show\nbogus\nshow\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(Lensbay("console", {"--console"}, "show\n").status, 0);
+}
+
 TEST_F(SubcommandTest, APortInUseIsRefusedAtOnceNamingItsHolder) {
     // Another program holds the kept board's port: its lock beside the state file, its name in it.
     const std::string board = dir_.path() + "/board";

@@ -126,7 +126,8 @@ TEST(ConsoleParserTest, EchoedInputIsCutWithANote) {
 
 class ConsoleTest : public PanelRig {
 protected:
-    Log Run(const std::string& script, bool interactive = false) {
+    // The events of the script; the exit status must be `status` (1 after any error event).
+    Log Run(const std::string& script, bool interactive = false, int status = 0) {
         std::istringstream in(script);
         Log out;
         panel::console::ConsoleOptions options;
@@ -134,7 +135,7 @@ protected:
         options.interactive = interactive;
         options.write_line = [&](const std::string& line) { out.push_back(line); };
         options.board = portio::Operator();
-        EXPECT_EQ(panel::console::RunConsoleFrontEnd(pinbus1_, pinbus2_, options), 0);
+        EXPECT_EQ(panel::console::RunConsoleFrontEnd(pinbus1_, pinbus2_, options), status);
         return out;
     }
 };
@@ -146,7 +147,8 @@ TEST_P(ConsoleTest, StartupPromptThenCommandsAndEvents) {
             "option Option1 0\n"
             "bogus\n"
             "click Text9\n"
-            "show\n");
+            "show\n",
+            false, 1);
     EXPECT_THAT(out, ElementsAre("box\tOperation Notice\tPlease select VPORT register A[3:0]=1000",
                                  "error\tunknown command \"bogus\"",
                                  "error\tbad field name \"Text9\": the fields are Text1 to Text8",
@@ -183,6 +185,15 @@ TEST_P(ConsoleTest, ButtonsBoxesAndMonitor) {
     std::string copy;
     EXPECT_TRUE(ReadFile("filename.bmp", &copy));
     EXPECT_EQ(copy.size(), 1078u + 2629u);
+}
+
+// A script can tell: any error event, even one followed by good commands and quit, makes the
+// exit status 1; a box (a failed operation the window would show too) does not.
+TEST_P(ConsoleTest, ExitStatusSaysWhetherAnyCommandGaveAnError) {
+    Run("enter Text2 x\npress Command1\nshow\nquit\n");
+    Run("bogus\nenter Text1 5\nshow\nquit\n", false, 1);
+    Run("load-settings no-such-file.txt\n", false, 1);
+    Run("show\nregisters\n");
 }
 
 TEST_P(ConsoleTest, BrokenBitmapGivesTheBoxThenAMonitorWithoutPicture) {
@@ -248,7 +259,7 @@ TEST_P(ConsoleBoardTest, SwitchesFollowThePromptsUnlessToldOtherwise) {
 
 TEST_P(ConsoleBoardTest, SwitchCommandsNeedTheSimulatedBoard) {
     portio::InstallBackendForTesting(std::make_unique<RecordingBackend>(&log_, source_));
-    const Log out = Run("switches 0010\nfollow off\n");
+    const Log out = Run("switches 0010\nfollow off\n", false, 1);
     EXPECT_THAT(out, ElementsAre("box\tOperation Notice\tPlease select VPORT register A[3:0]=1000",
                                  "error\tno simulated board: the port backend is not sim",
                                  "error\tno simulated board: the port backend is not sim"));

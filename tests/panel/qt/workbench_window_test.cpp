@@ -32,8 +32,8 @@ protected:
         PanelWindowTest::SetUp();
         panel_->SetPngEncoder(&png_);
         panel::qt::ConnectFormChanges(ui_, *window_);
-        workbench_ = std::make_unique<panel::qt::Workbench>(*window_, *panel_, &png_,
-                                                            [this] { window_->Refresh(); });
+        workbench_ = std::make_unique<panel::qt::Workbench>(
+            *window_, *panel_, &png_, [this] { window_->Refresh(); }, portio::Operator());
     }
     void TearDown() override {
         workbench_.reset();
@@ -158,6 +158,27 @@ TEST_F(WorkbenchWindowTest, InspectorMeasuresZoomsAndProbesTheMonitorPicture) {
 
     inspector.SetLogarithmic(true);
     EXPECT_TRUE(inspector.Histogram()->Logarithmic());
+    // The profiles start at the picture's centre, marked on it, and follow a click.
+    EXPECT_EQ(inspector.View()->Marks(), QPoint(192, 144));
+    QTest::mouseClick(inspector.View(), Qt::LeftButton, {}, QPoint(4 * 30 + 1, 4 * 40 + 2));
+    EXPECT_EQ(inspector.View()->Marks(), QPoint(30, 40));
+    EXPECT_EQ(inspector.RowProfile()->Values()[30], picture->At(30, 40));
+    // The clipping overlay paints the pixels at 0 and at 255 over the picture, no others.
+    int black = -1, white = -1, grey = -1;
+    for (int i = 0; i < 384 * 288 && (black < 0 || white < 0 || grey < 0); ++i) {
+        if (i % 384 == 30 || i / 384 == 40) continue;  // the marks are drawn over everything
+        const int v = picture->At(i % 384, i / 384);
+        (v == 0 ? black : v == 255 ? white : grey) = i;
+    }
+    ASSERT_TRUE(black >= 0 && white >= 0 && grey >= 0);
+    inspector.SetZoom(1);
+    inspector.SetClipping(true);
+    const QImage shown = inspector.View()->grab().toImage();
+    auto at = [&](int i) { return shown.pixel(i % 384, i / 384); };
+    EXPECT_EQ(at(black), qRgb(40, 90, 255));
+    EXPECT_EQ(at(white), qRgb(255, 40, 40));
+    EXPECT_EQ(qGray(at(grey)), picture->At(grey % 384, grey / 384));
+    inspector.SetZoom(4);
     inspector.SetProfileRow(5);
     inspector.SetProfileColumn(300);
     ASSERT_EQ(inspector.RowProfile()->Values().size(), 384u);
@@ -178,9 +199,17 @@ TEST_F(WorkbenchWindowTest, RegistersSettingsAndTheResetShownBeforeItsPrompt) {
     ASSERT_FALSE(field1_at_box.empty());
     EXPECT_EQ(field1_at_box[0], "0");  // the FCTL prompt already shows the reset field
 
+    // A row per control: exposure first, the FCTL pulse last; "Last written" is column 4 and
+    // what the simulated board's chip holds column 7.
     panel::qt::RegistersWindow& registers = workbench_->OpenRegisters();
-    EXPECT_EQ(registers.Table()->item(0, 0)->text(), QStringLiteral("FCTL"));
-    EXPECT_EQ(registers.Table()->item(1, 1)->text(), QStringLiteral("default"));
+    QTableWidget* table = registers.Table();
+    ASSERT_EQ(table->rowCount(), 12);
+    EXPECT_EQ(table->item(0, 0)->text(), QStringLiteral("exposure"));
+    EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("EXCTL (0010)"));
+    EXPECT_EQ(table->item(0, 2)->text(), QStringLiteral("0..127"));
+    EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("64 (Default Setting)"));
+    EXPECT_EQ(table->item(11, 0)->text(), QStringLiteral("reset"));
+    EXPECT_EQ(table->item(11, 4)->text(), QStringLiteral("pulsed (Default Setting)"));
 
     QFile file(QStringLiteral("s.txt"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -192,8 +221,24 @@ TEST_F(WorkbenchWindowTest, RegistersSettingsAndTheResetShownBeforeItsPrompt) {
     ui::SetMessageBoxHandlerForTesting([](const std::string&, const std::string&) {});
     panel_->Command1Click();
     registers.Refresh();
-    EXPECT_EQ(registers.Table()->item(1, 1)->text(), QStringLiteral("99 (0x63)"));
-    EXPECT_EQ(registers.Table()->item(4, 1)->text(), QStringLiteral("16 (0x10)"));
+    EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("99"));
+    EXPECT_EQ(table->item(0, 7)->text(), QStringLiteral("99"));
+    EXPECT_EQ(table->item(6, 0)->text(), QStringLiteral("backlight"));
+    EXPECT_EQ(table->item(6, 4)->text(), QStringLiteral("on"));
+    EXPECT_EQ(table->item(3, 4)->text(), QStringLiteral("1.0"));  // MCTL is written whole
+    // A strobe while the switches select another register: the record says what was meant,
+    // the board what it latched, and the difference is marked.
+    board_->SetFollowsPrompts(false);
+    board_->SetSwitches(sim::GCTL);
+    panel_->TextClick(1);
+    panel_->SetText(1, "5");
+    panel_->Command1Click();
+    registers.Refresh();
+    EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("5"));
+    EXPECT_EQ(table->item(0, 7)->text(), QStringLiteral("99 (differs)"));
+    EXPECT_EQ(table->item(1, 7)->text(), QStringLiteral("5 (differs)"));
+    board_->SetFollowsPrompts(true);
+    board_->SetSwitches(sim::VPORT);
 
     std::vector<std::string> boxes;
     ui::SetMessageBoxHandlerForTesting(

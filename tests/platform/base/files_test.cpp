@@ -136,6 +136,57 @@ TEST_F(AtomicFileTest, LinksAreFollowedModeAndOwnerKept) {
     EXPECT_EQ(r.error().code, ELOOP);
 }
 
+// A file with no write permission bit is read-only for everyone, root included (whose access
+// check always passes): refused as an open for writing, and left as it was.
+TEST_F(AtomicFileTest, AFileNobodyMayWriteIsRefusedForRootToo) {
+    for (const mode_t mode : {0444, 0000}) {
+        SCOPED_TRACE(mode);
+        Put("image.raw", "kept");
+        ASSERT_EQ(chmod(At("image.raw").c_str(), mode), 0);
+        const base::Result<> r = base::AtomicWriteFile(At("image.raw"), "new");
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().code, EACCES);
+        ASSERT_EQ(chmod(At("image.raw").c_str(), 0644), 0);
+        EXPECT_EQ(Read("image.raw"), "kept");
+        EXPECT_EQ(Files(), std::vector<std::string>{"image.raw"});
+    }
+    // One write bit is enough for its owner.
+    ASSERT_EQ(chmod(At("image.raw").c_str(), 0200), 0);
+    EXPECT_TRUE(base::AtomicWriteFile(At("image.raw"), "new"));
+}
+
+// A name at the longest the folder takes can be replaced: the temporary file's name keeps to the
+// same limit.
+TEST_F(AtomicFileTest, TheLongestNameCanBeReplaced) {
+    const std::string name = std::string(254, 'n') + "\xc3\xa9";  // 256 bytes: too long
+    ASSERT_FALSE(base::AtomicWriteFile(At(name), "x"));
+    const std::string longest = name.substr(0, 255 - 2) + "\xc3\xa9";
+    ASSERT_TRUE(base::AtomicWriteFile(At(longest), "first")) << "255 bytes";
+    ASSERT_TRUE(base::AtomicWriteFile(At(longest), "second"));
+    EXPECT_EQ(Read(longest), "second");
+    EXPECT_EQ(Files(), std::vector<std::string>{longest});
+}
+
+// A file another user could redirect is written with links refused, not followed; a file meant
+// to last no longer than the machine's power skips the flushes.
+TEST_F(AtomicFileTest, LinksCanBeRefusedAndFlushesLeftOut) {
+    Put("target", "theirs");
+    ASSERT_EQ(symlink("target", At("state").c_str()), 0);
+    base::AtomicWriteOptions options;
+    options.follow_links = false;
+    options.durable = false;
+    options.hook = RecordStep;
+    g_steps.clear();
+    base::Result<> r = base::AtomicWriteFile(At("state"), "ours", options);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().code, ELOOP);
+    EXPECT_EQ(Read("target"), "theirs");
+    ASSERT_EQ(unlink(At("state").c_str()), 0);
+    ASSERT_TRUE(base::AtomicWriteFile(At("state"), "ours", options));
+    EXPECT_EQ(Read("state"), "ours");
+    EXPECT_EQ(g_steps, (std::vector<std::string>{"open-temp", "write", "rename"}));
+}
+
 TEST_F(AtomicFileTest, NonRegularTargetsAreRefusedUntouched) {
     ASSERT_EQ(mkfifo(At("fifo").c_str(), 0644), 0);
     ASSERT_EQ(mkdir(At("dir").c_str(), 0755), 0);

@@ -28,4 +28,23 @@ TEST(BaseText, HexDigitsAtTheEdgesOfTheirRanges) {
     EXPECT_EQ(out, "");
 }
 
+// The name a mistyped word meant: one swap, a letter too many or too few, a unique beginning;
+// nothing for a word too far from every name (a short word needs to be near to count).
+TEST(BaseText, NearestNameForgivesSmallSlipsOnly) {
+    const std::vector<std::string_view> names = {"set", "reset", "capture", "status",
+                                                 "power-cycle"};
+    EXPECT_EQ(base::NearestName("captrue", names), "capture");  // two letters swapped
+    EXPECT_EQ(base::NearestName("captur", names), "capture");
+    EXPECT_EQ(base::NearestName("statuss", names), "status");
+    EXPECT_EQ(base::NearestName("power", names), "power-cycle");  // the one name it begins
+    EXPECT_EQ(base::NearestName("rest", names), "reset");
+    EXPECT_EQ(base::NearestName("sta", names), "status");
+    EXPECT_EQ(base::NearestName("st", names), "status");  // begins it (though one edit from set)
+    EXPECT_EQ(base::NearestName("xyz", names), "");
+    EXPECT_EQ(base::NearestName("", names), "");
+    EXPECT_EQ(base::NearestName(std::string(100, 's'), names), "");
+    EXPECT_EQ(base::EditDistance("ab", "ba"), 1u);
+    EXPECT_EQ(base::EditDistance("", "abc"), 3u);
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/registry.h"
@@ -57,12 +58,12 @@ public:
     }
     STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         if (!names || !ids) return E_POINTER;
-        static const char* const kNames[] = {"Number", "Text", "Small", "Reset"};
+        static const char* const kNames[] = {"Number", "Text", "Small", "Reset", "Refuse"};
         HRESULT hr = S_OK;
         for (UINT i = 0; i < count; ++i) {
             ids[i] = DISPID_UNKNOWN;
             std::string name = names[i] ? OleToUtf8(names[i]) : "";
-            for (int k = 0; k < 4; ++k)
+            for (int k = 0; k < 5; ++k)
                 if (strcasecmp(name.c_str(), kNames[k]) == 0) ids[i] = k + 1;
             if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
         }
@@ -78,6 +79,11 @@ public:
             text_.clear();
             dirty_ = true;
             return S_OK;
+        }
+        if (id == 5) {
+            // A failure whose reason is in the error object alone, as many objects give theirs.
+            SetErrorInfoText("the test object refuses, as asked");
+            return E_FAIL;
         }
         if (id < 1 || id > 3) return DISP_E_MEMBERNOTFOUND;
         static const VARTYPE kTypes[] = {VT_I4, VT_BSTR, VT_I2};

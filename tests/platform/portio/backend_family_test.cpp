@@ -4,12 +4,15 @@
 // that names them is in the way too. Where a backend legitimately differs (the driver has no word
 // cycle and turns the data lines around in two steps; the simulated board answers every port) the
 // instance says so. What belongs to one backend alone stays in its own test file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -163,8 +166,8 @@ const Member kPpdevMember{
             "out8 0x037a 0x24", "out8 0x037a 0x24", "in8 0x0378 0xff",  // 0x24: released first
             "out8 0x037a 0x24", "out8 0x037a 0x04", "in8 0x0378 0x26",  // 0x04: driven last
         },
-    .claimed_port = [] { return std::string("/dev/parport0"); },
-    .lock_file = "lensbay-port_dev_parport0",
+    .claimed_port = [] { return std::string("0x378 (/dev/parport0)"); },
+    .lock_file = "lensbay-port-0x378",
 };
 
 std::vector<std::string> g_faults;
@@ -410,6 +413,68 @@ TEST_P(BackendFamily, ASecondSessionOnThePortIsRefusedAtOnce) {
     EXPECT_TRUE(portio::ClaimPort().ok());
 }
 
+// Another process holds the port (its lock taken by hand here, its name in the file): the first
+// cycle of this one claims the port before the backend opens, so every cycle is refused with the
+// holder's name, the port and the board are never reached, and the refusal is not kept: once the
+// holder is gone the next cycle claims the port and is made.
+TEST_P(BackendFamily, TheFirstCycleClaimsThePortAndAPortInUseIsNeverTouched) {
+    const std::string lock = dir_.File(member().lock_file);
+    const int holder = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(::write(holder, "holder 4242\n", 12), 12);
+    const std::string in_use =
+        "the port " + member().claimed_port() + " is in use by holder, process 4242";
+
+    EXPECT_FALSE(portio::CheckedOut8(0x37A, 0x08));
+    EXPECT_EQ(portio::TakeCycleFault(), in_use);
+    EXPECT_EQ(portio::CheckedIn8(0x379), -1);
+    EXPECT_EQ(portio::TakeCycleFault(), in_use);
+    portio::Out8(0x378, 0x26);
+    EXPECT_EQ(g_faults, Lines{in_use});
+    EXPECT_EQ(Trace(), Lines{});
+    EXPECT_EQ(Wire(), Lines{});
+    EXPECT_EQ(portio_test::driver.calls, Lines{}) << "the device was opened";
+    EXPECT_EQ(portio_test::kernel.calls, Lines{}) << "port access was asked for";
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("sim-board"))) << "the board was touched";
+    EXPECT_EQ(ReadAll(lock), "holder 4242\n");
+
+    ::close(holder);
+    EXPECT_TRUE(portio::CheckedOut8(0x37A, 0x08)) << portio::TakeCycleFault();
+    EXPECT_EQ(ReadAll(lock),
+              std::string(program_invocation_short_name) + " " + std::to_string(::getpid()) + "\n");
+}
+
+// A process holds one claim for all its users (the port objects and sessions): it stays while
+// any of them lives, and the last one to end closes the backend and gives the port up; a later
+// cycle claims it again.
+TEST_P(BackendFamily, ThePortIsHeldWhileItsUsersLiveAndGivenUpByTheLast) {
+    const std::string lock = dir_.File(member().lock_file);
+    const std::string me =
+        std::string(program_invocation_short_name) + " " + std::to_string(::getpid()) + "\n";
+    auto first = std::make_unique<portio::PortUser>();
+    auto second = std::make_unique<portio::PortUser>();
+    portio::Out8(0x37A, 0x04);
+    EXPECT_EQ(ReadAll(lock), me);
+    {
+        const auto session = portio::ClaimPort();  // joins the claim the cycle took
+        ASSERT_TRUE(session.ok()) << session.message();
+    }
+    first.reset();
+    EXPECT_EQ(ReadAll(lock), me);
+    EXPECT_EXIT(std::_Exit(portio::ClaimPort().ok() ? 1 : 7), ::testing::ExitedWithCode(7), "");
+    second.reset();
+    EXPECT_EQ(ReadAll(lock), "");
+    EXPECT_EXIT(std::_Exit(portio::ClaimPort().ok() ? 7 : 1), ::testing::ExitedWithCode(7), "");
+    if (member().name == "ppdev") {
+        EXPECT_EQ(portio_test::driver.calls.back(), "close") << "the device was not handed back";
+    }
+    const portio::PortUser again;
+    portio::Out8(0x37A, 0x04);
+    EXPECT_EQ(ReadAll(lock), me);
+    EXPECT_EQ(g_faults, Lines{});
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryBackend, BackendFamily,
                          ::testing::Values(kSim, kDirect, kPpdevMember),
                          [](const ::testing::TestParamInfo<Member>& info) {
@@ -448,6 +513,82 @@ TEST(BackendTable, FindsANameAloneOrANameWithItsArgument) {
     // No argument where one is needed, one where none is taken, or a name not quite right.
     for (const char* wrong : {"ppdev", "ppdev:", "direct:/dev/port", "sim:", "Sim", "direct ", ""})
         EXPECT_EQ(portio::FindBackend(wrong, &argument), nullptr) << wrong;
+}
+
+// One lock per physical port: named after the port's base address, so that the x86 instructions
+// and the driver on the same port, and every spelling of the driver's device, exclude each other.
+class PortLocks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(dir_.path().empty());
+        for (const char* name : {"PORTIO", "LENSBAY_LOCK_DIR"}) {
+            const char* v = std::getenv(name);
+            saved_.push_back({name, v != nullptr ? std::optional<std::string>(v) : std::nullopt});
+        }
+        portio::UsePpdevSyscallsForTesting(&portio_test::kFakeDriver);
+        portio_test::driver = portio_test::FakeDriver{};
+        ::setenv("LENSBAY_LOCK_DIR", dir_.path().c_str(), 1);
+    }
+    void TearDown() override {
+        portio::UsePpdevSyscallsForTesting(nullptr);
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+    }
+    std::string Claim(const std::string& portio) {
+        ::setenv("PORTIO", portio.c_str(), 1);
+        const auto claim = portio::ClaimPort();
+        return claim ? "claimed" : claim.message();
+    }
+    test_support::TempDir dir_{"port-locks"};
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(PortLocks, EveryWayToOnePortTakesTheLockOfItsBaseAddress) {
+    // Another process holds the port at 0x378.
+    const int holder =
+        ::open(dir_.File("lensbay-port-0x378").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(::write(holder, "holder 4242\n", 12), 12);
+    EXPECT_EQ(Claim("direct"), "the port 0x378 is in use by holder, process 4242");
+    for (const char* device : {"/dev/parport0", "/dev//parport0", "/dev/lp-board"}) {
+        EXPECT_EQ(Claim(std::string("ppdev:") + device),
+                  "the port 0x378 (/dev/parport0) is in use by holder, process 4242")
+            << device;
+    }
+    ::close(holder);
+    // The next port has its own lock.
+    EXPECT_EQ(Claim("ppdev:/dev/parport1"), "claimed");
+    EXPECT_EQ(ReadAll(dir_.File("lensbay-port-0x278")), "");
+    EXPECT_EQ(Claim("direct"), "claimed");
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Lines{"lensbay-port-0x278", "lensbay-port-0x378"}));
+}
+
+TEST_F(PortLocks, ADeviceWhosePortCannotBeToldIsRefusedBeforeAnyLock) {
+    EXPECT_EQ(Claim("ppdev:/dev/missing"),
+              "PORTIO=ppdev:/dev/missing: cannot open /dev/missing: No such file or directory");
+    EXPECT_EQ(Claim("ppdev:/dev/not-a-port"),
+              "PORTIO=ppdev:/dev/not-a-port: '/dev/not-a-port' is not a device of the "
+              "parallel-port driver (ppdev, major 99)");
+    portio_test::driver.texts.clear();
+    EXPECT_EQ(Claim("ppdev:/dev/parport0"),
+              "PORTIO=ppdev:/dev/parport0: cannot read the port's base address from "
+              "/proc/sys/dev/parport/parport0/base-addr: No such file or directory");
+    portio_test::driver.texts["/proc/sys/dev/parport/parport0/base-addr"] = "none\n";
+    EXPECT_EQ(Claim("ppdev:/dev/parport0"),
+              "PORTIO=ppdev:/dev/parport0: cannot read the port's base address from "
+              "/proc/sys/dev/parport/parport0/base-addr: it holds no address");
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+    EXPECT_EQ(portio_test::driver.calls, Lines{});
 }
 
 }  // namespace

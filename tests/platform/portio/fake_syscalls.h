@@ -5,14 +5,19 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -129,7 +134,10 @@ inline constexpr portio::DirectSyscalls kFakeKernel = {FakeIoperm, FakeInb, Fake
 
 // The parallel-port driver: it records every call, can refuse any of them, and moves the port's
 // lines as the driver would (PPWCONTROL sets the four control lines, PPDATADIR bit 5; each is
-// one write of the control register; PPRCONTROL reads the four lines without a cycle).
+// one write of the control register; PPRCONTROL reads the four lines without a cycle). Its
+// devices and the driver's description of their ports are a small file system of their own:
+// /dev/parport0 (port 0 at 0x378) and /dev/parport1 (port 1 at 0x278), a link /dev/lp-board to
+// /dev/parport0, and a regular file /dev/not-a-port.
 inline constexpr int kFakeFd = 42;
 struct FakeDriver {
     std::vector<std::string> calls;
@@ -138,6 +146,13 @@ struct FakeDriver {
     unsigned int modes = PARPORT_MODE_PCSPP | PARPORT_MODE_TRISTATE;
     int open_flags = -1;
     FakePort port;
+    std::map<std::string, std::string> links = {{"/dev/lp-board", "/dev/parport0"}};
+    std::map<std::string, dev_t> devices = {{"/dev/parport0", makedev(99, 0)},
+                                            {"/dev/parport1", makedev(99, 1)},
+                                            {"/dev/not-a-port", 0}};
+    std::map<std::string, std::string> texts = {
+        {"/proc/sys/dev/parport/parport0/base-addr", "888\t1912\n"},
+        {"/proc/sys/dev/parport/parport1/base-addr", "632\t1656\n"}};
 };
 inline FakeDriver driver;
 
@@ -225,6 +240,44 @@ inline int FakeClose(int fd) {
     return 0;
 }
 
-inline constexpr portio::PpdevSyscalls kFakeDriver = {FakeOpen, FakeIoctl, FakeClose};
+// Doubled slashes and the fake's links resolved; ENOENT for a path it does not have.
+inline char* FakeRealpath(const char* path, char* resolved) {
+    std::string p;
+    for (const char* c = path; *c != '\0'; ++c)
+        if (*c != '/' || p.empty() || p.back() != '/') p += *c;
+    if (const auto link = driver.links.find(p); link != driver.links.end()) p = link->second;
+    if (driver.devices.count(p) == 0) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    std::snprintf(resolved, PATH_MAX, "%s", p.c_str());
+    return resolved;
+}
+
+inline int FakeStat(const char* path, struct stat* st) {
+    const auto device = driver.devices.find(path);
+    if (device == driver.devices.end()) {
+        errno = ENOENT;
+        return -1;
+    }
+    *st = {};
+    st->st_mode = device->second != 0 ? S_IFCHR | 0660 : S_IFREG | 0644;
+    st->st_rdev = device->second;
+    return 0;
+}
+
+inline ssize_t FakeReadText(const char* path, char* buffer, std::size_t size) {
+    const auto text = driver.texts.find(path);
+    if (text == driver.texts.end()) {
+        errno = ENOENT;
+        return -1;
+    }
+    const std::size_t n = std::min(size, text->second.size());
+    std::memcpy(buffer, text->second.data(), n);
+    return static_cast<ssize_t>(n);
+}
+
+inline constexpr portio::PpdevSyscalls kFakeDriver = {FakeOpen,     FakeIoctl, FakeClose,
+                                                      FakeRealpath, FakeStat,  FakeReadText};
 
 }  // namespace portio_test

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -141,6 +142,118 @@ TEST(BoardStateFile, SavedWholeAndReadBackAMissingFileIsABoardJustPoweredOn) {
     EXPECT_NE(loaded.message().find("is damaged (the key follows-prompts is missing)"),
               std::string::npos)
         << loaded.message();
+}
+
+// The board's files may sit in a folder other users can write: none of them is ever followed as
+// a symbolic link, so no planted link turns a save into a write to another file (the temporary
+// file of old, board.new, is no longer used at all).
+TEST(BoardStateFile, ItsFilesAreNeverFollowedAsLinks) {
+    test_support::TempDir dir;
+    const std::string path = dir.File("board"), victim = dir.File("victim");
+    std::ofstream(victim) << "secret\n";
+    BoardState s;
+    s.latched[sim::EXCTL] = 0x20;
+    const std::string never = "it is a symbolic link, which is never followed";
+
+    ASSERT_EQ(::symlink(victim.c_str(), (path + ".lock").c_str()), 0);
+    base::Result<> saved = sim::SaveBoardState(path, s);
+    ASSERT_FALSE(saved.ok());
+    EXPECT_EQ(saved.message(),
+              "the simulated board's lock file '" + path + ".lock' cannot be opened: " + never);
+    EXPECT_FALSE(sim::LoadBoardState(path).ok());
+    ASSERT_EQ(::unlink((path + ".lock").c_str()), 0);
+
+    ASSERT_EQ(::symlink(victim.c_str(), path.c_str()), 0);
+    saved = sim::SaveBoardState(path, s);
+    ASSERT_FALSE(saved.ok());
+    EXPECT_EQ(saved.message(),
+              "the simulated board's state '" + path + "' cannot be written: " + never);
+    const base::Result<BoardState> loaded = sim::LoadBoardState(path);
+    ASSERT_FALSE(loaded.ok());
+    EXPECT_EQ(loaded.message(),
+              "the simulated board's state '" + path + "' cannot be read: " + never);
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+
+    ASSERT_EQ(::symlink(victim.c_str(), (path + ".new").c_str()), 0);
+    ASSERT_TRUE(sim::SaveBoardState(path, s).ok());
+    EXPECT_EQ(ReadAll(path), sim::FormatBoardState(s));
+    EXPECT_EQ(ReadAll(victim), "secret\n");
+}
+
+// A rewrite keeps the state file's owner and mode, and the lock file beside it can be taken by
+// another user of the board, so that a board root once used stays its user's.
+TEST(BoardStateFile, ARewriteKeepsTheFilesOwnerAndMode) {
+    test_support::TempDir dir;
+    const std::string path = dir.File("board");
+    BoardState s;
+    const mode_t mask = ::umask(077);
+    const base::Result<> first = sim::SaveBoardState(path, s);
+    ::umask(mask);
+    ASSERT_TRUE(first.ok()) << first.message();
+    struct stat st {};
+    ASSERT_EQ(::stat((path + ".lock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0644, 0644u) << "the lock file is not readable by the board's user";
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    if (root) {
+        ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
+    }
+    s.latched[sim::GCTL] = 0x03;
+    ASSERT_TRUE(sim::SaveBoardState(path, s).ok());
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 4322u);
+    }
+    EXPECT_EQ(ReadAll(path), sim::FormatBoardState(s));
+}
+
+// The folder kept under XDG_RUNTIME_DIR is made private, and used only while it is this user's
+// folder that no one else may enter.
+TEST(BoardStateFile, TheRuntimeFolderIsTheUsersAlone) {
+    test_support::TempDir dir;
+    const std::string kept_state =
+        std::getenv("LENSBAY_SIM_STATE") ? std::getenv("LENSBAY_SIM_STATE") : "";
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string kept_runtime = runtime ? runtime : "";
+    ::unsetenv("LENSBAY_SIM_STATE");
+    ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    const std::string folder = dir.File("lensbay");
+    const std::string way_out = "; remove it, or name the board's file with LENSBAY_SIM_STATE";
+
+    const mode_t mask = ::umask(0);
+    base::Result<std::string> where = sim::StateFilePath();
+    ::umask(mask);
+    ASSERT_TRUE(where.ok()) << where.message();
+    EXPECT_EQ(*where, folder + "/sim-board");
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    EXPECT_EQ(sim::StateFilePath().message(), "the simulated board's folder '" + folder +
+                                                  "' is open to other users (mode 0777)" + way_out);
+    ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(folder.c_str(), 4321, 4321), 0);
+        EXPECT_EQ(sim::StateFilePath().message(), "the simulated board's folder '" + folder +
+                                                      "' belongs to another user (uid 4321)" +
+                                                      way_out);
+    }
+    ASSERT_EQ(::rmdir(folder.c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.File("elsewhere").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("elsewhere", folder.c_str()), 0);
+    EXPECT_EQ(sim::StateFilePath().message(), "the simulated board's folder '" + folder +
+                                                  "' is not a folder (a link or another file)" +
+                                                  way_out);
+
+    ::setenv("LENSBAY_SIM_STATE", kept_state.c_str(), 1);
+    if (runtime) {
+        ::setenv("XDG_RUNTIME_DIR", kept_runtime.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
 }
 
 }  // namespace

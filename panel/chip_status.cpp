@@ -1,0 +1,210 @@
+#include "panel/chip_status.h"
+
+#include <algorithm>
+
+#include "panel/picture_files.h"
+#include "platform/portio/board_operator.h"
+
+namespace panel {
+namespace {
+
+using Decode = std::string (*)(std::uint8_t v);
+
+std::string Number(std::uint8_t v) { return std::to_string(v); }
+std::string Divider(std::uint8_t v) { return std::to_string(v + 1); }
+std::string Gamma(std::uint8_t v) { return v & 0x80 ? "0.45" : "1.0"; }
+std::string Mirror(std::uint8_t v) { return v & 0x40 ? "on" : "off"; }
+std::string Mode(std::uint8_t v) { return v & 0x20 ? "indoor" : "outdoor"; }
+std::string Backlight(std::uint8_t v) { return v & 0x10 ? "on" : "off"; }
+std::string HighBlock(std::uint8_t v) { return std::to_string(v >> 4); }
+std::string LowBlock(std::uint8_t v) { return std::to_string(v & 0x0F); }
+std::string Pulse(std::uint8_t) { return "pulsed"; }
+
+struct Control {
+    const char* name;
+    ChipRegister reg;
+    const char* range;
+    Decode decode;
+};
+
+// In the order of the window: the number fields, the options, the capture window; then FCTL.
+constexpr Control kControls[] = {
+    {"exposure", ChipRegister::kExctl, "0..127", Number},
+    {"gain", ChipRegister::kGctl, "0..7", Number},
+    {"divider", ChipRegister::kFrctl, "2..128 step 2", Divider},
+    {"gamma", ChipRegister::kMctl, "0.45|1.0", Gamma},
+    {"mirror", ChipRegister::kMctl, "on|off", Mirror},
+    {"mode", ChipRegister::kMctl, "indoor|outdoor", Mode},
+    {"backlight", ChipRegister::kMctl, "on|off", Backlight},
+    {"h_start", ChipRegister::kHwctl, "0..15 blocks", HighBlock},
+    {"h_end", ChipRegister::kHwctl, "0..15 blocks", LowBlock},
+    {"v_start", ChipRegister::kVwctl, "0..15 blocks", HighBlock},
+    {"v_end", ChipRegister::kVwctl, "0..15 blocks", LowBlock},
+    {"reset", ChipRegister::kFctl, "Default Setting", Pulse},
+};
+
+std::string Pad(std::string text, std::size_t width) {
+    if (text.size() < width) text.append(width - text.size(), ' ');
+    return text;
+}
+
+}  // namespace
+
+ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
+                           const std::string& record_path, bool simulated,
+                           const std::optional<portio::BoardView>& board) {
+    ChipStatus s;
+    s.backend = backend;
+    s.record_path = record_path;
+    s.simulated = simulated;
+    if (board) {
+        for (int bit = 3; bit >= 0; --bit) s.switches += (board->switches >> bit & 1) ? '1' : '0';
+        s.follows_prompts = board->follows_prompts;
+    }
+    for (const Control& c : kControls) {
+        ControlStatus row;
+        row.name = c.name;
+        row.reg = c.reg;
+        row.range = c.range;
+        row.fallback = c.reg == ChipRegister::kFctl ? "-" : c.decode(RegisterResetValue(c.reg));
+        const RegisterRecord::Entry& e = record.Get(c.reg);
+        row.state = e.state;
+        if (const std::optional<std::uint8_t> held = record.Holds(c.reg)) {
+            row.written = e.state == RegisterRecord::Entry::kDefault && c.reg == ChipRegister::kFctl
+                              ? "pulsed"
+                              : c.decode(*held);
+            row.when = Iso8601(e.when);
+            row.by = e.by;
+        }
+        if (board && c.reg != ChipRegister::kFctl) {
+            // The chip works with the latched value, else with its reset value.
+            const std::optional<std::uint8_t> latched =
+                board->latched[std::stoi(RegisterAddress(c.reg), nullptr, 2)];
+            row.board = c.decode(latched.value_or(RegisterResetValue(c.reg)));
+            row.differs = !row.written.empty() && *row.board != row.written;
+        }
+        s.controls.push_back(std::move(row));
+    }
+    return s;
+}
+
+ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
+                           const std::string& record_path, bool simulated,
+                           const portio::BoardOperator* board) {
+    std::optional<portio::BoardView> view;
+    if (board != nullptr) view = portio::ViewOf(*board);
+    return BuildChipStatus(record, backend, record_path, simulated, view);
+}
+
+std::string UnwrittenText(const ChipStatus& status) {
+    return status.simulated ? "not written since power-on" : "not written since the record began";
+}
+
+std::string WrittenText(const ChipStatus& status, const ControlStatus& c) {
+    if (c.state == RegisterRecord::Entry::kUnknown) return UnwrittenText(status);
+    if (c.state == RegisterRecord::Entry::kDefault) {
+        return c.reg == ChipRegister::kFctl ? "pulsed (Default Setting)"
+                                            : c.written + " (Default Setting)";
+    }
+    return c.written;
+}
+
+std::string FormatStatusText(const ChipStatus& s) {
+    std::string out = "PORTIO=" + s.backend + ": ";
+    if (!s.simulated) {
+        out += "the chip cannot be read back over this link.\n";
+    } else if (s.record_path.empty()) {
+        out +=
+            "a fresh simulated board for each program (neither LENSBAY_SIM_STATE nor "
+            "XDG_RUNTIME_DIR is set), so nothing written is kept.\n";
+    } else {
+        out += "the simulated board.\n";
+    }
+    out +=
+        "LAST WRITTEN is what Lensbay's programs on this machine (the window, the console, "
+        "lensbay set,\nreset and capture, lensbaysrc) last wrote to the chip";
+    out += s.record_path.empty() ? ".\n" : ", kept in " + s.record_path + ".\n";
+    out += "Port writes of other hosts (ocxhost, Windows programs) are not recorded.\n";
+    if (s.simulated && !s.board_problem.empty()) {
+        out += "The simulated board cannot be read: " + s.board_problem + "\n";
+    } else if (s.simulated) {
+        out += "BOARD is what the simulated board's chip holds; its switches A[3:0] are at " +
+               s.switches + (s.follows_prompts ? ", following the prompts" : ", set by hand") +
+               ".\n";
+    }
+    const std::vector<std::string> heads = {
+        "CONTROL", "REGISTER", "A[3:0]", "RANGE", "DEFAULT", "LAST WRITTEN", "WHEN", "BY", "BOARD"};
+    std::vector<std::vector<std::string>> rows;
+    bool any_differs = false;
+    for (const ControlStatus& c : s.controls) {
+        std::string board = c.board.value_or("");
+        if (c.differs) {
+            board += " (differs)";
+            any_differs = true;
+        }
+        rows.push_back({c.name, RegisterName(c.reg), RegisterAddress(c.reg), c.range, c.fallback,
+                        WrittenText(s, c), c.when, c.by, board});
+    }
+    const std::size_t columns = s.simulated && s.board_problem.empty() ? heads.size() : 8;
+    std::vector<std::size_t> width(columns, 0);
+    for (std::size_t i = 0; i < columns; ++i) {
+        width[i] = heads[i].size();
+        for (const auto& row : rows) width[i] = std::max(width[i], row[i].size());
+    }
+    out += "\n";
+    auto line = [&](const std::vector<std::string>& cells) {
+        std::string text;
+        for (std::size_t i = 0; i < columns; ++i)
+            text += i + 1 < columns ? Pad(cells[i], width[i] + 2) : cells[i];
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        out += text + "\n";
+    };
+    line(heads);
+    for (const auto& row : rows) line(row);
+    if (any_differs) {
+        out +=
+            "\n(differs): the board's chip holds another value than was last written: the "
+            "switches selected\nanother register when it was latched, or another host wrote "
+            "it.\n";
+    }
+    return out;
+}
+
+std::string FormatStatusJson(const ChipStatus& s) {
+    std::string out = "{\n";
+    out += "  \"backend\": " + JsonString(s.backend) + ",\n";
+    out += "  \"record\": " + (s.record_path.empty() ? "null" : JsonString(s.record_path)) + ",\n";
+    out += "  \"read_back\": false,\n";
+    out += std::string("  \"simulated\": ") + (s.simulated ? "true" : "false") + ",\n";
+    if (s.simulated && s.board_problem.empty()) {
+        out += "  \"switches\": " + JsonString(s.switches) + ",\n";
+        out +=
+            std::string("  \"follows_prompts\": ") + (s.follows_prompts ? "true" : "false") + ",\n";
+    } else if (s.simulated) {
+        out += "  \"board_problem\": " + JsonString(s.board_problem) + ",\n";
+    }
+    out += "  \"controls\": [";
+    for (std::size_t i = 0; i < s.controls.size(); ++i) {
+        const ControlStatus& c = s.controls[i];
+        out += i == 0 ? "\n" : ",\n";
+        out += std::string("    {\"name\": ") + JsonString(c.name) +
+               ", \"register\": " + JsonString(RegisterName(c.reg)) +
+               ", \"address\": " + JsonString(RegisterAddress(c.reg)) +
+               ", \"range\": " + JsonString(c.range) + ", \"default\": " +
+               (c.reg == ChipRegister::kFctl ? std::string("null") : JsonString(c.fallback)) +
+               ", \"written\": ";
+        if (c.state == RegisterRecord::Entry::kUnknown) {
+            out += "null";
+        } else {
+            out += "{\"value\": " + JsonString(c.written) + ", \"reset\": " +
+                   (c.state == RegisterRecord::Entry::kDefault ? "true" : "false") +
+                   ", \"time\": " + JsonString(c.when) + ", \"by\": " + JsonString(c.by) + "}";
+        }
+        out += ", \"board\": " + (c.board ? JsonString(*c.board) : std::string("null"));
+        out += std::string(", \"differs\": ") + (c.differs ? "true" : "false") + "}";
+    }
+    out += "\n  ]\n}\n";
+    return out;
+}
+
+}  // namespace panel

@@ -1,0 +1,65 @@
+// The chip's state at a glance: every control of the camera chip (each register, and each option
+// and window half within one) with its register, range and default, what Lensbay's programs last
+// wrote to it (board_record.h), when and by whom, and, on the simulated board, what its chip
+// holds, so that a register latched elsewhere (a switch set wrong by hand) shows. `lensbay
+// status`, the console's `status` and the registers window all show this.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "panel/register_record.h"
+#include "platform/portio/board_operator.h"
+
+namespace panel {
+
+struct ControlStatus {
+    const char* name = "";                   // the settings key ("exposure"), or "reset" for FCTL
+    ChipRegister reg = ChipRegister::kFctl;  // the register that holds it
+    const char* range = "";                  // as the window's labels give it ("0..127")
+    std::string fallback;                    // the value after power-on and Default Setting ("64")
+    // What the record says: the control's value ("40", "0.45", "on") or, unwritten, empty.
+    std::string written;
+    RegisterRecord::Entry::State state = RegisterRecord::Entry::kUnknown;
+    std::string when;  // ISO 8601, UTC; empty when unwritten
+    std::string by;
+    std::optional<std::string> board;  // the simulated board's chip, where known
+    bool differs = false;              // the board holds another value than was written
+};
+
+struct ChipStatus {
+    std::string backend;        // PORTIO as chosen ("sim")
+    std::string record_path;    // "" for a fresh simulated board
+    bool simulated = false;     // the board's own registers are shown
+    std::string board_problem;  // why the simulated board could not be read, if so
+    std::string switches;       // the simulated board's A[3:0], A3 first
+    bool follows_prompts = false;
+    std::vector<ControlStatus> controls;
+};
+
+// The status from the record and, where there is one, the simulated board's chip (`latched`, by
+// register address, and its switches, from `board`). `simulated` says whether the backend is the
+// simulated board (then an unwritten control is "not written since power-on").
+ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
+                           const std::string& record_path, bool simulated,
+                           const std::optional<portio::BoardView>& board);
+// The same with the board's operator side, where the program has it open.
+ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
+                           const std::string& record_path, bool simulated,
+                           const portio::BoardOperator* board);
+
+// What an unwritten control's "last written" says: "not written since power-on" on the simulated
+// board, "not written since the record began" on a real one.
+std::string UnwrittenText(const ChipStatus& status);
+// The record's control text with its state: "40", "64 (Default Setting)", or UnwrittenText.
+std::string WrittenText(const ChipStatus& status, const ControlStatus& control);
+
+// A table for people, with a few lines on what the columns mean.
+std::string FormatStatusText(const ChipStatus& status);
+// The same for scripts, as one JSON object.
+std::string FormatStatusJson(const ChipStatus& status);
+
+}  // namespace panel

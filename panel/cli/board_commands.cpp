@@ -1,0 +1,91 @@
+// `lensbay status` (what was written to the chip) and `lensbay power-cycle` (the simulated board
+// off and on): neither runs a port cycle.
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "panel/board_record.h"
+#include "panel/chip_status.h"
+#include "panel/cli/task.h"
+#include "platform/portio/board_operator.h"
+#include "platform/portio/port_claim.h"
+#include "platform/portio/portio.h"
+
+namespace panel::cli {
+namespace {
+
+// Only the simulated board has registers that can be looked at; a real port is not opened at all.
+bool Simulated() { return portio::ChosenBackend() == "sim"; }
+
+}  // namespace
+
+int RunStatus(const Arguments& a, const Context&) {
+    const std::string path = BoardRecordPath();
+    RegisterRecord record;
+    std::string problem;
+    if (!path.empty()) {
+        // Read while another program may hold the port: it replaces the file whole.
+        base::Result<RegisterRecord> kept = LoadBoardRecord(path);
+        if (kept) {
+            record = *kept;
+        } else {
+            problem = kept.message();
+        }
+    }
+    // The simulated board is read from its state file: the port is neither claimed nor opened, so
+    // this works while another program holds it.
+    std::optional<portio::BoardView> board;
+    std::string board_problem;
+    if (Simulated()) {
+        if (base::Result<portio::BoardView> kept = portio::ReadSimBoardState(); kept) {
+            board = *kept;
+        } else {
+            board_problem = kept.message();
+        }
+    }
+    ChipStatus status = BuildChipStatus(record, portio::ChosenBackend(), path, Simulated(), board);
+    status.board_problem = board_problem;
+    if (!problem.empty()) std::fprintf(stderr, "lensbay status: %s\n", problem.c_str());
+    const std::string text = a.json ? FormatStatusJson(status) : FormatStatusText(status);
+    std::fputs(text.c_str(), stdout);
+    return problem.empty() ? kOk : kFailed;
+}
+
+int RunPowerCycle(const Arguments&, const Context&) {
+    if (!Simulated()) {
+        std::fprintf(stderr,
+                     "lensbay power-cycle: only the simulated board can be turned off and on "
+                     "from here (PORTIO=%s)\n",
+                     portio::ChosenBackend().c_str());
+        return kFailed;
+    }
+    // Not under a program that holds the board: it would write its own state back over this.
+    const base::Result<std::unique_ptr<portio::PortClaim>> claim = portio::ClaimPort();
+    if (!claim) {
+        std::fprintf(stderr, "lensbay power-cycle: %s\n", claim.message().c_str());
+        return static_cast<int>(kSessionPortRefused);
+    }
+    const base::Result<std::string> path = portio::PowerCycleSimState();
+    if (!path) {
+        std::fprintf(stderr, "lensbay power-cycle: %s\n", path.message().c_str());
+        return static_cast<int>(kSessionPortRefused);
+    }
+    if (path->empty()) {
+        std::fputs(
+            "lensbay power-cycle: neither LENSBAY_SIM_STATE nor XDG_RUNTIME_DIR is set, so each "
+            "program's simulated board is fresh already\n",
+            stderr);
+        return kOk;
+    }
+    // Nothing is written to a chip just powered on.
+    if (const std::string record = BoardRecordPath(); !record.empty()) {
+        if (base::Result<> saved = SaveBoardRecord(record, RegisterRecord{}); !saved) {
+            std::fprintf(stderr, "lensbay power-cycle: %s\n", saved.message().c_str());
+            return kFailed;
+        }
+    }
+    return kOk;
+}
+
+}  // namespace panel::cli

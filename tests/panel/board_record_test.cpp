@@ -1,0 +1,178 @@
+// The record of what Lensbay's programs wrote to the board: its file's exact lines and refusals,
+// where it lives for each backend, a kept record that survives damage, links and FIFOs, and the
+// status built from it beside the simulated board's own registers.
+#include "panel/board_record.h"
+
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <optional>
+
+#include "panel/chip_status.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using panel::ChipRegister;
+using panel::RegisterRecord;
+using testing::HasSubstr;
+
+RegisterRecord::Clock::time_point At(long long ms) {
+    return RegisterRecord::Clock::time_point(std::chrono::milliseconds(ms));
+}
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(BoardRecord, LinesAreExactAndReadBackAsWritten) {
+    RegisterRecord r;
+    r.SetWriter("lensbay set");
+    r.Written(ChipRegister::kExctl, 0x28, At(1767225600123));
+    r.SetWriter("lensbaysrc in\tpython3\n");  // control characters never reach the file
+    r.Written(ChipRegister::kVwctl, 0xff, At(5));
+    const std::string text = panel::FormatBoardRecord(r);
+    EXPECT_EQ(text,
+              "lensbay-register-record 1\n"
+              "register EXCTL 28 1767225600123 lensbay set\n"
+              "register VWCTL ff 5 lensbaysrc in?python3?\n");
+    const base::Result<RegisterRecord> back = panel::ParseBoardRecord(text);
+    ASSERT_TRUE(back) << back.message();
+    EXPECT_EQ(panel::FormatBoardRecord(*back), text);
+    EXPECT_EQ(back->Get(ChipRegister::kExctl).by, "lensbay set");
+    EXPECT_EQ(back->Get(ChipRegister::kGctl).state, RegisterRecord::Entry::kUnknown);
+
+    r.SetWriter("lensbay reset");
+    r.Reset(At(7));
+    EXPECT_THAT(panel::FormatBoardRecord(r),
+                HasSubstr("\nregister FCTL default 7 lensbay reset\n"));
+    EXPECT_EQ(r.Holds(ChipRegister::kExctl), 64);  // the chip's reset value
+    r.Clear();
+    EXPECT_EQ(panel::FormatBoardRecord(r), "lensbay-register-record 1\n");
+}
+
+TEST(BoardRecord, AnythingElseIsRefusedNamingTheLine) {
+    const std::string head = "lensbay-register-record 1\n";
+    const std::pair<std::string, std::string> bad[] = {
+        {"lensbay-register-record 2\n", "line 1: not a register record"},
+        {head + "register EXCTL 28 1 a\nregister EXCTL 29 2 b\n", "line 3: EXCTL given twice"},
+        {head + "register EXCTL 2A 1 a\n", "line 2: bad value for EXCTL"},  // lower case only
+        {head + "register EXCTL 128 1 a\n", "line 2: bad value for EXCTL"},
+        {head + "register VPORT 00 1 a\n", "line 2: unknown register \"VPORT\""},
+        {head + "register GCTL 01 -5 a\n", "line 2: bad time"},
+        {head + "register GCTL 01 17667225600123 a\n", "line 2: bad time"},  // past the clock
+        {head + "register GCTL 01 5\n", "line 2: five fields expected"},
+        {head + "register GCTL 01 5 a", "line 2: the last line is cut"},
+        {head + "value GCTL 01 5 a\n", "line 2: \"register\" expected"},
+        {head + "register GCTL 01 5 " + std::string(101, 'w') + "\n", "line 2: bad writer"},
+    };
+    for (const auto& [text, message] : bad) {
+        const base::Result<RegisterRecord> r = panel::ParseBoardRecord(text);
+        ASSERT_FALSE(r) << text;
+        EXPECT_THAT(r.message(), testing::StartsWith(message)) << text;
+    }
+}
+
+// Beside the port's lock: the simulated board's state file, or the lock folder of a real port.
+TEST(BoardRecord, LivesBesideThePortsLock) {
+    test_support::TempDir dir;
+    ScopedEnv state("LENSBAY_SIM_STATE", dir.File("bench-board"));
+    ScopedEnv locks("LENSBAY_LOCK_DIR", dir.path());
+    {
+        ScopedEnv sim("PORTIO", "sim");
+        EXPECT_EQ(panel::BoardRecordPath(), dir.File("bench-board.registers"));
+    }
+    ScopedEnv direct("PORTIO", "direct");
+    EXPECT_EQ(panel::BoardRecordPath(), dir.File("lensbay-port-0x378.registers"));
+}
+
+TEST(BoardRecord, AKeptRecordSurvivesDamageAndNeverWritesThroughALink) {
+    test_support::TempDir dir;
+    const std::string path = dir.File("board.registers");
+    EXPECT_EQ(panel::LoadBoardRecord(path)->Get(ChipRegister::kFctl).state,
+              RegisterRecord::Entry::kUnknown);  // missing: nothing written since power-on
+
+    ASSERT_TRUE(test_support::WriteWholeFile(path, "garbage\n"));
+    EXPECT_THAT(panel::LoadBoardRecord(path).message(),
+                HasSubstr("board.registers\" is damaged (line 1: not a register record"));
+    {
+        panel::KeptBoardRecord kept(path, "lensbay set");  // says so once and starts afresh
+        EXPECT_EQ(kept.Record().Get(ChipRegister::kExctl).state, RegisterRecord::Entry::kUnknown);
+        kept.Record().Written(ChipRegister::kGctl, 3, At(9));
+    }
+    std::string text;
+    ASSERT_TRUE(test_support::ReadWholeFile(path, &text));
+    EXPECT_EQ(text, "lensbay-register-record 1\nregister GCTL 03 9 lensbay set\n");
+
+    // A link put in its place is neither read nor written through.
+    const std::string elsewhere = dir.File("elsewhere");
+    ASSERT_TRUE(test_support::WriteWholeFile(elsewhere, text));
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), path.c_str()), 0);
+    EXPECT_THAT(panel::LoadBoardRecord(path).message(), HasSubstr("a symbolic link, not followed"));
+    {
+        panel::KeptBoardRecord kept(path, "lensbay set");
+        kept.Record().Written(ChipRegister::kGctl, 4, At(10));
+    }
+    ASSERT_TRUE(test_support::ReadWholeFile(elsewhere, &text));
+    EXPECT_THAT(text, HasSubstr("register GCTL 03 9"));
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);  // refused at once, never waited on
+    EXPECT_THAT(panel::LoadBoardRecord(path).message(), HasSubstr("not a regular file"));
+}
+
+// A mirror carries each change of a session's record to the board's, under the board record's
+// own writer; the status decodes each control and marks the board that holds another value.
+TEST(ChipStatus, ControlsDecodedAndABoardThatDisagreesMarked) {
+    RegisterRecord board_record, session;
+    board_record.SetWriter("lensbay window");
+    session.Mirror(&board_record);
+    session.Written(ChipRegister::kMctl, 0xF0, At(0));
+    session.Written(ChipRegister::kHwctl, 0x4C, At(0));
+    session.Written(ChipRegister::kFrctl, 49, At(0));
+    EXPECT_EQ(board_record.Get(ChipRegister::kMctl).by, "lensbay window");
+
+    const panel::ChipStatus s = panel::BuildChipStatus(board_record, "sim", "", true, nullptr);
+    std::map<std::string, std::string> written;
+    for (const panel::ControlStatus& c : s.controls) written[c.name] = panel::WrittenText(s, c);
+    EXPECT_EQ(written["gamma"], "0.45");
+    EXPECT_EQ(written["mode"], "indoor");
+    EXPECT_EQ(written["backlight"], "on");
+    EXPECT_EQ(written["h_start"], "4");
+    EXPECT_EQ(written["h_end"], "12");
+    EXPECT_EQ(written["divider"], "50");
+    EXPECT_EQ(written["exposure"], "not written since power-on");
+    EXPECT_EQ(written["reset"], "not written since power-on");
+    EXPECT_EQ(
+        panel::WrittenText(panel::BuildChipStatus(board_record, "direct", "x", false, nullptr),
+                           s.controls[0]),
+        "not written since the record began");
+    const std::string json = panel::FormatStatusJson(s);
+    EXPECT_THAT(json, HasSubstr("{\"name\": \"gamma\", \"register\": \"MCTL\", \"address\": "
+                                "\"0101\", \"range\": \"0.45|1.0\", \"default\": \"1.0\", "
+                                "\"written\": {\"value\": \"0.45\", \"reset\": false, \"time\": "
+                                "\"1970-01-01T00:00:00Z\", \"by\": \"lensbay window\"}, \"board\": "
+                                "null, \"differs\": false}"));
+    EXPECT_THAT(json, HasSubstr("\"record\": null"));
+}
+
+}  // namespace
