@@ -205,7 +205,15 @@ private:
 
 class Win32ControlUi : public ControlUi {
 public:
-    bool HaveDialogs() const override { return true; }
+    // Without a display the platform makes no windows, while its property frame still answers
+    // S_OK: whether a window can be made is asked each time.
+    bool HaveDialogs() const override {
+        HWND probe = CreateWindowExW(0, u"STATIC", u"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                     nullptr, nullptr);
+        if (!probe) return false;
+        DestroyWindow(probe);
+        return true;
+    }
 
     // The framework shows a module's own dialogs (RunModuleDialog, CreateModuleChildDialog); a
     // template from anywhere else is not shown here.

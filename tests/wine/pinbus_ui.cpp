@@ -13,6 +13,8 @@
 //   watch-about OUTPUT      the About box of another process (a script under cscript whose
 //                           output goes to the Unix file OUTPUT): its texts and icon, closed
 //                           with OK; the script must go on only then.
+//   no-display              in a Wine session without a display: the properties verb fails and
+//                           AboutBox returns at once.
 //
 // Prints "ok ...", "FAIL ..." or "skip ..." per check and exits with the number of failures. A
 // line "screenshot NAME X Y W H ..." asks the driver for a screenshot of the screen; the program
@@ -629,6 +631,32 @@ void WatchScript(const std::string& output) {
           "the script goes on once the box is closed, its properties unchanged");
 }
 
+// Without a display: nothing can show, and the calls say so or return at once.
+void NoDisplay() {
+    if (HaveDisplay()) {
+        Say("skip the calls without a display: windows can be made");
+        return;
+    }
+    IDispatch* object = nullptr;
+    CoCreateInstance(CLSID_Pinbus, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                     reinterpret_cast<void**>(&object));
+    IOleObject* ole = Query<IOleObject>(object, IID_IOleObject);
+    if (!Check(ole != nullptr, "Pinbus")) return;
+    ClientSite site;
+    ole->SetClientSite(&site);
+    RECT rect{0, 0, 1, 1};
+    const HRESULT hr = ole->DoVerb(OLEIVERB_PROPERTIES, nullptr, &site, 0, nullptr, &rect);
+    Check(hr == E_FAIL, "the properties verb fails when no frame can show (" + Hex(hr) + ")");
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    Check(object->Invoke(DISPID_DPinbus_AboutBox, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                         &none, nullptr, nullptr, nullptr) == S_OK,
+          "AboutBox returns at once when no box can show");
+    ole->Close(OLECLOSE_NOSAVE);
+    ole->SetClientSite(nullptr);
+    ole->Release();
+    object->Release();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -652,6 +680,8 @@ int main(int argc, char** argv) {
         About();
     else if (command == "watch-about" && argc == 4)
         WatchScript(argv[3]);
+    else if (command == "no-display")
+        NoDisplay();
     else
         Say("FAIL unknown command " + command);
     CoUninitialize();

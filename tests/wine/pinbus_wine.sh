@@ -4,10 +4,12 @@
 #   pinbus_wine.sh register PREFIX WINE_DIR
 #       registers the build in WINE_DIR (build/wine) with its script and Wine's regsvr32, and checks
 #       the class registry holds the class, the ProgID and the type library under its locale.
-#   pinbus_wine.sh vbscript PREFIX OCXHOST REGSVR NATIVE_OCX
+#   pinbus_wine.sh vbscript PREFIX OCXHOST REGSVR NATIVE_OCX [UI_EXE]
 #       runs pinbus_suite.vbs under Wine's cscript and pinbus_suite.ocxhost in the native container
 #       (NATIVE_OCX registered in a class registry of the test's own); both pass and their port
-#       traces are equal. Then a refused cycle: both give the port service's reason.
+#       traces are equal. Then a refused cycle: both give the port service's reason. In this
+#       session without a display, UI_EXE (pinbus_ui.exe) checks that the properties verb fails
+#       and AboutBox returns at once.
 #   pinbus_wine.sh client PREFIX CLIENT OCXHOST REGSVR NATIVE_OCX
 #       runs the compiled Winelib client CLIENT (under Xvfb, so that Wine's AtlAxWin container can
 #       make its window); the stream it saves equals the native control's byte for byte, and each
@@ -252,6 +254,17 @@ case "$action" in
       got=$(grep "^$call " "$work/refused.out")
       [ "$got" = "$want" ] || { echo "want: $want"; echo "got:  $got"; failures=1; }
     done
+    ui=${6:-}
+    if [ -n "$ui" ] && [ -f "$ui.so" ]; then
+      unset PORTIO
+      timeout 120 wine "$ui.so" - no-display 2>/dev/null | tr -d '\r' >"$work/no-display.out"
+      status=${PIPESTATUS[0]}
+      cat "$work/no-display.out"
+      if [ "$status" != 0 ] || grep -q '^skip' "$work/no-display.out"; then
+        echo "the calls without a display failed (exit $status)"
+        failures=1
+      fi
+    fi
     exit $failures
     ;;
   claim)
