@@ -346,14 +346,14 @@ GstFlowReturn Fill(GstPushSrc* push, GstBuffer* buffer) {
 
 void InstallNumberProperty(GObjectClass* klass, guint id, const char* name, int low, int high,
                            int initial, const char* blurb) {
-    auto* spec = static_cast<GParamSpecInt*>(
+    auto* param = static_cast<GParamSpecInt*>(
         g_param_spec_internal(CheckedIntParamType(), name, name, blurb,
                               static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
                                                        GST_PARAM_MUTABLE_READY)));
-    spec->minimum = low;
-    spec->maximum = high;
-    spec->default_value = initial;
-    g_object_class_install_property(klass, id, G_PARAM_SPEC(spec));
+    param->minimum = low;
+    param->maximum = high;
+    param->default_value = initial;
+    g_object_class_install_property(klass, id, G_PARAM_SPEC(param));
 }
 
 void InstallOptionProperty(GObjectClass* klass, guint id, const char* name, const char* type,

@@ -1,6 +1,7 @@
 #include "panel/board_record.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/base/files.h"
 #include "platform/base/shown.h"
 #include "platform/portio/port_claim.h"
 
@@ -142,6 +142,10 @@ base::Result<RegisterRecord> LoadBoardRecord(const std::string& path) {
     std::string text;
     struct stat st {};
     int err = ::fstat(fd, &st) == 0 ? (S_ISREG(st.st_mode) ? 0 : EINVAL) : errno;
+    // A writer rewrites the file in place under its exclusive lock: this waits for it to finish.
+    while (err == 0 && ::flock(fd, LOCK_SH) != 0) {
+        if (errno != EINTR) err = errno;
+    }
     char buffer[kMaxRecordBytes + 1];
     while (err == 0 && text.size() <= kMaxRecordBytes) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -166,11 +170,54 @@ base::Result<RegisterRecord> LoadBoardRecord(const std::string& path) {
 }
 
 base::Result<> SaveBoardRecord(const std::string& path, const RegisterRecord& record) {
-    base::AtomicWriteOptions options;
-    options.follow_links = false;
-    options.durable = false;
-    base::Result<> r = base::AtomicWriteFile(path, FormatBoardRecord(record), options);
-    if (!r) return base::Fail("the register record cannot be written: " + r.message());
+    const std::string text = FormatBoardRecord(record);
+    const auto fail = [&path](const std::string& why) {
+        return base::Fail("the register record " + base::Shown(path) +
+                          " cannot be written: " + why);
+    };
+    constexpr int kFlags = O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+    // An existing record is opened without O_CREAT, which a sticky folder may refuse for another
+    // user's file even where its mode allows the write.
+    int fd = ::open(path.c_str(), kFlags);
+    if (fd < 0 && errno == ENOENT) fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);  // made meanwhile
+    if (fd < 0) {
+        return fail(errno == ELOOP ? std::string("it is a symbolic link, not followed")
+                                   : std::string(std::strerror(errno)));
+    }
+    struct stat st {};
+    std::string refusal;
+    if (::fstat(fd, &st) != 0) {
+        refusal = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        refusal = "it is not a regular file";
+    } else if (st.st_nlink != 1) {
+        refusal = "it has other names (hard links)";
+    }
+    if (refusal.empty()) {
+        // Writable by every user, as the port's lock is: root and a user take turns at one port.
+        if (st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0666 && ::fchmod(fd, 0666) != 0) {
+            // Kept as made: only other users cannot add to it.
+        }
+        int err = 0;
+        while (::flock(fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                err = errno;
+                break;
+            }
+        }
+        if (err == 0 && ::ftruncate(fd, 0) != 0) err = errno;
+        for (std::size_t done = 0; err == 0 && done < text.size();) {
+            const ssize_t n =
+                ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) err = n < 0 ? errno : EIO;
+            done += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        if (err != 0) refusal = std::strerror(err);
+    }
+    ::close(fd);
+    if (!refusal.empty()) return fail(refusal);
     return {};
 }
 

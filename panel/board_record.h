@@ -36,7 +36,11 @@ base::Result<RegisterRecord> ParseBoardRecord(std::string_view text);
 // A missing file gives an empty record. The file is read without following a link or blocking
 // on anything but a regular file.
 base::Result<RegisterRecord> LoadBoardRecord(const std::string& path);
-// Replaces the file whole, never through a symbolic link (the lock folder may be shared).
+// Rewrites the file in place under an exclusive lock of its own (readers take a shared one), never
+// through a symbolic link or into a file with other names: beside a machine-wide port lock it
+// lies in a shared sticky folder (/run/lock), where a rename could not replace another user's
+// record. Made readable and writable by every user, as the lock is, so root and a user at one
+// port keep one record.
 base::Result<> SaveBoardRecord(const std::string& path, const RegisterRecord& record);
 
 // The board's record as one program keeps it: read when the program opens the port, written back

@@ -74,13 +74,15 @@ void CPinbusCtrl::AboutBox() {
 }
 
 void CPinbusCtrl::OnDraw(CDC* pDC, const RECT& rcBounds, const RECT&) {
-    // The picture is loaded anew for every paint; nothing is kept between paints.
-    std::string bitmap;
+    // The bitmap is loaded anew for every paint and lent to the picture, which goes first; nothing
+    // is kept between paints.
+    CBitmap bitmap;
+    BITMAP bmp{};
     CPictureHolder picture;
-    if (!AfxLoadResource(GetInstanceHandle(), ResourceType::Bitmap, IDB_PINBUS, &bitmap) ||
-        !picture.CreateFromBitmap(bitmap))
+    if (!bitmap.LoadBitmap(GetInstanceHandle(), IDB_PINBUS) || !bitmap.GetBitmap(&bmp) ||
+        !picture.CreateFromBitmap(&bitmap, FALSE))
         return;
     RECT wBounds = rcBounds;
-    if (pDC->IsMetafile()) wBounds = RECT{0, 0, picture.GetWidth(), picture.GetHeight()};
+    if (pDC->IsMetafile()) wBounds = RECT{0, 0, bmp.bmWidth, bmp.bmHeight};
     picture.Render(pDC, rcBounds, wBounds);
 }

@@ -1,11 +1,12 @@
-// rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]
+// rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME] [--rc OUTPUT.rc]
 // rescomp --identity DESCRIPTION.odl -o OUTPUT.h
 // rescomp --typelib DESCRIPTION.odl -o OUTPUT.tlb
 // Compiles a resource script into the C++ source that places the module's resource table in its
-// resource section; --table also writes the bare table. --identity writes the header of a
-// type-library description's identities (GUIDs, ProgIDs, member ids) instead; --typelib writes the
-// type library itself as a bare file of the platform's format, the bytes of its TYPELIB resource,
-// for a platform resource compiler to embed.
+// resource section; --table also writes the bare table, --rc the same resources as a script of the
+// platform's resource compiler (with the files it names beside it). --identity writes the header of
+// a type-library description's identities (GUIDs, ProgIDs, member ids) instead; --typelib writes
+// the type library itself as a bare file of the platform's format, the bytes of its TYPELIB
+// resource, for a platform resource compiler to embed.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,6 +19,7 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]\n"
+                 "                      [--rc OUTPUT.rc]\n"
                  "       rescomp --identity DESCRIPTION.odl -o OUTPUT.h\n"
                  "       rescomp --typelib DESCRIPTION.odl -o OUTPUT.tlb\n");
     return 2;
@@ -37,7 +39,7 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string script, output, table, symbol = "lensbay_module_resources";
+    std::string script, output, table, platformScript, symbol = "lensbay_module_resources";
     bool identity = false, typelibOnly = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -45,8 +47,12 @@ int main(int argc, char** argv) {
             identity = true;
         } else if (arg == "--typelib") {
             typelibOnly = true;
-        } else if ((arg == "-o" || arg == "--table" || arg == "--symbol") && i + 1 < argc) {
-            (arg == "-o" ? output : arg == "--table" ? table : symbol) = argv[++i];
+        } else if ((arg == "-o" || arg == "--table" || arg == "--symbol" || arg == "--rc") &&
+                   i + 1 < argc) {
+            (arg == "-o"         ? output
+             : arg == "--table"  ? table
+             : arg == "--symbol" ? symbol
+                                 : platformScript) = argv[++i];
         } else if (arg == "--help" || arg == "-h") {
             Usage();
             return 0;
@@ -65,7 +71,7 @@ int main(int argc, char** argv) {
     }
     const std::size_t slash = script.rfind('/');
     if (identity || typelibOnly) {
-        if (!table.empty() || (identity && typelibOnly)) return Usage();
+        if (!table.empty() || !platformScript.empty() || (identity && typelibOnly)) return Usage();
         const auto description = rescomp::ParseTypeLibraryDescription(*text, script);
         if (!description) {
             std::fprintf(stderr, "%s\n", description.message().c_str());
@@ -98,5 +104,20 @@ int main(int argc, char** argv) {
     }
     if (!WriteFile(output, rescomp::GenerateSectionSource(bytes, symbol))) return 1;
     if (!table.empty() && !WriteFile(table, bytes)) return 1;
+    if (!platformScript.empty()) {
+        // The files go beside the script, which names them relative to itself.
+        const std::size_t cut = platformScript.rfind('/');
+        const std::string dir = cut == std::string::npos ? "" : platformScript.substr(0, cut + 1);
+        std::string stem = platformScript.substr(dir.size());
+        if (const std::size_t dot = stem.rfind('.'); dot != std::string::npos) stem.resize(dot);
+        const auto written = rescomp::WritePlatformScript(compiled->entries, stem);
+        if (!written) {
+            std::fprintf(stderr, "rescomp: %s: %s\n", script.c_str(), written.message().c_str());
+            return 1;
+        }
+        for (const auto& [name, content] : written->files)
+            if (!WriteFile(dir + name, content)) return 1;
+        if (!WriteFile(platformScript, written->text)) return 1;
+    }
     return 0;
 }

@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/base/result.h"
@@ -107,6 +108,18 @@ base::Result<CompiledScript> CompileResourceScript(const std::string& text, cons
 
 // The C++ source that places the table in the module's resource section.
 std::string GenerateSectionSource(const std::string& table, const std::string& symbol);
+
+// The compiled entries as a script of the platform's resource compiler (wrc, rc), in their order
+// and languages, so that a module it builds carries them in the platform's formats: dialogs as
+// DIALOG statements, strings in string tables, the version block as VERSIONINFO; the type library,
+// bitmaps and icons in files beside the script, named after `stem` ("pinbus_bitmap_1.bmp"), whose
+// bytes are the entries' own. An error for a text the platform's scripts cannot hold.
+struct PlatformScript {
+    std::string text;
+    std::vector<std::pair<std::string, std::string>> files;  // file name, bytes
+};
+base::Result<PlatformScript> WritePlatformScript(const std::vector<ResourceEntry>& entries,
+                                                 const std::string& stem);
 
 // Reads the "..." literal that starts at s[*i] (escapes \n, \" and \\; no line breaks) and
 // moves *i past its closing quote. An error when it is unterminated or holds an unknown escape.

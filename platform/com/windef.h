@@ -41,6 +41,17 @@ struct POINTL {
     LONG y;
 };
 
+// A bitmap's description, as GetObject gives it for a bitmap.
+struct BITMAP {
+    LONG bmType;
+    LONG bmWidth;
+    LONG bmHeight;
+    LONG bmWidthBytes;
+    WORD bmPlanes;
+    WORD bmBitsPixel;
+    void* bmBits;
+};
+
 // The low word in bits 0-15, the high word in bits 16-31.
 constexpr LONG MAKELONG(WORD low, WORD high) {
     return static_cast<LONG>(DWORD(low) | (DWORD(high) << 16));

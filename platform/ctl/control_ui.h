@@ -2,11 +2,13 @@
 // a container's, the child dialogs of property pages, pictures, and drawing on a device context.
 // Windows and device contexts are the platform's opaque handles (HWND, HDC): the implementation
 // resolves them. The build links exactly one implementation: the Qt one (control_ui_qt.cpp,
-// through platform/ui, whose handles name widgets and painters) or the headless one
+// through platform/ui, whose handles name widgets and painters), the headless one
 // (control_ui_headless.cpp), in which no dialog or window shows, no picture decodes and drawing
-// is not implemented.
+// is not implemented, or, in the Wine build, the platform's own windows, dialogs and pictures
+// (control_ui_win32.cpp), whose handles are the platform's.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,7 +28,19 @@ public:
     virtual ~Picture() = default;
     virtual LONG Width() const = 0;
     virtual LONG Height() const = 0;
-    virtual void Render(CDC* dc, const RECT& target) = 0;
+    // `wBounds`: the window bounds of a metafile target (other targets have none to use).
+    virtual void Render(CDC* dc, const RECT& target, const RECT& wBounds) = 0;
+};
+
+// A bitmap loaded from a module: it describes itself and lends itself to pictures.
+class Bitmap {
+public:
+    virtual ~Bitmap() = default;
+    // Its width and height in pixels (and, where the platform has them, its planes and depth).
+    virtual BITMAP Describe() const = 0;
+    // A picture over the bitmap that does not own it: the bitmap must outlive the picture. Null
+    // when none can be made.
+    virtual std::unique_ptr<Picture> CreatePicture() = 0;
 };
 
 // A window the framework made (a control's own window, a page's dialog). Destroying the object
@@ -68,7 +82,25 @@ public:
     // Runs `draw` for the device context `hdc` names, leaving the context as it found it.
     // E_INVALIDARG when `hdc` names none; E_NOTIMPL where nothing can be drawn.
     virtual HRESULT DrawOn(HDC hdc, const std::function<void()>& draw) = 0;
+
+    // A module's own resources, shown as the module holds them. By default each is read from the
+    // module's resource table and handed to the calls above; a UI on the platform's own windows
+    // has the platform load them from the module.
+    //
+    // Dialog resource `id` of `instance` run modally with no parent, with the icons it names from
+    // the same module: as RunModalDialog (-1 also when the module has no such dialog).
+    virtual int RunModuleDialog(HINSTANCE instance, std::uint16_t id);
+    // Dialog resource `id` of `instance` as a child of `parent`: as CreateChildDialog (E_FAIL
+    // when the module has no such dialog).
+    virtual HRESULT CreateModuleChildDialog(HWND parent, const RECT& rect, HINSTANCE instance,
+                                            std::uint16_t id, std::unique_ptr<Window>* window);
+    // Bitmap resource `id` of `instance`, loaded anew; null when the module has none (or there
+    // are no pictures).
+    virtual std::unique_ptr<Bitmap> LoadModuleBitmap(HINSTANCE instance, std::uint16_t id);
 };
+
+// A module's dialog template `id`; false when it is missing or malformed.
+bool LoadModuleDialogTemplate(HINSTANCE instance, std::uint16_t id, DialogTemplate* dialog);
 
 // The implementation this build links.
 ControlUi& TheControlUi();

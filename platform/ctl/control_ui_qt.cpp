@@ -26,7 +26,8 @@ public:
     explicit QtPicture(QImage image) : image_(std::move(image)) {}
     LONG Width() const override { return image_.width(); }
     LONG Height() const override { return image_.height(); }
-    void Render(CDC* dc, const RECT& target) override {
+    // A painter's target has no window bounds of its own.
+    void Render(CDC* dc, const RECT& target, const RECT&) override {
         QPainter* painter = dc ? ui::PainterOfHandle(dc->GetSafeHdc()) : nullptr;
         if (painter) painter->drawImage(ToQRect(target), image_);
     }

@@ -18,12 +18,7 @@ ui::IconLookup AfxModuleIcons(HINSTANCE instance) {
 }
 
 int AfxDoModalDialog(HINSTANCE instance, std::uint16_t id) {
-    std::string bytes;
-    DialogTemplate dialog;
-    if (!AfxLoadResource(instance, ResourceType::Dialog, id, &bytes) ||
-        !ParseDialogTemplate(bytes, &dialog))
-        return -1;
-    return ctl::TheControlUi().RunModalDialog(dialog, AfxModuleIcons(instance));
+    return ctl::TheControlUi().RunModuleDialog(instance, id);
 }
 
 HRESULT AfxLoadTaskString(HINSTANCE instance, std::uint16_t id, LPOLESTR* text) {

@@ -2,7 +2,23 @@
 
 #include "platform/ctl/control_ui.h"
 
+CBitmap::CBitmap() = default;
+CBitmap::~CBitmap() = default;
+
+BOOL CBitmap::LoadBitmap(HINSTANCE instance, std::uint16_t id) {
+    m_bitmap = ctl::TheControlUi().LoadModuleBitmap(instance, id);
+    return m_bitmap != nullptr;
+}
+
+int CBitmap::GetBitmap(BITMAP* pBitMap) const {
+    if (!m_bitmap || !pBitMap) return 0;
+    *pBitMap = m_bitmap->Describe();
+    return static_cast<int>(sizeof(BITMAP));
+}
+
 struct CPictureHolder::Impl {
+    // Declared first, so destroyed after the picture drawn from it.
+    std::unique_ptr<ctl::Bitmap> ownedBitmap;
     std::unique_ptr<ctl::Picture> picture;
 };
 
@@ -17,6 +33,17 @@ BOOL CPictureHolder::CreateFromBitmap(const std::string& bmpFile) {
     return TRUE;
 }
 
+BOOL CPictureHolder::CreateFromBitmap(CBitmap* pBitmap, BOOL bTransferOwnership) {
+    if (!pBitmap || !pBitmap->m_bitmap) return FALSE;
+    std::unique_ptr<ctl::Picture> picture = pBitmap->m_bitmap->CreatePicture();
+    if (!picture) return FALSE;
+    auto impl = std::make_unique<Impl>();
+    if (bTransferOwnership) impl->ownedBitmap = std::move(pBitmap->m_bitmap);
+    impl->picture = std::move(picture);
+    m_impl = std::move(impl);
+    return TRUE;
+}
+
 BOOL CPictureHolder::IsEmpty() const { return m_impl == nullptr; }
 
 LONG CPictureHolder::GetWidth() const { return m_impl ? m_impl->picture->Width() : 0; }
@@ -24,6 +51,5 @@ LONG CPictureHolder::GetWidth() const { return m_impl ? m_impl->picture->Width()
 LONG CPictureHolder::GetHeight() const { return m_impl ? m_impl->picture->Height() : 0; }
 
 void CPictureHolder::Render(CDC* pDC, const RECT& rcRender, const RECT& rcWBounds) {
-    (void)rcWBounds;  // a raster target has no window bounds of its own
-    if (m_impl) m_impl->picture->Render(pDC, rcRender);
+    if (m_impl) m_impl->picture->Render(pDC, rcRender, rcWBounds);
 }

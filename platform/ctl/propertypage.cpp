@@ -5,17 +5,6 @@
 #include "platform/ctl/control_ui.h"
 #include "platform/ctl/dialogs.h"
 
-namespace {
-
-// The page's template from its module; false when it is missing or malformed.
-bool LoadTemplate(HINSTANCE instance, std::uint16_t id, DialogTemplate* dialog) {
-    std::string bytes;
-    return AfxLoadResource(instance, ResourceType::Dialog, id, &bytes) &&
-           ParseDialogTemplate(bytes, dialog);
-}
-
-}  // namespace
-
 COlePropertyPage::COlePropertyPage(std::uint16_t idTemplate, std::uint16_t idCaption)
     : m_idTemplate(idTemplate), m_idCaption(idCaption) {}
 
@@ -37,12 +26,9 @@ HRESULT COlePropertyPage::Activate(HWND hWndParent, LPCRECT pRect, BOOL) {
     if (!pRect) return E_POINTER;
     if (m_pWnd) return E_UNEXPECTED;
     try {
-        DialogTemplate dialog;
-        HINSTANCE instance = m_pModuleState->m_hCurrentInstanceHandle;
-        if (!LoadTemplate(instance, m_idTemplate, &dialog)) return E_FAIL;
         std::unique_ptr<ctl::Window> window;
-        HRESULT hr = ctl::TheControlUi().CreateChildDialog(hWndParent, *pRect, dialog,
-                                                           AfxModuleIcons(instance), &window);
+        HRESULT hr = ctl::TheControlUi().CreateModuleChildDialog(
+            hWndParent, *pRect, m_pModuleState->m_hCurrentInstanceHandle, m_idTemplate, &window);
         if (FAILED(hr)) return hr;
         m_pWnd = std::move(window);
         // The page's controls take the objects' values.
@@ -68,7 +54,7 @@ HRESULT COlePropertyPage::GetPageInfo(PROPPAGEINFO* pPageInfo) {
     try {
         HINSTANCE instance = m_pModuleState->m_hCurrentInstanceHandle;
         DialogTemplate dialog;
-        if (!LoadTemplate(instance, m_idTemplate, &dialog)) return E_FAIL;
+        if (!ctl::LoadModuleDialogTemplate(instance, m_idTemplate, &dialog)) return E_FAIL;
         const SIZE size = ctl::TheControlUi().DialogSize(dialog);
         if (HRESULT hr = AfxLoadTaskString(instance, m_idCaption, &pPageInfo->pszTitle); FAILED(hr))
             return hr;

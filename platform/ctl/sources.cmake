@@ -1,10 +1,11 @@
 # The control framework's sources, one list for both builds of PINBUS.OCX: the native library
 # (CMakeLists.txt here) and the Wine module (platform/wine). Each build adds what is its own: the
 # module's file name (module_file_name.cpp here, platform/wine's under Wine) and its UI (Qt or
-# headless here, headless under Wine).
+# headless here; under Wine the platform's windows, CTL_WIN32_UI_SOURCES).
 set(CTL_SOURCES
   cmdtarget.cpp
   connpoint.cpp
+  control_ui.cpp
   ctlinfo.cpp
   dialogs.cpp
   dispatch.cpp
@@ -21,3 +22,4 @@ set(CTL_SOURCES
   viewobject.cpp)
 list(TRANSFORM CTL_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 set(CTL_HEADLESS_UI_SOURCES ${CMAKE_CURRENT_LIST_DIR}/control_ui_headless.cpp)
+set(CTL_WIN32_UI_SOURCES ${CMAKE_CURRENT_LIST_DIR}/control_ui_win32.cpp)

@@ -173,11 +173,11 @@ TEST_F(LensbaySrcTest, PropertiesHaveTheirRangesAndAValueOutsideOneFailsThePipel
                   {"gain", -1, 7, -1},
                   {"divider", -1, 128, -1}};
     for (const auto& r : ranges) {
-        GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(src), r.name);
-        ASSERT_NE(spec, nullptr) << r.name;
-        ASSERT_EQ(G_PARAM_SPEC_VALUE_TYPE(spec), G_TYPE_INT) << r.name;
-        EXPECT_EQ(G_PARAM_SPEC_INT(spec)->minimum, r.minimum) << r.name;
-        EXPECT_EQ(G_PARAM_SPEC_INT(spec)->maximum, r.maximum) << r.name;
+        GParamSpec* param = g_object_class_find_property(G_OBJECT_GET_CLASS(src), r.name);
+        ASSERT_NE(param, nullptr) << r.name;
+        ASSERT_EQ(G_PARAM_SPEC_VALUE_TYPE(param), G_TYPE_INT) << r.name;
+        EXPECT_EQ(G_PARAM_SPEC_INT(param)->minimum, r.minimum) << r.name;
+        EXPECT_EQ(G_PARAM_SPEC_INT(param)->maximum, r.maximum) << r.name;
         int v = -5;
         g_object_get(src, r.name, &v, nullptr);
         EXPECT_EQ(v, r.initial) << r.name;

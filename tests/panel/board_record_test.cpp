@@ -4,7 +4,9 @@
 #include "panel/board_record.h"
 
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -138,6 +140,43 @@ TEST(BoardRecord, AKeptRecordSurvivesDamageAndNeverWritesThroughALink) {
     ASSERT_EQ(::unlink(path.c_str()), 0);
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);  // refused at once, never waited on
     EXPECT_THAT(panel::LoadBoardRecord(path).message(), HasSubstr("not a regular file"));
+}
+
+// Beside a machine-wide lock the record lies in a sticky folder every user may write, where a
+// rename could not replace another user's file: root's record is one a user's program adds to.
+TEST(BoardRecord, RootAndAUserKeepOneRecordInAStickyFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as two users needs root";
+    test_support::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
+    const std::string path = dir.File("lensbay-port-0x378.registers");
+    RegisterRecord record;
+    record.SetWriter("lensbay set");
+    record.Written(ChipRegister::kGctl, 3, At(9));
+    ASSERT_TRUE(panel::SaveBoardRecord(path, record));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+
+    record.Written(ChipRegister::kExctl, 40, At(10));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool nobody = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+                            ::setresuid(65534, 65534, 65534) == 0;
+        ::_exit(nobody && panel::SaveBoardRecord(path, record) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const base::Result<RegisterRecord> kept = panel::LoadBoardRecord(path);
+    ASSERT_TRUE(kept) << kept.message();
+    EXPECT_EQ(kept->Holds(ChipRegister::kExctl), std::optional<std::uint8_t>(40));
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);  // added to, not replaced
+
+    // A file with another name elsewhere is not written into.
+    ASSERT_EQ(::link(path.c_str(), dir.File("other-name").c_str()), 0);
+    EXPECT_THAT(panel::SaveBoardRecord(path, RegisterRecord{}).message(), HasSubstr("other names"));
 }
 
 // A mirror carries each change of a session's record to the board's, under the board record's

@@ -109,6 +109,66 @@ TEST(ResourceScript, CompilesEveryKind) {
     EXPECT_EQ(v.codePage, 1252);
 }
 
+// The script for the platform's resource compiler: every entry in its language, texts quoted
+// as those scripts quote (doubled quotes, escaped backslashes and line breaks), styles as they
+// are (the compiler adds none to a CONTROL), an icon control's text as its resource's ordinal,
+// pictures and the library in files holding the entries' own bytes.
+TEST(PlatformScript, SaysEveryEntryAsThePlatformsCompilerReadsIt) {
+    DialogTemplate d{0x40000040, 0, 0, 250, 62, "", "MS Sans Serif", 8, {}};
+    d.items.push_back({DialogItem::Kind::Icon, -1, 0x50000003, 10, 10, 18, 20, "1"});
+    d.items.push_back({DialogItem::Kind::Static, -1, 0x40000000, 1, 2, 3, 4, "say \"hi\"\\\n"});
+    d.items.push_back({DialogItem::Kind::Button, 1, 0x50010001, 5, 6, 7, 8, "OK"});
+    VersionInfo v{{1, 0, 2, 0}, {1, 0, 2, 3}, 4, 2, 0x0407, 1252, {{"K", "V"}}};
+    const std::vector<ResourceEntry> entries = {
+        {ResourceType::TypeLib, 1, 0x0409, "MSFT..."},
+        {ResourceType::Bitmap, 2, 0x0409, "BM bitmap bytes"},
+        {ResourceType::Icon, 3, 0x0409, "icon bytes"},
+        {ResourceType::Dialog, 100, 0x0809, SerializeDialogTemplate(d)},
+        {ResourceType::String, 7, 0x0409, "a\tb"},
+        {ResourceType::Version, 1, 0x0407, SerializeVersionInfo(v)},
+    };
+    const auto script = rescomp::WritePlatformScript(entries, "mod");
+    ASSERT_TRUE(script) << script.message();
+    const std::string& t = script->text;
+    EXPECT_NE(t.find("#pragma code_page(65001)\n"), std::string::npos);
+    EXPECT_NE(t.find("LANGUAGE 0x09, 0x01\n1 TYPELIB \"mod_typelib_1.tlb\"\n"), std::string::npos);
+    EXPECT_NE(t.find("LANGUAGE 0x09, 0x01\n2 BITMAP \"mod_bitmap_2.bmp\"\n"), std::string::npos);
+    EXPECT_NE(t.find("3 ICON \"mod_icon_3.ico\"\n"), std::string::npos);
+    EXPECT_NE(
+        t.find("LANGUAGE 0x09, 0x02\n100 DIALOG 0, 0, 250, 62\nSTYLE 0x40000040\n"
+               "FONT 8, \"MS Sans Serif\"\nBEGIN\n"
+               "    CONTROL 1, -1, \"Static\", 0x50000003, 10, 10, 18, 20\n"
+               "    CONTROL \"say \"\"hi\"\"\\\\\\n\", -1, \"Static\", 0x40000000, 1, 2, 3, 4\n"
+               "    CONTROL \"OK\", 1, \"Button\", 0x50010001, 5, 6, 7, 8\nEND\n"),
+        std::string::npos)
+        << t;
+    EXPECT_EQ(t.find("CAPTION"), std::string::npos);  // none without a caption
+    EXPECT_NE(t.find("STRINGTABLE\nBEGIN\n    7, \"a\\tb\"\nEND\n"), std::string::npos);
+    EXPECT_NE(t.find("LANGUAGE 0x07, 0x01\n1 VERSIONINFO\nFILEVERSION 1, 0, 2, 0\n"
+                     "PRODUCTVERSION 1, 0, 2, 3\n"),
+              std::string::npos);
+    EXPECT_NE(t.find("FILEOS 0x4\nFILETYPE 0x2\n"), std::string::npos);
+    EXPECT_NE(t.find("BLOCK \"040704e4\"\n        BEGIN\n            VALUE \"K\", \"V\"\n"),
+              std::string::npos);
+    EXPECT_NE(t.find("VALUE \"Translation\", 0x0407, 1252\n"), std::string::npos);
+    ASSERT_EQ(script->files.size(), 3u);
+    EXPECT_EQ(script->files[0],
+              (std::pair<std::string, std::string>{"mod_typelib_1.tlb", "MSFT..."}));
+    EXPECT_EQ(script->files[1].second, "BM bitmap bytes");
+    EXPECT_EQ(script->files[2].first, "mod_icon_3.ico");
+}
+
+TEST(PlatformScript, RefusesWhatItsScriptsCannotSay) {
+    const std::vector<ResourceEntry> bell = {{ResourceType::String, 1, 0x0409, "ring\a"}};
+    const auto refused = rescomp::WritePlatformScript(bell, "mod");
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.message().find("control character 7"), std::string::npos);
+    const std::vector<ResourceEntry> torn = {{ResourceType::Dialog, 5, 0x0409, "\x01\x02"}};
+    const auto malformed = rescomp::WritePlatformScript(torn, "mod");
+    ASSERT_FALSE(malformed);
+    EXPECT_EQ(malformed.message(), "DIALOG 5 is malformed");
+}
+
 TEST(ResourceScript, ErrorsNameTheLine) {
     const struct {
         const char* script;

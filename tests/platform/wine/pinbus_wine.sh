@@ -4,10 +4,12 @@
 #   pinbus_wine.sh register PREFIX WINE_DIR
 #       registers the build in WINE_DIR (build/wine) with its script and Wine's regsvr32, and checks
 #       the class registry holds the class, the ProgID and the type library under its locale.
-#   pinbus_wine.sh vbscript PREFIX OCXHOST REGSVR NATIVE_OCX
+#   pinbus_wine.sh vbscript PREFIX OCXHOST REGSVR NATIVE_OCX [UI_EXE]
 #       runs pinbus_suite.vbs under Wine's cscript and pinbus_suite.ocxhost in the native container
 #       (NATIVE_OCX registered in a class registry of the test's own); both pass and their port
-#       traces are equal. Then a refused cycle: both give the port service's reason.
+#       traces are equal. Then a refused cycle: both give the port service's reason. In this
+#       session without a display, UI_EXE (pinbus_ui.exe) checks that the properties verb fails
+#       and AboutBox returns at once.
 #   pinbus_wine.sh client PREFIX CLIENT OCXHOST REGSVR NATIVE_OCX
 #       runs the compiled Winelib client CLIENT (under Xvfb, so that Wine's AtlAxWin container can
 #       make its window); the stream it saves equals the native control's byte for byte, and each
@@ -17,6 +19,15 @@
 #       simulated board, a script's cycles fail with the holder's name in Err.Description and
 #       never reach the board; while a Windows program (CLIENT hold) holds it, lensbay is refused
 #       at once naming it.
+#   pinbus_wine.sh resources PREFIX LISTER OCXHOST NATIVE_OCX
+#       the registered module's resources as the platform's own functions list and read them
+#       (LISTER, pinbus_resources.exe): every resource of the native module, in the platform's
+#       formats, holding the same bytes; its listing equals `ocxhost resources NATIVE_OCX`.
+#   pinbus_wine.sh ui PREFIX UI_EXE OCXHOST REGSVR NATIVE_OCX WINE_DIR SHOTS
+#       Pinbus's user interface against the platform's peers, under a private Xvfb (pinbus_ui.py):
+#       Wine's AtlAxWin container (the control's window drawn as the native control draws at the
+#       same size), Wine's property frame with the one page, and the About box from a compiled
+#       client and from a script; screenshots of each go to SHOTS.
 #   pinbus_wine.sh typelib NATIVE_OCX WINE_DIR
 #       the Wine build's TYPELIB resource holds the bytes of the native module's type library.
 #   pinbus_wine.sh module-typelib PREFIX OUR_DUMP PLATFORM_DUMP NATIVE_OCX
@@ -52,7 +63,7 @@ for i in range(count):
     kind, rid, lang, _, offset, size = struct.unpack_from("<HHHHII", table, 12 + 16 * i)
     if kind == 0x7FFF:
         libs.append(table[offset:offset + size])
-tlb = open(os.path.join(wine_dir, "pinbus.tlb"), "rb").read()
+tlb = open(os.path.join(wine_dir, "pinbus_typelib_1.tlb"), "rb").read()
 module = open(os.path.join(wine_dir, "PINBUS.OCX.so"), "rb").read()
 if libs != [tlb]:
     sys.exit("the native module's TYPELIB (%s) is not the Wine build's library (%d bytes)"
@@ -148,6 +159,48 @@ case "$action" in
     echo "registered in $((SECONDS - start)) s"
     exit $failures
     ;;
+  resources)
+    lister=$3 ocxhost=$4 ocx=$5
+    [ -f "$lister.so" ] || skip "the Winelib resource lister was not built (wine64-tools)"
+    [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
+    printf 'resources %s\n' "$ocx" | timeout 60 "$ocxhost" >"$work/native.txt" 2>&1 ||
+      { cat "$work/native.txt"; exit 1; }
+    timeout 120 wine "$lister.so" 'C:\pinbus\PINBUS.OCX' "$ocx" 2>"$work/wine.err" |
+      tr -d '\r' >"$work/wine.txt"
+    status=${PIPESTATUS[0]}
+    failures=0
+    if [ "$status" != 0 ]; then
+      echo "the platform's reading of the module's resources failed (exit $status):"
+      cat "$work/wine.err"
+      failures=1
+    fi
+    diff -u --label native "$work/native.txt" --label wine "$work/wine.txt" || failures=1
+    [ "$failures" = 0 ] &&
+      echo "the platform lists and reads the native module's $(grep -c '^[A-Z]* [0-9]* 0x0409 ' "$work/wine.txt") resources, byte for byte"
+    exit $failures
+    ;;
+  ui)
+    ui=$3 ocxhost=$4 regsvr=$5 ocx=$6 wine_dir=$7 shots=$8
+    [ -f "$ui.so" ] || skip "the Winelib UI checks were not built (wine64-tools)"
+    [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
+    command -v xvfb-run >/dev/null || skip "xvfb-run is not installed (apt-get install xvfb)"
+    command -v import >/dev/null || skip "import is not installed (apt-get install imagemagick)"
+    # The native control's drawing of the size the container gets.
+    width=300 height=120
+    printf 'create PINBUS.PinbusCtrl.1\ninitnew\ndraw %s %d %d\n' "$work/native.png" "$width" \
+      "$height" >"$work/draw.ocxhost"
+    QT_QPA_PLATFORM=offscreen native "$ocxhost" "$regsvr" "$ocx" "$work/draw.ocxhost" \
+      >"$work/draw.out" 2>&1 && [ -s "$work/native.png" ] ||
+      { cat "$work/draw.out"; echo "ocxhost drew nothing"; exit 1; }
+    # As for the client: this run's own Wine session, on a display of its own with 24-bit colour
+    # (the screenshots are compared pixel for pixel), ended before the display.
+    timeout 60 wineserver -w
+    timeout 900 xvfb-run -a -s "-screen 0 1024x768x24" \
+      bash -c 'python3 "$@"; s=$?; timeout 60 wineserver -w; exit $s' wine \
+      "$here/pinbus_ui.py" "$ui.so" "$shots" "$work/native.png" "$wine_dir/pinbus_icon_1.ico" \
+      "$(windows_path "$here/pinbus_about.vbs")" "$width" "$height"
+    exit $?
+    ;;
   module-typelib)
     # Wine's LoadTypeLib on the registered module's name and ours on the native module.
     ours=$3 platform=$4 ocx=$5
@@ -201,6 +254,17 @@ case "$action" in
       got=$(grep "^$call " "$work/refused.out")
       [ "$got" = "$want" ] || { echo "want: $want"; echo "got:  $got"; failures=1; }
     done
+    ui=${6:-}
+    if [ -n "$ui" ] && [ -f "$ui.so" ]; then
+      unset PORTIO
+      timeout 120 wine "$ui.so" - no-display 2>/dev/null | tr -d '\r' >"$work/no-display.out"
+      status=${PIPESTATUS[0]}
+      cat "$work/no-display.out"
+      if [ "$status" != 0 ] || grep -q '^skip' "$work/no-display.out"; then
+        echo "the calls without a display failed (exit $status)"
+        failures=1
+      fi
+    fi
     exit $failures
     ;;
   claim)

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The Wine build of PINBUS.OCX against the native build: Value puts through IDispatch::Invoke on
+# the simulated board, timed by one program built twice (value_put_timing natively, and
+# value_put_timing.exe.so with wineg++), run in turns; prints each side's median time per put and
+# their ratio, measured in the same run.
+#
+#   bash bench/wine/run_wine_ratio.sh [BUILD_DIR] [ROUNDS]
+#
+# BUILD_DIR defaults to ./build beside the bench folder, ROUNDS (turns of each side) to 5. With
+# WINEPREFIX set, Pinbus must be registered there (build/wine/register_pinbus.sh); without it a
+# prefix of the run's own is made and removed again (half a minute or so).
+set -u -o pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="$(cd "${1:-$here/../../build}" && pwd)" || exit 1
+rounds=${2:-5}
+native_timer=$build/bin/value_put_timing
+wine_timer=$build/bench/wine/value_put_timing.exe.so
+for f in "$native_timer" "$wine_timer" "$build/bin/regsvr" "$build/bin/PINBUS.OCX" \
+  "$build/wine/register_pinbus.sh"; do
+  [ -e "$f" ] || { echo "missing $f: build first, with Wine's tools installed" >&2; exit 1; }
+done
+command -v wine >/dev/null || { echo "wine is not installed" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lensbay-wine-ratio.XXXXXX") || exit 1
+own_prefix=""
+cleanup() {
+  [ -n "$own_prefix" ] && WINEPREFIX=$own_prefix timeout 60 wineserver -k 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export OLE_REGISTRY=$work/native.reg OLE_MACHINE_REGISTRY=$work/machine.reg
+"$build/bin/regsvr" "$build/bin/PINBUS.OCX" >/dev/null || exit 1
+if [ -z "${WINEPREFIX:-}" ]; then
+  own_prefix=$work/prefix
+  export WINEPREFIX=$own_prefix
+  bash "$build/wine/register_pinbus.sh" "$WINEPREFIX" >/dev/null || exit 1
+fi
+export WINEDEBUG=-all WINEDLLPATH=$WINEPREFIX/drive_c/pinbus
+export PORTIO=sim LENSBAY_SIM_STATE=$work/sim-board
+unset PORTIO_TRACE DISPLAY WAYLAND_DISPLAY
+# The Wine session starts once, before the first timed turn.
+timeout 120 wine "$wine_timer" 1000 1 >/dev/null || { echo "the Winelib timing failed" >&2; exit 1; }
+
+: >"$work/native" && : >"$work/wine"
+for ((r = 0; r < rounds; ++r)); do
+  "$native_timer" >>"$work/native" || exit 1
+  timeout 300 wine "$wine_timer" 2>/dev/null | tr -d '\r' >>"$work/wine" || exit 1
+done
+# The median of one field (cpu or real) over a side's turns.
+median() {
+  sed -n "s/.*$2=\([0-9.]*\).*/\1/p" "$1" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+for side in native wine; do
+  echo "$side: $(median "$work/$side" cpu) ns CPU, $(median "$work/$side" real) ns wall per put (median of $rounds)"
+done
+awk -v nc="$(median "$work/native" cpu)" -v nr="$(median "$work/native" real)" \
+  -v wc="$(median "$work/wine" cpu)" -v wr="$(median "$work/wine" real)" \
+  'BEGIN { printf "RATIO wine_value_put_to_native cpu=%.2f real=%.2f goal=none(reported)\n", wc / nc, wr / nr }'
