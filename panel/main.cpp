@@ -80,7 +80,7 @@ int Run(int argc, char** argv) {
             // The window front end opens them; the console has `live` and `inspect`.
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
-            std::fputs(panel::console::kConsoleHelp, stdout);
+            std::fputs(panel::console::ConsoleHelp().c_str(), stdout);
             return 0;
         } else if (arg == "--version") {
             std::printf("lensbay %s\n", LENSBAY_VERSION);

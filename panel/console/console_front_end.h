@@ -37,7 +37,6 @@ struct Command {
         kSwitches,
         kFollow,
         kPowerCycle,
-        // The workbench's commands (workbench_commands.cpp).
         kInspect,
         kProbe,
         kLive,
@@ -54,11 +53,6 @@ struct Command {
     std::string button;      // press: Command1, Capture, SaveAs or Command2
 };
 
-// Parses the workbench's commands (inspect, probe, live, registers, status, save-settings,
-// load-settings): nullopt when `word` is none of them; else the command or what is wrong.
-std::optional<base::Result<Command>> ParseWorkbenchCommand(const std::string& word,
-                                                           std::string_view rest, bool has_rest);
-
 // Parses one input line (its newline removed; one trailing CR is dropped too). Blank lines and
 // lines starting with '#' give kNone. An error with a message for a line that is not understood.
 base::Result<Command> ParseCommand(std::string_view line);
@@ -74,8 +68,9 @@ std::string EscapeField(std::string_view text);
 inline constexpr std::size_t kEchoLimit = 64;
 std::string EchoInput(std::string_view input);
 
-// What `lensbay --help` prints about the console.
-extern const char kConsoleHelp[];
+// What `lensbay --help` prints about the console, from the table of its commands
+// (console_commands.h).
+std::string ConsoleHelp();
 
 struct ConsoleOptions {
     std::istream* in = nullptr;  // commands, and Enter for boxes when interactive
@@ -93,9 +88,6 @@ struct ConsoleOptions {
     KeptBoardRecord* board_record = nullptr;
 };
 
-// Runs one of the workbench's commands on the panel, writing its events.
-void RunWorkbenchCommand(const Command& cmd, Panel& panel,
-                         const std::function<void(const std::string&)>& write);
 // `status`: one event per control of the chip (chip_status.h), `board` the simulated board's
 // operator side or null.
 void WriteStatusEvents(const Panel& panel, const portio::BoardOperator* board,
