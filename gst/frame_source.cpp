@@ -20,10 +20,6 @@
 
 namespace lensbay_gst {
 
-// The element's header stays free of the platform's names (GLib defines some of them too).
-static_assert(kNotRegistered == panel::kSessionNotRegistered);
-static_assert(kPortRefused == panel::kSessionPortRefused);
-
 namespace {
 
 // The element has nobody to show a box to: a prompt is acknowledged at once, and the simulated
@@ -147,7 +143,7 @@ base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& 
     TakeFault();
     base::Result<std::unique_ptr<panel::Session>> session =
         panel::OpenSession(pinbus_hint, RecordFault, panel::SignalEndings::kLeaveToHost);
-    if (!session) return base::Fail(session.message(), session.error().code);
+    if (!session) return session.error();
     auto impl = std::make_unique<Impl>();
     impl->session = std::move(session).value();
     impl->session->BoardRecord().Record().SetWriter(std::string("lensbaysrc in ") +
@@ -155,9 +151,9 @@ base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& 
     impl->link = std::make_unique<panel::CameraLink>(impl->session->Pinbus1(),
                                                      impl->session->Pinbus2(), impl->ui);
     if (FAILED(impl->link->SetupPortMode())) {
-        return base::Fail("the port object failed: " + impl->link->LastFailure(), kPortRefused);
+        return base::FailPortRefused("the port object failed: " + impl->link->LastFailure());
     }
-    if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault, kPortRefused);
+    if (std::string fault = TakeFault(); !fault.empty()) return base::FailPortRefused(fault);
     return std::unique_ptr<FrameSource>(new FrameSource(std::move(impl)));
 }
 

@@ -43,16 +43,13 @@ base::Result<panel::FrameGeometry> GeometryOf(const Window& window);
 // Bytes of one output row: the frame width rounded up to a multiple of 4 (GStreamer's GRAY8).
 std::size_t RowStride(const panel::FrameGeometry& g);
 
-// Error codes of Open().
-constexpr long kNotRegistered = 2;  // the Pinbus control cannot be created or loaded
-constexpr long kPortRefused = 3;    // the port backend cannot be opened
-
 class FrameSource {
 public:
     // Opens the port backend (PORTIO), creates the two port objects from the class registry and
     // sets the port up (ECR 0x20, control 0x20, 0x27 and the video-port prompt, which on the
     // simulated board its switches follow). `pinbus_hint` is the PINBUS.OCX path named in the
-    // "register it with" advice.
+    // "register it with" advice. An error of the kind base::ErrorKind::kPortRefused when the port
+    // cannot be had or will not answer, kNotRegistered when the port objects cannot be made.
     static base::Result<std::unique_ptr<FrameSource>> Open(const std::string& pinbus_hint);
     ~FrameSource();
     FrameSource(const FrameSource&) = delete;

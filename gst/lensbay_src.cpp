@@ -225,7 +225,7 @@ gboolean Open(LensbaySrc* self) {
     }
     auto opened = lensbay_gst::FrameSource::Open(PinbusPath());
     if (!opened) {
-        if (opened.error().code == lensbay_gst::kPortRefused) {
+        if (opened.error().Is(base::ErrorKind::kPortRefused)) {
             GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ_WRITE, ("%s", opened.message().c_str()),
                               ("the port backend (PORTIO) cannot be opened"));
         } else {

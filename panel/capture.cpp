@@ -130,7 +130,7 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     auto file_failed = [&](const base::Result<>& r, const char* cannot_open, const char* what) {
         // 0x2B is this ending's own: a signal after it leaves the port so.
         portio::ControlRestsHere();
-        if (r.error().code == kFileWrite) {
+        if (r.error().Is(base::FileStep::kWrite)) {
             ui.MessageBox(kLensbayTitle,
                           std::string("Can't write ") + what + ": " + r.message() + ".");
         } else {
@@ -143,7 +143,7 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
 
     std::size_t got = 0;
     r = ReadFileStart(kTemplateFile, bitmap.data(), bitmap.size(), &got);
-    if (!r.ok() && r.error().code != kFileMissing) {
+    if (!r.ok() && !r.error().Is(base::FileStep::kMissing)) {
         return file_failed(r, "Can't create the header file.", "the header file");
     }
     if (got < kBitmapHeaderSize) {

@@ -33,12 +33,16 @@ private:
     int fd_;
 };
 
-base::Error Failure(FileStep step, int error) { return base::Fail(std::strerror(error), step); }
+using base::FileStep;
+
+base::Error Failure(FileStep step, int error) {
+    return base::FailFile(step, std::strerror(error), error);
+}
 
 // A name that is no regular file is refused with what it is instead ("it is a FIFO, not a
 // regular file"), which says more than EINVAL's "Invalid argument".
 base::Error NotRegular(FileStep step, const std::string& why) {
-    return base::Fail("it is " + why, step);
+    return base::FailFile(step, "it is " + why);
 }
 
 bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int* error) {
@@ -78,8 +82,8 @@ int OpenRegularForReading(const std::string& path, std::string* why) {
 }
 
 base::Error OpenFailure(int error, const std::string& why) {
-    if (error == EINVAL && !why.empty()) return NotRegular(kFileOpen, why);
-    return Failure(error == ENOENT ? kFileMissing : kFileOpen, error);
+    if (error == EINVAL && !why.empty()) return NotRegular(FileStep::kOpen, why);
+    return Failure(error == ENOENT ? FileStep::kMissing : FileStep::kOpen, error);
 }
 
 }  // namespace
@@ -88,12 +92,12 @@ base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data,
     // Written beside the file and renamed over it when complete: a full disk or a signal leaves
     // the previous file as it was.
     base::Result<base::AtomicFile> file = base::AtomicFile::Create(path);
-    if (!file && file.error().code == EINVAL)
-        return NotRegular(kFileOpen, base::DescribeNotRegular(path));
-    if (!file) return Failure(kFileOpen, static_cast<int>(file.error().code));
+    if (!file && file.error().errno_value == EINVAL)
+        return NotRegular(FileStep::kOpen, base::DescribeNotRegular(path));
+    if (!file) return Failure(FileStep::kOpen, file.error().errno_value);
     base::Result<> done = file->Write(std::string_view(reinterpret_cast<const char*>(data), size));
     if (done) done = file->Commit();
-    if (!done) return Failure(kFileWrite, static_cast<int>(done.error().code));
+    if (!done) return Failure(FileStep::kWrite, done.error().errno_value);
     return {};
 }
 
@@ -107,7 +111,7 @@ base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std:
         const ssize_t n = ::read(fd.get(), buffer + *got, max - *got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return Failure(kFileRead, errno);
+            return Failure(FileStep::kRead, errno);
         }
         if (n == 0) break;
         *got += static_cast<std::size_t>(n);
@@ -122,7 +126,7 @@ base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>*
     Fd fd(OpenRegularForReading(path, &why));
     if (fd.get() < 0) return OpenFailure(errno, why);
     auto too_large = [](std::uint64_t size) {
-        return base::Fail(std::to_string(size) + " bytes", kFileTooLarge);
+        return base::FailFile(FileStep::kTooLarge, std::to_string(size) + " bytes");
     };
     struct stat st {};
     if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
@@ -132,7 +136,7 @@ base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>*
         try {
             out->reserve(static_cast<std::size_t>(st.st_size));
         } catch (const std::exception&) {
-            return Failure(kFileRead, ENOMEM);
+            return Failure(FileStep::kRead, ENOMEM);
         }
     }
     std::uint8_t chunk[65536];
@@ -141,7 +145,7 @@ base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>*
             const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                return Failure(kFileRead, errno);
+                return Failure(FileStep::kRead, errno);
             }
             if (n == 0) break;
             out->insert(out->end(), chunk, chunk + n);
@@ -154,26 +158,26 @@ base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>*
         }
     } catch (const std::bad_alloc&) {
         out->clear();
-        return Failure(kFileRead, ENOMEM);
+        return Failure(FileStep::kRead, ENOMEM);
     }
     return {};
 }
 
 base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>& fields) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0) return Failure(kFileOpen, errno);
+    if (fd.get() < 0) return Failure(FileStep::kOpen, errno);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return Failure(kFileOpen, errno);
-    if (!S_ISREG(st.st_mode)) return NotRegular(kFileOpen, base::NotRegularText(st.st_mode));
+    if (::fstat(fd.get(), &st) != 0) return Failure(FileStep::kOpen, errno);
+    if (!S_ISREG(st.st_mode)) return NotRegular(FileStep::kOpen, base::NotRegularText(st.st_mode));
     for (const Le32Field& field : fields) {
         std::uint8_t bytes[4];
         base::PutLe32(bytes, field.value);
         int error = 0;
         if (!PWriteAll(fd.get(), bytes, 4, static_cast<off_t>(field.offset), &error)) {
-            return Failure(kFileWrite, error);
+            return Failure(FileStep::kWrite, error);
         }
     }
-    if (fd.Close() != 0) return Failure(kFileWrite, errno);
+    if (fd.Close() != 0) return Failure(FileStep::kWrite, errno);
     return {};
 }
 

@@ -11,23 +11,22 @@
 
 namespace panel {
 
-// The file operations below fail with the step that failed as the error's code and the
-// strerror text of the call that failed as its message; a name that is no regular file gives
-// kFileOpen and what it is ("it is a FIFO, not a regular file").
-enum FileStep : long { kFileMissing = 1, kFileOpen, kFileRead, kFileWrite, kFileTooLarge };
+// The file operations below fail with errors of the kind base::ErrorKind::kFile: the step that
+// failed (base::FileStep), the errno of the call that failed and its strerror text as the message;
+// a name that is no regular file gives kOpen and what it is ("it is a FIFO, not a regular file").
 
 // Replaces the file whole (a temporary file beside it, flushed and renamed over it; a symbolic
-// link's target is replaced): on any failure the previous file stays as it was. kFileOpen when the
+// link's target is replaced): on any failure the previous file stays as it was. kOpen when the
 // name is not a regular file, is a file the user may not write, or no file can be made beside
-// it; kFileWrite when writing fails.
+// it; kWrite when writing fails.
 base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
-// Reads never block and refuse anything but a regular file (kFileOpen).
-// Reads up to `max` bytes from the start of the file into buffer; *got is how many. kFileMissing
+// Reads never block and refuse anything but a regular file (kOpen).
+// Reads up to `max` bytes from the start of the file into buffer; *got is how many. kMissing
 // when the file does not exist.
 base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std::size_t max,
                              std::size_t* got);
 // Reads the whole file. A file of more than `max` bytes is refused before anything is read
-// (kFileTooLarge, its size as the message: "3221225472 bytes").
+// (kTooLarge, its size as the message: "3221225472 bytes").
 base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out,
                              std::size_t max = ~std::size_t{0});
 // Writes 32-bit little-endian values at offsets of an existing file, leaving the rest as it is.

@@ -113,7 +113,7 @@ int Run(int argc, char** argv) {
         panel::OpenSession(panel::FindPinbus(LENSBAY_PINBUS_DIR), panel::ExitOnPortFault);
     if (!session) {
         ReportStartFailure(session.message(), window.get(), argc, argv);
-        return static_cast<int>(session.error().code);
+        return panel::ExitStatusFor(session.error());
     }
     const panel::Session& s = **session;
     if (window)

@@ -117,8 +117,8 @@ base::Result<Picture> DecodeBitmap(const std::uint8_t* data, std::size_t size) {
 base::Result<Picture> ReadBitmapPicture(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     const base::Result<> r = ReadWholeFile(path, &bytes);
-    if (!r.ok() && r.error().code == kFileMissing) {
-        return base::Fail(base::Shown(path) + " does not exist", ENOENT);
+    if (!r.ok() && r.error().Is(base::FileStep::kMissing)) {
+        return r.error().Reworded(base::Shown(path) + " does not exist");
     }
     if (!r.ok()) return base::Fail("can't read " + base::Shown(path) + ": " + r.message());
     base::Result<Picture> p = DecodeBitmap(bytes.data(), bytes.size());

@@ -139,12 +139,10 @@ base::Result<> WriteBytesFile(const std::string& path, const std::uint8_t* data,
         return base::Fail("Can't open " + base::Shown(path) + ".");
     }
     const base::Result<> r = WriteWholeFile(path, data, size);
-    if (!r.ok() && r.error().code == kFileWrite) {
-        return base::Fail("Can't write " + base::Shown(path) + ": " + r.message() + ".",
-                          kFileWrite);
-    }
+    if (!r.ok() && r.error().Is(base::FileStep::kWrite))
+        return r.error().Reworded("Can't write " + base::Shown(path) + ": " + r.message() + ".");
     if (!r.ok())
-        return base::Fail("Can't open " + base::Shown(path) + ": " + r.message() + ".", kFileOpen);
+        return r.error().Reworded("Can't open " + base::Shown(path) + ": " + r.message() + ".");
     return {};
 }
 
@@ -233,7 +231,7 @@ bool SaveAsWithRecord(FormState& state, const RegisterRecord& registers, PngEnco
     } else {
         base::Result<Picture> picture = ReadBitmapPicture(kBitmapFile);
         if (!picture.ok()) {
-            ui.MessageBox(kLensbayTitle, picture.error().code == ENOENT
+            ui.MessageBox(kLensbayTitle, picture.error().Is(base::FileStep::kMissing)
                                              ? std::string("Can't find the .bmp file.")
                                              : "Can't export a PNG: " + picture.message() + ".");
             return false;

@@ -20,7 +20,7 @@ bool SaveAs(FormState& state, UserInterface& ui) {
         return false;
     }
     const base::Result<> r = WriteWholeFile(target, copy.data(), copy.size());
-    if (!r && r.error().code == kFileWrite) {
+    if (!r && r.error().Is(base::FileStep::kWrite)) {
         ui.MessageBox(kLensbayTitle, "Can't write the .bmp file to save: " + r.message() + ".");
         return false;
     }

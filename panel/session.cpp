@@ -15,7 +15,7 @@ namespace panel {
 
 void ExitOnPortFault(const base::Error& fault) {
     std::fprintf(stderr, "%s\n", fault.message.c_str());
-    std::exit(static_cast<int>(kSessionPortRefused));
+    std::exit(kExitPortRefused);
 }
 
 Session::~Session() {
@@ -33,7 +33,7 @@ base::Result<std::unique_ptr<Session>> OpenSession(const std::string& pinbus_hin
     // The port is claimed before the backend opens, so that a port in use is said at once and
     // its holder's board is neither read nor touched.
     base::Result<std::unique_ptr<portio::PortClaim>> claim = portio::ClaimPort();
-    if (!claim) return base::Fail(claim.message(), kSessionPortRefused);
+    if (!claim) return claim.error();
     std::unique_ptr<Session> session(new Session);
     session->claim_ = std::move(claim).value();
     // Read only now that the port is this session's: nobody else writes the record meanwhile.
@@ -41,18 +41,15 @@ base::Result<std::unique_ptr<Session>> OpenSession(const std::string& pinbus_hin
         std::make_unique<KeptBoardRecord>(BoardRecordPath(), program_invocation_short_name);
     portio::SetFaultHandler(std::move(on_fault));
     // Opening the backend first says a refused port plainly before anything else happens.
-    if (base::Result<> opened = portio::Initialize(); !opened)
-        return base::Fail(opened.message(), kSessionPortRefused);
+    if (base::Result<> opened = portio::Initialize(); !opened) return opened.error();
     session->board_ = portio::Operator();
     if (const HRESULT init = CoInitialize(nullptr); FAILED(init)) {
-        return base::Fail("COM initialisation failed (" + HresultToString(init) + ")",
-                          kSessionNotRegistered);
+        return base::FailNotRegistered("COM initialisation failed (" + HresultToString(init) + ")");
     }
     session->com_initialized_ = true;
-    if (base::Result<> registry = CheckClassRegistry(); !registry)
-        return base::Fail(registry.message(), kSessionNotRegistered);
+    if (base::Result<> registry = CheckClassRegistry(); !registry) return registry.error();
     base::Result<PortObjects> objects = CreatePortObjects(pinbus_hint);
-    if (!objects) return base::Fail(objects.message(), kSessionNotRegistered);
+    if (!objects) return objects.error();
     session->objects_ = std::move(objects).value();
     return session;
 }

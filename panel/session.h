@@ -7,16 +7,13 @@
 #include <string>
 
 #include "panel/board_record.h"
+#include "panel/exit_status.h"
 #include "panel/startup.h"
 #include "platform/base/result.h"
 #include "platform/portio/port_claim.h"
 #include "platform/portio/portio.h"
 
 namespace panel {
-
-// Error codes of OpenSession; they are also the program's exit statuses.
-inline constexpr long kSessionNotRegistered = 2;  // COM, the class registry or Pinbus failed
-inline constexpr long kSessionPortRefused = 3;    // the port backend cannot be opened
 
 // Whether the session takes SIGINT, SIGTERM, SIGHUP and SIGPIPE over so that they leave the port
 // idle (platform/portio/ending.h): a program of ours does; a library in another program's process
@@ -55,13 +52,16 @@ private:
 };
 
 // The programs' fault handler: a port cycle that cannot be done ends the program with
-// kSessionPortRefused after saying why on standard error; the panel must not go on with a board
-// it cannot reach.
+// kExitPortRefused (exit_status.h) after saying why on standard error; the panel must not go on
+// with a board it cannot reach.
 [[noreturn]] void ExitOnPortFault(const base::Error& fault);
 
 // The session holds the port PORTIO names until it is destroyed: a second session on the same
-// port, in this process or another, is refused at once with kSessionPortRefused and a message
-// naming the port and its holder ("the port 0x378 is in use by lensbay, process 1234").
+// port, in this process or another, is refused at once with an error of the kind
+// base::ErrorKind::kPortRefused naming the port and its holder ("the port 0x378 is in use by
+// lensbay, process 1234"); a backend that will not open is of that kind too, and COM, the class
+// registry or Pinbus failing of the kinds kNotRegistered and kRegistry (exit_status.h gives each
+// kind's exit status).
 // `on_fault` becomes the port service's fault handler before the backend opens: a port cycle the
 // backend refuses goes there. `pinbus_hint` is the PINBUS.OCX path the "register it with" advice
 // names. No port cycle is run: the port's first writes are the front end's load. With

@@ -82,9 +82,9 @@ std::string FormatSettings(const FormState& state) {
 base::Result<Settings> LoadSettingsFile(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     const base::Result<> r = ReadWholeFile(path, &bytes, kMaxSettingsSize);
-    if (!r.ok() && r.error().code == kFileMissing)
+    if (!r.ok() && r.error().Is(base::FileStep::kMissing))
         return base::Fail(base::Shown(path) + ": no such file");
-    if (!r.ok() && r.error().code == kFileTooLarge)
+    if (!r.ok() && r.error().Is(base::FileStep::kTooLarge))
         return base::Fail(base::Shown(path) + ": too large for a settings file (" + r.message() +
                           ")");
     if (!r.ok()) return base::Fail(base::Shown(path) + ": can't read: " + r.message());

@@ -174,7 +174,7 @@ base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
             message = "the port object " + std::string(names[i]) +
                       " would not load its stored properties (" + HresultToString(hr) + ")";
         }
-        return base::Fail(std::move(message));
+        return base::FailNotRegistered(std::move(message));
     }
     return objects;
 }

@@ -151,7 +151,7 @@ void BM_StageFiles(benchmark::State& state) {
         if (ok) {
             const base::Result<> header =
                 panel::ReadFileStart(panel::kTemplateFile, bitmap.data(), bitmap.size(), &got);
-            ok = !header && header.error().code == panel::kFileMissing;
+            ok = !header && header.error().Is(base::FileStep::kMissing);
         }
         ok = ok && panel::WriteWholeFile(panel::kBitmapFile, bitmap.data(), bitmap.size()).ok();
         ok = ok && panel::WriteCaptureRecord(form, registers, ui);

@@ -307,7 +307,7 @@ private:
 
 base::Result<std::string> ReadTextFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return base::Fail(path + ": " + std::strerror(errno), errno);
+    if (!in) return base::FailSystem(path + ": " + std::strerror(errno), errno);
     std::ostringstream buffer;
     buffer << in.rdbuf();
     if (in.bad()) return base::Fail(path + ": read failed");

@@ -49,7 +49,7 @@ int RunStatus(const Arguments& a, const Context&) {
     if (!problem.empty()) std::fprintf(stderr, "lensbay status: %s\n", problem.c_str());
     const std::string text = a.json ? FormatStatusJson(status) : FormatStatusText(status);
     std::fputs(text.c_str(), stdout);
-    return problem.empty() ? kOk : kFailed;
+    return problem.empty() ? kExitOk : kExitFailed;
 }
 
 int RunPowerCycle(const Arguments&, const Context&) {
@@ -58,34 +58,34 @@ int RunPowerCycle(const Arguments&, const Context&) {
                      "lensbay power-cycle: only the simulated board can be turned off and on "
                      "from here (PORTIO=%s)\n",
                      portio::ChosenBackend().c_str());
-        return kFailed;
+        return kExitFailed;
     }
     // Not under a program that holds the board: it would write its own state back over this.
     const base::Result<std::unique_ptr<portio::PortClaim>> claim = portio::ClaimPort();
     if (!claim) {
         std::fprintf(stderr, "lensbay power-cycle: %s\n", claim.message().c_str());
-        return static_cast<int>(kSessionPortRefused);
+        return ExitStatusFor(claim.error());
     }
     const base::Result<std::string> path = portio::PowerCycleSimState();
     if (!path) {
         std::fprintf(stderr, "lensbay power-cycle: %s\n", path.message().c_str());
-        return static_cast<int>(kSessionPortRefused);
+        return kExitPortRefused;
     }
     if (path->empty()) {
         std::fputs(
             "lensbay power-cycle: neither LENSBAY_SIM_STATE nor XDG_RUNTIME_DIR is set, so each "
             "program's simulated board is fresh already\n",
             stderr);
-        return kOk;
+        return kExitOk;
     }
     // Nothing is written to a chip just powered on.
     if (const std::string record = BoardRecordPath(); !record.empty()) {
         if (base::Result<> saved = SaveBoardRecord(record, RegisterRecord{}); !saved) {
             std::fprintf(stderr, "lensbay power-cycle: %s\n", saved.message().c_str());
-            return kFailed;
+            return kExitFailed;
         }
     }
-    return kOk;
+    return kExitOk;
 }
 
 }  // namespace panel::cli

@@ -50,7 +50,7 @@ public:
             const base::Result<> w =
                 WriteWholeFile(path_ + "/" + kTemplateFile, header.data(), header.size());
             if (!w.ok()) return base::Fail("cannot copy bmphead1: " + w.message());
-        } else if (r.error().code != kFileMissing) {
+        } else if (!r.error().Is(base::FileStep::kMissing)) {
             return base::Fail("cannot read bmphead1: " + r.message());
         }
         if (::chdir(path_.c_str()) != 0)
@@ -115,7 +115,7 @@ base::Result<> WriteRecord(const std::string& record, const std::string& shown_p
 
 int RunCapture(const Arguments& a, const Context& context) {
     base::Result<std::unique_ptr<Task>> opened = OpenTask(a, context);
-    if (!opened) return static_cast<int>(opened.error().code);
+    if (!opened) return ExitStatusFor(opened.error());
     Task& t = **opened;
     FormState& state = t.state;
     RegisterRecord& registers = t.session->BoardRecord().Record();
@@ -129,18 +129,18 @@ int RunCapture(const Arguments& a, const Context& context) {
         }
     }
     if (!a.no_set && (!SetRegister(state, *t.link, *t.ui, &registers) || t.ui->failed()))
-        return kFailed;
+        return kExitFailed;
     CaptureDir dir;
     if (a.output) {
         if (auto entered = dir.Enter(); !entered) {
             std::fprintf(stderr, "lensbay: %s\n", entered.message().c_str());
-            return kFailed;
+            return kExitFailed;
         }
     }
     using Steady = std::chrono::steady_clock;
     const Steady::time_point first = Steady::now();
     for (int n = 1; n <= a.count; ++n) {
-        if (!panel::Capture(state, *t.link, *t.ui) || t.ui->failed()) return kFailed;
+        if (!panel::Capture(state, *t.link, *t.ui) || t.ui->failed()) return kExitFailed;
         const SeriesFrame frame{n, a.count, RegisterRecord::Clock::now(),
                                 std::chrono::duration<double>(Steady::now() - first).count()};
         std::string written = kBitmapFile, record = kCaptureRecordFile;
@@ -153,7 +153,7 @@ int RunCapture(const Arguments& a, const Context& context) {
                     a.count > 1 ? FrameName(*a.output, n) : base::Result<std::string>(*a.output);
                 if (!name) {
                     std::fprintf(stderr, "lensbay: -o %s\n", name.message().c_str());
-                    return kFailed;
+                    return kExitFailed;
                 }
                 written = *name;
                 record = dir.Outside(RecordNameFor(written));
@@ -163,7 +163,7 @@ int RunCapture(const Arguments& a, const Context& context) {
         }
         if (!w) {
             std::fprintf(stderr, "lensbay: %s\n", w.message().c_str());
-            return kFailed;
+            return kExitFailed;
         }
         if (a.count > 1 && !a.quiet)
             std::fprintf(stderr, "lensbay: frame %d of %d: %s\n", n, a.count,
@@ -174,7 +174,7 @@ int RunCapture(const Arguments& a, const Context& context) {
         std::fprintf(stderr, "lensbay: %d frame%s in %.3f s, %.1f frames a second\n", a.count,
                      a.count == 1 ? "" : "s", seconds, seconds > 0 ? a.count / seconds : 0.0);
     }
-    return kOk;
+    return kExitOk;
 }
 
 }  // namespace panel::cli

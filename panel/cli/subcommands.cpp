@@ -126,17 +126,17 @@ int RunSubcommand(int argc, char** argv, const Context& context) {
         std::fprintf(stderr,
                      "The subcommands: %s (each with --help); lensbay --help says the rest.\n",
                      Names(", ").c_str());
-        return kUnknownSubcommand;
+        return kExitUnknownSubcommand;
     }
     auto parsed = s->parse(std::vector<std::string>(argv + 2, argv + argc));
     if (!parsed) {
         std::fprintf(stderr, "lensbay %s: %s\n(see lensbay %s --help)\n", s->name,
                      parsed.message().c_str(), s->name);
-        return kFailed;
+        return kExitFailed;
     }
     if (parsed->help) {
         std::fputs(s->help.c_str(), stdout);
-        return kOk;
+        return kExitOk;
     }
     return s->run(*parsed, context);
 }

@@ -11,17 +11,11 @@
 #include <vector>
 
 #include "panel/cli/arguments.h"
+#include "panel/exit_status.h"
 #include "panel/picture_files.h"
 #include "platform/base/result.h"
 
 namespace panel::cli {
-
-// Exit statuses of the subcommands.
-inline constexpr int kOk = 0;
-inline constexpr int kFailed = 1;  // bad arguments or a failed operation
-// 2 and 3 are panel::kSessionNotRegistered and kSessionPortRefused; 2 also for a word that names
-// no subcommand.
-inline constexpr int kUnknownSubcommand = 2;
 
 // What a subcommand runs with besides its arguments.
 struct Context {

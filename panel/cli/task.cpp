@@ -41,7 +41,7 @@ base::Result<std::unique_ptr<Task>> OpenTask(const Arguments& a, const Context& 
         OpenSession(context.pinbus_hint, panel::ExitOnPortFault);
     if (!session) {
         std::fprintf(stderr, "lensbay: %s\n", session.message().c_str());
-        return base::Fail(session.message(), session.error().code);
+        return session.error();
     }
     auto task = std::make_unique<Task>();
     task->session = std::move(session).value();
@@ -54,30 +54,30 @@ base::Result<std::unique_ptr<Task>> OpenTask(const Arguments& a, const Context& 
     // The window's load.
     if (FAILED(task->link->SetupPortMode())) {
         ReportPortFailure(*task->link, *task->ui, kNoticeTitle);
-        return base::Fail("the port set-up failed", kFailed);
+        return base::Fail("the port set-up failed");
     }
     return task;
 }
 
 int RunSet(const Arguments& a, const Context& context) {
     base::Result<std::unique_ptr<Task>> task = OpenTask(a, context);
-    if (!task) return static_cast<int>(task.error().code);
+    if (!task) return ExitStatusFor(task.error());
     Task& t = **task;
     ApplySettings(a.settings, t.state);
     return SetRegister(t.state, *t.link, *t.ui, &t.session->BoardRecord().Record()) &&
                    !t.ui->failed()
-               ? kOk
-               : kFailed;
+               ? kExitOk
+               : kExitFailed;
 }
 
 int RunReset(const Arguments& a, const Context& context) {
     base::Result<std::unique_ptr<Task>> task = OpenTask(a, context);
-    if (!task) return static_cast<int>(task.error().code);
+    if (!task) return ExitStatusFor(task.error());
     Task& t = **task;
     return DefaultSetting(t.state, *t.link, *t.ui, &t.session->BoardRecord().Record()) &&
                    !t.ui->failed()
-               ? kOk
-               : kFailed;
+               ? kExitOk
+               : kExitFailed;
 }
 
 }  // namespace panel::cli

@@ -22,7 +22,7 @@ namespace base {
 namespace {
 
 Error Errno(int err, const std::string& what) {
-    return Fail(what + ": " + std::strerror(err), err);
+    return FailSystem(what + ": " + std::strerror(err), err);
 }
 
 std::string DirName(const std::string& path) {
@@ -232,7 +232,7 @@ Result<std::string> ReadRegularFile(const std::string& path, std::size_t max) {
     } closer{fd};
     struct stat st {};
     if (::fstat(fd, &st) != 0) return Errno(errno, "cannot examine " + path);
-    if (!S_ISREG(st.st_mode)) return Fail(path + " is " + NotRegularText(st.st_mode), EINVAL);
+    if (!S_ISREG(st.st_mode)) return FailSystem(path + " is " + NotRegularText(st.st_mode), EINVAL);
     std::string text;
     char buf[65536];
     while (text.size() < max) {
@@ -267,9 +267,9 @@ Result<AtomicFile> AtomicFile::Create(const std::string& path, const AtomicWrite
     const bool exists = ::lstat(file.target_.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) return Errno(errno, "cannot examine " + file.target_);
     if (exists && S_ISLNK(st.st_mode))
-        return Fail(file.target_ + " is a symbolic link, which is not followed", ELOOP);
+        return FailSystem(file.target_ + " is a symbolic link, which is not followed", ELOOP);
     if (exists && !S_ISREG(st.st_mode))
-        return Fail(file.target_ + " is " + NotRegularText(st.st_mode), EINVAL);
+        return FailSystem(file.target_ + " is " + NotRegularText(st.st_mode), EINVAL);
     // The rename would replace a file the user may not write (a read-only one, or another user's
     // in a shared folder): refused as an open for writing would be. The effective ids decide; a
     // file nobody may write stays read-only for root too, whose access check always passes.
@@ -328,7 +328,7 @@ void AtomicFile::Abandon() {
 }
 
 Result<> AtomicFile::Write(std::string_view bytes) {
-    if (fd_ < 0) return Fail("the replacement of " + target_ + " is no longer open", EBADF);
+    if (fd_ < 0) return FailSystem("the replacement of " + target_ + " is no longer open", EBADF);
     while (!bytes.empty()) {
         int err = Hook(options_, "write");
         if (err != 0) return Errno(err, "cannot write " + temp_);
@@ -344,7 +344,7 @@ Result<> AtomicFile::Write(std::string_view bytes) {
 }
 
 Result<> AtomicFile::Commit() {
-    if (fd_ < 0) return Fail("the replacement of " + target_ + " is no longer open", EBADF);
+    if (fd_ < 0) return FailSystem("the replacement of " + target_ + " is no longer open", EBADF);
     int err = 0;
     if (options_.durable) {
         err = Hook(options_, "fsync");

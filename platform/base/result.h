@@ -9,15 +9,57 @@
 
 namespace base {
 
-struct Error {
-    std::string message;
-    // An optional number the caller may act on (an errno, an exit status, an HRESULT), 0 when the
-    // message is all there is.
-    long code = 0;
+// What kind of failure an error is, so that a caller acts on its kind, never on its text or on a
+// number that means one thing here and another there.
+enum class ErrorKind {
+    kPlain,          // the message is all there is
+    kSystem,         // a system call failed: errno_value says why (ENOENT, EACCES, EINVAL, ...)
+    kFile,           // a file operation failed at file_step; errno_value when a system call said
+                     // why (0 when the file itself was refused: not a regular file, too large)
+    kPortRefused,    // the port cannot be had: in use by another program, or its backend will
+                     // not open or has stopped answering
+    kNotRegistered,  // COM, the class registry or the Pinbus control cannot be used
+    kRegistry,       // the class registry's file failed: status holds the LSTATUS
 };
 
-// Builds an error for `return Fail("...")` in any Result-returning function.
-inline Error Fail(std::string message, long code = 0) { return Error{std::move(message), code}; }
+// The step of a file operation that failed (ErrorKind::kFile).
+enum class FileStep { kNone, kMissing, kOpen, kRead, kWrite, kTooLarge };
+
+struct Error {
+    std::string message;
+    ErrorKind kind = ErrorKind::kPlain;
+    int errno_value = 0;                   // kSystem, and kFile when a system call failed
+    FileStep file_step = FileStep::kNone;  // kFile
+    long status = 0;                       // kRegistry
+
+    bool Is(ErrorKind k) const { return kind == k; }
+    bool Is(FileStep step) const { return kind == ErrorKind::kFile && file_step == step; }
+    // The same failure said with another message (a caller's context added).
+    Error Reworded(std::string text) const {
+        Error e = *this;
+        e.message = std::move(text);
+        return e;
+    }
+};
+
+// Builds an error for `return Fail("...")` in any Result-returning function: one of the plain
+// kind, or of a kind with what goes with it.
+inline Error Fail(std::string message) { return Error{std::move(message)}; }
+inline Error FailSystem(std::string message, int errno_value) {
+    return Error{std::move(message), ErrorKind::kSystem, errno_value};
+}
+inline Error FailFile(FileStep step, std::string message, int errno_value = 0) {
+    return Error{std::move(message), ErrorKind::kFile, errno_value, step};
+}
+inline Error FailPortRefused(std::string message) {
+    return Error{std::move(message), ErrorKind::kPortRefused};
+}
+inline Error FailNotRegistered(std::string message) {
+    return Error{std::move(message), ErrorKind::kNotRegistered};
+}
+inline Error FailRegistry(std::string message, long status) {
+    return Error{std::move(message), ErrorKind::kRegistry, 0, FileStep::kNone, status};
+}
 
 template <typename T = void>
 class [[nodiscard]] Result {

@@ -172,11 +172,11 @@ base::Result<std::vector<ResourceEntry>> ReadResourcesFromImage(std::string_view
 
 base::Result<std::vector<ResourceEntry>> ReadModuleResources(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO never blocks
-    if (fd < 0) return base::Fail(path + ": " + std::strerror(errno), errno);
+    if (fd < 0) return base::FailSystem(path + ": " + std::strerror(errno), errno);
     struct stat st;
     base::Result<std::vector<ResourceEntry>> read = base::Fail("");
     if (::fstat(fd, &st) != 0) {
-        read = base::Fail(std::strerror(errno), errno);
+        read = base::FailSystem(std::strerror(errno), errno);
     } else if (!S_ISREG(st.st_mode)) {
         read = base::Fail("not a regular file");
     } else {
@@ -184,7 +184,7 @@ base::Result<std::vector<ResourceEntry>> ReadModuleResources(const std::string& 
         read = ReadFromSource(src);
     }
     ::close(fd);
-    if (!read) return base::Fail(path + ": " + read.message(), read.error().code);
+    if (!read) return read.error().Reworded(path + ": " + read.message());
     return read;
 }
 

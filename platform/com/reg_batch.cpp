@@ -94,7 +94,7 @@ base::Result<> State::CommitBatch() {
         // The message stays the thread's error object too.
         std::string why = TakeErrorInfoText();
         SetErrorInfoText(why);
-        return base::Fail(std::move(why), status);
+        return base::FailRegistry(std::move(why), status);
     }
     return {};
 }

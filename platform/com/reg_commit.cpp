@@ -50,7 +50,7 @@ LSTATUS WriteFileAtomically(RegistryWriteHook hook, const std::string& path,
     options.new_file_mode = 0644;
     options.hook = hook;
     auto failed = [](const base::Error& e) {
-        const int err = static_cast<int>(e.code);
+        const int err = e.errno_value;
         LSTATUS status = (err == EACCES || err == EPERM || err == EROFS) ? ERROR_ACCESS_DENIED
                                                                          : ERROR_REGISTRY_IO_FAILED;
         return Fail(status, e.message);
@@ -66,7 +66,7 @@ LSTATUS WriteFileAtomically(RegistryWriteHook hook, const std::string& path,
 // The file's path for writing: links followed, and refused when it is not a regular file.
 LSTATUS WritablePath(const std::string& path, std::string* resolved) {
     base::Result<std::string> r = base::ResolveSymlinks(path);
-    if (!r) return FailErrno(static_cast<int>(r.error().code), "cannot follow " + path);
+    if (!r) return FailErrno(r.error().errno_value, "cannot follow " + path);
     *resolved = std::move(r).value();
     struct stat st;
     if (stat(resolved->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return NotRegular(*resolved);

@@ -11,6 +11,8 @@ base::Result<> CheckClassRegistry() {
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return {};
     std::string why = TakeErrorInfoText();
     if (why.empty()) why = "error " + std::to_string(status);
-    return base::Fail("cannot read the class registry " + RegistryFilePath() + ": " + why +
-                      "\nrepair or remove that file, or set OLE_REGISTRY to another one");
+    return base::FailRegistry(
+        "cannot read the class registry " + RegistryFilePath() + ": " + why +
+            "\nrepair or remove that file, or set OLE_REGISTRY to another one",
+        status);
 }

@@ -165,14 +165,14 @@ base::Result<> Take(ProcessClaim& c) {
     const BackendEntry* entry = FindBackend(ChosenBackend(), &argument);
     if (entry == nullptr) return {};  // opening the backend says what is wrong with the name
     base::Result<PortLock> lock = entry->lock(argument);
-    if (!lock) return lock.error();
+    if (!lock) return base::FailPortRefused(lock.message());
     if (lock->path.empty()) {
         c.held = true;
         c.port = lock->port;
         return {};
     }
     base::Result<int> fd = OpenLockFile(lock->port, lock->path);
-    if (!fd) return fd.error();
+    if (!fd) return base::FailPortRefused(fd.message());
     // Never waits: a port in use is said at once.
     int locked;
     while ((locked = ::flock(*fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
@@ -184,7 +184,7 @@ base::Result<> Take(ProcessClaim& c) {
                                : "the port " + lock->port + " cannot be claimed: its lock file '" +
                                      lock->path + "' cannot be locked: " + std::strerror(err);
         ::close(*fd);
-        return base::Fail(message);
+        return base::FailPortRefused(message);
     }
     c.held = true;
     c.fd = *fd;
@@ -263,7 +263,7 @@ base::Result<std::unique_ptr<PortClaim>> ClaimPort() {
         // The process holds the port already; a port no lock file keeps has no holder to read.
         const std::string holder =
             c.fd >= 0 ? Holder(::getpid()) : "this program, process " + std::to_string(::getpid());
-        return base::Fail("the port " + c.port + " is in use by " + holder);
+        return base::FailPortRefused("the port " + c.port + " is in use by " + holder);
     }
     if (base::Result<> taken = Take(c); !taken) return taken.error();
     c.session = true;

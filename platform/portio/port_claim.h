@@ -44,7 +44,8 @@ private:
     PortClaim() = default;
 };
 
-// Claims the port PORTIO names for a session (see above).
+// Claims the port PORTIO names for a session (see above). Its errors are of the kind
+// base::ErrorKind::kPortRefused.
 PORTIO_EXPORT base::Result<std::unique_ptr<PortClaim>> ClaimPort();
 
 // A user of the port through the service (a port object): it claims nothing by itself (the first

@@ -262,7 +262,7 @@ base::Result<> Initialize() {
             s.claimed = false;
         }
     }
-    if (!s.ok) return base::Fail(s.error);
+    if (!s.ok) return base::FailPortRefused(s.error);
     return {};
 }
 

@@ -47,7 +47,8 @@ public:
 
 // Chooses and opens the backend from the environment, once. Fails with a message that names the
 // backend, the device and the reason when it cannot be opened; then no port cycle is ever
-// executed. Later calls return the first outcome.
+// executed. Later calls return the first outcome. Its errors are of the kind
+// base::ErrorKind::kPortRefused.
 PORTIO_EXPORT base::Result<> Initialize();
 
 // The backend PORTIO names, as given ("sim" when unset or empty), for records that say which

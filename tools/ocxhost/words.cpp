@@ -39,7 +39,7 @@ base::Error Error(HRESULT hr, const std::string& why) {
     // Without a reason of the command's own, the error object's text where the failed call left
     // one (Host::Execute clears it before each command, so it is never an earlier one's).
     const std::string text = why.empty() ? TakeErrorInfoText() : why;
-    return base::Fail("error " + HresultToString(hr) + (text.empty() ? "" : ": " + text), hr);
+    return base::Fail("error " + HresultToString(hr) + (text.empty() ? "" : ": " + text));
 }
 
 base::Error Refuse(const std::string& why) { return base::Fail("error " + why); }

@@ -283,7 +283,7 @@ base::Result<> SaveBoardState(const std::string& path, const BoardState& state) 
     options.durable = false;
     if (base::Result<> written = base::AtomicWriteFile(path, FormatBoardState(state), options);
         !written) {
-        const std::string why = written.error().code == ELOOP
+        const std::string why = written.error().errno_value == ELOOP
                                     ? "it is a symbolic link, which is never followed"
                                     : written.message();
         return base::Fail("the simulated board's state '" + path + "' cannot be written: " + why);

@@ -90,7 +90,7 @@ TEST_F(AtomicFileTest, EveryFailingStepLeavesThePreviousFileAndNoTemporary) {
         options.hook = [](const char* step) { return std::strcmp(step, s_failing) ? 0 : ENOSPC; };
         base::Result<> r = base::AtomicWriteFile(At("image.raw"), "new content", options);
         ASSERT_FALSE(r);
-        EXPECT_EQ(r.error().code, ENOSPC);
+        EXPECT_EQ(r.error().errno_value, ENOSPC);
         EXPECT_NE(r.message().find("No space left on device"), std::string::npos) << r.message();
         EXPECT_EQ(Read("image.raw"), "previous");
         EXPECT_EQ(Files(), std::vector<std::string>{"image.raw"});
@@ -133,7 +133,7 @@ TEST_F(AtomicFileTest, LinksAreFollowedModeAndOwnerKept) {
     ASSERT_EQ(symlink("loop1", At("loop2").c_str()), 0);
     base::Result<> r = base::AtomicWriteFile(At("loop1"), "x");
     ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().code, ELOOP);
+    EXPECT_EQ(r.error().errno_value, ELOOP);
 }
 
 // A file with no write permission bit is read-only for everyone, root included (whose access
@@ -145,7 +145,7 @@ TEST_F(AtomicFileTest, AFileNobodyMayWriteIsRefusedForRootToo) {
         ASSERT_EQ(chmod(At("image.raw").c_str(), mode), 0);
         const base::Result<> r = base::AtomicWriteFile(At("image.raw"), "new");
         ASSERT_FALSE(r);
-        EXPECT_EQ(r.error().code, EACCES);
+        EXPECT_EQ(r.error().errno_value, EACCES);
         ASSERT_EQ(chmod(At("image.raw").c_str(), 0644), 0);
         EXPECT_EQ(Read("image.raw"), "kept");
         EXPECT_EQ(Files(), std::vector<std::string>{"image.raw"});
@@ -179,7 +179,7 @@ TEST_F(AtomicFileTest, LinksCanBeRefusedAndFlushesLeftOut) {
     g_steps.clear();
     base::Result<> r = base::AtomicWriteFile(At("state"), "ours", options);
     ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().code, ELOOP);
+    EXPECT_EQ(r.error().errno_value, ELOOP);
     EXPECT_EQ(Read("target"), "theirs");
     ASSERT_EQ(unlink(At("state").c_str()), 0);
     ASSERT_TRUE(base::AtomicWriteFile(At("state"), "ours", options));
@@ -209,10 +209,10 @@ TEST_F(AtomicFileTest, NonRegularTargetsAreRefusedUntouched) {
     for (const char* name : {"fifo", "dir", "to-fifo"}) {
         base::Result<std::string> read = base::ReadRegularFile(At(name));
         ASSERT_FALSE(read);
-        EXPECT_EQ(read.error().code, EINVAL);
+        EXPECT_EQ(read.error().errno_value, EINVAL);
         EXPECT_NE(read.message().find(", not a regular file"), std::string::npos);
     }
-    EXPECT_EQ(base::ReadRegularFile(At("missing")).error().code, ENOENT);
+    EXPECT_EQ(base::ReadRegularFile(At("missing")).error().errno_value, ENOENT);
     Put("file", "0123456789");
     EXPECT_EQ(*base::ReadRegularFile(At("file"), 4), "0123");
     EXPECT_EQ(*base::ReadRegularFile(At("file")), "0123456789");
