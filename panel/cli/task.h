@@ -53,7 +53,7 @@ struct Task {
 };
 
 // Opens the session (its writes recorded as "lensbay NAME") and runs the window's load. On a
-// failure, says why and gives the exit status in the error's code.
+// failure, says why; the error's kind gives the exit status (ExitStatusFor).
 base::Result<std::unique_ptr<Task>> OpenTask(const Arguments& a, const Context& context);
 
 // The subcommands' runs, for the table.

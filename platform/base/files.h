@@ -29,8 +29,9 @@ BASE_FILES_EXPORT std::string NotRegularText(mode_t mode);
 BASE_FILES_EXPORT std::string DescribeNotRegular(const std::string& path);
 
 // Reads a whole regular file, at most `max` bytes from its start. Refuses without blocking
-// anything that is not a regular file (code EINVAL, "PATH is a FIFO, not a regular file"); a
-// missing file fails with code ENOENT. Other failures carry their errno.
+// anything that is not a regular file (errno_value EINVAL, "PATH is a FIFO, not a regular file");
+// a missing file fails with errno_value ENOENT. Every failure is of the kind ErrorKind::kSystem
+// with its errno.
 BASE_FILES_EXPORT Result<std::string> ReadRegularFile(const std::string& path,
                                                       std::size_t max = ~std::size_t{0});
 
@@ -38,8 +39,8 @@ struct AtomicWriteOptions {
     // The mode of a file that does not exist yet, before the umask. An existing file keeps its
     // mode and, where the writer may keep it, its owner and group.
     mode_t new_file_mode = 0666;
-    // False: a symbolic link in the target's place is refused (code ELOOP) instead of followed to
-    // the file it names, for files that another user could otherwise redirect.
+    // False: a symbolic link in the target's place is refused (errno_value ELOOP) instead of
+    // followed to the file it names, for files that another user could otherwise redirect.
     bool follow_links = true;
     // False: the content and the rename are not flushed to the disk (a file that is meant to last
     // no longer than the machine's power, such as one in a RAM folder); a crash or a signal still
@@ -59,8 +60,8 @@ struct AtomicWriteOptions {
 // (SIGKILL, power loss) is removed by the next replacement of the same name.
 class BASE_FILES_EXPORT AtomicFile {
 public:
-    // Fails when the target exists and is not a regular file (code EINVAL, "PATH is a FIFO, not
-    // a regular file"), when it exists and the process may not write it (EACCES or EROFS: its
+    // Fails when the target exists and is not a regular file (errno_value EINVAL, "PATH is a FIFO,
+    // not a regular file"), when it exists and the process may not write it (EACCES or EROFS: its
     // mode, owner and links decide, not the folder's; a file with no write permission bit at all
     // is read-only for root as well), or when the temporary file cannot be made (its errno). A
     // target with several hard links is replaced under the one name; its other names keep the old
