@@ -218,6 +218,9 @@ def main():
             print("SKIP: %s/bin/%s is not built" % (build, program))
             return 77
     have_gst = os.path.exists(os.path.join(build, "lib", "gstreamer-1.0", "libgstlensbay.so"))
+    # Set by the build when it is instrumented (LENSBAY_SANITIZE): its plugin needs the sanitizer's
+    # runtime loaded first, which the system's GStreamer tools do not have.
+    sanitized = os.environ.get("README_TEST_SANITIZED") == "1"
 
     tmp = tempfile.mkdtemp(prefix="lensbay-readme-")
     xvfb = None
@@ -264,6 +267,9 @@ def main():
                 continue
             reason = next((why for pattern, why in CANNOT_RUN if re.search(pattern, text)), None)
             extra = {}
+            if reason is None and re.search(NEEDS_GSTREAMER, text) and sanitized:
+                reason = ("the system's gst-launch-1.0 and python3 cannot load the sanitizer "
+                          "build's plugin")
             if reason is None and re.search(NEEDS_GSTREAMER, text) and not have_gst:
                 reason = "the GStreamer plugin is not built (libgstreamer1.0-dev)"
                 if ci:
