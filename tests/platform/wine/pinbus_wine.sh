@@ -215,8 +215,8 @@ case "$action" in
     # The platform's default locale is then US English (0x0409), whose symbols the grid uses.
     export LC_ALL=C.UTF-8
     rm -f "$LENSBAY_SIM_STATE"
-    PORTIO_TRACE=$work/wine.trace timeout 300 wine "$numbers.so" \
-      "$(windows_path "$work/grid.txt")" 2>"$work/wine.err" | tr -d '\r' >"$work/wine.out"
+    PORTIO_TRACE=$work/wine.trace timeout 300 "$WINE64" "$numbers.so" \
+      "$work/grid.txt" 2>"$work/wine.err" | tr -d '\r' >"$work/wine.out"
     status=${PIPESTATUS[0]}
     if [ "$status" != 0 ]; then
       echo "the client failed (exit $status):"
