@@ -96,6 +96,15 @@ base::Result<FrameGeometry> ComputeFrameGeometry(const std::string& t4, const st
     return g;
 }
 
+FrameGeometry BlockGeometry(int h_start, int h_end, int v_start, int v_end) {
+    FrameGeometry g;
+    g.RowSkip = h_end <= h_start;
+    g.FrameWidth = (g.RowSkip ? kBlocks - h_start : h_end - h_start) * kBlockColumns;
+    g.FrameHeight = (v_end > v_start ? v_end - v_start : kBlocks - v_start) * kBlockRows;
+    g.ByteCount = (static_cast<std::int64_t>(g.FrameWidth) + 1) * g.FrameHeight;
+    return g;
+}
+
 bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     const base::Result<FrameGeometry> geometry =
         ComputeFrameGeometry(state.text[kHStartField], state.text[kHEndField],

@@ -19,7 +19,7 @@ namespace panel {
 struct ControlStatus {
     const char* name = "";                   // the settings key ("exposure"), or "reset" for FCTL
     ChipRegister reg = ChipRegister::kFctl;  // the register that holds it
-    const char* range = "";                  // as the window's labels give it ("0..127")
+    std::string range;                       // RangeText ("0..127")
     std::string fallback;                    // the value after power-on and Default Setting ("64")
     // What the record says: the control's value ("40", "0.45", "on") or, unwritten, empty.
     std::string written;
@@ -50,6 +50,9 @@ ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& back
 ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
                            const std::string& record_path, bool simulated,
                            const portio::BoardOperator* board);
+
+// A control's range as the table shows it: "0..127", "0..15 blocks", "0.45|1.0".
+std::string RangeText(const chip::Control& control);
 
 // What an unwritten control's "last written" says: "not written since power-on" on the simulated
 // board, "not written since the record began" on a real one.

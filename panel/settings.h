@@ -22,25 +22,33 @@ namespace panel {
 
 struct SettingKey {
     const char* key;
-    int field;             // TextN for a number field, else 0
-    int group;             // OptionN for an option group, else 0
-    const char* words[2];  // an option group's item 0 and item 1
+    int field;                     // TextN for a number field, else 0
+    int group;                     // OptionN for an option group, else 0
+    const char* const* words;      // an option group's item 0 and item 1; null for a number
+    const chip::Control* control;  // the chip's control it sets
 };
 
-// The keys, in the order a settings file lists them.
-inline constexpr std::array<SettingKey, 11> kSettingKeys = {{
-    {"exposure", kExposureField, 0, {}},
-    {"gain", kGainField, 0, {}},
-    {"divider", kDividerField, 0, {}},
-    {"gamma", 0, kGammaGroup, {"0.45", "1.0"}},
-    {"mirror", 0, kMirrorGroup, {"on", "off"}},
-    {"mode", 0, kModeGroup, {"indoor", "outdoor"}},
-    {"backlight", 0, kBacklightGroup, {"on", "off"}},
-    {"h_start", kHStartField, 0, {}},
-    {"h_end", kHEndField, 0, {}},
-    {"v_start", kVStartField, 0, {}},
-    {"v_end", kVEndField, 0, {}},
-}};
+// The keys, in the order a settings file lists them: the chip's controls, each with its field
+// or option group.
+constexpr std::array<SettingKey, chip::kControlCount - 1> MakeSettingKeys() {
+    std::array<SettingKey, chip::kControlCount - 1> keys{};
+    for (int i = 0; i < chip::kControlCount - 1; ++i) {
+        const chip::Control& c = chip::kControls[i];
+        SettingKey k{c.name, 0, 0, nullptr, &c};
+        for (int n = 1; n <= kMarkedFieldCount; ++n)
+            if (FieldControl(n) == i) k.field = n;
+        for (int g = 1; g <= kOptionGroupCount; ++g) {
+            if (GroupControl(g) == i) {
+                k.group = g;
+                k.words = c.words;
+            }
+        }
+        keys[static_cast<std::size_t>(i)] = k;
+    }
+    return keys;
+}
+inline constexpr std::array<SettingKey, chip::kControlCount - 1> kSettingKeys = MakeSettingKeys();
+static_assert(chip::kControls[chip::kControlCount - 1].kind == chip::ControlKind::kReset);
 
 // What a list of settings names, each key at most once: the text typed into a field, the item
 // selected in a group.

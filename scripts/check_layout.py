@@ -107,6 +107,8 @@ def main():
             if system:
                 if folder == "platform/base/" and not (STD_HEADER.match(target) or POSIX_HEADER.match(target)):
                     faults.append(f"{where}: platform/base/ uses only the standard library and POSIX, not <{target}>")
+                if folder == "platform/chip/" and not STD_HEADER.match(target):
+                    faults.append(f"{where}: platform/chip/ uses only the standard library, not <{target}>")
                 continue
             project_includes.append(target)
             if not may_include(folder, target, rules):

@@ -221,7 +221,7 @@ TEST_F(SubcommandTest, StatusShowsWhatEachProgramWroteBesideTheBoardsRegisters) 
                                               "[-0-9T:Z]+\tlensbay --console\t40 \\(differs\\)\n"));
     EXPECT_THAT(o.out, HasSubstr("\tlensbay --console\t7 (differs)\n"));  // gain
     EXPECT_THAT(o.out, HasSubstr("status\tmirror\tMCTL\ton|off\toff\ton\t"));
-    EXPECT_THAT(o.out, HasSubstr("status\tdivider\tFRCTL\t2..128 step 2\t1\tnot written since "
+    EXPECT_THAT(o.out, HasSubstr("status\tdivider\tFRCTL\t1..128\t1\tnot written since "
                                  "power-on\t-\t-\t1\n"));
 
     // Another program holds the port: status reads the record and the board all the same.
