@@ -8,11 +8,15 @@ bool InRange(const chip::Control& c, int value) {
     return value >= c.min && value <= c.max && (value - c.min) % c.step == 0;
 }
 
-std::string RangeFault(const chip::Control& c, std::string_view shown, int value) {
-    std::string text = std::string(shown) + " = " + std::to_string(value) + " is outside " +
+std::string RangeFault(const chip::Control& c, std::string_view shown, std::string_view value) {
+    std::string text = std::string(shown) + " = " + std::string(value) + " is outside " +
                        std::to_string(c.min) + ".." + std::to_string(c.max);
     if (c.step != 1) text += " step " + std::to_string(c.step);
     return text;
+}
+
+std::string RangeFault(const chip::Control& c, std::string_view shown, int value) {
+    return RangeFault(c, shown, std::to_string(value));
 }
 
 base::Result<> ChipSettings::Set(int control, int value) {

@@ -42,5 +42,8 @@ bool InRange(const chip::Control& control, int value);
 // "exposure = 200 is outside 0..127", the control named as `shown` ("h-start" for the element's
 // property, the settings key elsewhere).
 std::string RangeFault(const chip::Control& control, std::string_view shown, int value);
+// The same with the value as it was typed ("exposure = 1e3 is outside 0..127").
+std::string RangeFault(const chip::Control& control, std::string_view shown,
+                       std::string_view value);
 
 }  // namespace panel

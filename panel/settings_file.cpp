@@ -64,12 +64,14 @@ std::string FormatSettings(const FormState& state) {
     std::string out = "# Lensbay settings\n";
     for (const SettingKey& k : kSettingKeys) {
         if (k.field != 0) {
-            const std::optional<std::string> text =
-                SavedFieldText(k.field, state.text[static_cast<std::size_t>(k.field)]);
-            if (text) {
-                out += std::string(k.key) + " = " + *text + "\n";
+            const std::optional<int> value =
+                SavedFieldValue(k.field, state.text[static_cast<std::size_t>(k.field)]);
+            if (value) {
+                out += std::string(k.key) + " = " + std::to_string(*value) + "\n";
             } else {
-                out += "# " + std::string(k.key) + ": the field holds no number, not saved\n";
+                out += "# " + std::string(k.key) + ": the field holds no whole number of " +
+                       std::to_string(k.control->min) + ".." + std::to_string(k.control->max) +
+                       ", not saved\n";
             }
         } else {
             const int item = state.selected[static_cast<std::size_t>(k.group)] == 0 ? 0 : 1;

@@ -416,13 +416,13 @@ TEST(SettingsFileTest, LoadingActsLikeTheUser) {
     other.text[5] = "";  // just clicked: no number, written as a comment
     panel::SelectOption(other, 3, 0);
     const std::string text = panel::FormatSettings(other);
-    EXPECT_THAT(text, HasSubstr("# h_end: the field holds no number, not saved\n"));
+    EXPECT_THAT(text, HasSubstr("# h_end: the field holds no whole number of 0..15, not saved\n"));
     s = panel::ParseSettings(text, "f");
     ASSERT_TRUE(s.ok()) << s.message();
-    EXPECT_EQ(s->fields[3], "4");
-    EXPECT_FALSE(s->fields[5].has_value());
-    EXPECT_EQ(s->options[3], 0);
-    EXPECT_EQ(s->options[1], 1);
+    EXPECT_EQ(s->Get(chip::kDivider), 4);
+    EXPECT_FALSE(s->Given(chip::kHEnd));
+    EXPECT_EQ(s->Get(chip::kMode), 0);
+    EXPECT_EQ(s->Get(chip::kGamma), 1);
 }
 
 TEST(PictureFilesTest, NamesBesideThePicture) {
