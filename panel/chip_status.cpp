@@ -37,6 +37,7 @@ ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& back
         const bool reset = c.kind == chip::ControlKind::kReset;
         ControlStatus row;
         row.name = c.name;
+        row.control = &c;
         row.reg = c.reg;
         row.range = RangeText(c);
         row.fallback = reset ? "-" : Decode(c, RegisterResetValue(c.reg));
@@ -172,20 +173,35 @@ std::string FormatStatusJson(const ChipStatus& s) {
     for (std::size_t i = 0; i < s.controls.size(); ++i) {
         const ControlStatus& c = s.controls[i];
         out += i == 0 ? "\n" : ",\n";
-        out += std::string("    {\"name\": ") + JsonString(c.name) +
-               ", \"register\": " + JsonString(RegisterName(c.reg)) +
-               ", \"address\": " + JsonString(RegisterAddress(c.reg)) +
-               ", \"range\": " + JsonString(c.range) + ", \"default\": " +
-               (c.reg == ChipRegister::kFctl ? std::string("null") : JsonString(c.fallback)) +
-               ", \"written\": ";
+        const chip::Control& control = *c.control;
+        // A number control's values are numbers, an option's its words, the reset's "pulsed".
+        const bool number = control.kind == chip::ControlKind::kNumber;
+        auto value = [&](const std::string& text) { return number ? text : JsonString(text); };
+        std::string range = "null";
+        if (number) {
+            range = "{\"min\": " + std::to_string(control.min) +
+                    ", \"max\": " + std::to_string(control.max) +
+                    ", \"step\": " + std::to_string(control.step) + ", \"default\": " + c.fallback +
+                    "}";
+        } else if (control.kind == chip::ControlKind::kOption) {
+            range = "[" + JsonString(control.words[0]) + ", " + JsonString(control.words[1]) + "]";
+        }
+        out +=
+            std::string("    {\"name\": ") + JsonString(c.name) +
+            ", \"register\": " + JsonString(RegisterName(c.reg)) +
+            ", \"address\": " + JsonString(RegisterAddress(c.reg)) + ", \"range\": " + range +
+            (*control.unit != '\0' ? ", \"unit\": " + JsonString(control.unit) : "") +
+            ", \"default\": " +
+            (control.kind == chip::ControlKind::kReset ? std::string("null") : value(c.fallback)) +
+            ", \"written\": ";
         if (c.state == RegisterRecord::Entry::kUnknown) {
             out += "null";
         } else {
-            out += "{\"value\": " + JsonString(c.written) + ", \"reset\": " +
+            out += "{\"value\": " + value(c.written) + ", \"reset\": " +
                    (c.state == RegisterRecord::Entry::kDefault ? "true" : "false") +
                    ", \"time\": " + JsonString(c.when) + ", \"by\": " + JsonString(c.by) + "}";
         }
-        out += ", \"board\": " + (c.board ? JsonString(*c.board) : std::string("null"));
+        out += ", \"board\": " + (c.board ? value(*c.board) : std::string("null"));
         out += std::string(", \"differs\": ") + (c.differs ? "true" : "false") + "}";
     }
     out += "\n  ]\n}\n";

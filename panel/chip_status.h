@@ -18,6 +18,7 @@ namespace panel {
 
 struct ControlStatus {
     const char* name = "";                   // the settings key ("exposure"), or "reset" for FCTL
+    const chip::Control* control = nullptr;  // its description
     ChipRegister reg = ChipRegister::kFctl;  // the register that holds it
     std::string range;                       // RangeText ("0..127")
     std::string fallback;                    // the value after power-on and Default Setting ("64")
@@ -62,7 +63,9 @@ std::string WrittenText(const ChipStatus& status, const ControlStatus& control);
 
 // A table for people, with a few lines on what the columns mean.
 std::string FormatStatusText(const ChipStatus& status);
-// The same for scripts, as one JSON object.
+// The same for scripts, as one JSON object: a number control's range as numbers ({"min", "max",
+// "step", "default"}) and its values as numbers, an option's range as the list of its words and
+// its values as words.
 std::string FormatStatusJson(const ChipStatus& status);
 
 }  // namespace panel

@@ -76,7 +76,7 @@ base::Result<> AddSetting(std::string_view key, std::string_view value, Settings
     const std::string name = k->key;
     const int control = static_cast<int>(k->control - chip::kControls);
     if (settings->Given(control)) return base::Fail(name + " is given twice");
-    if (k->field != 0) {
+    if (k->words == nullptr) {
         base::Result<int> v = NumberOf(*k->control, value);
         if (!v) return v.error();
         return settings->Set(control, *v);

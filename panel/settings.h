@@ -35,14 +35,11 @@ constexpr std::array<SettingKey, chip::kControlCount - 1> MakeSettingKeys() {
     std::array<SettingKey, chip::kControlCount - 1> keys{};
     for (int i = 0; i < chip::kControlCount - 1; ++i) {
         const chip::Control& c = chip::kControls[i];
-        SettingKey k{c.name, 0, 0, nullptr, &c};
+        SettingKey k{c.name, 0, 0, c.kind == chip::ControlKind::kOption ? c.words : nullptr, &c};
         for (int n = 1; n <= kMarkedFieldCount; ++n)
             if (FieldControl(n) == i) k.field = n;
         for (int g = 1; g <= kOptionGroupCount; ++g) {
-            if (GroupControl(g) == i) {
-                k.group = g;
-                k.words = c.words;
-            }
+            if (GroupControl(g) == i) k.group = g;
         }
         keys[static_cast<std::size_t>(i)] = k;
     }

@@ -63,6 +63,7 @@ base::Result<Settings> ParseSettings(std::string_view text, const std::string& f
 std::string FormatSettings(const FormState& state) {
     std::string out = "# Lensbay settings\n";
     for (const SettingKey& k : kSettingKeys) {
+        if (k.field == 0 && k.group == 0) continue;  // a control the window does not show
         if (k.field != 0) {
             const std::optional<int> value =
                 SavedFieldValue(k.field, state.text[static_cast<std::size_t>(k.field)]);
