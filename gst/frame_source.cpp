@@ -12,6 +12,7 @@
 #include "panel/camera_link.h"
 #include "panel/capture.h"
 #include "panel/chip_settings.h"
+#include "panel/frame_reader.h"
 #include "panel/register_plan.h"
 #include "panel/session.h"
 #include "platform/chip/sx540.h"
@@ -170,26 +171,26 @@ base::Result<> FrameSource::SetRegisters(const Window& w) {
 
 base::Result<> FrameSource::ReadFrame(const panel::FrameGeometry& g, std::uint8_t* dest,
                                       std::size_t stride) {
-    panel::CameraLink& link = *impl_->link;
-    auto failed = [&] { return base::Fail("the port object failed: " + link.LastFailure()); };
-    if (FAILED(link.BeginFrameRead())) return failed();
-    // Rows go where the picture has them; the bytes that belong to no row are read and dropped.
-    const panel::FrameStreamLayout layout = panel::StreamLayoutOf(g);
-    std::uint8_t dropped = 0;
-    for (int r = 0; r < layout.rows; ++r) {
-        std::uint8_t* out = dest + static_cast<std::size_t>(layout.PictureRow(r)) * stride;
-        for (std::size_t x = 0; x < layout.width; ++x) {
-            if (FAILED(link.ReadPixelByte(out + x))) return failed();
+    // Rows go where the picture has them, top-down, their padding zeroed; the bytes that belong
+    // to no row are read and dropped.
+    class RowsSink : public panel::FrameSink {
+    public:
+        RowsSink(const panel::FrameGeometry& g, std::uint8_t* dest, std::size_t stride)
+            : layout_(panel::StreamLayoutOf(g)), dest_(dest), stride_(stride) {}
+        std::uint8_t* Row(int r) override {
+            std::uint8_t* out = dest_ + static_cast<std::size_t>(layout_.PictureRow(r)) * stride_;
+            std::memset(out + layout_.width, 0, stride_ - layout_.width);
+            return out;
         }
-        for (std::size_t x = layout.width; x < layout.row_step; ++x) {
-            if (FAILED(link.ReadPixelByte(&dropped))) return failed();
-        }
-        std::memset(out + layout.width, 0, stride - layout.width);
-    }
-    for (std::size_t n = 0; n < layout.tail; ++n) {
-        if (FAILED(link.ReadPixelByte(&dropped))) return failed();
-    }
-    if (FAILED(link.EndFrameRead())) return failed();
+        std::uint8_t* Other(std::size_t) override { return &dropped_; }
+
+    private:
+        panel::FrameStreamLayout layout_;
+        std::uint8_t* dest_;
+        std::size_t stride_;
+        std::uint8_t dropped_ = 0;
+    } rows(g, dest, stride);
+    if (base::Result<> read = panel::ReadFrame(*impl_->link, g, rows); !read) return read;
     // A cycle the port refused was not run: the frame is not the board's.
     if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault);
     return {};
