@@ -11,8 +11,8 @@
 //          (AtlAxCreateDialogW);
 //       3. saves it into a property bag and loads it from one (a bag without Bits gives 8);
 //       4. keeps it in a compound-file storage with OleSave and loads it with OleLoad.
-//   Prints "ok ..." or "FAIL ..." per check (and "skip ..." for a check the control cannot take
-//   yet); exits with the number of failures.
+//   Prints "ok ..." or "FAIL ..." per check (and "skip ..." for a check the control cannot take);
+//   exits with the number of failures.
 #include <ocidl.h>
 #include <ole2.h>
 #include <olectl.h>

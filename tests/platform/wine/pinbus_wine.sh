@@ -508,9 +508,11 @@ case "$action" in
         cat "$work/host.err"
         failures=1
       fi
-      # Keeping the control in a compound file needs IPersistStorage; said as a skip until the
-      # control has it.
-      grep '^skip storage' "$work/host.txt" >/dev/null && echo "$arch: the storage check was skipped"
+      # The control keeps itself in a compound file (IPersistStorage): no check may be skipped.
+      if grep -q '^skip' "$work/host.txt"; then
+        echo "the $arch form host skipped a check"
+        failures=1
+      fi
       # The native control loads the stream the Windows program saved.
       stream=$(sed -n 's/^stream //p' "$work/host.txt")
       printf 'create PINBUS.PinbusCtrl.1\nload %s\nget Address\nget Bits\n' "$stream" \
