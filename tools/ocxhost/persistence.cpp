@@ -240,8 +240,6 @@ Outcome Host::LoadMemory(const std::string& rest) {
     if (auto c = NeedMemory(std::addressof(persist)); !c) return c.error();
     std::string bytes;
     if (!ParseHex(rest, &bytes)) return Refuse("bad hex: " + rest);
-    // A block of no bytes still has an address.
-    bytes.reserve(1);
     HRESULT hr = persist->Load(bytes.data(), static_cast<ULONG>(bytes.size()));
     if (FAILED(hr)) return Error(hr);
     PlaceAfterInit();
