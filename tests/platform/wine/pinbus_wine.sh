@@ -5,7 +5,8 @@
 #       registers the build in WINE_DIR (build/wine, and build/wine32 beside it where it was made
 #       and Wine's 32-bit side is installed) with its script, and checks each registry view names
 #       its own module (the class, the ProgID) and the type library is registered for win64 and
-#       win32 under its locale; the copies in the prefix load nothing from the build tree.
+#       win32 under its locale; the copies in the prefix load nothing from the build tree; a copy
+#       of the 64-bit build alone registers for 64-bit programs only and says so once.
 #   pinbus_wine.sh vbscript PREFIX OCXHOST REGSVR NATIVE_OCX [UI_EXE]
 #       runs pinbus_suite.vbs under Wine's cscript and pinbus_suite.ocxhost in the native container
 #       (NATIVE_OCX registered in a class registry of the test's own); both pass and their port
@@ -219,6 +220,21 @@ case "$action" in
           $1 ~ /^lib(portio|base|sim|ui_core|ui|com)\.so$/ && index($0, dir) == 0 { print }')
       [ -z "$outside" ] || { echo "the $kind-bit copy loads from elsewhere:"; echo "$outside"; failures=1; }
     done
+    # A 64-bit build alone (no build/wine32 beside it): registered for 64-bit programs only, said
+    # once, and the 32-bit registration left as it was.
+    if [ "${#kinds[@]}" = 2 ]; then
+      mkdir -p "$work/alone/wine" || exit 1
+      cp "$wine_dir"/PINBUS.OCX "$wine_dir"/PINBUS.OCX.so "$wine_dir"/lib*.so \
+        "$wine_dir"/register_pinbus.sh "$work/alone/wine/" || exit 1
+      timeout 120 bash "$work/alone/wine/register_pinbus.sh" "$prefix" >"$work/alone.out" 2>&1 ||
+        { echo "the 64-bit build alone does not register:"; cat "$work/alone.out"; failures=1; }
+      [ "$(grep -c 'registering for 64-bit programs only' "$work/alone.out")" = 1 ] &&
+        grep -q '^registered Pinbus for 64-bit programs (C:\\pinbus\\win64\\PINBUS.OCX) in ' "$work/alone.out" ||
+        { echo "the 64-bit build alone does not say once that it registers for 64-bit programs only:"; cat "$work/alone.out"; failures=1; }
+      query "CLSID\\$clsid\\InprocServer32" 32 | grep -q 'REG_SZ *C:\\pinbus\\win32\\PINBUS.OCX$' ||
+        { echo "registering the 64-bit build alone changed the 32-bit view"; failures=1; }
+      echo "a 64-bit build alone: $(grep 'only' "$work/alone.out")"
+    fi
     echo "registered in $((SECONDS - start)) s"
     exit $failures
     ;;
