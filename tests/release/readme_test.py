@@ -180,7 +180,7 @@ def copy_checkout(source, build, dest):
         else:
             shutil.copy2(src, target)
     os.makedirs(os.path.join(dest, "build"))
-    for part in ("bin", "lib", "wine"):
+    for part in ("bin", "lib", "wine", "wine32"):
         if os.path.isdir(os.path.join(build, part)):
             os.symlink(os.path.join(build, part), os.path.join(dest, "build", part))
 
