@@ -63,8 +63,8 @@ int RunSet(const Arguments& a, const Context& context) {
     base::Result<std::unique_ptr<Task>> task = OpenTask(a, context);
     if (!task) return ExitStatusFor(task.error());
     Task& t = **task;
-    ApplySettings(a.settings, t.state);
-    return SetRegister(t.state, *t.link, *t.ui, &t.session->BoardRecord().Record()) &&
+    return RunRegisterPlan(PlanFor(a.settings), *t.link, *t.ui,
+                           &t.session->BoardRecord().Record()) &&
                    !t.ui->failed()
                ? kExitOk
                : kExitFailed;
