@@ -30,6 +30,12 @@
 #       client and from a script; screenshots of each go to SHOTS.
 #   pinbus_wine.sh typelib NATIVE_OCX WINE_DIR
 #       the Wine build's TYPELIB resource holds the bytes of the native module's type library.
+#   pinbus_wine.sh numbers PREFIX NUMBERS OCXHOST REGSVR NATIVE_OCX
+#       number_grid.py's grid of puts into every property (texts in every form the platform's
+#       number parsing takes or refuses, doubles at the rounding and overflow edges): made by the
+#       compiled client NUMBERS (pinbus_numbers.exe) through the Wine build, where the platform's
+#       oleaut32 converts them, and by ocxhost through the native control; every put and the get
+#       after it answer alike, and the two port traces are equal.
 #   pinbus_wine.sh module-typelib PREFIX OUR_DUMP PLATFORM_DUMP NATIVE_OCX
 #       Wine's LoadTypeLib reads TYPELIB 1 of the registered Wine module by its name, and the
 #       platform's dump of it equals ours of the native module.
@@ -200,6 +206,36 @@ case "$action" in
       "$here/pinbus_ui.py" "$ui.so" "$shots" "$work/native.png" "$wine_dir/pinbus_icon_1.ico" \
       "$(windows_path "$here/pinbus_about.vbs")" "$width" "$height"
     exit $?
+    ;;
+  numbers)
+    numbers=$3 ocxhost=$4 regsvr=$5 ocx=$6
+    [ -f "$numbers.so" ] || skip "the Winelib number client was not built (wine64-tools)"
+    [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
+    python3 "$here/number_grid.py" write "$work/grid.txt" "$work/grid.ocxhost" || exit 1
+    # The platform's default locale is then US English (0x0409), whose symbols the grid uses.
+    export LC_ALL=C.UTF-8
+    rm -f "$LENSBAY_SIM_STATE"
+    PORTIO_TRACE=$work/wine.trace timeout 300 "$WINE64" "$numbers.so" \
+      "$work/grid.txt" 2>"$work/wine.err" | tr -d '\r' >"$work/wine.out"
+    status=${PIPESTATUS[0]}
+    if [ "$status" != 0 ]; then
+      echo "the client failed (exit $status):"
+      cat "$work/wine.out" "$work/wine.err"
+      exit 1
+    fi
+    rm -f "$LENSBAY_SIM_STATE"
+    PORTIO_TRACE=$work/native.trace native "$ocxhost" "$regsvr" "$ocx" "$work/grid.ocxhost" \
+      >"$work/native.out" 2>&1 || { cat "$work/native.out"; echo "ocxhost failed"; exit 1; }
+    failures=0
+    python3 "$here/number_grid.py" compare "$work/grid.txt" "$work/native.out" "$work/wine.out" ||
+      failures=1
+    if ! diff -u --label native "$work/native.trace" --label wine "$work/wine.trace"; then
+      echo "the port traces differ"
+      failures=1
+    else
+      echo "same port trace ($(wc -l <"$work/wine.trace") cycles)"
+    fi
+    exit $failures
     ;;
   module-typelib)
     # Wine's LoadTypeLib on the registered module's name and ours on the native module.
