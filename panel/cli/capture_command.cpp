@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "panel/bitmap_file.h"
@@ -11,7 +13,9 @@
 #include "panel/file_io.h"
 #include "panel/monitor.h"
 #include "panel/picture_files.h"
+#include "panel/register_plan.h"
 #include "panel/registers.h"
+#include "panel/settings.h"
 #include "platform/base/files.h"
 #include "platform/base/shown.h"
 
@@ -71,16 +75,27 @@ int RunCapture(const Arguments& a, const Context& context) {
     Task& t = **opened;
     FormState& state = t.state;
     RegisterRecord& registers = t.session->BoardRecord().Record();
-    // The window read: the one given, else the full frame the fields hold. Unless --no-set, the
-    // chip's window registers are set to it first, so that the rows it sends are the rows read.
-    if (a.window || !a.no_set) {
-        for (int i = 0; i < 4; ++i) {
-            const std::string text = a.window ? (*a.window)[i] : state.text[kHStartField + i];
-            ClickField(state, kHStartField + i);
-            state.text[kHStartField + i] = text;
+    // The window read: the one given, else the full frame the fields hold (their start-up
+    // values). Unless --no-set, the chip's window registers are set to it first through the
+    // register plan, so that the rows it sends are the rows read. The fields show it, as the
+    // picture's record reads them.
+    Settings window;
+    if (a.window) window = *a.window;
+    for (int i = 0; i < 4; ++i) {
+        const int control = chip::kHStart + i;
+        if (!window.Given(control)) {
+            const std::optional<int> v =
+                SavedFieldValue(kHStartField + i, state.text[kHStartField + i]);
+            if (!v || !window.Set(control, *v)) {
+                std::fprintf(stderr, "lensbay: Text%d holds no block of the window\n",
+                             kHStartField + i);
+                return kExitFailed;
+            }
         }
+        state.text[kHStartField + i] = std::to_string(*window.Get(control));
     }
-    if (!a.no_set && (!SetRegister(state, *t.link, *t.ui, &registers) || t.ui->failed()))
+    if (!a.no_set &&
+        (!RunRegisterPlan(PlanFor(window), *t.link, *t.ui, &registers) || t.ui->failed()))
         return kExitFailed;
     std::string here;
     std::vector<std::uint8_t> header;
@@ -90,13 +105,9 @@ int RunCapture(const Arguments& a, const Context& context) {
             return kExitFailed;
         }
     }
-    const base::Result<FrameGeometry> geometry =
-        ComputeFrameGeometry(state.text[kHStartField], state.text[kHEndField],
-                             state.text[kVStartField], state.text[kVEndField]);
-    if (!geometry) {
-        t.ui->MessageBox(kLensbayTitle, geometry.message());
-        return kExitFailed;
-    }
+    const FrameGeometry geometry =
+        BlockGeometry(*window.Get(chip::kHStart), *window.Get(chip::kHEnd),
+                      *window.Get(chip::kVStart), *window.Get(chip::kVEnd));
     using Steady = std::chrono::steady_clock;
     const Steady::time_point first = Steady::now();
     for (int n = 1; n <= a.count; ++n) {
@@ -104,14 +115,14 @@ int RunCapture(const Arguments& a, const Context& context) {
         // without it, Capture writes image.raw and image.bmp as the window's button does.
         CapturedFrame captured;
         if (a.output) {
-            if (!CaptureToMemory(*geometry, header, *t.link, *t.ui, &captured) || t.ui->failed())
+            if (!CaptureToMemory(geometry, header, *t.link, *t.ui, &captured) || t.ui->failed())
                 return kExitFailed;
             // The picture is checked as the monitor would load it.
             if (!IsLoadableBitmap(captured.bitmap.data(), captured.bitmap.size())) {
                 t.ui->MessageBox(kMonitorMessageTitle, kMonitorMessage);
                 return kExitFailed;
             }
-        } else if (!panel::Capture(*geometry, *t.link, *t.ui) || t.ui->failed()) {
+        } else if (!panel::Capture(geometry, *t.link, *t.ui) || t.ui->failed()) {
             return kExitFailed;
         }
         const SeriesFrame frame{n, a.count, RegisterRecord::Clock::now(),
@@ -133,7 +144,7 @@ int RunCapture(const Arguments& a, const Context& context) {
                 w = WriteImage(FromHere(here, written), *a.format, captured.bitmap, captured.raw,
                                context.png);
             }
-            if (w) w = WriteRecord(record, written, state, registers, frame, *geometry);
+            if (w) w = WriteRecord(record, written, state, registers, frame, geometry);
         }
         if (!w) {
             std::fprintf(stderr, "lensbay: %s\n", w.message().c_str());
