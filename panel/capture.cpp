@@ -106,6 +106,93 @@ FrameGeometry BlockGeometry(int h_start, int h_end, int v_start, int v_end) {
     return g;
 }
 
+namespace {
+
+// The frame goes as it comes into the raw bytes (with one byte more, 0), and into the bitmap's
+// pixel area under the template's header. Writing Capture's files, both are written before the
+// closing 0x27; in memory, nothing is written.
+class PictureSink : public StreamSink {
+public:
+    // `header`: the template's bytes for a frame kept in memory; null: the frame goes to
+    // image.raw and image.bmp under the header file's header.
+    PictureSink(const FrameGeometry& g, const std::vector<std::uint8_t>* header)
+        : g_(g), layout_(LayoutFor(g)), header_(header) {}
+    base::Result<> Prepare() {
+        if (base::Result<> r = StreamSink::Prepare(g_, 1); !r) return r;
+        try {
+            bitmap_.assign(layout_.file_size, 0);
+        } catch (const std::bad_alloc&) {
+            return base::Fail("Not enough memory for the frame.");
+        }
+        return {};
+    }
+    base::Result<> Complete() override {
+        std::vector<std::uint8_t>& raw = Bytes();
+        std::size_t got = 0;
+        if (header_) {
+            got = std::min(header_->size(), bitmap_.size());
+            std::copy_n(header_->begin(), got, bitmap_.begin());
+        } else {
+            base::Result<> r = WriteWholeFile(kRawFile, raw.data(), raw.size());
+            if (!r.ok()) return Failed(r, "Can't create the .raw file.", "the .raw file");
+            r = ReadFileStart(kTemplateFile, bitmap_.data(), bitmap_.size(), &got);
+            if (!r.ok() && !r.error().Is(base::FileStep::kMissing))
+                return Failed(r, "Can't create the header file.", "the header file");
+        }
+        if (got < kBitmapHeaderSize) {
+            // Missing or too short to be a header: the built-in grey template stands in.
+            std::fill(bitmap_.begin(), bitmap_.begin() + static_cast<std::ptrdiff_t>(got), 0);
+            std::copy(kDefaultBitmapHeader.begin(), kDefaultBitmapHeader.end(), bitmap_.begin());
+        }
+        FillPixelArea(g_, layout_, raw.data(), bitmap_.data());
+        base::PutLe32(bitmap_.data() + kFileSizeOffset,
+                      static_cast<std::uint32_t>(layout_.file_size));
+        base::PutLe32(bitmap_.data() + kImageSizeOffset,
+                      static_cast<std::uint32_t>(layout_.pixel_area));
+        // The bitmap's width and height go in before the file is written, so that the file is
+        // whole from the moment it appears under its name.
+        base::PutLe32(bitmap_.data() + kWidthOffset, static_cast<std::uint32_t>(g_.FrameWidth));
+        base::PutLe32(bitmap_.data() + kHeightOffset, static_cast<std::uint32_t>(g_.FrameHeight));
+        if (header_) return {};
+        const base::Result<> r = WriteWholeFile(kBitmapFile, bitmap_.data(), bitmap_.size());
+        if (!r.ok()) return Failed(r, "Can't create the bmp file.", "the bmp file");
+        std::vector<std::uint8_t>().swap(raw);
+        std::vector<std::uint8_t>().swap(bitmap_);
+        return {};
+    }
+    std::vector<std::uint8_t>& Bitmap() { return bitmap_; }
+
+private:
+    // A file error ends the capture here: no 0x27 (this ending's own 0x2B stays, also for a
+    // signal after it), the cursor back, the monitor not reopened.
+    static base::Error Failed(const base::Result<>& r, const char* cannot_open, const char* what) {
+        portio::ControlRestsHere();
+        if (r.error().Is(base::FileStep::kWrite))
+            return base::Fail(std::string("Can't write ") + what + ": " + r.message() + ".");
+        return base::Fail(cannot_open);
+    }
+    const FrameGeometry& g_;
+    BitmapLayout layout_;
+    const std::vector<std::uint8_t>* header_;
+    std::vector<std::uint8_t> bitmap_;
+};
+
+// Reads the frame into `sink` with the hourglass up; every failure has been reported in a box.
+bool ReadInto(PictureSink& sink, const FrameGeometry& g, CameraLink& link, UserInterface& ui) {
+    if (base::Result<> ready = sink.Prepare(); !ready) {
+        ui.MessageBox(kLensbayTitle, ready.message());
+        return false;
+    }
+    WaitCursor cursor(ui);
+    if (base::Result<> read = ReadFrame(link, g, sink); !read) {
+        ui.MessageBox(kLensbayTitle, read.message());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     const base::Result<FrameGeometry> geometry =
         ComputeFrameGeometry(state.text[kHStartField], state.text[kHEndField],
@@ -114,81 +201,25 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
         ui.MessageBox(kLensbayTitle, geometry.message());
         return false;
     }
-    const FrameGeometry& g = *geometry;
-    // The frame goes as it comes into image.raw (with one byte more, 0), and into the bitmap's
-    // pixel area under the header file's header; both are written before the closing 0x27.
-    class FilesSink : public StreamSink {
-    public:
-        explicit FilesSink(const FrameGeometry& g) : g_(g), layout_(LayoutFor(g)) {}
-        base::Result<> Prepare() {
-            if (base::Result<> r = StreamSink::Prepare(g_, 1); !r) return r;
-            try {
-                bitmap_.assign(layout_.file_size, 0);
-            } catch (const std::bad_alloc&) {
-                return base::Fail("Not enough memory for the frame.");
-            }
-            return {};
-        }
-        base::Result<> Complete() override {
-            std::vector<std::uint8_t>& raw = Bytes();
-            base::Result<> r = WriteWholeFile(kRawFile, raw.data(), raw.size());
-            if (!r.ok()) return Failed(r, "Can't create the .raw file.", "the .raw file");
-            std::size_t got = 0;
-            r = ReadFileStart(kTemplateFile, bitmap_.data(), bitmap_.size(), &got);
-            if (!r.ok() && !r.error().Is(base::FileStep::kMissing))
-                return Failed(r, "Can't create the header file.", "the header file");
-            if (got < kBitmapHeaderSize) {
-                // Missing or too short to be a header: the built-in grey template stands in.
-                std::fill(bitmap_.begin(), bitmap_.begin() + static_cast<std::ptrdiff_t>(got), 0);
-                std::copy(kDefaultBitmapHeader.begin(), kDefaultBitmapHeader.end(),
-                          bitmap_.begin());
-            }
-            FillPixelArea(g_, layout_, raw.data(), bitmap_.data());
-            base::PutLe32(bitmap_.data() + kFileSizeOffset,
-                          static_cast<std::uint32_t>(layout_.file_size));
-            base::PutLe32(bitmap_.data() + kImageSizeOffset,
-                          static_cast<std::uint32_t>(layout_.pixel_area));
-            // The bitmap's width and height go in before the file is written, so that the file
-            // is whole from the moment it appears under its name.
-            base::PutLe32(bitmap_.data() + kWidthOffset, static_cast<std::uint32_t>(g_.FrameWidth));
-            base::PutLe32(bitmap_.data() + kHeightOffset,
-                          static_cast<std::uint32_t>(g_.FrameHeight));
-            r = WriteWholeFile(kBitmapFile, bitmap_.data(), bitmap_.size());
-            if (!r.ok()) return Failed(r, "Can't create the bmp file.", "the bmp file");
-            std::vector<std::uint8_t>().swap(raw);
-            std::vector<std::uint8_t>().swap(bitmap_);
-            return {};
-        }
+    return Capture(*geometry, link, ui);
+}
 
-    private:
-        // A file error ends the capture here: no 0x27 (this ending's own 0x2B stays, also for a
-        // signal after it), the cursor back, the monitor not reopened.
-        static base::Error Failed(const base::Result<>& r, const char* cannot_open,
-                                  const char* what) {
-            portio::ControlRestsHere();
-            if (r.error().Is(base::FileStep::kWrite))
-                return base::Fail(std::string("Can't write ") + what + ": " + r.message() + ".");
-            return base::Fail(cannot_open);
-        }
-        const FrameGeometry& g_;
-        BitmapLayout layout_;
-        std::vector<std::uint8_t> bitmap_;
-    } files(g);
-    if (base::Result<> ready = files.Prepare(); !ready) {
-        ui.MessageBox(kLensbayTitle, ready.message());
-        return false;
-    }
-
-    WaitCursor cursor(ui);
-    if (base::Result<> read = ReadFrame(link, g, files); !read) {
-        ui.MessageBox(kLensbayTitle, read.message());
-        return false;
-    }
-    cursor.Restore();
+bool Capture(const FrameGeometry& g, CameraLink& link, UserInterface& ui) {
+    PictureSink files(g, nullptr);
+    if (!ReadInto(files, g, link, ui)) return false;
     MonitorWindow& monitor = ui.Monitor();
     monitor.Close();
     LoadMonitor(monitor, ui);
     monitor.Show();
+    return true;
+}
+
+bool CaptureToMemory(const FrameGeometry& g, const std::vector<std::uint8_t>& header,
+                     CameraLink& link, UserInterface& ui, CapturedFrame* frame) {
+    PictureSink memory(g, &header);
+    if (!ReadInto(memory, g, link, ui)) return false;
+    frame->raw = std::move(memory.Bytes());
+    frame->bitmap = std::move(memory.Bitmap());
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "panel/camera_link.h"
 #include "panel/form_state.h"
@@ -35,5 +36,20 @@ FrameGeometry BlockGeometry(int h_start, int h_end, int v_start, int v_end);
 // The Capture button. Returns true when the frame was read, both files were written in full and
 // the monitor was reopened; every failure has been reported in a box.
 bool Capture(const FormState& state, CameraLink& link, UserInterface& ui);
+// The same for a geometry computed before.
+bool Capture(const FrameGeometry& g, CameraLink& link, UserInterface& ui);
+
+// A frame as Capture makes its files, kept in memory: the stream as read with one zero byte after
+// it (image.raw's bytes) and the bitmap (image.bmp's bytes).
+struct CapturedFrame {
+    std::vector<std::uint8_t> raw;
+    std::vector<std::uint8_t> bitmap;
+};
+
+// Reads one frame of `g` as Capture does, into `frame` instead of its files: the bitmap under the
+// header file's bytes `header` (read before; fewer bytes than a header: the built-in one). No file
+// is written and the monitor is left alone; every failure has been reported in a box.
+bool CaptureToMemory(const FrameGeometry& g, const std::vector<std::uint8_t>& header,
+                     CameraLink& link, UserInterface& ui, CapturedFrame* frame);
 
 }  // namespace panel

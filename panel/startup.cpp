@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include "platform/com/oaidl.h"
 #include "platform/com/objidl.h"
 #include "platform/com/oleidl.h"
+#include "platform/com/single_unknown.h"
 #include "platform/ui/display.h"
 
 namespace panel {
@@ -98,22 +98,8 @@ std::string RegsvrCommand(const std::string& ocx_path) {
 
 // The window's site for one port object: where a control asks for its container. The window has
 // no document to save, no moniker and nothing to show the object in.
-class FormSite final : public IOleClientSite {
+class FormSite final : public com::SingleUnknown<IOleClientSite, IID_IOleClientSite> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IOleClientSite) return E_NOINTERFACE;
-        *ppv = static_cast<IOleClientSite*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** ppmk) override {
         if (ppmk) *ppmk = nullptr;
@@ -129,7 +115,6 @@ public:
 
 private:
     ~FormSite() = default;
-    std::atomic<ULONG> refs_{1};
 };
 
 HRESULT CreateOne(ComPtr<IDispatch>* out, ComPtr<IUnknown>* placed, PinbusStep* failed) {

@@ -10,9 +10,11 @@
 
 #include "platform/base/result.h"
 #include "platform/com/ocidl.h"
+#include "platform/com/single_unknown.h"
 #include "platform/com/utf.h"
 
-class TextPropertyBag final : public IPropertyBag {
+class TextPropertyBag final
+    : public com::SingleUnknown<IPropertyBag, IID_IPropertyBag, com::Lifetime::kOwned> {
 public:
     TextPropertyBag() = default;
     ~TextPropertyBag() {
@@ -74,19 +76,6 @@ public:
         for (auto& entry : entries_) VariantClear(&entry.second);
         entries_.clear();
     }
-
-    // Lives on its caller's stack: the count is kept for form's sake only.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
-            *ppv = static_cast<IPropertyBag*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
     HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
         if (!name || !value) return E_POINTER;

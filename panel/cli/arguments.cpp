@@ -9,7 +9,6 @@
 #include <functional>
 #include <set>
 
-#include "panel/capture.h"
 #include "panel/cli/subcommands.h"
 #include "platform/base/shown.h"
 
@@ -26,21 +25,24 @@ base::Result<int> CountOf(const std::string& text) {
     return static_cast<int>(n);
 }
 
-base::Result<std::array<std::string, 4>> WindowOf(const std::string& text) {
-    std::array<std::string, 4> parts;
+// The window as four blocks, each a whole number within its control's range, with the settings'
+// messages ("h_start: \"1.5\" is not a whole number").
+base::Result<Settings> WindowOf(const std::string& text) {
+    static constexpr const char* kKeys[] = {"h_start", "h_end", "v_start", "v_end"};
+    Settings window;
     std::size_t start = 0;
     for (std::size_t i = 0; i < 4; ++i) {
         const auto comma = text.find(',', start);
         if ((i < 3) == (comma == std::string::npos))
             return base::Fail("--window " + base::Shown(text) +
                               ": give four numbers H_START,H_END,V_START,V_END");
-        parts[i] =
+        const std::string part =
             text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (base::Result<> added = AddSetting(kKeys[i], part, &window); !added)
+            return base::Fail("--window " + base::Shown(text) + ": " + added.message());
         start = comma + 1;
     }
-    if (auto g = ComputeFrameGeometry(parts[0], parts[1], parts[2], parts[3]); !g)
-        return base::Fail("--window " + base::Shown(text) + ": " + g.message());
-    return parts;
+    return window;
 }
 
 // The directory a file goes into must exist and take new files.

@@ -20,10 +20,11 @@ struct Arguments {
     bool yes = false;
     bool quiet = false;  // set, reset, capture: errors only on standard error
     bool help = false;
-    bool no_set = false;                               // capture: Capture alone
-    bool json = false;                                 // status
-    Settings settings;                                 // set
-    std::optional<std::array<std::string, 4>> window;  // capture
+    bool no_set = false;  // capture: Capture alone
+    bool json = false;    // status
+    Settings settings;    // set
+    // capture: the window's four blocks (h_start, h_end, v_start, v_end given, nothing else)
+    std::optional<Settings> window;
     std::optional<std::string> output;
     std::optional<ImageFormat> format;
     int count = 1;

@@ -1,76 +1,46 @@
 // `lensbay capture`: Set Register of the window it reads (unless --no-set), then Capture, once or
 // --count times; each picture with its record beside it, and a summary at the end.
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "panel/bitmap_file.h"
 #include "panel/capture.h"
 #include "panel/cli/task.h"
 #include "panel/file_io.h"
+#include "panel/monitor.h"
 #include "panel/picture_files.h"
+#include "panel/register_plan.h"
 #include "panel/registers.h"
+#include "panel/settings.h"
 #include "platform/base/files.h"
 #include "platform/base/shown.h"
-#include "platform/portio/ending.h"
 
 namespace panel::cli {
 namespace {
 
-// A private working directory for a capture with -o, so that the user's image.raw, image.bmp and
-// image.json stay as they are; the header template of the working directory goes with it.
-class CaptureDir {
-public:
-    ~CaptureDir() {
-        if (!previous_.empty() && ::chdir(previous_.c_str()) != 0) std::perror("lensbay: chdir");
-        if (!path_.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(path_, ec);
-        }
-    }
-    base::Result<> Enter() {
-        std::error_code ec;
-        previous_ = std::filesystem::current_path(ec).string();
-        if (ec) return base::Fail("cannot read the working directory: " + ec.message());
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/lensbay-capture-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            return base::Fail("cannot make a temporary directory: " +
-                              std::string(std::strerror(errno)));
-        path_ = pattern;
-        std::vector<std::uint8_t> header;
-        const base::Result<> r = ReadWholeFile(kTemplateFile, &header);
-        if (r.ok()) {
-            const base::Result<> w =
-                WriteWholeFile(path_ + "/" + kTemplateFile, header.data(), header.size());
-            if (!w.ok()) return base::Fail("cannot copy bmphead1: " + w.message());
-        } else if (!r.error().Is(base::FileStep::kMissing)) {
-            return base::Fail("cannot read bmphead1: " + r.message());
-        }
-        if (::chdir(path_.c_str()) != 0)
-            return base::Fail("cannot enter " + path_ + ": " + std::strerror(errno));
-        return {};
-    }
-    // A path given on the command line, as seen from the private directory.
-    std::string Outside(const std::string& path) const {
-        return !path.empty() && path[0] == '/' ? path : previous_ + "/" + path;
-    }
+// A path given on the command line as the working directory `here` sees it: messages name the
+// whole path.
+std::string FromHere(const std::string& here, const std::string& path) {
+    return !path.empty() && path[0] == '/' ? path : here + "/" + path;
+}
 
-private:
-    std::string previous_, path_;
-    // A signal ends the process without unwinding: the folder goes all the same.
-    portio::EndingCleanup on_ending_{[this] {
-        if (path_.empty()) return;
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }};
-};
+// What -o needs before the first frame: the working directory's path and its header file's bytes
+// (none when it has no header file).
+base::Result<> PrepareOutput(std::string* here, std::vector<std::uint8_t>* header) {
+    std::error_code ec;
+    *here = std::filesystem::current_path(ec).string();
+    if (ec) return base::Fail("cannot read the working directory: " + ec.message());
+    const base::Result<> r = ReadWholeFile(kTemplateFile, header);
+    if (r.ok()) return {};
+    header->clear();
+    if (!r.error().Is(base::FileStep::kMissing))
+        return base::Fail("cannot read bmphead1: " + r.message());
+    return {};
+}
 
 // The record beside a picture written with -o: its name with ".json" for the extension
 // ("shot.png" -> "shot.json", "frame-0001.pgm" -> "frame-0001.json").
@@ -82,28 +52,14 @@ std::string RecordNameFor(const std::string& picture) {
     return picture.substr(0, dot) + ".json";
 }
 
-// The picture of the frame just captured under the user's name, from image.bmp and image.raw.
-base::Result<> WriteOutput(const Arguments& a, const std::string& path, PngEncoder* png) {
-    std::vector<std::uint8_t> bmp, raw;
-    const base::Result<> rb = ReadWholeFile(kBitmapFile, &bmp);
-    if (!rb.ok()) return base::Fail("cannot read image.bmp: " + rb.message());
-    const base::Result<> rr = ReadWholeFile(kRawFile, &raw);
-    if (!rr.ok()) return base::Fail("cannot read image.raw: " + rr.message());
-    return WriteImage(path, *a.format, bmp, raw, png);
-}
-
 // The record of frame `frame` beside `picture` (a name as the user gave it).
 base::Result<> WriteRecord(const std::string& record, const std::string& shown_picture,
                            const FormState& state, const RegisterRecord& registers,
-                           const SeriesFrame& frame) {
-    const base::Result<FrameGeometry> g =
-        ComputeFrameGeometry(state.text[kHStartField], state.text[kHEndField],
-                             state.text[kVStartField], state.text[kVEndField]);
-    if (!g) return g.error();
+                           const SeriesFrame& frame, const FrameGeometry& g) {
     if (base::Result<> free = CheckRecordReplaceable(record); !free)
         return base::Fail("the picture " + base::Shown(shown_picture) +
                           " was written, but no record: " + free.message());
-    const std::string json = PictureRecordJson(g->FrameWidth, g->FrameHeight, state, g->RowSkip,
+    const std::string json = PictureRecordJson(g.FrameWidth, g.FrameHeight, state, g.RowSkip,
                                                registers, PortBackendName(), frame.when, &frame);
     if (base::Result<> w = WriteRecordFile(record, json); !w)
         return base::Fail("the picture " + base::Shown(shown_picture) +
@@ -119,28 +75,56 @@ int RunCapture(const Arguments& a, const Context& context) {
     Task& t = **opened;
     FormState& state = t.state;
     RegisterRecord& registers = t.session->BoardRecord().Record();
-    // The window read: the one given, else the full frame the fields hold. Unless --no-set, the
-    // chip's window registers are set to it first, so that the rows it sends are the rows read.
-    if (a.window || !a.no_set) {
-        for (int i = 0; i < 4; ++i) {
-            const std::string text = a.window ? (*a.window)[i] : state.text[kHStartField + i];
-            ClickField(state, kHStartField + i);
-            state.text[kHStartField + i] = text;
+    // The window read: the one given, else the full frame the fields hold (their start-up
+    // values). Unless --no-set, the chip's window registers are set to it first through the
+    // register plan, so that the rows it sends are the rows read. The fields show it, as the
+    // picture's record reads them.
+    Settings window;
+    if (a.window) window = *a.window;
+    for (int i = 0; i < 4; ++i) {
+        const int control = chip::kHStart + i;
+        if (!window.Given(control)) {
+            const std::optional<int> v =
+                SavedFieldValue(kHStartField + i, state.text[kHStartField + i]);
+            if (!v || !window.Set(control, *v)) {
+                std::fprintf(stderr, "lensbay: Text%d holds no block of the window\n",
+                             kHStartField + i);
+                return kExitFailed;
+            }
         }
+        state.text[kHStartField + i] = std::to_string(*window.Get(control));
     }
-    if (!a.no_set && (!SetRegister(state, *t.link, *t.ui, &registers) || t.ui->failed()))
+    if (!a.no_set &&
+        (!RunRegisterPlan(PlanFor(window), *t.link, *t.ui, &registers) || t.ui->failed()))
         return kExitFailed;
-    CaptureDir dir;
+    std::string here;
+    std::vector<std::uint8_t> header;
     if (a.output) {
-        if (auto entered = dir.Enter(); !entered) {
-            std::fprintf(stderr, "lensbay: %s\n", entered.message().c_str());
+        if (auto prepared = PrepareOutput(&here, &header); !prepared) {
+            std::fprintf(stderr, "lensbay: %s\n", prepared.message().c_str());
             return kExitFailed;
         }
     }
+    const FrameGeometry geometry =
+        BlockGeometry(*window.Get(chip::kHStart), *window.Get(chip::kHEnd),
+                      *window.Get(chip::kVStart), *window.Get(chip::kVEnd));
     using Steady = std::chrono::steady_clock;
     const Steady::time_point first = Steady::now();
     for (int n = 1; n <= a.count; ++n) {
-        if (!panel::Capture(state, *t.link, *t.ui) || t.ui->failed()) return kExitFailed;
+        // With -o the frame stays in memory and goes straight to the user's file in its format;
+        // without it, Capture writes image.raw and image.bmp as the window's button does.
+        CapturedFrame captured;
+        if (a.output) {
+            if (!CaptureToMemory(geometry, header, *t.link, *t.ui, &captured) || t.ui->failed())
+                return kExitFailed;
+            // The picture is checked as the monitor would load it.
+            if (!IsLoadableBitmap(captured.bitmap.data(), captured.bitmap.size())) {
+                t.ui->MessageBox(kMonitorMessageTitle, kMonitorMessage);
+                return kExitFailed;
+            }
+        } else if (!panel::Capture(geometry, *t.link, *t.ui) || t.ui->failed()) {
+            return kExitFailed;
+        }
         const SeriesFrame frame{n, a.count, RegisterRecord::Clock::now(),
                                 std::chrono::duration<double>(Steady::now() - first).count()};
         std::string written = kBitmapFile, record = kCaptureRecordFile;
@@ -156,10 +140,11 @@ int RunCapture(const Arguments& a, const Context& context) {
                     return kExitFailed;
                 }
                 written = *name;
-                record = dir.Outside(RecordNameFor(written));
-                w = WriteOutput(a, dir.Outside(written), context.png);
+                record = FromHere(here, RecordNameFor(written));
+                w = WriteImage(FromHere(here, written), *a.format, captured.bitmap, captured.raw,
+                               context.png);
             }
-            if (w) w = WriteRecord(record, written, state, registers, frame);
+            if (w) w = WriteRecord(record, written, state, registers, frame, geometry);
         }
         if (!w) {
             std::fprintf(stderr, "lensbay: %s\n", w.message().c_str());

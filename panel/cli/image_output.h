@@ -1,5 +1,5 @@
-// The command line's capture output: the frame Capture wrote as image.raw and image.bmp, written
-// again under the user's name in the format its extension names.
+// The command line's capture output: a captured frame (image.raw's and image.bmp's bytes, kept in
+// memory) written under the user's name in the format its extension names.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +22,10 @@ base::Result<ImageFormat> FormatOf(const std::string& path);
 // another '%' conversion or a wider width.
 base::Result<std::string> FrameName(const std::string& pattern, int number);
 
-// Writes `path` in `format` from the bytes of image.bmp and image.raw: .bmp and .raw are byte
-// copies; .png and .pgm are 8-bit grey, rows top-down as the monitor shows them. A PNG is made by
-// `png`, the encoder the window's Save As uses (null in a build without Qt: then .png fails).
+// Writes `path` in `format` from a frame's bitmap and raw bytes (as image.bmp and image.raw hold
+// them): .bmp and .raw are byte copies; .png and .pgm are 8-bit grey, rows top-down as the monitor
+// shows them. A PNG is made by `png`, the encoder the window's Save As uses (null in a build
+// without Qt: then .png fails).
 base::Result<> WriteImage(const std::string& path, ImageFormat format,
                           const std::vector<std::uint8_t>& bmp,
                           const std::vector<std::uint8_t>& raw, PngEncoder* png);

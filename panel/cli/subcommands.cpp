@@ -33,7 +33,8 @@ constexpr char kCaptureHelp[] =
     "  error. Each record holds the frame's time, its number in the\n"
     "  series, the window and what was last written to each register. The capture ends with a\n"
     "  summary: frames, seconds, frames a second.\n"
-    "  --window: the capture window in blocks (the window's Text4 to Text7).\n";
+    "  --window: the capture window in whole blocks, 0..15 (the window's Text4 to "
+    "Text7).\n";
 constexpr char kPromptsHelp[] =
     "  --yes    answer every register-selection prompt at once (for boards whose A[3:0]\n"
     "           switches follow by themselves); without it a prompt waits for Enter, except on\n"

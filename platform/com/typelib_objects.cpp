@@ -1,7 +1,6 @@
 // ITypeLib and ITypeInfo over a parsed library (typelib_objects.h).
 #include "platform/com/typelib_objects.h"
 
-#include <atomic>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -9,6 +8,7 @@
 
 #include "platform/com/error_text.h"
 #include "platform/com/oaidl.h"
+#include "platform/com/single_unknown.h"
 #include "platform/com/typelib.h"
 #include "platform/com/utf.h"
 
@@ -210,7 +210,7 @@ private:
     std::deque<VARIANT> values_;                // stable storage for constants' values
 };
 
-class TypeLibImpl final : public ITypeLib {
+class TypeLibImpl final : public com::SingleUnknown<ITypeLib, IID_ITypeLib> {
 public:
     explicit TypeLibImpl(LibraryData data) : data_(std::move(data)) {
         attr_.guid = data_.guid;
@@ -244,23 +244,6 @@ public:
             --t_loadDepth;
             SetErrorInfo(0, kept.Get());
         }
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITypeLib) {
-            *ppv = static_cast<ITypeLib*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
     }
 
     UINT GetTypeInfoCount() override { return static_cast<UINT>(infos_.size()); }
@@ -358,7 +341,6 @@ private:
         }
     }
 
-    std::atomic<ULONG> refs_{1};
     LibraryData data_;
     TLIBATTR attr_{};
     std::map<std::uint32_t, ITypeLib*> imported_;  // owned references

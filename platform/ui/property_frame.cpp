@@ -10,7 +10,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +17,7 @@
 
 #include "platform/com/combase.h"
 #include "platform/com/olectl.h"
+#include "platform/com/single_unknown.h"
 #include "platform/com/utf.h"
 #include "platform/ui/application_scope.h"
 #include "platform/ui/window_handles.h"
@@ -26,25 +26,11 @@ namespace ui {
 namespace {
 
 // The frame's side of one page: the page says through it that it holds changes.
-class PageSite final : public IPropertyPageSite {
+class PageSite final : public com::SingleUnknown<IPropertyPageSite, IID_IPropertyPageSite> {
 public:
     PageSite(LCID lcid, std::function<void()> onDirty)
         : lcid_(lcid), onDirty_(std::move(onDirty)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IPropertyPageSite) return E_NOINTERFACE;
-        *ppv = static_cast<IPropertyPageSite*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD dwFlags) override {
         if ((dwFlags & PROPPAGESTATUS_DIRTY) && onDirty_) onDirty_();
         return S_OK;
@@ -65,7 +51,6 @@ public:
 
 private:
     ~PageSite() = default;
-    std::atomic<ULONG> refs_{1};
     LCID lcid_;
     std::function<void()> onDirty_;
 };

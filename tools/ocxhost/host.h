@@ -17,6 +17,7 @@
 #include "platform/com/ocidl.h"
 #include "platform/com/oleauto.h"
 #include "platform/com/oleidl.h"
+#include "platform/com/single_unknown.h"
 #include "tools/ocxhost/host_window.h"
 #include "tools/ocxhost/site.h"
 
@@ -42,18 +43,8 @@ base::Error Error(HRESULT hr, const std::string& why = {});
 base::Error Refuse(const std::string& why);
 
 // ocxhost's own event sink: it speaks IDispatch and prints each event it is sent.
-class HostSink final : public IDispatch {
+class HostSink final : public com::SingleUnknown<IDispatch, IID_IDispatch, com::Lifetime::kOwned> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        return S_OK;
-    }
-    // Lives as long as the host: the count is kept for form's sake only.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
         *count = 0;

@@ -5,6 +5,7 @@
 #include "platform/com/com_holders.h"
 #include "platform/com/memory_storage.h"
 #include "platform/com/memory_stream.h"
+#include "platform/com/single_unknown.h"
 #include "platform/com/utf.h"
 #include "tools/ocxhost/host.h"
 #include "tools/text_property_bag.h"
@@ -14,17 +15,9 @@ namespace ocxhost {
 namespace {
 
 // The names of the properties an object could not take from a property bag.
-class PropertyErrors final : public IErrorLog {
+class PropertyErrors final
+    : public com::SingleUnknown<IErrorLog, IID_IErrorLog, com::Lifetime::kOwned> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IErrorLog) return E_NOINTERFACE;
-        *ppv = static_cast<IErrorLog*>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE AddError(LPCOLESTR name, EXCEPINFO*) override {
         names += (names.empty() ? "" : " ") + (name ? OleToUtf8(name) : std::string("?"));
         return S_OK;

@@ -31,7 +31,12 @@ TEST(Arguments, EveryOptionIsRefusedWhenGivenTwice) {
 TEST(Arguments, ValuesAreCheckedAndKept) {
     auto r = ParseArguments("capture", {"--window", "1,5,2,6", "--count", "3", "-y"});
     ASSERT_TRUE(r) << r.message();
-    EXPECT_EQ(r->window, (std::array<std::string, 4>{"1", "5", "2", "6"}));
+    ASSERT_TRUE(r->window);
+    EXPECT_EQ(r->window->Get(chip::kHStart), 1);
+    EXPECT_EQ(r->window->Get(chip::kHEnd), 5);
+    EXPECT_EQ(r->window->Get(chip::kVStart), 2);
+    EXPECT_EQ(r->window->Get(chip::kVEnd), 6);
+    EXPECT_FALSE(r->window->Given(chip::kExposure));
     EXPECT_EQ(r->count, 3);
     EXPECT_TRUE(r->yes);
     EXPECT_FALSE(r->output);
@@ -41,6 +46,14 @@ TEST(Arguments, ValuesAreCheckedAndKept) {
     EXPECT_THAT(ParseArguments("capture", {"--window", "1,2,3"}).message(),
                 HasSubstr("four numbers"));
     EXPECT_EQ(ParseArguments("capture", {"--window"}).message(), "--window needs a value");
+    // Each block is a whole number of its control's range, with the settings' messages.
+    EXPECT_EQ(ParseArguments("capture", {"--window", "1,16,0,0"}).message(),
+              "--window \"1,16,0,0\": " +
+                  panel::RangeFault(chip::kControls[chip::kHEnd], "h_end", std::string_view("16")));
+    EXPECT_THAT(ParseArguments("capture", {"--window", "-1,5,2,0"}).message(),
+                HasSubstr("--window \"-1,5,2,0\": h_start"));
+    EXPECT_THAT(ParseArguments("capture", {"--window", "1.5,5,2,0"}).message(),
+                HasSubstr("is not a whole number"));
     // Options belong to their subcommand; a value is shown with its control characters escaped.
     EXPECT_EQ(ParseArguments("reset", {"--count", "2"}).message(), "unknown argument \"--count\"");
     EXPECT_EQ(ParseArguments("capture", {"\x1b[2J"}).message(), "unknown argument \"\\x1b[2J\"");

@@ -162,6 +162,32 @@ TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
     EXPECT_TRUE(std::filesystem::exists(dir_.path() + "/cli/lit-%d.json"));
 }
 
+// -o writes the frame it read straight into the user's file: under the working directory's header
+// file as Capture's bitmap would be, with no temporary folder (an unusable TMPDIR does not
+// matter) and no image.bmp or image.raw left anywhere.
+TEST_F(SubcommandTest, CaptureOutputsComeStraightFromTheFrameUnderTheFoldersHeader) {
+    std::string cli, console;
+    ASSERT_EQ(Lensbay("console", {"--console"}, "press Capture\n").status, 0);
+    std::string header = File("console/image.bmp").substr(0, 1078);
+    header[54 + 4 * 7] = '\x5a';  // one palette entry of our own
+    for (const char* where : {"cli", "console"}) {
+        ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/" + where + "/bmphead1", header));
+    }
+    ASSERT_EQ(Lensbay("console", {"--console"}, "press Capture\n", &console).status, 0);
+    for (const char* name : {"out.bmp", "out.raw"}) {
+        const Outcome o = Lensbay("cli", {"capture", "--no-set", "-q", "-o", name}, "", &cli,
+                                  {{"TMPDIR", dir_.path() + "/no/such/folder"}});
+        ASSERT_EQ(o.status, 0) << name << o.err;
+        EXPECT_EQ(o.err, "");
+        EXPECT_EQ(cli, console) << name;
+    }
+    EXPECT_EQ(File("cli/out.bmp"), File("console/image.bmp"));
+    EXPECT_EQ(File("cli/out.bmp")[54 + 4 * 7], '\x5a');
+    EXPECT_EQ(File("cli/out.raw"), File("console/image.raw"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/cli/image.bmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/cli/image.raw"));
+}
+
 TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
     // Set Register then Capture in one program, against set then capture in two programs that
     // share one kept board: the same straight picture.
