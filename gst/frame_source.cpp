@@ -180,8 +180,11 @@ base::Result<> FrameSource::SetRegisters(const Window& w) {
     for (int g = 0; g < 4; ++g) {
         if (w.options[g] != Window::kUnset) panel::SelectOption(state, g + 1, w.options[g]);
     }
-    if (!panel::SetRegister(state, *impl_->link, impl_->ui,
-                            &impl_->session->BoardRecord().Record())) {
+    const bool set =
+        panel::SetRegister(state, *impl_->link, impl_->ui, &impl_->session->BoardRecord().Record());
+    // The handshake is over: what reached the chip goes to the board's record now.
+    impl_->session->BoardRecord().Flush();
+    if (!set) {
         return base::Fail("the chip's registers could not be written: " +
                           impl_->link->LastFailure());
     }

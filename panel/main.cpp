@@ -44,8 +44,9 @@ constexpr char kUsageBody[] =
     "  registered), LENSBAY_SIM_STATE (the file that keeps the simulated board between programs;\n"
     "  default $XDG_RUNTIME_DIR/lensbay/sim-board).\n"
     "  Exit status: 0 after the window is closed (the console: 0, or 1 when a command gave an\n"
-    "  error event), 1 for a bad option, 2 when the Pinbus port objects cannot be created (or\n"
-    "  for a word that names no subcommand), 3 when the port backend cannot be opened.\n\n";
+    "  error event), 1 for a bad option or a word that names no subcommand, 2 when the Pinbus\n"
+    "  port objects cannot be created, 3 when the port cannot be had (the backend cannot be\n"
+    "  opened, or another program holds the port).\n\n";
 
 void PrintUsage(std::FILE* out) {
     std::fputs(kUsageHead, out);

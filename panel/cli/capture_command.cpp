@@ -128,8 +128,12 @@ int RunCapture(const Arguments& a, const Context& context) {
             state.text[kHStartField + i] = text;
         }
     }
-    if (!a.no_set && (!SetRegister(state, *t.link, *t.ui, &registers) || t.ui->failed()))
-        return kExitFailed;
+    if (!a.no_set) {
+        const bool set = SetRegister(state, *t.link, *t.ui, &registers);
+        // The handshake is over: what reached the chip goes to the board's record now.
+        t.session->BoardRecord().Flush();
+        if (!set || t.ui->failed()) return kExitFailed;
+    }
     CaptureDir dir;
     if (a.output) {
         if (auto entered = dir.Enter(); !entered) {

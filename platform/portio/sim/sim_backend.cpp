@@ -113,8 +113,8 @@ base::Result<std::unique_ptr<Backend>> OpenSimFromEnvironment() {
     const std::string path = std::move(kept).value();
     if (path.empty()) {
         std::fprintf(stderr,
-                     "simulated board: neither LENSBAY_SIM_STATE nor XDG_RUNTIME_DIR is set, so "
-                     "the board starts fresh and forgets its registers when this program ends\n");
+                     "simulated board: LENSBAY_SIM_STATE is set to nothing, so the board starts "
+                     "fresh and forgets its registers when this program ends\n");
     }
     return OpenSim(path);
 }

@@ -198,11 +198,13 @@ TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(File("board"), Not(HasSubstr("register")));
 
-    // Without a place to keep it, each program's board is fresh, and says so once.
-    o = Lensbay("cli", {"reset"}, "", nullptr,
-                {{"LENSBAY_SIM_STATE", ""}, {"XDG_RUNTIME_DIR", ""}});
+    // LENSBAY_SIM_STATE set to nothing asks for a fresh board in each program, said once.
+    test_support::Command fresh({"/usr/bin/env", "LENSBAY_SIM_STATE=", kBin + "/lensbay", "reset"},
+                                {{"OLE_REGISTRY", registry_}, {"PORTIO", "sim"}});
+    fresh.cwd = dir_.path() + "/cli";
+    o = test_support::RunProcess(fresh);
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_THAT(o.err, HasSubstr("the board starts fresh"));
+    EXPECT_THAT(o.err, HasSubstr("LENSBAY_SIM_STATE is set to nothing, so the board starts fresh"));
 }
 
 // Every program notes what it writes in the board's record: status shows it with its writer,
@@ -299,19 +301,19 @@ TEST_F(SubcommandTest, EveryCapturedPictureHasItsRecordAndTheCaptureASummary) {
     EXPECT_EQ(File("cli/shot.json"), "{\"mine\": 1}\n");
 }
 
-// A word that names no subcommand is never taken for one: status 2, no port cycle, the list of
+// A word that names no subcommand is never taken for one: status 1, no port cycle, the list of
 // subcommands and the nearest name. The usage lists each subcommand from the same table.
 TEST_F(SubcommandTest, AnUnknownSubcommandIsRefusedWithTheNearestName) {
     std::string trace;
     Outcome o = Lensbay("cli", {"captrue", "-o", "x.png"}, "", &trace);
-    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.status, 1);
     EXPECT_EQ(trace, "");
     EXPECT_EQ(o.err,
               "lensbay: unknown subcommand \"captrue\"; did you mean capture?\n"
               "The subcommands: set, reset, capture, status, power-cycle (each with --help); "
               "lensbay --help says the rest.\n");
     o = Lensbay("cli", {"\x1b[2Jzzz"});
-    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.status, 1);
     EXPECT_THAT(o.err, HasSubstr("unknown subcommand \"\\x1b[2Jzzz\"\n"));
     o = Lensbay("cli", {"--help"});
     EXPECT_EQ(o.status, 0);
