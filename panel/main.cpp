@@ -82,15 +82,15 @@ int Run(int argc, char** argv) {
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
             std::fputs(panel::console::ConsoleHelp().c_str(), stdout);
-            return 0;
+            return panel::kExitOk;
         } else if (arg == "--version") {
             std::printf("lensbay %s\n", LENSBAY_VERSION);
-            return 0;
+            return panel::kExitOk;
         } else {
             // Echoed safely: control characters escaped, a runaway argument cut.
             std::fprintf(stderr, "lensbay: unknown option %s\n", base::Shown(arg).c_str());
             PrintUsage(stderr);
-            return 1;
+            return panel::kExitFailed;
         }
     }
 

@@ -96,7 +96,7 @@ int RunPowerCycle(const Arguments&, const Context&) {
     if (const std::string record = BoardRecordPath(); !record.empty()) {
         if (base::Result<> saved = SaveBoardRecord(record, RegisterRecord{}); !saved) {
             std::fprintf(stderr, "lensbay power-cycle: %s\n", saved.message().c_str());
-            return kExitFailed;
+            return ExitStatusFor(saved.error());
         }
     }
     return kExitOk;

@@ -138,7 +138,7 @@ int RunCapture(const Arguments& a, const Context& context) {
     if (a.output) {
         if (auto entered = dir.Enter(); !entered) {
             std::fprintf(stderr, "lensbay: %s\n", entered.message().c_str());
-            return kExitFailed;
+            return ExitStatusFor(entered.error());
         }
     }
     using Steady = std::chrono::steady_clock;
@@ -157,7 +157,7 @@ int RunCapture(const Arguments& a, const Context& context) {
                     a.count > 1 ? FrameName(*a.output, n) : base::Result<std::string>(*a.output);
                 if (!name) {
                     std::fprintf(stderr, "lensbay: -o %s\n", name.message().c_str());
-                    return kExitFailed;
+                    return ExitStatusFor(name.error());
                 }
                 written = *name;
                 record = dir.Outside(RecordNameFor(written));
@@ -167,7 +167,7 @@ int RunCapture(const Arguments& a, const Context& context) {
         }
         if (!w) {
             std::fprintf(stderr, "lensbay: %s\n", w.message().c_str());
-            return kExitFailed;
+            return ExitStatusFor(w.error());
         }
         if (a.count > 1 && !a.quiet)
             std::fprintf(stderr, "lensbay: frame %d of %d: %s\n", n, a.count,

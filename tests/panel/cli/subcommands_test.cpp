@@ -259,6 +259,75 @@ TEST_F(SubcommandTest, StatusShowsWhatEachProgramWroteBesideTheBoardsRegisters) 
     EXPECT_THAT(o.out, HasSubstr("BOARD"));
 }
 
+// A damaged board state and a damaged record are said alike (standard error, the table, the JSON's
+// "board_problem" and "record_problem", status 1); a PORTIO that names no backend is refused as
+// set refuses it; a record that cannot be used is said as it is and the run is not recorded.
+TEST_F(SubcommandTest, StatusSaysEveryProblemAlikeAndARecordThatCannotBeUsedIsSaidAsItIs) {
+    const std::map<std::string, std::string> kept = {{"LENSBAY_SIM_STATE", dir_.path() + "/board"}};
+    const std::string record = dir_.path() + "/board.registers";
+    ASSERT_EQ(Lensbay("cli", {"set", "gain=1"}, "", nullptr, kept).status, 0);
+
+    ASSERT_TRUE(test_support::WriteWholeFile(record, "junk"));
+    Outcome o = Lensbay("cli", {"status", "--json"}, "", nullptr, kept);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.out, HasSubstr("  \"record_problem\": \"the register record \\\"" + record +
+                                 "\\\" is damaged (line 1: not a register record"));
+    EXPECT_THAT(o.out, HasSubstr("\"switches\": \"1000\""));  // the board is read all the same
+    ASSERT_EQ(::unlink(record.c_str()), 0);
+
+    ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/board", "junk\n"));
+    o = Lensbay("cli", {"status", "--json"}, "", nullptr, kept);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.out, HasSubstr("  \"board_problem\": "));
+    EXPECT_THAT(o.err, HasSubstr("lensbay status: "));
+    ASSERT_EQ(::unlink((dir_.path() + "/board").c_str()), 0);
+
+    std::string trace;
+    o = Lensbay("cli", {"status"}, "", &trace, {{"PORTIO", "bogus"}});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_THAT(o.err, testing::StartsWith("lensbay status: PORTIO=\"bogus\" is not a port "
+                                           "backend; accepted: "));
+    EXPECT_EQ(o.out, "");
+
+    // A link, a FIFO or a folder in the record's place: the set is done, the run not recorded.
+    for (const std::string kind : {"link", "fifo", "folder"}) {
+        const int made = kind == "link"   ? ::symlink("elsewhere", record.c_str())
+                         : kind == "fifo" ? ::mkfifo(record.c_str(), 0600)
+                                          : ::mkdir(record.c_str(), 0700);
+        ASSERT_EQ(made, 0) << kind;
+        o = Lensbay("cli", {"set", "gain=2"}, "", nullptr, kept);
+        EXPECT_EQ(o.status, 0) << o.err;
+        const std::string as_it_is = kind == "link"   ? "is a symbolic link, not followed"
+                                     : kind == "fifo" ? "is a FIFO, not a regular file"
+                                                      : "is a directory, not a regular file";
+        EXPECT_THAT(o.err, HasSubstr("lensbay: the register record \"" + record + "\" " + as_it_is +
+                                     ": this run is not recorded\n"))
+            << kind;
+        EXPECT_THAT(o.err, Not(HasSubstr("afresh")));
+        EXPECT_EQ(::remove(record.c_str()), 0);
+    }
+}
+
+// Another program (any user who may read the record) holding the record's lock makes no program
+// wait: a set goes through and is recorded, and status reads the record at once.
+TEST_F(SubcommandTest, AHeldRecordLockMakesNoProgramWait) {
+    const std::map<std::string, std::string> kept = {{"LENSBAY_SIM_STATE", dir_.path() + "/board"}};
+    const std::string record = dir_.path() + "/board.registers";
+    ASSERT_EQ(Lensbay("cli", {"set", "gain=1"}, "", nullptr, kept).status, 0);
+    const int fd = ::open(record.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    std::string trace;
+    Outcome o = Lensbay("cli", {"set", "exposure=33"}, "", &trace, kept);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.err, Not(HasSubstr("lensbay:")));  // the prompts alone
+    EXPECT_THAT(trace, testing::EndsWith("out8 0x037a 0x22\n"));  // the sequence ran to its end
+    o = Lensbay("cli", {"status"}, "", nullptr, kept);
+    ::close(fd);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, testing::ContainsRegex("\nexposure +EXCTL +0010 +0..127 +64 +33 "));
+}
+
 // Every picture capture writes has its record beside it, with the frame's number in the series
 // and its time, and the registers as the board's record holds them; a summary ends the capture,
 // and -q leaves only errors. A file of the record's name that is not one is kept.
