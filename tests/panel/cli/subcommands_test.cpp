@@ -320,7 +320,7 @@ TEST_F(SubcommandTest, AHeldRecordLockMakesNoProgramWait) {
     std::string trace;
     Outcome o = Lensbay("cli", {"set", "exposure=33"}, "", &trace, kept);
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_THAT(o.err, Not(HasSubstr("lensbay:")));  // the prompts alone
+    EXPECT_THAT(o.err, Not(HasSubstr("lensbay:")));               // the prompts alone
     EXPECT_THAT(trace, testing::EndsWith("out8 0x037a 0x22\n"));  // the sequence ran to its end
     o = Lensbay("cli", {"status"}, "", nullptr, kept);
     ::close(fd);
