@@ -282,6 +282,10 @@ base::Result<> SaveBoardRecord(const std::string& path, const RegisterRecord& re
     if (!file) {
         const int err = file.error().errno_value;
         if (err == ELOOP || err == EINVAL) return base::Fail(OpenProblem(path, err, "written"));
+        // A folder this user may not write beside a record it may: rewritten in place.
+        struct stat st {};
+        if ((err == EACCES || err == EPERM) && ::lstat(path.c_str(), &st) == 0)
+            return RewriteInPlace(path, text);
         return base::Fail(RecordName(path) + " cannot be written: " +
                           (err != 0 ? std::string(std::strerror(err)) : file.message()));
     }

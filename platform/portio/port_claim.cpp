@@ -105,11 +105,15 @@ std::string ProgramName() {
     }
     if (name.empty()) name = program_invocation_short_name;
     if (name.size() > 100) name.resize(100);
-    // One line in the lock file: the name is written as it will be shown.
-    return base::EscapeText(name);
+    // One line in the lock file; whoever shows it escapes the rest.
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return name;
 }
 
-std::string Holder(pid_t pid) { return ProgramName() + ", process " + std::to_string(pid); }
+std::string Holder(pid_t pid) {
+    return base::EscapeText(ProgramName()) + ", process " + std::to_string(pid);
+}
 
 // "lensbay, process 1234" from what the holder wrote into the lock file ("NAME PID"; the name
 // may hold blanks), escaped as any name another program gave; "" when it names nobody.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -41,6 +42,8 @@ std::string OpenError(const std::string& path, int err) {
 // holds a lock as well).
 // The longest a program waits for the state's lock.
 constexpr auto kStateLockWait = std::chrono::milliseconds(2000);
+std::atomic<bool (*)()> g_abandoned{nullptr};
+std::atomic<bool> g_waited_in_vain{false};
 
 class StateLock {
 public:
@@ -65,7 +68,13 @@ public:
         while (::flock(lock.fd_, operation | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
                 return Refused(name, "cannot be locked: " + Errno(errno));
-            if (std::chrono::steady_clock::now() >= until) {
+            if (const auto abandoned = g_abandoned.load(); abandoned && abandoned())
+                return Refused(name,
+                               "is held by another program; the ending program does not "
+                               "wait for it");
+            if (g_waited_in_vain.load() || std::chrono::steady_clock::now() >= until) {
+                // Waited for once: later turns of this program do not wait again.
+                g_waited_in_vain.store(true);
                 return Refused(name, "is held by another program for longer than " +
                                          std::to_string(kStateLockWait.count()) +
                                          " ms; the board's state is not waited for");
@@ -101,6 +110,8 @@ bool ParseOnOff(std::string_view text, bool* out) {
 }
 
 }  // namespace
+
+void SetLockWaitAbandoned(bool (*abandoned)()) { g_abandoned.store(abandoned); }
 
 base::Result<std::string> StateFilePath() {
     // Set, even to nothing, it decides: "" asks for a fresh board in each program.

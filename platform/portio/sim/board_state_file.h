@@ -29,6 +29,10 @@ namespace sim {
 // otherwise the refusal says why.
 SIM_EXPORT base::Result<std::string> StateFilePath();
 
+// Asked while the state's lock is waited for (2 s at most): true gives up at once (a signal is
+// ending the program, which then must not wait on another program's lock). Null: never.
+SIM_EXPORT void SetLockWaitAbandoned(bool (*abandoned)());
+
 SIM_EXPORT std::string FormatBoardState(const BoardState& state);
 // Refuses anything but the lines FormatBoardState writes (each key once, in any order; the
 // register lines optional), naming the line that is wrong.

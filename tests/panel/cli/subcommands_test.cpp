@@ -326,6 +326,18 @@ TEST_F(SubcommandTest, AHeldRecordLockMakesNoProgramWait) {
     ::close(fd);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(o.out, testing::ContainsRegex("\nexposure +EXCTL +0010 +0..127 +64 +33 "));
+
+    // The simulated board's own lock, kept by another program, is waited for a bounded while
+    // only: the program stops saying why, before any port cycle.
+    const int state_lock = ::open((dir_.path() + "/board.lock").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(state_lock, 0);
+    ASSERT_EQ(::flock(state_lock, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(::unlink((dir_.path() + "/cli.trace").c_str()), 0);  // the last set's
+    o = Lensbay("cli", {"set", "exposure=34"}, "", &trace, kept);
+    ::close(state_lock);
+    EXPECT_NE(o.status, 0);
+    EXPECT_THAT(o.err, HasSubstr("board.lock' is held by another program for longer than 2000 ms"));
+    EXPECT_EQ(trace, "");
 }
 
 // Every picture capture writes has its record beside it, with the frame's number in the series
