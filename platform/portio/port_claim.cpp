@@ -186,6 +186,8 @@ Refused NameTheHolder(int fd) {
     struct stat st {};
     std::string holder;
     if (::fstat(fd, &st) == 0) holder = LockHolderFromKernel(st.st_dev, st.st_ino);
+    // Let go of just now: the port is this process's after all.
+    if (holder.empty() && ::flock(fd, LOCK_EX | LOCK_NB) == 0) return {true, ""};
     return {false, holder.empty() ? "another program" : holder};
 }
 
