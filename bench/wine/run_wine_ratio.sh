@@ -20,7 +20,9 @@ for f in "$native_timer" "$wine_timer" "$build/bin/regsvr" "$build/bin/PINBUS.OC
   "$build/wine/register_pinbus.sh"; do
   [ -e "$f" ] || { echo "missing $f: build first, with Wine's tools installed" >&2; exit 1; }
 done
-command -v wine >/dev/null || { echo "wine is not installed" >&2; exit 1; }
+# The 64-bit loader (plain `wine` is the 32-bit one where Debian's wine32 is installed).
+wine64=$(command -v wine64 || { [ -x /usr/lib/wine/wine64 ] && echo /usr/lib/wine/wine64; } ||
+  command -v wine) || { echo "wine is not installed" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lensbay-wine-ratio.XXXXXX") || exit 1
 own_prefix=""
@@ -41,12 +43,12 @@ export WINEDEBUG=-all WINEDLLPATH=$WINEPREFIX/drive_c/pinbus
 export PORTIO=sim LENSBAY_SIM_STATE=$work/sim-board
 unset PORTIO_TRACE DISPLAY WAYLAND_DISPLAY
 # The Wine session starts once, before the first timed turn.
-timeout 120 wine "$wine_timer" 1000 1 >/dev/null || { echo "the Winelib timing failed" >&2; exit 1; }
+timeout 120 "$wine64" "$wine_timer" 1000 1 >/dev/null || { echo "the Winelib timing failed" >&2; exit 1; }
 
 : >"$work/native" && : >"$work/wine"
 for ((r = 0; r < rounds; ++r)); do
   "$native_timer" >>"$work/native" || exit 1
-  timeout 300 wine "$wine_timer" 2>/dev/null | tr -d '\r' >>"$work/wine" || exit 1
+  timeout 300 "$wine64" "$wine_timer" 2>/dev/null | tr -d '\r' >>"$work/wine" || exit 1
 done
 # The median of one field (cpu or real) over a side's turns.
 median() {

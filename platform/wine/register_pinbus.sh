@@ -40,7 +40,19 @@ if [ $# -ne 1 ] || [ -z "$1" ] || [ "${1#-}" != "$1" ]; then
   exit 2
 fi
 prefix=$(realpath -m -- "$1") || exit 1
-command -v wine >/dev/null || { echo "register_pinbus.sh: wine is not installed" >&2; exit 1; }
+# The 64-bit loader: where Wine's 32-bit side is installed (Debian's wine32), plain `wine` is the
+# 32-bit one, whose regsvr32 cannot load a 64-bit module, and Debian keeps the 64-bit loader off
+# PATH; without it, plain `wine` runs the 64-bit one.
+if command -v wine64 >/dev/null; then
+  wine64=$(command -v wine64)
+elif [ -x /usr/lib/wine/wine64 ]; then
+  wine64=/usr/lib/wine/wine64
+elif command -v wine >/dev/null; then
+  wine64=$(command -v wine)
+else
+  echo "register_pinbus.sh: wine is not installed" >&2
+  exit 1
+fi
 for f in PINBUS.OCX PINBUS.OCX.so; do
   [ -f "$here/$f" ] || { echo "register_pinbus.sh: $here/$f is missing (build the target pinbus_wine)" >&2; exit 1; }
 done
@@ -56,14 +68,14 @@ if [ "$unregister" = 1 ] && [ ! -f "$dest/PINBUS.OCX" ]; then
 fi
 if [ ! -d "$prefix/drive_c/windows" ]; then
   echo "making the Wine prefix $prefix"
-  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1 || {
+  WINEDLLOVERRIDES="mscoree,mshtml=" "$wine64" wineboot --init >/dev/null 2>&1 || {
     echo "register_pinbus.sh: wineboot --init failed for $prefix" >&2
     exit 1
   }
 fi
 
 if [ "$unregister" = 1 ]; then
-  wine regsvr32 /s /u 'C:\pinbus\PINBUS.OCX'
+  "$wine64" regsvr32 /s /u 'C:\pinbus\PINBUS.OCX'
   status=$?
   if [ "$status" != 0 ]; then
     echo "register_pinbus.sh: regsvr32 /u failed (exit $status)" >&2
@@ -78,7 +90,7 @@ mkdir -p "$dest" || exit 1
 # Copies, so that a later build does not change a registered control under its hosts' feet.
 cp -f "$here/PINBUS.OCX" "$here/PINBUS.OCX.so" "$dest/" || exit 1
 ln -sfn PINBUS.OCX.so "$dest/pinbus.ocx.so" || exit 1
-wine regsvr32 /s 'C:\pinbus\PINBUS.OCX'
+"$wine64" regsvr32 /s 'C:\pinbus\PINBUS.OCX'
 status=$?
 if [ "$status" != 0 ]; then
   echo "register_pinbus.sh: regsvr32 failed (exit $status)" >&2

@@ -21,6 +21,8 @@ import sys
 import time
 import zlib
 
+# The loader for the program under test (wine_prefix.sh's WINE64 or WINE32).
+WINE = os.environ.get("WINE", "wine")
 FAILURES = []
 SKIPS = []
 
@@ -215,7 +217,7 @@ def shot_about(shots, icon, x, y, w, h, ix, iy, iw, ih):
 
 def run(args, shots, on_shot, timeout=300):
     """Runs a Winelib program, serving its screenshot requests; its exit status."""
-    proc = subprocess.Popen(["timeout", str(timeout), "wine"] + args, stdout=subprocess.PIPE,
+    proc = subprocess.Popen(["timeout", str(timeout), WINE] + args, stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL, text=True, errors="replace")
     for line in proc.stdout:
         line = line.rstrip("\r\n")
@@ -269,7 +271,7 @@ def main():
     # AboutBox from a script: the script's output goes to a file the watcher reads.
     output = os.path.join(shots, "about_script.out")
     with open(output, "w") as out:
-        script_proc = subprocess.Popen(["timeout", "200", "wine", "cscript", "//nologo", script],
+        script_proc = subprocess.Popen(["timeout", "200", WINE, "cscript", "//nologo", script],
                                        stdout=out, stderr=subprocess.DEVNULL)
         status = run([ui, "-", "watch-about", output], shots, on_shot)
         script_status = script_proc.wait()

@@ -95,7 +95,7 @@ if [ "$action" = usage ]; then
   echo "PASS: register_pinbus.sh says its usage"
   exit 0
 fi
-command -v wine >/dev/null || skip "wine is not installed (apt-get install wine wine64)"
+[ -n "$WINE64" ] || skip "wine is not installed (apt-get install wine wine64)"
 prefix=${2:-}
 [ -n "$prefix" ] || { echo "usage: see the head of $0" >&2; exit 2; }
 wine_env "$prefix"
@@ -115,7 +115,7 @@ iid='{6B2F14D1-5C83-11D0-9E41-0040A7B3C250}'
 
 # Prints a key of the prefix's HKEY_CLASSES_ROOT with its subkeys; fails when it is absent.
 query() {
-  timeout 60 wine reg query "HKCR\\$1" /s 2>/dev/null | tr -d '\r'
+  timeout 60 "$WINE64" reg query "HKCR\\$1" /s 2>/dev/null | tr -d '\r'
   return "${PIPESTATUS[0]}"
 }
 
@@ -165,7 +165,7 @@ case "$action" in
     [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
     printf 'resources %s\n' "$ocx" | timeout 60 "$ocxhost" >"$work/native.txt" 2>&1 ||
       { cat "$work/native.txt"; exit 1; }
-    timeout 120 wine "$lister.so" 'C:\pinbus\PINBUS.OCX' "$ocx" 2>"$work/wine.err" |
+    timeout 120 "$WINE64" "$lister.so" 'C:\pinbus\PINBUS.OCX' "$ocx" 2>"$work/wine.err" |
       tr -d '\r' >"$work/wine.txt"
     status=${PIPESTATUS[0]}
     failures=0
@@ -195,7 +195,7 @@ case "$action" in
     # As for the client: this run's own Wine session, on a display of its own with 24-bit colour
     # (the screenshots are compared pixel for pixel), ended before the display.
     timeout 60 wineserver -w
-    timeout 900 xvfb-run -a -s "-screen 0 1024x768x24" \
+    WINE=$WINE64 timeout 900 xvfb-run -a -s "-screen 0 1024x768x24" \
       bash -c 'python3 "$@"; s=$?; timeout 60 wineserver -w; exit $s' wine \
       "$here/pinbus_ui.py" "$ui.so" "$shots" "$work/native.png" "$wine_dir/pinbus_icon_1.ico" \
       "$(windows_path "$here/pinbus_about.vbs")" "$width" "$height"
@@ -206,7 +206,7 @@ case "$action" in
     ours=$3 platform=$4 ocx=$5
     [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
     "$ours" "$ocx" >"$work/ours.txt" || { cat "$work/ours.txt"; exit 1; }
-    timeout 120 wine "$platform.so" 'C:\pinbus\PINBUS.OCX' 2>"$work/wine.err" |
+    timeout 120 "$WINE64" "$platform.so" 'C:\pinbus\PINBUS.OCX' 2>"$work/wine.err" |
       tr -d '\r' >"$work/platform.txt"
     [ "${PIPESTATUS[0]}" = 0 ] || { cat "$work/platform.txt" "$work/wine.err"; exit 1; }
     diff -u --label native "$work/ours.txt" --label wine "$work/platform.txt" || exit 1
@@ -216,7 +216,7 @@ case "$action" in
     ocxhost=$3 regsvr=$4 ocx=$5
     [ -f "$dest/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix (no Wine build)"
     failures=0
-    PORTIO_TRACE=$work/wine.trace timeout 120 wine cscript //nologo \
+    PORTIO_TRACE=$work/wine.trace timeout 120 "$WINE64" cscript //nologo \
       "$(windows_path "$here/pinbus_suite.vbs")" >"$work/wine.out" 2>"$work/wine.err"
     status=$?
     tr -d '\r' <"$work/wine.out"
@@ -237,7 +237,7 @@ case "$action" in
 
     # A refused cycle: the service cannot open the port, and says why.
     export PORTIO=ppdev:$work/no-such-parport
-    timeout 120 wine cscript //nologo "$(windows_path "$here/pinbus_refused.vbs")" \
+    timeout 120 "$WINE64" cscript //nologo "$(windows_path "$here/pinbus_refused.vbs")" \
       2>/dev/null | tr -d '\r' >"$work/refused.out"
     status=${PIPESTATUS[0]}
     printf 'create PINBUS.PinbusCtrl.1\nget Value\nput Value 8\n' >"$work/refused.ocxhost"
@@ -257,7 +257,7 @@ case "$action" in
     ui=${6:-}
     if [ -n "$ui" ] && [ -f "$ui.so" ]; then
       unset PORTIO
-      timeout 120 wine "$ui.so" - no-display 2>/dev/null | tr -d '\r' >"$work/no-display.out"
+      timeout 120 "$WINE64" "$ui.so" - no-display 2>/dev/null | tr -d '\r' >"$work/no-display.out"
       status=${PIPESTATUS[0]}
       cat "$work/no-display.out"
       if [ "$status" != 0 ] || grep -q '^skip' "$work/no-display.out"; then
@@ -293,7 +293,7 @@ case "$action" in
     held=$(holder) || { echo "lensbay never held the board"; cat "$work/lensbay.out"; exit 1; }
     want="the port 0x378 (the simulated board kept in $LENSBAY_SIM_STATE) is in use by lensbay, process $console"
     [ "$held" = "lensbay $console" ] || { echo "the lock names '$held', not lensbay $console"; failures=1; }
-    PORTIO_TRACE=$work/refused.trace timeout 120 wine cscript //nologo \
+    PORTIO_TRACE=$work/refused.trace timeout 120 "$WINE64" cscript //nologo \
       "$(windows_path "$here/pinbus_refused.vbs")" 2>/dev/null | tr -d '\r' >"$work/refused.out"
     status=${PIPESTATUS[0]}
     cat "$work/refused.out"
@@ -311,7 +311,7 @@ case "$action" in
     # A Windows program holds the board; lensbay is refused naming it. (Wine's cscript cannot
     # wait: it has no WScript.Sleep nor StdIn.)
     rm -f "$work/release"
-    PORTIO_TRACE=$work/script.trace timeout 120 wine "$client.so" hold \
+    PORTIO_TRACE=$work/script.trace timeout 120 "$WINE64" "$client.so" hold \
       "$(windows_path "$work/release")" >"$work/script.out" 2>&1 &
     script=$!
     held=$(holder) || { echo "the program never held the board:"; cat "$work/script.out"; exit 1; }
@@ -345,9 +345,9 @@ case "$action" in
     # desktop belongs to the Wine session that made it, and a session begun without a display
     # makes no windows: this run waits for the prefix's session to end and begins its own.
     # Its session ends before the display does.
-    runner=(wine)
+    runner=("$WINE64")
     if command -v xvfb-run >/dev/null; then
-      runner=(xvfb-run -a bash -c 'wine "$@"; s=$?; timeout 60 wineserver -w; exit $s' wine)
+      runner=(xvfb-run -a bash -c '"$WINE64" "$@"; s=$?; timeout 60 wineserver -w; exit $s' wine)
       timeout 60 wineserver -w
     fi
     timeout 120 "${runner[@]}" "$client.so" "$native_stream" >"$work/client.out" \

@@ -21,7 +21,7 @@ here=$(cd "$(dirname "$0")" && pwd) || exit 1
 case "${1:-}" in
   compare)
     ours=$2 platform=$3 prefix=$4 file=$5
-    command -v wine >/dev/null || skip "wine is not installed (apt-get install wine wine64)"
+    [ -n "$WINE64" ] || skip "wine is not installed (apt-get install wine wine64)"
     [ -n "$platform" ] && [ -f "$platform.so" ] ||
       skip "the dump was not built against the platform's headers (wineg++ from wine64-tools)"
     wine_env "$prefix"
@@ -30,7 +30,7 @@ case "${1:-}" in
     trap 'rm -rf "$work"' EXIT
     "$ours" "$file" >"$work/ours.txt"
     ours_status=$?
-    timeout 120 wine "$platform.so" "$file" 2>"$work/wine.err" | tr -d '\r' >"$work/platform.txt"
+    timeout 120 "$WINE64" "$platform.so" "$file" 2>"$work/wine.err" | tr -d '\r' >"$work/platform.txt"
     platform_status=${PIPESTATUS[0]}
     if [ "$ours_status" != "$platform_status" ]; then
       echo "our reader exits $ours_status, the platform's $platform_status"
