@@ -348,4 +348,23 @@ TEST(BoardRecord, AKeptRecordIsWrittenWhenFlushedNotAtEachChange) {
               std::optional<std::uint8_t>(41));
 }
 
+// Names another program or user gave reach a terminal escaped and the JSON stays valid: a C1
+// control is escaped in both, a byte that is not UTF-8 becomes U+FFFD in the JSON.
+TEST(ChipStatus, NamesFromOutsideAreEscapedInTheTableAndTheJson) {
+    RegisterRecord record;
+    record.Put(ChipRegister::kGctl, {RegisterRecord::Entry::kValue, 3, At(0), "evil\xc2\x9b"});
+    panel::ChipStatus s =
+        panel::BuildChipStatus(record, "sim", "/tmp/r\xc2\x9b\xff", true, nullptr);
+    s.record_problem = "the register record is damaged";
+    const std::string text = panel::FormatStatusText(s);
+    EXPECT_THAT(text, HasSubstr("kept in /tmp/r\\xc2\\x9b\\xff.\n"));
+    EXPECT_THAT(text, HasSubstr("evil\\xc2\\x9b"));
+    EXPECT_THAT(text, HasSubstr("The record cannot be read: the register record is damaged\n"));
+    const std::string json = panel::FormatStatusJson(s);
+    EXPECT_THAT(json, HasSubstr("\"record\": \"/tmp/r\\u009b\\ufffd\""));
+    EXPECT_THAT(json, HasSubstr("\"by\": \"evil\\\\xc2\\\\x9b\""));
+    EXPECT_THAT(json, HasSubstr("\"record_problem\": \"the register record is damaged\""));
+    EXPECT_EQ(json.find("\xc2\x9b"), std::string::npos);
+}
+
 }  // namespace
