@@ -42,6 +42,8 @@ protected:
     REFCLSID GetControlClassID() const override;
     std::uint16_t GetUserTypeNameID() const override;
     DWORD GetControlMiscStatus() const override;
+    // The picture fills the bounds: the container need not draw beneath it.
+    DWORD GetViewStatus() const override { return VIEWSTATUS_OPAQUE; }
     const CLSID* GetPropPageIDs(ULONG* count) override;
     const AFX_OLEVERB* GetVerbMap(ULONG* count) override;
 

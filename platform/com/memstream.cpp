@@ -201,6 +201,14 @@ HRESULT CreateStreamOnMemory(const void* bytes, ULONG size, IStream** ppstm) {
     return S_OK;
 }
 
+HRESULT CreateStreamOnSharedBytes(std::shared_ptr<std::string> bytes, IStream** ppstm) {
+    if (!ppstm) return E_POINTER;
+    *ppstm = nullptr;
+    if (!bytes) return E_INVALIDARG;
+    *ppstm = new (std::nothrow) MemoryStream(std::move(bytes), 0);
+    return *ppstm ? S_OK : E_OUTOFMEMORY;
+}
+
 bool GetMemoryStreamBytes(IStream* stream, std::string* bytes) {
     if (!stream || !bytes) return false;
     void* p = nullptr;

@@ -1,8 +1,9 @@
 // What a host asks of a control besides dispatch and stream persistence, under the platform's
 // names: connection points (the control's event sources), class information, named persistence
-// over a host's property bag, the control's own interface and its site's (IOleControl,
-// IOleControlSite), and property pages (ISpecifyPropertyPages, IPropertyPage and the frame's
-// IPropertyPageSite). Header only.
+// over a host's property bag, persistence in a memory block (IPersistMemory), quick activation
+// (IQuickActivate with QACONTAINER and QACONTROL), the control's own interface and its site's
+// (IOleControl, IOleControlSite), and property pages (ISpecifyPropertyPages, IPropertyPage and
+// the frame's IPropertyPageSite). Header only.
 #pragma once
 
 #include "platform/com/objidl.h"
@@ -143,6 +144,114 @@ struct IPersistPropertyBag : IPersist {
 
 protected:
     ~IPersistPropertyBag() = default;
+};
+
+// ---------------------------------------------------------------- persistence in memory
+
+inline constexpr IID IID_IPersistMemory = {
+    0xBD1AE5E0, 0xA6AE, 0x11CE, {0xBD, 0x37, 0x50, 0x42, 0x00, 0xC1, 0x00, 0x00}};
+
+// IPersistStreamInit over a memory block of the caller's: Load reads from the cbSize bytes at
+// pMem, Save writes into them and never past them.
+struct IPersistMemory : IPersist {
+    STDMETHOD(IsDirty)() = 0;
+    STDMETHOD(Load)(void* pMem, ULONG cbSize) = 0;
+    STDMETHOD(Save)(void* pMem, BOOL fClearDirty, ULONG cbSize) = 0;
+    STDMETHOD(GetSizeMax)(ULONG* pCbSize) = 0;
+    STDMETHOD(InitNew)() = 0;
+
+protected:
+    ~IPersistMemory() = default;
+};
+
+// ---------------------------------------------------------------- quick activation
+
+inline constexpr IID IID_IQuickActivate = {
+    0xCF51ED10, 0x62FE, 0x11CF, {0xBF, 0x86, 0x00, 0xA0, 0xC9, 0x03, 0x48, 0x36}};
+inline constexpr IID IID_IAdviseSinkEx = {
+    0x3AF24290, 0x0C96, 0x11CE, {0xA0, 0xCF, 0x00, 0xAA, 0x00, 0x60, 0x0A, 0xB8}};
+inline constexpr IID IID_IPropertyNotifySink = {
+    0x9BFBBC02, 0xEFF1, 0x101A, {0x84, 0xED, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+
+using OLE_COLOR = DWORD;
+
+// An advise sink that also hears of changes of the view's status.
+struct IAdviseSinkEx : IAdviseSink {
+    STDMETHOD_(void, OnViewStatusChange)(DWORD dwViewStatus) = 0;
+
+protected:
+    ~IAdviseSinkEx() = default;
+};
+
+// What QuickActivate names but a control of ours never calls.
+struct IPropertyNotifySink;
+struct IFont;
+struct IOleUndoManager;
+struct IBindHost;
+struct IServiceProvider;
+struct IOleControlSite;
+
+// The ambient flags a container hands over with QuickActivate.
+enum QACONTAINERFLAGS {
+    QACONTAINER_SHOWHATCHING = 0x1,
+    QACONTAINER_SHOWGRABHANDLES = 0x2,
+    QACONTAINER_USERMODE = 0x4,
+    QACONTAINER_DISPLAYASDEFAULT = 0x8,
+    QACONTAINER_UIDEAD = 0x10,
+    QACONTAINER_AUTOCLIP = 0x20,
+    QACONTAINER_MESSAGEREFLECT = 0x40,
+    QACONTAINER_SUPPORTSMNEMONICS = 0x80,
+};
+
+// How a view draws (QACONTROL::dwViewStatus).
+enum VIEWSTATUS {
+    VIEWSTATUS_OPAQUE = 0x1,
+    VIEWSTATUS_SOLIDBKGND = 0x2,
+    VIEWSTATUS_DVASPECTOPAQUE = 0x4,
+    VIEWSTATUS_DVASPECTTRANSPARENT = 0x8,
+    VIEWSTATUS_SURFACE = 0x10,
+    VIEWSTATUS_3DSURFACE = 0x20,
+};
+
+// The container's half of QuickActivate: its site, sinks and ambient properties at once. cbSize
+// says how much of it the container filled (older containers end at pBindHost).
+struct QACONTAINER {
+    ULONG cbSize;
+    IOleClientSite* pClientSite;
+    IAdviseSinkEx* pAdviseSink;
+    IPropertyNotifySink* pPropertyNotifySink;
+    IUnknown* pUnkEventSink;
+    DWORD dwAmbientFlags;  // QACONTAINERFLAGS
+    OLE_COLOR colorFore;
+    OLE_COLOR colorBack;
+    IFont* pFont;
+    IOleUndoManager* pUndoMgr;
+    DWORD dwAppearance;
+    LONG lcid;
+    HPALETTE hpal;
+    IBindHost* pBindHost;
+    IOleControlSite* pOleControlSite;
+    IServiceProvider* pServiceProvider;
+};
+
+// The control's half: its status and the cookies of the sinks it connected. cbSize is the
+// container's (older containers end at dwPropNotifyCookie).
+struct QACONTROL {
+    ULONG cbSize;
+    DWORD dwMiscStatus;
+    DWORD dwViewStatus;
+    DWORD dwEventCookie;
+    DWORD dwPropNotifyCookie;
+    DWORD dwPointerActivationPolicy;
+};
+
+struct IQuickActivate : IUnknown {
+    STDMETHOD(QuickActivate)(QACONTAINER* pQaContainer, QACONTROL* pQaControl) = 0;
+    STDMETHOD(SetContentExtent)(LPSIZEL pSizel) = 0;
+    STDMETHOD(GetContentExtent)(LPSIZEL pSizel) = 0;
+
+protected:
+    ~IQuickActivate() = default;
 };
 
 // ---------------------------------------------------------------- controls and their sites

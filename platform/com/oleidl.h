@@ -1,7 +1,8 @@
 // OLE embedding, under the platform's names and in its method order: an object's status bits
 // and verbs, the object itself (IOleObject), its view (IViewObject2), in-place activation
-// (IOleInPlaceObject on the object's side; IOleClientSite, IOleInPlaceSite and the frame's
-// windows on the container's side). Header only.
+// (IOleInPlaceObject and, while the object's user interface is active, IOleInPlaceActiveObject
+// on the object's side; IOleClientSite, IOleInPlaceSite and the frame's windows on the
+// container's side). Header only.
 #pragma once
 
 #include "platform/com/objidl.h"
@@ -63,10 +64,13 @@ enum OLEWHICHMK { OLEWHICHMK_CONTAINER = 1, OLEWHICHMK_OBJREL = 2, OLEWHICHMK_OB
 struct LOGPALETTE;
 struct IOleContainer;
 struct IOleInPlaceActiveObject;
+struct IOleInPlaceUIWindow;
 
 inline constexpr IID IID_IOleWindow = {0x00000114, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IOleInPlaceObject = {
     0x00000113, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IOleInPlaceActiveObject = {
+    0x00000117, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IOleInPlaceUIWindow = {
     0x00000115, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IOleInPlaceFrame = {
@@ -101,6 +105,20 @@ struct IOleInPlaceObject : IOleWindow {
 
 protected:
     ~IOleInPlaceObject() = default;
+};
+
+// The object whose user interface is active, as the container's frame and document window know
+// it (IOleInPlaceUIWindow::SetActiveObject): keystrokes and the activation of those windows.
+struct IOleInPlaceActiveObject : IOleWindow {
+    STDMETHOD(TranslateAccelerator)(LPMSG lpmsg) = 0;
+    STDMETHOD(OnFrameWindowActivate)(BOOL fActivate) = 0;
+    STDMETHOD(OnDocWindowActivate)(BOOL fActivate) = 0;
+    STDMETHOD(ResizeBorder)
+    (LPCRECT prcBorder, IOleInPlaceUIWindow* pUIWindow, BOOL fFrameWindow) = 0;
+    STDMETHOD(EnableModeless)(BOOL fEnable) = 0;
+
+protected:
+    ~IOleInPlaceActiveObject() = default;
 };
 
 // The container's document window, and its frame window (menus, status line, accelerators).

@@ -19,6 +19,7 @@ set(COM_SOURCES ${COM_PORTABLE_SOURCES}
   coapi.cpp
   errorinfo.cpp
   guid.cpp
+  memstorage.cpp
   memstream.cpp
   number_text.cpp
   reg_batch.cpp

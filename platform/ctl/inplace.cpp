@@ -1,6 +1,7 @@
 // COleControl in place: its own window, a child of the container's window the in-place site
-// names, at the rectangle the site gives; and IOleControl (no mnemonics, ambient changes, frozen
-// events).
+// names, at the rectangle the site gives; the active object of the container's frame and
+// document window while its user interface is active (IOleInPlaceActiveObject); and IOleControl
+// (no mnemonics, ambient changes, frozen events).
 #include <memory>
 
 #include "platform/com/com_exception.h"
@@ -38,15 +39,32 @@ HRESULT COleControl::OnActivateInPlace(BOOL bUIActivate) {
             return hr;
         }
         m_pInPlaceSite = site;
+        m_pInPlaceFrame = frame;
+        m_pInPlaceDocument = document;
         m_bInPlaceActive = true;
     } else if (m_pWnd) {
         m_pWnd->Show(true);  // after OLEIVERB_HIDE
     }
+    // The site hears first, then the frame and the document window get the active object.
     if (bUIActivate && !m_bUIActive) {
         m_bUIActive = true;
         m_pInPlaceSite->OnUIActivate();
+        SetActiveObjectOnWindows(this);
     }
     return S_OK;
+}
+
+void COleControl::SetActiveObjectOnWindows(IOleInPlaceActiveObject* active) {
+    // Held while they are told: either may call back into the control.
+    ComPtr<IOleInPlaceFrame> frame = m_pInPlaceFrame;
+    ComPtr<IOleInPlaceUIWindow> document = m_pInPlaceDocument;
+    if (active) {
+        if (frame) frame->SetActiveObject(active, nullptr);
+        if (document) document->SetActiveObject(active, nullptr);
+    } else {
+        if (document) document->SetActiveObject(nullptr, nullptr);
+        if (frame) frame->SetActiveObject(nullptr, nullptr);
+    }
 }
 
 HWND COleControl::ContainerWindow(HWND fallback) const {
@@ -74,6 +92,8 @@ HRESULT COleControl::InPlaceDeactivate() {
     UIDeactivate();
     m_bInPlaceActive = false;
     m_pWnd.reset();
+    m_pInPlaceFrame.Reset();
+    m_pInPlaceDocument.Reset();
     // Taken first: the site may call back into the control while it is told.
     ComPtr<IOleInPlaceSite> site = std::move(m_pInPlaceSite);
     site->OnInPlaceDeactivate();
@@ -83,6 +103,8 @@ HRESULT COleControl::InPlaceDeactivate() {
 HRESULT COleControl::UIDeactivate() {
     if (!m_bUIActive) return S_OK;
     m_bUIActive = false;
+    // The windows let the control go before the site hears, in the reverse order of activation.
+    SetActiveObjectOnWindows(nullptr);
     if (m_pInPlaceSite) m_pInPlaceSite->OnUIDeactivate(FALSE);
     return S_OK;
 }
@@ -95,6 +117,23 @@ HRESULT COleControl::SetObjectRects(LPCRECT lprcPosRect, LPCRECT) {
 }
 
 HRESULT COleControl::ReactivateAndUndo() { return INPLACE_E_NOTUNDOABLE; }
+
+// ---------------------------------------------------------------- IOleInPlaceActiveObject
+
+// No accelerators of its own: every keystroke goes on to the container.
+HRESULT COleControl::TranslateAccelerator(LPMSG lpmsg) { return lpmsg ? S_FALSE : E_INVALIDARG; }
+
+HRESULT COleControl::OnFrameWindowActivate(BOOL) { return S_OK; }
+
+HRESULT COleControl::OnDocWindowActivate(BOOL) { return S_OK; }
+
+// No toolbars: the control asks for no border space.
+HRESULT COleControl::ResizeBorder(LPCRECT prcBorder, IOleInPlaceUIWindow* pUIWindow, BOOL) {
+    return prcBorder && pUIWindow ? S_OK : E_INVALIDARG;
+}
+
+// The control shows no modeless windows of its own.
+HRESULT COleControl::EnableModeless(BOOL) { return S_OK; }
 
 // ---------------------------------------------------------------- IOleControl
 

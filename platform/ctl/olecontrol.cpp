@@ -34,6 +34,10 @@ void* COleControl::GetInterface(REFIID riid) {
     if (riid == IID_IOleControl) return static_cast<IOleControl*>(this);
     if (riid == IID_ISpecifyPropertyPages) return static_cast<ISpecifyPropertyPages*>(this);
     if (riid == IID_IPersistPropertyBag) return static_cast<IPersistPropertyBag*>(this);
+    if (riid == IID_IPersistStorage) return static_cast<IPersistStorage*>(this);
+    if (riid == IID_IPersistMemory) return static_cast<IPersistMemory*>(this);
+    if (riid == IID_IQuickActivate) return static_cast<IQuickActivate*>(this);
+    if (riid == IID_IOleInPlaceActiveObject) return static_cast<IOleInPlaceActiveObject*>(this);
     if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
     if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
         return static_cast<IProvideClassInfo2*>(this);
@@ -146,6 +150,8 @@ void COleControl::DoPropExchange(CPropExchange* pPX) {
     ExchangeStockProps(pPX);
 }
 
+DWORD COleControl::GetViewStatus() const { return 0; }
+
 void COleControl::OnResetState() {
     CPropExchange px(CPropExchange::Direction::Reset, nullptr, 0);
     DoPropExchange(&px);
@@ -165,13 +171,28 @@ HRESULT COleControl::GetClassID(CLSID* pClassID) {
 
 HRESULT COleControl::IsDirty() { return m_bModified ? S_OK : S_FALSE; }
 
+HRESULT COleControl::LoadState(const std::string& bytes, const std::string& previous) {
+    const DWORD previousVersion = m_dwVersionLoaded;
+    std::string loaded = bytes;
+    CPropExchange px(CPropExchange::Direction::Load, &loaded, 0);
+    DoPropExchange(&px);
+    if (px.Failed()) {
+        std::string before = previous;
+        CPropExchange restore(CPropExchange::Direction::Load, &before, 0);
+        DoPropExchange(&restore);
+        m_dwVersionLoaded = previousVersion;
+        return STG_E_READFAULT;
+    }
+    m_bModified = false;
+    return S_OK;
+}
+
 HRESULT COleControl::Load(IStream* pStm) {
     if (!pStm) return E_POINTER;
     try {
         // The current state, to fall back on, also tells how many bytes the state takes.
         std::string previous;
         MeasureState(&previous);
-        const DWORD previousVersion = m_dwVersionLoaded;
         const ULONG size = static_cast<ULONG>(previous.size());
 
         std::string bytes(size, '\0');
@@ -179,17 +200,7 @@ HRESULT COleControl::Load(IStream* pStm) {
         HRESULT hr = pStm->Read(bytes.data(), size, &read);
         if (FAILED(hr)) return hr;
         if (read != size) return STG_E_READFAULT;
-
-        CPropExchange px(CPropExchange::Direction::Load, &bytes, 0);
-        DoPropExchange(&px);
-        if (px.Failed()) {
-            CPropExchange restore(CPropExchange::Direction::Load, &previous, 0);
-            DoPropExchange(&restore);
-            m_dwVersionLoaded = previousVersion;
-            return STG_E_READFAULT;
-        }
-        m_bModified = false;
-        return S_OK;
+        return LoadState(bytes, previous);
     } catch (...) {
         return HresultFromCurrentException();
     }

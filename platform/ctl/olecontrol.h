@@ -8,6 +8,12 @@
 //   IViewObject2         drawing onto a container's device context, and
 //   ISpecifyPropertyPages  the property pages the properties verb shows (viewobject.cpp),
 //   IPersistPropertyBag  the same DoPropExchange by property name (see propbag.h),
+//   IPersistStorage      the same bytes as the stream, in a stream "Contents" of a container's
+//   IPersistMemory       storage, and in a memory block of the container's (persist.cpp),
+//   IQuickActivate       the container's site, sinks and ambient properties at once, answered
+//                        with the control's status (persist.cpp),
+//   IOleInPlaceActiveObject  while the control's user interface is active; the container's
+//                        frame and document window are told of it (inplace.cpp),
 //   IConnectionPointContainer  one connection point, for the event interface (see connpoint.h),
 //   IProvideClassInfo2   the coclass from the type library and the default source interface.
 // A derived class provides its dispatch map, class identity, user type name and misc status,
@@ -58,6 +64,10 @@ class CTL_EXPORT COleControl : public IDispatch,
                                public IOleControl,
                                public ISpecifyPropertyPages,
                                public IPersistPropertyBag,
+                               public IPersistStorage,
+                               public IPersistMemory,
+                               public IQuickActivate,
+                               public IOleInPlaceActiveObject,
                                public IConnectionPointContainer,
                                public IProvideClassInfo2,
                                public ISupportErrorInfo {
@@ -88,12 +98,53 @@ public:
     HRESULT STDMETHODCALLTYPE Load(IStream* pStm) override;
     HRESULT STDMETHODCALLTYPE Save(IStream* pStm, BOOL fClearDirty) override;
     HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* pCbSize) override;
-    HRESULT STDMETHODCALLTYPE InitNew() override;  // also IPersistPropertyBag's
+    HRESULT STDMETHODCALLTYPE
+    InitNew() override;  // also IPersistPropertyBag's and IPersistMemory's
 
     // IPersistPropertyBag (propbag.cpp). A failed Load leaves the object as it was.
     HRESULT STDMETHODCALLTYPE Load(IPropertyBag* pPropBag, IErrorLog* pErrorLog) override;
     HRESULT STDMETHODCALLTYPE Save(IPropertyBag* pPropBag, BOOL fClearDirty,
                                    BOOL fSaveAllProperties) override;
+
+    // IPersistStorage (persist.cpp): the stream's bytes in the storage's stream "Contents".
+    // InitNew or Load once (CO_E_ALREADYINITIALIZED after either; a failed Load leaves the object
+    // as it was and uninitialised); Save with fSameAsLoad clears the modified flag and, like
+    // every Save, leaves the object writing nothing until SaveCompleted (E_UNEXPECTED without a
+    // Save or HandsOffStorage before); after HandsOffStorage the object holds no storage and
+    // Save is E_UNEXPECTED until SaveCompleted gives it one (E_INVALIDARG for none).
+    HRESULT STDMETHODCALLTYPE InitNew(IStorage* pStg) override;
+    HRESULT STDMETHODCALLTYPE Load(IStorage* pStg) override;
+    HRESULT STDMETHODCALLTYPE Save(IStorage* pStgSave, BOOL fSameAsLoad) override;
+    HRESULT STDMETHODCALLTYPE SaveCompleted(IStorage* pStgNew) override;
+    HRESULT STDMETHODCALLTYPE HandsOffStorage() override;
+
+    // IPersistMemory (persist.cpp): the stream's bytes in the caller's block. A block shorter
+    // than the state is STG_E_READFAULT for Load (the object stays as it was) and
+    // STG_E_MEDIUMFULL for Save (nothing is written).
+    HRESULT STDMETHODCALLTYPE Load(void* pMem, ULONG cbSize) override;
+    HRESULT STDMETHODCALLTYPE Save(void* pMem, BOOL fClearDirty, ULONG cbSize) override;
+    HRESULT STDMETHODCALLTYPE GetSizeMax(ULONG* pCbSize) override;
+
+    // IQuickActivate (persist.cpp). QuickActivate takes the container's client site (as
+    // SetClientSite), its advise sink (as the view's, IViewObject::SetAdvise), its event sink
+    // (on the event connection point: dwEventCookie, 0 when the sink does not take the events)
+    // and its ambient properties, and answers the misc status (GetMiscStatus's), the view
+    // status (GetViewStatus) and no pointer activation policy. The control has no property
+    // notifications: dwPropNotifyCookie is 0. A QACONTAINER or QACONTROL shorter than their first
+    // published forms is E_INVALIDARG. The content extent is IOleObject's, in HIMETRIC.
+    HRESULT STDMETHODCALLTYPE QuickActivate(QACONTAINER* pQaContainer,
+                                            QACONTROL* pQaControl) override;
+    HRESULT STDMETHODCALLTYPE SetContentExtent(LPSIZEL pSizel) override;
+    HRESULT STDMETHODCALLTYPE GetContentExtent(LPSIZEL pSizel) override;
+
+    // IOleInPlaceActiveObject (inplace.cpp): handed to the frame and the document window while
+    // the control's user interface is active. No accelerators, no border tools.
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG lpmsg) override;
+    HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL fActivate) override;
+    HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL fActivate) override;
+    HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT prcBorder, IOleInPlaceUIWindow* pUIWindow,
+                                           BOOL fFrameWindow) override;
+    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL fEnable) override;
 
     // IConnectionPointContainer and IProvideClassInfo2 (ctlinfo.cpp)
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
@@ -192,6 +243,9 @@ public:
     // SetClientSite(NULL)).
     IOleClientSite* GetClientSite() const { return m_pClientSite.Get(); }
     BOOL IsInPlaceActive() const { return m_bInPlaceActive; }
+    BOOL IsUIActive() const { return m_bUIActive; }
+    // The ambient flags (QACONTAINERFLAGS) a container handed over with QuickActivate (0 before).
+    DWORD GetQuickAmbientFlags() const { return m_dwQuickAmbientFlags; }
     // Whether the container froze the control's events (IOleControl::FreezeEvents).
     BOOL AreEventsFrozen() const { return m_nFreezeEvents > 0; }
 
@@ -201,6 +255,8 @@ protected:
     virtual REFCLSID GetControlClassID() const = 0;
     virtual std::uint16_t GetUserTypeNameID() const = 0;
     virtual DWORD GetControlMiscStatus() const = 0;
+    // How the control's picture covers its bounds (VIEWSTATUS); none promised by default.
+    virtual DWORD GetViewStatus() const;
     // The property pages (none by default); the array outlives the object.
     virtual const CLSID* GetPropPageIDs(ULONG* count);
     // Verbs added to the standard set (none by default).
@@ -217,6 +273,11 @@ protected:
 
 private:
     HRESULT MeasureState(std::string* bytes);
+    // Loads the state from exactly the bytes a save writes; a failed exchange restores
+    // `previous` (the state before) and answers STG_E_READFAULT.
+    HRESULT LoadState(const std::string& bytes, const std::string& previous);
+    // Tells the frame and the document window which object is UI active (null: none).
+    void SetActiveObjectOnWindows(IOleInPlaceActiveObject* active);
     // In-place activation through the client site's IOleInPlaceSite, with the UI active or not.
     HRESULT OnActivateInPlace(BOOL bUIActivate);
     // The container's window: the in-place site's, else `fallback`.
@@ -253,6 +314,9 @@ private:
     std::unique_ptr<ctl::Window> m_pWnd;
     bool m_bInPlaceActive = false;
     bool m_bUIActive = false;
+    // The frame and document window of the activation, told of the UI-active object.
+    ComPtr<IOleInPlaceFrame> m_pInPlaceFrame;
+    ComPtr<IOleInPlaceUIWindow> m_pInPlaceDocument;
     long m_nFreezeEvents = 0;
     // IOleObject::Advise's sinks by cookie, and IViewObject::SetAdvise's one sink.
     std::vector<std::pair<DWORD, ComPtr<IAdviseSink>>> m_adviseSinks;
@@ -260,4 +324,12 @@ private:
     ComPtr<IAdviseSink> m_pViewAdviseSink;
     DWORD m_dwViewAdviseAspects = 0;
     DWORD m_dwViewAdviseFlags = 0;
+
+    // IPersistStorage's state: whether InitNew or Load ran, whether the object may write, and
+    // the storage it holds (none in hands-off mode).
+    enum class StorageMode { kNormal, kNoScribble, kHandsOff };
+    bool m_bStorageInitialized = false;
+    StorageMode m_storageMode = StorageMode::kNormal;
+    ComPtr<IStorage> m_pStorage;
+    DWORD m_dwQuickAmbientFlags = 0;
 };

@@ -13,6 +13,7 @@ set(CTL_SOURCES
   inplace.cpp
   module.cpp
   olecontrol.cpp
+  persist.cpp
   oleobject.cpp
   picture.cpp
   propbag.cpp

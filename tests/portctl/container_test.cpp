@@ -163,6 +163,61 @@ TEST_F(ContainerTest, AFormHostsOrderAndASiteTakenAwayWhileActive) {
     EXPECT_EQ(Query<IPersistStreamInit>(object, IID_IPersistStreamInit)->IsDirty(), S_FALSE);
 }
 
+// UI activation in a container with a frame and a document window: the site hears first, then
+// both windows get the control as their active object; deactivation takes it back from both
+// (document first) before the site hears; the windows hold no reference afterwards.
+TEST_F(ContainerTest, TheFrameAndTheDocumentWindowKnowTheActiveObject) {
+    ComPtr<IUnknown> object = Create();
+    auto ole = Query<IOleObject>(object, IID_IOleObject);
+    ASSERT_EQ(Query<IPersistStreamInit>(object, IID_IPersistStreamInit)->InitNew(), S_OK);
+    ASSERT_EQ(ole->SetClientSite(&site), S_OK);
+    site.offersFrame = true;
+    site.offersDocument = true;
+    ASSERT_EQ(ole->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site, 0, site.window, &site.position),
+              S_OK);
+    EXPECT_EQ(site.TakeCalls(),
+              (std::vector<std::string>{"QueryInterface IOleInPlaceSite", "CanInPlaceActivate",
+                                        "OnInPlaceActivate", "GetWindow", "GetWindowContext",
+                                        "OnUIActivate", "frame SetActiveObject object",
+                                        "document SetActiveObject object"}));
+    // The active object is the control itself.
+    ASSERT_NE(site.frame.active, nullptr);
+    EXPECT_EQ(site.document.active, site.frame.active);
+    auto active = Query<IOleInPlaceActiveObject>(object, IID_IOleInPlaceActiveObject);
+    EXPECT_EQ(active.Get(), site.frame.active);
+    HWND handle = nullptr;
+    ASSERT_EQ(site.frame.active->GetWindow(&handle), S_OK);
+    EXPECT_EQ(ui::WidgetOfHandle(handle), ControlWindow(object));
+    MSG message{};
+    EXPECT_EQ(active->TranslateAccelerator(&message), S_FALSE);  // nothing of its own
+    active.Reset();
+
+    // Activating again changes nothing; UI deactivation takes the object back.
+    ASSERT_EQ(ole->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site, 0, site.window, &site.position),
+              S_OK);
+    EXPECT_TRUE(site.TakeCalls().empty());
+    ASSERT_EQ(Query<IOleInPlaceObject>(object, IID_IOleInPlaceObject)->UIDeactivate(), S_OK);
+    EXPECT_EQ(site.TakeCalls(),
+              (std::vector<std::string>{"document SetActiveObject null",
+                                        "frame SetActiveObject null", "OnUIDeactivate"}));
+    EXPECT_EQ(site.frame.active, nullptr);
+
+    // UI-active again, then closed: the windows let it go as the control deactivates.
+    ASSERT_EQ(ole->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site, 0, site.window, &site.position),
+              S_OK);
+    EXPECT_EQ(site.TakeCalls(),
+              (std::vector<std::string>{"OnUIActivate", "frame SetActiveObject object",
+                                        "document SetActiveObject object"}));
+    ASSERT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_EQ(site.TakeCalls(), (std::vector<std::string>{
+                                    "document SetActiveObject null", "frame SetActiveObject null",
+                                    "OnUIDeactivate", "OnInPlaceDeactivate"}));
+    EXPECT_EQ(site.frame.refs, 1u);
+    EXPECT_EQ(site.document.refs, 1u);
+    ASSERT_EQ(ole->SetClientSite(nullptr), S_OK);
+    EXPECT_EQ(site.refs, 1u);
+}
+
 // The properties verb of a control in a container: the frame is the container's window's, and
 // the site is asked for a frame of its own first.
 TEST_F(ContainerTest, ThePropertiesVerbOpensTheFrameOverTheContainersWindow) {

@@ -1,7 +1,9 @@
 // The control inside a host: its persistent stream, reset, status, type name, verbs and pages.
 #include "platform/com/combase.h"
+#include "platform/com/memory_storage.h"
 #include "platform/com/memory_stream.h"
 #include "tests/portctl/pinbus_fixture.h"
+#include "tests/support/variant.h"
 
 namespace {
 
@@ -147,6 +149,100 @@ TEST_F(EmbeddingTest, StatusTypeNamePagesAndVerbs) {
     EXPECT_EQ(order, (std::vector<LONG>{0, -1, -2, -3, -4, -5, -6, -7}));
     EXPECT_EQ(Persist(c)->IsDirty(), S_FALSE);
     EXPECT_TRUE(cycles.empty());
+}
+
+}  // namespace
+
+// Kept in a container's storage and in a memory block: the 22 bytes of the stream, in the
+// storage's stream "Contents"; and what quick activation answers for Pinbus.
+namespace {
+
+const std::string kPutStream =  // Address 956, Bits 16, the form's extent
+    Hex("00 00 01 00 3d 04 00 00 69 03 00 00 00 00 00 00 bc 03 00 00 10 00");
+
+ComPtr<IPersistStorage> Storage(const ComPtr<IDispatch>& control) {
+    ComPtr<IPersistStorage> storage;
+    EXPECT_EQ(control.As(IID_IPersistStorage, std::addressof(storage)), S_OK);
+    return storage;
+}
+ComPtr<IPersistMemory> Memory(const ComPtr<IDispatch>& control) {
+    ComPtr<IPersistMemory> memory;
+    EXPECT_EQ(control.As(IID_IPersistMemory, std::addressof(memory)), S_OK);
+    return memory;
+}
+
+TEST_F(EmbeddingTest, StorageAndMemoryHoldTheStreamsBytes) {
+    auto c = NewControl(false);
+    ComPtr<IStorage> storage;
+    ASSERT_EQ(CreateStorageOnMemory(&storage), S_OK);
+    ASSERT_EQ(Storage(c)->InitNew(storage.Get()), S_OK);
+    SIZEL size{1085, 873};
+    ASSERT_EQ(Ole(c)->SetExtent(DVASPECT_CONTENT, &size), S_OK);
+    ASSERT_EQ(PutProp(c.Get(), kAddress, VarI4(956)), S_OK);
+    ASSERT_EQ(PutProp(c.Get(), kBits, VarI2(16)), S_OK);
+    ASSERT_EQ(Storage(c)->Save(storage.Get(), TRUE), S_OK);
+    ASSERT_EQ(Storage(c)->SaveCompleted(nullptr), S_OK);
+    EXPECT_EQ(Storage(c)->IsDirty(), S_FALSE);
+    ComPtr<IStream> contents;
+    ASSERT_EQ(
+        storage->OpenStream(u"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &contents),
+        S_OK);
+    std::string bytes;
+    ASSERT_TRUE(GetMemoryStreamBytes(contents.Get(), &bytes));
+    contents.Reset();
+    EXPECT_EQ(bytes, kPutStream);
+    EXPECT_EQ(Save(c), kPutStream);
+
+    std::string block(22, '\0');
+    ULONG max = 0;
+    ASSERT_EQ(Memory(c)->GetSizeMax(&max), S_OK);
+    EXPECT_EQ(max, 22u);
+    ASSERT_EQ(Memory(c)->Save(block.data(), TRUE, ULONG(block.size())), S_OK);
+    EXPECT_EQ(block, kPutStream);
+
+    // Restored into new objects, from the storage and from the block.
+    auto fromStorage = NewControl(false);
+    ASSERT_EQ(Storage(fromStorage)->Load(storage.Get()), S_OK);
+    EXPECT_EQ(GetI4(fromStorage.Get(), kAddress), 956);
+    EXPECT_EQ(GetI2(fromStorage.Get(), kBits), 16);
+    EXPECT_EQ(Storage(fromStorage)->Load(storage.Get()), CO_E_ALREADYINITIALIZED);
+    auto fromMemory = NewControl(false);
+    ASSERT_EQ(Memory(fromMemory)->Load(block.data(), ULONG(block.size())), S_OK);
+    EXPECT_EQ(Save(fromMemory), kPutStream);
+    EXPECT_TRUE(cycles.empty());
+}
+
+TEST_F(EmbeddingTest, QuickActivationAnswersTheStatusAndConnectsTheEvents) {
+    auto c = NewControl(false);
+    ComPtr<IQuickActivate> quick;
+    ASSERT_EQ(c.As(IID_IQuickActivate, std::addressof(quick)), S_OK);
+    struct EventSink final : CountedObject {
+        STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+            *ppv = nullptr;
+            if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+            *ppv = static_cast<IDispatch*>(this);
+            ++refs;
+            return S_OK;
+        }
+    } events;
+    QACONTAINER qa{};
+    qa.cbSize = sizeof qa;
+    qa.pUnkEventSink = &events;
+    QACONTROL answer{};
+    answer.cbSize = sizeof answer;
+    ASSERT_EQ(quick->QuickActivate(&qa, &answer), S_OK);
+    EXPECT_EQ(answer.dwMiscStatus, 0x20591u);
+    EXPECT_EQ(answer.dwViewStatus, DWORD(VIEWSTATUS_OPAQUE));
+    EXPECT_NE(answer.dwEventCookie, 0u);
+    EXPECT_EQ(answer.dwPropNotifyCookie, 0u);
+    ASSERT_EQ(Persist(c)->InitNew(), S_OK);  // quick activation does not initialise
+    EXPECT_EQ(Save(c), kNewObjectStream);
+    ComPtr<IConnectionPointContainer> points;
+    ASSERT_EQ(c.As(IID_IConnectionPointContainer, std::addressof(points)), S_OK);
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(points->FindConnectionPoint(IID_DPinbusEvents, &point), S_OK);
+    ASSERT_EQ(point->Unadvise(answer.dwEventCookie), S_OK);
+    EXPECT_EQ(events.refs, 1u);
 }
 
 }  // namespace

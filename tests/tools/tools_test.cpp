@@ -460,6 +460,30 @@ TEST_F(Tools, OcxhostPlacesTheControlAndSaysWhatItAskedOfTheSite) {
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\x30\0\0\0\x2c", 8));  // 48 x 44
 }
 
+// A control kept in ocxhost's storage and in a memory block, and placed by quick activation.
+TEST_F(Tools, OcxhostKeepsTheObjectInAStorageAndAMemoryBlock) {
+    ASSERT_EQ(Regsvr({kPinbus}).exitCode, 0);
+    const std::string put = "00 00 01 00 7b 02 00 00 46 02 00 00 00 00 00 00 bc 03 00 00 10 00";
+    Outcome r = Ocxhost(
+        "create PINBUS.PinbusCtrl.1\ninitstorage\ninitstorage\nput Address 956\nput Bits 16\n"
+        "savestorage\nisdirty\nhandsoff\nsavestorage\nsavecompleted\nsavestorage\nsavememory\n"
+        "release\ncreate PINBUS.PinbusCtrl.1\nloadstorage " +
+        put + "\nget Address\nloadstorage " + put +
+        "\nrelease\ncreate PINBUS.PinbusCtrl.1\nloadstorage 00 00 01 00\nloadmemory 00 00 01 00\n"
+        "loadmemory 00 00 01 00 7b 02 00 00 46 02 00 00 00 00 00 00 78 03 00 00 0c 00\n"
+        "get Bits\nquickactivate\nunadvise 1\nsavememory\nrelease\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "S_OK\nS_OK\nerror 0x800401f1\nS_OK\nS_OK\n" + put +
+                         "\nS_FALSE\nS_OK\nerror 0x8000ffff\nS_OK\n" + put + "\n" + put +
+                         "\nS_OK\nS_OK\nS_OK\nVT_I4 956\nerror 0x800401f1\nS_OK\nS_OK\n"
+                         "error 0x8003001e\nerror 0x8003001e\nS_OK\nVT_I2 12\n"
+                         "misc 0x00020591 view 0x00000001 eventcookie 1 propnotifycookie 0\n"
+                         "S_OK\n"
+                         "00 00 01 00 7b 02 00 00 46 02 00 00 00 00 00 00 78 03 00 00 0c 00\n"
+                         "S_OK\n")
+        << r.err;
+}
+
 // What a host asks before it places a control, and named persistence in NAME=VALUE text.
 TEST_F(Tools, OcxhostAsksForInterfacesEventsClassInfoAndPropertyBags) {
     ASSERT_EQ(Regsvr({kPinbus}).exitCode, 0);
@@ -473,8 +497,10 @@ TEST_F(Tools, OcxhostAsksForInterfacesEventsClassInfoAndPropertyBags) {
     EXPECT_EQ(r.out,
               "S_OK\nS_OK\n"
               "IUnknown\nIDispatch\nIPersist\nIPersistStreamInit\nIPersistPropertyBag\n"
+              "IPersistStorage\nIPersistMemory\nIQuickActivate\n"
               "IConnectionPointContainer\nIProvideClassInfo\nIProvideClassInfo2\n"
-              "IOleObject\nIOleWindow\nIOleInPlaceObject\nIViewObject\nIViewObject2\n"
+              "IOleObject\nIOleWindow\nIOleInPlaceObject\nIOleInPlaceActiveObject\n"
+              "IViewObject\nIViewObject2\n"
               "IOleControl\nISpecifyPropertyPages\n"
               "{6B2F14D2-5C83-11D0-9E41-0040A7B3C250}\n"
               "Pinbus {6B2F14D2-5C83-11D0-9E41-0040A7B3C250}\n"

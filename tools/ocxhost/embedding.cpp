@@ -176,6 +176,30 @@ Outcome Host::SiteCalls(const std::string& rest) {
     return out.empty() ? std::string("no calls") : out;
 }
 
+Outcome Host::QuickActivate(const std::string& rest) {
+    if (auto c = NoArguments(rest); !c) return c.error();
+    if (auto c = NeedObject(); !c) return c.error();
+    ComPtr<IQuickActivate> quick;
+    HRESULT hr = object_.As(IID_IQuickActivate, std::addressof(quick));
+    if (FAILED(hr)) return Error(hr, "the object has no quick activation");
+    QACONTAINER container{};
+    container.cbSize = sizeof container;
+    container.pClientSite = site_.Get();
+    container.pUnkEventSink = &sink_;
+    QACONTROL control{};
+    control.cbSize = sizeof control;
+    if (FAILED(hr = quick->QuickActivate(&container, &control))) return Error(hr);
+    sitePending_ = false;  // the object has its site now
+    if (control.dwEventCookie) cookies_.push_back(control.dwEventCookie);
+    char line[160];
+    std::snprintf(line, sizeof line, "misc 0x%08x view 0x%08x eventcookie %u propnotifycookie %u",
+                  static_cast<unsigned>(control.dwMiscStatus),
+                  static_cast<unsigned>(control.dwViewStatus),
+                  static_cast<unsigned>(control.dwEventCookie),
+                  static_cast<unsigned>(control.dwPropNotifyCookie));
+    return std::string(line);
+}
+
 Outcome Host::Draw(const std::string& rest) {
     if (auto c = NeedObject(); !c) return c.error();
     std::string sizes;

@@ -36,6 +36,9 @@ constexpr KnownInterface kKnownInterfaces[] = {
     {"IPersistStream", &IID_IPersistStream},
     {"IPersistStreamInit", &IID_IPersistStreamInit},
     {"IPersistPropertyBag", &IID_IPersistPropertyBag},
+    {"IPersistStorage", &IID_IPersistStorage},
+    {"IPersistMemory", &IID_IPersistMemory},
+    {"IQuickActivate", &IID_IQuickActivate},
     {"IConnectionPointContainer", &IID_IConnectionPointContainer},
     {"IConnectionPoint", &IID_IConnectionPoint},
     {"IEnumConnectionPoints", &IID_IEnumConnectionPoints},
@@ -45,6 +48,7 @@ constexpr KnownInterface kKnownInterfaces[] = {
     {"IOleObject", &IID_IOleObject},
     {"IOleWindow", &IID_IOleWindow},
     {"IOleInPlaceObject", &IID_IOleInPlaceObject},
+    {"IOleInPlaceActiveObject", &IID_IOleInPlaceActiveObject},
     {"IViewObject", &IID_IViewObject},
     {"IViewObject2", &IID_IViewObject2},
     {"IOleControl", &IID_IOleControl},
@@ -74,6 +78,7 @@ void Host::Release() {
             for (DWORD cookie : cookies_) point->Unadvise(cookie);
     }
     cookies_.clear();
+    storage_.Reset();
     // As a form lets a control go: closed, then its site taken back, then released.
     if (ole_) {
         ole_->Close(OLECLOSE_NOSAVE);
@@ -196,6 +201,25 @@ const Command Host::kCommands[] = {
      &Host::Advise},
     {"unadvise", "COOKIE", "disconnect the sink advised with COOKIE", &Host::Unadvise},
     {"classinfo", "", "the object's coclass name and default source interface", &Host::ClassInfo},
+    {"initstorage", "", "initialise as new in a storage of ocxhost's (in memory)",
+     &Host::InitStorage},
+    {"loadstorage", "HEX", "initialise from a storage whose stream \"Contents\" holds HEX",
+     &Host::LoadStorage},
+    {"savestorage", "",
+     "save into ocxhost's storage (a new one when there is none),\ncomplete the save and print "
+     "\"Contents\" in hex",
+     &Host::SaveStorage},
+    {"handsoff", "", "take the object's storage away (IPersistStorage::HandsOffStorage)",
+     &Host::HandsOff},
+    {"savecompleted", "", "give the object ocxhost's storage again after a save or handsoff",
+     &Host::SaveCompleted},
+    {"savememory", "", "save into a memory block of the object's size and print it in hex",
+     &Host::SaveMemory},
+    {"loadmemory", "HEX", "initialise from a memory block holding HEX", &Host::LoadMemory},
+    {"quickactivate", "",
+     "give the object ocxhost's site and event sink at once (IQuickActivate);\nprints misc and "
+     "view status and the event cookie",
+     &Host::QuickActivate},
     {"savebag", "", "save by property name: NAME=VALUE per property, in exchange\norder",
      &Host::SaveBag},
     {"loadbag", "[NAME=VALUE;...]", "load by property name; a property not given takes its default",

@@ -135,6 +135,17 @@ private:
     Check NeedBag(ComPtr<IPersistPropertyBag>* bag) const;
     Outcome SaveBag(const std::string& rest);
     Outcome LoadBag(const std::string& rest);
+    // In a storage of ocxhost's (in memory, the object's bytes in its stream "Contents") and in a
+    // memory block (persistence.cpp).
+    Check NeedStorage(ComPtr<IPersistStorage>* persist) const;
+    Outcome InitStorage(const std::string& rest);
+    Outcome LoadStorage(const std::string& rest);
+    Outcome SaveStorage(const std::string& rest);
+    Outcome HandsOff(const std::string& rest);
+    Outcome SaveCompleted(const std::string& rest);
+    Check NeedMemory(ComPtr<IPersistMemory>* persist) const;
+    Outcome SaveMemory(const std::string& rest);
+    Outcome LoadMemory(const std::string& rest);
 
     // Embedding: the status bits, verbs and property pages a form asks for, the properties verb
     // and in-place activation in ocxhost's window (embedding.cpp).
@@ -149,6 +160,8 @@ private:
     Outcome Activate(const std::string& rest);
     Outcome Deactivate(const std::string& rest);
     Outcome SiteCalls(const std::string& rest);
+    // IQuickActivate: ocxhost's site and event sink at once; prints the control's answer.
+    Outcome QuickActivate(const std::string& rest);
     Outcome Draw(const std::string& rest);
     // ocxhost's window for the object and the object's rectangle in it (its extent in pixels);
     // null when there is none.
@@ -176,6 +189,8 @@ private:
     CLSID clsid_ = GUID_NULL;
     HostSink sink_;
     std::vector<DWORD> cookies_;  // what ocxhost advised on the object
+    // The storage the object was given (initstorage, loadstorage) or last saved into.
+    ComPtr<IStorage> storage_;
 };
 
 }  // namespace ocxhost

@@ -11,9 +11,14 @@
 namespace {
 
 std::vector<IID> ServedIids() {
-    return {IID_IUnknown,           IID_IDispatch,    IID_DTestCtrl,   IID_IPersist,
-            IID_IPersistStreamInit, IID_IOleObject,   IID_IOleWindow,  IID_IOleInPlaceObject,
-            IID_IViewObject,        IID_IViewObject2, IID_IOleControl, IID_ISpecifyPropertyPages};
+    return {IID_IUnknown,           IID_IDispatch,
+            IID_DTestCtrl,          IID_IPersist,
+            IID_IPersistStreamInit, IID_IOleObject,
+            IID_IOleWindow,         IID_IOleInPlaceObject,
+            IID_IViewObject,        IID_IViewObject2,
+            IID_IOleControl,        IID_ISpecifyPropertyPages,
+            IID_IPersistStorage,    IID_IPersistMemory,
+            IID_IQuickActivate,     IID_IOleInPlaceActiveObject};
 }
 
 IUnknown* Query(IUnknown* from, REFIID iid) {
@@ -209,7 +214,7 @@ TEST_F(PersistTest, FailedLoadsLeaveTheObjectAsItWas) {
     broken.readResult = STG_E_READFAULT;
     EXPECT_EQ(ctrl->Load(&broken), STG_E_READFAULT);
 
-    EXPECT_EQ(ctrl->Load(nullptr), E_POINTER);
+    EXPECT_EQ(ctrl->Load(static_cast<IStream*>(nullptr)), E_POINTER);
     EXPECT_EQ(Saved(FALSE), before);
     EXPECT_EQ(ctrl->IsDirty(), S_OK);
 }
@@ -223,8 +228,8 @@ TEST_F(PersistTest, FailedSavesReportAndKeepTheFlag) {
     shortWrite.writeLimit = 10;
     EXPECT_EQ(ctrl->Save(&shortWrite, TRUE), STG_E_MEDIUMFULL);
     EXPECT_EQ(ctrl->IsDirty(), S_OK);
-    EXPECT_EQ(ctrl->Save(nullptr, TRUE), E_POINTER);
-    EXPECT_EQ(ctrl->GetSizeMax(nullptr), E_POINTER);
+    EXPECT_EQ(ctrl->Save(static_cast<IStream*>(nullptr), TRUE), E_POINTER);
+    EXPECT_EQ(ctrl->GetSizeMax(static_cast<ULARGE_INTEGER*>(nullptr)), E_POINTER);
     EXPECT_EQ(ctrl->GetClassID(nullptr), E_POINTER);
 }
 

@@ -328,6 +328,99 @@ void Streams(const std::string& nativeStream) {
     object->Release();
 }
 
+// Kept in the platform's compound file through OleSave and OleLoad (the object's bytes in the
+// storage's stream "Contents", the same as the native control's stream), in a memory block, and
+// placed by quick activation with the platform's QACONTAINER and QACONTROL.
+void Storages(const std::string& nativeStream) {
+    const std::string native = Unhex(nativeStream);
+    ILockBytes* bytes = nullptr;
+    IStorage* storage = nullptr;
+    HRESULT hr = CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes);
+    if (SUCCEEDED(hr))
+        hr = StgCreateDocfileOnILockBytes(
+            bytes, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage);
+    CheckHr(hr, S_OK, "a compound file in memory");
+    IDispatch* object = Create();
+    IPersistStorage* persist =
+        object ? Query<IPersistStorage>(object, IID_IPersistStorage) : nullptr;
+    Check(persist != nullptr, "IPersistStorage");
+    if (storage && persist) {
+        CheckHr(persist->InitNew(storage), S_OK, "IPersistStorage::InitNew");
+        CheckHr(persist->InitNew(storage), CO_E_ALREADYINITIALIZED, "InitNew twice");
+        Put(object, DISPID_DPinbus_Address, I4(632));
+        Put(object, DISPID_DPinbus_Bits, I2(16));
+        CheckHr(OleSave(persist, storage, TRUE), S_OK, "OleSave");
+        CheckHr(persist->SaveCompleted(nullptr), S_OK, "SaveCompleted");
+        CheckHr(persist->IsDirty(), S_FALSE, "clean after OleSave");
+        CLSID stored{};
+        Check(SUCCEEDED(ReadClassStg(storage, &stored)) && stored == CLSID_Pinbus,
+              "the storage names Pinbus's class");
+        IStream* contents = nullptr;
+        CheckHr(storage->OpenStream(u"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                    &contents),
+                S_OK, "the stream \"Contents\"");
+        if (contents) {
+            Check(StreamBytes(contents) == native, "\"Contents\" holds the native stream");
+            contents->Release();
+        }
+        CheckHr(persist->HandsOffStorage(), S_OK, "HandsOffStorage");
+        CheckHr(persist->Save(storage, TRUE), E_UNEXPECTED, "no Save while hands off");
+        CheckHr(persist->SaveCompleted(storage), S_OK, "SaveCompleted with the storage");
+
+        // A new object from the storage, by the class it names.
+        IDispatch* loaded = nullptr;
+        CheckHr(OleLoad(storage, IID_IDispatch, nullptr, reinterpret_cast<void**>(&loaded)), S_OK,
+                "OleLoad");
+        if (loaded) {
+            Check(IsLong(loaded, DISPID_DPinbus_Address, 632), "OleLoad's Address 632");
+            Check(IsShort(loaded, DISPID_DPinbus_Bits, 16), "OleLoad's Bits 16");
+            loaded->Release();
+        }
+    }
+    if (persist) persist->Release();
+    if (object) object->Release();
+    if (storage) storage->Release();
+    if (bytes) bytes->Release();
+
+    // A memory block, and quick activation.
+    object = Create();
+    IPersistMemory* memory = object ? Query<IPersistMemory>(object, IID_IPersistMemory) : nullptr;
+    Check(memory != nullptr, "IPersistMemory");
+    if (memory) {
+        CheckHr(memory->Load(const_cast<char*>(native.data()), static_cast<ULONG>(native.size())),
+                S_OK, "IPersistMemory::Load");
+        ULONG size = 0;
+        Check(memory->GetSizeMax(&size) == S_OK && size == 22, "IPersistMemory's 22 bytes");
+        std::string block(22, '\0');
+        CheckHr(memory->Save(block.data(), TRUE, 22), S_OK, "IPersistMemory::Save");
+        Check(block == native, "the block holds the native stream");
+        CheckHr(memory->Save(block.data(), TRUE, 21), STG_E_MEDIUMFULL, "a block too small");
+        memory->Release();
+    }
+    IQuickActivate* quick = object ? Query<IQuickActivate>(object, IID_IQuickActivate) : nullptr;
+    Check(quick != nullptr, "IQuickActivate");
+    if (quick) {
+        Sink sink;
+        QACONTAINER container{};
+        container.cbSize = sizeof container;
+        container.pUnkEventSink = &sink;
+        QACONTROL control{};
+        control.cbSize = sizeof control;
+        CheckHr(quick->QuickActivate(&container, &control), S_OK, "QuickActivate");
+        Check(control.dwMiscStatus == 0x20591 && control.dwViewStatus == VIEWSTATUS_OPAQUE,
+              "quick activation's misc and view status");
+        Check(control.dwEventCookie != 0 && control.dwPropNotifyCookie == 0,
+              "quick activation's event cookie");
+        SIZEL extent{1085, 873};
+        SIZEL back{};
+        Check(quick->SetContentExtent(&extent) == S_OK && quick->GetContentExtent(&back) == S_OK &&
+                  back.cx == 1085 && back.cy == 873,
+              "the content extent");
+        quick->Release();
+    }
+    if (object) object->Release();
+}
+
 void PropertyBags() {
     IDispatch* object = Create();
     IPersistPropertyBag* persist =
@@ -609,6 +702,7 @@ int main(int argc, char** argv) {
     }
     PropertyPage();
     Streams(argv[1]);
+    Storages(argv[1]);
     PropertyBags();
     AtlContainer();
     CoUninitialize();
