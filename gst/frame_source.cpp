@@ -11,9 +11,11 @@
 
 #include "panel/camera_link.h"
 #include "panel/capture.h"
-#include "panel/form_state.h"
-#include "panel/registers.h"
+#include "panel/chip_settings.h"
+#include "panel/frame_reader.h"
+#include "panel/register_plan.h"
 #include "panel/session.h"
+#include "platform/chip/sx540.h"
 #include "platform/portio/board_operator.h"
 #include "platform/portio/portio.h"
 #include "platform/ui/message_box.h"
@@ -65,64 +67,57 @@ std::string TakeFault() {
     return std::exchange(g_fault, std::string());
 }
 
-// The panel's messages name its window fields; the element's name its properties.
-std::string NameProperties(std::string message) {
-    static const char* const kNames[][2] = {
-        {"Text4", "h-start"}, {"Text5", "h-end"}, {"Text6", "v-start"}, {"Text7", "v-end"}};
-    for (const auto& [field, property] : kNames) {
-        for (std::size_t at = message.find(field); at != std::string::npos;
-             at = message.find(field, at)) {
-            message.replace(at, std::strlen(field), property);
-        }
-    }
-    return message;
-}
-
 }  // namespace
 
 bool Window::ControlsGiven() const { return !ControlsText().empty(); }
 
 std::string Window::ControlsText() const {
-    static const char* const kOptionNames[4] = {"gamma", "mirror", "mode", "backlight"};
-    static const char* const kItems[4][2] = {
-        {"0.45", "1.0"}, {"on", "off"}, {"indoor", "outdoor"}, {"on", "off"}};
     std::string out;
     auto add = [&](const std::string& text) { out += (out.empty() ? "" : " ") + text; };
     if (exposure >= 0) add("exposure=" + std::to_string(exposure));
     if (gain >= 0) add("gain=" + std::to_string(gain));
     if (divider >= 0) add("divider=" + std::to_string(divider));
     for (int g = 0; g < 4; ++g) {
-        if (options[g] == 0 || options[g] == 1)
-            add(std::string(kOptionNames[g]) + "=" + kItems[g][options[g]]);
+        if (options[g] == 0 || options[g] == 1) {
+            const chip::Control& c = chip::kControls[chip::kGamma + g];
+            add(std::string(c.name) + "=" + c.words[options[g]]);
+        }
     }
     return out;
 }
 
-base::Result<panel::FrameGeometry> GeometryOf(const Window& w) {
-    struct Range {
+base::Result<panel::ChipSettings> SettingsOf(const Window& w) {
+    // The properties by the chip's controls; a number property's -1 is "not written".
+    struct Property {
         const char* name;
-        int value, low, high;
+        int control;
+        int value;
         bool unset_allowed;
     };
-    const Range ranges[] = {
-        {"h-start", w.h_start, 0, 15, false},   {"h-end", w.h_end, 0, 15, false},
-        {"v-start", w.v_start, 0, 15, false},   {"v-end", w.v_end, 0, 15, false},
-        {"exposure", w.exposure, 0, 127, true}, {"gain", w.gain, 0, 7, true},
-        {"divider", w.divider, 2, 128, true},
+    const Property properties[] = {
+        {"h-start", chip::kHStart, w.h_start, false},    {"h-end", chip::kHEnd, w.h_end, false},
+        {"v-start", chip::kVStart, w.v_start, false},    {"v-end", chip::kVEnd, w.v_end, false},
+        {"exposure", chip::kExposure, w.exposure, true}, {"gain", chip::kGain, w.gain, true},
+        {"divider", chip::kDivider, w.divider, true},
     };
-    for (const Range& r : ranges) {
-        if (r.unset_allowed && r.value == -1) continue;
-        if (r.value < r.low || r.value > r.high) {
-            return base::Fail(std::string(r.name) + " = " + std::to_string(r.value) +
-                              " is outside " + std::to_string(r.low) + ".." +
-                              std::to_string(r.high) +
-                              (r.unset_allowed ? " (-1 leaves the register as it is)" : ""));
+    panel::ChipSettings settings;
+    for (const Property& p : properties) {
+        if (p.unset_allowed && p.value == -1) continue;
+        if (!panel::InRange(chip::kControls[p.control], p.value)) {
+            return base::Fail(panel::RangeFault(chip::kControls[p.control], p.name, p.value) +
+                              (p.unset_allowed ? " (-1 leaves the register as it is)" : ""));
         }
+        (void)settings.Set(p.control, p.value);
     }
-    auto g = panel::ComputeFrameGeometry(std::to_string(w.h_start), std::to_string(w.h_end),
-                                         std::to_string(w.v_start), std::to_string(w.v_end));
-    if (!g) return base::Fail(NameProperties(g.message()));
-    return g;
+    for (int g = 0; g < chip::kOptionCount; ++g) {
+        if (w.options[g] != Window::kUnset) (void)settings.Set(chip::kGamma + g, w.options[g]);
+    }
+    return settings;
+}
+
+base::Result<panel::FrameGeometry> GeometryOf(const Window& w) {
+    if (base::Result<panel::ChipSettings> checked = SettingsOf(w); !checked) return checked.error();
+    return panel::BlockGeometry(w.h_start, w.h_end, w.v_start, w.v_end);
 }
 
 std::size_t RowStride(const panel::FrameGeometry& g) {
@@ -163,25 +158,10 @@ bool FrameSource::BoardFollowsPrompts() const {
 }
 
 base::Result<> FrameSource::SetRegisters(const Window& w) {
-    panel::FormState state;
-    const int blocks[4] = {w.h_start, w.h_end, w.v_start, w.v_end};
-    for (int i = 0; i < 4; ++i) {
-        panel::ClickField(state, panel::kHStartField + i);
-        state.text[panel::kHStartField + i] = std::to_string(blocks[i]);
-    }
-    const std::pair<int, int> numbers[] = {{panel::kExposureField, w.exposure},
-                                           {panel::kGainField, w.gain},
-                                           {panel::kDividerField, w.divider}};
-    for (const auto& [field, value] : numbers) {
-        if (value < 0) continue;
-        panel::ClickField(state, field);
-        state.text[field] = std::to_string(value);
-    }
-    for (int g = 0; g < 4; ++g) {
-        if (w.options[g] != Window::kUnset) panel::SelectOption(state, g + 1, w.options[g]);
-    }
-    const bool set =
-        panel::SetRegister(state, *impl_->link, impl_->ui, &impl_->session->BoardRecord().Record());
+    base::Result<panel::ChipSettings> settings = SettingsOf(w);
+    if (!settings) return settings.error();
+    const bool set = panel::RunRegisterPlan(panel::PlanFor(*settings), *impl_->link, impl_->ui,
+                                            &impl_->session->BoardRecord().Record());
     // The handshake is over: what reached the chip goes to the board's record now.
     impl_->session->BoardRecord().Flush();
     if (!set) {
@@ -194,26 +174,26 @@ base::Result<> FrameSource::SetRegisters(const Window& w) {
 
 base::Result<> FrameSource::ReadFrame(const panel::FrameGeometry& g, std::uint8_t* dest,
                                       std::size_t stride) {
-    panel::CameraLink& link = *impl_->link;
-    auto failed = [&] { return base::Fail("the port object failed: " + link.LastFailure()); };
-    if (FAILED(link.BeginFrameRead())) return failed();
-    // Rows go where the picture has them; the bytes that belong to no row are read and dropped.
-    const panel::FrameStreamLayout layout = panel::StreamLayoutOf(g);
-    std::uint8_t dropped = 0;
-    for (int r = 0; r < layout.rows; ++r) {
-        std::uint8_t* out = dest + static_cast<std::size_t>(layout.PictureRow(r)) * stride;
-        for (std::size_t x = 0; x < layout.width; ++x) {
-            if (FAILED(link.ReadPixelByte(out + x))) return failed();
+    // Rows go where the picture has them, top-down, their padding zeroed; the bytes that belong
+    // to no row are read and dropped.
+    class RowsSink : public panel::FrameSink {
+    public:
+        RowsSink(const panel::FrameGeometry& g, std::uint8_t* dest, std::size_t stride)
+            : layout_(panel::StreamLayoutOf(g)), dest_(dest), stride_(stride) {}
+        std::uint8_t* Row(int r) override {
+            std::uint8_t* out = dest_ + static_cast<std::size_t>(layout_.PictureRow(r)) * stride_;
+            std::memset(out + layout_.width, 0, stride_ - layout_.width);
+            return out;
         }
-        for (std::size_t x = layout.width; x < layout.row_step; ++x) {
-            if (FAILED(link.ReadPixelByte(&dropped))) return failed();
-        }
-        std::memset(out + layout.width, 0, stride - layout.width);
-    }
-    for (std::size_t n = 0; n < layout.tail; ++n) {
-        if (FAILED(link.ReadPixelByte(&dropped))) return failed();
-    }
-    if (FAILED(link.EndFrameRead())) return failed();
+        std::uint8_t* Other(std::size_t) override { return &dropped_; }
+
+    private:
+        panel::FrameStreamLayout layout_;
+        std::uint8_t* dest_;
+        std::size_t stride_;
+        std::uint8_t dropped_ = 0;
+    } rows(g, dest, stride);
+    if (base::Result<> read = panel::ReadFrame(*impl_->link, g, rows); !read) return read;
     // A cycle the port refused was not run: the frame is not the board's.
     if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault);
     return {};

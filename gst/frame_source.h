@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "panel/chip_settings.h"
 #include "panel/frame_layout.h"
 #include "platform/base/result.h"
 
@@ -35,9 +36,12 @@ struct Window {
     std::string ControlsText() const;
 };
 
-// The window and values the element can use: blocks 0..15, exposure 0..127, gain 0..7, divider
-// 2..128, and the frame the window gives under the panel's geometry rules (the fallbacks to the
-// sensor's edge, the row skip, the size limit); the error message names the property.
+// The properties as the chip's settings: each within its control's range (the chip's
+// description), the window always given, a number or option not written left out; the error
+// message names the property.
+base::Result<panel::ChipSettings> SettingsOf(const Window& window);
+// The frame the window gives under the panel's geometry rules (the fallbacks to the sensor's
+// edge, the row skip), once SettingsOf has taken the window.
 base::Result<panel::FrameGeometry> GeometryOf(const Window& window);
 
 // Bytes of one output row: the frame width rounded up to a multiple of 4 (GStreamer's GRAY8).

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "gst/frame_source.h"
+#include "platform/chip/sx540.h"
 
 #ifndef LENSBAY_VERSION
 #define LENSBAY_VERSION "0"
@@ -114,23 +115,26 @@ GType OptionType(const char* name, const GEnumValue* values) {
     return type != 0 ? type : g_enum_register_static(name, values);
 }
 
+// The option words are the chip's (platform/chip/sx540.h): item 0 sets the option's MCTL bit.
+constexpr const char* Word(int option, int item) { return chip::kControls[option].words[item]; }
 const GEnumValue kGammaValues[] = {{-1, "Not written", "unset"},
-                                   {0, "Gamma 0.45 (MCTL bit 7 set)", "0.45"},
-                                   {1, "Gamma 1.0, linear", "1.0"},
+                                   {0, "Gamma 0.45 (MCTL bit set)", Word(chip::kGamma, 0)},
+                                   {1, "Gamma 1.0, linear", Word(chip::kGamma, 1)},
                                    {0, nullptr, nullptr}};
 const GEnumValue kMirrorValues[] = {{-1, "Not written", "unset"},
-                                    {0, "Mirror image on (MCTL bit 6)", "on"},
-                                    {1, "Mirror image off", "off"},
+                                    {0, "Mirror image on (MCTL bit set)", Word(chip::kMirror, 0)},
+                                    {1, "Mirror image off", Word(chip::kMirror, 1)},
                                     {0, nullptr, nullptr}};
 const GEnumValue kModeValues[] = {
     {-1, "Not written", "unset"},
-    {0, "Indoor: exposure locked to the mains flicker (MCTL bit 5)", "indoor"},
-    {1, "Outdoor", "outdoor"},
+    {0, "Indoor: exposure locked to the mains flicker (MCTL bit set)", Word(chip::kMode, 0)},
+    {1, "Outdoor", Word(chip::kMode, 1)},
     {0, nullptr, nullptr}};
-const GEnumValue kBacklightValues[] = {{-1, "Not written", "unset"},
-                                       {0, "Backlight compensation on (MCTL bit 4)", "on"},
-                                       {1, "Backlight compensation off", "off"},
-                                       {0, nullptr, nullptr}};
+const GEnumValue kBacklightValues[] = {
+    {-1, "Not written", "unset"},
+    {0, "Backlight compensation on (MCTL bit set)", Word(chip::kBacklight, 0)},
+    {1, "Backlight compensation off", Word(chip::kBacklight, 1)},
+    {0, nullptr, nullptr}};
 
 constexpr char kCapsTemplate[] =
     "video/x-raw, format=(string)GRAY8, width=(int)[1, 2147483647], "
@@ -344,8 +348,14 @@ GstFlowReturn Fill(GstPushSrc* push, GstBuffer* buffer) {
     return GST_FLOW_OK;
 }
 
-void InstallNumberProperty(GObjectClass* klass, guint id, const char* name, int low, int high,
-                           int initial, const char* blurb) {
+// A number property over one of the chip's controls: its range, or -1 ("not written", the
+// initial value) below it when `unset_allowed`; else the range with its low end first.
+void InstallNumberProperty(GObjectClass* klass, guint id, const char* name, int control,
+                           bool unset_allowed, const char* blurb) {
+    const chip::Control& c = chip::kControls[control];
+    const int low = unset_allowed ? -1 : c.min;
+    const int high = c.max;
+    const int initial = low;
     auto* param = static_cast<GParamSpecInt*>(
         g_param_spec_internal(CheckedIntParamType(), name, name, blurb,
                               static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
@@ -381,21 +391,22 @@ static void lensbay_src_class_init(LensbaySrcClass* klass) {
     object_class->set_property = SetProperty;
     object_class->get_property = GetProperty;
     object_class->finalize = Finalize;
-    InstallNumberProperty(object_class, PROP_H_START, "h-start", 0, 15, 0,
+    InstallNumberProperty(object_class, PROP_H_START, "h-start", chip::kHStart, false,
                           "First column block of the capture window (24 columns each)");
-    InstallNumberProperty(object_class, PROP_H_END, "h-end", 0, 15, 0,
+    InstallNumberProperty(object_class, PROP_H_END, "h-end", chip::kHEnd, false,
                           "Column block the window ends at; not after h-start: to the right edge");
-    InstallNumberProperty(object_class, PROP_V_START, "v-start", 0, 15, 0,
+    InstallNumberProperty(object_class, PROP_V_START, "v-start", chip::kVStart, false,
                           "First row block of the capture window (18 rows each)");
-    InstallNumberProperty(object_class, PROP_V_END, "v-end", 0, 15, 0,
+    InstallNumberProperty(object_class, PROP_V_END, "v-end", chip::kVEnd, false,
                           "Row block the window ends at; not after v-start: to the top edge");
-    InstallNumberProperty(object_class, PROP_EXPOSURE, "exposure", -1, 127, -1,
+    InstallNumberProperty(object_class, PROP_EXPOSURE, "exposure", chip::kExposure, true,
                           "Exposure time (EXCTL; turns automatic exposure off); -1: not written");
-    InstallNumberProperty(object_class, PROP_GAIN, "gain", -1, 7, -1,
+    InstallNumberProperty(object_class, PROP_GAIN, "gain", chip::kGain, true,
                           "Gain, 0 (0 dB) to 7 (18 dB) (GCTL; used while automatic exposure is "
                           "off); -1: not written");
-    InstallNumberProperty(object_class, PROP_DIVIDER, "divider", -1, 128, -1,
-                          "Frame-rate divider, 2 to 128 (FRCTL); -1: not written");
+    InstallNumberProperty(object_class, PROP_DIVIDER, "divider", chip::kDivider, true,
+                          "Frame-rate divider (FRCTL holds it minus one; 1: every frame); -1: not "
+                          "written");
     InstallOptionProperty(object_class, PROP_GAMMA, "gamma", "LensbaySrcGamma", kGammaValues,
                           "Gamma (MCTL; the options not given are written as the window's "
                           "defaults: 1.0, off, outdoor, off)");

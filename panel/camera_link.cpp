@@ -50,34 +50,34 @@ void CameraLink::PromptSelect(const std::string& text, const std::string& title)
 }
 
 HRESULT CameraLink::SetupPortMode() {
-    HRESULT hr = WriteEcr(0x20);
-    if (SUCCEEDED(hr)) hr = WriteControl(0x20);
-    if (SUCCEEDED(hr)) hr = WriteControl(0x27);
+    HRESULT hr = WriteEcr(chip::kEcrByteMode);
+    if (SUCCEEDED(hr)) hr = WriteControl(chip::kControlInput);
+    if (SUCCEEDED(hr)) hr = WriteControl(chip::kControlIdle);
     if (FAILED(hr)) return hr;
-    PromptSelect(kStartupPrompt, kNoticeTitle);
+    PromptSelect(chip::SelectPrompt(chip::kVideoPortName, chip::kVideoPortAddress), kNoticeTitle);
     return S_OK;
 }
 
 HRESULT CameraLink::WriteRegister(const std::string& prompt, std::uint8_t byte) {
-    HRESULT hr = WriteControl(0x08);
+    HRESULT hr = WriteControl(chip::kControlWrite);
     if (FAILED(hr)) return hr;
     PromptSelect(prompt, kPanelTitle);
     hr = WriteData(ReverseBits(byte));
-    if (SUCCEEDED(hr)) hr = WriteControl(0x09);
-    if (SUCCEEDED(hr)) hr = WriteControl(0x08);
+    if (SUCCEEDED(hr)) hr = WriteControl(chip::kControlStrobe);
+    if (SUCCEEDED(hr)) hr = WriteControl(chip::kControlWrite);
     return hr;
 }
 
 HRESULT CameraLink::ReturnToVideoPort() {
-    PromptSelect(kVideoPortPrompt, kPanelTitle);
-    return WriteControl(0x22);
+    PromptSelect(chip::ReturnPrompt(), kPanelTitle);
+    return WriteControl(chip::kControlVideoPort);
 }
 
 HRESULT CameraLink::BeginFrameRead() {
-    HRESULT hr = WriteControl(0x27);
-    if (SUCCEEDED(hr)) hr = WriteControl(0x2F);
+    HRESULT hr = WriteControl(chip::kControlIdle);
+    if (SUCCEEDED(hr)) hr = WriteControl(chip::kControlFrameSetup);
     // The address is still the control register's: only Value is sent.
-    if (SUCCEEDED(hr)) hr = PutValue1(0x2B);
+    if (SUCCEEDED(hr)) hr = PutValue1(chip::kControlPixelHold);
     if (SUCCEEDED(hr)) hr = Put(pinbus1_, kDispidAddress, kControlPort);
     if (SUCCEEDED(hr)) hr = Put(pinbus2_, kDispidAddress, kDataPort);
     return hr;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "panel/user_interface.h"
+#include "platform/chip/sx540.h"
 #include "platform/com/com_holders.h"
 #include "platform/com/oleauto.h"
 #include "platform/portio/port_addresses.h"
@@ -24,17 +25,9 @@ constexpr DISPID kDispidValue = DISPID_DPinbus_Value;
 
 inline constexpr char kPanelTitle[] = "SX540 Control Panel";
 inline constexpr char kNoticeTitle[] = "Operation Notice";
-inline constexpr char kStartupPrompt[] = "Please select VPORT register A[3:0]=1000";
-inline constexpr char kVideoPortPrompt[] = "Please VPORT register A[3:0]=1000";
 
-// Bit i of the result is bit 7 - i of b: register bytes leave, and pixel bytes arrive, in this
-// order on the data lines.
-constexpr std::uint8_t ReverseBits(std::uint8_t b) {
-    b = static_cast<std::uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-    b = static_cast<std::uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-    b = static_cast<std::uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-    return b;
-}
+// The bit order on the data lines (platform/chip/sx540.h).
+using chip::ReverseBits;
 
 // The link operations. Each returns S_OK, or the failure of the port object's Invoke (which
 // Pinbus does not report with the values used here); LastFailure() then says which access
@@ -84,12 +77,12 @@ public:
         HRESULT hr = ReadData(&v);
         if (FAILED(hr)) return hr;
         *store = ReverseBits(v);
-        hr = PutValue1(0x2A);
+        hr = PutValue1(chip::kControlPixelPulse);
         if (FAILED(hr)) return hr;
-        return PutValue1(0x2B);
+        return PutValue1(chip::kControlPixelHold);
     }
     // control <- 0x27.
-    HRESULT EndFrameRead() { return WriteControl(0x27); }
+    HRESULT EndFrameRead() { return WriteControl(chip::kControlIdle); }
 
     // Which access failed last, e.g. "Value = 0x2A on Pinbus1: 0x80020005".
     std::string LastFailure() const;

@@ -8,6 +8,7 @@
 #include "panel/bitmap_template.h"
 #include "panel/field_numbers.h"
 #include "panel/file_io.h"
+#include "panel/frame_reader.h"
 #include "panel/monitor.h"
 #include "panel/picture_files.h"
 #include "panel/registers.h"
@@ -96,6 +97,15 @@ base::Result<FrameGeometry> ComputeFrameGeometry(const std::string& t4, const st
     return g;
 }
 
+FrameGeometry BlockGeometry(int h_start, int h_end, int v_start, int v_end) {
+    FrameGeometry g;
+    g.RowSkip = h_end <= h_start;
+    g.FrameWidth = (g.RowSkip ? kBlocks - h_start : h_end - h_start) * kBlockColumns;
+    g.FrameHeight = (v_end > v_start ? v_end - v_start : kBlocks - v_start) * kBlockRows;
+    g.ByteCount = (static_cast<std::int64_t>(g.FrameWidth) + 1) * g.FrameHeight;
+    return g;
+}
+
 bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
     const base::Result<FrameGeometry> geometry =
         ComputeFrameGeometry(state.text[kHStartField], state.text[kHEndField],
@@ -105,65 +115,75 @@ bool Capture(const FormState& state, CameraLink& link, UserInterface& ui) {
         return false;
     }
     const FrameGeometry& g = *geometry;
-    const BitmapLayout layout = LayoutFor(g);
-    std::vector<std::uint8_t> raw, bitmap;
-    try {
-        raw.assign(static_cast<std::size_t>(g.ByteCount) + 1, 0);
-        bitmap.assign(layout.file_size, 0);
-    } catch (const std::bad_alloc&) {
-        ui.MessageBox(kLensbayTitle, "Not enough memory for the frame.");
+    // The frame goes as it comes into image.raw (with one byte more, 0), and into the bitmap's
+    // pixel area under the header file's header; both are written before the closing 0x27.
+    class FilesSink : public StreamSink {
+    public:
+        explicit FilesSink(const FrameGeometry& g) : g_(g), layout_(LayoutFor(g)) {}
+        base::Result<> Prepare() {
+            if (base::Result<> r = StreamSink::Prepare(g_, 1); !r) return r;
+            try {
+                bitmap_.assign(layout_.file_size, 0);
+            } catch (const std::bad_alloc&) {
+                return base::Fail("Not enough memory for the frame.");
+            }
+            return {};
+        }
+        base::Result<> Complete() override {
+            std::vector<std::uint8_t>& raw = Bytes();
+            base::Result<> r = WriteWholeFile(kRawFile, raw.data(), raw.size());
+            if (!r.ok()) return Failed(r, "Can't create the .raw file.", "the .raw file");
+            std::size_t got = 0;
+            r = ReadFileStart(kTemplateFile, bitmap_.data(), bitmap_.size(), &got);
+            if (!r.ok() && !r.error().Is(base::FileStep::kMissing))
+                return Failed(r, "Can't create the header file.", "the header file");
+            if (got < kBitmapHeaderSize) {
+                // Missing or too short to be a header: the built-in grey template stands in.
+                std::fill(bitmap_.begin(), bitmap_.begin() + static_cast<std::ptrdiff_t>(got), 0);
+                std::copy(kDefaultBitmapHeader.begin(), kDefaultBitmapHeader.end(),
+                          bitmap_.begin());
+            }
+            FillPixelArea(g_, layout_, raw.data(), bitmap_.data());
+            base::PutLe32(bitmap_.data() + kFileSizeOffset,
+                          static_cast<std::uint32_t>(layout_.file_size));
+            base::PutLe32(bitmap_.data() + kImageSizeOffset,
+                          static_cast<std::uint32_t>(layout_.pixel_area));
+            // The bitmap's width and height go in before the file is written, so that the file
+            // is whole from the moment it appears under its name.
+            base::PutLe32(bitmap_.data() + kWidthOffset, static_cast<std::uint32_t>(g_.FrameWidth));
+            base::PutLe32(bitmap_.data() + kHeightOffset,
+                          static_cast<std::uint32_t>(g_.FrameHeight));
+            r = WriteWholeFile(kBitmapFile, bitmap_.data(), bitmap_.size());
+            if (!r.ok()) return Failed(r, "Can't create the bmp file.", "the bmp file");
+            std::vector<std::uint8_t>().swap(raw);
+            std::vector<std::uint8_t>().swap(bitmap_);
+            return {};
+        }
+
+    private:
+        // A file error ends the capture here: no 0x27 (this ending's own 0x2B stays, also for a
+        // signal after it), the cursor back, the monitor not reopened.
+        static base::Error Failed(const base::Result<>& r, const char* cannot_open,
+                                  const char* what) {
+            portio::ControlRestsHere();
+            if (r.error().Is(base::FileStep::kWrite))
+                return base::Fail(std::string("Can't write ") + what + ": " + r.message() + ".");
+            return base::Fail(cannot_open);
+        }
+        const FrameGeometry& g_;
+        BitmapLayout layout_;
+        std::vector<std::uint8_t> bitmap_;
+    } files(g);
+    if (base::Result<> ready = files.Prepare(); !ready) {
+        ui.MessageBox(kLensbayTitle, ready.message());
         return false;
     }
 
     WaitCursor cursor(ui);
-    auto port_failed = [&] {
-        ReportPortFailure(link, ui, kLensbayTitle);
+    if (base::Result<> read = ReadFrame(link, g, files); !read) {
+        ui.MessageBox(kLensbayTitle, read.message());
         return false;
-    };
-    if (FAILED(link.BeginFrameRead())) return port_failed();
-    std::uint8_t* store = raw.data();
-    for (std::int64_t i = 0; i < g.ByteCount; ++i) {
-        if (FAILED(link.ReadPixelByte(store + i))) return port_failed();
     }
-
-    // A file error ends the capture here: no 0x27, the cursor back, the monitor not reopened.
-    auto file_failed = [&](const base::Result<>& r, const char* cannot_open, const char* what) {
-        // 0x2B is this ending's own: a signal after it leaves the port so.
-        portio::ControlRestsHere();
-        if (r.error().Is(base::FileStep::kWrite)) {
-            ui.MessageBox(kLensbayTitle,
-                          std::string("Can't write ") + what + ": " + r.message() + ".");
-        } else {
-            ui.MessageBox(kLensbayTitle, cannot_open);
-        }
-        return false;
-    };
-    base::Result<> r = WriteWholeFile(kRawFile, raw.data(), raw.size());
-    if (!r.ok()) return file_failed(r, "Can't create the .raw file.", "the .raw file");
-
-    std::size_t got = 0;
-    r = ReadFileStart(kTemplateFile, bitmap.data(), bitmap.size(), &got);
-    if (!r.ok() && !r.error().Is(base::FileStep::kMissing)) {
-        return file_failed(r, "Can't create the header file.", "the header file");
-    }
-    if (got < kBitmapHeaderSize) {
-        // Missing or too short to be a header: the built-in grey template stands in.
-        std::fill(bitmap.begin(), bitmap.begin() + static_cast<std::ptrdiff_t>(got), 0);
-        std::copy(kDefaultBitmapHeader.begin(), kDefaultBitmapHeader.end(), bitmap.begin());
-    }
-    FillPixelArea(g, layout, raw.data(), bitmap.data());
-    base::PutLe32(bitmap.data() + kFileSizeOffset, static_cast<std::uint32_t>(layout.file_size));
-    base::PutLe32(bitmap.data() + kImageSizeOffset, static_cast<std::uint32_t>(layout.pixel_area));
-    // The bitmap's width and height go in before the file is written, so that the file is whole
-    // from the moment it appears under its name.
-    base::PutLe32(bitmap.data() + kWidthOffset, static_cast<std::uint32_t>(g.FrameWidth));
-    base::PutLe32(bitmap.data() + kHeightOffset, static_cast<std::uint32_t>(g.FrameHeight));
-    r = WriteWholeFile(kBitmapFile, bitmap.data(), bitmap.size());
-    if (!r.ok()) return file_failed(r, "Can't create the bmp file.", "the bmp file");
-    std::vector<std::uint8_t>().swap(raw);
-    std::vector<std::uint8_t>().swap(bitmap);
-
-    if (FAILED(link.EndFrameRead())) return port_failed();
     cursor.Restore();
     MonitorWindow& monitor = ui.Monitor();
     monitor.Close();

@@ -14,9 +14,9 @@
 namespace panel {
 
 // Blocks of 24 columns and 18 rows, 16 of each across the sensor.
-constexpr int kBlockColumns = 24;
-constexpr int kBlockRows = 18;
-constexpr int kBlocks = 16;
+using chip::kBlockColumns;
+using chip::kBlockRows;
+using chip::kBlocks;
 // A window larger than this many bytes to read is refused (the full frame reads 110,880).
 constexpr std::int64_t kMaxByteCount = 16 * 1024 * 1024;
 
@@ -27,6 +27,10 @@ constexpr std::int64_t kMaxByteCount = 16 * 1024 * 1024;
 // large.
 base::Result<FrameGeometry> ComputeFrameGeometry(const std::string& t4, const std::string& t5,
                                                  const std::string& t6, const std::string& t7);
+
+// The same for a window given as blocks of the chip's range (0..15 each, checked before): never
+// empty, never too large.
+FrameGeometry BlockGeometry(int h_start, int h_end, int v_start, int v_end);
 
 // The Capture button. Returns true when the frame was read, both files were written in full and
 // the monitor was reopened; every failure has been reported in a box.

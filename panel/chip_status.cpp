@@ -9,40 +9,12 @@
 namespace panel {
 namespace {
 
-using Decode = std::string (*)(std::uint8_t v);
-
-std::string Number(std::uint8_t v) { return std::to_string(v); }
-std::string Divider(std::uint8_t v) { return std::to_string(v + 1); }
-std::string Gamma(std::uint8_t v) { return v & 0x80 ? "0.45" : "1.0"; }
-std::string Mirror(std::uint8_t v) { return v & 0x40 ? "on" : "off"; }
-std::string Mode(std::uint8_t v) { return v & 0x20 ? "indoor" : "outdoor"; }
-std::string Backlight(std::uint8_t v) { return v & 0x10 ? "on" : "off"; }
-std::string HighBlock(std::uint8_t v) { return std::to_string(v >> 4); }
-std::string LowBlock(std::uint8_t v) { return std::to_string(v & 0x0F); }
-std::string Pulse(std::uint8_t) { return "pulsed"; }
-
-struct Control {
-    const char* name;
-    ChipRegister reg;
-    const char* range;
-    Decode decode;
-};
-
-// In the order of the window: the number fields, the options, the capture window; then FCTL.
-constexpr Control kControls[] = {
-    {"exposure", ChipRegister::kExctl, "0..127", Number},
-    {"gain", ChipRegister::kGctl, "0..7", Number},
-    {"divider", ChipRegister::kFrctl, "2..128 step 2", Divider},
-    {"gamma", ChipRegister::kMctl, "0.45|1.0", Gamma},
-    {"mirror", ChipRegister::kMctl, "on|off", Mirror},
-    {"mode", ChipRegister::kMctl, "indoor|outdoor", Mode},
-    {"backlight", ChipRegister::kMctl, "on|off", Backlight},
-    {"h_start", ChipRegister::kHwctl, "0..15 blocks", HighBlock},
-    {"h_end", ChipRegister::kHwctl, "0..15 blocks", LowBlock},
-    {"v_start", ChipRegister::kVwctl, "0..15 blocks", HighBlock},
-    {"v_end", ChipRegister::kVwctl, "0..15 blocks", LowBlock},
-    {"reset", ChipRegister::kFctl, "Default Setting", Pulse},
-};
+// A control's value in a register value, as the settings give it ("40", "0.45", "on").
+std::string Decode(const chip::Control& c, std::uint8_t v) {
+    if (c.kind == chip::ControlKind::kReset) return "pulsed";
+    const int value = chip::ValueIn(c, v);
+    return c.kind == chip::ControlKind::kOption ? c.words[value] : std::to_string(value);
+}
 
 std::string Pad(std::string text, std::size_t width) {
     if (text.size() < width) text.append(width - text.size(), ' ');
@@ -62,27 +34,26 @@ ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& back
         for (int bit = 3; bit >= 0; --bit) s.switches += (board->switches >> bit & 1) ? '1' : '0';
         s.follows_prompts = board->follows_prompts;
     }
-    for (const Control& c : kControls) {
+    for (const chip::Control& c : chip::kControls) {
+        const bool reset = c.kind == chip::ControlKind::kReset;
         ControlStatus row;
         row.name = c.name;
+        row.control = &c;
         row.reg = c.reg;
-        row.range = c.range;
-        row.fallback = c.reg == ChipRegister::kFctl ? "-" : c.decode(RegisterResetValue(c.reg));
+        row.range = RangeText(c);
+        row.fallback = reset ? "-" : Decode(c, RegisterResetValue(c.reg));
         const RegisterRecord::Entry& e = record.Get(c.reg);
         row.state = e.state;
         if (const std::optional<std::uint8_t> held = record.Holds(c.reg)) {
-            row.written = e.state == RegisterRecord::Entry::kDefault && c.reg == ChipRegister::kFctl
-                              ? "pulsed"
-                              : c.decode(*held);
+            row.written = Decode(c, *held);
             row.when = Iso8601(e.when);
             // Another program's name: shown escaped, whatever a record planted there holds.
             row.by = base::EscapeText(e.by);
         }
-        if (board && c.reg != ChipRegister::kFctl) {
+        if (board && !reset) {
             // The chip works with the latched value, else with its reset value.
-            const std::optional<std::uint8_t> latched =
-                board->latched[std::stoi(RegisterAddress(c.reg), nullptr, 2)];
-            row.board = c.decode(latched.value_or(RegisterResetValue(c.reg)));
+            const std::optional<std::uint8_t> latched = board->latched[chip::Info(c.reg).address];
+            row.board = Decode(c, latched.value_or(RegisterResetValue(c.reg)));
             row.differs = !row.written.empty() && *row.board != row.written;
         }
         s.controls.push_back(std::move(row));
@@ -96,6 +67,21 @@ ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& back
     std::optional<portio::BoardView> view;
     if (board != nullptr) view = portio::ViewOf(*board);
     return BuildChipStatus(record, backend, record_path, simulated, view);
+}
+
+std::string RangeText(const chip::Control& c) {
+    switch (c.kind) {
+        case chip::ControlKind::kNumber: {
+            std::string text = std::to_string(c.min) + ".." + std::to_string(c.max);
+            if (c.step != 1) text += " step " + std::to_string(c.step);
+            if (*c.unit != '\0') text += std::string(" ") + c.unit;
+            return text;
+        }
+        case chip::ControlKind::kOption:
+            return std::string(c.words[0]) + "|" + c.words[1];
+        default:
+            return "Default Setting";
+    }
 }
 
 std::string UnwrittenText(const ChipStatus& status) {
@@ -192,20 +178,35 @@ std::string FormatStatusJson(const ChipStatus& s) {
     for (std::size_t i = 0; i < s.controls.size(); ++i) {
         const ControlStatus& c = s.controls[i];
         out += i == 0 ? "\n" : ",\n";
-        out += std::string("    {\"name\": ") + JsonString(c.name) +
-               ", \"register\": " + JsonString(RegisterName(c.reg)) +
-               ", \"address\": " + JsonString(RegisterAddress(c.reg)) +
-               ", \"range\": " + JsonString(c.range) + ", \"default\": " +
-               (c.reg == ChipRegister::kFctl ? std::string("null") : JsonString(c.fallback)) +
-               ", \"written\": ";
+        const chip::Control& control = *c.control;
+        // A number control's values are numbers, an option's its words, the reset's "pulsed".
+        const bool number = control.kind == chip::ControlKind::kNumber;
+        auto value = [&](const std::string& text) { return number ? text : JsonString(text); };
+        std::string range = "null";
+        if (number) {
+            range = "{\"min\": " + std::to_string(control.min) +
+                    ", \"max\": " + std::to_string(control.max) +
+                    ", \"step\": " + std::to_string(control.step) + ", \"default\": " + c.fallback +
+                    "}";
+        } else if (control.kind == chip::ControlKind::kOption) {
+            range = "[" + JsonString(control.words[0]) + ", " + JsonString(control.words[1]) + "]";
+        }
+        out +=
+            std::string("    {\"name\": ") + JsonString(c.name) +
+            ", \"register\": " + JsonString(RegisterName(c.reg)) +
+            ", \"address\": " + JsonString(RegisterAddress(c.reg)) + ", \"range\": " + range +
+            (*control.unit != '\0' ? ", \"unit\": " + JsonString(control.unit) : "") +
+            ", \"default\": " +
+            (control.kind == chip::ControlKind::kReset ? std::string("null") : value(c.fallback)) +
+            ", \"written\": ";
         if (c.state == RegisterRecord::Entry::kUnknown) {
             out += "null";
         } else {
-            out += "{\"value\": " + JsonString(c.written) + ", \"reset\": " +
+            out += "{\"value\": " + value(c.written) + ", \"reset\": " +
                    (c.state == RegisterRecord::Entry::kDefault ? "true" : "false") +
                    ", \"time\": " + JsonString(c.when) + ", \"by\": " + JsonString(c.by) + "}";
         }
-        out += ", \"board\": " + (c.board ? JsonString(*c.board) : std::string("null"));
+        out += ", \"board\": " + (c.board ? value(*c.board) : std::string("null"));
         out += std::string(", \"differs\": ") + (c.differs ? "true" : "false") + "}";
     }
     out += "\n  ]\n}\n";

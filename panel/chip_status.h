@@ -18,8 +18,9 @@ namespace panel {
 
 struct ControlStatus {
     const char* name = "";                   // the settings key ("exposure"), or "reset" for FCTL
+    const chip::Control* control = nullptr;  // its description
     ChipRegister reg = ChipRegister::kFctl;  // the register that holds it
-    const char* range = "";                  // as the window's labels give it ("0..127")
+    std::string range;                       // RangeText ("0..127")
     std::string fallback;                    // the value after power-on and Default Setting ("64")
     // What the record says: the control's value ("40", "0.45", "on") or, unwritten, empty.
     std::string written;
@@ -52,6 +53,9 @@ ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& back
                            const std::string& record_path, bool simulated,
                            const portio::BoardOperator* board);
 
+// A control's range as the table shows it: "0..127", "0..15 blocks", "0.45|1.0".
+std::string RangeText(const chip::Control& control);
+
 // What an unwritten control's "last written" says: "not written since power-on" on the simulated
 // board, "not written since the record began" on a real one.
 std::string UnwrittenText(const ChipStatus& status);
@@ -60,7 +64,9 @@ std::string WrittenText(const ChipStatus& status, const ControlStatus& control);
 
 // A table for people, with a few lines on what the columns mean.
 std::string FormatStatusText(const ChipStatus& status);
-// The same for scripts, as one JSON object.
+// The same for scripts, as one JSON object: a number control's range as numbers ({"min", "max",
+// "step", "default"}) and its values as numbers, an option's range as the list of its words and
+// its values as words.
 std::string FormatStatusJson(const ChipStatus& status);
 
 }  // namespace panel

@@ -13,8 +13,7 @@ void ClickField(FormState& state, int n) {
 void SelectOption(FormState& state, int group, int item) {
     if (group < 1 || group > kOptionGroupCount || (item != 0 && item != 1)) return;
     state.selected[group] = item;
-    static constexpr std::int16_t kMask[] = {0, 0x80, 0x40, 0x20, 0x10};
-    const std::int16_t bit = item == 0 ? kMask[group] : 0;
+    const std::int16_t bit = chip::PartOf(chip::kControls[GroupControl(group)], item);
     switch (group) {
         case kGammaGroup:
             state.gama = bit;

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/chip/sx540.h"
+
 namespace panel {
 
 constexpr int kFieldCount = 8;        // Text1 .. Text8
@@ -30,6 +32,16 @@ enum OptionGroup : int {
     kModeGroup = 3,       // Option3, nsr
     kBacklightGroup = 4,  // Option4, bkl
 };
+
+// The chip's control (platform/chip/sx540.h) each field TextN (1..7) and each group OptionN (1..4)
+// sets.
+constexpr int FieldControl(int n) {
+    constexpr int kControl[kMarkedFieldCount + 1] = {
+        -1,          chip::kExposure, chip::kGain, chip::kDivider, chip::kHStart,
+        chip::kHEnd, chip::kVStart,   chip::kVEnd};
+    return n >= 1 && n <= kMarkedFieldCount ? kControl[n] : -1;
+}
+constexpr int GroupControl(int group) { return chip::kGamma + group - 1; }
 
 struct FormState {
     // Index 1..8 is TextN; index 0 is unused.

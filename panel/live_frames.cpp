@@ -65,23 +65,15 @@ FrameReader::FrameReader(IDispatch* pinbus1, IDispatch* pinbus2)
 FrameReader::~FrameReader() { delete silent_; }
 
 base::Result<> FrameReader::Read(const FrameGeometry& g, Picture* out) {
+    if (base::Result<> ready = stream_.Prepare(g); !ready) return ready;
     try {
-        stream_.resize(static_cast<std::size_t>(g.ByteCount));
         out->pixels.reserve(static_cast<std::size_t>(g.FrameWidth) *
                             static_cast<std::size_t>(g.FrameHeight));
     } catch (const std::bad_alloc&) {
         return base::Fail("Not enough memory for the frame.");
     }
-    auto failed = [&] {
-        return base::Fail("The port object failed: " + link_.LastFailure() + ".");
-    };
-    if (FAILED(link_.BeginFrameRead())) return failed();
-    std::uint8_t* store = stream_.data();
-    for (std::int64_t i = 0; i < g.ByteCount; ++i) {
-        if (FAILED(link_.ReadPixelByte(store + i))) return failed();
-    }
-    if (FAILED(link_.EndFrameRead())) return failed();
-    PictureFromStream(stream_.data(), g.FrameWidth, g.FrameHeight, g.RowSkip, out);
+    if (base::Result<> read = ReadFrame(link_, g, stream_); !read) return read;
+    PictureFromStream(stream_.Bytes().data(), g.FrameWidth, g.FrameHeight, g.RowSkip, out);
     return {};
 }
 

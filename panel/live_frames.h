@@ -10,6 +10,7 @@
 
 #include "panel/camera_link.h"
 #include "panel/frame_layout.h"
+#include "panel/frame_reader.h"
 #include "panel/picture.h"
 #include "platform/base/result.h"
 
@@ -65,7 +66,7 @@ private:
     struct Silent;
     Silent* silent_;
     CameraLink link_;
-    std::vector<std::uint8_t> stream_;
+    StreamSink stream_;
 };
 
 }  // namespace panel

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "panel/capture.h"
+#include "panel/field_numbers.h"
 #include "panel/file_io.h"
 #include "panel/frame_layout.h"
 #include "panel/save_as.h"
@@ -106,10 +108,19 @@ std::string PictureRecordJson(int width, int height, const FormState& state, boo
     std::string out = "{\n";
     out += "  \"width\": " + std::to_string(width) + ",\n";
     out += "  \"height\": " + std::to_string(height) + ",\n";
-    out += "  \"window\": {\"h_start\": " + JsonString(state.text[kHStartField]) +
-           ", \"h_end\": " + JsonString(state.text[kHEndField]) +
-           ", \"v_start\": " + JsonString(state.text[kVStartField]) +
-           ", \"v_end\": " + JsonString(state.text[kVEndField]) + "},\n";
+    // The window's blocks as numbers (a field that holds none: null).
+    auto block = [&](int field) {
+        double v = 0;
+        if (FAILED(TextToReal(state.text[static_cast<std::size_t>(field)], &v)) ||
+            !std::isfinite(v))
+            return std::string("null");
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", v);
+        return std::string(text);
+    };
+    out += "  \"window\": {\"h_start\": " + block(kHStartField) +
+           ", \"h_end\": " + block(kHEndField) + ", \"v_start\": " + block(kVStartField) +
+           ", \"v_end\": " + block(kVEndField) + "},\n";
     out += std::string("  \"row_skip\": ") + (row_skip ? "true" : "false") + ",\n";
     out += "  \"registers\": {";
     for (int i = 0; i < kChipRegisterCount; ++i) {
@@ -117,13 +128,14 @@ std::string PictureRecordJson(int width, int height, const FormState& state, boo
         const RegisterRecord::Entry& e = registers.Get(r);
         out += i == 0 ? "\n" : ",\n";
         out += std::string("    \"") + RegisterName(r) + "\": ";
-        if (e.state == RegisterRecord::Entry::kUnknown) {
-            out += "{\"value\": \"unknown\"}";
-        } else {
-            out += "{\"value\": " +
-                   (e.state == RegisterRecord::Entry::kValue ? std::to_string(e.value)
-                                                             : std::string("\"default\"")) +
+        // The value the register holds, a number (the reset value after a reset), or null
+        // when unknown.
+        if (const std::optional<std::uint8_t> held = registers.Holds(r)) {
+            out += "{\"value\": " + std::to_string(*held) + ", \"reset\": " +
+                   (e.state == RegisterRecord::Entry::kDefault ? "true" : "false") +
                    ", \"time\": " + JsonString(Iso8601(e.when)) + "}";
+        } else {
+            out += "{\"value\": null, \"reset\": false, \"time\": null}";
         }
     }
     out += "\n  },\n";

@@ -3,39 +3,26 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/portio/chip_registers.h"
-
 namespace panel {
-namespace {
 
-static_assert(portio::kChipRegisterCount == kChipRegisterCount);
+const char* RegisterName(ChipRegister r) { return chip::Info(r).name; }
 
-// The A[3:0] setting of each register, A3 first.
-struct AddressText {
-    char bits[5];
-};
-constexpr std::array<AddressText, kChipRegisterCount> MakeAddressTexts() {
-    std::array<AddressText, kChipRegisterCount> texts{};
-    for (int i = 0; i < kChipRegisterCount; ++i)
-        for (int bit = 0; bit < 4; ++bit)
-            texts[i].bits[bit] = (portio::kChipRegisters[i].address >> (3 - bit)) & 1 ? '1' : '0';
-    return texts;
-}
-constexpr std::array<AddressText, kChipRegisterCount> kAddresses = MakeAddressTexts();
-
-}  // namespace
-
-const char* RegisterName(ChipRegister r) {
-    return portio::kChipRegisters[static_cast<int>(r)].name;
+const char* RegisterAddress(ChipRegister r) {
+    // One text per register, made once from the description.
+    static const auto texts = [] {
+        std::array<chip::AddressBits, kChipRegisterCount> t{};
+        for (int i = 0; i < kChipRegisterCount; ++i)
+            t[static_cast<std::size_t>(i)] = chip::AddressText(chip::kRegisters[i].address);
+        return t;
+    }();
+    return texts[static_cast<std::size_t>(r)].text;
 }
 
-const char* RegisterAddress(ChipRegister r) { return kAddresses[static_cast<std::size_t>(r)].bits; }
-
-std::uint8_t RegisterResetValue(ChipRegister r) { return r == ChipRegister::kExctl ? 0x40 : 0; }
+std::uint8_t RegisterResetValue(ChipRegister r) { return chip::Info(r).reset; }
 
 std::optional<ChipRegister> RegisterByName(std::string_view name) {
-    for (int i = 0; i < kChipRegisterCount; ++i) {
-        if (name == portio::kChipRegisters[i].name) return static_cast<ChipRegister>(i);
+    for (const chip::RegisterInfo& r : chip::kRegisters) {
+        if (name == r.name) return r.id;
     }
     return std::nullopt;
 }

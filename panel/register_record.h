@@ -12,11 +12,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/chip/sx540.h"
+
 namespace panel {
 
-// In the order the record is listed.
-enum class ChipRegister { kFctl, kExctl, kGctl, kFrctl, kMctl, kHwctl, kVwctl };
-constexpr int kChipRegisterCount = 7;
+// The chip's registers (platform/chip/sx540.h), in the order the record lists them.
+using ChipRegister = chip::Register;
+constexpr int kChipRegisterCount = chip::kRegisterCount;
 
 const char* RegisterName(ChipRegister r);
 // By name (FCTL, EXCTL, ...); nullopt for anything else.

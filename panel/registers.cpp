@@ -1,128 +1,79 @@
 #include "panel/registers.h"
 
+#include <array>
+
 #include "panel/field_numbers.h"
+#include "panel/register_plan.h"
 
 namespace panel {
 namespace {
 
-struct Sequence {
-    FormState& state;
-    CameraLink& link;
-    UserInterface& ui;
-    RegisterRecord* record = nullptr;
-    bool stopped = false;
-
-    // Once stopped (a field error or a port failure), nothing more goes to the port.
-    void Control(std::uint8_t v) {
-        if (!stopped) Check(link.WriteControl(v));
+// The fields that feed a register, in field order (a window register's start, then its end);
+// none for MCTL, which the option groups feed.
+std::array<int, 2> FieldsOf(ChipRegister reg) {
+    std::array<int, 2> fields{0, 0};
+    std::size_t count = 0;
+    for (int n = 1; n <= kMarkedFieldCount && count < fields.size(); ++n) {
+        if (chip::kControls[FieldControl(n)].reg == reg) fields[count++] = n;
     }
-    void Data(std::uint8_t v) {
-        if (!stopped) Check(link.WriteData(v));
-    }
-    void Check(HRESULT hr) {
-        if (stopped || SUCCEEDED(hr)) return;
-        ReportPortFailure(link, ui, kPanelTitle);
-        stopped = true;
-    }
-
-    // A field's part of its register value, or a box naming it.
-    bool Field(int n, LONG* v) { return Converted(n, ConvertField(n, state.text[n], v)); }
-    bool Converted(int n, HRESULT hr) {
-        if (SUCCEEDED(hr)) return true;
-        ui.MessageBox(kPanelTitle, FieldErrorText(n, state.text[n], hr));
-        stopped = true;
-        return false;
-    }
-
-    // One register block: opening control write, the prompt, the value formed from the fields
-    // as they are after the prompt, the reversed byte on the data lines and the strobe. The
-    // closing 0x08 is the caller's.
-    template <typename Form>
-    void Block(ChipRegister reg, std::uint8_t opening, const char* prompt, Form form) {
-        Control(opening);
-        if (stopped) return;
-        link.PromptSelect(prompt, kPanelTitle);
-        LONG value = 0;
-        if (!form(&value)) return;
-        Data(ReverseBits(static_cast<std::uint8_t>(value & 0xFF)));
-        Control(0x09);
-        if (!stopped && record) record->Written(reg, static_cast<std::uint8_t>(value & 0xFF));
-    }
-};
+    return fields;
+}
 
 }  // namespace
 
 HRESULT ConvertField(int n, const std::string& text, LONG* v) {
+    const int control = FieldControl(n);
+    if (control < 0) return TextToInteger(text, v);
+    const chip::Control& c = chip::kControls[control];
+    if (c.offset == 0 && c.shift == 0) return TextToInteger(text, v);  // the integer value
+    // The divider minus one, a start block times 16: the real value, then rounded.
     double d = 0;
-    HRESULT hr = S_OK;
-    switch (n) {
-        case 3:  // the divider minus one
-            hr = TextToReal(text, &d);
-            return SUCCEEDED(hr) ? RealToInteger(d - 1.0, v) : hr;
-        case 4:  // a start block, in the high nibble
-        case 6:
-            hr = TextToReal(text, &d);
-            return SUCCEEDED(hr) ? RealToInteger(d * 16.0, v) : hr;
-        default:  // exposure, gain and the end blocks: the integer value
-            return TextToInteger(text, v);
-    }
+    const HRESULT hr = TextToReal(text, &d);
+    return SUCCEEDED(hr) ? RealToInteger((d - c.offset) * (1 << c.shift), v) : hr;
 }
 
 void ReportPortFailure(const CameraLink& link, UserInterface& ui, const char* title) {
     ui.MessageBox(title, "The port object failed: " + link.LastFailure() + ".");
 }
 
+RegisterPlan PlanFor(const FormState& state) {
+    RegisterPlan plan;
+    for (const chip::WriteStep& step : chip::kWriteOrder) {
+        const std::array<int, 2> fields = FieldsOf(step.reg);
+        if (fields[0] == 0) {
+            // MCTL, once an option was selected: the sum of the four bits.
+            if (state.mctl_act == 1) {
+                plan.Add(step.reg, [&state]() -> base::Result<LONG> { return MctlValue(state); });
+            }
+            continue;
+        }
+        // A register is pending when its first field is marked (a click in a window's end
+        // field marks its start too). Its fields are read once the prompt is answered; a
+        // window's two parts are combined with a bitwise OR.
+        if (!state.changed[static_cast<std::size_t>(fields[0])]) continue;
+        plan.Add(step.reg, [&state, fields]() -> base::Result<LONG> {
+            LONG value = 0;
+            for (const int n : fields) {
+                if (n == 0) continue;
+                const std::string& text = state.text[static_cast<std::size_t>(n)];
+                LONG part = 0;
+                if (const HRESULT hr = ConvertField(n, text, &part); FAILED(hr))
+                    return base::Fail(FieldErrorText(n, text, hr));
+                value |= part;
+            }
+            return value;
+        });
+    }
+    return plan;
+}
+
 // Each prompt's "A[3:0]=BBBB" is also what the simulated board's switches follow (the prompt
 // contract in docs/architecture.md): the texts never change.
 bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui, RegisterRecord* record) {
-    Sequence s{state, link, ui, record};
-    if (state.changed[kExposureField]) {
-        s.Block(ChipRegister::kExctl, 0x08, "Please select EXCTL register A[3:0]=0010",
-                [&](LONG* v) { return s.Field(1, v); });
-    }
-    s.Control(0x08);
-    if (!s.stopped && state.changed[kGainField]) {
-        s.Block(ChipRegister::kGctl, 0x08, "Please select GCTL register A[3:0]=0011",
-                [&](LONG* v) { return s.Field(2, v); });
-    }
-    s.Control(0x08);
-    if (!s.stopped && state.changed[kDividerField]) {
-        // FRCTL holds the divider minus one; its block alone opens with 0x00.
-        s.Block(ChipRegister::kFrctl, 0x00, "Please select FRCTL register A[3:0]=0100",
-                [&](LONG* v) { return s.Field(3, v); });
-    }
-    s.Control(0x08);
-    // A window register packs the start block (times 16) and the end block with a bitwise OR.
-    auto window = [&](int start, LONG* v) {
-        LONG high = 0, low = 0;
-        if (!s.Field(start, &high) || !s.Field(start + 1, &low)) return false;
-        *v = high | low;
-        return true;
-    };
-    if (!s.stopped && state.changed[kHStartField]) {
-        s.Block(ChipRegister::kHwctl, 0x08, "Please select HWCTL register A[3:0]=0110",
-                [&](LONG* v) { return window(4, v); });
-    }
-    s.Control(0x08);
-    if (!s.stopped && state.changed[kVStartField]) {
-        s.Block(ChipRegister::kVwctl, 0x08, "Please select VWCTL register A[3:0]=0111",
-                [&](LONG* v) { return window(6, v); });
-    }
-    // No closing write after VWCTL: MCTL's opening write or the final 0x08 stands for it.
-    if (!s.stopped && state.mctl_act == 1) {
-        s.Block(ChipRegister::kMctl, 0x08, "Please select MCTL register A[3:0]=0101", [&](LONG* v) {
-            *v = MctlValue(state);
-            return true;
-        });
-    }
-    s.Control(0x08);
-    s.Control(0x28);
-    if (s.stopped) return false;
-    link.PromptSelect(kVideoPortPrompt, kPanelTitle);
-    for (int n = 1; n <= kMarkedFieldCount; ++n) state.changed[n] = false;
-    state.mctl_act = 0;
-    s.Control(0x22);
-    return !s.stopped;
+    return RunRegisterPlan(PlanFor(state), link, ui, record, [&state] {
+        for (int n = 1; n <= kMarkedFieldCount; ++n) state.changed[n] = false;
+        state.mctl_act = 0;
+    });
 }
 
 bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui, RegisterRecord* record) {
@@ -133,21 +84,36 @@ bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui, Regis
         if (state.selected[g] != 1) SelectOption(state, g, 1);
     }
     ui.FormChanged();
-    Sequence s{state, link, ui, record};
+    return ResetChip(link, ui, record);
+}
+
+bool ResetChip(CameraLink& link, UserInterface& ui, RegisterRecord* record) {
+    bool stopped = false;
+    auto check = [&](HRESULT hr) {
+        if (stopped || SUCCEEDED(hr)) return;
+        ReportPortFailure(link, ui, kPanelTitle);
+        stopped = true;
+    };
+    auto control = [&](std::uint8_t v) {
+        if (!stopped) check(link.WriteControl(v));
+    };
+    auto data = [&](std::uint8_t v) {
+        if (!stopped) check(link.WriteData(v));
+    };
     // Two strobes under one selection: the bytes go out as they stand, not reversed.
-    s.Control(0x08);
-    s.Data(0x80);
-    if (s.stopped) return false;
-    link.PromptSelect("Please select FCTL register A[3:0]=0001", kPanelTitle);
-    s.Control(0x09);
-    s.Control(0x00);
-    s.Data(0x00);
-    s.Control(0x09);
-    if (!s.stopped && record) record->Reset();
-    s.Control(0x08);
-    if (s.stopped) return false;
-    s.Check(link.ReturnToVideoPort());
-    return !s.stopped;
+    control(chip::kControlWrite);
+    data(chip::kResetPulseFirst);
+    if (stopped) return false;
+    link.PromptSelect(chip::SelectPrompt(ChipRegister::kFctl), kPanelTitle);
+    control(chip::kControlStrobe);
+    control(chip::kControlNone);
+    data(chip::kResetPulseSecond);
+    control(chip::kControlStrobe);
+    if (!stopped && record) record->Reset();
+    control(chip::kControlWrite);
+    if (stopped) return false;
+    check(link.ReturnToVideoPort());
+    return !stopped;
 }
 
 }  // namespace panel

@@ -6,6 +6,7 @@
 
 #include "panel/camera_link.h"
 #include "panel/form_state.h"
+#include "panel/register_plan.h"
 #include "panel/register_record.h"
 #include "panel/user_interface.h"
 
@@ -25,6 +26,16 @@ bool SetRegister(FormState& state, CameraLink& link, UserInterface& ui,
 // front end is told of the new fields before the prompt; `record`, when given, notes the reset.
 bool DefaultSetting(FormState& state, CameraLink& link, UserInterface& ui,
                     RegisterRecord* record = nullptr);
+
+// The main window's form as a register plan (the adapter between the form and the plan): a
+// field's register when its mark is set, MCTL when mctl_act is 1; each value formed from the
+// fields after the register's prompt, with Set Register's conversions, a field that does not
+// convert giving the box that names it. The plan reads `state`, which outlives it.
+RegisterPlan PlanFor(const FormState& state);
+
+// FCTL's reset pulse (0x80, then 0x00 on the data lines, under one prompt) and the return to the
+// video port: Default Setting's port sequence, without the form.
+bool ResetChip(CameraLink& link, UserInterface& ui, RegisterRecord* record = nullptr);
 
 // Field TextN's text as Set Register converts it into its register value (before the OR of a
 // window's two fields and the reduction to 8 bits): the integer value of exposure, gain and the

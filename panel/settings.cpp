@@ -1,8 +1,9 @@
 #include "panel/settings.h"
 
 #include <algorithm>
+#include <cmath>
 
-#include "panel/registers.h"
+#include "panel/field_numbers.h"
 #include "platform/base/text.h"
 
 namespace panel {
@@ -14,26 +15,28 @@ bool SameWord(std::string_view a, std::string_view b) {
                                               [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-// A field's value as Set Register would convert it; a text a settings file could not hold
-// (a line break, a comment sign, any control character) is no number either.
-HRESULT CheckNumber(int field, std::string_view value) {
-    if (value.empty()) return DISP_E_TYPEMISMATCH;
-    for (const char c : value) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || c == '#') return DISP_E_TYPEMISMATCH;
+// A number setting's value: a whole number within the control's range. A text a settings file
+// could not hold (a line break, a comment sign, any control character) is no number either.
+base::Result<int> NumberOf(const chip::Control& c, std::string_view value) {
+    const auto fail = [&](const char* why) {
+        return base::Fail(std::string(c.name) + ": " + ShownSettingText(value) + why);
+    };
+    bool plain = !value.empty();
+    for (const char ch : value) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x20 || b == 0x7F || ch == '#') plain = false;
     }
-    LONG v = 0;
-    return ConvertField(field, std::string(value), &v);
+    double d = 0;
+    const HRESULT hr = plain ? TextToReal(std::string(value), &d) : DISP_E_TYPEMISMATCH;
+    if (hr == DISP_E_OVERFLOW) return fail(" is out of range");
+    if (FAILED(hr)) return fail(" is not a number");
+    if (d != std::nearbyint(d)) return fail(" is not a whole number");
+    if (d < c.min || d > c.max || !InRange(c, static_cast<int>(d)))
+        return base::Fail(RangeFault(c, c.name, value));
+    return static_cast<int>(d);
 }
 
 }  // namespace
-
-bool Settings::empty() const {
-    return std::none_of(fields.begin(), fields.end(),
-                        [](const auto& f) { return f.has_value(); }) &&
-           std::none_of(options.begin(), options.end(),
-                        [](const auto& o) { return o.has_value(); });
-}
 
 const SettingKey* FindSettingKey(std::string_view key) {
     for (const SettingKey& k : kSettingKeys) {
@@ -71,24 +74,15 @@ base::Result<> AddSetting(std::string_view key, std::string_view value, Settings
         return base::Fail("unknown key " + ShownSettingText(key) + " (the keys are " + known + ")");
     }
     const std::string name = k->key;
-    if (k->field != 0) {
-        auto& slot = settings->fields[static_cast<std::size_t>(k->field)];
-        if (slot) return base::Fail(name + " is given twice");
-        const HRESULT hr = CheckNumber(k->field, value);
-        if (FAILED(hr)) {
-            return base::Fail(name + ": " + ShownSettingText(value) +
-                              (hr == DISP_E_OVERFLOW ? " is out of range" : " is not a number"));
-        }
-        slot = std::string(value);
-        return {};
+    const int control = static_cast<int>(k->control - chip::kControls);
+    if (settings->Given(control)) return base::Fail(name + " is given twice");
+    if (k->words == nullptr) {
+        base::Result<int> v = NumberOf(*k->control, value);
+        if (!v) return v.error();
+        return settings->Set(control, *v);
     }
-    auto& slot = settings->options[static_cast<std::size_t>(k->group)];
-    if (slot) return base::Fail(name + " is given twice");
     for (int item = 0; item < 2; ++item) {
-        if (SameWord(value, k->words[item])) {
-            slot = item;
-            return {};
-        }
+        if (SameWord(value, k->words[item])) return settings->Set(control, item);
     }
     return base::Fail(name + ": " + ShownSettingText(value) + " is neither " + k->words[0] +
                       " nor " + k->words[1]);
@@ -110,21 +104,22 @@ base::Result<Settings> ParseAssignments(const std::vector<std::string>& args) {
     return settings;
 }
 
-std::optional<std::string> SavedFieldText(int field, const std::string& text) {
-    const std::string_view value = base::Trim(text);
-    if (FAILED(CheckNumber(field, value))) return std::nullopt;
-    return std::string(value);
+std::optional<int> SavedFieldValue(int field, const std::string& text) {
+    const int control = FieldControl(field);
+    if (control < 0) return std::nullopt;
+    base::Result<int> v = NumberOf(chip::kControls[control], base::Trim(text));
+    return v ? std::optional<int>(*v) : std::nullopt;
 }
 
 void ApplySettings(const Settings& settings, FormState& state) {
     for (int n = 1; n <= kMarkedFieldCount; ++n) {
-        const auto& text = settings.fields[static_cast<std::size_t>(n)];
-        if (!text) continue;
+        const std::optional<int>& value = settings.Get(FieldControl(n));
+        if (!value) continue;
         ClickField(state, n);
-        state.text[static_cast<std::size_t>(n)] = *text;
+        state.text[static_cast<std::size_t>(n)] = std::to_string(*value);
     }
     for (int g = 1; g <= kOptionGroupCount; ++g) {
-        const auto& item = settings.options[static_cast<std::size_t>(g)];
+        const std::optional<int>& item = settings.Get(GroupControl(g));
         if (item) SelectOption(state, g, *item);
     }
 }

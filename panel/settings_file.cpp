@@ -63,13 +63,16 @@ base::Result<Settings> ParseSettings(std::string_view text, const std::string& f
 std::string FormatSettings(const FormState& state) {
     std::string out = "# Lensbay settings\n";
     for (const SettingKey& k : kSettingKeys) {
+        if (k.field == 0 && k.group == 0) continue;  // a control the window does not show
         if (k.field != 0) {
-            const std::optional<std::string> text =
-                SavedFieldText(k.field, state.text[static_cast<std::size_t>(k.field)]);
-            if (text) {
-                out += std::string(k.key) + " = " + *text + "\n";
+            const std::optional<int> value =
+                SavedFieldValue(k.field, state.text[static_cast<std::size_t>(k.field)]);
+            if (value) {
+                out += std::string(k.key) + " = " + std::to_string(*value) + "\n";
             } else {
-                out += "# " + std::string(k.key) + ": the field holds no number, not saved\n";
+                out += "# " + std::string(k.key) + ": the field holds no whole number of " +
+                       std::to_string(k.control->min) + ".." + std::to_string(k.control->max) +
+                       ", not saved\n";
             }
         } else {
             const int item = state.selected[static_cast<std::size_t>(k.group)] == 0 ? 0 : 1;

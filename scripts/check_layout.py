@@ -13,6 +13,10 @@ Two rules, both read from the document's "Include rules" block, never from a lis
   - Every folder of tests/ that builds something (a CMakeLists.txt or source files) mirrors a
     source folder, with or without a *_test.cpp in it.
 Also: platform/base/ includes only the standard library and POSIX headers (no Qt, no GStreamer).
+And: the camera chip is described in platform/chip/ alone. Outside it (and outside tests/, which
+restate the chip's tables to check them) no code writes a register's name as a string of its own
+("EXCTL"), a register-selection prompt with its address ("...A[3:0]=0010"), or an option word
+of the chip's ("indoor"); comments may name them.
 
 Usage: check_layout.py [REPO_ROOT]   (exit status 1 and one line per fault when any)
 """
@@ -88,6 +92,26 @@ def includes(path):
                 yield number, m.group(1) == "<", m.group(2)
 
 
+# The chip's facts as they would look copied into code elsewhere: string literals only.
+CHIP_FACT = re.compile(r'"(FCTL|EXCTL|GCTL|FRCTL|MCTL|HWCTL|VWCTL|VPORT|indoor|outdoor)"'
+                       r'|"[^"\n]*A\[3:0\]=[01]{4}')
+CHIP_HOME = "platform/chip/"
+
+
+def chip_fact_faults(path):
+    """Lines of `path` that write down a fact of the chip outside its description."""
+    if path.startswith(CHIP_HOME) or path.startswith("tests/"):
+        return []
+    faults = []
+    with open(os.path.join(ROOT, path), encoding="utf-8", errors="replace") as f:
+        for number, line in enumerate(f, 1):
+            code = line.split("//", 1)[0]
+            m = CHIP_FACT.search(code)
+            if m:
+                faults.append(f"{path}:{number}: {m.group(0)}: the chip's facts live in {CHIP_HOME}sx540.h")
+    return faults
+
+
 def main():
     rules = read_rules()
     faults = []
@@ -96,6 +120,7 @@ def main():
         if folder is None:
             faults.append(f"{path}: in no folder of the include rules (docs/architecture.md)")
             continue
+        faults += chip_fact_faults(path)
         project_includes = []
         first_include = None
         found = list(includes(path))
@@ -107,6 +132,8 @@ def main():
             if system:
                 if folder == "platform/base/" and not (STD_HEADER.match(target) or POSIX_HEADER.match(target)):
                     faults.append(f"{where}: platform/base/ uses only the standard library and POSIX, not <{target}>")
+                if folder == "platform/chip/" and not STD_HEADER.match(target):
+                    faults.append(f"{where}: platform/chip/ uses only the standard library, not <{target}>")
                 continue
             project_includes.append(target)
             if not may_include(folder, target, rules):

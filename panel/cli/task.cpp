@@ -63,8 +63,8 @@ int RunSet(const Arguments& a, const Context& context) {
     base::Result<std::unique_ptr<Task>> task = OpenTask(a, context);
     if (!task) return ExitStatusFor(task.error());
     Task& t = **task;
-    ApplySettings(a.settings, t.state);
-    const bool set = SetRegister(t.state, *t.link, *t.ui, &t.session->BoardRecord().Record());
+    const bool set =
+        RunRegisterPlan(PlanFor(a.settings), *t.link, *t.ui, &t.session->BoardRecord().Record());
     // The handshake is over: what reached the chip goes to the board's record now.
     t.session->BoardRecord().Flush();
     return set && !t.ui->failed() ? kExitOk : kExitFailed;

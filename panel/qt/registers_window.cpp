@@ -78,7 +78,7 @@ void RegistersWindow::Refresh() {
             QString::fromLatin1(c.name),
             QStringLiteral("%1 (%2)").arg(QString::fromLatin1(RegisterName(c.reg)),
                                           QString::fromLatin1(RegisterAddress(c.reg))),
-            QString::fromLatin1(c.range),
+            QString::fromStdString(c.range),
             QString::fromStdString(c.fallback),
             QString::fromStdString(WrittenText(s, c)),
             LocalTime(c.when),

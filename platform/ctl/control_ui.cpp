@@ -2,8 +2,6 @@
 // shown through the UI's calls for templates and bitmaps.
 #include "platform/ctl/control_ui.h"
 
-#include "platform/ctl/dialogs.h"
-
 namespace ctl {
 namespace {
 
@@ -36,6 +34,21 @@ private:
 };
 
 }  // namespace
+
+}  // namespace ctl
+
+ui::IconLookup AfxModuleIcons(HINSTANCE instance) {
+    return [instance](int iconId) {
+        std::string bytes;
+        if (iconId < 0 || iconId > 0xFFFF ||
+            !AfxLoadResource(instance, ResourceType::Icon, static_cast<std::uint16_t>(iconId),
+                             &bytes))
+            bytes.clear();
+        return bytes;
+    };
+}
+
+namespace ctl {
 
 bool LoadModuleDialogTemplate(HINSTANCE instance, std::uint16_t id, DialogTemplate* dialog) {
     std::string bytes;

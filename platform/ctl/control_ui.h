@@ -112,3 +112,7 @@ inline SIZE StandardDialogSize(const DialogTemplate& dialog) {
 }
 
 }  // namespace ctl
+
+// The icon lookup for templates of a module (icon id -> .ico bytes, empty when absent), read from
+// the module's resource table.
+CTL_EXPORT ui::IconLookup AfxModuleIcons(HINSTANCE instance);

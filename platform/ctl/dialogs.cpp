@@ -6,17 +6,6 @@
 #include "platform/com/utf.h"
 #include "platform/ctl/control_ui.h"
 
-ui::IconLookup AfxModuleIcons(HINSTANCE instance) {
-    return [instance](int iconId) {
-        std::string bytes;
-        if (iconId < 0 || iconId > 0xFFFF ||
-            !AfxLoadResource(instance, ResourceType::Icon, static_cast<std::uint16_t>(iconId),
-                             &bytes))
-            bytes.clear();
-        return bytes;
-    };
-}
-
 int AfxDoModalDialog(HINSTANCE instance, std::uint16_t id) {
     return ctl::TheControlUi().RunModuleDialog(instance, id);
 }

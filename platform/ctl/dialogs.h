@@ -13,9 +13,6 @@
 // template is missing or the dialog cannot be shown.
 CTL_EXPORT int AfxDoModalDialog(HINSTANCE instance, std::uint16_t id);
 
-// The icon lookup for templates of a module (icon id -> .ico bytes, empty when absent).
-CTL_EXPORT ui::IconLookup AfxModuleIcons(HINSTANCE instance);
-
 // String `id` of the module as a new task string (the receiver frees it with CoTaskMemFree):
 // E_FAIL when the module has no such string, E_OUTOFMEMORY; *text is null on failure.
 CTL_EXPORT HRESULT AfxLoadTaskString(HINSTANCE instance, std::uint16_t id, LPOLESTR* text);

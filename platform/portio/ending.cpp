@@ -125,15 +125,17 @@ std::vector<std::uint8_t> StepsToIdle(int control, int rests_at) {
     std::vector<std::uint8_t> steps;
     if (control < 0 || (control & kRestMark) != 0 || control == rests_at) return steps;
     int v = control & 0xFF;
-    if (v == kIdleControl || v == 0x22) return steps;
-    if ((v & 0x20) == 0) {
+    if (v == kIdleControl || v == chip::kControlVideoPort) return steps;
+    if ((v & chip::kDataInputBit) == 0) {
         // The data lines are driven: the strobe goes down first, then the lines are released,
         // each in a write of its own.
-        if ((v & 0x01) != 0) steps.push_back(static_cast<std::uint8_t>(v &= ~0x01));
-        steps.push_back(static_cast<std::uint8_t>(v |= 0x20));
-    } else if ((v & 0x0B) == 0x0A) {
+        if ((v & chip::kStrobeBit) != 0)
+            steps.push_back(static_cast<std::uint8_t>(v &= ~chip::kStrobeBit));
+        steps.push_back(static_cast<std::uint8_t>(v |= chip::kDataInputBit));
+    } else if ((v & (chip::kSelectInBit | chip::kAutoFeedBit | chip::kStrobeBit)) ==
+               (chip::kSelectInBit | chip::kAutoFeedBit)) {
         // Inside a frame's handshake pulse: the pulse is finished first, as the frame read does.
-        steps.push_back(static_cast<std::uint8_t>(v |= 0x01));
+        steps.push_back(static_cast<std::uint8_t>(v |= chip::kStrobeBit));
     }
     if (v != kIdleControl) steps.push_back(kIdleControl);
     return steps;

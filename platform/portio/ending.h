@@ -28,6 +28,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/chip/sx540.h"
 #include "platform/portio/port_addresses.h"
 #include "platform/portio/portio.h"
 
@@ -35,7 +36,7 @@ namespace portio {
 
 // The control register of the port (port_addresses.h).
 inline constexpr std::uint16_t kEndingControlPort = kControlPort;
-inline constexpr std::uint8_t kIdleControl = 0x27;
+inline constexpr std::uint8_t kIdleControl = chip::kControlIdle;
 
 // The control writes that take the port from `control` (the last value written, or -1 for none)
 // to idle; empty when it is at rest. `rests_at` is a value a sequence marked as its ending (or -1).

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/chip/sx540.h"
 #include "platform/portio/backend_registry.h"
 #include "platform/portio/backends.h"
 #include "platform/portio/port_addresses.h"
@@ -24,8 +25,8 @@ namespace {
 
 constexpr std::uint8_t kControlLines = 0x0F;  // strobe, autofeed, init, select-in
 constexpr std::uint8_t kIrqEnable = 0x10;
-constexpr std::uint8_t kDirection = 0x20;    // 1 = data lines are inputs
-constexpr std::uint8_t kEcrByteMode = 0x20;  // mode field 001
+constexpr std::uint8_t kDirection = chip::kDataInputBit;  // 1 = data lines are inputs
+using chip::kEcrByteMode;                                 // mode field 001
 
 std::string Hex(unsigned value, int digits) {
     char text[8];

@@ -192,7 +192,7 @@ TEST_F(LensbaySrcTest, PropertiesHaveTheirRangesAndAValueOutsideOneFailsThePipel
         {"h-start=16", "h-start = 16 is outside 0..15"},
         {"v-end=-1", "v-end = -1 is outside 0..15"},
         {"exposure=128", "exposure = 128 is outside 0..127 (-1 leaves the register as it is)"},
-        {"divider=1", "divider = 1 is outside 2..128 (-1 leaves the register as it is)"},
+        {"divider=0", "divider = 0 is outside 1..128 (-1 leaves the register as it is)"},
     };
     for (const auto& [property, message] : refused) {
         Build(property);

@@ -219,11 +219,20 @@ TEST(ChipStatus, ControlsDecodedAndABoardThatDisagreesMarked) {
         "not written since the record began");
     const std::string json = panel::FormatStatusJson(s);
     EXPECT_THAT(json, HasSubstr("{\"name\": \"gamma\", \"register\": \"MCTL\", \"address\": "
-                                "\"0101\", \"range\": \"0.45|1.0\", \"default\": \"1.0\", "
+                                "\"0101\", \"range\": [\"0.45\", \"1.0\"], \"default\": \"1.0\", "
                                 "\"written\": {\"value\": \"0.45\", \"reset\": false, \"time\": "
                                 "\"1970-01-01T00:00:00Z\", \"by\": \"lensbay window\"}, \"board\": "
                                 "null, \"differs\": false}"));
     EXPECT_THAT(json, HasSubstr("\"record\": null"));
+    // Numbers as numbers: the range, the default and the values of a number control.
+    EXPECT_THAT(json, HasSubstr("{\"name\": \"divider\", \"register\": \"FRCTL\", \"address\": "
+                                "\"0100\", \"range\": {\"min\": 1, \"max\": 128, \"step\": 1, "
+                                "\"default\": 1}, \"default\": 1, \"written\": {\"value\": 50, "));
+    EXPECT_THAT(json,
+                HasSubstr("\"range\": {\"min\": 0, \"max\": 15, \"step\": 1, \"default\": 0}, "
+                          "\"unit\": \"blocks\", \"default\": 0, \"written\": {\"value\": 4, "));
+    EXPECT_THAT(json, HasSubstr("{\"name\": \"reset\", \"register\": \"FCTL\", \"address\": "
+                                "\"0001\", \"range\": null, \"default\": null, \"written\": null"));
 }
 
 // Another program (any user who may open the record) holding its lock makes nobody wait: the

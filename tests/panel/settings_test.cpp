@@ -33,21 +33,25 @@ TEST(Settings, OneRuleOnTheCommandLineAndInAFile) {
         const char* taken;  // the field's text or the option's item, null when refused
     };
     const Case cases[] = {
-        {"mirror", "ON", "0"},       // option words in any case
-        {"mode", "Outdoor", "1"},    //
-        {"gamma", " 1.0\t", "1"},    // blanks around a value
-        {"exposure", "40 ", "40"},   // kept without them
-        {"exposure", "\t 7", "7"},   //
-        {"exposure", "300", "300"},  // beyond the label's range: written as its low byte
-        {"exposure", "-1", "-1"},    //
-        {"gain", "2.5", "2.5"},      // an integer field rounds
-        {"divider", "3.5", "3.5"},   //
-        {"exposure", "2147483647", "2147483647"},
-        {"exposure", "2147483648", nullptr},  // past the 32-bit integer conversion
+        {"mirror", "ON", "0"},         // option words in any case
+        {"mode", "Outdoor", "1"},      //
+        {"gamma", " 1.0\t", "1"},      // blanks around a value
+        {"exposure", "40 ", "40"},     // kept without them
+        {"exposure", "\t 7", "7"},     //
+        {"exposure", "127", "127"},    // the range's ends
+        {"exposure", "0", "0"},        //
+        {"exposure", "40.0", "40"},    // a whole number however written
+        {"divider", "1", "1"},         // FRCTL 0, the chip's reset value
+        {"divider", "128", "128"},     //
+        {"h_end", "15", "15"},         //
+        {"exposure", "128", nullptr},  // outside the range
+        {"exposure", "300", nullptr},  //
+        {"exposure", "-1", nullptr},   //
+        {"divider", "0", nullptr},     //
+        {"h_start", "16", nullptr},    //
+        {"gain", "2.5", nullptr},      // no whole number
+        {"divider", "3.5", nullptr},   //
         {"exposure", "99999999999999999999", nullptr},
-        {"divider", "3e9", nullptr},    // 3e9 - 1 does not fit a 32-bit integer
-        {"h_start", "2e8", nullptr},    // 2e8 * 16 does not either
-        {"h_start", "1e8", "1e8"},      // 1.6e9 does
         {"v_start", "1e400", nullptr},  // no double at all
         {"h_end", "", nullptr},
         {"gain", "5 5", nullptr},
@@ -63,17 +67,17 @@ TEST(Settings, OneRuleOnTheCommandLineAndInAFile) {
             continue;
         }
         const panel::SettingKey& k = *panel::FindSettingKey(c.key);
-        if (k.field != 0) {
-            EXPECT_EQ(b.line->fields[k.field], c.taken);
-            EXPECT_EQ(b.file->fields[k.field], c.taken);
-        } else {
-            EXPECT_EQ(b.line->options[k.group], std::stoi(c.taken));
-            EXPECT_EQ(b.file->options[k.group], std::stoi(c.taken));
-        }
+        const int control = static_cast<int>(k.control - chip::kControls);
+        EXPECT_EQ(b.line->Get(control), std::stoi(c.taken));
+        EXPECT_EQ(b.file->Get(control), std::stoi(c.taken));
     }
+    // One set of messages: the range's is the element's and the chip settings' own.
+    EXPECT_EQ(Parse("exposure", "300").line.message(), "exposure = 300 is outside 0..127");
+    EXPECT_EQ(Parse("divider", "0").line.message(), "divider = 0 is outside 1..128");
     EXPECT_EQ(Parse("exposure", "99999999999999999999").line.message(),
-              "exposure: \"99999999999999999999\" is out of range");
-    EXPECT_EQ(Parse("divider", "3e9").line.message(), "divider: \"3e9\" is out of range");
+              "exposure = 99999999999999999999 is outside 0..127");
+    EXPECT_EQ(Parse("gain", "2.5").line.message(), "gain: \"2.5\" is not a whole number");
+    EXPECT_EQ(Parse("v_start", "1e400").line.message(), "v_start: \"1e400\" is out of range");
     EXPECT_EQ(Parse("mirror", "maybe").line.message(), "mirror: \"maybe\" is neither on nor off");
 }
 
@@ -81,7 +85,7 @@ TEST(Settings, AByteOrderMarkIsSkippedOnceAndShownWhereItDoesNotBelong) {
     const std::string bom = "\xEF\xBB\xBF";
     base::Result<panel::Settings> s = panel::ParseSettings(bom + "exposure = 40\r\n", "s.cfg");
     ASSERT_TRUE(s.ok()) << s.message();
-    EXPECT_EQ(s->fields[1], "40");
+    EXPECT_EQ(s->Get(chip::kExposure), 40);
     s = panel::ParseSettings(bom + bom + "exposure = 40\n", "s.cfg");
     ASSERT_FALSE(s.ok());
     EXPECT_THAT(s.message(), HasSubstr("s.cfg:1: unknown key \"\\xef\\xbb\\xbfexposure\""));
@@ -94,7 +98,7 @@ TEST(Settings, AByteOrderMarkIsSkippedOnceAndShownWhereItDoesNotBelong) {
     { std::ofstream(dir.File("bom.txt"), std::ios::binary) << bom << "mirror = ON\n"; }
     s = panel::LoadSettingsFile(dir.File("bom.txt"));
     ASSERT_TRUE(s.ok()) << s.message();
-    EXPECT_EQ(s->options[2], 0);
+    EXPECT_EQ(s->Get(chip::kMirror), 0);
 }
 
 // A settings file's size is known before a byte is read: a 3 GB sparse file is refused at once,
@@ -130,20 +134,21 @@ TEST(Settings, AFileTooLargeIsRefusedBeforeItIsRead) {
 TEST(Settings, SavedAsTheyLoad) {
     panel::FormState state;
     state.text[1] = "5 ";                    // blanks around a number: saved without them
-    state.text[2] = "99999999999999999999";  // a number Set Register cannot convert
-    state.text[3] = "3e9";                   // nor this one, once the 1 is taken off
+    state.text[2] = "99999999999999999999";  // no value of the range
+    state.text[3] = "3.5";                   // no whole number
     state.text[4] = "\t2";
     const std::string text = panel::FormatSettings(state);
     EXPECT_THAT(text, HasSubstr("\nexposure = 5\n"));
-    EXPECT_THAT(text, HasSubstr("\n# gain: the field holds no number, not saved\n"));
-    EXPECT_THAT(text, HasSubstr("\n# divider: the field holds no number, not saved\n"));
+    EXPECT_THAT(text, HasSubstr("\n# gain: the field holds no whole number of 0..7, not saved\n"));
+    EXPECT_THAT(text,
+                HasSubstr("\n# divider: the field holds no whole number of 1..128, not saved\n"));
     EXPECT_THAT(text, HasSubstr("\nh_start = 2\n"));
     const base::Result<panel::Settings> s = panel::ParseSettings(text, "saved");
     ASSERT_TRUE(s.ok()) << s.message();
-    EXPECT_EQ(s->fields[1], "5");
-    EXPECT_FALSE(s->fields[2].has_value());
-    EXPECT_FALSE(s->fields[3].has_value());
-    EXPECT_EQ(s->fields[4], "2");
+    EXPECT_EQ(s->Get(chip::kExposure), 5);
+    EXPECT_FALSE(s->Given(chip::kGain));
+    EXPECT_FALSE(s->Given(chip::kDivider));
+    EXPECT_EQ(s->Get(chip::kHStart), 2);
     // The file lists every key of the one table, in its order.
     std::size_t at = 0;
     for (const panel::SettingKey& k : panel::kSettingKeys) {

@@ -8,8 +8,6 @@ namespace sim {
 
 namespace {
 
-constexpr int kBlocks = 16;
-
 constexpr std::array<std::uint8_t, 256> MakeReverseTable() {
     std::array<std::uint8_t, 256> table{};
     for (int i = 0; i < 256; ++i) table[i] = ReverseBits(static_cast<std::uint8_t>(i));
@@ -21,8 +19,10 @@ constexpr std::array<std::uint8_t, 256> kReversed = MakeReverseTable();
 
 StreamWindow WindowOf(std::uint8_t hwctl, std::uint8_t vwctl) {
     StreamWindow w;
-    const int hs = hwctl >> 4, he = hwctl & 0x0F;
-    const int vs = vwctl >> 4, ve = vwctl & 0x0F;
+    const int hs = chip::ValueIn(chip::kControls[chip::kHStart], hwctl);
+    const int he = chip::ValueIn(chip::kControls[chip::kHEnd], hwctl);
+    const int vs = chip::ValueIn(chip::kControls[chip::kVStart], vwctl);
+    const int ve = chip::ValueIn(chip::kControls[chip::kVEnd], vwctl);
     w.first_column = hs * kBlockColumns;
     w.line_end = he <= hs;
     w.width = (w.line_end ? kBlocks - hs : he - hs) * kBlockColumns;
@@ -102,7 +102,10 @@ void Board::PowerCycle() {
     Restore(fresh);
 }
 
-std::uint8_t Board::DefaultValue(Register r) { return r == EXCTL ? 0x40 : 0x00; }
+std::uint8_t Board::DefaultValue(Register r) {
+    const chip::RegisterInfo* info = chip::RegisterAt(r);
+    return info != nullptr ? info->reset : 0x00;
+}
 
 std::uint8_t Board::RegisterValue(Register r) const {
     const auto& v = latched_[r & 0x0F];
@@ -117,7 +120,7 @@ void Board::Latch() {
     if (address == EXCTL) agc_ = false;
     if (address == FCTL) {
         // Releasing the reset request (bit 0 from 1 to 0) resets the chip.
-        const bool request = value & 0x01;
+        const bool request = value & chip::kResetRequestBit;
         if (reset_requested_ && !request) ResetChip();
         reset_requested_ = request;
     }

@@ -4,18 +4,17 @@
 // as inputs (control bit 5), a rising edge of control bit 3 starts a frame and each pulse of
 // control bit 0 presents the next bit-reversed pixel byte.
 //
-// The chip's registers as this board models them (chip values, after the bit reversal):
+// The chip's registers, their addresses and reset values are platform/chip/sx540.h's; this board
+// models them so (chip values, after the bit reversal):
 //   FCTL   bit 0 is the reset request: latching 1 and then 0 (the panel's default-setting pulse)
-//          puts every register back to its default and turns AGC on.
-//   EXCTL  exposure, bits 6..0 (0..127); any write turns AGC off.
+//          puts every register back to its reset value and turns AGC on.
+//   EXCTL  exposure; any write turns AGC off.
 //   GCTL   gain, bits 2..0: 0 dB .. 18 dB in equal steps; used only while AGC is off.
 //   FRCTL  frame-rate divider minus one: the scene clock advances by (value + 1) per frame.
-//   MCTL   bit 7 gamma 0.45 (else 1.0), bit 6 mirror, bit 5 indoor (else outdoor: mains flicker
-//          bands roll through the picture), bit 4 backlight compensation (lifts dark areas).
-//   HWCTL  horizontal window: start block in bits 7..4, end block in bits 3..0 (24 columns each).
-//   VWCTL  vertical window: start block in bits 7..4, end block in bits 3..0 (18 rows each).
-// Defaults: FCTL 0, EXCTL 0x40, GCTL 0, FRCTL 0, MCTL 0, HWCTL 0, VWCTL 0 (the full window), AGC
-// on.
+//   MCTL   the option bits: gamma 0.45 (else 1.0), mirror, indoor (else outdoor: mains flicker
+//          bands roll through the picture), backlight compensation (lifts dark areas).
+//   HWCTL  horizontal window: start block and end block (24 columns each).
+//   VWCTL  vertical window: start block and end block (18 rows each).
 //
 // The video stream of a frame: the window's rows, first row first, where sensor row 0 is the
 // BOTTOM row of the picture (the panel stores the first row read as the bottom row of its
@@ -31,6 +30,7 @@
 #include <functional>
 #include <optional>
 
+#include "platform/chip/sx540.h"
 #include "platform/portio/port_addresses.h"
 
 #define SIM_EXPORT __attribute__((visibility("default")))
@@ -45,33 +45,33 @@ using portio::kStatusPort;
 // The status register's fixed value (no status line is wired to the chip).
 constexpr std::uint8_t kStatusValue = 0x7F;
 // Sensor size, and the blocks the capture window is given in.
-constexpr int kSensorWidth = 384;
-constexpr int kSensorHeight = 288;
-constexpr int kBlockColumns = 24;
-constexpr int kBlockRows = 18;
+using chip::kBlockColumns;
+using chip::kBlockRows;
+using chip::kBlocks;
+using chip::kSensorHeight;
+using chip::kSensorWidth;
 // Pixel value of the line-end byte and of the blanking after the last row.
 constexpr std::uint8_t kLineEndValue = 0x00;
 constexpr std::uint8_t kBlankingValue = 0x00;
 
-// Register addresses on A[3:0].
+// Register addresses on A[3:0], as the chip's description gives them.
 enum Register : std::uint8_t {
-    FCTL = 0x1,
-    EXCTL = 0x2,
-    GCTL = 0x3,
-    FRCTL = 0x4,
-    MCTL = 0x5,
-    HWCTL = 0x6,
-    VWCTL = 0x7,
-    VPORT = 0x8,
+    FCTL = chip::Info(chip::Register::kFctl).address,
+    EXCTL = chip::Info(chip::Register::kExctl).address,
+    GCTL = chip::Info(chip::Register::kGctl).address,
+    FRCTL = chip::Info(chip::Register::kFrctl).address,
+    MCTL = chip::Info(chip::Register::kMctl).address,
+    HWCTL = chip::Info(chip::Register::kHwctl).address,
+    VWCTL = chip::Info(chip::Register::kVwctl).address,
+    VPORT = chip::kVideoPortAddress,
 };
+// The registers' addresses run from FCTL to VWCTL without a gap.
+static_assert(VWCTL - FCTL + 1 == chip::kRegisterCount);
 
-// Bit i of the result is bit 7 - i of b: the order the chip's bytes travel on the data lines.
-constexpr std::uint8_t ReverseBits(std::uint8_t b) {
-    b = static_cast<std::uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-    b = static_cast<std::uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-    b = static_cast<std::uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-    return b;
-}
+// The register's name at an address from FCTL to VWCTL.
+inline const char* RegisterName(unsigned address) { return chip::RegisterAt(address)->name; }
+
+using chip::ReverseBits;
 
 // The window of the video stream as the HWCTL and VWCTL chip values give it.
 struct StreamWindow {
@@ -151,9 +151,9 @@ public:
     void SetStateListener(std::function<void()> listener) { state_listener_ = std::move(listener); }
 
 private:
-    static constexpr std::uint8_t kStrobe = 0x01;      // control bit 0: strobe / pixel handshake
-    static constexpr std::uint8_t kFrameStart = 0x08;  // control bit 3: rising starts a frame
-    static constexpr std::uint8_t kDataInput = 0x20;   // control bit 5: PC's data lines are inputs
+    static constexpr std::uint8_t kStrobe = chip::kStrobeBit;        // strobe / pixel handshake
+    static constexpr std::uint8_t kFrameStart = chip::kSelectInBit;  // rising starts a frame
+    static constexpr std::uint8_t kDataInput = chip::kDataInputBit;  // PC's data lines are inputs
 
     struct Frame;
     void OnControlRise(std::uint8_t rising);

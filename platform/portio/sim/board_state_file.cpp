@@ -16,7 +16,6 @@
 
 #include "platform/base/files.h"
 #include "platform/base/text.h"
-#include "platform/portio/chip_registers.h"
 
 namespace sim {
 
@@ -173,7 +172,7 @@ std::string FormatBoardState(const BoardState& s) {
     for (int r = FCTL; r <= VWCTL; ++r) {
         if (!s.latched[r]) continue;
         out += "register ";
-        out += portio::ChipRegisterAt(r);
+        out += RegisterName(r);
         out += ' ';
         const char byte = static_cast<char>(*s.latched[r]);
         base::AppendHexBytes(&out, std::string_view(&byte, 1));
@@ -214,7 +213,7 @@ base::Result<BoardState> ParseBoardState(std::string_view text) {
             const std::size_t gap = value.find(' ');
             const std::string_view name = value.substr(0, gap);
             for (int r = FCTL; r <= VWCTL; ++r)
-                if (name == portio::ChipRegisterAt(r)) slot = kKeyCount + r;
+                if (name == RegisterName(r)) slot = kKeyCount + r;
             if (slot < 0 || gap == std::string_view::npos) return bad("unknown register");
             value = value.substr(gap + 1);
             unsigned byte = 0;

@@ -7,7 +7,6 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "platform/portio/chip_registers.h"
 #include "platform/portio/sim/board_operator.h"
 
 namespace sim {
@@ -36,11 +35,10 @@ BoardWindow::BoardWindow(Board& board, QWidget* parent) : QWidget(parent), board
     auto* registerBox = new QGroupBox(QStringLiteral("Registers latched"), this);
     auto* grid = new QGridLayout(registerBox);
     for (int address = FCTL; address <= VWCTL; ++address) {
-        grid->addWidget(
-            new QLabel(QString::fromLatin1(portio::ChipRegisterAt(address)), registerBox),
-            address - 1, 0);
+        grid->addWidget(new QLabel(QString::fromLatin1(RegisterName(address)), registerBox),
+                        address - 1, 0);
         auto* value = new QLabel(registerBox);
-        value->setObjectName(QString::fromLatin1(portio::ChipRegisterAt(address)));
+        value->setObjectName(QString::fromLatin1(RegisterName(address)));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         grid->addWidget(value, address - 1, 1);
         registers_[address] = value;

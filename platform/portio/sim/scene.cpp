@@ -146,10 +146,14 @@ SceneSettings SettingsOf(const Board& board) {
 
 void RenderScene(const SceneSettings& settings, std::uint64_t time, std::uint8_t* pixels) {
     const StaticScene& scene = Static();
-    const bool gamma = settings.mctl & 0x80;
-    const bool mirror = settings.mctl & 0x40;
-    const bool indoor = settings.mctl & 0x20;
-    const bool backlight = settings.mctl & 0x10;
+    // Item 0 of each option (0.45, on, indoor, on) is its bit set.
+    auto set = [&](int option) {
+        return chip::ValueIn(chip::kControls[option], settings.mctl) == 0;
+    };
+    const bool gamma = set(chip::kGamma);
+    const bool mirror = set(chip::kMirror);
+    const bool indoor = set(chip::kMode);
+    const bool backlight = set(chip::kBacklight);
 
     // Exposure and gain: AGC exposes for a mean of 0.3; by hand, exposure 64 at 0 dB maps
     // radiance 1.0 to full scale and the gain adds up to 18 dB in eight steps.

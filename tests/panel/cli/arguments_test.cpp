@@ -46,10 +46,10 @@ TEST(Arguments, ValuesAreCheckedAndKept) {
     EXPECT_EQ(ParseArguments("capture", {"\x1b[2J"}).message(), "unknown argument \"\\x1b[2J\"");
     r = ParseArguments("set", {"mirror=ON", "exposure= 40 "});
     ASSERT_TRUE(r) << r.message();
-    EXPECT_EQ(r->settings.options[2], 0);
-    EXPECT_EQ(r->settings.fields[1], "40");
+    EXPECT_EQ(r->settings.Get(chip::kMirror), 0);
+    EXPECT_EQ(r->settings.Get(chip::kExposure), 40);
     EXPECT_EQ(ParseArguments("set", {"exposure=99999999999999999999"}).message(),
-              "exposure: \"99999999999999999999\" is out of range");
+              "exposure = 99999999999999999999 is outside 0..127");
 }
 
 }  // namespace

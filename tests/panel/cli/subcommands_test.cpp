@@ -223,7 +223,7 @@ TEST_F(SubcommandTest, StatusShowsWhatEachProgramWroteBesideTheBoardsRegisters) 
                                               "[-0-9T:Z]+\tlensbay --console\t40 \\(differs\\)\n"));
     EXPECT_THAT(o.out, HasSubstr("\tlensbay --console\t7 (differs)\n"));  // gain
     EXPECT_THAT(o.out, HasSubstr("status\tmirror\tMCTL\ton|off\toff\ton\t"));
-    EXPECT_THAT(o.out, HasSubstr("status\tdivider\tFRCTL\t2..128 step 2\t1\tnot written since "
+    EXPECT_THAT(o.out, HasSubstr("status\tdivider\tFRCTL\t1..128\t1\tnot written since "
                                  "power-on\t-\t-\t1\n"));
 
     // Another program holds the port: status reads the record and the board all the same.
@@ -239,7 +239,7 @@ TEST_F(SubcommandTest, StatusShowsWhatEachProgramWroteBesideTheBoardsRegisters) 
     EXPECT_EQ(trace, "");
     EXPECT_THAT(o.out, HasSubstr("\"record\": \"" + dir_.path() + "/board.registers\""));
     EXPECT_THAT(o.out, HasSubstr("{\"name\": \"mirror\", \"register\": \"MCTL\", \"address\": "
-                                 "\"0101\", \"range\": \"on|off\", \"default\": \"off\", "
+                                 "\"0101\", \"range\": [\"on\", \"off\"], \"default\": \"off\", "
                                  "\"written\": {\"value\": \"on\", \"reset\": false, \"time\": "));
     EXPECT_THAT(o.out,
                 HasSubstr("\"by\": \"lensbay set\"}, \"board\": \"on\", \"differs\": false}"));
@@ -351,7 +351,10 @@ TEST_F(SubcommandTest, EveryCapturedPictureHasItsRecordAndTheCaptureASummary) {
     ASSERT_EQ(o.status, 0) << o.err;
     const std::string shot = File("cli/shot.json");
     EXPECT_THAT(shot, testing::StartsWith("{\n  \"width\": 192,\n  \"height\": 144,\n"));
-    EXPECT_THAT(shot, HasSubstr("\"EXCTL\": {\"value\": 40, \"time\": "));  // by another program
+    EXPECT_THAT(
+        shot,
+        HasSubstr(
+            "\"EXCTL\": {\"value\": 40, \"reset\": false, \"time\": "));  // by another program
     EXPECT_THAT(shot, HasSubstr("\"HWCTL\": {\"value\": 76, "));
     EXPECT_THAT(
         shot, testing::ContainsRegex("\n  \"frame\": \\{\"number\": 1, \"of\": 1, \"time\": "
