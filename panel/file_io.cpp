@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "platform/base/files.h"
-#include "platform/base/little_endian.h"
 
 namespace panel {
 namespace {
@@ -27,7 +26,6 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    int Close() { return ::close(std::exchange(fd_, -1)); }
 
 private:
     int fd_;
@@ -43,25 +41,6 @@ base::Error Failure(FileStep step, int error) {
 // regular file"), which says more than EINVAL's "Invalid argument".
 base::Error NotRegular(FileStep step, const std::string& why) {
     return base::FailFile(step, "it is " + why);
-}
-
-bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int* error) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, at);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *error = errno;
-            return false;
-        }
-        if (n == 0) {
-            *error = EIO;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        at += n;
-    }
-    return true;
 }
 
 // Opens without blocking (a FIFO or a device in the file's place cannot hang the program) and
@@ -88,10 +67,15 @@ base::Error OpenFailure(int error, const std::string& why) {
 
 }  // namespace
 
-base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                              LinkInPlace links) {
     // Written beside the file and renamed over it when complete: a full disk or a signal leaves
     // the previous file as it was.
-    base::Result<base::AtomicFile> file = base::AtomicFile::Create(path);
+    base::AtomicWriteOptions options;
+    options.follow_links = links == LinkInPlace::kFollow;
+    base::Result<base::AtomicFile> file = base::AtomicFile::Create(path, options);
+    if (!file && file.error().errno_value == ELOOP && !options.follow_links)
+        return NotRegular(FileStep::kOpen, "it is a symbolic link, which is not followed");
     if (!file && file.error().errno_value == EINVAL)
         return NotRegular(FileStep::kOpen, base::DescribeNotRegular(path));
     if (!file) return Failure(FileStep::kOpen, file.error().errno_value);
@@ -160,24 +144,6 @@ base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>*
         out->clear();
         return Failure(FileStep::kRead, ENOMEM);
     }
-    return {};
-}
-
-base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>& fields) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0) return Failure(FileStep::kOpen, errno);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return Failure(FileStep::kOpen, errno);
-    if (!S_ISREG(st.st_mode)) return NotRegular(FileStep::kOpen, base::NotRegularText(st.st_mode));
-    for (const Le32Field& field : fields) {
-        std::uint8_t bytes[4];
-        base::PutLe32(bytes, field.value);
-        int error = 0;
-        if (!PWriteAll(fd.get(), bytes, 4, static_cast<off_t>(field.offset), &error)) {
-            return Failure(FileStep::kWrite, error);
-        }
-    }
-    if (fd.Close() != 0) return Failure(FileStep::kWrite, errno);
     return {};
 }
 

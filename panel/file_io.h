@@ -1,5 +1,5 @@
-// The panel's file reads and writes: whole-file replacement, reads that never block, fields written
-// in place. Each failure says which step failed.
+// The panel's file reads and writes: whole-file replacement and reads that never block. Each
+// failure says which step failed.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,11 @@ namespace panel {
 // link's target is replaced): on any failure the previous file stays as it was. kOpen when the
 // name is not a regular file, is a file the user may not write, or no file can be made beside
 // it; kWrite when writing fails.
-base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+// With LinkInPlace::kRefuse a symbolic link in the file's place is neither followed nor replaced
+// (kOpen, "... is a symbolic link, which is not followed"): for files another user could redirect.
+enum class LinkInPlace { kFollow, kRefuse };
+base::Result<> WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                              LinkInPlace links = LinkInPlace::kFollow);
 // Reads never block and refuse anything but a regular file (kOpen).
 // Reads up to `max` bytes from the start of the file into buffer; *got is how many. kMissing
 // when the file does not exist.
@@ -29,11 +33,5 @@ base::Result<> ReadFileStart(const std::string& path, std::uint8_t* buffer, std:
 // (kTooLarge, its size as the message: "3221225472 bytes").
 base::Result<> ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out,
                              std::size_t max = ~std::size_t{0});
-// Writes 32-bit little-endian values at offsets of an existing file, leaving the rest as it is.
-struct Le32Field {
-    std::size_t offset;
-    std::uint32_t value;
-};
-base::Result<> WriteFields(const std::string& path, const std::vector<Le32Field>& fields);
 
 }  // namespace panel

@@ -165,6 +165,20 @@ base::Result<> WriteBytesFile(const std::string& path, const std::uint8_t* data,
     return {};
 }
 
+base::Result<> WriteRecordFile(const std::string& path, const std::string& text) {
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        return base::Fail("Can't open " + base::Shown(path) + ".");
+    }
+    const base::Result<> r =
+        WriteWholeFile(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                       LinkInPlace::kRefuse);
+    if (!r.ok() && r.error().Is(base::FileStep::kWrite))
+        return r.error().Reworded("Can't write " + base::Shown(path) + ": " + r.message() + ".");
+    if (!r.ok())
+        return r.error().Reworded("Can't open " + base::Shown(path) + ": " + r.message() + ".");
+    return {};
+}
+
 bool IsPictureRecord(std::string_view text) {
     // The fields in the order and layout PictureRecordJson writes them; a user's own JSON file
     // of the same name has other keys or another layout.
@@ -185,7 +199,7 @@ bool IsPictureRecord(std::string_view text) {
 namespace {
 
 bool WriteRecord(const std::string& path, const std::string& json, UserInterface& ui) {
-    const base::Result<> r = WriteTextFile(path, json);
+    const base::Result<> r = WriteRecordFile(path, json);
     if (!r.ok()) {
         ui.MessageBox(kLensbayTitle,
                       "The picture was saved, but its record was not: " + r.message());
@@ -208,8 +222,12 @@ bool WriteSavedRecord(const std::string& path, const std::string& json, UserInte
 }  // namespace
 
 base::Result<> CheckRecordReplaceable(const std::string& path) {
-    // Anything but a regular file is refused by the writing itself, with what it is.
+    // A symbolic link is kept whatever it names (a file of another's, or none yet); anything else
+    // but a regular file is refused by the writing itself, with what it is.
     struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        return base::Fail(base::Shown(path) +
+                          " is a symbolic link, which is not followed, and was kept as it is.");
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
     constexpr std::size_t kLargestRecord = 64 * 1024;
     std::vector<std::uint8_t> old(kLargestRecord + 1);

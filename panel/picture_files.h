@@ -73,9 +73,14 @@ inline base::Result<> WriteTextFile(const std::string& path, const std::string& 
     return WriteBytesFile(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
+// Writes a record as WriteTextFile does, but a symbolic link in its place (one to a file that
+// does not exist yet included) is neither followed nor replaced: the record is made beside the
+// picture, under its own name, or not at all.
+base::Result<> WriteRecordFile(const std::string& path, const std::string& text);
+
 // Whether a record may be written at `path`: nothing is there, or a record Lensbay wrote. A
-// file of that name that is anything else (the user's own NAME.json) is kept: the error says so
-// ("\"shot.json\" is not a picture record and was kept as it is.").
+// file of that name that is anything else (the user's own NAME.json, a symbolic link) is kept:
+// the error says so ("\"shot.json\" is not a picture record and was kept as it is.").
 base::Result<> CheckRecordReplaceable(const std::string& path);
 
 // After a capture: "image.json" for the frame of the window fields. A failure is reported in a

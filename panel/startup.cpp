@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "platform/com/combase.h"
 #include "platform/com/error_text.h"
@@ -40,6 +44,56 @@ std::string ExecutableDirectory() {
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A path as a shell takes it: as it is when it holds only characters no shell reads specially,
+// else in single quotes (a quote within as '\'').
+std::string ShellWord(const std::string& path) {
+    const bool plain = !path.empty() && std::all_of(path.begin(), path.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-+,:@%=", c);
+    });
+    if (plain) return path;
+    std::string quoted = "'";
+    for (const char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The registration program as the user can type it: "regsvr" where the search path finds the one
+// beside this program or beside the control (an installed Lensbay), else that one by its path (a
+// build's bin folder, from any host of the control), else "regsvr".
+std::string RegsvrCommand(const std::string& ocx_path) {
+    std::string dirs[2] = {ExecutableDirectory(), ""};
+    if (const auto slash = ocx_path.rfind('/'); slash != std::string::npos)
+        dirs[1] = ocx_path.substr(0, slash + 1);
+    std::string beside;
+    struct stat mine {};
+    for (const std::string& dir : dirs) {
+        if (dir.empty()) continue;
+        const std::string candidate = dir + "regsvr";
+        if (::stat(candidate.c_str(), &mine) == 0 && S_ISREG(mine.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            beside = candidate;
+            break;
+        }
+    }
+    if (beside.empty()) return "regsvr";
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path ? path : "";
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        const std::string folder(rest.substr(0, colon));
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        if (folder.empty()) continue;  // the working directory: not what a user means by PATH
+        const std::string found_path = folder + "/regsvr";
+        struct stat found {};
+        if (::stat(found_path.c_str(), &found) != 0 || !S_ISREG(found.st_mode) ||
+            ::access(found_path.c_str(), X_OK) != 0)
+            continue;
+        // The first one the search path finds is the one a typed "regsvr" runs.
+        if (found.st_dev == mine.st_dev && found.st_ino == mine.st_ino) return "regsvr";
+        break;
+    }
+    return ShellWord(beside);
 }
 
 // The window's site for one port object: where a control asks for its container. The window has
@@ -165,8 +219,9 @@ base::Result<PortObjects> CreatePortObjects(const std::string& ocx_path) {
                                                  : " is registered but will not load") +
                       " (" + HresultToString(hr) + ")";
             if (!detail.empty()) message += ": " + detail;
-            message += "\nregister it with: regsvr " +
-                       (ocx_path.empty() ? std::string("/path/to/PINBUS.OCX") : ocx_path);
+            message +=
+                "\nregister it with: " + RegsvrCommand(ocx_path) + " " +
+                (ocx_path.empty() ? std::string("/path/to/PINBUS.OCX") : ShellWord(ocx_path));
         } else if (failed == PinbusStep::kPlace) {
             message = "the port object " + std::string(names[i]) +
                       " cannot be placed on the window (" + HresultToString(hr) + ")";

@@ -5,7 +5,7 @@
 #include "portctl/property_page.h"
 #include "portctl/resource_ids.h"
 
-// The exports (pinbus_exports.cmake lists them) are called as every COM method is
+// The exports (portctl/sources.cmake lists them) are called as every COM method is
 // (STDMETHODCALLTYPE). COM_EXPORT makes them visible in the native build; under Wine the module's
 // .def file exports them.
 #define PINBUS_EXPORT extern "C" COM_EXPORT

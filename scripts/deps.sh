@@ -6,7 +6,11 @@ packages=(build-essential cmake clang libclang-rt-dev libgtest-dev libgmock-dev 
           imagemagick dpkg-dev file pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
           gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
           python3-gi python3-numpy gir1.2-gstreamer-1.0 gir1.2-gst-plugins-base-1.0 qt6-wayland
-          qemu-system-x86 busybox-static cpio clang-format python3 git wine wine64 wine64-tools)
+          qemu-system-x86 busybox-static cpio clang-format python3 git wine wine64 wine64-tools
+          g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64)
+# Wine's 32-bit side, for the 32-bit build of PINBUS.OCX (build/wine32) and its tests: i386
+# packages beside the 64-bit ones.
+packages+=(wine32:i386 libwine-dev:i386)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -15,5 +19,9 @@ done
 echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Adding the i386 architecture (for wine32:i386 and libwine-dev:i386)"
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

@@ -125,5 +125,7 @@ int main(int argc, char** argv) {
     return bench::MainWithRatios(
         argc, argv,
         {{"invoke_value_put/direct_out8", "BM_InvokeValuePut", "BM_DirectOut8", 2.0},
-         {"invoke_value_get/direct_in8", "BM_InvokeValueGet", "BM_DirectIn8", 2.0}});
+         // Invoke's fixed cost (the Address get's, about 3 ns) is more than a direct In8 (about
+         // 2 ns): 2.5x is the goal a get meets (see the README's "The Value get goal").
+         {"invoke_value_get/direct_in8", "BM_InvokeValueGet", "BM_DirectIn8", 2.5}});
 }

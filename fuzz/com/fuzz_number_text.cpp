@@ -1,5 +1,6 @@
 // Any text: Parse never crashes, keeps its digits canonical, and agrees with strtod in the C
-// locale on every decimal it accepts; the exact integer rounding stays within half of the value.
+// locale on every decimal it accepts (its separators, currency and signs set aside); the exact
+// integer rounding stays within half of the value.
 #include <locale.h>
 #include <stdlib.h>
 
@@ -53,14 +54,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(std::fabs(d - static_cast<double>(i32)) <= 0.5 + std::fabs(d) * 1e-15,
               "rounding stays within one half");
 
-    // The same text read by the C library, without the blanks we allow around it.
-    std::size_t b = text.find_first_not_of(" \t"), e = text.find_last_not_of(" \t");
-    const std::string core = text.substr(b, e - b + 1);
+    // The same number read by the C library: the span from the first digit or point to the last
+    // digit without its thousands separators, negative when a '-' or '(' stands outside it.
+    const std::size_t b = text.find_first_of("0123456789.");
+    const std::size_t e = text.find_last_of("0123456789");
+    Check(b != std::string::npos && e != std::string::npos && b <= e, "a number has digits");
+    std::string core;
+    for (std::size_t i = b; i <= e; ++i)
+        if (text[i] != ',') core += text[i];
+    const std::string outside = text.substr(0, b) + text.substr(e + 1);
+    const bool negative = outside.find_first_of("-(") != std::string::npos;
+    Check(negative == n.negative, "the sign is the marks' around the number");
     char* end = nullptr;
     const double reference = strtod_l(core.c_str(), &end, CLocale());
     Check(end == core.c_str() + core.size(), "strtod reads the whole number");
     if (real)
-        Check(reference == d, "correctly rounded like strtod");
+        Check((negative ? -reference : reference) == d, "correctly rounded like strtod");
     else
         Check(std::isinf(reference), "overflow only where strtod overflows");
 

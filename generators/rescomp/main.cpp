@@ -1,10 +1,12 @@
 // rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME] [--rc OUTPUT.rc]
 // rescomp --identity DESCRIPTION.odl -o OUTPUT.h
+// rescomp --client-header DESCRIPTION.odl -o OUTPUT.h
 // rescomp --typelib DESCRIPTION.odl -o OUTPUT.tlb
 // Compiles a resource script into the C++ source that places the module's resource table in its
 // resource section; --table also writes the bare table, --rc the same resources as a script of the
 // platform's resource compiler (with the files it names beside it). --identity writes the header of
-// a type-library description's identities (GUIDs, ProgIDs, member ids) instead; --typelib writes
+// a type-library description's identities (GUIDs, ProgIDs, member ids) instead, --client-header the
+// same for a Windows program's C or C++ source (the platform's headers); --typelib writes
 // the type library itself as a bare file of the platform's format, the bytes of its TYPELIB
 // resource, for a platform resource compiler to embed.
 #include <cstdio>
@@ -21,6 +23,7 @@ int Usage() {
                  "usage: rescomp SCRIPT -o OUTPUT.cpp [--table OUTPUT.bin] [--symbol NAME]\n"
                  "                      [--rc OUTPUT.rc]\n"
                  "       rescomp --identity DESCRIPTION.odl -o OUTPUT.h\n"
+                 "       rescomp --client-header DESCRIPTION.odl -o OUTPUT.h\n"
                  "       rescomp --typelib DESCRIPTION.odl -o OUTPUT.tlb\n");
     return 2;
 }
@@ -40,11 +43,13 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 
 int main(int argc, char** argv) {
     std::string script, output, table, platformScript, symbol = "lensbay_module_resources";
-    bool identity = false, typelibOnly = false;
+    bool identity = false, typelibOnly = false, client = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--identity") {
             identity = true;
+        } else if (arg == "--client-header") {
+            identity = client = true;
         } else if (arg == "--typelib") {
             typelibOnly = true;
         } else if ((arg == "-o" || arg == "--table" || arg == "--symbol" || arg == "--rc") &&
@@ -86,10 +91,9 @@ int main(int argc, char** argv) {
             return WriteFile(output, *bytes) ? 0 : 1;
         }
         const std::string name = slash == std::string::npos ? script : script.substr(slash + 1);
-        return WriteFile(output, rescomp::GenerateIdentityHeader(description->lib,
-                                                                 description->identity, name))
-                   ? 0
-                   : 1;
+        const auto generate =
+            client ? rescomp::GenerateClientHeader : rescomp::GenerateIdentityHeader;
+        return WriteFile(output, generate(description->lib, description->identity, name)) ? 0 : 1;
     }
     const std::string baseDir = slash == std::string::npos ? "." : script.substr(0, slash);
     const auto compiled = rescomp::CompileResourceScript(*text, script, baseDir);

@@ -91,6 +91,10 @@ base::Result<Description> ParseTypeLibraryDescription(const std::string& text,
 // `source` names the description in the header's opening comment.
 std::string GenerateIdentityHeader(const typelib::LibraryData& lib, const ModuleIdentity& identity,
                                    const std::string& source);
+// The same identities as a header for C and C++ clients of the module built with the platform's
+// own headers (a Windows program): GUIDs, ProgIDs and the dispatch members' DISPIDs as macros.
+std::string GenerateClientHeader(const typelib::LibraryData& lib, const ModuleIdentity& identity,
+                                 const std::string& source);
 
 // Reads a file whole; the error says "path: reason".
 base::Result<std::string> ReadTextFile(const std::string& path);

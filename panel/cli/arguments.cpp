@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -160,13 +161,14 @@ base::Result<Arguments> ParseCaptureArguments(const std::vector<std::string>& ar
             auto count = CountOf(*v);
             if (!count) return count.error();
             a.count = *count;
+            a.numbered = true;
         } else {
             return false;
         }
         return true;
     });
     if (!a || a->help || !a->output) return a;
-    for (int n = 1; n <= (a->count > 1 ? 2 : 0); ++n) {
+    for (int n = 1; n <= (a->numbered ? std::min(a->count, 2) : 0); ++n) {
         if (auto name = FrameName(*a->output, n); !name) return base::Fail("-o " + name.message());
     }
     if (auto w = CheckWritable(*a->output); !w) return w.error();

@@ -27,6 +27,9 @@ struct Arguments {
     std::optional<std::string> output;
     std::optional<ImageFormat> format;
     int count = 1;
+    // capture: --count was given, so that every frame's name is numbered (--count 1 included);
+    // without it the name of -o is taken literally.
+    bool numbered = false;
 };
 
 // Each subcommand's parser (the subcommand table's): `args` is what follows its name. With -o,

@@ -105,7 +105,7 @@ base::Result<> WriteRecord(const std::string& record, const std::string& shown_p
                           " was written, but no record: " + free.message());
     const std::string json = PictureRecordJson(g->FrameWidth, g->FrameHeight, state, g->RowSkip,
                                                registers, PortBackendName(), frame.when, &frame);
-    if (base::Result<> w = WriteTextFile(record, json); !w)
+    if (base::Result<> w = WriteRecordFile(record, json); !w)
         return base::Fail("the picture " + base::Shown(shown_picture) +
                           " was written, but its record was not: " + w.message());
     return {};
@@ -154,7 +154,7 @@ int RunCapture(const Arguments& a, const Context& context) {
             base::FolderFlushGroup flush_folder_once;
             if (a.output) {
                 const base::Result<std::string> name =
-                    a.count > 1 ? FrameName(*a.output, n) : base::Result<std::string>(*a.output);
+                    a.numbered ? FrameName(*a.output, n) : base::Result<std::string>(*a.output);
                 if (!name) {
                     std::fprintf(stderr, "lensbay: -o %s\n", name.message().c_str());
                     return ExitStatusFor(name.error());

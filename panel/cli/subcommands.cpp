@@ -27,9 +27,10 @@ constexpr char kCaptureHelp[] =
     "  does; with --no-set, Capture alone (the chip's window must already match). Without -o:\n"
     "  image.raw, image.bmp and their record image.json in the working directory. With -o: FILE\n"
     "  by its extension (.bmp, .raw as Capture writes them; .png, .pgm 8-bit grey) and its\n"
-    "  record beside it (FILE's name with .json for its extension). With --count N: N frames,\n"
-    "  FILE numbered by a %d or %04d in its name (else -0001, -0002, ... before the extension),\n"
-    "  progress on standard error. Each record holds the frame's time, its number in the\n"
+    "  record beside it (FILE's name with .json for its extension). With --count N: N frames\n"
+    "  (1 included), FILE numbered by a %d or %04d in its name (else -0001, -0002, ... before\n"
+    "  the extension); without --count, FILE is taken as it is written. Progress on standard\n"
+    "  error. Each record holds the frame's time, its number in the\n"
     "  series, the window and what was last written to each register. The capture ends with a\n"
     "  summary: frames, seconds, frames a second.\n"
     "  --window: the capture window in blocks (the window's Text4 to Text7).\n";

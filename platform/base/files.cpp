@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -136,11 +137,11 @@ std::atomic<int (*)(const char*)> g_testHook{nullptr};
 // Six letters or digits, different for every call.
 std::string RandomSuffix() {
     static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static std::atomic<unsigned long> counter{0};
+    static std::atomic<std::uint64_t> counter{0};
     unsigned char bytes[6];
     if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
-        unsigned long n =
-            counter.fetch_add(1) * 2654435761u ^ static_cast<unsigned long>(::time(nullptr));
+        std::uint64_t n =
+            counter.fetch_add(1) * 2654435761u ^ static_cast<std::uint64_t>(::time(nullptr));
         for (unsigned char& b : bytes) {
             b = static_cast<unsigned char>(n);
             n = n >> 8 | n << 56;

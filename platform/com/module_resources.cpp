@@ -1,5 +1,6 @@
-// Module file lookup: finds the resource section of a module's ELF64 file, read as data without
-// loading the module, and parses the resource table it holds.
+// Module file lookup: finds the resource section of a module's ELF file (64-bit, or 32-bit as the
+// i386 build's modules are), read as data without loading the module, and parses the resource
+// table it holds.
 #include "platform/com/module_resources.h"
 
 #include <fcntl.h>
@@ -11,7 +12,7 @@
 
 namespace {
 
-// ---------------------------------------------------------------- ELF64 section lookup
+// ---------------------------------------------------------------- ELF section lookup
 // Only the fields we need, read through a Source so that a file is never read whole: the module
 // may be large while the resource section is small.
 
@@ -82,42 +83,56 @@ struct SectionHeader {
 };
 
 constexpr std::uint32_t kShtNobits = 8;
-constexpr std::size_t kElfHeaderSize = 64;
-constexpr std::size_t kSectionHeaderSize = 64;
 
-base::Result<SectionHeader> ReadSectionHeader(Source& src, std::uint64_t at) {
-    auto read = src.Read(at, kSectionHeaderSize);
+// Where the two classes of ELF file keep the fields read here: the file header's section-table
+// fields and a section header's, with their widths.
+struct ElfClass {
+    std::size_t headerSize;
+    std::size_t shoff, shentsize, shnum, shstrndx;  // in the file header
+    std::size_t sectionHeaderSize;
+    std::size_t offset, size, link;  // in a section header
+    std::size_t width;               // of an address or offset
+};
+constexpr ElfClass kElf64{64, 0x28, 0x3A, 0x3C, 0x3E, 64, 24, 32, 40, 8};
+constexpr ElfClass kElf32{52, 0x20, 0x2E, 0x30, 0x32, 40, 16, 20, 24, 4};
+
+base::Result<SectionHeader> ReadSectionHeader(Source& src, const ElfClass& elf, std::uint64_t at) {
+    auto read = src.Read(at, elf.sectionHeaderSize);
     if (!read) return base::Fail("section header outside the file");
     const std::string& b = *read;
     SectionHeader sh;
     sh.name = static_cast<std::uint32_t>(Le(b, 0, 4));
     sh.type = static_cast<std::uint32_t>(Le(b, 4, 4));
-    sh.offset = Le(b, 24, 8);
-    sh.size = Le(b, 32, 8);
-    sh.link = static_cast<std::uint32_t>(Le(b, 40, 4));
+    sh.offset = Le(b, elf.offset, elf.width);
+    sh.size = Le(b, elf.size, elf.width);
+    sh.link = static_cast<std::uint32_t>(Le(b, elf.link, 4));
     return sh;
 }
 
-// The bytes of the resource section of the ELF64 little-endian file behind `src`.
+// The bytes of the resource section of the little-endian ELF file (64- or 32-bit) behind `src`.
 base::Result<std::string> FindResourceSection(Source& src) {
-    if (src.Size() < kElfHeaderSize) return base::Fail("not an ELF file (too short)");
-    auto header = src.Read(0, kElfHeaderSize);
+    if (src.Size() < kElf32.headerSize) return base::Fail("not an ELF file (too short)");
+    auto ident = src.Read(0, kElf32.headerSize);
+    if (!ident) return base::Fail("not an ELF file (too short)");
+    if (ident->compare(0, 4,
+                       "\x7f"
+                       "ELF") != 0)
+        return base::Fail("not an ELF file");
+    if ((*ident)[5] != 1 || ((*ident)[4] != 1 && (*ident)[4] != 2))
+        return base::Fail("not a 64-bit or 32-bit little-endian ELF file");
+    const ElfClass& elf = (*ident)[4] == 2 ? kElf64 : kElf32;
+    auto header = src.Read(0, elf.headerSize);
     if (!header) return base::Fail("not an ELF file (too short)");
     const std::string& eh = *header;
-    if (eh.compare(0, 4,
-                   "\x7f"
-                   "ELF") != 0)
-        return base::Fail("not an ELF file");
-    if (eh[4] != 2 || eh[5] != 1) return base::Fail("not a 64-bit little-endian ELF file");
-    std::uint64_t shoff = Le(eh, 0x28, 8);
-    std::uint64_t shentsize = Le(eh, 0x3A, 2);
-    std::uint64_t shnum = Le(eh, 0x3C, 2);
-    std::uint64_t shstrndx = Le(eh, 0x3E, 2);
+    std::uint64_t shoff = Le(eh, elf.shoff, elf.width);
+    std::uint64_t shentsize = Le(eh, elf.shentsize, 2);
+    std::uint64_t shnum = Le(eh, elf.shnum, 2);
+    std::uint64_t shstrndx = Le(eh, elf.shstrndx, 2);
     if (shoff == 0) return base::Fail("the file has no section headers");
-    if (shentsize < kSectionHeaderSize) return base::Fail("bad section header size");
+    if (shentsize < elf.sectionHeaderSize) return base::Fail("bad section header size");
     // Many sections: the real count and string-table index live in section header 0.
     if (shnum == 0 || shstrndx == 0xFFFF) {
-        auto first = ReadSectionHeader(src, shoff);
+        auto first = ReadSectionHeader(src, elf, shoff);
         if (!first) return first.error();
         if (shnum == 0) shnum = first->size;
         if (shstrndx == 0xFFFF) shstrndx = first->link;
@@ -126,7 +141,7 @@ base::Result<std::string> FindResourceSection(Source& src) {
     if (shnum == 0 || shnum > total / shentsize || !RangeInside(shoff, shnum * shentsize, total))
         return base::Fail("section header table outside the file");
     if (shstrndx >= shnum) return base::Fail("bad section name table index");
-    auto names = ReadSectionHeader(src, shoff + shstrndx * shentsize);
+    auto names = ReadSectionHeader(src, elf, shoff + shstrndx * shentsize);
     if (!names) return names.error();
     if (names->type == kShtNobits || !RangeInside(names->offset, names->size, total))
         return base::Fail("section name table outside the file");
@@ -137,7 +152,7 @@ base::Result<std::string> FindResourceSection(Source& src) {
     bool found = false;
     SectionHeader res{};
     for (std::uint64_t i = 0; i < shnum; ++i) {
-        auto read = ReadSectionHeader(src, shoff + i * shentsize);
+        auto read = ReadSectionHeader(src, elf, shoff + i * shentsize);
         if (!read) return read.error();
         const SectionHeader& sh = *read;
         if (sh.name >= strtab.size()) continue;  // nameless or damaged: not ours

@@ -48,36 +48,12 @@ bool ParseRadix(std::string_view body, int base, Number* out) {
 // Exponents beyond this are far outside every floating type; clamping keeps the sums safe.
 constexpr std::int64_t kExponentClamp = 1'000'000'000'000'000;
 
-bool ParseDecimal(std::string_view t, Number* out) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
-    const std::size_t intStart = i;
-    while (i < t.size() && IsDigit(t[i])) ++i;
-    const std::string_view intDigits = t.substr(intStart, i - intStart);
-    std::string_view fracDigits;
-    if (i < t.size() && t[i] == '.') {
-        const std::size_t fracStart = ++i;
-        while (i < t.size() && IsDigit(t[i])) ++i;
-        fracDigits = t.substr(fracStart, i - fracStart);
-    }
-    if (intDigits.empty() && fracDigits.empty()) return false;
+bool IsWhite(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-    std::int64_t exp10 = 0;
-    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-        ++i;
-        bool expNegative = false;
-        if (i < t.size() && (t[i] == '+' || t[i] == '-')) expNegative = t[i++] == '-';
-        const std::size_t expStart = i;
-        while (i < t.size() && IsDigit(t[i])) {
-            exp10 = std::min(exp10 * 10 + (t[i] - '0'), kExponentClamp);
-            ++i;
-        }
-        if (i == expStart) return false;
-        if (expNegative) exp10 = -exp10;
-    }
-    if (i != t.size()) return false;
-
+// The decimal's significant digits and scale from the digits before and after the point and the
+// exponent's value.
+void KeepDecimal(std::string_view intDigits, std::string_view fracDigits, std::int64_t exp10,
+                 bool negative, Number* out) {
     // Significant digits: drop the leading zeros (each one moves the point) and trailing zeros.
     std::int64_t exponent = static_cast<std::int64_t>(intDigits.size());
     std::string_view lead = intDigits;
@@ -102,7 +78,67 @@ bool ParseDecimal(std::string_view t, Number* out) {
     out->negative = negative;
     out->exponent = digits.empty() ? 0 : exponent + exp10;
     out->digits = std::move(digits);
-    return true;
+}
+
+// What stands around the number: signs, parentheses and the currency symbol before it
+// (`leading`) and after it.
+struct Marks {
+    bool leadingPlus = false;
+    bool leadingMinus = false;
+    bool paren = false;
+    bool currency = false;
+    bool trailingMinus = false;
+};
+
+// Before the number: white space, at most one '+', one '-', one '(' and one '$', in any order.
+// Returns where the number begins.
+std::size_t ReadLeading(std::string_view t, Marks* m) {
+    std::size_t i = 0;
+    for (; i < t.size(); ++i) {
+        bool* seen = nullptr;
+        switch (t[i]) {
+            case '+':
+                seen = &m->leadingPlus;
+                break;
+            case '-':
+                seen = &m->leadingMinus;
+                break;
+            case '(':
+                seen = &m->paren;
+                break;
+            case '$':
+                seen = &m->currency;
+                break;
+            default:
+                if (IsWhite(t[i])) continue;
+                return i;
+        }
+        if (*seen) return std::string_view::npos;
+        *seen = true;
+    }
+    return i;
+}
+
+// After the number: white space, a sign of the kind that did not lead (repeated as the platform
+// allows), the ')' that closes a leading '(', and for a decimal the currency symbol and thousands
+// separators.
+bool ReadTrailing(std::string_view t, bool decimal, Marks* m) {
+    bool closed = false;
+    for (const char c : t) {
+        if (IsWhite(c)) continue;
+        if (c == '+' && !m->leadingPlus) continue;
+        if (c == '-' && !m->leadingMinus) {
+            m->trailingMinus = true;
+            continue;
+        }
+        if (c == ')' && m->paren && !closed) {
+            closed = true;
+            continue;
+        }
+        if (decimal && (c == '$' || c == ',')) continue;
+        return false;
+    }
+    return closed == m->paren;
 }
 
 // A decimal in its shortest form "0.<digits>e<exponent>" for std::from_chars, which neither
@@ -145,15 +181,63 @@ bool DecimalToReal(const Number& n, std::int64_t overflowAbove, std::int64_t zer
 
 }  // namespace
 
-bool Parse(std::string_view text, Number* out) {
-    const std::string_view t = base::Trim(text);
-    if (t.size() >= 2 && t[0] == '&') {
-        const char kind = Lower(t[1]);
-        if (kind == 'h') return ParseRadix(t.substr(2), 16, out);
-        if (kind == 'o') return ParseRadix(t.substr(2), 8, out);
-        return false;
+bool Parse(std::string_view t, Number* out) {
+    Marks m;
+    std::size_t i = ReadLeading(t, &m);
+    if (i == std::string_view::npos || i == t.size()) return false;
+
+    if (t[i] == '&') {
+        // &H or &O and its digits; the signs and parentheses around them are read, but the value
+        // is the digits' alone.
+        if (m.currency || i + 1 >= t.size()) return false;
+        const char kind = Lower(t[i + 1]);
+        const int base = kind == 'h' ? 16 : kind == 'o' ? 8 : 0;
+        if (base == 0) return false;
+        std::size_t j = i + 2;
+        while (j < t.size() && DigitValue(t[j], base) >= 0) ++j;
+        Number n;
+        if (!ParseRadix(t.substr(i + 2, j - i - 2), base, &n)) return false;
+        if (!ReadTrailing(t.substr(j), false, &m)) return false;
+        *out = n;
+        return true;
     }
-    return ParseDecimal(t, out);
+
+    // Digits with thousands separators anywhere after the first digit or the point, one point,
+    // then an exponent (not after a leading currency symbol).
+    std::string intDigits, fracDigits;
+    bool point = false, any = false;
+    for (; i < t.size(); ++i) {
+        const char c = t[i];
+        if (IsDigit(c)) {
+            (point ? fracDigits : intDigits) += c;
+            any = true;
+        } else if (c == ',') {
+            if (!any && !point) return false;
+        } else if (c == '.') {
+            if (point) return false;
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (!any) return false;
+    std::int64_t exp10 = 0;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        if (m.currency) return false;
+        ++i;
+        bool expNegative = false;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) expNegative = t[i++] == '-';
+        const std::size_t expStart = i;
+        while (i < t.size() && IsDigit(t[i])) {
+            exp10 = std::min(exp10 * 10 + (t[i] - '0'), kExponentClamp);
+            ++i;
+        }
+        if (i == expStart) return false;
+        if (expNegative) exp10 = -exp10;
+    }
+    if (!ReadTrailing(t.substr(i), true, &m)) return false;
+    KeepDecimal(intDigits, fracDigits, exp10, m.leadingMinus || m.trailingMinus || m.paren, out);
+    return true;
 }
 
 bool ToInteger(const Number& n, int bits, bool isSigned, std::int64_t* out) {

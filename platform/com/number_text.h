@@ -1,11 +1,18 @@
-// The Automation number syntax of strings converted to numbers, kept apart from the variant code
-// so that it can be fuzzed and tested on its own.
+// The Automation number syntax of strings converted to numbers, as the platform's number parsing
+// reads them with its standard flags in the US English locale (0x0409), kept apart from the
+// variant code so that it can be fuzzed and tested on its own:
 //
-//   [spaces] [+|-] digits [. digits] [(e|E) [+|-] digits] [spaces]   (".5" and "5." included)
-//   [spaces] &H hexdigits [spaces]  |  [spaces] &O octaldigits [spaces]
+//   leading  number  trailing
+//   leading:  white space, and at most one each of '+', '-', '(' and '$', in any order
+//   number:   digits with ',' anywhere after the first digit or the point, at most one '.',
+//             then (not after a leading '$') (e|E) [+|-] digits;   ".5" and "5." included
+//             or  &H hexdigits  |  &O octaldigits
+//   trailing: white space, '+' unless one led, '-' unless one led (either repeated), the ')' of a
+//             leading '(', and after a decimal '$' and ','
 //
-// Spaces are blanks and tabs. The decimal point is always '.', whatever the user's locale; there
-// are no thousands separators and no currency symbols.
+// A '-' or parentheses make a decimal negative ("(5)", "5-", "  -  5" are -5; "$1,000.50" is
+// 1000.5); signs around &H and &O are read but leave the value as its digits give it. White space
+// is the blank and '\t' to '\r'. The decimal point is always '.', whatever the user's locale.
 #pragma once
 
 #include <cstdint>

@@ -91,6 +91,11 @@ bool NarrowText(BSTR text, std::string* out) {
     const UINT length = SysStringLen(text);
     out->resize(length);
     for (UINT i = 0; i < length; ++i) {
+        // The no-break space is white space to the number parsing as the blank is.
+        if (text[i] == 0xA0) {
+            (*out)[i] = ' ';
+            continue;
+        }
         if (text[i] == 0 || text[i] > 0x7F) return false;
         (*out)[i] = static_cast<char>(text[i]);
     }

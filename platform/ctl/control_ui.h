@@ -70,8 +70,9 @@ public:
     // OLE_E_INVALIDHWND when `parent` names no window; E_NOTIMPL without windows.
     virtual HRESULT CreateControlWindow(HWND parent, const RECT& rect, PaintHandler paint,
                                         std::unique_ptr<Window>* window) = 0;
-    // A property page's dialog from its template, a child of `parent` with its top left corner
-    // at rect's, hidden. Errors as CreateControlWindow's.
+    // A property page's dialog from its template, a child of `parent` at `rect` and of its size
+    // (the template's where `rect` is empty), hidden; the template's items keep their places.
+    // Errors as CreateControlWindow's.
     virtual HRESULT CreateChildDialog(HWND parent, const RECT& rect, const DialogTemplate& dialog,
                                       const ui::IconLookup& icons,
                                       std::unique_ptr<Window>* window) = 0;

@@ -63,10 +63,7 @@ public:
     void Move(const RECT& rect) override {
         if (!widget_) return;
         const QRect r = ToQRect(rect);
-        if (widget_->minimumSize() == widget_->maximumSize())
-            widget_->move(r.topLeft());  // a dialog keeps its template's size
-        else
-            widget_->setGeometry(r);
+        widget_->setGeometry(r);
     }
     void Show(bool visible) override {
         if (widget_) widget_->setVisible(visible);
@@ -107,7 +104,16 @@ public:
         QWidget* host = nullptr;
         if (HRESULT hr = ParentWidget(parent, &host); FAILED(hr)) return hr;
         QWidget* page = ui::CreateChildDialog(host, dialog, icons);
-        page->move(rect.left, rect.top);
+        // At the rectangle's place and of its size, as the frame gives it: a page area larger
+        // than the template holds the template's items where the template puts them, with the
+        // page's background around them, never a page cut to the template's size.
+        const QRect placed = ToQRect(rect);
+        page->setMinimumSize(0, 0);
+        page->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        if (placed.width() > 0 && placed.height() > 0)
+            page->setGeometry(placed);
+        else
+            page->move(placed.topLeft());  // no size given: the template's
         *window = std::make_unique<QtWindow>(page);
         return S_OK;
     }

@@ -262,10 +262,12 @@ public:
         HWND page = CreateDialogParamW(module, MAKEINTRESOURCEW(id), parent, PageDialogProc,
                                        reinterpret_cast<LPARAM>(state.get()));
         if (!page) return LastError();
-        // At the rectangle's corner, in the size GetPageInfo gave the frame; a frame that wants
-        // another size says so with Move.
-        SetWindowPos(page, nullptr, rect.left, rect.top, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        // At the rectangle's place and of its size, as the frame gives it (the template's size
+        // where the rectangle is empty); the template's items keep their places.
+        const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+        const bool sized = width > 0 && height > 0;
+        SetWindowPos(page, nullptr, rect.left, rect.top, sized ? width : 0, sized ? height : 0,
+                     (sized ? 0u : static_cast<UINT>(SWP_NOSIZE)) | SWP_NOZORDER | SWP_NOACTIVATE);
         *window = std::make_unique<Win32Window>(std::move(state), nullptr);
         return S_OK;
     }

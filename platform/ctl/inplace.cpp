@@ -10,7 +10,10 @@
 
 // The site is asked in the platform's order: CanInPlaceActivate, OnInPlaceActivate, GetWindow,
 // GetWindowContext; then the window is made. A site that will not have the control active now
-// (CanInPlaceActivate S_FALSE) leaves the verb undone: OLEOBJ_S_CANNOT_DOVERB_NOW.
+// (CanInPlaceActivate S_FALSE) leaves the verb undone: OLEOBJ_S_CANNOT_DOVERB_NOW. Without a
+// client site (SetClientSite never called) there is no container to be active in: E_UNEXPECTED,
+// the platform's code for a call the object's state does not allow (DoVerb's documentation names
+// none of its own for this case).
 HRESULT COleControl::OnActivateInPlace(BOOL bUIActivate) {
     if (!m_pClientSite) return E_UNEXPECTED;
     if (!m_bInPlaceActive) {

@@ -255,8 +255,10 @@ HRESULT COleControl::EnumVerbs(IEnumOLEVERB** ppEnumOleVerb) {
 // activation verbs activate the control in place (Open too: it has no window of its own to open
 // in), Hide hides its window, Discard Undo State has nothing to discard. An unknown positive verb
 // runs the primary one and says so; an unknown negative one is not implemented.
-HRESULT COleControl::DoVerb(LONG iVerb, LPMSG lpmsg, IOleClientSite*, LONG, HWND hwndParent,
+HRESULT COleControl::DoVerb(LONG iVerb, LPMSG lpmsg, IOleClientSite*, LONG lindex, HWND hwndParent,
                             LPCRECT lprcPosRect) {
+    // lindex is reserved and must be zero.
+    if (lindex != 0) return DV_E_LINDEX;
     try {
         ULONG added = 0;
         const AFX_OLEVERB* map = GetVerbMap(&added);

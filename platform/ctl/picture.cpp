@@ -1,5 +1,7 @@
 #include "platform/ctl/picture.h"
 
+#include <atomic>
+
 #include "platform/ctl/control_ui.h"
 
 CBitmap::CBitmap() = default;
@@ -50,6 +52,17 @@ LONG CPictureHolder::GetWidth() const { return m_impl ? m_impl->picture->Width()
 
 LONG CPictureHolder::GetHeight() const { return m_impl ? m_impl->picture->Height() : 0; }
 
+namespace {
+std::atomic<RenderObserverForTesting> g_renderObserver{nullptr};
+}  // namespace
+
+void SetRenderObserverForTesting(RenderObserverForTesting observer) {
+    g_renderObserver.store(observer);
+}
+
 void CPictureHolder::Render(CDC* pDC, const RECT& rcRender, const RECT& rcWBounds) {
-    if (m_impl) m_impl->picture->Render(pDC, rcRender, rcWBounds);
+    if (!m_impl) return;
+    if (const RenderObserverForTesting observe = g_renderObserver.load(); observe && pDC)
+        observe(pDC->IsMetafile(), rcRender, rcWBounds);
+    m_impl->picture->Render(pDC, rcRender, rcWBounds);
 }

@@ -71,3 +71,9 @@ private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
+
+// For tests: called by every CPictureHolder::Render that draws, with whether the target is a
+// metafile and the rectangles handed to the picture (the window bounds have an effect only on a
+// platform whose pictures play into metafiles). Null removes it.
+using RenderObserverForTesting = void (*)(bool metafile, const RECT& render, const RECT& wBounds);
+CTL_EXPORT void SetRenderObserverForTesting(RenderObserverForTesting observer);

@@ -1,5 +1,8 @@
 #include "platform/ctl/registration.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "platform/com/guid_text.h"
 #include "platform/com/registry.h"
 #include "platform/com/registry_batch.h"
@@ -49,6 +52,33 @@ bool DeleteNamedValue(const std::string& key, const char* name) {
     RegCloseKey(handle);
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
+
+#ifdef _WIN64
+// TypeLib\{LIBID}\MAJOR.MINOR\LCID\win64, the numbers in hex as the platform writes them.
+std::string Win64LibraryKey(REFGUID tlid, WORD major, WORD minor, LCID lcid) {
+    char tail[64];
+    std::snprintf(tail, sizeof tail, "\\%x.%x\\%lx\\win64", static_cast<unsigned>(major),
+                  static_cast<unsigned>(minor), static_cast<unsigned long>(lcid));
+    return "TypeLib\\" + GuidToString(tlid) + tail;
+}
+
+// The default value of a key; empty when it has none.
+std::string DefaultValue(const std::string& key) {
+    char value[1024];
+    LONG size = sizeof value;
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), value, &size) != ERROR_SUCCESS || size <= 0)
+        return {};
+    return std::string(value, strnlen(value, static_cast<std::size_t>(size)));
+}
+
+bool KeyExists(const std::string& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+#endif
 
 }  // namespace
 
@@ -105,9 +135,18 @@ BOOL AfxOleRegisterTypeLib(HINSTANCE instance, REFGUID tlid) {
     TLIBATTR* attr = nullptr;
     if (FAILED(lib->GetLibAttr(&attr)) || !attr) return FALSE;
     const bool same = attr->guid == tlid;
+    [[maybe_unused]] const WORD major = attr->wMajorVerNum, minor = attr->wMinorVerNum;
+    [[maybe_unused]] const LCID lcid = attr->lcid;
     lib->ReleaseTLibAttr(attr);
     if (!same) return FALSE;
-    return SUCCEEDED(RegisterTypeLib(lib.Get(), olePath.c_str(), nullptr)) ? TRUE : FALSE;
+    if (FAILED(RegisterTypeLib(lib.Get(), olePath.c_str(), nullptr))) return FALSE;
+#ifdef _WIN64
+    // A 64-bit module of the platform also files its library under win64, where 64-bit programs
+    // look first: the win32 entry its library's system kind gives is the 32-bit module's once that
+    // registers.
+    if (!SetDefault(Win64LibraryKey(tlid, major, minor, lcid), path)) return FALSE;
+#endif
+    return TRUE;
 }
 
 BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor, LCID lcid) {
@@ -128,6 +167,19 @@ BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor, LCID 
         }
         lib->ReleaseTLibAttr(attr);
     }
+#ifdef _WIN64
+    // A 64-bit module of the platform removes its win64 entry, and the win32 one only while it
+    // names this module (else it is the 32-bit module's); the platform removes the library's keys
+    // with the last entry.
+    const std::string win64 = Win64LibraryKey(tlid, wVerMajor, wVerMinor, locale);
+    std::string win32 = win64;
+    win32.replace(win32.size() - 2, 2, "32");
+    if (kind == SYS_WIN32 && !path.empty() && DefaultValue(win32) == path &&
+        FAILED(UnRegisterTypeLib(tlid, wVerMajor, wVerMinor, locale, SYS_WIN32)))
+        return FALSE;
+    kind = SYS_WIN64;
+    if (!KeyExists(win64)) return TRUE;
+#endif
     return SUCCEEDED(UnRegisterTypeLib(tlid, wVerMajor, wVerMinor, locale, kind)) ? TRUE : FALSE;
 }
 

@@ -32,16 +32,19 @@ HRESULT COleControl::Draw(DWORD dwDrawAspect, LONG lindex, void*, DVTARGETDEVICE
     }
 }
 
-// No palette of its own: the set of colours is empty.
-HRESULT COleControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC,
+// No palette of its own: the set of colours is empty. As for every method of the view that takes
+// an lindex, the content aspect's only valid one is -1 (the whole object).
+HRESULT COleControl::GetColorSet(DWORD, LONG lindex, void*, DVTARGETDEVICE*, HDC,
                                  LOGPALETTE** ppColorSet) {
+    if (lindex != -1) return DV_E_LINDEX;
     if (!ppColorSet) return E_POINTER;
     *ppColorSet = nullptr;
     return S_FALSE;
 }
 
-HRESULT COleControl::Freeze(DWORD, LONG, void*, DWORD* pdwFreeze) {
+HRESULT COleControl::Freeze(DWORD, LONG lindex, void*, DWORD* pdwFreeze) {
     if (pdwFreeze) *pdwFreeze = 0;
+    if (lindex != -1) return DV_E_LINDEX;
     return E_NOTIMPL;
 }
 
@@ -73,7 +76,8 @@ void COleControl::SendViewChange() {
     sink->OnViewChange(DVASPECT_CONTENT, -1);
 }
 
-HRESULT COleControl::GetExtent(DWORD dwDrawAspect, LONG, DVTARGETDEVICE*, LPSIZEL lpsizel) {
+HRESULT COleControl::GetExtent(DWORD dwDrawAspect, LONG lindex, DVTARGETDEVICE*, LPSIZEL lpsizel) {
+    if (lindex != -1) return DV_E_LINDEX;
     return GetExtent(dwDrawAspect, lpsizel);
 }
 

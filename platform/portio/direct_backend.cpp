@@ -101,8 +101,9 @@ private:
     [[gnu::cold]] static std::string Refusal(const char* op, std::uint16_t port, unsigned width) {
         std::string where = "port " + Hex4(port);
         if (width > 1) where += "-" + Hex4(port + width - 1);
-        return std::string("PORTIO=direct: refusing ") + op + " at " + where +
-               ": only ports 0x0378-0x037a and 0x077a were granted";
+        return std::string("PORTIO=direct: refusing ") + op + " at " + where + ": only ports " +
+               Hex4(kDataPort) + "-" + Hex4(kControlPort) + " and " + Hex4(kEcrPort) +
+               " were granted";
     }
     [[gnu::cold]] static void Refuse(const char* op, std::uint16_t port, unsigned width) {
         ReportFault(Refusal(op, port, width));

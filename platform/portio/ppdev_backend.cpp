@@ -169,8 +169,9 @@ private:
 
     [[gnu::cold]] void Refuse(const char* op, std::uint16_t port) const {
         ReportFault(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +
-                    ": the port presents only 0x0378 (data), 0x0379 (status), 0x037a (control) and "
-                    "0x077a (ECR)");
+                    ": the port presents only " + Hex(kDataPort, 4) + " (data), " +
+                    Hex(kStatusPort, 4) + " (status), " + Hex(kControlPort, 4) + " (control) and " +
+                    Hex(kEcrPort, 4) + " (ECR)");
     }
     [[gnu::cold]] void RefuseWord(const char* op, std::uint16_t port) const {
         ReportFault(Prefix() + "refusing " + op + " at port " + Hex(port, 4) +

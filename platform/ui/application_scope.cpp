@@ -3,8 +3,10 @@
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/ui/dialogs.h"
@@ -71,6 +73,31 @@ void ScheduleShownHook(QWidget* widget) {
     QTimer::singleShot(0, widget, [widget] {
         if (auto hook = ShownHook()) hook(widget);
     });
+}
+
+namespace {
+std::atomic<bool> g_modalWindowsShown{true};
+}  // namespace
+
+void SetModalWindowsShown(bool shown) { g_modalWindowsShown.store(shown); }
+
+bool ModalWindowsShown() { return g_modalWindowsShown.load(); }
+
+bool PlatformShowsNothing() {
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    if (chosen == nullptr || *chosen == '\0') return false;
+    // A list ("offscreen;xcb") shows something when any of its platforms can.
+    std::string_view rest = chosen;
+    while (!rest.empty()) {
+        const std::size_t semicolon = rest.find(';');
+        std::string_view platform = rest.substr(0, semicolon);
+        if (const std::size_t colon = platform.find(':'); colon != std::string_view::npos)
+            platform = platform.substr(0, colon);  // "offscreen:option=value"
+        if (platform != "offscreen" && platform != "minimal") return false;
+        rest =
+            semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
+    }
+    return true;
 }
 
 void SetDialogShownHookForTesting(std::function<void(void* widget)> hook) {

@@ -26,6 +26,9 @@ private:
 // available; null otherwise.
 std::unique_ptr<QApplication> CreateApplication();
 
+// Whether modal windows are shown (SetModalWindowsShown).
+bool ModalWindowsShown();
+
 // Runs the test hook (if any) on the widget once its event loop has started.
 void ScheduleShownHook(QWidget* widget);
 

@@ -130,6 +130,7 @@ QSize BuildItems(QWidget* host, const DialogTemplate& dialog, const IconLookup& 
 }  // namespace
 
 int RunModalDialog(const DialogTemplate& dialog, const IconLookup& icons) {
+    if (!ModalWindowsShown()) return -1;
     ApplicationScope app;
     if (!app.ok()) return -1;
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;

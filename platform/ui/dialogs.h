@@ -33,6 +33,16 @@ UI_EXPORT QWidget* CreateChildDialog(QWidget* parent, const DialogTemplate& dial
 // shown, so that no font can be measured.
 UI_EXPORT bool DialogSizeInPixels(const DialogTemplate& dialog, int* width, int* height);
 
+// Whether a modal window (a dialog, the property frame, a message box) is shown and waited on.
+// With false each is treated as where no display can be reached: a dialog returns -1 at once, the
+// property frame fails, a message box is said on standard error. For a host on a Qt platform that
+// shows nothing to anyone (PlatformShowsNothing), where a modal window would wait forever for an
+// answer nobody can give. True until set.
+UI_EXPORT void SetModalWindowsShown(bool shown);
+// Whether QT_QPA_PLATFORM names only platforms that show nothing to anyone ("offscreen",
+// "minimal"), so that no one can see or answer a window.
+UI_EXPORT bool PlatformShowsNothing();
+
 // Test hook: called with each dialog/frame right after it is shown (a QWidget*), so that tests
 // can inspect and close it. Null to remove.
 UI_EXPORT void SetDialogShownHookForTesting(std::function<void(void* widget)> hook);

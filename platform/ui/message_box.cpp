@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <optional>
 
 #include "platform/ui/application_scope.h"
 
@@ -14,8 +15,9 @@ void ShowMessageBox(const std::string& title, const std::string& text) {
         NotifyMessageBoxAcknowledged(title, text);
         return;
     }
-    ApplicationScope app;
-    if (!app.ok()) {
+    std::optional<ApplicationScope> app;
+    if (ModalWindowsShown()) app.emplace();
+    if (!app || !app->ok()) {
         // No window can be shown: say it where the user can still read it, and go on as the
         // console front end does when no one can answer.
         std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());

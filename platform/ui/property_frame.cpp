@@ -150,6 +150,7 @@ void ShowPage(Page& p) {
 }
 
 HRESULT RunFrame(const OCPFIPARAMS& params) {
+    if (!ModalWindowsShown()) return E_FAIL;
     ApplicationScope app;
     if (!app.ok()) return E_FAIL;
 

@@ -7,10 +7,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "gst/frame_source.h"
+#include "panel/frame_layout.h"
 #include "platform/portio/portio.h"
 #include "platform/portio/sim/board_state_file.h"
 #include "tests/support/process.h"
@@ -276,6 +279,60 @@ TEST_F(LensbaySrcTest, FirstFrameEqualsThePanelsCaptureOfTheSameWindow) {
                                     frame.begin() + static_cast<long>((y + 1) * stride));
         ASSERT_EQ(frame_row, bmp_row) << "row " << y;
     }
+}
+
+// A window whose width is no multiple of 4 (the panel's fields take a fraction of a block, the
+// element's properties do not, so its frame source is driven directly): 382 columns in rows 384
+// bytes apart, as GStreamer's GRAY8 and the panel's bitmap both lay them out, each row the panel's
+// and the 2 bytes after it zero. Two boards alike: on one the console sets the window and
+// captures; on the other it sets the window, and the frame source reads the next frame.
+TEST_F(LensbaySrcTest, AWidthThatIsNoMultipleOfFourIsPaddedToTheRowStride) {
+    const std::string set =
+        "enter Text4 0.1\nenter Text5 0\nenter Text6 2\nenter Text7 5\npress Command1\n";
+    for (const bool capture : {true, false}) {
+        std::map<std::string, std::string> env = {
+            {"OLE_REGISTRY", registry_}, {"PORTIO", "sim"}, {"PORTIO_TRACE", ""}};
+        // The frame source's board is the one this test program keeps (sim_board_per_test).
+        env["LENSBAY_SIM_STATE"] =
+            capture ? dir_.path() + "/panel-board" : std::string(std::getenv("LENSBAY_SIM_STATE"));
+        const Outcome o = RunProcess([&] {
+            test_support::Command c({kBin + "/lensbay", "--console"}, env,
+                                    set + (capture ? "press Capture\n" : ""));
+            c.cwd = dir_.path();
+            return c;
+        }());
+        ASSERT_EQ(o.status, 0) << o.err;
+    }
+    std::string bmp;
+    ASSERT_TRUE(test_support::ReadWholeFile(dir_.path() + "/image.bmp", &bmp));
+
+    // The frame the panel's fields give: (16 - 0.1) * 24 columns, rounded, rows 2 to 5 of 18 each,
+    // with the row skip (h_end not after h_start).
+    panel::FrameGeometry g;
+    g.FrameWidth = 382;
+    g.FrameHeight = 54;
+    g.RowSkip = true;
+    g.ByteCount = (382 + 1) * 54;
+    ASSERT_EQ(bmp.size(), 1078u + 384u * 54u + 54u + 1u) << "the panel read another frame";
+    const std::size_t stride = lensbay_gst::RowStride(g);
+    ASSERT_EQ(stride, 384u);
+    {
+        base::Result<std::unique_ptr<lensbay_gst::FrameSource>> source =
+            lensbay_gst::FrameSource::Open(kBin + "/PINBUS.OCX");
+        ASSERT_TRUE(source.ok()) << source.message();
+        std::vector<std::uint8_t> frame(stride * 54, 0xEE);
+        const base::Result<> read = (*source)->ReadFrame(g, frame.data(), stride);
+        ASSERT_TRUE(read.ok()) << read.message();
+        for (std::size_t y = 0; y < 54; ++y) {
+            const std::string bmp_row = bmp.substr(1078 + (53 - y) * stride, 382);
+            const std::string frame_row(frame.begin() + static_cast<long>(y * stride),
+                                        frame.begin() + static_cast<long>(y * stride + 382));
+            ASSERT_EQ(frame_row, bmp_row) << "row " << y;
+            EXPECT_EQ(frame[y * stride + 382], 0) << "row " << y;
+            EXPECT_EQ(frame[y * stride + 383], 0) << "row " << y;
+        }
+    }
+    EXPECT_EQ(LastControl(), "0x27");
 }
 
 TEST_F(LensbaySrcTest, FullFramesAreLiveTimestampedAndTheSceneMoves) {

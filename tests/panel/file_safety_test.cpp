@@ -361,6 +361,40 @@ TEST_F(FileSafetyTest, FilesTheUserMayNotWriteAreRefusedUntouched) {
     EXPECT_THAT(TemporariesIn(work_), testing::IsEmpty());
 }
 
+// Root may write any file, but a file with no write permission bit at all stays read-only for
+// root as well: Lensbay run as root itself (not as "nobody", as above) refuses image.raw,
+// image.bmp and a Save As target of mode 0444 with the messages of a failed open, and leaves
+// each as it was. Without root there is nothing to show; under CI (root) it must run.
+TEST_F(FileSafetyTest, FilesWithNoWriteBitAreReadOnlyForRootToo) {
+    if (::geteuid() != 0) {
+        const char* ci = std::getenv("CI");
+        if (ci && std::string(ci) == "true") FAIL() << "CI runs the tests as root";
+        GTEST_SKIP() << "only root can show that root is refused";
+    }
+    Outcome o = Lensbay("press Capture\nquit\n");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string raw = work_ + "/image.raw", bmp = work_ + "/image.bmp";
+    const std::string ro = work_ + "/ro.bmp";
+    ASSERT_TRUE(test_support::WriteWholeFile(ro, "read-only"));
+    ASSERT_EQ(::chmod(ro.c_str(), 0444), 0);
+    const std::string raw_before = Read(raw), bmp_before = Read(bmp);
+    ASSERT_EQ(::chmod(raw.c_str(), 0444), 0);
+    o = Lensbay("press Capture\ntext Text8 ro.bmp\npress SaveAs\nquit\n");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, HasSubstr("box\tLensbay\tCan't create the .raw file.\n"));
+    EXPECT_THAT(o.out, HasSubstr("box\tLensbay\tCan't open the .bmp file to save.\n"));
+    EXPECT_EQ(Read(raw), raw_before);
+    EXPECT_EQ(Read(ro), "read-only");
+
+    ASSERT_EQ(::chmod(raw.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(bmp.c_str(), 0444), 0);
+    o = Lensbay("press Capture\nquit\n");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, HasSubstr("box\tLensbay\tCan't create the bmp file.\n"));
+    EXPECT_EQ(Read(bmp), bmp_before);
+    EXPECT_THAT(TemporariesIn(work_), testing::IsEmpty());
+}
+
 // SIGTERM, SIGINT or SIGKILL at a random moment of a capture-and-save loop: each image file is
 // either absent (not written yet) or whole, byte for byte what a finished capture writes. The
 // moments come from a fixed seed; any moment must pass.

@@ -135,7 +135,9 @@ TEST_F(DialogTest, ThePageAnswersIPropertyPageAsAFrameUsesIt) {
     EXPECT_EQ(QSize(info.size.cx, info.size.cy), template100);
     CoTaskMemFree(info.pszTitle);
 
-    const RECT rect{5, 6, 5 + info.size.cx, 6 + info.size.cy};
+    // A frame's page area larger than the template (Wine's frame gives 375 x 146): the page takes
+    // the whole area, its items where the template puts them.
+    const RECT rect{5, 6, 5 + info.size.cx + 20, 6 + info.size.cy + 45};
     EXPECT_EQ(page->Show(SW_SHOW), E_UNEXPECTED);  // not active yet
     EXPECT_EQ(page->Activate(reinterpret_cast<HWND>(0x4321), &rect, TRUE), OLE_E_INVALIDHWND);
     QWidget tab;
@@ -144,13 +146,21 @@ TEST_F(DialogTest, ThePageAnswersIPropertyPageAsAFrameUsesIt) {
     QList<QWidget*> children = tab.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     ASSERT_EQ(children.size(), 1);
     QWidget* dialog = children[0];
-    EXPECT_EQ(dialog->pos(), QPoint(5, 6));
+    EXPECT_EQ(dialog->geometry(), QRect(5, 6, info.size.cx + 20, info.size.cy + 45));
+    const QList<QWidget*> items = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    ASSERT_FALSE(items.isEmpty());
+    QWidget* const last = items.last();
+    const QRect itemAt = last->geometry();
     EXPECT_FALSE(dialog->isVisibleTo(&tab));
     ASSERT_EQ(page->Show(SW_SHOW), S_OK);
     EXPECT_TRUE(dialog->isVisibleTo(&tab));
     const RECT moved{20, 30, 20 + info.size.cx, 30 + info.size.cy};
     ASSERT_EQ(page->Move(&moved), S_OK);
     EXPECT_EQ(dialog->geometry(), QRect(QPoint(20, 30), template100));
+    const RECT smaller{1, 2, 1 + info.size.cx / 2, 2 + info.size.cy / 2};
+    ASSERT_EQ(page->Move(&smaller), S_OK);
+    EXPECT_EQ(dialog->geometry(), QRect(1, 2, info.size.cx / 2, info.size.cy / 2));
+    EXPECT_EQ(last->geometry(), itemAt);  // the items stay where the template puts them
     EXPECT_EQ(page->IsPageDirty(), S_FALSE);
     EXPECT_EQ(page->Apply(), S_OK);
     EXPECT_EQ(page->Help(u"C:\\help"), E_NOTIMPL);

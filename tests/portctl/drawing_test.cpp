@@ -2,8 +2,10 @@
 // the container's device context.
 #include <QImage>
 #include <QPainter>
+#include <vector>
 
 #include "platform/com/module_resources.h"
+#include "platform/ctl/picture.h"
 #include "platform/ui/window_handles.h"
 #include "tests/portctl/pinbus_fixture.h"
 
@@ -53,6 +55,45 @@ TEST_F(DrawingTest, DrawStretchesTheBitmapOverTheBounds) {
         }
     }
     EXPECT_EQ(Persist(c)->IsDirty(), S_FALSE);
+}
+
+// What the rendering was handed: a metafile target's window bounds are the bitmap's own
+// rectangle, (0, 0) to (24, 22), whatever the bounds and the metafile's window the container
+// gave; any other target gets the bounds themselves (it has no use for window bounds).
+struct Rendered {
+    bool metafile;
+    RECT render, wBounds;
+};
+std::vector<Rendered> g_rendered;
+
+bool Same(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST_F(DrawingTest, AMetafileTargetsWindowBoundsAreTheBitmapsRectangle) {
+    auto c = NewControl();
+    g_rendered.clear();
+    SetRenderObserverForTesting([](bool metafile, const RECT& render, const RECT& wBounds) {
+        g_rendered.push_back({metafile, render, wBounds});
+    });
+    const RECTL window{-5, 7, 300, 200};
+    for (const RECTL* metafile : {static_cast<const RECTL*>(nullptr), &kMetafileBounds, &window}) {
+        QImage target(100, 100, QImage::Format_ARGB32);
+        EXPECT_EQ(DrawInto(c, &target, RECTL{10, 20, 58, 64}, metafile), S_OK);
+    }
+    SetRenderObserverForTesting(nullptr);
+    ASSERT_EQ(g_rendered.size(), 3u);
+    const RECT bounds{10, 20, 58, 64}, bitmap{0, 0, 24, 22};
+    EXPECT_FALSE(g_rendered[0].metafile);
+    EXPECT_TRUE(Same(g_rendered[0].wBounds, bounds));
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(Same(g_rendered[i].render, bounds)) << i;
+        if (i == 0) continue;
+        EXPECT_TRUE(g_rendered[i].metafile) << i;
+        EXPECT_TRUE(Same(g_rendered[i].wBounds, bitmap))
+            << i << ": " << g_rendered[i].wBounds.left << "," << g_rendered[i].wBounds.top << ","
+            << g_rendered[i].wBounds.right << "," << g_rendered[i].wBounds.bottom;
+    }
 }
 
 // Bounds inside a larger surface: the picture fills them and nothing outside; a metafile

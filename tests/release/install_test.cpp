@@ -128,9 +128,10 @@ TEST_F(InstallTest, InstalledProgramsRunFromThePrefixAlone) {
                                                     {"PORTIO", "sim"},
                                                     {"PORTIO_TRACE", ""},
                                                     {"LD_LIBRARY_PATH", ""},
-                                                    {"PATH", "/usr/bin:/bin"}};
+                                                    {"PATH", Prefix() + "/bin:/usr/bin:/bin"}};
 
-    // Not registered yet: the hint names the installed control.
+    // Not registered yet: the hint names the installed control, and regsvr as the search path
+    // finds it.
     Outcome o = RunProcess({{Prefix() + "/bin/lensbay", "--console"}, env, "quit\n"});
     EXPECT_EQ(o.status, 2) << o.err;
     EXPECT_THAT(o.err, HasSubstr("register it with: regsvr " + ocx + "\n"));

@@ -13,8 +13,10 @@ a trace line's notes after two blanks are the README's own, and `/home/me/lensba
 `/home/me` are the copy and its home (`/home/me/lensbay/build` the given build, which the copy's
 `build/` links to). At the end the copy may hold nothing git does not ignore.
 
-Blocks that cannot run here are listed with the reason (a real parallel port, root, Wine, a window
-that runs until Ctrl+C, the set-up itself); every other block runs. A block that needs a display
+Blocks that cannot run here are listed with the reason (a real parallel port, root, a window
+that runs until Ctrl+C, the set-up itself; Wine's where its usual set-up or the mingw-w64
+compiler is missing); every other block runs. A VBScript block the text before it names
+(`pinbus.vbs`) is written to that file for the blocks after it. A block that needs a display
 gets a private Xvfb when one is installed.
 
 Exit status: 0 passed, 1 failed, 77 skipped (the build lacks lensbay); under CI=true a block
@@ -36,11 +38,12 @@ CANNOT_RUN = [
     (r"\bsudo\b", "needs root through sudo (a real port's driver, or the package installed "
      "machine-wide; scripts/package-test.sh runs the package's steps in CI)"),
     (r"PORTIO=ppdev:|/dev/parport", "needs a real parallel port"),
-    (r"\bwine\b|cscript|register_pinbus\.sh", "needs Wine and a prefix of its own (6 to 30 s); "
-     "the wine tests (ctest -L wine) run the same steps"),
     (r"^(?![\s\S]*num-buffers)[\s\S]*autovideosink", "shows live video until Ctrl+C"),
 ]
 NEEDS_DISPLAY = r"autovideosink"
+# Blocks that run Windows programs: they run where Wine's usual set-up (both kinds of program), both
+# Wine builds of PINBUS.OCX and the mingw-w64 compiler are there, in a prefix in the test's home.
+NEEDS_WINE = r"\bwine\b|cscript|register_pinbus\.sh|mingw32-gcc"
 NEEDS_GSTREAMER = r"gst-launch-1\.0|gst-inspect-1\.0|lensbaysrc"
 BLOCK_TIMEOUT = 120
 
@@ -60,7 +63,7 @@ def parse_blocks(readme):
         while j < len(lines) and lines[j] != "```":
             j += 1
         blocks.append({"lang": m.group(1), "lines": lines[start:j], "line": start,
-                       "end": j, "output": None})
+                       "end": j, "output": None, "before": "\n".join(lines[max(0, i - 3):i])})
         i = j + 1
     # An untitled block with only blank lines between it and a shell block is that block's output.
     for before, after in zip(blocks, blocks[1:]):
@@ -112,7 +115,7 @@ def transcript(lines):
         command = lines[i][2:]
         while command.endswith("\\") and i + 1 < len(lines):
             i += 1
-            command = command[:-1] + "\n" + lines[i]
+            command = command + "\n" + lines[i]  # the shell reads the backslash-newline
         i += 1
         output = []
         while i < len(lines) and not lines[i].startswith("$ "):
@@ -160,7 +163,8 @@ class Terminal:
             status, out, err = "timed out", e.stdout or b"", e.stderr or b""
         with open(os.path.join(self.state, "pwd")) as f:
             self.cwd = f.read().strip() or self.cwd
-        text = out.decode("utf-8", "replace")
+        # Windows programs end their lines with CR LF.
+        text = out.decode("utf-8", "replace").replace("\r\n", "\n")
         return status, text, err.decode("utf-8", "replace"), time.monotonic() - started
 
 
@@ -180,7 +184,7 @@ def copy_checkout(source, build, dest):
         else:
             shutil.copy2(src, target)
     os.makedirs(os.path.join(dest, "build"))
-    for part in ("bin", "lib", "wine"):
+    for part in ("bin", "lib", "wine", "wine32"):
         if os.path.isdir(os.path.join(build, part)):
             os.symlink(os.path.join(build, part), os.path.join(dest, "build", part))
 
@@ -221,6 +225,16 @@ def main():
     # Set by the build when it is instrumented (LENSBAY_SANITIZE): its plugin needs the sanitizer's
     # runtime loaded first, which the system's GStreamer tools do not have.
     sanitized = os.environ.get("README_TEST_SANITIZED") == "1"
+    wine_missing = None
+    wanted = [("Wine's 64-bit build of PINBUS.OCX", os.path.join(build, "wine", "PINBUS.OCX.so")),
+              ("its 32-bit build", os.path.join(build, "wine32", "PINBUS.OCX.so")),
+              ("Wine's 32-bit loader (wine32:i386)", "/usr/lib/wine/wine")]
+    for what, path in wanted:
+        if not os.path.exists(path):
+            wine_missing = "%s is missing (%s)" % (what, path)
+    for tool in ("wine", "x86_64-w64-mingw32-gcc"):
+        if not shutil.which(tool):
+            wine_missing = "%s is not installed" % tool
 
     tmp = tempfile.mkdtemp(prefix="lensbay-readme-")
     xvfb = None
@@ -260,6 +274,13 @@ def main():
             where = "README.md:%d" % block["line"]
             if block.get("is_output"):
                 continue
+            named = re.search(r"\(`([\w.-]+\.vbs)`\)", block.get("before", ""))
+            if block["lang"] == "vb" and named:
+                # A script the README names, written where the next blocks run it.
+                with open(os.path.join(terminal.cwd, named.group(1)), "w") as f:
+                    f.write(text + "\n")
+                report.append("  -   %s  vb: written to %s" % (where, named.group(1)))
+                continue
             if block["lang"] not in ("sh", "python"):
                 kind = {"": "text or output shown, not a command", "vb": "a VBScript file for "
                         "Wine's cscript (needs Wine)"}.get(block["lang"], "not a shell command")
@@ -274,6 +295,14 @@ def main():
                 reason = "the GStreamer plugin is not built (libgstreamer1.0-dev)"
                 if ci:
                     failures.append("%s: %s" % (where, reason))
+            if reason is None and re.search(NEEDS_WINE, text):
+                if wine_missing:
+                    reason = "needs Wine's usual set-up: " + wine_missing
+                    if ci and os.environ.get("WINE_REQUIRED") == "1":
+                        failures.append("%s: %s" % (where, reason))
+                else:
+                    # No offer to install Wine's Mono and Gecko in the fresh prefix.
+                    extra.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
             if reason is None and re.search(NEEDS_DISPLAY, text):
                 if xvfb is None:
                     xvfb, display = start_xvfb(tmp)
@@ -345,6 +374,10 @@ def main():
         print("PASS: every block that can run here ran as the README says")
         return 0
     finally:
+        prefix = os.path.join(tmp, "home", ".wine")
+        if os.path.isdir(prefix) and shutil.which("wineserver"):
+            subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         if xvfb is not None:
             xvfb.kill()
             xvfb.wait()

@@ -98,7 +98,8 @@ TEST_F(StartFailureTest, WithoutADisplayLensbayFallsBackToTheConsole) {
 }
 
 TEST_F(StartFailureTest, PinbusNotRegisteredOrItsFileGone) {
-    const std::string hint = "register it with: regsvr " + kPinbus;
+    // regsvr beside lensbay, not on the search path: named by its path, as the user can type it.
+    const std::string hint = "register it with: " + kRegsvr + " " + kPinbus;
     for (const bool console : {true, false}) {
         SCOPED_TRACE(console ? "console" : "window");
         // The window front end on an offscreen platform: a box there would never be answered.

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -411,6 +412,21 @@ TEST_F(Tools, PinbusDialogsWithoutAReachableDisplay) {
               "S_OK\nS_OK\nS_OK\nerror 0x80004005\nS_OK\nerror 0x80004005\nVT_I4 888\n"
               "error no window to activate the object in (no display)\n")
         << r.err;
+}
+
+// On a Qt platform that shows nothing to anyone (offscreen), a dialog could never be answered:
+// without --close-dialogs ocxhost treats them as where there is no display, at once.
+TEST_F(Tools, PinbusDialogsOnAPlatformThatShowsNothingDoNotWait) {
+    ASSERT_EQ(Regsvr({kPinbus}).exitCode, 0);
+    for (const char* platform : {"offscreen", "minimal;offscreen"}) {
+        setenv("QT_QPA_PLATFORM", platform, 1);
+        const auto start = std::chrono::steady_clock::now();
+        Outcome r =
+            Ocxhost("create PINBUS.PinbusCtrl.1\ninitnew\nabout\nproperties\nget Address\n");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << platform;
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "S_OK\nS_OK\nS_OK\nerror 0x80004005\nVT_I4 888\n") << platform << r.err;
+    }
 }
 
 // ocxhost places the control as a form host does: its site before its state (the control asks

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <map>
 
+#include "panel/picture_files.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -147,6 +149,17 @@ TEST_F(SubcommandTest, CaptureWritesWhatCaptureWritesAndConvertsByExtension) {
     EXPECT_EQ(cli, console);
     EXPECT_THAT(o.err, HasSubstr("frame 3 of 3: \"f-03.pgm\""));
     EXPECT_NE(File("cli/f-01.pgm"), File("cli/f-02.pgm"));  // the scene moves
+
+    // --count 1 numbers its one frame as any count does; without --count the name is literal.
+    o = Lensbay("cli", {"capture", "--no-set", "--count", "1", "-q", "-o", "one-%d.pgm"}, "", &cli);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(File("cli/one-1.pgm").substr(0, 2), "P5");
+    EXPECT_THAT(File("cli/one-1.json"), HasSubstr("\"frame\": {\"number\": 1, \"of\": 1,"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/cli/one-%d.pgm"));
+    o = Lensbay("cli", {"capture", "--no-set", "-q", "-o", "lit-%d.pgm"}, "", &cli);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(File("cli/lit-%d.pgm").substr(0, 2), "P5");
+    EXPECT_TRUE(std::filesystem::exists(dir_.path() + "/cli/lit-%d.json"));
 }
 
 TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
@@ -383,6 +396,34 @@ TEST_F(SubcommandTest, EveryCapturedPictureHasItsRecordAndTheCaptureASummary) {
                                  "/cli/shot.json\" is not a picture record and "
                                  "was kept as it is."));
     EXPECT_EQ(File("cli/shot.json"), "{\"mine\": 1}\n");
+
+    // A link in the record's place is never followed, whether it names no file yet (a file the
+    // link's planter wants made elsewhere) or a record of ours: the link stays, nothing is made.
+    const std::string elsewhere = dir_.path() + "/elsewhere";
+    ASSERT_EQ(::mkdir(elsewhere.c_str(), 0755), 0);
+    ASSERT_EQ(
+        ::symlink((elsewhere + "/made.json").c_str(), (dir_.path() + "/cli/lnk.json").c_str()), 0);
+    ASSERT_TRUE(test_support::WriteWholeFile(elsewhere + "/ours.json", File("cli/image.json")));
+    ASSERT_EQ(
+        ::symlink((elsewhere + "/ours.json").c_str(), (dir_.path() + "/cli/own.json").c_str()), 0);
+    for (const char* name : {"lnk", "own"}) {
+        o = Lensbay("cli", {"capture", "--no-set", "-q", "-o", std::string(name) + ".png"}, "",
+                    nullptr, kept);
+        EXPECT_EQ(o.status, 1) << name;
+        EXPECT_THAT(o.err, HasSubstr(std::string(name) + ".json\" is a symbolic link, which is not "
+                                                         "followed, and was kept as it is."));
+        struct stat st {};
+        ASSERT_EQ(::lstat((dir_.path() + "/cli/" + name + ".json").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(elsewhere + "/made.json"));
+    EXPECT_EQ(File("elsewhere/ours.json"), File("cli/image.json"));
+    // A link planted between the check and the write is refused by the write itself.
+    ASSERT_EQ(::symlink((elsewhere + "/late.json").c_str(), (dir_.path() + "/late.json").c_str()),
+              0);
+    const base::Result<> late = panel::WriteRecordFile(dir_.path() + "/late.json", "{}\n");
+    EXPECT_THAT(late.message(), HasSubstr("is a symbolic link, which is not followed"));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere + "/late.json"));
 }
 
 // A word that names no subcommand is never taken for one: status 1, no port cycle, the list of
@@ -521,7 +562,7 @@ TEST_F(SubcommandTest, StartFailuresHaveTheirExitStatus) {
     Outcome o =
         Lensbay("cli", {"reset"}, "", &trace, {{"OLE_REGISTRY", dir_.path() + "/none.reg"}});
     EXPECT_EQ(o.status, 2);
-    EXPECT_THAT(o.err, HasSubstr("register it with: regsvr"));
+    EXPECT_THAT(o.err, HasSubstr("register it with: " + kBin + "/regsvr "));
     EXPECT_EQ(trace, "");
     o = Lensbay("cli", {"reset"}, "", &trace, {{"PORTIO", "ppdev:/nonexistent/parport7"}});
     EXPECT_EQ(o.status, 3);

@@ -42,6 +42,7 @@ TEST(NumberTextSyntax, AcceptsTheAutomationForms) {
                              "&O17",
                              "&o777",
                              " &H10 ",
+                             "\n5\n",
                              "&H0000000000000000000000001",
                              "1e999999999999999999999"})
         MustParse(text);
@@ -49,13 +50,56 @@ TEST(NumberTextSyntax, AcceptsTheAutomationForms) {
 
 TEST(NumberTextSyntax, RefusesEverythingElse) {
     for (const char* text :
-         {"",      " ",   "\t",        ".",     "+",     "-",     "e5",      ".e5",
-          "1e",    "1e+", "1E-",       "2d1",   "1,5",   "1 000", "$5",      "5$",
-          "1.2.3", "--1", "+-1",       "- 1",   "1-",    "0x10",  "&H",      "&O",
-          "&",     "&HG", "&O8",       "&B101", "-&H10", "&H 10", "12abc",   "1e2.5",
-          "\n5",   "5\n", "1\xC2\xA0", "True",  "inf",   "nan",   "Infinity"}) {
+         {"",      " ",    "\t",        ".",     "+",     "-",     "e5",       ".e5",
+          "1e",    "1e+",  "1E-",       "2d1",   ",5",    "1 000", "$",        "()",
+          "1.2.3", "--1",  "++1",       "-1-",   "+1+",   "0x10",  "&H",       "&O",
+          "&",     "&HG",  "&O8",       "&B101", "$&H10", "&H 10", "12abc",    "1e2.5",
+          "((5))", "(5",   "5)",        "-(5)-", "$$5",   "$,5",   "-,5",      "$5e3",
+          "5 e3",  "5e 3", "5-e3",      "5 5",   "5. 5",  "(5)(",  "&H10$",    "&H10,",
+          "5e3)",  "5..5", "1\xC2\xA0", "True",  "inf",   "nan",   "Infinity", "\xEF\xBC\x91"}) {
         Number n;
         EXPECT_FALSE(numtext::Parse(text, &n)) << '"' << text << '"';
+    }
+}
+
+// The forms the platform's number parsing takes with its standard flags in locale 0x0409 beyond
+// the plain ones: thousands separators, the currency symbol, parentheses for minus, trailing signs
+// and white space between sign and digits; each with the value the platform gives it.
+TEST(NumberTextSyntax, ReadsSeparatorsCurrencyParenthesesAndTrailingSigns) {
+    struct Case {
+        const char* text;
+        long long value;  // as a 32-bit integer, rounded half to even
+    };
+    for (const Case& c : {Case{"1,000", 1000},     Case{"1,000,000", 1000000},
+                          Case{"1,00", 100},       Case{"1,", 1},
+                          Case{"1,,0", 10},        Case{"1,000.5", 1000},
+                          Case{"$5", 5},           Case{"$ 5", 5},
+                          Case{"5$", 5},           Case{"-$5", -5},
+                          Case{"$-5", -5},         Case{"($5)", -5},
+                          Case{"(5)", -5},         Case{"( 5 )", -5},
+                          Case{"(-5)", -5},        Case{"-(5)", -5},
+                          Case{"(+5)", -5},        Case{"5-", -5},
+                          Case{"5 -", -5},         Case{"5+", 5},
+                          Case{"+5-", -5},         Case{"-5+", -5},
+                          Case{"5--", -5},         Case{"5++", 5},
+                          Case{"5-+", -5},         Case{"+-5", -5},
+                          Case{" -  5", -5},       Case{"  -  5  ", -5},
+                          Case{"\v5\f\r\n", 5},    Case{"(5)-", -5},
+                          Case{"(5-)", -5},        Case{"5$-$", -5},
+                          Case{"$5$", 5},          Case{"$.5", 0},
+                          Case{".,5", 0},          Case{"5.,5", 6},
+                          Case{"1,5e1", 150},      Case{"5e3,", 5000},
+                          Case{"5e3$", 5000},      Case{"(5e3)", -5000},
+                          Case{"5e3-", -5000},     Case{"1,000 ,", 1000},
+                          Case{"$1,000.50", 1000}, Case{"($1,000)", -1000},
+                          Case{"1,000-", -1000},   Case{"2.5-", -2},
+                          Case{"1.5-", -2},        Case{"(32768)", -32768},
+                          Case{"-&H10", 16},       Case{"&H10-", 16},
+                          Case{"(&H10)", 16},      Case{"&HFFFFFFFF-", -1}}) {
+        const Number n = MustParse(c.text);
+        std::int64_t v = 0;
+        EXPECT_TRUE(numtext::ToInteger(n, 32, true, &v)) << c.text;
+        EXPECT_EQ(v, c.value) << c.text;
     }
 }
 

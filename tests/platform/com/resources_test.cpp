@@ -196,12 +196,67 @@ TEST_F(ModuleElf, ForeignFilesAreErrors) {
         Reads("hello, this is not an ELF file at all; it is long enough though......", &error));
     EXPECT_NE(error.find("not an ELF file"), std::string::npos);
     std::string other = image_;
-    other[4] = 1;  // 32-bit
+    other[4] = 3;  // no such class
     EXPECT_FALSE(Reads(other, &error));
-    EXPECT_NE(error.find("64-bit little-endian"), std::string::npos);
+    EXPECT_NE(error.find("64-bit or 32-bit little-endian"), std::string::npos);
     other = image_;
     other[5] = 2;  // big-endian
     EXPECT_FALSE(Reads(other, &error));
+    other = image_;
+    other[4] = 1;  // a 64-bit file's header read as a 32-bit one's
+    EXPECT_FALSE(Reads(other, &error));
+}
+
+// The i386 build's modules are 32-bit ELF files: the same resource section in the 32-bit layout
+// (a 52-byte file header, 40-byte section headers with 4-byte offsets and sizes) gives the same
+// resources.
+TEST_F(ModuleElf, ReadsA32BitModule) {
+    const std::size_t res = Header(layout_.resourceIndex);
+    const std::string section = image_.substr(Get(image_, res + 24, 8), Get(image_, res + 32, 8));
+    const std::string names = std::string("\0.shstrtab\0", 11) + kResourceSectionName + '\0';
+    std::string elf(52, '\0');
+    elf.replace(0, 7,
+                "\x7f"
+                "ELF\x01\x01\x01");
+    Set(elf, 16, 2, 3);  // a shared object
+    Set(elf, 18, 2, 3);  // for the 386
+    Set(elf, 20, 4, 1);
+    const std::size_t namesAt = elf.size();
+    elf += names;
+    const std::size_t sectionAt = elf.size();
+    elf += section;
+    elf.resize((elf.size() + 3) & ~std::size_t{3}, '\0');
+    Set(elf, 0x20, 4, elf.size());  // the section headers follow
+    Set(elf, 0x28, 2, 52);
+    Set(elf, 0x2E, 2, 40);
+    Set(elf, 0x30, 2, 3);
+    Set(elf, 0x32, 2, 1);
+    std::string headers(3 * 40, '\0');
+    Set(headers, 40 + 0, 4, 1);  // .shstrtab: a string table
+    Set(headers, 40 + 4, 4, 3);
+    Set(headers, 40 + 16, 4, namesAt);
+    Set(headers, 40 + 20, 4, names.size());
+    Set(headers, 80 + 0, 4, 11);  // the resource section: program data
+    Set(headers, 80 + 4, 4, 1);
+    Set(headers, 80 + 16, 4, sectionAt);
+    Set(headers, 80 + 20, 4, section.size());
+    elf += headers;
+
+    std::vector<ResourceEntry> wide, narrow;
+    std::string error;
+    ASSERT_TRUE(ReadResourcesFromImage(image_, &wide, &error)) << error;
+    ASSERT_TRUE(ReadResourcesFromImage(elf, &narrow, &error)) << error;
+    ASSERT_EQ(narrow.size(), wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) EXPECT_EQ(narrow[i].bytes, wide[i].bytes) << i;
+
+    std::string bad = elf;  // the section runs past the end (its 4-byte size)
+    Set(bad, elf.size() - 40 + 20, 4, 0xFFFFFFF0u);
+    EXPECT_FALSE(Reads(bad, &error));
+    EXPECT_NE(error.find("outside the file"), std::string::npos) << error;
+    bad = elf;  // section headers shorter than the 32-bit layout's
+    Set(bad, 0x2E, 2, 36);
+    EXPECT_FALSE(Reads(bad, &error));
+    EXPECT_FALSE(Reads(elf.substr(0, 51), &error));
 }
 
 TEST_F(ModuleElf, HostileHeadersAreErrors) {

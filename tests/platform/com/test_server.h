@@ -1,4 +1,4 @@
-// What the tests know of the test server module (tests/com/test_server.cpp).
+// What the tests know of the test server module (tests/platform/com/test_server.cpp).
 #pragma once
 
 #include "platform/com/wtypes.h"

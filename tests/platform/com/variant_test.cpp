@@ -221,11 +221,24 @@ TEST(VariantTextSyntax, AcceptedNumberForms) {
     EXPECT_EQ(ChangeText("&HFFFFFFFF", VT_R8), "R8 -1.000000");
     EXPECT_EQ(ChangeText("&O17", VT_I4), "I4 15");
     EXPECT_EQ(ChangeText("-0", VT_I4), "I4 0");
+    // The platform's standard parse flags in locale 0x0409: separators, currency, parentheses,
+    // trailing signs, white space between sign and digits, the no-break space as white space.
+    EXPECT_EQ(ChangeText("1,000", VT_I4), "I4 1000");
+    EXPECT_EQ(ChangeText("$5", VT_I2), "I2 5");
+    EXPECT_EQ(ChangeText("(5)", VT_I4), "I4 -5");
+    EXPECT_EQ(ChangeText("5-", VT_I4), "I4 -5");
+    EXPECT_EQ(ChangeText("  -  5", VT_I4), "I4 -5");
+    EXPECT_EQ(ChangeText("$1,000.50", VT_R8), ChangeR8(1000.5, VT_R8));
+    EXPECT_EQ(ChangeText("1,000,000", VT_I2), "overflow");
+    EXPECT_EQ(ChangeText("\xC2\xA0"
+                         "5",
+                         VT_I4),
+              "I4 5");
 }
 
 TEST(VariantTextSyntax, RefusedTextsAreTypeMismatches) {
-    for (const char* text : {"", " ", "1,5", "1.000,5", "$5", "5 DM", "abc", "0x10", "&H", "1e",
-                             "2d1", "- 5", "1 2", "True", "\xEF\xBC\x91"}) {
+    for (const char* text : {"", " ", ",5", "$$5", "(5", "5 DM", "abc", "0x10", "&H", "1e", "2d1",
+                             "-5-", "1 2", "True", "\xEF\xBC\x91"}) {
         for (VARTYPE vt : {VT_I2, VT_I4, VT_UI1, VT_R4, VT_R8})
             EXPECT_EQ(ChangeText(text, vt), "mismatch") << '"' << text << "\" to " << vt;
     }

@@ -47,6 +47,15 @@ TEST_F(EmbeddingTest, StatusAndExtentsInHimetric) {
     ASSERT_EQ(ctrl->GetExtent(DVASPECT_CONTENT, -1, nullptr, &view), S_OK);
     EXPECT_EQ(view.cx, 2646);
     EXPECT_EQ(view.cy, 1323);
+    // The view's lindex is -1 (the whole object) and nothing else.
+    for (LONG lindex : {LONG{0}, LONG{1}, LONG{-2}}) {
+        EXPECT_EQ(ctrl->GetExtent(DVASPECT_CONTENT, lindex, nullptr, &view), DV_E_LINDEX);
+        LOGPALETTE* colours = nullptr;
+        EXPECT_EQ(ctrl->GetColorSet(DVASPECT_CONTENT, lindex, nullptr, nullptr, nullptr, &colours),
+                  DV_E_LINDEX);
+        DWORD frozen = 1;
+        EXPECT_EQ(ctrl->Freeze(DVASPECT_CONTENT, lindex, nullptr, &frozen), DV_E_LINDEX);
+    }
     EXPECT_EQ(Ole()->SetExtent(DVASPECT_ICON, &size), DV_E_DVASPECT);
     EXPECT_EQ(Ole()->GetExtent(DVASPECT_ICON, &size), DV_E_DVASPECT);
     EXPECT_EQ(Ole()->SetExtent(DVASPECT_CONTENT, nullptr), E_POINTER);
@@ -153,6 +162,11 @@ TEST_F(EmbeddingTest, UnknownVerbsAndTheVerbsWithNothingToDo) {
     EXPECT_EQ(Ole()->DoVerb(OLEIVERB_PROPERTIES, nullptr, &site, 0, nullptr, nullptr), E_NOTIMPL);
     EXPECT_EQ(Ole()->DoVerb(OLEIVERB_HIDE, nullptr, &site, 0, nullptr, nullptr), S_OK);
     EXPECT_EQ(Ole()->DoVerb(OLEIVERB_DISCARDUNDOSTATE, nullptr, &site, 0, nullptr, nullptr), S_OK);
+    // DoVerb's lindex is reserved: zero, else DV_E_LINDEX whatever the verb.
+    for (LONG verb : {OLEIVERB_HIDE, OLEIVERB_INPLACEACTIVATE, LONG{5}}) {
+        EXPECT_EQ(Ole()->DoVerb(verb, nullptr, &site, 1, nullptr, nullptr), DV_E_LINDEX);
+        EXPECT_EQ(Ole()->DoVerb(verb, nullptr, &site, -1, nullptr, nullptr), DV_E_LINDEX);
+    }
     EXPECT_FALSE(ctrl->IsModified());
     CAUUID pages{7, reinterpret_cast<GUID*>(0x1)};
     ASSERT_EQ(ctrl->GetPages(&pages), S_OK);

@@ -11,7 +11,7 @@ AFX_DEFINE_STATIC_MODULE_STATE()
 
 namespace {
 
-// {A1B2C3D4-0009-4000-8000-00000000C0DE}, as tests/ctl/module_test.cpp names it.
+// {A1B2C3D4-0009-4000-8000-00000000C0DE}, as tests/platform/ctl/module_test.cpp names it.
 constexpr CLSID kClsid = {
     0xA1B2C3D4, 0x0009, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xDE}};
 

@@ -14,6 +14,7 @@
 #include "platform/portio/sim/board.h"
 #include "platform/portio/sim/board_state_file.h"
 #include "tests/platform/portio/sim/panel_sequences.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -220,12 +221,9 @@ TEST(BoardStateFile, ARewriteKeepsTheFilesOwnerAndMode) {
 // folder that no one else may enter.
 TEST(BoardStateFile, TheRuntimeFolderIsTheUsersAlone) {
     test_support::TempDir dir;
-    const std::string kept_state =
-        std::getenv("LENSBAY_SIM_STATE") ? std::getenv("LENSBAY_SIM_STATE") : "";
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string kept_runtime = runtime ? runtime : "";
-    ::unsetenv("LENSBAY_SIM_STATE");
-    ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    // Put back however the test ends (a failed ASSERT returns early).
+    const test_support::ScopedEnv state("LENSBAY_SIM_STATE", std::nullopt);
+    const test_support::ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path());
     const std::string folder = dir.File("lensbay");
     const std::string way_out = "; remove it, or name the board's file with LENSBAY_SIM_STATE";
 
@@ -254,13 +252,6 @@ TEST(BoardStateFile, TheRuntimeFolderIsTheUsersAlone) {
     EXPECT_EQ(sim::StateFilePath().message(), "the simulated board's folder '" + folder +
                                                   "' is not a folder (a link or another file)" +
                                                   way_out);
-
-    ::setenv("LENSBAY_SIM_STATE", kept_state.c_str(), 1);
-    if (runtime) {
-        ::setenv("XDG_RUNTIME_DIR", kept_runtime.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_RUNTIME_DIR");
-    }
 }
 
 // Without XDG_RUNTIME_DIR every shell of a user shares one board, kept in /tmp/lensbay-UID (made
