@@ -160,8 +160,11 @@ bool FrameSource::BoardFollowsPrompts() const {
 base::Result<> FrameSource::SetRegisters(const Window& w) {
     base::Result<panel::ChipSettings> settings = SettingsOf(w);
     if (!settings) return settings.error();
-    if (!panel::RunRegisterPlan(panel::PlanFor(*settings), *impl_->link, impl_->ui,
-                                &impl_->session->BoardRecord().Record())) {
+    const bool set = panel::RunRegisterPlan(panel::PlanFor(*settings), *impl_->link, impl_->ui,
+                                            &impl_->session->BoardRecord().Record());
+    // The handshake is over: what reached the chip goes to the board's record now.
+    impl_->session->BoardRecord().Flush();
+    if (!set) {
         return base::Fail("the chip's registers could not be written: " +
                           impl_->link->LastFailure());
     }

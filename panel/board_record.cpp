@@ -7,10 +7,14 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
+#include "platform/base/files.h"
 #include "platform/base/shown.h"
+#include "platform/portio/ending.h"
 #include "platform/portio/port_claim.h"
 
 namespace panel {
@@ -23,12 +27,27 @@ constexpr std::size_t kMaxWriterBytes = 100;
 
 char HexDigit(unsigned v) { return "0123456789abcdef"[v & 0xF]; }
 
-// A writer's name on one line: control characters become '?', a runaway name is cut.
+// A writer's name on one line: control characters (C0, DEL and C1) and bytes that are not UTF-8
+// become '?', a runaway name is cut.
 std::string WriterText(std::string_view by) {
+    by = by.substr(0, kMaxWriterBytes);
     std::string out;
-    for (char c : by.substr(0, kMaxWriterBytes)) {
-        const auto b = static_cast<unsigned char>(c);
-        out += b < 0x20 || b == 0x7F ? '?' : c;
+    for (std::size_t i = 0; i < by.size(); ++i) {
+        const auto b = static_cast<unsigned char>(by[i]);
+        if (b < 0x20 || b == 0x7F) {
+            out += '?';
+        } else if (b < 0x80) {
+            out += by[i];
+        } else if (const std::size_t n = base::Utf8CharLength(by, i); n == 0) {
+            out += '?';
+        } else {
+            if (b == 0xC2 && static_cast<unsigned char>(by[i + 1]) <= 0x9F) {
+                out += '?';
+            } else {
+                out.append(by.substr(i, n));
+            }
+            i += n - 1;
+        }
     }
     return out.empty() ? "?" : out;
 }
@@ -130,116 +149,204 @@ base::Result<RegisterRecord> ParseBoardRecord(std::string_view text) {
     return record;
 }
 
+namespace {
+
+// The longest a program waits for the record's lock, which any user who can open the file can
+// take: past it (or at once when a signal is ending the program) the lock is given up on.
+constexpr auto kRecordLockWait = std::chrono::milliseconds(200);
+
+// Takes `how` (LOCK_SH or LOCK_EX) on `fd` within kRecordLockWait; false when it stays busy.
+bool LockWithin(int fd, int how) {
+    const auto until = std::chrono::steady_clock::now() + kRecordLockWait;
+    for (;;) {
+        if (::flock(fd, how | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (portio::EndingPending() || std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+std::string RecordName(const std::string& path) {
+    return "the register record " + base::Shown(path);
+}
+
+// Why the record cannot be opened, said as it is.
+std::string OpenProblem(const std::string& path, int err, const char* doing) {
+    struct stat st {};
+    if (err == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        return RecordName(path) + " is a symbolic link, not followed";
+    if (err == EINVAL && ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return RecordName(path) + " is " + base::NotRegularText(st.st_mode);
+    return RecordName(path) + " cannot be " + doing + ": " + std::strerror(err);
+}
+
+// Reads the open record whole (at most kMaxRecordBytes and one more).
+base::Result<std::string> ReadAll(int fd) {
+    std::string text;
+    char buffer[kMaxRecordBytes + 1];
+    off_t at = 0;
+    while (text.size() <= kMaxRecordBytes) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return base::FailSystem(std::strerror(errno), errno);
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        at += n;
+    }
+    return text;
+}
+
+base::Result<RegisterRecord> ParseWhole(const std::string& text) {
+    if (text.size() > kMaxRecordBytes) return base::Fail("too long");
+    return ParseBoardRecord(text);
+}
+
+}  // namespace
+
 base::Result<RegisterRecord> LoadBoardRecord(const std::string& path) {
     // Not through a link: the record is only ever the file of its own name.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) return RegisterRecord{};
-        return base::Fail("the register record " + base::Shown(path) + " cannot be read: " +
-                          (errno == ELOOP ? std::string("it is a symbolic link, not followed")
-                                          : std::string(std::strerror(errno))));
+        return base::Fail(OpenProblem(path, errno, "read"));
     }
-    std::string text;
     struct stat st {};
-    int err = ::fstat(fd, &st) == 0 ? (S_ISREG(st.st_mode) ? 0 : EINVAL) : errno;
-    // A writer rewrites the file in place under its exclusive lock: this waits for it to finish.
-    while (err == 0 && ::flock(fd, LOCK_SH) != 0) {
-        if (errno != EINTR) err = errno;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = errno;
+        ::close(fd);
+        if (!S_ISREG(st.st_mode) && st.st_mode != 0)
+            return base::Fail(RecordName(path) + " is " + base::NotRegularText(st.st_mode));
+        return base::Fail(RecordName(path) + " cannot be read: " + std::strerror(err));
     }
-    char buffer[kMaxRecordBytes + 1];
-    while (err == 0 && text.size() <= kMaxRecordBytes) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) err = errno;
-        if (n <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
+    // Writers replace the file whole, so it is read without a lock. Only a writer that may not
+    // replace it (another user's file in a sticky folder) rewrites it in place under its lock: a
+    // text that does not parse is read once more under that lock, waited for a short while only.
+    base::Result<std::string> text = ReadAll(fd);
+    base::Result<RegisterRecord> record =
+        text ? ParseWhole(*text) : base::Result<RegisterRecord>(text.error());
+    if (text && !record && LockWithin(fd, LOCK_SH)) {
+        text = ReadAll(fd);
+        record = text ? ParseWhole(*text) : base::Result<RegisterRecord>(text.error());
     }
     ::close(fd);
-    if (err != 0) {
-        return base::Fail("the register record " + base::Shown(path) + " cannot be read: " +
-                          (err == EINVAL ? std::string("it is not a regular file")
-                                         : std::string(std::strerror(err))));
-    }
-    base::Result<RegisterRecord> record = text.size() > kMaxRecordBytes
-                                              ? base::Result<RegisterRecord>(base::Fail("too long"))
-                                              : ParseBoardRecord(text);
-    if (!record)
-        return base::Fail("the register record " + base::Shown(path) + " is damaged (" +
-                          record.message() + ")");
+    if (!text) return base::Fail(RecordName(path) + " cannot be read: " + text.message());
+    if (!record) return base::Fail(RecordName(path) + " is damaged (" + record.message() + ")");
     return record;
 }
 
-base::Result<> SaveBoardRecord(const std::string& path, const RegisterRecord& record) {
-    const std::string text = FormatBoardRecord(record);
+namespace {
+
+// Rewrites the record in place, for a writer the folder does not let replace it: the whole text
+// over the old, then cut to its length, under the record's lock (waited for a short while only).
+base::Result<> RewriteInPlace(const std::string& path, const std::string& text) {
     const auto fail = [&path](const std::string& why) {
-        return base::Fail("the register record " + base::Shown(path) +
-                          " cannot be written: " + why);
+        return base::Fail(RecordName(path) + " cannot be written: " + why);
     };
-    constexpr int kFlags = O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
-    // An existing record is opened without O_CREAT, which a sticky folder may refuse for another
-    // user's file even where its mode allows the write.
-    int fd = ::open(path.c_str(), kFlags);
-    if (fd < 0 && errno == ENOENT) fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
-    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);  // made meanwhile
-    if (fd < 0) {
-        return fail(errno == ELOOP ? std::string("it is a symbolic link, not followed")
-                                   : std::string(std::strerror(errno)));
-    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return base::Fail(OpenProblem(path, errno, "written"));
     struct stat st {};
     std::string refusal;
     if (::fstat(fd, &st) != 0) {
         refusal = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        refusal = "it is not a regular file";
+        refusal = "it is " + base::NotRegularText(st.st_mode);
     } else if (st.st_nlink != 1) {
         refusal = "it has other names (hard links)";
+    } else if (!LockWithin(fd, LOCK_EX)) {
+        refusal = "another program holds its lock";
     }
-    if (refusal.empty()) {
-        // Writable by every user, as the port's lock is: root and a user take turns at one port.
-        if (st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0666 && ::fchmod(fd, 0666) != 0) {
-            // Kept as made: only other users cannot add to it.
-        }
-        int err = 0;
-        while (::flock(fd, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                err = errno;
-                break;
-            }
-        }
-        if (err == 0 && ::ftruncate(fd, 0) != 0) err = errno;
-        for (std::size_t done = 0; err == 0 && done < text.size();) {
-            const ssize_t n =
-                ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) err = n < 0 ? errno : EIO;
-            done += n > 0 ? static_cast<std::size_t>(n) : 0;
-        }
-        if (err != 0) refusal = std::strerror(err);
+    for (std::size_t done = 0; refusal.empty() && done < text.size();) {
+        const ssize_t n =
+            ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) refusal = n < 0 ? std::strerror(errno) : std::strerror(EIO);
+        done += n > 0 ? static_cast<std::size_t>(n) : 0;
     }
+    if (refusal.empty() && ::ftruncate(fd, static_cast<off_t>(text.size())) != 0)
+        refusal = std::strerror(errno);
     ::close(fd);
     if (!refusal.empty()) return fail(refusal);
     return {};
 }
 
-KeptBoardRecord::KeptBoardRecord(std::string path, std::string writer) : path_(std::move(path)) {
+}  // namespace
+
+base::Result<> SaveBoardRecord(const std::string& path, const RegisterRecord& record) {
+    const std::string text = FormatBoardRecord(record);
+    base::AtomicWriteOptions options;
+    options.follow_links = false;
+    options.new_file_mode = 0666;
+    // Beside the port's lock, in a folder that lasts no longer than the machine's power.
+    options.durable = false;
+    base::Result<base::AtomicFile> file = base::AtomicFile::Create(path, options);
+    if (!file) {
+        const int err = file.error().errno_value;
+        if (err == ELOOP || err == EINVAL) return base::Fail(OpenProblem(path, err, "written"));
+        // A folder this user may not write beside a record it may: rewritten in place.
+        struct stat st {};
+        if ((err == EACCES || err == EPERM) && ::lstat(path.c_str(), &st) == 0)
+            return RewriteInPlace(path, text);
+        return base::Fail(RecordName(path) + " cannot be written: " +
+                          (err != 0 ? std::string(std::strerror(err)) : file.message()));
+    }
+    if (base::Result<> written = file->Write(text); !written)
+        return base::Fail(RecordName(path) + " cannot be written: " + written.message());
+    if (base::Result<> committed = file->Commit(); !committed) {
+        const int err = committed.error().errno_value;
+        // A sticky folder lets only a file's owner replace it: another user's record is rewritten
+        // in place instead.
+        if (err == EPERM || err == EACCES) return RewriteInPlace(path, text);
+        return base::Fail(RecordName(path) + " cannot be written: " + committed.message());
+    }
+    // Readable and writable by every user, as the port's lock is: root and a user take turns at
+    // one port. A replacement keeps the old file's mode; a new one is made so here.
+    if (const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            (st.st_mode & 07777) != 0666 && ::fchmod(fd, 0666) != 0) {
+            // Kept as made: only other users cannot add to it.
+        }
+        ::close(fd);
+    }
+    return {};
+}
+
+KeptBoardRecord::KeptBoardRecord(std::string path, std::string writer)
+    : path_(std::move(path)), on_ending_([this] { Flush(); }) {
     if (!path_.empty()) {
         base::Result<RegisterRecord> kept = LoadBoardRecord(path_);
         if (kept) {
             record_ = *kept;
         } else {
-            std::fprintf(stderr, "lensbay: %s; it starts afresh\n", kept.message().c_str());
+            // A damaged file of its own is replaced by this run's record; anything else in its
+            // place (a link, a FIFO, a folder, a file this user may not read) is left alone.
+            struct stat st {};
+            const bool replaceable = ::lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                                     kept.message().find(" is damaged (") != std::string::npos;
+            if (replaceable) {
+                std::fprintf(stderr, "lensbay: %s; it starts afresh\n", kept.message().c_str());
+            } else {
+                std::fprintf(stderr, "lensbay: %s: this run is not recorded\n",
+                             kept.message().c_str());
+                path_.clear();
+            }
             said_ = true;
         }
     }
     record_.SetWriter(std::move(writer));
-    record_.OnChange([this] { Save(); });
+    record_.OnChange([this] { dirty_ = true; });
 }
 
-void KeptBoardRecord::Save() {
+KeptBoardRecord::~KeptBoardRecord() { Flush(); }
+
+void KeptBoardRecord::Flush() {
+    if (!dirty_) return;
+    dirty_ = false;
     if (path_.empty()) return;
     if (base::Result<> saved = SaveBoardRecord(path_, record_); !saved && !said_) {
         // The program goes on; only the record of what it wrote is lost.
-        std::fprintf(stderr, "lensbay: %s\n", saved.message().c_str());
+        std::fprintf(stderr, "lensbay: %s: this run is not recorded\n", saved.message().c_str());
         said_ = true;
     }
 }

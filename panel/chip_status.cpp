@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "panel/picture_files.h"
+#include "platform/base/shown.h"
 #include "platform/portio/board_operator.h"
 
 namespace panel {
@@ -46,7 +47,8 @@ ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& back
         if (const std::optional<std::uint8_t> held = record.Holds(c.reg)) {
             row.written = Decode(c, *held);
             row.when = Iso8601(e.when);
-            row.by = e.by;
+            // Another program's name: shown escaped, whatever a record planted there holds.
+            row.by = base::EscapeText(e.by);
         }
         if (board && !reset) {
             // The chip works with the latched value, else with its reset value.
@@ -101,15 +103,16 @@ std::string FormatStatusText(const ChipStatus& s) {
         out += "the chip cannot be read back over this link.\n";
     } else if (s.record_path.empty()) {
         out +=
-            "a fresh simulated board for each program (neither LENSBAY_SIM_STATE nor "
-            "XDG_RUNTIME_DIR is set), so nothing written is kept.\n";
+            "a fresh simulated board for each program (LENSBAY_SIM_STATE is set to "
+            "nothing), so nothing written is kept.\n";
     } else {
         out += "the simulated board.\n";
     }
     out +=
         "LAST WRITTEN is what Lensbay's programs on this machine (the window, the console, "
         "lensbay set,\nreset and capture, lensbaysrc) last wrote to the chip";
-    out += s.record_path.empty() ? ".\n" : ", kept in " + s.record_path + ".\n";
+    out += s.record_path.empty() ? ".\n" : ", kept in " + base::EscapeText(s.record_path) + ".\n";
+    if (!s.record_problem.empty()) out += "The record cannot be read: " + s.record_problem + "\n";
     out += "Port writes of other hosts (ocxhost, Windows programs) are not recorded.\n";
     if (s.simulated && !s.board_problem.empty()) {
         out += "The simulated board cannot be read: " + s.board_problem + "\n";
@@ -169,6 +172,8 @@ std::string FormatStatusJson(const ChipStatus& s) {
     } else if (s.simulated) {
         out += "  \"board_problem\": " + JsonString(s.board_problem) + ",\n";
     }
+    if (!s.record_problem.empty())
+        out += "  \"record_problem\": " + JsonString(s.record_problem) + ",\n";
     out += "  \"controls\": [";
     for (std::size_t i = 0; i < s.controls.size(); ++i) {
         const ControlStatus& c = s.controls[i];

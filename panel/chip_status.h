@@ -32,11 +32,12 @@ struct ControlStatus {
 };
 
 struct ChipStatus {
-    std::string backend;        // PORTIO as chosen ("sim")
-    std::string record_path;    // "" for a fresh simulated board
-    bool simulated = false;     // the board's own registers are shown
-    std::string board_problem;  // why the simulated board could not be read, if so
-    std::string switches;       // the simulated board's A[3:0], A3 first
+    std::string backend;         // PORTIO as chosen ("sim")
+    std::string record_path;     // "" for a fresh simulated board
+    bool simulated = false;      // the board's own registers are shown
+    std::string board_problem;   // why the simulated board could not be read, if so
+    std::string record_problem;  // why the board's record could not be read, if so
+    std::string switches;        // the simulated board's A[3:0], A3 first
     bool follows_prompts = false;
     std::vector<ControlStatus> controls;
 };

@@ -42,10 +42,12 @@ constexpr char kUsageBody[] =
     "%s"
     "  PORTIO_TRACE (FILE or -), OLE_REGISTRY (the class registry file where PINBUS.OCX is\n"
     "  registered), LENSBAY_SIM_STATE (the file that keeps the simulated board between programs;\n"
-    "  default $XDG_RUNTIME_DIR/lensbay/sim-board).\n"
+    "  default $XDG_RUNTIME_DIR/lensbay/sim-board, else /tmp/lensbay-UID/sim-board; set to\n"
+    "  nothing, a fresh board in each program).\n"
     "  Exit status: 0 after the window is closed (the console: 0, or 1 when a command gave an\n"
-    "  error event), 1 for a bad option, 2 when the Pinbus port objects cannot be created (or\n"
-    "  for a word that names no subcommand), 3 when the port backend cannot be opened.\n\n";
+    "  error event), 1 for a bad option or a word that names no subcommand, 2 when the Pinbus\n"
+    "  port objects cannot be created, 3 when the port cannot be had (the backend cannot be\n"
+    "  opened, or another program holds the port).\n\n";
 
 void PrintUsage(std::FILE* out) {
     std::fputs(kUsageHead, out);
@@ -81,15 +83,15 @@ int Run(int argc, char** argv) {
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
             std::fputs(panel::console::ConsoleHelp().c_str(), stdout);
-            return 0;
+            return panel::kExitOk;
         } else if (arg == "--version") {
             std::printf("lensbay %s\n", LENSBAY_VERSION);
-            return 0;
+            return panel::kExitOk;
         } else {
             // Echoed safely: control characters escaped, a runaway argument cut.
             std::fprintf(stderr, "lensbay: unknown option %s\n", base::Shown(arg).c_str());
             PrintUsage(stderr);
-            return 1;
+            return panel::kExitFailed;
         }
     }
 

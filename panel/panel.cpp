@@ -45,6 +45,8 @@ void Panel::OptionClick(int group, int item) { SelectOption(state_, group, item)
 void Panel::Command1Click() {
     PortArbiter::Exclusive hold(impl_->port);
     SetRegister(state_, impl_->link, impl_->ui, &impl_->record);
+    // The handshake is over: what reached the chip goes to the board's record now.
+    if (impl_->kept) impl_->kept->Flush();
 }
 
 void Panel::CaptureClick() {
@@ -65,6 +67,7 @@ void Panel::SaveAsClick() {
 void Panel::Command2Click() {
     PortArbiter::Exclusive hold(impl_->port);
     DefaultSetting(state_, impl_->link, impl_->ui, &impl_->record);
+    if (impl_->kept) impl_->kept->Flush();
 }
 
 const RegisterRecord& Panel::Registers() const { return impl_->record; }

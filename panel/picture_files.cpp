@@ -66,6 +66,13 @@ std::string JsonString(const std::string& text) {
             const std::size_t n = Utf8Length(text, i);
             if (n == 0) {
                 out += "\\ufffd";
+            } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+                // A C1 control: escaped, so that printing the JSON drives no terminal.
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                              static_cast<unsigned char>(text[i + 1]) & 0xFF);
+                out += escaped;
+                ++i;
             } else {
                 out.append(text, i, n);
                 i += n - 1;

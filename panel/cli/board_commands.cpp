@@ -8,6 +8,8 @@
 #include "panel/board_record.h"
 #include "panel/chip_status.h"
 #include "panel/cli/task.h"
+#include "platform/base/shown.h"
+#include "platform/portio/backend_registry.h"
 #include "platform/portio/board_operator.h"
 #include "platform/portio/port_claim.h"
 #include "platform/portio/portio.h"
@@ -21,6 +23,14 @@ bool Simulated() { return portio::ChosenBackend() == "sim"; }
 }  // namespace
 
 int RunStatus(const Arguments& a, const Context&) {
+    // A backend that does not exist is refused here as by the commands that open it.
+    std::string argument;
+    if (portio::FindBackend(portio::ChosenBackend(), &argument) == nullptr) {
+        std::fprintf(stderr, "lensbay status: PORTIO=%s is not a port backend; accepted: %s\n",
+                     base::Shown(portio::ChosenBackend()).c_str(),
+                     portio::AcceptedBackends().c_str());
+        return kExitPortRefused;
+    }
     const std::string path = BoardRecordPath();
     RegisterRecord record;
     std::string problem;
@@ -46,10 +56,14 @@ int RunStatus(const Arguments& a, const Context&) {
     }
     ChipStatus status = BuildChipStatus(record, portio::ChosenBackend(), path, Simulated(), board);
     status.board_problem = board_problem;
-    if (!problem.empty()) std::fprintf(stderr, "lensbay status: %s\n", problem.c_str());
+    status.record_problem = problem;
+    // A damaged board state and a damaged record are said alike: on standard error, in the
+    // table or the JSON, and with the same exit status.
+    for (const std::string* said : {&board_problem, &problem})
+        if (!said->empty()) std::fprintf(stderr, "lensbay status: %s\n", said->c_str());
     const std::string text = a.json ? FormatStatusJson(status) : FormatStatusText(status);
     std::fputs(text.c_str(), stdout);
-    return problem.empty() ? kExitOk : kExitFailed;
+    return problem.empty() && board_problem.empty() ? kExitOk : kExitFailed;
 }
 
 int RunPowerCycle(const Arguments&, const Context&) {
@@ -69,12 +83,12 @@ int RunPowerCycle(const Arguments&, const Context&) {
     const base::Result<std::string> path = portio::PowerCycleSimState();
     if (!path) {
         std::fprintf(stderr, "lensbay power-cycle: %s\n", path.message().c_str());
-        return kExitPortRefused;
+        return ExitStatusFor(path.error());
     }
     if (path->empty()) {
         std::fputs(
-            "lensbay power-cycle: neither LENSBAY_SIM_STATE nor XDG_RUNTIME_DIR is set, so each "
-            "program's simulated board is fresh already\n",
+            "lensbay power-cycle: LENSBAY_SIM_STATE is set to nothing, so each program's "
+            "simulated board is fresh already\n",
             stderr);
         return kExitOk;
     }
@@ -82,7 +96,7 @@ int RunPowerCycle(const Arguments&, const Context&) {
     if (const std::string record = BoardRecordPath(); !record.empty()) {
         if (base::Result<> saved = SaveBoardRecord(record, RegisterRecord{}); !saved) {
             std::fprintf(stderr, "lensbay power-cycle: %s\n", saved.message().c_str());
-            return kExitFailed;
+            return ExitStatusFor(saved.error());
         }
     }
     return kExitOk;

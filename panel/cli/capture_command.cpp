@@ -94,15 +94,18 @@ int RunCapture(const Arguments& a, const Context& context) {
         }
         state.text[kHStartField + i] = std::to_string(*window.Get(control));
     }
-    if (!a.no_set &&
-        (!RunRegisterPlan(PlanFor(window), *t.link, *t.ui, &registers) || t.ui->failed()))
-        return kExitFailed;
+    if (!a.no_set) {
+        const bool set = RunRegisterPlan(PlanFor(window), *t.link, *t.ui, &registers);
+        // The handshake is over: what reached the chip goes to the board's record now.
+        t.session->BoardRecord().Flush();
+        if (!set || t.ui->failed()) return kExitFailed;
+    }
     std::string here;
     std::vector<std::uint8_t> header;
     if (a.output) {
         if (auto prepared = PrepareOutput(&here, &header); !prepared) {
             std::fprintf(stderr, "lensbay: %s\n", prepared.message().c_str());
-            return kExitFailed;
+            return ExitStatusFor(prepared.error());
         }
     }
     const FrameGeometry geometry =
@@ -137,7 +140,7 @@ int RunCapture(const Arguments& a, const Context& context) {
                     a.numbered ? FrameName(*a.output, n) : base::Result<std::string>(*a.output);
                 if (!name) {
                     std::fprintf(stderr, "lensbay: -o %s\n", name.message().c_str());
-                    return kExitFailed;
+                    return ExitStatusFor(name.error());
                 }
                 written = *name;
                 record = FromHere(here, RecordNameFor(written));
@@ -148,7 +151,7 @@ int RunCapture(const Arguments& a, const Context& context) {
         }
         if (!w) {
             std::fprintf(stderr, "lensbay: %s\n", w.message().c_str());
-            return kExitFailed;
+            return ExitStatusFor(w.error());
         }
         if (a.count > 1 && !a.quiet)
             std::fprintf(stderr, "lensbay: frame %d of %d: %s\n", n, a.count,

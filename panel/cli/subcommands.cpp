@@ -41,7 +41,8 @@ constexpr char kPromptsHelp[] =
     "           the simulated board while its switches follow the prompts.\n"
     "  -q       errors only on standard error (a prompt that waits for Enter is still shown).\n"
     "  Exit status: 0 done, 1 bad arguments or a failed operation, 2 the Pinbus control is not\n"
-    "  registered or will not load, 3 the port backend (PORTIO) cannot be opened.\n";
+    "  registered or will not load, 3 the port cannot be had (PORTIO names no backend, the\n"
+    "  backend cannot be opened, or another program holds the port).\n";
 constexpr char kStatusHelp[] =
     "Usage: lensbay status [--json]\n"
     "  Every control of the camera chip (exposure, gain, divider, the four options, the capture\n"
@@ -53,13 +54,16 @@ constexpr char kStatusHelp[] =
     "  (ocxhost, Windows programs) are not in it. No port cycle is run, so it works while\n"
     "  another program holds the port.\n"
     "  --json   the same as one JSON object, for scripts.\n"
-    "  Exit status: 0, or 1 when the record cannot be read.\n";
+    "  Exit status: 0, 1 when the record or the simulated board's state cannot be read (said\n"
+    "  on standard error, in the table, and as \"record_problem\" or \"board_problem\" in the\n"
+    "  JSON), 3 when PORTIO names no backend.\n";
 constexpr char kPowerCycleHelp[] =
     "Usage: lensbay power-cycle\n"
     "  Turns the simulated board off and on: its chip registers go back to their reset state,\n"
     "  the record of what was written to them is emptied; its switches stay as set. Refused\n"
     "  while another program holds the board.\n"
-    "  Exit status: 0 done, 1 not the simulated board, 3 the board is in use.\n";
+    "  Exit status: 0 done, 1 not the simulated board or its state file cannot be written,\n"
+    "  3 the board is in use.\n";
 
 std::string Names(const char* separator) {
     std::string out;
@@ -128,7 +132,7 @@ int RunSubcommand(int argc, char** argv, const Context& context) {
         std::fprintf(stderr,
                      "The subcommands: %s (each with --help); lensbay --help says the rest.\n",
                      Names(", ").c_str());
-        return kExitUnknownSubcommand;
+        return kExitFailed;
     }
     auto parsed = s->parse(std::vector<std::string>(argv + 2, argv + argc));
     if (!parsed) {

@@ -63,21 +63,20 @@ int RunSet(const Arguments& a, const Context& context) {
     base::Result<std::unique_ptr<Task>> task = OpenTask(a, context);
     if (!task) return ExitStatusFor(task.error());
     Task& t = **task;
-    return RunRegisterPlan(PlanFor(a.settings), *t.link, *t.ui,
-                           &t.session->BoardRecord().Record()) &&
-                   !t.ui->failed()
-               ? kExitOk
-               : kExitFailed;
+    const bool set =
+        RunRegisterPlan(PlanFor(a.settings), *t.link, *t.ui, &t.session->BoardRecord().Record());
+    // The handshake is over: what reached the chip goes to the board's record now.
+    t.session->BoardRecord().Flush();
+    return set && !t.ui->failed() ? kExitOk : kExitFailed;
 }
 
 int RunReset(const Arguments& a, const Context& context) {
     base::Result<std::unique_ptr<Task>> task = OpenTask(a, context);
     if (!task) return ExitStatusFor(task.error());
     Task& t = **task;
-    return DefaultSetting(t.state, *t.link, *t.ui, &t.session->BoardRecord().Record()) &&
-                   !t.ui->failed()
-               ? kExitOk
-               : kExitFailed;
+    const bool reset = DefaultSetting(t.state, *t.link, *t.ui, &t.session->BoardRecord().Record());
+    t.session->BoardRecord().Flush();
+    return reset && !t.ui->failed() ? kExitOk : kExitFailed;
 }
 
 }  // namespace panel::cli

@@ -61,7 +61,10 @@ void RunPowerCycle(const Command&, ConsoleSession& session) {
     if (!board) return;
     board->PowerCycle();
     // Nothing is written to a chip just powered on.
-    if (session.options.board_record) session.options.board_record->Record().Clear();
+    if (KeptBoardRecord* record = session.options.board_record) {
+        record->Record().Clear();
+        record->Flush();
+    }
 }
 
 }  // namespace panel::console

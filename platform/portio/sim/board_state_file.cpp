@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/base/files.h"
 #include "platform/base/text.h"
@@ -36,6 +39,11 @@ std::string OpenError(const std::string& path, int err) {
 // destructor, which ends the hold. It is never followed as a link. Readable by every user who may
 // reach the folder, so that a board root once used stays its user's (a read-only descriptor
 // holds a lock as well).
+// The longest a program waits for the state's lock.
+constexpr auto kStateLockWait = std::chrono::milliseconds(2000);
+std::atomic<bool (*)()> g_abandoned{nullptr};
+std::atomic<bool> g_waited_in_vain{false};
+
 class StateLock {
 public:
     static base::Result<StateLock> Take(const std::string& path, int operation) {
@@ -53,9 +61,24 @@ public:
             ::fchmod(lock.fd_, (st.st_mode & 07777) | 0644) != 0) {
             // Kept as it is: only another user of the board may not take its turn.
         }
-        // Held only for one read or one replacement, so waiting for it is short.
-        while (::flock(lock.fd_, operation) != 0) {
-            if (errno != EINTR) return Refused(name, "cannot be locked: " + Errno(errno));
+        // Held by a program of ours only for one read or one replacement; a holder that keeps it
+        // longer (anyone who may read the file can take it) is not waited for past kStateLockWait.
+        const auto until = std::chrono::steady_clock::now() + kStateLockWait;
+        while (::flock(lock.fd_, operation | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return Refused(name, "cannot be locked: " + Errno(errno));
+            if (const auto abandoned = g_abandoned.load(); abandoned && abandoned())
+                return Refused(name,
+                               "is held by another program; the ending program does not "
+                               "wait for it");
+            if (g_waited_in_vain.load() || std::chrono::steady_clock::now() >= until) {
+                // Waited for once: later turns of this program do not wait again.
+                g_waited_in_vain.store(true);
+                return Refused(name, "is held by another program for longer than " +
+                                         std::to_string(kStateLockWait.count()) +
+                                         " ms; the board's state is not waited for");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return lock;
     }
@@ -87,14 +110,21 @@ bool ParseOnOff(std::string_view text, bool* out) {
 
 }  // namespace
 
+void SetLockWaitAbandoned(bool (*abandoned)()) { g_abandoned.store(abandoned); }
+
 base::Result<std::string> StateFilePath() {
-    if (const char* named = std::getenv("LENSBAY_SIM_STATE"); named != nullptr && *named != '\0')
+    // Set, even to nothing, it decides: "" asks for a fresh board in each program.
+    if (const char* named = std::getenv("LENSBAY_SIM_STATE"); named != nullptr)
         return std::string(named);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || *runtime == '\0') return std::string();
+    // Without a runtime folder (a container, su, a service, a CI job) the board is kept in a
+    // folder of the user's own under /tmp, which lasts while the machine runs, so that every
+    // shell of the user shares one board. Made once, and said when it is.
+    const bool own_tmp = runtime == nullptr || *runtime == '\0';
     // The folder is this user's alone: another user who made it first (or a link in its place)
     // could otherwise see the board, swap its files or plant links in it.
-    const std::string folder = std::string(runtime) + "/lensbay";
+    const std::string folder =
+        own_tmp ? "/tmp/lensbay-" + std::to_string(::geteuid()) : std::string(runtime) + "/lensbay";
     auto refused = [&folder](const std::string& why) {
         return base::Fail("the simulated board's folder '" + folder + "' " + why +
                           "; remove it, or name the board's file with LENSBAY_SIM_STATE");
@@ -102,6 +132,13 @@ base::Result<std::string> StateFilePath() {
     if (::mkdir(folder.c_str(), 0700) == 0) {
         if (::chmod(folder.c_str(), 0700) != 0)
             return refused("cannot be made private: " + Errno(errno));
+        if (own_tmp) {
+            std::fprintf(stderr,
+                         "simulated board: XDG_RUNTIME_DIR is not set, so the board is kept in "
+                         "'%s/sim-board' while the machine runs (LENSBAY_SIM_STATE=FILE names "
+                         "another file)\n",
+                         folder.c_str());
+        }
     } else if (errno != EEXIST) {
         return base::Fail("the simulated board's folder '" + folder +
                           "' cannot be made: " + Errno(errno));

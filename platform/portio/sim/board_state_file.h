@@ -22,11 +22,16 @@
 
 namespace sim {
 
-// Where the board's state is kept: LENSBAY_SIM_STATE, else $XDG_RUNTIME_DIR/lensbay/sim-board;
-// empty when neither is set (the board is then fresh in each program). The folder under
-// XDG_RUNTIME_DIR is made (mode 0700) when it is missing, and used only when it is a folder of
-// this user's that no other user may enter; otherwise the refusal says why.
+// Where the board's state is kept: LENSBAY_SIM_STATE (set to nothing: empty, the board is then
+// fresh in each program), else $XDG_RUNTIME_DIR/lensbay/sim-board, else /tmp/lensbay-UID/sim-board
+// (said on standard error when that folder is made). The folder is made (mode 0700) when it is
+// missing, and used only when it is a folder of this user's that no other user may enter;
+// otherwise the refusal says why.
 SIM_EXPORT base::Result<std::string> StateFilePath();
+
+// Asked while the state's lock is waited for (2 s at most): true gives up at once (a signal is
+// ending the program, which then must not wait on another program's lock). Null: never.
+SIM_EXPORT void SetLockWaitAbandoned(bool (*abandoned)());
 
 SIM_EXPORT std::string FormatBoardState(const BoardState& state);
 // Refuses anything but the lines FormatBoardState writes (each key once, in any order; the

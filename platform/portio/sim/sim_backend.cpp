@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/portio/backend_registry.h"
+#include "platform/portio/ending.h"
 #include "platform/portio/port_addresses.h"
 #include "platform/portio/sim/board.h"
 #include "platform/portio/sim/board_operator.h"
@@ -108,13 +109,15 @@ base::Result<std::unique_ptr<Backend>> OpenSim(const std::string& state_path) {
 }
 
 base::Result<std::unique_ptr<Backend>> OpenSimFromEnvironment() {
+    // A signal ends the program at once, never after another program's hold on the state's lock.
+    sim::SetLockWaitAbandoned(&EndingPending);
     base::Result<std::string> kept = sim::StateFilePath();
     if (!kept) return kept.error();
     const std::string path = std::move(kept).value();
     if (path.empty()) {
         std::fprintf(stderr,
-                     "simulated board: neither LENSBAY_SIM_STATE nor XDG_RUNTIME_DIR is set, so "
-                     "the board starts fresh and forgets its registers when this program ends\n");
+                     "simulated board: LENSBAY_SIM_STATE is set to nothing, so the board starts "
+                     "fresh and forgets its registers when this program ends\n");
     }
     return OpenSim(path);
 }

@@ -21,8 +21,8 @@ PORTIO_EXPORT std::unique_ptr<Backend> OpenSim();
 // The board kept in the state file `state_path` (see sim/board_state_file.h; "" a fresh board):
 // read when it opens, written back after each change and when it closes.
 PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenSim(const std::string& state_path);
-// The board kept where the environment says (LENSBAY_SIM_STATE, else
-// $XDG_RUNTIME_DIR/lensbay/sim-board); with neither, a fresh board, said once on standard error.
+// The board kept where the environment says (sim::StateFilePath); with LENSBAY_SIM_STATE set to
+// nothing, a fresh board, said once on standard error.
 PORTIO_EXPORT base::Result<std::unique_ptr<Backend>> OpenSimFromEnvironment();
 // PowerCycleSimState (portio.h) is defined with the sim backend.
 

@@ -237,11 +237,13 @@ TEST_F(SubcommandTest, TheSimulatedBoardKeepsItsRegistersBetweenPrograms) {
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(File("board"), Not(HasSubstr("register")));
 
-    // Without a place to keep it, each program's board is fresh, and says so once.
-    o = Lensbay("cli", {"reset"}, "", nullptr,
-                {{"LENSBAY_SIM_STATE", ""}, {"XDG_RUNTIME_DIR", ""}});
+    // LENSBAY_SIM_STATE set to nothing asks for a fresh board in each program, said once.
+    test_support::Command fresh({"/usr/bin/env", "LENSBAY_SIM_STATE=", kBin + "/lensbay", "reset"},
+                                {{"OLE_REGISTRY", registry_}, {"PORTIO", "sim"}});
+    fresh.cwd = dir_.path() + "/cli";
+    o = test_support::RunProcess(fresh);
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_THAT(o.err, HasSubstr("the board starts fresh"));
+    EXPECT_THAT(o.err, HasSubstr("LENSBAY_SIM_STATE is set to nothing, so the board starts fresh"));
 }
 
 // Every program notes what it writes in the board's record: status shows it with its writer,
@@ -294,6 +296,87 @@ TEST_F(SubcommandTest, StatusShowsWhatEachProgramWroteBesideTheBoardsRegisters) 
     EXPECT_EQ(o.status, 1);
     EXPECT_THAT(o.err, HasSubstr("board.registers\" is damaged"));
     EXPECT_THAT(o.out, HasSubstr("BOARD"));
+}
+
+// A damaged board state and a damaged record are said alike (standard error, the table, the JSON's
+// "board_problem" and "record_problem", status 1); a PORTIO that names no backend is refused as
+// set refuses it; a record that cannot be used is said as it is and the run is not recorded.
+TEST_F(SubcommandTest, StatusSaysEveryProblemAlikeAndARecordThatCannotBeUsedIsSaidAsItIs) {
+    const std::map<std::string, std::string> kept = {{"LENSBAY_SIM_STATE", dir_.path() + "/board"}};
+    const std::string record = dir_.path() + "/board.registers";
+    ASSERT_EQ(Lensbay("cli", {"set", "gain=1"}, "", nullptr, kept).status, 0);
+
+    ASSERT_TRUE(test_support::WriteWholeFile(record, "junk"));
+    Outcome o = Lensbay("cli", {"status", "--json"}, "", nullptr, kept);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.out, HasSubstr("  \"record_problem\": \"the register record \\\"" + record +
+                                 "\\\" is damaged (line 1: not a register record"));
+    EXPECT_THAT(o.out, HasSubstr("\"switches\": \"1000\""));  // the board is read all the same
+    ASSERT_EQ(::unlink(record.c_str()), 0);
+
+    ASSERT_TRUE(test_support::WriteWholeFile(dir_.path() + "/board", "junk\n"));
+    o = Lensbay("cli", {"status", "--json"}, "", nullptr, kept);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.out, HasSubstr("  \"board_problem\": "));
+    EXPECT_THAT(o.err, HasSubstr("lensbay status: "));
+    ASSERT_EQ(::unlink((dir_.path() + "/board").c_str()), 0);
+
+    std::string trace;
+    o = Lensbay("cli", {"status"}, "", &trace, {{"PORTIO", "bogus"}});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_THAT(o.err, testing::StartsWith("lensbay status: PORTIO=\"bogus\" is not a port "
+                                           "backend; accepted: "));
+    EXPECT_EQ(o.out, "");
+
+    // A link, a FIFO or a folder in the record's place: the set is done, the run not recorded.
+    for (const std::string kind : {"link", "fifo", "folder"}) {
+        const int made = kind == "link"   ? ::symlink("elsewhere", record.c_str())
+                         : kind == "fifo" ? ::mkfifo(record.c_str(), 0600)
+                                          : ::mkdir(record.c_str(), 0700);
+        ASSERT_EQ(made, 0) << kind;
+        o = Lensbay("cli", {"set", "gain=2"}, "", nullptr, kept);
+        EXPECT_EQ(o.status, 0) << o.err;
+        const std::string as_it_is = kind == "link"   ? "is a symbolic link, not followed"
+                                     : kind == "fifo" ? "is a FIFO, not a regular file"
+                                                      : "is a directory, not a regular file";
+        EXPECT_THAT(o.err, HasSubstr("lensbay: the register record \"" + record + "\" " + as_it_is +
+                                     ": this run is not recorded\n"))
+            << kind;
+        EXPECT_THAT(o.err, Not(HasSubstr("afresh")));
+        EXPECT_EQ(::remove(record.c_str()), 0);
+    }
+}
+
+// Another program (any user who may read the record) holding the record's lock makes no program
+// wait: a set goes through and is recorded, and status reads the record at once.
+TEST_F(SubcommandTest, AHeldRecordLockMakesNoProgramWait) {
+    const std::map<std::string, std::string> kept = {{"LENSBAY_SIM_STATE", dir_.path() + "/board"}};
+    const std::string record = dir_.path() + "/board.registers";
+    ASSERT_EQ(Lensbay("cli", {"set", "gain=1"}, "", nullptr, kept).status, 0);
+    const int fd = ::open(record.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    std::string trace;
+    Outcome o = Lensbay("cli", {"set", "exposure=33"}, "", &trace, kept);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.err, Not(HasSubstr("lensbay:")));               // the prompts alone
+    EXPECT_THAT(trace, testing::EndsWith("out8 0x037a 0x22\n"));  // the sequence ran to its end
+    o = Lensbay("cli", {"status"}, "", nullptr, kept);
+    ::close(fd);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, testing::ContainsRegex("\nexposure +EXCTL +0010 +0..127 +64 +33 "));
+
+    // The simulated board's own lock, kept by another program, is waited for a bounded while
+    // only: the program stops saying why, before any port cycle.
+    const int state_lock = ::open((dir_.path() + "/board.lock").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(state_lock, 0);
+    ASSERT_EQ(::flock(state_lock, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(::unlink((dir_.path() + "/cli.trace").c_str()), 0);  // the last set's
+    o = Lensbay("cli", {"set", "exposure=34"}, "", &trace, kept);
+    ::close(state_lock);
+    EXPECT_NE(o.status, 0);
+    EXPECT_THAT(o.err, HasSubstr("board.lock' is held by another program for longer than 2000 ms"));
+    EXPECT_EQ(trace, "");
 }
 
 // Every picture capture writes has its record beside it, with the frame's number in the series
@@ -369,19 +452,19 @@ TEST_F(SubcommandTest, EveryCapturedPictureHasItsRecordAndTheCaptureASummary) {
     EXPECT_FALSE(std::filesystem::exists(elsewhere + "/late.json"));
 }
 
-// A word that names no subcommand is never taken for one: status 2, no port cycle, the list of
+// A word that names no subcommand is never taken for one: status 1, no port cycle, the list of
 // subcommands and the nearest name. The usage lists each subcommand from the same table.
 TEST_F(SubcommandTest, AnUnknownSubcommandIsRefusedWithTheNearestName) {
     std::string trace;
     Outcome o = Lensbay("cli", {"captrue", "-o", "x.png"}, "", &trace);
-    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.status, 1);
     EXPECT_EQ(trace, "");
     EXPECT_EQ(o.err,
               "lensbay: unknown subcommand \"captrue\"; did you mean capture?\n"
               "The subcommands: set, reset, capture, status, power-cycle (each with --help); "
               "lensbay --help says the rest.\n");
     o = Lensbay("cli", {"\x1b[2Jzzz"});
-    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.status, 1);
     EXPECT_THAT(o.err, HasSubstr("unknown subcommand \"\\x1b[2Jzzz\"\n"));
     o = Lensbay("cli", {"--help"});
     EXPECT_EQ(o.status, 0);

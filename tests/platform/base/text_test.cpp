@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/base/shown.h"
+
 namespace {
 
 TEST(BaseText, TrimTakesOnlyTheBlanksItIsGiven) {
@@ -45,6 +47,26 @@ TEST(BaseText, NearestNameForgivesSmallSlipsOnly) {
     EXPECT_EQ(base::NearestName(std::string(100, 's'), names), "");
     EXPECT_EQ(base::EditDistance("ab", "ba"), 1u);
     EXPECT_EQ(base::EditDistance("", "abc"), 3u);
+}
+
+// A name from another program or user reaches a terminal escaped: C0 controls, DEL, the C1
+// controls (CSI is 0xC2 0x9B in UTF-8) and every byte that is not part of well-formed UTF-8
+// (a stray continuation byte, a cut sequence, overlong forms, surrogates, past U+10FFFF);
+// well-formed characters of any length stay as they are.
+TEST(EscapeText, ControlsAndBytesThatAreNotUtf8AreEscaped) {
+    EXPECT_EQ(base::EscapeText("a\\b\tc\n\r\x1b[2J\x7f"), "a\\\\b\\tc\\n\\r\\x1b[2J\\x7f");
+    EXPECT_EQ(base::EscapeText("evil\xc2\x9b"
+                               "2J\xc2\x80"),
+              "evil\\xc2\\x9b2J\\xc2\\x80");
+    EXPECT_EQ(base::EscapeText("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa0"),
+              "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa0");
+    EXPECT_EQ(base::EscapeText("\xff\x80x"), "\\xff\\x80x");  // never UTF-8
+    EXPECT_EQ(base::EscapeText("\xe2\x82"), "\\xe2\\x82");    // cut at the end
+    EXPECT_EQ(base::EscapeText("\xe2\x82x"), "\\xe2\\x82x");  // cut by another
+    EXPECT_EQ(base::EscapeText("\xc0\x80\xe0\x80\x80"), "\\xc0\\x80\\xe0\\x80\\x80");  // overlong
+    EXPECT_EQ(base::EscapeText("\xed\xa0\x80"), "\\xed\\xa0\\x80");           // a surrogate
+    EXPECT_EQ(base::EscapeText("\xf4\x90\x80\x80"), "\\xf4\\x90\\x80\\x80");  // past U+10FFFF
+    EXPECT_EQ(base::Shown("x\xc2\x9b"), "\"x\\xc2\\x9b\"");
 }
 
 }  // namespace

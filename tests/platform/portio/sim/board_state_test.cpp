@@ -1,10 +1,13 @@
 // What the simulated board keeps between programs: the state it hands over and takes back, power
 // cycling, and the state file's text, damage and replacement.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -15,6 +18,10 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+std::string PathOr(const base::Result<std::string>& r, const std::string& otherwise) {
+    return r ? *r : otherwise;
+}
 
 using sim::Board;
 using sim::BoardState;
@@ -245,6 +252,59 @@ TEST(BoardStateFile, TheRuntimeFolderIsTheUsersAlone) {
     EXPECT_EQ(sim::StateFilePath().message(), "the simulated board's folder '" + folder +
                                                   "' is not a folder (a link or another file)" +
                                                   way_out);
+}
+
+// Without XDG_RUNTIME_DIR every shell of a user shares one board, kept in /tmp/lensbay-UID (made
+// private, said once when made, and checked as the runtime folder is); LENSBAY_SIM_STATE still
+// wins, and set to nothing it asks for a fresh board. Run as a user of its own, so that the
+// machine's own folders are not touched.
+TEST(BoardStateFile, WithoutARuntimeFolderTheBoardIsKeptInTheUsersTmpFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a user of the test's own needs root";
+    const uid_t uid = 61000 + static_cast<uid_t>(::getpid() % 4000);
+    const std::string folder = "/tmp/lensbay-" + std::to_string(uid);
+    std::filesystem::remove_all(folder);
+    EXPECT_EXIT(
+        {
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+                ::setresuid(uid, uid, uid) != 0)
+                std::_Exit(2);
+            ::unsetenv("XDG_RUNTIME_DIR");
+            ::unsetenv("LENSBAY_SIM_STATE");
+            const base::Result<std::string> first = sim::StateFilePath();
+            const base::Result<std::string> again = sim::StateFilePath();
+            struct stat st {};
+            const bool made = ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                              (st.st_mode & 07777) == 0700 && st.st_uid == uid;
+            ::setenv("LENSBAY_SIM_STATE", "/elsewhere/board", 1);
+            const bool named = PathOr(sim::StateFilePath(), "") == "/elsewhere/board";
+            ::setenv("LENSBAY_SIM_STATE", "", 1);
+            const bool fresh = PathOr(sim::StateFilePath(), "?").empty();
+            std::_Exit(PathOr(first, "") == folder + "/sim-board" &&
+                               PathOr(again, "") == PathOr(first, "?") && made && named && fresh
+                           ? 7
+                           : 1);
+        },
+        ::testing::ExitedWithCode(7),
+        // Said once: when the folder is made.
+        "^simulated board: XDG_RUNTIME_DIR is not set, so the board is kept in '" + folder +
+            "/sim-board' while the machine runs \\(LENSBAY_SIM_STATE=FILE names another "
+            "file\\)\n$");
+    // A folder of that name that another user made is refused, as the runtime folder is.
+    ASSERT_EQ(::chown(folder.c_str(), uid + 1, uid + 1), 0);
+    EXPECT_EXIT(
+        {
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+                ::setresuid(uid, uid, uid) != 0)
+                std::_Exit(2);
+            ::unsetenv("XDG_RUNTIME_DIR");
+            ::unsetenv("LENSBAY_SIM_STATE");
+            const base::Result<std::string> where = sim::StateFilePath();
+            std::fprintf(stderr, "%s\n", where ? where->c_str() : where.message().c_str());
+            std::_Exit(7);
+        },
+        ::testing::ExitedWithCode(7),
+        "belongs to another user \\(uid " + std::to_string(uid + 1) + "\\); remove it");
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
