@@ -1,15 +1,17 @@
 // The subcommands' argument parsers on arbitrary bytes: the first byte picks set, reset, capture,
 // status or power-cycle, the rest is split at NUL bytes into arguments. Every refusal says
 // something; what is accepted holds a count in range, a format with every output, a window of four
-// fields that frames a picture, and settings that apply to a form.
+// blocks in the chip's range that frames a picture, and settings that apply to a form.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "panel/capture.h"
 #include "panel/cli/arguments.h"
+#include "platform/chip/sx540.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -30,8 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (a.count < 1 || a.count > 1000000) std::abort();
     if (a.output.has_value() != a.format.has_value()) std::abort();
     if (a.window) {
-        const auto& w = *a.window;
-        if (!panel::ComputeFrameGeometry(w[0], w[1], w[2], w[3])) std::abort();
+        // All four blocks, each within the chip's range, and the geometry the capture reads is
+        // the one the window's fields would give for the same blocks.
+        int b[4];
+        for (int i = 0; i < 4; ++i) {
+            const std::optional<int>& v = a.window->Get(chip::kHStart + i);
+            if (!v || *v < 0 || *v > 15) std::abort();
+            b[i] = *v;
+        }
+        const panel::FrameGeometry g = panel::BlockGeometry(b[0], b[1], b[2], b[3]);
+        const auto fields = panel::ComputeFrameGeometry(std::to_string(b[0]), std::to_string(b[1]),
+                                                        std::to_string(b[2]), std::to_string(b[3]));
+        if (!fields || fields->FrameWidth != g.FrameWidth || fields->FrameHeight != g.FrameHeight ||
+            fields->RowSkip != g.RowSkip || fields->ByteCount != g.ByteCount || g.ByteCount <= 0)
+            std::abort();
     }
     if (command == "set") {
         if (a.settings.empty()) std::abort();
