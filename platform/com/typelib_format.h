@@ -156,6 +156,25 @@ struct LibraryData {
     std::vector<TypeData> types;
 };
 
+// The file keeps vtable sizes and offsets in the pointers of the library's system kind: 8 bytes
+// each in a SYS_WIN64 library, 4 in any other. LibraryData keeps them as a 32-bit table lays them
+// out, whatever the kind; these convert (an offset's low bit is a flag and stays as it is).
+inline int VtableScale(SYSKIND syskind) { return syskind == SYS_WIN64 ? 2 : 1; }
+inline WORD VtableSizeInFile(WORD size, SYSKIND syskind) {
+    return static_cast<WORD>(size * VtableScale(syskind));
+}
+inline WORD VtableSizeFromFile(WORD size, SYSKIND syskind) {
+    return static_cast<WORD>(size / VtableScale(syskind));
+}
+inline SHORT VtableOffsetInFile(SHORT offset, SYSKIND syskind) {
+    const auto bits = static_cast<USHORT>(offset);
+    return static_cast<SHORT>((bits & ~1u) * VtableScale(syskind) | (bits & 1u));
+}
+inline SHORT VtableOffsetFromFile(SHORT offset, SYSKIND syskind) {
+    const auto bits = static_cast<USHORT>(offset);
+    return static_cast<SHORT>((bits & ~1u) / VtableScale(syskind) | (bits & 1u));
+}
+
 // An error when the library breaks the rules of ValidateTypeLibrary or does not fit the format
 // (text other than printable ASCII, a name over 255 bytes, a string over 65535).
 COM_EXPORT base::Result<std::string> SerializeTypeLibrary(const LibraryData& lib);

@@ -356,9 +356,9 @@ TypeInfoImpl::TypeInfoImpl(TypeLibImpl* lib, UINT index, const LibraryData& data
     : lib_(lib), index_(index), data_(data), type_(data.types[index]), view_(view) {
     impls_ = type_.impls;
     if (view_ == View::kDualVtable) impls_ = {{type_.dualBase, 0}};
-    // Vtable sizes and offsets in the library are for its own pointer size; this process has its
-    // own.
-    const std::size_t libraryPointer = data.syskind == SYS_WIN64 ? 8 : 4;
+    // Vtable sizes and offsets are kept as a 32-bit table lays them out; this process has its own
+    // pointer size.
+    const std::size_t libraryPointer = 4;
     attr_.guid = type_.guid;
     attr_.lcid = data.lcid;
     attr_.memidConstructor = MEMBERID_NIL;

@@ -134,6 +134,11 @@ public:
         ReadImports(&lib);
         lib.types.resize(static_cast<std::size_t>(count));
         for (std::int32_t i = 0; i < count; ++i) ReadType(i, &lib.types[i]);
+        for (TypeData& t : lib.types) {
+            t.vtableSize = VtableSizeFromFile(t.vtableSize, lib.syskind);
+            for (FuncData& f : t.funcs)
+                f.vtableOffset = VtableOffsetFromFile(f.vtableOffset, lib.syskind);
+        }
         if (auto valid = ValidateTypeLibrary(lib); !valid) Fail(valid.message());
         return lib;
     }

@@ -362,7 +362,7 @@ private:
         typeInfos_.I32(static_cast<std::int32_t>(t.helpContext));
         typeInfos_.I32(-1);
         typeInfos_.I16(static_cast<std::int32_t>(t.impls.size()));
-        typeInfos_.I16(t.vtableSize);
+        typeInfos_.I16(VtableSizeInFile(t.vtableSize, lib_.syskind));
         typeInfos_.I32(static_cast<std::int32_t>(t.size));
         typeInfos_.I32(datatype1);
         typeInfos_.I32(datatype2);
@@ -386,7 +386,7 @@ private:
             records.I32(length | index++ << 16);
             records.I32(EncodeType(f.ret));
             records.I32(f.flags);
-            records.I16(f.vtableOffset);
+            records.I16(VtableOffsetInFile(f.vtableOffset, lib_.syskind));
             records.I16(0x34 + static_cast<std::int32_t>(f.params.size()) * 16);
             records.I32(static_cast<std::int32_t>(f.funckind) | f.invkind << 3 | f.callconv << 8);
             short optionalCount = 0;

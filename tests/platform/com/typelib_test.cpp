@@ -363,6 +363,36 @@ TEST(TypeLibFormat, WritesBackWhatItReads) {
     EXPECT_EQ(again, PinbusLibraryBytes());
 }
 
+// A library of 64-bit modules (SYS_WIN64) counts its vtables in 8-byte pointers: the file holds
+// twice the 32-bit sizes and offsets (an offset's flag bit kept), and reading gives back the
+// 32-bit layout the library was written from.
+TEST(TypeLibFormat, A64BitLibraryCountsItsVtablesInEightBytePointers) {
+    typelib::LibraryData lib = PinbusLibrary();
+    lib.syskind = SYS_WIN64;
+    std::string bytes, error;
+    ASSERT_TRUE(SerializeInto(lib, &bytes, &error)) << error;
+    const std::string bytes32 = PinbusLibraryBytes();
+    EXPECT_EQ(I32At(bytes, 0x14) & 0x0F, SYS_WIN64);
+    const std::size_t types64 = SegmentAt(bytes, 0), types32 = SegmentAt(bytes32, 0);
+    for (std::size_t i = 0; i < lib.types.size(); ++i) {
+        const std::size_t at = 0x64 * i + 0x4C;  // implemented types (low), vtable size (high)
+        const auto size64 = static_cast<std::uint16_t>(I32At(bytes, types64 + at) >> 16);
+        const auto size32 = static_cast<std::uint16_t>(I32At(bytes32, types32 + at) >> 16);
+        EXPECT_EQ(size32, lib.types[i].vtableSize) << i;
+        EXPECT_EQ(size64, 2 * size32) << i;
+    }
+    typelib::LibraryData again;
+    ASSERT_TRUE(ParseInto(bytes, &again, &error)) << error;
+    std::string rewritten;
+    ASSERT_TRUE(SerializeInto(again, &rewritten, &error)) << error;
+    EXPECT_EQ(rewritten, bytes);
+    for (std::size_t i = 0; i < lib.types.size(); ++i)
+        EXPECT_EQ(again.types[i].vtableSize, lib.types[i].vtableSize) << i;
+    EXPECT_EQ(typelib::VtableOffsetInFile(0x1D, SYS_WIN64), 0x39);
+    EXPECT_EQ(typelib::VtableOffsetFromFile(0x39, SYS_WIN64), 0x1D);
+    EXPECT_EQ(typelib::VtableOffsetInFile(0x1D, SYS_WIN32), 0x1D);
+}
+
 // The header as the platform's loaders read it.
 TEST(TypeLibFormat, HeaderOfThePinbusLibrary) {
     const std::string bytes = PinbusLibraryBytes();

@@ -51,6 +51,12 @@
 #       the port claim across the kinds of program on the one simulated board: while the 32-bit
 #       client holds it, the 64-bit script and lensbay are refused naming it; while the 64-bit
 #       client holds it, the 32-bit script is refused.
+#   pinbus_wine.sh board PREFIX LENSBAY OCXHOST REGSVR NATIVE_OCX
+#       one simulated board for every kind of program: lensbay's console sets its switches by
+#       hand, and in turn the 32-bit script (pinbus_latch.vbs), the 64-bit script, the native
+#       container and the 32-bit script again latch a byte into the register selected; each lands
+#       in the register the switches chosen by another program select, beside what the programs
+#       before it latched, and `lensbay status` shows the chip holding every one of them.
 #   pinbus_wine.sh windows-programs PREFIX DIR OCXHOST REGSVR NATIVE_OCX ARCH...
 #       the PE programs built with mingw-w64 for each ARCH (i686, x86_64) in DIR, run by plain
 #       wine: the form host (AtlAxCreateControlEx, its stream restored into a second window, a
@@ -385,6 +391,76 @@ case "$action" in
         failures=1
       fi
     fi
+    exit $failures
+    ;;
+  board)
+    lensbay=$3 ocxhost=$4 regsvr=$5 ocx=$6
+    [ -f "$dest/win64/PINBUS.OCX" ] || skip "Pinbus is not registered in $prefix for 64-bit programs (no such Wine build)"
+    { [ -n "$WINE32" ] && [ -f "$dest/win32/PINBUS.OCX" ]; } ||
+      skip "Pinbus is not registered in $prefix for 32-bit programs (no 32-bit build, or Wine's 32-bit side is not installed)"
+    failures=0
+    native "$ocxhost" "$regsvr" "$ocx" /dev/null >/dev/null || { echo "cannot register natively"; exit 1; }
+    rm -f "$LENSBAY_SIM_STATE"
+    # Sets the board's switches by hand (A3 first) through lensbay's console.
+    switches() {
+      printf 'follow off\nswitches %s\nquit\n' "$1" | timeout 60 "$lensbay" --console \
+        >"$work/console.out" 2>&1 ||
+        { echo "lensbay's console did not set the switches to $1:"; cat "$work/console.out"; exit 1; }
+    }
+    # latch KIND BYTE: the 32-bit or 64-bit script, or the native container, latches BYTE (as on
+    # the wires); its port trace is exactly the four cycles.
+    latch() {
+      local kind=$1 byte=$2 loader want
+      rm -f "$work/latch.trace"
+      if [ "$kind" = native ]; then
+        printf 'create PINBUS.PinbusCtrl.1\nput Address 888\nput Value %d\nput Address 890\nput Value 0\nput Value 1\nput Value 0\n' \
+          "$byte" >"$work/latch.ocxhost"
+        PORTIO_TRACE=$work/latch.trace native "$ocxhost" "$regsvr" "$ocx" "$work/latch.ocxhost" \
+          >"$work/latch.out" 2>&1
+        [ "$(grep -vc '^S_OK$' "$work/latch.out")" = 0 ] ||
+          { echo "ocxhost did not latch $byte:"; cat "$work/latch.out"; failures=1; }
+      else
+        loader=WINE$kind
+        PORTIO_TRACE=$work/latch.trace timeout 120 "${!loader}" cscript //nologo \
+          "$(windows_path "$here/pinbus_latch.vbs")" "$byte" 2>"$work/latch.err" |
+          tr -d '\r' >"$work/latch.out"
+        [ "${PIPESTATUS[0]}" = 0 ] && [ "$(cat "$work/latch.out")" = "latched $byte" ] ||
+          { echo "the $kind-bit script did not latch $byte:"; cat "$work/latch.out" "$work/latch.err"; failures=1; }
+      fi
+      want=$(printf 'out8 0x0378 0x%02x\nout8 0x037a 0x00\nout8 0x037a 0x01\nout8 0x037a 0x00' "$byte")
+      [ "$(cat "$work/latch.trace" 2>/dev/null)" = "$want" ] ||
+        { echo "the $kind latch's port trace:"; cat "$work/latch.trace"; failures=1; }
+    }
+    # The board's switches and latched registers as its state file keeps them, on one line.
+    expect() {
+      local got
+      got=$(grep -E '^(switches|register) ' "$LENSBAY_SIM_STATE" | tr '\n' ' ')
+      [ "$got" = "$1 " ] || { echo "after $2 the board holds: $got"; echo "want: $1"; failures=1; }
+    }
+    switches 0010
+    latch 32 20  # EXCTL 0x28: exposure 40
+    expect 'switches 0010 register EXCTL 28' "the 32-bit script's latch"
+    switches 0011
+    latch 64 160  # GCTL 0x05: gain 5
+    expect 'switches 0011 register EXCTL 28 register GCTL 05' "the 64-bit script's latch"
+    switches 0100
+    latch native 192  # FRCTL 0x03: divider 4
+    expect 'switches 0100 register EXCTL 28 register GCTL 05 register FRCTL 03' "ocxhost's latch"
+    switches 0110
+    latch 32 9  # HWCTL 0x90: h_start 9, h_end 0
+    expect 'switches 0110 register EXCTL 28 register GCTL 05 register FRCTL 03 register HWCTL 90' \
+      "the 32-bit script's second latch"
+    # lensbay sees the chip holding what each program latched.
+    timeout 60 "$lensbay" status >"$work/status.out" 2>&1 ||
+      { echo "lensbay status failed:"; cat "$work/status.out"; exit 1; }
+    got=$(awk '$1 ~ /^(exposure|gain|divider|h_start|h_end)$/ { printf "%s=%s ", $1, $NF }' \
+      "$work/status.out")
+    [ "$got" = "exposure=40 gain=5 divider=4 h_start=9 h_end=0 " ] ||
+      { echo "lensbay status shows: $got"; cat "$work/status.out"; failures=1; }
+    grep -q 'switches A\[3:0\] are at 0110, set by hand' "$work/status.out" ||
+      { echo "lensbay status does not show the switches at 0110:"; cat "$work/status.out"; failures=1; }
+    [ "$failures" = 0 ] &&
+      echo "the 32-bit and 64-bit scripts, ocxhost and lensbay share one board: $got"
     exit $failures
     ;;
   claim)

@@ -4,6 +4,9 @@
 // same bytes compare line for line.
 //
 //   typelib_dump FILE      exit 0; 2 when the library does not load (the HRESULT is printed)
+//   typelib_dump --as-win64 FILE OUT
+//                          (native only) writes FILE's library again with our writer, as a
+//                          library of 64-bit modules (SYS_WIN64), to OUT
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +17,11 @@
 #include <windows.h>
 using Char = WCHAR;
 #else
+#include <fstream>
+#include <iterator>
+
 #include "platform/com/typelib.h"
+#include "platform/com/typelib_format.h"
 using Char = OLECHAR;
 #endif
 
@@ -279,7 +286,41 @@ void DumpType(ITypeLib* lib, UINT index) {
 
 }  // namespace
 
+#ifndef TYPELIB_DUMP_PLATFORM
+// The library in IN written again by our writer as SYS_WIN64, to OUT.
+int WriteAsWin64(const char* in, const char* out) {
+    std::ifstream file(in, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+    if (!file) {
+        std::fprintf(stderr, "typelib_dump: cannot read %s\n", in);
+        return 1;
+    }
+    auto lib = typelib::ParseTypeLibrary(bytes);
+    if (!lib) {
+        std::fprintf(stderr, "typelib_dump: %s: %s\n", in, lib.message().c_str());
+        return 1;
+    }
+    lib->syskind = SYS_WIN64;
+    const auto written = typelib::SerializeTypeLibrary(*lib);
+    if (!written) {
+        std::fprintf(stderr, "typelib_dump: %s\n", written.message().c_str());
+        return 1;
+    }
+    std::ofstream o(out, std::ios::binary | std::ios::trunc);
+    o << *written;
+    o.close();
+    if (!o) {
+        std::fprintf(stderr, "typelib_dump: cannot write %s\n", out);
+        return 1;
+    }
+    return 0;
+}
+#endif
+
 int main(int argc, char** argv) {
+#ifndef TYPELIB_DUMP_PLATFORM
+    if (argc == 4 && std::string(argv[1]) == "--as-win64") return WriteAsWin64(argv[2], argv[3]);
+#endif
     if (argc != 2) {
         std::fprintf(stderr, "usage: typelib_dump FILE\n");
         return 1;

@@ -4,6 +4,10 @@
 #   typelib_oracle.sh compare OURS PLATFORM_DUMP PREFIX FILE
 #       dumps FILE with our reader (OURS) and under Wine (PLATFORM_DUMP, in the Wine prefix
 #       PREFIX, made on first use and shared by the run's tests) and compares the two.
+#   typelib_oracle.sh compare-win64 OURS PLATFORM_DUMP PREFIX FILE
+#       FILE's library written again by our writer as a library of 64-bit modules (SYS_WIN64,
+#       where the file counts vtables in 8-byte pointers): the platform reads it as our reader
+#       does, and as it reads FILE but for the system kind (every function and vtable offset kept).
 #   typelib_oracle.sh same-library OURS WIDL_FILE RESCOMP_FILE
 #       our dumps of the two files differ only where the compilers choose differently.
 #   typelib_oracle.sh resource FILE
@@ -42,6 +46,38 @@ case "${1:-}" in
       exit 1
     fi
     echo "same dump ($(wc -l <"$work/ours.txt") lines) of $file"
+    ;;
+  compare-win64)
+    ours=$2 platform=$3 prefix=$4 file=$5
+    [ -n "$WINE64" ] || skip "wine is not installed (apt-get install wine wine64)"
+    [ -n "$platform" ] && [ -f "$platform.so" ] ||
+      skip "the dump was not built against the platform's headers (wineg++ from wine64-tools)"
+    wine_env "$prefix"
+    ensure_prefix "$prefix" || exit 1
+    work=$(mktemp -d) || exit 1
+    trap 'rm -rf "$work"' EXIT
+    "$ours" --as-win64 "$file" "$work/win64.tlb" ||
+      { echo "our writer refused the library"; exit 1; }
+    "$ours" "$work/win64.tlb" >"$work/ours.txt" || { cat "$work/ours.txt"; exit 1; }
+    platform_orig=$work/platform-file.txt platform64=$work/platform-win64.txt
+    for f in "$file" "$work/win64.tlb"; do
+      out=$platform_orig
+      [ "$f" = "$work/win64.tlb" ] && out=$platform64
+      timeout 120 "$WINE64" "$platform.so" "$f" 2>"$work/wine.err" | tr -d '\r' >"$out"
+      [ "${PIPESTATUS[0]}" = 0 ] ||
+        { echo "the platform cannot load $f:"; cat "$out" "$work/wine.err"; exit 1; }
+    done
+    grep -q '^library .* syskind 3 ' "$platform64" ||
+      { echo "the platform does not read a SYS_WIN64 library"; head -1 "$platform64"; exit 1; }
+    failures=0
+    diff -u --label ours "$work/ours.txt" --label platform "$platform64" || failures=1
+    normalise() { sed -E 's/^(library .*) syskind [0-9]+ /\1 syskind N /' "$1"; }
+    diff -u --label "platform, $(basename "$file")" <(normalise "$platform_orig") \
+      --label "platform, as SYS_WIN64" <(normalise "$platform64") || failures=1
+    [ "$failures" = 0 ] ||
+      { echo "the platform reads our SYS_WIN64 library of $file differently"; exit 1; }
+    echo "the platform reads our SYS_WIN64 library of $file as ours does" \
+      "($(wc -l <"$platform64") lines)"
     ;;
   same-library)
     ours=$2 widl=$3 rescomp=$4
