@@ -1,5 +1,4 @@
 // IStorage in memory: named streams over shared bytes, the storage's class and state bits.
-#include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -11,6 +10,7 @@
 #include "platform/com/combase.h"
 #include "platform/com/memory_storage.h"
 #include "platform/com/memory_stream.h"
+#include "platform/com/single_unknown.h"
 
 namespace {
 
@@ -37,25 +37,8 @@ struct Element {
     std::shared_ptr<std::string> bytes;
 };
 
-class MemoryStorage final : public IStorage {
+class MemoryStorage final : public com::SingleUnknown<IStorage, IID_IStorage> {
 public:
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IStorage) {
-            *ppv = static_cast<IStorage*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     STDMETHOD(CreateStream)
     (const OLECHAR* pwcsName, DWORD grfMode, DWORD, DWORD, IStream** ppstm) override {
         if (!ppstm) return STG_E_INVALIDPOINTER;
@@ -193,9 +176,8 @@ public:
     }
 
 private:
-    ~MemoryStorage() = default;
+    ~MemoryStorage() override = default;
 
-    std::atomic<ULONG> refs_{1};
     std::map<std::u16string, Element> elements_;
     CLSID clsid_ = GUID_NULL;
     DWORD stateBits_ = 0;
