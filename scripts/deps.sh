@@ -7,7 +7,7 @@ packages=(build-essential cmake clang libclang-rt-dev libgtest-dev libgmock-dev 
           gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
           python3-gi python3-numpy gir1.2-gstreamer-1.0 gir1.2-gst-plugins-base-1.0 qt6-wayland
           qemu-system-x86 busybox-static cpio clang-format python3 git wine wine64 wine64-tools
-          g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64)
+          g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64 pybind11-dev python3-dev python3-pytest)
 # Wine's 32-bit side, for the 32-bit build of PINBUS.OCX (build/wine32) and its tests: i386
 # packages beside the 64-bit ones.
 packages+=(wine32:i386 libwine-dev:i386)
