@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include "panel/board_record.h"
 #include "panel/picture_files.h"
 #include "platform/base/shown.h"
+#include "platform/portio/backend_registry.h"
 #include "platform/portio/board_operator.h"
+#include "platform/portio/portio.h"
 
 namespace panel {
 namespace {
@@ -22,6 +25,44 @@ std::string Pad(std::string text, std::size_t width) {
 }
 
 }  // namespace
+
+base::Result<ChipStatus> ReadChipStatus() {
+    // A backend that does not exist is refused here as by the commands that open it.
+    std::string argument;
+    if (portio::FindBackend(portio::ChosenBackend(), &argument) == nullptr) {
+        return base::FailPortRefused(
+            "PORTIO=" + base::Shown(portio::ChosenBackend()) +
+            " is not a port backend; accepted: " + portio::AcceptedBackends());
+    }
+    // Only the simulated board has registers that can be looked at.
+    const bool simulated = portio::ChosenBackend() == "sim";
+    const std::string path = BoardRecordPath();
+    RegisterRecord record;
+    std::string problem;
+    if (!path.empty()) {
+        // Read while another program may hold the port: it replaces the file whole.
+        base::Result<RegisterRecord> kept = LoadBoardRecord(path);
+        if (kept) {
+            record = *kept;
+        } else {
+            problem = kept.message();
+        }
+    }
+    // The simulated board is read from its state file: the port is neither claimed nor opened.
+    std::optional<portio::BoardView> board;
+    std::string board_problem;
+    if (simulated) {
+        if (base::Result<portio::BoardView> kept = portio::ReadSimBoardState(); kept) {
+            board = *kept;
+        } else {
+            board_problem = kept.message();
+        }
+    }
+    ChipStatus status = BuildChipStatus(record, portio::ChosenBackend(), path, simulated, board);
+    status.board_problem = board_problem;
+    status.record_problem = problem;
+    return status;
+}
 
 ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
                            const std::string& record_path, bool simulated,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "panel/register_record.h"
+#include "platform/base/result.h"
 #include "platform/portio/board_operator.h"
 
 namespace panel {
@@ -52,6 +53,12 @@ ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& back
 ChipStatus BuildChipStatus(const RegisterRecord& record, const std::string& backend,
                            const std::string& record_path, bool simulated,
                            const portio::BoardOperator* board);
+
+// The status as `lensbay status` shows it, read without claiming or opening the port (so while
+// another program holds it): the board's record and, on the simulated board, its state file. A
+// record or board state that cannot be read is said in `record_problem` or `board_problem`. Fails
+// (of the kind kPortRefused) when PORTIO names no port backend.
+base::Result<ChipStatus> ReadChipStatus();
 
 // A control's range as the table shows it: "0..127", "0..15 blocks", "0.45|1.0".
 std::string RangeText(const chip::Control& control);

@@ -1,5 +1,6 @@
 #include "panel/frame_reader.h"
 
+#include <cstring>
 #include <new>
 
 namespace panel {
@@ -12,6 +13,12 @@ base::Result<> StreamSink::Prepare(const FrameGeometry& g, std::size_t extra) {
         return base::Fail("Not enough memory for the frame.");
     }
     return {};
+}
+
+std::uint8_t* PictureRowsSink::Row(int r) {
+    std::uint8_t* out = dest_ + static_cast<std::size_t>(layout_.PictureRow(r)) * stride_;
+    if (stride_ > layout_.width) std::memset(out + layout_.width, 0, stride_ - layout_.width);
+    return out;
 }
 
 base::Result<> ReadFrame(CameraLink& link, const FrameGeometry& g, FrameSink& sink) {

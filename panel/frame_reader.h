@@ -41,6 +41,24 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
+// The picture's rows, top-down as the monitor shows them, into a caller's buffer `stride` bytes
+// apart (each row's padding after its `width` bytes zeroed); the bytes that belong to no row (the
+// row-skip byte, the tail) are read and dropped. The element's buffers and the Python module's
+// arrays are filled this way, in place.
+class PictureRowsSink : public FrameSink {
+public:
+    PictureRowsSink(const FrameGeometry& g, std::uint8_t* dest, std::size_t stride)
+        : layout_(StreamLayoutOf(g)), dest_(dest), stride_(stride) {}
+    std::uint8_t* Row(int r) override;
+    std::uint8_t* Other(std::size_t) override { return &dropped_; }
+
+private:
+    FrameStreamLayout layout_;
+    std::uint8_t* dest_;
+    std::size_t stride_;
+    std::uint8_t dropped_ = 0;
+};
+
 // Reads one frame of geometry `g` into `sink`: BeginFrameRead, ByteCount x ReadPixelByte,
 // sink.Complete(), EndFrameRead. A port failure ends it at once with "The port object failed:
 // <which access>."; an error of Complete() comes back as it is.

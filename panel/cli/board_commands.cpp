@@ -2,14 +2,12 @@
 // off and on): neither runs a port cycle.
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "panel/board_record.h"
 #include "panel/chip_status.h"
 #include "panel/cli/task.h"
 #include "platform/base/shown.h"
-#include "platform/portio/backend_registry.h"
 #include "platform/portio/board_operator.h"
 #include "platform/portio/port_claim.h"
 #include "platform/portio/portio.h"
@@ -23,47 +21,18 @@ bool Simulated() { return portio::ChosenBackend() == "sim"; }
 }  // namespace
 
 int RunStatus(const Arguments& a, const Context&) {
-    // A backend that does not exist is refused here as by the commands that open it.
-    std::string argument;
-    if (portio::FindBackend(portio::ChosenBackend(), &argument) == nullptr) {
-        std::fprintf(stderr, "lensbay status: PORTIO=%s is not a port backend; accepted: %s\n",
-                     base::Shown(portio::ChosenBackend()).c_str(),
-                     portio::AcceptedBackends().c_str());
-        return kExitPortRefused;
+    base::Result<ChipStatus> status = ReadChipStatus();
+    if (!status) {
+        std::fprintf(stderr, "lensbay status: %s\n", status.message().c_str());
+        return ExitStatusFor(status.error());
     }
-    const std::string path = BoardRecordPath();
-    RegisterRecord record;
-    std::string problem;
-    if (!path.empty()) {
-        // Read while another program may hold the port: it replaces the file whole.
-        base::Result<RegisterRecord> kept = LoadBoardRecord(path);
-        if (kept) {
-            record = *kept;
-        } else {
-            problem = kept.message();
-        }
-    }
-    // The simulated board is read from its state file: the port is neither claimed nor opened, so
-    // this works while another program holds it.
-    std::optional<portio::BoardView> board;
-    std::string board_problem;
-    if (Simulated()) {
-        if (base::Result<portio::BoardView> kept = portio::ReadSimBoardState(); kept) {
-            board = *kept;
-        } else {
-            board_problem = kept.message();
-        }
-    }
-    ChipStatus status = BuildChipStatus(record, portio::ChosenBackend(), path, Simulated(), board);
-    status.board_problem = board_problem;
-    status.record_problem = problem;
     // A damaged board state and a damaged record are said alike: on standard error, in the
     // table or the JSON, and with the same exit status.
-    for (const std::string* said : {&board_problem, &problem})
+    for (const std::string* said : {&status->board_problem, &status->record_problem})
         if (!said->empty()) std::fprintf(stderr, "lensbay status: %s\n", said->c_str());
-    const std::string text = a.json ? FormatStatusJson(status) : FormatStatusText(status);
+    const std::string text = a.json ? FormatStatusJson(*status) : FormatStatusText(*status);
     std::fputs(text.c_str(), stdout);
-    return problem.empty() && board_problem.empty() ? kExitOk : kExitFailed;
+    return status->record_problem.empty() && status->board_problem.empty() ? kExitOk : kExitFailed;
 }
 
 int RunPowerCycle(const Arguments&, const Context&) {

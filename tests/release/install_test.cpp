@@ -58,6 +58,12 @@ const std::string kGstPlugin = GST_PLUGIN_INSTALL_DIR "/libgstlensbay.so";
 #else
 const std::string kGstPlugin = "(no GStreamer plugin)";
 #endif
+#ifdef PYTHON_INSTALL_DIR
+// The Python package goes where the system's python3 looks for packages.
+const std::string kPythonPackage = PYTHON_INSTALL_DIR "/";
+#else
+const std::string kPythonPackage = "(no Python module)";
+#endif
 
 TEST_F(InstallTest, LaysOutProgramsLibrariesAndDataAndNothingOfTheTests) {
     const std::set<std::string> files = Files();
@@ -78,7 +84,7 @@ TEST_F(InstallTest, LaysOutProgramsLibrariesAndDataAndNothingOfTheTests) {
     EXPECT_THAT(files, IsSupersetOf(expected));
     for (const auto& f : files) {
         EXPECT_TRUE(f.rfind("bin/", 0) == 0 || f.rfind("lib/lensbay/", 0) == 0 ||
-                    f.rfind("share/", 0) == 0 || f == kGstPlugin)
+                    f.rfind("share/", 0) == 0 || f == kGstPlugin || f.rfind(kPythonPackage, 0) == 0)
             << f;
         for (const char* word :
              {"test", "TEST", "bench", "fuzz", "rescomp", "write_bmphead1", "render_icon"}) {
@@ -180,6 +186,28 @@ TEST_F(InstallTest, TheCopyrightFileSaysTheLicenceInDebiansFormat) {
     }
     EXPECT_THAT(copyright, HasSubstr("\nLicense: Expat\n" + expected));
 }
+
+#ifdef PYTHON_INSTALL_DIR
+// The installed package, imported by the system's python3 from the prefix alone, finds its
+// libraries and names the installed PINBUS.OCX in its advice.
+TEST_F(InstallTest, TheInstalledPythonPackageFindsItsLibraries) {
+    for (const char* file : {"__init__.py", "__init__.pyi", "py.typed"})
+        EXPECT_TRUE(fs::exists(Prefix() + "/" + kPythonPackage + file)) << file;
+    TempDir work;
+    const Outcome o =
+        RunProcess({{SYSTEM_PYTHON_PATH, "-c",
+                     "import lensbay\nprint(lensbay.__file__)\ntry:\n    lensbay.Camera()\n"
+                     "except lensbay.NotRegistered as e:\n    print(e)\n"},
+                    {{"PYTHONPATH", Prefix() + "/" PYTHON_INSTALL_DIR "/.."},
+                     {"OLE_REGISTRY", work.path() + "/registry.reg"},
+                     {"PORTIO", "sim"},
+                     {"LD_LIBRARY_PATH", ""},
+                     {"PATH", "/usr/bin:/bin"}}});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_THAT(o.out, HasSubstr(Prefix() + "/" + kPythonPackage + "__init__.py\n"));
+    EXPECT_THAT(o.out, HasSubstr(" " + Prefix() + "/lib/lensbay/PINBUS.OCX\n"));
+}
+#endif
 
 #if defined(GST_PLUGIN_INSTALL_DIR) && !defined(LENSBAY_SANITIZED)
 TEST_F(InstallTest, TheInstalledElementFindsItsLibraries) {
