@@ -45,6 +45,7 @@ NEEDS_DISPLAY = r"autovideosink"
 # Wine builds of PINBUS.OCX and the mingw-w64 compiler are there, in a prefix in the test's home.
 NEEDS_WINE = r"\bwine\b|cscript|register_pinbus\.sh|mingw32-gcc"
 NEEDS_GSTREAMER = r"gst-launch-1\.0|gst-inspect-1\.0|lensbaysrc"
+NEEDS_PYTHON_MODULE = r"\bimport lensbay\b"
 BLOCK_TIMEOUT = 120
 
 
@@ -184,7 +185,7 @@ def copy_checkout(source, build, dest):
         else:
             shutil.copy2(src, target)
     os.makedirs(os.path.join(dest, "build"))
-    for part in ("bin", "lib", "wine", "wine32"):
+    for part in ("bin", "lib", "python", "wine", "wine32"):
         if os.path.isdir(os.path.join(build, part)):
             os.symlink(os.path.join(build, part), os.path.join(dest, "build", part))
 
@@ -222,6 +223,7 @@ def main():
             print("SKIP: %s/bin/%s is not built" % (build, program))
             return 77
     have_gst = os.path.exists(os.path.join(build, "lib", "gstreamer-1.0", "libgstlensbay.so"))
+    have_python_module = os.path.exists(os.path.join(build, "python", "lensbay", "__init__.py"))
     # Set by the build when it is instrumented (LENSBAY_SANITIZE): its plugin needs the sanitizer's
     # runtime loaded first, which the system's GStreamer tools do not have.
     sanitized = os.environ.get("README_TEST_SANITIZED") == "1"
@@ -294,6 +296,11 @@ def main():
             if reason is None and re.search(NEEDS_GSTREAMER, text) and not have_gst:
                 reason = "the GStreamer plugin is not built (libgstreamer1.0-dev)"
                 if ci:
+                    failures.append("%s: %s" % (where, reason))
+            if reason is None and re.search(NEEDS_PYTHON_MODULE, text) and not have_python_module:
+                reason = ("the Python module is not built (the sanitizer build has none; "
+                          "elsewhere python3-dev, python3-numpy and pybind11-dev)")
+                if ci and not sanitized:
                     failures.append("%s: %s" % (where, reason))
             if reason is None and re.search(NEEDS_WINE, text):
                 if wine_missing:
