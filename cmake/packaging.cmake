@@ -72,11 +72,21 @@ machine; a user's own registration, regsvr /usr/${LENSBAY_PRIVATE_LIBDIR}/PINBUS
 takes precedence)
 Without hardware it runs against a simulated board; real ports are reached
 through ppdev or, as root, directly. Also contains regsvr and the control test
-container ocxhost, and the GStreamer source element lensbaysrc.")
+container ocxhost, the GStreamer source element lensbaysrc and the Python
+module lensbay.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window in a Wayland session needs Qt's Wayland platform (shlibdeps cannot see a plugin).
 if(LENSBAY_GUI)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
+endif()
+# The Python module is built for one version of the system's python3 and needs NumPy at run time.
+if(TARGET _lensbay)
+  set(python_depends "python3 (>= ${LENSBAY_PYTHON_VERSION}~), python3 (<< ${LENSBAY_PYTHON_NEXT_VERSION}), python3-numpy")
+  if(CPACK_DEBIAN_PACKAGE_DEPENDS)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CPACK_DEBIAN_PACKAGE_DEPENDS}, ${python_depends}")
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${python_depends}")
+  endif()
 endif()
 # Maintainer scripts: PINBUS.OCX registered machine-wide on install, unregistered on removal, the
 # machine-wide registry removed on purge.

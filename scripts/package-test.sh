@@ -3,7 +3,8 @@
 # with apt-get, checks that the installed programs work together (regsvr registers the installed
 # PINBUS.OCX in a temporary class registry, lensbay --console captures a frame on the simulated
 # board), that a fresh account can capture right after installing (the package registers
-# PINBUS.OCX machine-wide) and that the GStreamer element is found, then purges the package and
+# PINBUS.OCX machine-wide), that the GStreamer element is found and that the system's python3
+# imports the Python module and captures a frame with it, then purges the package and
 # checks that no machine-wide registry entry is left behind. Needs root (or sudo). Exits non-zero on any failure,
 # saying what failed.
 set -euo pipefail
@@ -52,6 +53,16 @@ if grep -qx /usr/lib/lensbay/libui.so <<<"$contents"; then
 fi
 plugin=$(grep -E '/gstreamer-1\.0/libgstlensbay\.so$' <<<"$contents" || true)
 [ -n "$plugin" ] || fail "the package lacks the GStreamer plugin libgstlensbay.so"
+python_module=""
+if [ -e "$build/python/lensbay/__init__.py" ]; then
+  python_module=/usr/lib/python3/dist-packages/lensbay
+  for file in __init__.py __init__.pyi py.typed; do
+    grep -qx "$python_module/$file" <<<"$contents" || fail "the package lacks $python_module/$file"
+  done
+  grep -qE "^$python_module/_lensbay\..*\.so$" <<<"$contents" ||
+    fail "the package lacks the Python module's native part in $python_module"
+  grep -qw python3-numpy <<<"$depends" || fail "the package does not depend on python3-numpy"
+fi
 for script in postinst prerm postrm; do
   dpkg-deb -I "$deb" "$script" >/dev/null 2>&1 || fail "the package has no $script script"
 done
@@ -110,6 +121,18 @@ if command -v gst-inspect-1.0 >/dev/null; then
     fail "gst-inspect-1.0 lensbaysrc does not find the installed element: $(tail -5 "$work/inspect.out")"
   as_fresh_user gst-launch-1.0 -q lensbaysrc num-buffers=2 ! fakesink >"$work/launch.out" 2>&1 ||
     fail "gst-launch-1.0 lensbaysrc ! fakesink failed: $(tail -5 "$work/launch.out")"
+fi
+if [ -n "$python_module" ]; then
+  as_fresh_user /usr/bin/python3 -c '
+import lensbay
+assert lensbay.__file__ == "'"$python_module"'/__init__.py", lensbay.__file__
+with lensbay.Camera() as cam:
+    cam.set_controls({"exposure": 40})
+    frame = cam.capture_array()
+print(frame.shape, frame.dtype)' >"$work/python.out" 2>&1 ||
+    fail "a fresh account could not capture a frame with the installed Python module: $(cat "$work/python.out")"
+  grep -qxF "(288, 384) uint8" "$work/python.out" ||
+    fail "the installed Python module read no full frame: $(cat "$work/python.out")"
 fi
 
 # The installed programs, with nothing of the build on their paths.
