@@ -31,6 +31,10 @@ run() {
 run "$bin/pinbus_bench" --benchmark_repetitions=9 --benchmark_report_aggregates_only=true "$@"
 run "$bin/bench_panel" --benchmark_filter='-BM_ConsoleCapturePeakMemory' "$@"
 run "$bin/registry_bench" "$@"
+# The Python module's frames() against the C++ frame loop, where the module is built.
+if [ -e "$bin/python_frames_bench" ]; then
+  run "$bin/python_frames_bench" "$@"
+fi
 # The Wine build against the native one, where Wine and the Winelib timing are there.
 if [ -e "$build/bench/wine/value_put_timing.exe.so" ] && command -v wine >/dev/null; then
   run bash "$here/wine/run_wine_ratio.sh" "$build"
