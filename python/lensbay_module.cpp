@@ -359,10 +359,11 @@ Use it as a context manager, or call close(): while it is open no other program 
 use the port.
 
 On the simulated board its A[3:0] switches follow the register prompts and nothing waits.
-On a real board each register-selection prompt (its text names the register and its A[3:0] setting)
-goes to `prompt`, a callable taking the prompt's text that returns once the switches are
-set (default: the prompt is printed and Enter awaited, as `lensbay set` does); what it
-raises stops the sequence before that register's data write and is raised again.
+On a real board each register-selection prompt (its text names the register and
+its A[3:0] setting) goes to `prompt`, a callable taking the prompt's text that returns
+once the switches are set (default: the prompt is printed and Enter awaited, as
+`lensbay set` does); what it raises stops the sequence before that register's data
+write and is raised again.
 
 Raises lensbay.PortBusy when the port is in use (naming the holder), lensbay.NotRegistered
 when PINBUS.OCX is not registered (saying the command to run).
