@@ -81,6 +81,12 @@ struct Camera::Impl {
     bool window_written = false;
     int frames = 0;
     RegisterRecord& Record() { return session->BoardRecord().Record(); }
+    // The form as a record reads it: the window's fields hold the window read.
+    FormState FormWithWindow() const {
+        FormState form = state;
+        for (int i = 0; i < 4; ++i) form.text[kHStartField + i] = std::to_string(window[i]);
+        return form;
+    }
 };
 
 Camera::Camera(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -255,9 +261,7 @@ base::Result<CapturedFrame> Camera::ReadCapture(const std::vector<std::uint8_t>&
 
 std::string Camera::RecordJson(const SeriesFrame& frame, const FrameGeometry& g) const {
     std::lock_guard lock(mutex_);
-    FormState state = impl_->state;
-    for (int i = 0; i < 4; ++i) state.text[kHStartField + i] = std::to_string(impl_->window[i]);
-    return PictureRecordJson(g.FrameWidth, g.FrameHeight, state, g.RowSkip,
+    return PictureRecordJson(g.FrameWidth, g.FrameHeight, impl_->FormWithWindow(), g.RowSkip,
                              impl_->session->BoardRecord().Record(), PortBackendName(), frame.when,
                              &frame);
 }
@@ -267,9 +271,7 @@ base::Result<> Camera::WriteCapture(const OutputFolder& folder, const std::strin
                                     const SeriesFrame& frame, const FrameGeometry& g,
                                     PngEncoder* png) const {
     std::lock_guard lock(mutex_);
-    FormState state = impl_->state;
-    for (int i = 0; i < 4; ++i) state.text[kHStartField + i] = std::to_string(impl_->window[i]);
-    return WritePictureWithRecord(folder, name, format, captured, state,
+    return WritePictureWithRecord(folder, name, format, captured, impl_->FormWithWindow(),
                                   impl_->session->BoardRecord().Record(), frame, g, png);
 }
 
