@@ -306,3 +306,17 @@ def test_ctrl_c_ends_the_frame_with_its_handshake(board):
     start, end = frames[-1]
     assert sum(1 for line in lines[start:end] if line.startswith("in8 ")) == 385 * 288
     assert len("\n".join(lines[:start])) < sent_at
+
+
+def test_the_stubs_name_what_the_module_has():
+    import ast
+    stubs = ast.parse(open(os.path.join(os.path.dirname(lensbay.__file__), "__init__.pyi")).read())
+    top = {n.name for n in stubs.body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
+    top |= {n.target.id for n in stubs.body if isinstance(n, ast.AnnAssign)}
+    assert top - {"Prompt"} <= set(dir(lensbay)) and set(lensbay.__all__) <= top
+    camera = next(n for n in stubs.body if isinstance(n, ast.ClassDef) and n.name == "Camera")
+    members = {n.name for n in camera.body if isinstance(n, ast.FunctionDef)}
+    public = {name for name in dir(lensbay.Camera) if not name.startswith("_")}
+    assert public == members - {"__init__", "__enter__", "__exit__"}
+    for name in public:
+        assert getattr(lensbay.Camera, name).__doc__, name
