@@ -82,13 +82,17 @@ std::string PinbusPath() {
 }
 
 // A Python value as a user would type it after KEY= on `lensbay set`'s command line: a word as it
-// is, a whole number in digits, a float as Python writes it (0.45, 1.0, 2.5), True and False as
-// on and off.
+// is, a whole number in digits (NumPy's too), a float as Python writes it (0.45, 1.0, 2.5; NumPy's
+// float64 is one), True and False as on and off.
 std::string TypedText(const std::string& key, const py::handle& value) {
     if (py::isinstance<py::bool_>(value)) return value.cast<bool>() ? "on" : "off";
     if (py::isinstance<py::str>(value)) return value.cast<std::string>();
     if (py::isinstance<py::int_>(value) || py::isinstance<py::float_>(value))
         return py::repr(value).cast<std::string>();
+    // Other whole numbers (NumPy's integers from np.arange) as the int they stand for.
+    if (PyIndex_Check(value.ptr()))
+        return py::repr(py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr())))
+            .cast<std::string>();
     throw py::type_error(key + ": a number or a word is wanted, not " +
                          std::string(Py_TYPE(value.ptr())->tp_name));
 }

@@ -69,7 +69,8 @@ def test_controls_are_the_chip_description(board):
 def test_set_controls_writes_what_lensbay_set_writes(board):
     values = {"exposure": 40, "gain": 3, "gamma": 0.45, "mirror": "on", "divider": 2.0}
     with lensbay.Camera() as cam:
-        cam.set_controls(values)
+        # NumPy's numbers as Python's (a sweep's np.arange).
+        cam.set_controls(dict(values, exposure=np.int64(40), divider=np.float64(2.0)))
     shutil.copy(board.path("sim-board.registers"), board.path("python.registers"))
     # The same settings as typed on a fresh board, the trace from its first cycle.
     status, _, err = board.lensbay("set", "exposure=40", "gain=3", "gamma=0.45", "mirror=on",
