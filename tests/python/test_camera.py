@@ -321,3 +321,29 @@ def test_the_stubs_name_what_the_module_has():
     assert public == members - {"__init__", "__enter__", "__exit__"}
     for name in public:
         assert getattr(lensbay.Camera, name).__doc__, name
+
+
+def test_prompts_go_to_the_answer_where_the_switches_do_not_follow(board):
+    # The board's switches set by hand from now on (the board keeps that in its state).
+    console = board.console()
+    console.communicate("follow off\nquit\n", timeout=30)
+    assert console.returncode == 0
+    asked = []
+    with lensbay.Camera(prompt=asked.append) as cam:
+        assert not cam.follows_prompts
+        assert asked == ["Please select VPORT register A[3:0]=1000"]
+        cam.set_controls({"exposure": 20})
+        assert asked[1:] == ["Please select EXCTL register A[3:0]=0010",
+                             "Please VPORT register A[3:0]=1000"]
+
+        def nobody_there(prompt):
+            raise RuntimeError("nobody at the board for " + prompt)
+
+        # What the answer raises stops the sequence before the data write, and comes back.
+        with pytest.raises(RuntimeError, match="nobody at the board for Please select GCTL"):
+            cam.set_controls({"gain": 4}, prompt=nobody_there)
+        gain = next(c for c in lensbay.status()["controls"] if c["name"] == "gain")
+        assert gain["written"] is None
+        # The camera's own answer again for the next call.
+        cam.set_controls({"gain": 4})
+        assert asked[-2] == "Please select GCTL register A[3:0]=0011"
