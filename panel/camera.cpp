@@ -1,5 +1,6 @@
 #include "panel/camera.h"
 
+#include <chrono>
 #include <utility>
 
 #include "panel/frame_reader.h"
@@ -80,6 +81,7 @@ struct Camera::Impl {
     BlockWindow window{0, 0, 0, 0};
     bool window_written = false;
     int frames = 0;
+    std::chrono::steady_clock::time_point first_frame;
     RegisterRecord& Record() { return session->BoardRecord().Record(); }
     // The form as a record reads it: the window's fields hold the window read.
     FormState FormWithWindow() const {
@@ -219,10 +221,14 @@ base::Result<> Camera::BeforeFrameLocked() {
 }
 
 void Camera::AfterFrameLocked(SeriesFrame* frame) {
+    // The camera's frames are one series, counted from its first.
+    const auto now = std::chrono::steady_clock::now();
+    if (impl_->frames++ == 0) impl_->first_frame = now;
     if (!frame) return;
-    frame->number = ++impl_->frames;
+    frame->number = impl_->frames;
     frame->count = impl_->frames;
     frame->when = RegisterRecord::Clock::now();
+    frame->seconds = std::chrono::duration<double>(now - impl_->first_frame).count();
 }
 
 base::Result<> Camera::ReadFrame(const RowsFor& rows_for, SeriesFrame* frame,

@@ -76,8 +76,9 @@ public:
     using RowsFor = std::function<std::uint8_t*(const FrameGeometry& g)>;
     // One frame, as Capture reads it, into the rows `rows_for` gives, top-down as the monitor
     // shows them. The first frame writes the window's registers first, as `lensbay capture` does,
-    // unless the window was set. `frame` gets the frame's number (from 1, counted by this camera)
-    // and time, `geometry` the frame's size.
+    // unless the window was set. `frame` gets the frame's number (from 1, counted by this camera:
+    // its frames are one series, so `count` is the number too), its time and its seconds since
+    // the camera's first frame; `geometry` the frame's size.
     base::Result<> ReadFrame(const RowsFor& rows_for, SeriesFrame* frame, FrameGeometry* geometry);
     // The same into a picture file's bytes, as CaptureToMemory makes them under `header`.
     base::Result<CapturedFrame> ReadCapture(const std::vector<std::uint8_t>& header,

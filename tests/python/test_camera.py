@@ -139,7 +139,8 @@ def test_capture_array_is_the_frame_lensbay_capture_stores(board, window):
         assert meta["window"] == written["window"]
         assert (meta["width"], meta["height"]) == (expected.shape[1], expected.shape[0])
         assert meta["registers"]["EXCTL"]["value"] == 30
-        assert meta["frame"]["number"] == 2
+        assert meta["frame"]["number"] == meta["frame"]["of"] == 2
+        assert meta["frame"]["seconds"] > 0
 
 
 def test_capture_file_writes_as_lensbay_capture_o(board):
