@@ -90,10 +90,10 @@ def test_set_controls_writes_what_lensbay_set_writes(board):
 
 @pytest.mark.parametrize("values", [
     {"exposure": 200}, {"exposure": 2.5}, {"exposure": "lots"}, {"gamma": 0.5},
-    {"mirror": "sideways"}, {"h_start": 16}, {"colour": 1}, {"divider": 0}])
+    {"mirror": "sideways"}, {"h_start": 16}, {"colour": 1}, {"divider": 0}, {"gamma": True}])
 def test_bad_controls_are_refused_with_lensbay_sets_message(board, values):
     (key, value), = values.items()
-    typed = {True: "on", False: "off"}.get(value, value) if isinstance(value, bool) else value
+    typed = ("on" if value else "off") if isinstance(value, bool) else value
     status, _, err = board.lensbay("set", "%s=%s" % (key, typed))
     assert status == 1
     message = err.splitlines()[0][len("lensbay set: "):]
