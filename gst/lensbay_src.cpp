@@ -34,10 +34,14 @@ G_END_DECLS
 
 struct _LensbaySrc {
     GstPushSrc parent;
-    // Guarded by the object lock: the properties; `changed` when a control or the window changed
-    // while running (the streaming thread takes them between two frames).
+    // Guarded by the object lock: the properties; `set_while_running` when a control or the window
+    // was set while running. Once a whole g_object_set() is done (its notifications dispatched),
+    // they become `wanted` and `changed`, which the streaming thread takes between two frames: the
+    // properties set in one call reach the chip together, never half of them.
     lensbay_gst::Window window;
     gboolean post_messages;
+    bool set_while_running;
+    lensbay_gst::Window wanted;
     bool changed;
     // Guarded by the object lock too, written by the start and the streaming thread: whether the
     // board is open, whether controls can be written while it is (set-registers and a board whose
@@ -289,13 +293,26 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
         }
     }
     if (refused.empty() && known) {
-        self->changed = self->changed || (control && self->running && candidate != self->window);
+        self->set_while_running = self->set_while_running || (control && self->running);
         self->window = candidate;
     }
     GST_OBJECT_UNLOCK(self);
     if (!refused.empty())
         GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS, ("%s", refused.c_str()), (nullptr));
     if (!known) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+}
+
+// After the last property of a g_object_set() (or a thaw of the notifications): what was set
+// while running goes to the streaming thread as one change.
+void DispatchPropertiesChanged(GObject* object, guint n, GParamSpec** pspecs) {
+    LensbaySrc* self = LENSBAY_SRC(object);
+    GST_OBJECT_LOCK(self);
+    if (std::exchange(self->set_while_running, false) && self->running) {
+        self->wanted = self->window;
+        self->changed = true;
+    }
+    GST_OBJECT_UNLOCK(self);
+    G_OBJECT_CLASS(lensbay_src_parent_class)->dispatch_properties_changed(object, n, pspecs);
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
@@ -394,7 +411,9 @@ gboolean Open(LensbaySrc* self) {
     self->running = true;
     self->writable = writable;
     // A property set since the window was taken above is written before the first frame.
+    self->wanted = self->window;
     self->changed = self->window != window;
+    self->set_while_running = false;
     GST_OBJECT_UNLOCK(self);
     return TRUE;
 }
@@ -474,7 +493,7 @@ gboolean SetCaps(GstBaseSrc* base, GstCaps* caps) {
 GstFlowReturn TakeChanges(LensbaySrc* self) {
     GST_OBJECT_LOCK(self);
     const bool changed = std::exchange(self->changed, false);
-    const lensbay_gst::Window wanted = self->window;
+    const lensbay_gst::Window wanted = self->wanted;
     const lensbay_gst::Window applied = self->applied;
     GST_OBJECT_UNLOCK(self);
     if (!changed) return GST_FLOW_OK;
@@ -646,6 +665,7 @@ static void lensbay_src_class_init(LensbaySrcClass* klass) {
     object_class->set_property = SetProperty;
     object_class->get_property = GetProperty;
     object_class->finalize = Finalize;
+    object_class->dispatch_properties_changed = DispatchPropertiesChanged;
     InstallNumberProperty(object_class, PROP_H_START, "h-start", chip::kHStart, false,
                           "First column block of the capture window (24 columns each)");
     InstallNumberProperty(object_class, PROP_H_END, "h-end", chip::kHEnd, false,
@@ -708,6 +728,8 @@ static void lensbay_src_init(LensbaySrc* self) {
     // The object's memory is zeroed, not constructed: each member is set here.
     self->window = lensbay_gst::Window{};
     self->post_messages = TRUE;
+    self->set_while_running = false;
+    self->wanted = lensbay_gst::Window{};
     self->changed = false;
     self->running = false;
     self->writable = false;

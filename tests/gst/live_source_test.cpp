@@ -360,13 +360,16 @@ TEST_F(LiveSourceTest, AWindowChangedWhilePlayingRenegotiatesSoEveryBufferMatche
     std::vector<Frame> frames = {PullFrame()};
     g_object_set(src_, "h-end", 12, nullptr);  // 96 to 192 columns
     while (frames.size() < 4 && frames.back().width != 192) frames.push_back(PullFrame());
-    g_object_set(src_, "v-start", 2, "h-start", 0, "h-end", 0, nullptr);  // the full width
+    // Properties set in one call reach the chip together: no frame of half the change.
+    g_object_set(src_, "v-start", 2, "h-start", 0, "h-end", 0, nullptr);
     while (frames.size() < 7) frames.push_back(PullFrame());
     for (GstStructure* s : MessagesUntilEos()) gst_structure_free(s);
 
     for (const Frame& f : frames) {
         EXPECT_EQ(f.size, static_cast<std::size_t>(f.width) * static_cast<std::size_t>(f.height))
             << f.width << "x" << f.height;
+        EXPECT_THAT(f.width, testing::AnyOf(96, 192, 384));
+        EXPECT_EQ(f.height, f.width == 384 ? 108 : 72);
     }
     EXPECT_EQ(frames.front().width, 96);
     EXPECT_EQ(frames.back().width, 384);
