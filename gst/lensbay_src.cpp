@@ -502,10 +502,7 @@ GstFlowReturn TakeChanges(LensbaySrc* self) {
         GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("%s", geometry.message().c_str()), (nullptr));
         return GST_FLOW_ERROR;
     }
-    if (const base::Result<> set = (*self->source)->Apply(ChangesBetween(applied, wanted)); !set) {
-        GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("%s", set.message().c_str()), (nullptr));
-        return GST_FLOW_ERROR;
-    }
+    // FRCTL is written only with the divider given, so the record tells the divider now.
     const int frctl =
         (*self->source)->Registers()[static_cast<std::size_t>(chip::Register::kFrctl)];
     const int divider = lensbay_gst::DividerInEffect(
@@ -519,14 +516,20 @@ GstFlowReturn TakeChanges(LensbaySrc* self) {
     GST_OBJECT_UNLOCK(self);
     self->geometry = geometry.value();
     self->stride = lensbay_gst::RowStride(self->geometry);
+    // Downstream takes the new caps first: if it refuses them, the chip is left as it was.
     if (new_caps && !gst_base_src_negotiate(GST_BASE_SRC(self))) {
         GST_ELEMENT_ERROR(
             self, CORE, NEGOTIATION,
-            ("the frames of %dx%d at %d/%d frames a second are not accepted downstream",
+            ("frames of %dx%d at %d/%d frames a second are not accepted downstream; the chip's "
+             "registers were left as they were",
              self->geometry.FrameWidth, self->geometry.FrameHeight, chip::kFramesPerSecond,
              divider),
             (nullptr));
         return GST_FLOW_NOT_NEGOTIATED;
+    }
+    if (const base::Result<> set = (*self->source)->Apply(ChangesBetween(applied, wanted)); !set) {
+        GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("%s", set.message().c_str()), (nullptr));
+        return GST_FLOW_ERROR;
     }
     if (new_rate)
         gst_element_post_message(GST_ELEMENT(self), gst_message_new_latency(GST_OBJECT(self)));

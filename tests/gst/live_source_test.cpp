@@ -92,11 +92,17 @@ protected:
         f.duration = GST_BUFFER_DURATION(buffer);
         f.offset = GST_BUFFER_OFFSET(buffer);
         f.offset_end = GST_BUFFER_OFFSET_END(buffer);
+        // The meta goes with the buffer's copies (a tee, a queue that copies, a writable map).
+        GstBuffer* copy = gst_buffer_copy(buffer);
+        const LensbayFrameMeta* copied = lensbay_buffer_get_frame_meta(copy);
         if (const LensbayFrameMeta* meta = lensbay_buffer_get_frame_meta(buffer)) {
+            EXPECT_TRUE(copied && copied->frame == meta->frame &&
+                        copied->registers[LENSBAY_EXCTL] == meta->registers[LENSBAY_EXCTL]);
             f.has_meta = true;
             f.meta_frame = meta->frame;
             std::copy(std::begin(meta->registers), std::end(meta->registers), f.registers);
         }
+        gst_buffer_unref(copy);
         gst_sample_unref(sample);
         return f;
     }
@@ -388,6 +394,33 @@ TEST_F(LiveSourceTest, AWindowChangedWhilePlayingRenegotiatesSoEveryBufferMatche
         EXPECT_THAT(gap, HasSubstr("out8 0x037a 0x22\n"));
     }
     EXPECT_EQ(writes, 2);
+}
+
+// A window downstream does not accept ends the stream with one error that says so before the
+// chip is touched.
+TEST_F(LiveSourceTest, AWindowDownstreamRefusesIsAnErrorAndLeavesTheChipAsItWas) {
+    BuildLive("h-start=4 h-end=8 ! video/x-raw,width=96");
+    Play();
+    EXPECT_EQ(PullFrame().width, 96);
+    g_object_set(src_, "h-end", 12, nullptr);
+    GstBus* bus = gst_element_get_bus(pipeline_);
+    GstMessage* msg = nullptr;
+    for (int pulled = 0; pulled < 4 && !msg; ++pulled) {
+        PullFrame();
+        msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+    }
+    if (!msg) msg = gst_bus_timed_pop_filtered(bus, 30 * GST_SECOND, GST_MESSAGE_ERROR);
+    gst_object_unref(bus);
+    ASSERT_NE(msg, nullptr);
+    GError* error = nullptr;
+    gst_message_parse_error(msg, &error, nullptr);
+    EXPECT_STREQ(error->message,
+                 "frames of 192x288 at 50/1 frames a second are not accepted downstream; the "
+                 "chip's registers were left as they were");
+    g_error_free(error);
+    gst_message_unref(msg);
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    for (const std::string& gap : BetweenFrames()) EXPECT_EQ(gap, "");
 }
 
 // Time, duration and rate from the divider in effect: the board's record's FRCTL when the
