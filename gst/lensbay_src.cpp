@@ -604,6 +604,23 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
     return GST_FLOW_OK;
 }
 
+// Where downstream offers no buffer pool, the element keeps one of its own, so that frame after
+// frame reuses the same few buffers instead of allocating each anew; a new size (negotiated
+// again) gets a new pool.
+gboolean DecideAllocation(GstBaseSrc* base, GstQuery* query) {
+    if (gst_query_get_n_allocation_pools(query) == 0) {
+        GstCaps* caps = nullptr;
+        gst_query_parse_allocation(query, &caps, nullptr);
+        GstVideoInfo info;
+        if (caps && gst_video_info_from_caps(&info, caps)) {
+            GstBufferPool* pool = gst_buffer_pool_new();
+            gst_query_add_allocation_pool(query, pool, static_cast<guint>(info.size), 2, 0);
+            gst_object_unref(pool);
+        }
+    }
+    return GST_BASE_SRC_CLASS(lensbay_src_parent_class)->decide_allocation(base, query);
+}
+
 // A live source's latency: a frame is pushed once it has been read, one frame period at most
 // after the chip made it. It is not kept anywhere after that, so the pipeline may wait for it at
 // most a few periods (kLatencyFrames) before it would rather drop it.
@@ -724,6 +741,7 @@ static void lensbay_src_class_init(LensbaySrcClass* klass) {
     base_class->get_caps = GetCaps;
     base_class->set_caps = SetCaps;
     base_class->query = Query;
+    base_class->decide_allocation = DecideAllocation;
     GST_PUSH_SRC_CLASS(klass)->create = Create;
 }
 

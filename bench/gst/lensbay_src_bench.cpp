@@ -58,7 +58,7 @@ Setting& TheSetting() {
     return setting;
 }
 
-constexpr int kFrames = 100;
+constexpr int kFrames = 200;
 
 void BM_FrameLoop(benchmark::State& state) {
     if (!TheSetting().error.empty()) {
