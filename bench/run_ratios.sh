@@ -35,6 +35,10 @@ run "$bin/registry_bench" "$@"
 if [ -e "$bin/python_frames_bench" ]; then
   run "$bin/python_frames_bench" "$@"
 fi
+# lensbaysrc ! fakesink against its frame source's C++ frame loop, where the plugin is built.
+if [ -e "$bin/bench_gst" ]; then
+  run "$bin/bench_gst" --benchmark_repetitions=9 --benchmark_report_aggregates_only=true "$@"
+fi
 # The Wine build against the native one, where Wine and the Winelib timing are there.
 if [ -e "$build/bench/wine/value_put_timing.exe.so" ] && command -v wine >/dev/null; then
   run bash "$here/wine/run_wine_ratio.sh" "$build"
@@ -43,6 +47,9 @@ fi
 echo
 echo "== summary (cpu: this process's CPU time; real: wall clock, or the child's own time)"
 grep -E '^RATIO' "$out"
+# The element's goal is on frames a second: the inverse of its time ratio.
+grep -E '^RATIO lensbaysrc_to_frame_loop cpu=' "$out" |
+  awk '{ split($3, c, "="); printf "FPS lensbaysrc/frame_loop %.2f of the loop'"'"'s frames a second (goal >= 0.95)\n", 1 / c[2] }'
 grep -E '^BM_ParseTenThousandClasses' "$out" |
   awk '{ for (i = 1; i <= NF; ++i) if ($i ~ /\/s$/) print "RATE registry_parse " $i " (goal >= 50M/s)" }'
 if grep -qE '^RATIO .*(MISSED|not measured)' "$out"; then status=1; fi

@@ -120,6 +120,39 @@ base::Result<panel::FrameGeometry> GeometryOf(const Window& w) {
     return panel::BlockGeometry(w.h_start, w.h_end, w.v_start, w.v_end);
 }
 
+panel::ChipSettings ChangesBetween(const Window& a, const Window& b) {
+    panel::ChipSettings changes;
+    const int before[] = {a.exposure, a.gain, a.divider};
+    const int after[] = {b.exposure, b.gain, b.divider};
+    for (int c = chip::kExposure; c <= chip::kDivider; ++c) {
+        if (after[c] != before[c] && after[c] != -1) (void)changes.Set(c, after[c]);
+    }
+    bool options_changed = false;
+    for (int g = 0; g < chip::kOptionCount; ++g) {
+        options_changed = options_changed || (a.options[g] != b.options[g]);
+    }
+    if (options_changed) {
+        // As the window writes MCTL: each option not given as its second word (the bit clear).
+        for (int g = 0; g < chip::kOptionCount; ++g)
+            (void)changes.Set(chip::kGamma + g, b.options[g] == Window::kUnset ? 1 : b.options[g]);
+    }
+    if (a.h_start != b.h_start || a.h_end != b.h_end) {
+        (void)changes.Set(chip::kHStart, b.h_start);
+        (void)changes.Set(chip::kHEnd, b.h_end);
+    }
+    if (a.v_start != b.v_start || a.v_end != b.v_end) {
+        (void)changes.Set(chip::kVStart, b.v_start);
+        (void)changes.Set(chip::kVEnd, b.v_end);
+    }
+    return changes;
+}
+
+int DividerInEffect(const Window& w, std::optional<std::uint8_t> frctl) {
+    const chip::Control& divider = chip::kControls[chip::kDivider];
+    if (w.divider != -1) return w.divider;
+    return chip::ValueIn(divider, frctl ? *frctl : chip::Info(divider.reg).reset);
+}
+
 std::size_t RowStride(const panel::FrameGeometry& g) {
     return (static_cast<std::size_t>(g.FrameWidth) + 3) & ~static_cast<std::size_t>(3);
 }
@@ -160,7 +193,22 @@ bool FrameSource::BoardFollowsPrompts() const {
 base::Result<> FrameSource::SetRegisters(const Window& w) {
     base::Result<panel::ChipSettings> settings = SettingsOf(w);
     if (!settings) return settings.error();
-    const bool set = panel::RunRegisterPlan(panel::PlanFor(*settings), *impl_->link, impl_->ui,
+    return Apply(*settings);
+}
+
+FrameSource::RegisterValues FrameSource::Registers() const {
+    RegisterValues values{};
+    const panel::RegisterRecord& record = impl_->session->BoardRecord().Record();
+    for (int r = 0; r < chip::kRegisterCount; ++r) {
+        const std::optional<std::uint8_t> held = record.Holds(chip::kRegisters[r].id);
+        values[static_cast<std::size_t>(r)] = held ? *held : -1;
+    }
+    return values;
+}
+
+base::Result<> FrameSource::Apply(const panel::ChipSettings& settings) {
+    if (settings.empty()) return {};
+    const bool set = panel::RunRegisterPlan(panel::PlanFor(settings), *impl_->link, impl_->ui,
                                             &impl_->session->BoardRecord().Record());
     // The handshake is over: what reached the chip goes to the board's record now.
     impl_->session->BoardRecord().Flush();

@@ -4,9 +4,11 @@
 // Nothing here knows GStreamer.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "panel/chip_settings.h"
@@ -29,6 +31,7 @@ struct Window {
     // prompts (the simulated board says so itself).
     bool set_registers = true;
     bool switches_follow = false;
+    bool operator==(const Window&) const = default;
     bool Given() const { return h_start != 0 || h_end != 0 || v_start != 0 || v_end != 0; }
     // Whether a control other than the window is given.
     bool ControlsGiven() const;
@@ -43,6 +46,16 @@ base::Result<panel::ChipSettings> SettingsOf(const Window& window);
 // The frame the window gives under the panel's geometry rules (the fallbacks to the sensor's
 // edge, the row skip), once SettingsOf has taken the window.
 base::Result<panel::FrameGeometry> GeometryOf(const Window& window);
+
+// What must be written to the chip, while frames are read, to go from the controls `applied` to
+// `wanted`: only the registers of the controls that changed, each whole (both halves of a window
+// register; all four options when one changed, as the window's MCTL is written). A control that
+// became -1 (or unset) is left as the chip holds it. Both windows are taken as valid.
+panel::ChipSettings ChangesBetween(const Window& applied, const Window& wanted);
+
+// The frame-rate divider in effect: the property when given, else what FRCTL holds as far as the
+// board's record tells (`frctl`), else the chip's reset value.
+int DividerInEffect(const Window& window, std::optional<std::uint8_t> frctl);
 
 // Bytes of one output row: the frame width rounded up to a multiple of 4 (GStreamer's GRAY8).
 std::size_t RowStride(const panel::FrameGeometry& g);
@@ -69,6 +82,14 @@ public:
     // Writes HWCTL and VWCTL for the window (the full frame included) and every control given,
     // as Set Register does for those fields and options, its prompts acknowledged at once.
     base::Result<> SetRegisters(const Window& window);
+    // Writes the registers the given controls touch, and no other, as Set Register does (between
+    // two frames: the port at rest), and records them in the board's record.
+    base::Result<> Apply(const panel::ChipSettings& settings);
+
+    // Each chip register's value as the board's record says the chip holds it (in
+    // chip::kRegisters's order), -1 where unknown.
+    using RegisterValues = std::array<int, chip::kRegisterCount>;
+    RegisterValues Registers() const;
 
 private:
     struct Impl;

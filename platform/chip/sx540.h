@@ -54,6 +54,8 @@ inline constexpr int kSensorHeight = 288;
 inline constexpr int kBlocks = 16;
 inline constexpr int kBlockColumns = kSensorWidth / kBlocks;  // 24
 inline constexpr int kBlockRows = kSensorHeight / kBlocks;    // 18
+// Frames a second the sensor makes at divider 1; FRCTL's divider sends every n-th of them.
+inline constexpr int kFramesPerSecond = 50;
 
 // ---- The registers -----------------------------------------------------------------------------
 
