@@ -2,10 +2,7 @@
 
 #include <errno.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -13,6 +10,7 @@
 #include "panel/capture.h"
 #include "panel/chip_settings.h"
 #include "panel/frame_reader.h"
+#include "panel/port_faults.h"
 #include "panel/register_plan.h"
 #include "panel/session.h"
 #include "platform/chip/sx540.h"
@@ -47,25 +45,6 @@ public:
 private:
     NoMonitor monitor_;
 };
-
-// A port cycle the backend refuses is not run and goes to the process's fault handler; the
-// element's notes the first one, so that the frame it spoiled becomes an error message.
-std::mutex g_fault_mutex;
-std::string g_fault;
-std::atomic<bool> g_faulted{false};
-
-void RecordFault(const base::Error& fault) {
-    std::lock_guard lock(g_fault_mutex);
-    if (g_fault.empty()) g_fault = fault.message;
-    g_faulted.store(true, std::memory_order_release);
-}
-
-std::string TakeFault() {
-    if (!g_faulted.load(std::memory_order_acquire)) return "";
-    std::lock_guard lock(g_fault_mutex);
-    g_faulted.store(false, std::memory_order_relaxed);
-    return std::exchange(g_fault, std::string());
-}
 
 }  // namespace
 
@@ -168,9 +147,9 @@ FrameSource::FrameSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 FrameSource::~FrameSource() = default;
 
 base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& pinbus_hint) {
-    TakeFault();
+    panel::TakePortFault();
     base::Result<std::unique_ptr<panel::Session>> session =
-        panel::OpenSession(pinbus_hint, RecordFault, panel::SignalEndings::kLeaveToHost);
+        panel::OpenSession(pinbus_hint, panel::RecordPortFault, panel::SignalEndings::kLeaveToHost);
     if (!session) return session.error();
     auto impl = std::make_unique<Impl>();
     impl->session = std::move(session).value();
@@ -181,7 +160,8 @@ base::Result<std::unique_ptr<FrameSource>> FrameSource::Open(const std::string& 
     if (FAILED(impl->link->SetupPortMode())) {
         return base::FailPortRefused("the port object failed: " + impl->link->LastFailure());
     }
-    if (std::string fault = TakeFault(); !fault.empty()) return base::FailPortRefused(fault);
+    if (std::string fault = panel::TakePortFault(); !fault.empty())
+        return base::FailPortRefused(fault);
     return std::unique_ptr<FrameSource>(new FrameSource(std::move(impl)));
 }
 
@@ -216,7 +196,7 @@ base::Result<> FrameSource::Apply(const panel::ChipSettings& settings) {
         return base::Fail("the chip's registers could not be written: " +
                           impl_->link->LastFailure());
     }
-    if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault);
+    if (std::string fault = panel::TakePortFault(); !fault.empty()) return base::Fail(fault);
     return {};
 }
 
@@ -224,26 +204,10 @@ base::Result<> FrameSource::ReadFrame(const panel::FrameGeometry& g, std::uint8_
                                       std::size_t stride) {
     // Rows go where the picture has them, top-down, their padding zeroed; the bytes that belong
     // to no row are read and dropped.
-    class RowsSink : public panel::FrameSink {
-    public:
-        RowsSink(const panel::FrameGeometry& g, std::uint8_t* dest, std::size_t stride)
-            : layout_(panel::StreamLayoutOf(g)), dest_(dest), stride_(stride) {}
-        std::uint8_t* Row(int r) override {
-            std::uint8_t* out = dest_ + static_cast<std::size_t>(layout_.PictureRow(r)) * stride_;
-            std::memset(out + layout_.width, 0, stride_ - layout_.width);
-            return out;
-        }
-        std::uint8_t* Other(std::size_t) override { return &dropped_; }
-
-    private:
-        panel::FrameStreamLayout layout_;
-        std::uint8_t* dest_;
-        std::size_t stride_;
-        std::uint8_t dropped_ = 0;
-    } rows(g, dest, stride);
+    panel::PictureRowsSink rows(g, dest, stride);
     if (base::Result<> read = panel::ReadFrame(*impl_->link, g, rows); !read) return read;
     // A cycle the port refused was not run: the frame is not the board's.
-    if (std::string fault = TakeFault(); !fault.empty()) return base::Fail(fault);
+    if (std::string fault = panel::TakePortFault(); !fault.empty()) return base::Fail(fault);
     return {};
 }
 
