@@ -23,5 +23,11 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "Adding the i386 architecture (for wine32:i386 and libwine-dev:i386)"
   $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update
+# A mirror caught mid-sync fails one list's update: tried again, then the install goes on with
+# the lists that arrived.
+for attempt in 1 2 3; do
+  $sudo apt-get update && break
+  echo "apt-get update failed (attempt $attempt of 3)"
+  [ "$attempt" -lt 3 ] && sleep 30
+done
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
