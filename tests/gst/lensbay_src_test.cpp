@@ -344,23 +344,13 @@ protected:
 #endif
         LensbaySrcTest::SetUp();
     }
-    Outcome Run(std::vector<std::string> args) {
-        test_support::Command c(std::move(args),
-                                {{"OLE_REGISTRY", registry_},
-                                 {"PORTIO", "sim"},
-                                 {"GST_PLUGIN_PATH_1_0", GST_PLUGIN_BUILD_DIR},
-                                 {"GST_PLUGIN_SYSTEM_PATH_1_0", ""},
-                                 {"GST_REGISTRY_1_0", dir_.path() + "/gst-registry.bin"}});
-        c.cwd = dir_.path();
-        return RunProcess(c);
-    }
 };
 
 TEST_F(PipelineProgramTest, RecordsPngFramesWithGstLaunch) {
     if (std::string(GST_LAUNCH_PATH).find("NOTFOUND") != std::string::npos)
         GTEST_SKIP() << "gst-launch-1.0 is not installed";
-    const Outcome o = Run({GST_LAUNCH_PATH, "lensbaysrc", "num-buffers=2", "!", "videoconvert", "!",
-                           "pngenc", "!", "multifilesink", "location=frame-%04d.png"});
+    const Outcome o = RunTool({GST_LAUNCH_PATH, "lensbaysrc", "num-buffers=2", "!", "videoconvert",
+                               "!", "pngenc", "!", "multifilesink", "location=frame-%04d.png"});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     std::string png;
     ASSERT_TRUE(test_support::ReadWholeFile(dir_.path() + "/frame-0001.png", &png));
@@ -371,7 +361,7 @@ TEST_F(PipelineProgramTest, AnErrorEndsGstLaunchWithoutAHang) {
     if (std::string(GST_LAUNCH_PATH).find("NOTFOUND") != std::string::npos)
         GTEST_SKIP() << "gst-launch-1.0 is not installed";
     registry_ = dir_.path() + "/none.reg";
-    const Outcome o = Run({GST_LAUNCH_PATH, "lensbaysrc", "!", "fakesink"});
+    const Outcome o = RunTool({GST_LAUNCH_PATH, "lensbaysrc", "!", "fakesink"});
     EXPECT_FALSE(o.timed_out);
     EXPECT_NE(o.status, 0);
     EXPECT_THAT(o.out + o.err, HasSubstr("regsvr"));
@@ -384,7 +374,7 @@ TEST_F(PipelineProgramTest, GstToolsShowTheRangesAndOneMessageForABadValue) {
     if (launch.find("NOTFOUND") != std::string::npos)
         GTEST_SKIP() << "gst-launch-1.0 is not installed";
     const std::string inspect = launch.substr(0, launch.rfind('/') + 1) + "gst-inspect-1.0";
-    Outcome o = Run({inspect, "lensbaysrc"});
+    Outcome o = RunTool({inspect, "lensbaysrc"});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_THAT(o.out,
                 testing::ContainsRegex("h-start +:[^\n]*\n[^\n]*\n +Integer\\. Range: 0 - 15 "
@@ -394,7 +384,7 @@ TEST_F(PipelineProgramTest, GstToolsShowTheRangesAndOneMessageForABadValue) {
     EXPECT_THAT(o.out, HasSubstr("(0): 0.45"));
     EXPECT_THAT(o.out, HasSubstr("(1): outdoor"));
 
-    o = Run({launch, "lensbaysrc", "h-start=4", "gain=9", "!", "fakesink"});
+    o = RunTool({launch, "lensbaysrc", "h-start=4", "gain=9", "!", "fakesink"});
     EXPECT_NE(o.status, 0);
     const std::string all = o.out + o.err;
     EXPECT_THAT(all, HasSubstr("gain = 9 is outside 0..7"));
@@ -406,12 +396,12 @@ TEST_F(PipelineProgramTest, GstToolsShowTheRangesAndOneMessageForABadValue) {
 TEST_F(PipelineProgramTest, PythonExamplePullsFramesIntoNumpy) {
     const std::string python = SYSTEM_PYTHON_PATH;
     if (python.find("NOTFOUND") != std::string::npos) GTEST_SKIP() << "no python3";
-    const Outcome probe = Run({python, "-c",
-                               "import gi, numpy; gi.require_version('Gst', '1.0'); "
-                               "gi.require_version('GstApp', '1.0'); "
-                               "from gi.repository import Gst, GstApp"});
+    const Outcome probe = RunTool({python, "-c",
+                                   "import gi, numpy; gi.require_version('Gst', '1.0'); "
+                                   "gi.require_version('GstApp', '1.0'); "
+                                   "from gi.repository import Gst, GstApp"});
     if (probe.status != 0) GTEST_SKIP() << "python3-gi or NumPy missing: " << probe.err;
-    const Outcome o = Run({python, PYTHON_EXAMPLE});
+    const Outcome o = RunTool({python, PYTHON_EXAMPLE});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_THAT(o.out, HasSubstr("(288, 384) uint8"));
 }

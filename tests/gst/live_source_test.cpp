@@ -480,16 +480,6 @@ protected:
         const char* required = std::getenv("GST_REQUIRED");
         return required && std::string(required) == "1";
     }
-    Outcome Launch(std::vector<std::string> args) {
-        test_support::Command c(std::move(args),
-                                {{"OLE_REGISTRY", registry_},
-                                 {"PORTIO", "sim"},
-                                 {"GST_PLUGIN_PATH_1_0", GST_PLUGIN_BUILD_DIR},
-                                 {"GST_PLUGIN_SYSTEM_PATH_1_0", ""},
-                                 {"GST_REGISTRY_1_0", dir_.path() + "/gst-registry.bin"}});
-        c.cwd = dir_.path();
-        return RunProcess(c);
-    }
 };
 
 TEST_F(GstLaunchTest, LivePipelinesToAClockPrintNoWarning) {
@@ -513,7 +503,7 @@ TEST_F(GstLaunchTest, LivePipelinesToAClockPrintNoWarning) {
         ADD_FAILURE() << "xvfb-run is not installed (GST_REQUIRED=1)";
     }
     for (const auto& pipeline : pipelines) {
-        const Outcome o = Launch(pipeline);
+        const Outcome o = RunTool(pipeline);
         const std::string all = o.out + o.err;
         EXPECT_EQ(o.status, 0) << all;
         EXPECT_THAT(all, HasSubstr("Got EOS"));

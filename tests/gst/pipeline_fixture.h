@@ -145,6 +145,19 @@ protected:
         return bytes;
     }
 
+    // Runs one of GStreamer's own tools (or a Python program) in the test's folder, with the
+    // test's class registry, the simulated board and only our plugin.
+    Outcome RunTool(std::vector<std::string> args) {
+        test_support::Command c(std::move(args),
+                                {{"OLE_REGISTRY", registry_},
+                                 {"PORTIO", "sim"},
+                                 {"GST_PLUGIN_PATH_1_0", GST_PLUGIN_BUILD_DIR},
+                                 {"GST_PLUGIN_SYSTEM_PATH_1_0", ""},
+                                 {"GST_REGISTRY_1_0", dir_.path() + "/gst-registry.bin"}});
+        c.cwd = dir_.path();
+        return RunProcess(c);
+    }
+
     test_support::TempDir dir_;
     std::string registry_;
     GstElement* pipeline_ = nullptr;
