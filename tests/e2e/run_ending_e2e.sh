@@ -3,7 +3,7 @@
 # and in Set Register's video-port prompt (control 0x28, made idle by the window's own thread),
 # and by its X server going away inside a live frame (Qt then ends the process itself). Each time
 # the port trace's last control write must be 0x27 (the handshake ended, the port idle), and the
-# exit status the conventional one (143 after SIGTERM, non-zero after a lost display).
+# exit status the conventional one (143 after SIGTERM; after a lost display Qt's 1 or SIGPIPE's 141).
 #
 # Usage: run_ending_e2e.sh BIN_DIR
 # Exit status: 0 passed, 1 failed, 77 Xvfb or xdotool missing (skipped; never under CI=true).
@@ -98,9 +98,16 @@ kill -KILL "$xvfb_pid"
 wait "$xvfb_pid" 2>/dev/null
 xvfb_pid=""
 wait_end "after its X server went away"
-[ "$status" -ne 0 ] || fail "status 0 after the X server went away"
 [ "$(last_control)" = "27" ] || fail "the last control write after the X server went away is 0x$(last_control)"
-grep -q 'X11 connection broke' "$tmp/lensbay.log" || fail "Qt did not see its X connection break"
+# The loss shows one of two ways, by which thread meets the closed socket first: Qt's event thread
+# reads its end and Qt exits with 1 after saying so; or the window writes a request into it (a
+# repaint of the live frame), the write raises SIGPIPE, and the process ends with that signal.
+if [ "$status" -eq 141 ]; then
+  step "lost display seen as SIGPIPE"
+else
+  [ "$status" -ne 0 ] || fail "status 0 after the X server went away"
+  grep -q 'X11 connection broke' "$tmp/lensbay.log" || fail "Qt did not see its X connection break (status $status)"
+fi
 step "lost display: status $status, last control write 0x27"
 
 echo "PASS ($((SECONDS - start))s)"
