@@ -24,15 +24,6 @@ namespace {
 
 // The element has nobody to show a box to: a prompt is acknowledged at once, and the simulated
 // board's switches follow it as they follow the panel's prompts.
-class NoMonitor : public panel::MonitorWindow {
-public:
-    void Close() override {}
-    void SetHeightTwips(int) override {}
-    void SetWidthTwips(int) override {}
-    bool LoadPicture(const std::string&) override { return false; }
-    void Show() override {}
-};
-
 class PromptUi : public panel::UserInterface {
 public:
     void MessageBox(const std::string& title, const std::string& text) override {
@@ -43,7 +34,7 @@ public:
     panel::MonitorWindow& Monitor() override { return monitor_; }
 
 private:
-    NoMonitor monitor_;
+    panel::NoMonitorWindow monitor_{false};
 };
 
 }  // namespace

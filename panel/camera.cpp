@@ -13,15 +13,6 @@
 namespace panel {
 namespace {
 
-class NoMonitor : public MonitorWindow {
-public:
-    void Close() override {}
-    void SetHeightTwips(int) override {}
-    void SetWidthTwips(int) override {}
-    bool LoadPicture(const std::string&) override { return true; }
-    void Show() override {}
-};
-
 // The boxes of one operation: a register-selection prompt goes to the operation's answer (or the
 // camera's own) unless the board's switches follow it; any other box is the operation's failure.
 class CameraUi : public UserInterface {
@@ -67,7 +58,7 @@ private:
     PromptAnswer current_;
     std::string problem_;
     std::string prompt_error_;
-    NoMonitor monitor_;
+    NoMonitorWindow monitor_;
 };
 
 }  // namespace

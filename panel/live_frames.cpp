@@ -47,13 +47,7 @@ bool PortArbiter::HeldByHandler() const {
 
 // The frame loop shows no prompts; a link needs somewhere to send them all the same.
 struct FrameReader::Silent : UserInterface {
-    struct NoMonitor : MonitorWindow {
-        void Close() override {}
-        void SetHeightTwips(int) override {}
-        void SetWidthTwips(int) override {}
-        bool LoadPicture(const std::string&) override { return false; }
-        void Show() override {}
-    } monitor;
+    NoMonitorWindow monitor{false};
     void MessageBox(const std::string&, const std::string&) override {}
     void SetWaitCursor(bool) override {}
     MonitorWindow& Monitor() override { return monitor; }

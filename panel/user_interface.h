@@ -21,6 +21,21 @@ public:
     virtual void Show() = 0;
 };
 
+// The monitor of a front end that shows none (the camera object, the element, the frame loop,
+// the benchmarks): nothing is shown, and LoadPicture answers `picture_loads`.
+class NoMonitorWindow : public MonitorWindow {
+public:
+    explicit NoMonitorWindow(bool picture_loads = true) : picture_loads_(picture_loads) {}
+    void Close() override {}
+    void SetHeightTwips(int) override {}
+    void SetWidthTwips(int) override {}
+    bool LoadPicture(const std::string&) override { return picture_loads_; }
+    void Show() override {}
+
+private:
+    bool picture_loads_;
+};
+
 class UserInterface {
 public:
     virtual ~UserInterface() = default;

@@ -17,14 +17,7 @@ namespace bench {
 // The program's own folder (build/bin), where PINBUS.OCX, regsvr and lensbay are.
 std::string BinDir();
 
-class NullMonitor : public panel::MonitorWindow {
-public:
-    void Close() override {}
-    void SetHeightTwips(int) override {}
-    void SetWidthTwips(int) override {}
-    bool LoadPicture(const std::string&) override { return true; }
-    void Show() override {}
-};
+using NullMonitor = panel::NoMonitorWindow;
 
 // Counts its message boxes and shows nothing.
 class NullUi : public panel::UserInterface {
